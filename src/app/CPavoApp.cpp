@@ -1,0 +1,6 @@
+#include "app/CPavoApp.h"
+
+int CPavoApp::run(int, char**)
+{
+    return 0;
+}

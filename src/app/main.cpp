@@ -1,0 +1,6 @@
+#include "app/CPavoApp.h"
+
+int main(int argc, char** argv)
+{
+    return CPavoApp::run(argc, argv);
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Small file helpers shared by the stores.
+namespace plat {
+
+// Creates the folder with all missing parents. True when it exists afterwards.
+bool makeFolders(const std::string& path);
+
+// Writes data to a temporary file beside path, syncs it, and renames it over path.
+bool writeFileAtomic(const std::string& path, const void* data, std::size_t size);
+
+// Reads a whole file; false when it cannot be opened or read, or is larger than maxSize.
+bool readWholeFile(const std::string& path, std::vector<std::uint8_t>& out,
+                   std::uint64_t maxSize = UINT64_MAX);
+
+bool fileExists(const std::string& path);
+bool removeFile(const std::string& path);
+
+// The process's current folder.
+std::string currentFolder();
+
+// a + "/" + b, without doubling the separator.
+std::string joinPath(std::string_view a, std::string_view b);
+
+// True when name is usable as one path component: not empty, not "." or "..",
+// no "/" and no control character.
+bool isSafeComponent(std::string_view name);
+
+} // namespace plat
