@@ -1,0 +1,28 @@
+#pragma once
+
+#include <functional>
+#include <initializer_list>
+#include <memory>
+
+// Turns POSIX signals into calls on the event loop (self-pipe), so that a SIGTERM ends the
+// program through its orderly shutdown instead of in the middle of a handler.
+namespace plat {
+
+class SignalWatcher
+{
+public:
+    // handler(signo) runs on the event loop, never inside the signal handler.
+    SignalWatcher(std::initializer_list<int> signals, std::function<void(int)> handler);
+    ~SignalWatcher();
+    SignalWatcher(const SignalWatcher&) = delete;
+    SignalWatcher& operator=(const SignalWatcher&) = delete;
+
+    // Makes the process ignore these signals (debug mode ignores SIGINT and SIGQUIT).
+    static void ignore(std::initializer_list<int> signals);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d_;
+};
+
+} // namespace plat

@@ -1,0 +1,8 @@
+#pragma once
+
+// Runs the node's window until the program ends; the exit status of the program.
+class MainWindowRunner
+{
+public:
+    static int run(bool headless);
+};
