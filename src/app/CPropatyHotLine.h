@@ -1,0 +1,93 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// The settings file path formed from the process's current folder: start-up needs it before any
+// settings object exists.
+std::string getIniFileName();
+
+// The port every node listens on unless told otherwise, and the one dialled when a TCP address
+// names none.
+constexpr int kDefaultTcpPort = 42000;
+
+// The host part of a TCP address: everything before its first "/", or the whole text.
+std::string addressHost(std::string_view address);
+// The port part of a TCP address: the decimal number after its first "/"; kDefaultTcpPort when
+// there is no "/", or when the text after it does not start with a port number in 1..65535
+// (so "host/abc" and "host/99999" dial the default port rather than port 0 or a wrapped one).
+int addressPort(std::string_view address);
+
+// The single door to the node's settings. This base owns the file and folder paths and reads
+// and writes "Pavo.ini"; the object that holds the live settings (the main window) derives from
+// it and implements the virtual operations. Every other part of the program reads settings
+// through instance().
+class CPropatyHotLine
+{
+public:
+    // Connect methods as findConnectNodeName and renameConnectNode number them.
+    static constexpr int kMethodSkype = 0;
+    static constexpr int kMethodTcp = 1;
+    // At most this many connection sections are read, whatever CONNECTNUM says.
+    static constexpr int kMaxConnections = 10;
+
+    // Captures the process's current folder as the working folder.
+    CPropatyHotLine();
+    // Uses workingFolder instead of the current folder (tests, tools).
+    explicit CPropatyHotLine(std::string workingFolder);
+    CPropatyHotLine(const CPropatyHotLine&) = delete;
+    CPropatyHotLine& operator=(const CPropatyHotLine&) = delete;
+
+    // The live settings object, or nullptr when none exists.
+    static CPropatyHotLine* instance();
+
+    const std::string& getCurrentFolder() const { return m_workingFolder; }
+    const std::string& iniFileName() const { return m_iniFile; }
+
+    // Reads the settings file into the setters. A missing file reads as all defaults.
+    void load();
+    // Writes the getters' values key by key; other sections and keys of the file are kept.
+    void save();
+
+    // The operations below keep the order of the settings interface's slots.
+    virtual std::string getRecvFolder();
+    virtual std::string getSendFolder();
+    virtual std::string getComment(int index);
+    virtual std::string getAddress(int index);
+    virtual std::string getHostName(int index) = 0;
+    virtual int getPort(int index) = 0;
+    virtual std::string getSkypeId(int index);
+    virtual std::string getConnectMethod(int index);
+    virtual int getConnectCount();
+    virtual std::string getNodeName();
+    virtual std::string getConnectNodeName(int index);
+    virtual int isConnectSkypeId(const std::string& skypeId);
+    virtual std::string getPartyName();
+    virtual int getLimitDay();
+    virtual int getWindow() = 0;
+    virtual void setWindow(int window) = 0;
+    virtual void setListenPort(int port) = 0;
+    virtual int getListenPort() = 0;
+    virtual std::string findConnectNodeName(int method, const std::string& host) = 0;
+    virtual void renameConnectNode(int method, const std::string& host, const std::string& oldName,
+                                   const std::string& newName) = 0;
+    virtual ~CPropatyHotLine();
+    virtual void setComment(int index, const std::string& comment);
+    virtual void setRecvFolder(const std::string& folder);
+    virtual void setSendFolder(const std::string& folder);
+    virtual void setHostName(int index, const std::string& address);
+    virtual void setSkypeId(int index, const std::string& skypeId);
+    virtual void setConnectMethod(int index, const std::string& method);
+    virtual void addConnect(int index, const std::string& nodeName);
+    virtual void setNodeName(const std::string& name);
+    virtual void setPartyName(const std::string& name);
+    virtual void setLimitDay(int days);
+
+private:
+    void loadConnections();
+
+    std::string m_workingFolder;
+    std::string m_iniFile;
+    std::string m_recvFolder;
+    std::string m_sendFolder;
+};
