@@ -1,0 +1,34 @@
+#pragma once
+
+#include "platform/EventLoop.h"
+
+#include <string>
+
+// Lets code inside a socket or stream callback ask the main window to show a connection notice
+// later, outside the callback, through a posted WM_POSTERROR message. Notices posted while no
+// window is set are lost.
+class CPostError
+{
+public:
+    // Kinds posted with a second parameter of 0.
+    static constexpr int kPartyMismatch = 1;
+    static constexpr int kFrameError = 3;
+
+    static CPostError* instance();
+    static void destroyInstance();
+
+    void setWindow(plat::WindowHandle window) { m_window = std::move(window); }
+    const plat::WindowHandle& window() const { return m_window; }
+
+    // Posts WM_POSTERROR with (kind, 0).
+    void post(int kind);
+    // Stores text as the detail text and posts WM_POSTERROR with (1, 1).
+    void postDetail(const std::string& text);
+    const std::string& detailText() const { return m_detail; }
+
+private:
+    CPostError() = default;
+
+    plat::WindowHandle m_window;
+    std::string m_detail;
+};

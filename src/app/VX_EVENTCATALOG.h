@@ -1,0 +1,40 @@
+#pragma once
+
+#include <vector>
+
+struct CatalogRecord;
+class VX_EVENTCATALOGLISTENER;
+
+// The process-wide channel on which the catalog store announces changes of its cache. Listeners
+// are not owned, are called synchronously in registration order, and are never removed; a
+// listener may use the channel again from inside a call.
+//
+// No mutex: every publisher and listener runs on the one event-loop thread, where the re-entrant
+// lock the channel would take could never be contended.
+class VX_EVENTCATALOG
+{
+public:
+    // The channel, created on first use.
+    static VX_EVENTCATALOG* instance();
+    // Destroys the channel; the next instance() creates a fresh one without listeners.
+    static void destroyInstance();
+
+    VX_EVENTCATALOG(const VX_EVENTCATALOG&) = delete;
+    VX_EVENTCATALOG& operator=(const VX_EVENTCATALOG&) = delete;
+
+    // A listener registered twice is called twice for every event.
+    void addListener(VX_EVENTCATALOGLISTENER* listener);
+
+    void notifyAdd(const CatalogRecord& record);
+    void notifyUpdate(const CatalogRecord& record, int index);
+    // The first half of a full refresh: every listener forgets its records. The publisher then
+    // announces each cached record in order with notifyAdd.
+    void notifyReset();
+
+private:
+    VX_EVENTCATALOG() = default;
+
+    template <class Call> void forEachListener(Call call);
+
+    std::vector<VX_EVENTCATALOGLISTENER*> m_listeners;
+};
