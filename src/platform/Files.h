@@ -18,7 +18,10 @@ bool writeFileAtomic(const std::string& path, const void* data, std::size_t size
 bool readWholeFile(const std::string& path, std::vector<std::uint8_t>& out,
                    std::uint64_t maxSize = UINT64_MAX);
 
+// True when path names something that is not a folder (a final link is followed, so a dangling
+// link does not exist).
 bool fileExists(const std::string& path);
+// Removes a file or a link (never its target). False when nothing was removed.
 bool removeFile(const std::string& path);
 
 // The process's current folder.

@@ -16,6 +16,9 @@ constexpr std::uint32_t Hidden = 0x02;
 constexpr std::uint32_t Directory = 0x10;
 constexpr std::uint32_t Archive = 0x20;
 constexpr std::uint32_t Device = 0x40; // devices, sockets and pipes: never an ordinary file
+// A symbolic link described as itself (listFolder, noFollow). Whether it is a shortcut depends on
+// its name (Shortcut.h); any other link is not an ordinary file either.
+constexpr std::uint32_t ReparsePoint = 0x400;
 } // namespace FindAttr
 
 namespace FindLayout {
@@ -67,9 +70,9 @@ static_assert(sizeof(FindRecord) == FindLayout::Size);
 enum class FindResult
 {
     Ok,
-    NotFound,     // no such file, or a dangling link
-    BadName,      // the file name cannot be written in CP932 (or is too long for the field)
-    Error,        // any other failure of stat()
+    NotFound, // no such file, or a dangling link
+    BadName,  // the file name cannot be written in CP932 (or is too long for the field)
+    Error,    // any other failure of stat()
 };
 
 // Describes the file at path (following a final symbolic link unless noFollow). The name field
