@@ -1,0 +1,77 @@
+#pragma once
+
+#include "app/VX_EVENTCATALOGLISTENER.h"
+#include "app/VX_EVENTLOGLISTENER.h"
+#include "platform/EventLoop.h"
+#include "platform/LocalTime.h"
+#include "tcp/CA2AModelListener.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class CTransferListener;
+class TransferColumn;
+
+// The hub between the transports, the catalog's change events and the main window. Every
+// configured connection is addressed by its index in the settings; each operation goes to the
+// transport column that the connection's method names ("TCP" or "SKYPE"). A connection with any
+// other method is neither connected nor connectable, and every operation on it does nothing.
+//
+// Events from the catalog channel, the log channel and the peer models are passed on to the
+// listeners (the main window) in registration order. Messages between nodes never pass through
+// here: each connection hands them to its own catalog exchange.
+class CTransfer : public CA2AModelListener,
+                  public VX_EVENTLOGLISTENER,
+                  public VX_EVENTCATALOGLISTENER
+{
+public:
+    // Registers with the log channel (created here) and the catalog channel (created when it
+    // does not exist yet).
+    CTransfer();
+    // Runs terminate(), which does nothing when the main window has run it already.
+    ~CTransfer() override;
+    CTransfer(const CTransfer&) = delete;
+    CTransfer& operator=(const CTransfer&) = delete;
+
+    void addListener(CTransferListener* listener);
+
+    // Creates the transport objects (the Skype side first, then the TCP peer model with its
+    // 50 ms timer) and registers this object with each of them.
+    void initialise(plat::WindowHandle mainWindow);
+    // Renames the node's Skype application; TCP connections are not touched.
+    void changePartyName(const std::string& partyName);
+
+    int isConnected(int index);
+    int canConnect(int index);
+    void connectPeer(int index);
+    void disconnectPeer(int index);
+    // Mode 1 asks for every record, mode 2 for those registered on or after date.
+    void requestHello(int index, int mode, const plat::SystemTime& date);
+
+    // Empties the listener list, destroys the TCP peer model, the Skype objects and both event
+    // channels. A second call does nothing.
+    void terminate();
+
+    // CA2AModelListener (both peer models).
+    void onConnectionChanged() override;
+    // VX_EVENTLOGLISTENER.
+    void onEventLog(int a, int b) override;
+    // VX_EVENTCATALOGLISTENER.
+    void entryAdded(const catalog::CatalogRecord& record) override;
+    void entryChanged(int index, const catalog::CatalogRecord& record) override;
+    void listReset() override;
+
+    // Called by the Skype column when the Skype link's attach state or the contact list changed.
+    void notifySkypeLinkChanged();
+    void notifyModelChanged();
+
+private:
+    // The column serving connection index, or nullptr for an unknown method or index.
+    TransferColumn* columnFor(int index);
+
+    std::vector<CTransferListener*> m_listeners;
+    std::unique_ptr<TransferColumn> m_skype;
+    std::unique_ptr<TransferColumn> m_tcp;
+    bool m_terminated = false;
+};
