@@ -1,0 +1,62 @@
+#pragma once
+
+#include "platform/LocalTime.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// The body of a hello message (class 2, type 8). Offsets count from the start of the message,
+// so the header's 48 bytes come first.
+namespace catalog {
+
+namespace HelloLayout {
+constexpr std::size_t Reserved0 = 48;
+constexpr std::size_t NameBinding = 56;
+constexpr std::size_t NodeName = 60;
+constexpr std::size_t NodeNameSize = 32;
+constexpr std::size_t SyncModeField = 92;
+constexpr std::size_t SinceDate = 96;
+constexpr std::size_t PartyName = 112;
+constexpr std::size_t PartyNameSize = 24;
+constexpr std::size_t Reserved1 = 136;
+constexpr std::size_t Reserved2 = 152;
+constexpr std::size_t Reserved2Size = 928;
+constexpr std::size_t MessageSize = 1080;
+constexpr std::size_t BodySize = 1032;
+
+static_assert(Reserved0 + 8 == NameBinding);
+static_assert(NodeName + NodeNameSize == SyncModeField);
+static_assert(SinceDate + plat::kSystemTimeSize == PartyName);
+static_assert(PartyName + PartyNameSize == Reserved1);
+static_assert(Reserved1 + 16 == Reserved2);
+static_assert(Reserved2 + Reserved2Size == MessageSize);
+static_assert(MessageSize - BodySize == 48);
+} // namespace HelloLayout
+
+namespace SyncMode {
+constexpr std::uint32_t None = 0;
+constexpr std::uint32_t All = 1;
+constexpr std::uint32_t Since = 2;
+} // namespace SyncMode
+
+// The fields of a hello, decoded. Names hold the field's CP932 bytes up to its first zero.
+struct HelloBody
+{
+    std::uint32_t nameBinding = 0;
+    std::string nodeNameCp932;
+    std::uint32_t syncMode = SyncMode::None;
+    plat::SystemTime since;
+    std::string partyNameCp932;
+
+    std::string nodeNameUtf8() const;
+    std::string partyNameUtf8() const;
+
+    // Reads the body of a message whose length was checked to be at least MessageSize.
+    static HelloBody read(const std::uint8_t* msg);
+    // Writes every body field (reserved ones zero) into msg[48..1080).
+    void write(std::uint8_t* msg) const;
+};
+
+} // namespace catalog
