@@ -1,0 +1,250 @@
+#include "app/FileCopier.h"
+
+#include "app/CopyProgress.h"
+#include "platform/Diag.h"
+#include "platform/Files.h"
+#include "platform/Shortcut.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::size_t kChunk = 64 * 1024;
+
+std::string parentOf(const std::string& path)
+{
+    const auto slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string baseName(const std::string& path)
+{
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A hidden name beside destination that nobody else uses: the file is built there and renamed
+// into place only when complete.
+std::string tempPattern(const std::string& destination)
+{
+    return plat::joinPath(parentOf(destination), "." + baseName(destination) + ".pavo-XXXXXX");
+}
+
+// True when inner is outer or lies inside it (a folder copied into itself would never end).
+bool isWithin(const std::string& inner, const std::string& outer)
+{
+    std::error_code ec1, ec2;
+    const fs::path a = fs::weakly_canonical(inner, ec1);
+    const fs::path b = fs::weakly_canonical(outer, ec2);
+    if (ec1 || ec2)
+        return false;
+    auto ai = a.begin();
+    for (auto bi = b.begin(); bi != b.end(); ++bi, ++ai)
+        if (ai == a.end() || *ai != *bi)
+            return false;
+    return true;
+}
+
+class Fd
+{
+public:
+    explicit Fd(int fd) : m_fd(fd) {}
+    ~Fd()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return m_fd; }
+    bool closeChecked()
+    {
+        const int r = ::close(m_fd);
+        m_fd = -1;
+        return r == 0;
+    }
+
+private:
+    int m_fd;
+};
+
+} // namespace
+
+std::uint64_t FileCopier::measure(const std::string& source)
+{
+    struct stat st;
+    // The top level follows a link unless it is a shortcut, as copy does.
+    if (::lstat(source.c_str(), &st) != 0)
+        return 0;
+    if (S_ISLNK(st.st_mode) && !plat::isShortcutName(baseName(source)) &&
+        ::stat(source.c_str(), &st) != 0)
+        return 0;
+    if (S_ISREG(st.st_mode))
+        return static_cast<std::uint64_t>(st.st_size);
+    if (!S_ISDIR(st.st_mode))
+        return 0;
+    std::uint64_t total = 0;
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(source, ec), end; !ec && it != end; it.increment(ec))
+        if (it->is_regular_file(ec) && !it->is_symlink(ec))
+            total += it->file_size(ec);
+    return total;
+}
+
+FileCopier::Result FileCopier::copy(const std::string& source, const std::string& destination)
+{
+    return copyItem(source, destination, true);
+}
+
+FileCopier::Result FileCopier::copyItem(const std::string& source, const std::string& destination,
+                                        bool topLevel)
+{
+    struct stat st;
+    if (::lstat(source.c_str(), &st) != 0) {
+        plat::diag("copyFiles: cannot read %s (errno %d)\n", source.c_str(), errno);
+        return Result::Failed;
+    }
+    if (S_ISLNK(st.st_mode)) {
+        // Shortcuts, and any link met inside a folder, are copied as links; a link named on its
+        // own is what the user pointed at, so its target is copied.
+        if (!topLevel || plat::isShortcutName(baseName(source)))
+            return copyLink(source, destination);
+        if (::stat(source.c_str(), &st) != 0) {
+            plat::diag("copyFiles: dangling link %s\n", source.c_str());
+            return Result::Failed;
+        }
+    }
+    if (S_ISDIR(st.st_mode))
+        return copyFolder(source, destination);
+    if (S_ISREG(st.st_mode))
+        return copyFile(source, destination);
+    // Devices, pipes and sockets have no contents to copy (reading a pipe could block forever).
+    plat::diag("copyFiles: not a file or folder: %s\n", source.c_str());
+    return topLevel ? Result::Failed : Result::Ok;
+}
+
+FileCopier::Result FileCopier::copyFolder(const std::string& source, const std::string& destination)
+{
+    if (isWithin(destination, source)) {
+        plat::diag("copyFiles: %s lies inside %s\n", destination.c_str(), source.c_str());
+        return Result::Failed;
+    }
+    std::error_code ec;
+    if (fs::exists(fs::symlink_status(destination, ec)) && !fs::is_directory(destination, ec))
+        return Result::Failed;
+    if (!plat::makeFolders(destination))
+        return Result::Failed;
+    std::vector<std::string> names;
+    for (fs::directory_iterator it(source, ec), end; !ec && it != end; it.increment(ec))
+        names.push_back(it->path().filename().string());
+    if (ec)
+        return Result::Failed;
+    for (const auto& name : names) {
+        const Result r =
+            copyItem(plat::joinPath(source, name), plat::joinPath(destination, name), false);
+        if (r != Result::Ok)
+            return r;
+    }
+    return Result::Ok;
+}
+
+bool FileCopier::mayReplace(const std::string& destination)
+{
+    struct stat st;
+    if (::lstat(destination.c_str(), &st) != 0)
+        return true;
+    return !m_progress || m_progress->confirmReplace(destination);
+}
+
+FileCopier::Result FileCopier::copyFile(const std::string& source, const std::string& destination)
+{
+    Fd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat st;
+    if (in.get() < 0 || ::fstat(in.get(), &st) != 0)
+        return Result::Failed;
+    if (!mayReplace(destination)) {
+        // Skipped files still count towards the progress total.
+        if (m_progress && !m_progress->advance(static_cast<std::uint64_t>(st.st_size)))
+            return Result::Cancelled;
+        return Result::Ok;
+    }
+    if (!plat::makeFolders(parentOf(destination)))
+        return Result::Failed;
+    std::string temp = tempPattern(destination);
+    Fd out(::mkostemp(temp.data(), O_CLOEXEC));
+    if (out.get() < 0)
+        return Result::Failed;
+    Result r = writeContents(in.get(), out.get());
+    if (r == Result::Ok) {
+        const struct timespec times[2] = {st.st_atim, st.st_mtim};
+        ::fchmod(out.get(), st.st_mode & 07777);
+        ::futimens(out.get(), times);
+        if (::fsync(out.get()) != 0 || !out.closeChecked() ||
+            ::rename(temp.c_str(), destination.c_str()) != 0)
+            r = Result::Failed;
+    }
+    if (r != Result::Ok)
+        ::unlink(temp.c_str());
+    return r;
+}
+
+FileCopier::Result FileCopier::writeContents(int in, int out)
+{
+    std::vector<char> buffer(kChunk);
+    for (;;) {
+        const ssize_t got = ::read(in, buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return Result::Failed;
+        if (got == 0)
+            return Result::Ok;
+        for (ssize_t done = 0; done < got;) {
+            const ssize_t put =
+                ::write(out, buffer.data() + done, static_cast<std::size_t>(got - done));
+            if (put < 0 && errno == EINTR)
+                continue;
+            if (put <= 0)
+                return Result::Failed;
+            done += put;
+        }
+        if (m_progress && !m_progress->advance(static_cast<std::uint64_t>(got)))
+            return Result::Cancelled;
+    }
+}
+
+FileCopier::Result FileCopier::copyLink(const std::string& source, const std::string& destination)
+{
+    std::array<char, 4096> target{};
+    const ssize_t n = ::readlink(source.c_str(), target.data(), target.size());
+    if (n <= 0 || static_cast<std::size_t>(n) >= target.size())
+        return Result::Failed;
+    if (!mayReplace(destination))
+        return Result::Ok;
+    if (!plat::makeFolders(parentOf(destination)))
+        return Result::Failed;
+    // mkstemp reserves a unique name; the link replaces that placeholder file.
+    std::string temp = tempPattern(destination);
+    Fd placeholder(::mkostemp(temp.data(), O_CLOEXEC));
+    if (placeholder.get() < 0)
+        return Result::Failed;
+    placeholder.closeChecked();
+    const std::string linkTarget(target.data(), static_cast<std::size_t>(n));
+    if (::unlink(temp.c_str()) != 0 || ::symlink(linkTarget.c_str(), temp.c_str()) != 0 ||
+        ::rename(temp.c_str(), destination.c_str()) != 0) {
+        ::unlink(temp.c_str());
+        return Result::Failed;
+    }
+    return Result::Ok;
+}

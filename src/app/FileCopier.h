@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+class CopyProgress;
+
+// The engine behind copyFiles: a plain recursive copy that writes each file under a temporary
+// name beside its destination and renames it when complete, keeps ".lnk" shortcuts and links
+// inside folders as links, and reports to an optional CopyProgress.
+class FileCopier
+{
+public:
+    enum class Result
+    {
+        Ok,
+        Failed,
+        Cancelled,
+    };
+
+    explicit FileCopier(CopyProgress* progress) : m_progress(progress) {}
+
+    // The bytes that copy(source, …) would write (regular files only).
+    static std::uint64_t measure(const std::string& source);
+
+    // Copies source to the full name destination.
+    Result copy(const std::string& source, const std::string& destination);
+
+private:
+    Result copyItem(const std::string& source, const std::string& destination, bool topLevel);
+    Result copyFolder(const std::string& source, const std::string& destination);
+    Result copyFile(const std::string& source, const std::string& destination);
+    Result copyLink(const std::string& source, const std::string& destination);
+    Result writeContents(int in, int out);
+    // False when destination exists and the user keeps it.
+    bool mayReplace(const std::string& destination);
+
+    CopyProgress* m_progress;
+};
