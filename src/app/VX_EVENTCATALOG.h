@@ -2,7 +2,9 @@
 
 #include <vector>
 
+namespace catalog {
 struct CatalogRecord;
+}
 class VX_EVENTCATALOGLISTENER;
 
 // The process-wide channel on which the catalog store announces changes of its cache. Listeners
@@ -25,8 +27,8 @@ public:
     // A listener registered twice is called twice for every event.
     void addListener(VX_EVENTCATALOGLISTENER* listener);
 
-    void notifyAdd(const CatalogRecord& record);
-    void notifyUpdate(const CatalogRecord& record, int index);
+    void notifyAdd(const catalog::CatalogRecord& record);
+    void notifyUpdate(const catalog::CatalogRecord& record, int index);
     // The first half of a full refresh: every listener forgets its records. The publisher then
     // announces each cached record in order with notifyAdd.
     void notifyReset();

@@ -1,6 +1,8 @@
 #pragma once
 
+namespace catalog {
 struct CatalogRecord;
+}
 
 // Receives the catalog store's announcements about its cache of records. Every operation has an
 // empty default, so a listener overrides only what it needs.
@@ -9,9 +11,9 @@ class VX_EVENTCATALOGLISTENER
 public:
     virtual ~VX_EVENTCATALOGLISTENER() = default;
     // A record was added to the cache, or is announced again during a full refresh.
-    virtual void entryAdded(const CatalogRecord&) {}
+    virtual void entryAdded(const catalog::CatalogRecord&) {}
     // The cached record at zero-based position index was replaced by record.
-    virtual void entryChanged(int /*index*/, const CatalogRecord&) {}
+    virtual void entryChanged(int /*index*/, const catalog::CatalogRecord&) {}
     // Forget every record shown; one entryAdded per cached record follows at once.
     virtual void listReset() {}
 };
