@@ -11,6 +11,8 @@ namespace plat {
 
 // The factor from PAVO_TIME_SCALE (e.g. "0.01"); 1 when unset or not a positive number.
 double timeScale();
+// The factor that a PAVO_TIME_SCALE text stands for (null, empty or malformed: 1).
+double parseTimeScale(const char* text);
 // periodMs × timeScale(), at least 1 ms.
 int scaledMs(int periodMs);
 
