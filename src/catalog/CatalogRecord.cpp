@@ -6,9 +6,7 @@
 
 #include <algorithm>
 
-namespace catalog {
-
-using namespace RecordLayout;
+using namespace catalog::RecordLayout;
 
 namespace {
 constexpr std::size_t FileNameAt = FileDescription + plat::FindLayout::FileName;
@@ -181,6 +179,8 @@ void CatalogRecord::setHopCp932(std::size_t i, std::string_view cp932)
     if (i < MaxHops)
         plat::copyCp932Field(&bytes[HopList + i * NodeNameSize], NodeNameSize, cp932);
 }
+
+namespace catalog {
 
 std::uint32_t recordByteSum(const CatalogRecord& r)
 {

@@ -57,9 +57,11 @@ constexpr std::uint32_t Deleted = 2;
 constexpr std::uint32_t Changed = 3;
 } // namespace RecordKind
 
+} // namespace catalog
+
 struct CatalogRecord
 {
-    static constexpr std::size_t Size = RecordLayout::Size;
+    static constexpr std::size_t Size = catalog::RecordLayout::Size;
 
     std::array<std::uint8_t, Size> bytes{};
 
@@ -116,6 +118,12 @@ struct CatalogRecord
     bool operator==(const CatalogRecord&) const = default;
 };
 static_assert(sizeof(CatalogRecord) == CatalogRecord::Size);
+
+namespace catalog {
+
+// The record itself is a shared type of the whole program and lives in the global namespace
+// (listener interfaces declare it there); catalog::CatalogRecord names the same type.
+using ::CatalogRecord;
 
 // The byte sum of the record with its checksum field taken as 0.
 std::uint32_t recordByteSum(const CatalogRecord& r);
