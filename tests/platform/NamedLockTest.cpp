@@ -1,0 +1,206 @@
+#include "platform/NamedLock.h"
+
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <optional>
+#include <set>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+// Each test gets its own runtime folder, so it neither sees nor leaves lock files elsewhere.
+class NamedLockTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (const char* old = std::getenv("XDG_RUNTIME_DIR"))
+            saved_ = old;
+        ::setenv("XDG_RUNTIME_DIR", dir_.path().c_str(), 1);
+    }
+    void TearDown() override
+    {
+        if (saved_)
+            ::setenv("XDG_RUNTIME_DIR", saved_->c_str(), 1);
+        else
+            ::unsetenv("XDG_RUNTIME_DIR");
+    }
+
+    TempDir dir_;
+    std::optional<std::string> saved_;
+};
+
+// Another process tries the lock: 1 when it got it.
+int otherProcessAcquires(const std::string& name)
+{
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        plat::NamedLock lock;
+        ::_exit(lock.acquire(name) ? 1 : 0);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A child that holds the lock until the parent closes the pipe.
+struct Holder
+{
+    pid_t pid = -1;
+    int release = -1;
+
+    static Holder start(const std::string& name)
+    {
+        int ready[2];
+        int hold[2];
+        EXPECT_EQ(::pipe(ready), 0);
+        EXPECT_EQ(::pipe(hold), 0);
+        Holder h;
+        h.pid = ::fork();
+        if (h.pid == 0) {
+            ::close(ready[0]);
+            ::close(hold[1]);
+            plat::NamedLock lock;
+            const char ok = lock.acquire(name) ? 'y' : 'n';
+            (void)::write(ready[1], &ok, 1);
+            char c;
+            (void)::read(hold[0], &c, 1);
+            ::_exit(0);
+        }
+        ::close(ready[1]);
+        ::close(hold[0]);
+        char ok = 0;
+        EXPECT_EQ(::read(ready[0], &ok, 1), 1);
+        EXPECT_EQ(ok, 'y');
+        ::close(ready[0]);
+        h.release = hold[1];
+        return h;
+    }
+
+    void stop()
+    {
+        ::close(release);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+    }
+};
+
+TEST_F(NamedLockTest, RefusedWhileAnotherProcessHoldsIt)
+{
+    Holder holder = Holder::start("Party A");
+    plat::NamedLock lock;
+    EXPECT_FALSE(lock.acquire("Party A"));
+    EXPECT_FALSE(lock.held());
+    EXPECT_TRUE(lock.acquire("Party B"));
+    holder.stop();
+    // The kernel dropped the child's lock when it ended.
+    EXPECT_TRUE(lock.acquire("Party A"));
+    EXPECT_TRUE(lock.held());
+}
+
+TEST_F(NamedLockTest, ReleasedByReleaseByAnotherNameAndByDestruction)
+{
+    {
+        plat::NamedLock lock;
+        ASSERT_TRUE(lock.acquire("one"));
+        EXPECT_EQ(otherProcessAcquires("one"), 0);
+        lock.release();
+        EXPECT_FALSE(lock.held());
+        EXPECT_EQ(otherProcessAcquires("one"), 1);
+
+        ASSERT_TRUE(lock.acquire("one"));
+        ASSERT_TRUE(lock.acquire("two"));
+        EXPECT_EQ(otherProcessAcquires("one"), 1);
+        EXPECT_EQ(otherProcessAcquires("two"), 0);
+    }
+    EXPECT_EQ(otherProcessAcquires("two"), 1);
+}
+
+TEST_F(NamedLockTest, NotPassedToProgramsItStarts)
+{
+    plat::NamedLock lock;
+    ASSERT_TRUE(lock.acquire("spawner"));
+    int in[2];
+    ASSERT_EQ(::pipe(in), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+    posix_spawn_file_actions_addclose(&actions, in[1]);
+    char sh[] = "/bin/sh";
+    char opt[] = "-c";
+    char cmd[] = "read line";
+    char* argv[] = {sh, opt, cmd, nullptr};
+    pid_t pid = -1;
+    ASSERT_EQ(::posix_spawn(&pid, "/bin/sh", &actions, nullptr, argv, environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(in[0]);
+    lock.release();
+    // Had the descriptor leaked into the shell, the shell would still hold the lock.
+    EXPECT_EQ(otherProcessAcquires("spawner"), 1);
+    ::close(in[1]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+}
+
+TEST_F(NamedLockTest, AnyNameGivesADistinctFileInTheRuntimeFolder)
+{
+    const std::string names[] = {
+        "party",
+        "Party",
+        "",
+        "two words",
+        "a/b",
+        "a%2Fb",
+        "..",
+        "../../etc/passwd",
+        "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E", // 日本語
+        std::string(300, 'x'),
+        std::string(300, 'x') + "y",
+        std::string(100, '/'),
+        std::string(100, '/') + ".",
+    };
+    std::set<std::string> paths;
+    for (const std::string& name : names) {
+        const std::string path = plat::NamedLock::lockPath(name);
+        SCOPED_TRACE(path);
+        ASSERT_EQ(path.rfind(dir_.path() + "/", 0), 0u);
+        const std::string file = path.substr(dir_.path().size() + 1);
+        EXPECT_EQ(file.find('/'), std::string::npos);
+        EXPECT_LE(file.size(), 255u);
+        EXPECT_TRUE(paths.insert(path).second);
+        plat::NamedLock lock;
+        EXPECT_TRUE(lock.acquire(name));
+    }
+}
+
+TEST_F(NamedLockTest, PrivateFolderUnderTmpWithoutRuntimeDir)
+{
+    for (const char* xdg : {"", "relative/dir", "/no/such/folder"}) {
+        ::setenv("XDG_RUNTIME_DIR", xdg, 1);
+        EXPECT_EQ(plat::NamedLock::runtimeFolder(), "/tmp/pavo-" + std::to_string(::getuid()))
+            << xdg;
+    }
+    ::unsetenv("XDG_RUNTIME_DIR");
+    const std::string folder = plat::NamedLock::runtimeFolder();
+    ASSERT_EQ(folder, "/tmp/pavo-" + std::to_string(::getuid()));
+    // Loosened permissions are taken back before the folder is used.
+    ASSERT_EQ(::chmod(folder.c_str(), 0777), 0);
+    EXPECT_EQ(plat::NamedLock::runtimeFolder(), folder);
+    struct stat st
+    {
+    };
+    ASSERT_EQ(::lstat(folder.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_EQ(st.st_uid, ::getuid());
+}
+
+} // namespace
