@@ -1,0 +1,136 @@
+#pragma once
+
+#include "catalog/CCatalogCash.h"
+#include "catalog/CatalogRecord.h"
+#include "catalog/PendingFiles.h"
+
+#include "platform/LocalTime.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+class CPropatyHotLine;
+
+// The node's catalog: one record per registered file, kept by the catalog cache, plus a pending
+// file per configured peer of records still to be sent there, plus the files themselves (received
+// ones under the receive folder, own ones in the send folder).
+//
+// Names passed in and out as std::string are UTF-8 (node names as the settings hold them); names
+// inside records are CP932. A name that CP932 cannot hold matches nothing.
+//
+// Records come from peers: every path this class builds from a record goes through
+// isValidRecord() first, so an invalid record is never merged, never names a received file and
+// never names a pending file. Only the catalog folder, the receive folder and the send folder
+// (and the targets of the user's own shortcuts there) are ever touched.
+//
+// No lock: every caller runs on the one event-loop thread, where the re-entrant catalog lock
+// could never be contended. Listeners of VX_EVENTCATALOG may call back into the catalog.
+class CCatalog
+{
+public:
+    // Local date-time source; tests hand in a fixed one.
+    using Clock = std::function<plat::SystemTime()>;
+
+    // The process-wide catalog, created on first use from CPropatyHotLine::instance() and the
+    // "-CATALOGCASH" mode flag.
+    static CCatalog* instance();
+    // Destroys the process-wide catalog (its cache file is rewritten); instance() then creates a
+    // fresh one.
+    static void destroyInstance();
+
+    // Loads "catalog.dat" from the catalog folder of settings' working folder, marks entries that
+    // fail their checksum as deleted, fills in missing party names and announces every entry.
+    // writeThrough false is the "-CATALOGCASH" mode: the file is written only by the destructor.
+    CCatalog(CPropatyHotLine& settings, bool writeThrough, Clock clock = {});
+    // Rewrites the cache file from the list.
+    ~CCatalog();
+    CCatalog(const CCatalog&) = delete;
+    CCatalog& operator=(const CCatalog&) = delete;
+
+    // Folder watch: an own file or shortcut appeared / changed / disappeared.
+    void addLocal(CatalogRecord record);
+    void updateLocal(CatalogRecord record);
+    void deleteEverywhere(CatalogRecord record);
+    // Forced deletion on this node only.
+    void deleteHere(CatalogRecord record);
+
+    int count() const;
+    // A copy of entry index; all zero outside the list.
+    CatalogRecord getRecord(int index) const;
+    // The first entry of that origin node and file name; copied into out when found.
+    bool hasEntry(const std::string& originNode, const std::string& fileName,
+                  CatalogRecord* out) const;
+    // The complete entries of one origin node, in catalog order.
+    std::vector<CatalogRecord> completeEntriesOf(const std::string& node) const;
+
+    // Catalog exchange: records received from a peer (kind 1 or 3; kind 2).
+    void mergeRecord(CatalogRecord received);
+    void mergeDeletion(CatalogRecord received);
+    // Up to 12 records still pending for peer, now marked sent; the pending file is deleted when
+    // nothing was pending.
+    std::vector<CatalogRecord> takePending(const std::string& peer);
+    // Queues for peer every entry (mode 1) or those registered on or after since's date (mode 2).
+    void queueSince(const std::string& peer, std::uint32_t syncMode, const plat::SystemTime& since);
+    void renamePendingFile(const std::string& oldName, const std::string& newName);
+    // Queues record for every configured peer, unless it is this node's own record.
+    void forwardToPeers(const CatalogRecord& record);
+    // Queues record for one peer, subject to the hop rules: never back to its origin, never to a
+    // node in its hop list, and not beyond 10 hops. This node's name is added to the hop list.
+    void queueForPeer(CatalogRecord record, const std::string& peer);
+
+    // File delivery.
+    std::optional<CatalogRecord> firstToFetch() const;
+    std::optional<CatalogRecord> nextToFetch(const CatalogRecord& record) const;
+    // Stores length bytes of the record's file at offset. 1 when more is wanted, 0 when the file
+    // is done or cannot continue. A zero-length file completes with a chunk of length 0 at
+    // offset 0.
+    int storeChunk(std::uint32_t offset, std::uint32_t length, const CatalogRecord& record,
+                   const std::uint8_t* bytes);
+    // Reads up to size bytes of the record's file from offset into out; 0 when this node does not
+    // hold that exact version completely, or the file cannot be read.
+    std::size_t readChunk(const CatalogRecord& record, std::uint32_t offset, std::size_t size,
+                          std::uint8_t* out);
+
+    // Marks expired and invalid entries deleted (main window, hourly).
+    void maintainHourly();
+    // Drops deleted entries with their files (main window, every 5 seconds).
+    void purge();
+    // Announces every entry again.
+    void announceAll();
+
+    // Paths, for the catalog list's take-out command and for tests.
+    const std::string& catalogFolder() const { return m_catalogFolder; }
+    // The file that holds the record's contents on this node; empty when the record is invalid
+    // or, for an own shortcut, when no shortcut in the send folder points at that file name.
+    std::string contentPath(const CatalogRecord& record);
+
+private:
+    std::string nodeNameCp932() const;
+    std::string partyNameCp932() const;
+    plat::SystemTime today() const;
+    bool isOwn(const CatalogRecord& record) const;
+    void checkAtLoad();
+    void replaceEntry(int index, CatalogRecord record, bool announce);
+    void markDeleted(int index, bool announce);
+    int findExact(const CatalogRecord& record) const;
+    std::vector<std::string> peers() const;
+    std::string shortcutTarget(const CatalogRecord& record);
+    std::string shortcutLinkFor(const std::string& fileNameUtf8, std::string* target);
+    void deleteContent(const CatalogRecord& record);
+    void writeErrorRecord(const CatalogRecord& record);
+
+    CPropatyHotLine& m_settings;
+    Clock m_clock;
+    std::string m_catalogFolder;
+    std::string m_recvFolder;
+    std::string m_sendFolder;
+    CCatalogCash m_cash;
+    PendingFiles m_pending;
+    // File name (UTF-8) -> target path of own shortcuts already resolved for serving.
+    std::map<std::string, std::string> m_shortcuts;
+};

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "catalog/CatalogRecord.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+// The per-peer pending files of the catalog folder: "<node name>.dat", 820-byte records one after
+// the other, no header; a record whose pending flag is 1 still has to go to that peer.
+//
+// Each file's layout is kept exactly, but an in-memory index of it (first position of every
+// (origin node, file name), number of whole records, first position that may be pending) spares
+// the full scans a sync would otherwise repeat for every record. The index is checked against the
+// file's identity and size before each use and rebuilt when anything else changed the file.
+//
+// A torn tail (an append cut short) is overwritten by the next append, which always lands at the
+// next whole-record offset, so it never shifts the records after it.
+class PendingFiles
+{
+public:
+    explicit PendingFiles(std::string catalogFolder);
+    ~PendingFiles();
+    PendingFiles(const PendingFiles&) = delete;
+    PendingFiles& operator=(const PendingFiles&) = delete;
+
+    // The pending file of a peer (UTF-8 node name); empty when the name cannot name one (unsafe
+    // as a file name, or "catalog", whose file is the catalog cache).
+    std::string pathOf(const std::string& peer) const;
+
+    // Appends the record. False when the file cannot be written.
+    bool append(const std::string& peer, const CatalogRecord& record);
+    // Writes the record over the first one of the same origin node and file name, or appends it.
+    bool put(const std::string& peer, const CatalogRecord& record);
+    // Takes up to max pending records in file order, marking each sent (flag 0, stamped) in the
+    // file. Deletes the file when none was pending.
+    std::vector<CatalogRecord> take(const std::string& peer, std::size_t max);
+    // Moves the pending file of oldName to newName. When newName already has one, the records
+    // still pending in the old file are added to it and the old file is removed.
+    bool rename(const std::string& oldName, const std::string& newName);
+
+    // Forgets every index and closes every descriptor.
+    void closeAll();
+
+private:
+    struct Peer;
+    Peer* open(const std::string& peer);
+    void drop(const std::string& peer);
+
+    std::string m_folder;
+    std::map<std::string, std::unique_ptr<Peer>> m_peers;
+};
