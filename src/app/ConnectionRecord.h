@@ -10,4 +10,6 @@ struct ConnectionRecord
     std::string connectMethod; // "SKYPE" or "TCP"
     std::string address;
     std::string comment;
+
+    bool operator==(const ConnectionRecord&) const = default;
 };

@@ -35,12 +35,12 @@ template <class Call> void VX_EVENTCATALOG::forEachListener(Call call)
         call(*m_listeners[i]);
 }
 
-void VX_EVENTCATALOG::notifyAdd(const catalog::CatalogRecord& record)
+void VX_EVENTCATALOG::notifyAdd(const CatalogRecord& record)
 {
     forEachListener([&](VX_EVENTCATALOGLISTENER& l) { l.entryAdded(record); });
 }
 
-void VX_EVENTCATALOG::notifyUpdate(const catalog::CatalogRecord& record, int index)
+void VX_EVENTCATALOG::notifyUpdate(const CatalogRecord& record, int index)
 {
     forEachListener([&](VX_EVENTCATALOGLISTENER& l) { l.entryChanged(index, record); });
 }

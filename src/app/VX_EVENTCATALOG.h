@@ -2,8 +2,9 @@
 
 #include <vector>
 
-namespace catalog {
 struct CatalogRecord;
+namespace catalog {
+using ::CatalogRecord; // the catalog code names the record catalog::CatalogRecord
 }
 class VX_EVENTCATALOGLISTENER;
 
@@ -27,8 +28,8 @@ public:
     // A listener registered twice is called twice for every event.
     void addListener(VX_EVENTCATALOGLISTENER* listener);
 
-    void notifyAdd(const catalog::CatalogRecord& record);
-    void notifyUpdate(const catalog::CatalogRecord& record, int index);
+    void notifyAdd(const CatalogRecord& record);
+    void notifyUpdate(const CatalogRecord& record, int index);
     // The first half of a full refresh: every listener forgets its records. The publisher then
     // announces each cached record in order with notifyAdd.
     void notifyReset();

@@ -1,7 +1,8 @@
 #pragma once
 
-namespace catalog {
 struct CatalogRecord;
+namespace catalog {
+using ::CatalogRecord; // the catalog code names the record catalog::CatalogRecord
 }
 
 // Receives the catalog store's announcements about its cache of records. Every operation has an
@@ -11,9 +12,9 @@ class VX_EVENTCATALOGLISTENER
 public:
     virtual ~VX_EVENTCATALOGLISTENER() = default;
     // A record was added to the cache, or is announced again during a full refresh.
-    virtual void entryAdded(const catalog::CatalogRecord&) {}
+    virtual void entryAdded(const CatalogRecord&) {}
     // The cached record at zero-based position index was replaced by record.
-    virtual void entryChanged(int /*index*/, const catalog::CatalogRecord&) {}
+    virtual void entryChanged(int /*index*/, const CatalogRecord&) {}
     // Forget every record shown; one entryAdded per cached record follows at once.
     virtual void listReset() {}
 };
