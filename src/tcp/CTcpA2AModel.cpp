@@ -1,0 +1,361 @@
+#include "tcp/CTcpA2AModel.h"
+
+#include "app/CPostError.h"
+#include "app/CPropatyHotLine.h"
+#include "platform/Diag.h"
+#include "tcp/CA2AModelListener.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+std::unique_ptr<CTcpA2AModel> g_instance;
+
+constexpr int kPollTimer = 1;
+
+std::string establishedNotice(const std::string& nodeName)
+{
+    char text[256];
+    std::snprintf(text, sizeof text, "%sノードとTCP接続が確立しました", nodeName.c_str());
+    return text;
+}
+
+} // namespace
+
+CTcpA2AModel* CTcpA2AModel::instance()
+{
+    if (!g_instance)
+        g_instance = std::make_unique<CTcpA2AModel>();
+    return g_instance.get();
+}
+
+void CTcpA2AModel::destroyInstance()
+{
+    g_instance.reset();
+}
+
+CTcpA2AModel::CTcpA2AModel()
+    : m_graveyard(std::make_shared<Graveyard>()), m_timer([this](int) { poll(); })
+{
+    m_timer.set(kPollTimer, kPollMs);
+}
+
+CTcpA2AModel::~CTcpA2AModel()
+{
+    m_timer.kill(kPollTimer);
+    // Not from inside a connection's notification, so the connections can go at once.
+    m_established.clear();
+    m_pending.clear();
+    m_listeners.clear();
+    m_graveyard->clear();
+}
+
+int CTcpA2AModel::nextConnectionNumber()
+{
+    static int counter = 0;
+    return ++counter;
+}
+
+void CTcpA2AModel::addListener(CA2AModelListener* listener)
+{
+    m_listeners.push_back(listener);
+}
+
+void CTcpA2AModel::notifyConnectionChanged()
+{
+    // A listener registered meanwhile is not called for this change.
+    const std::vector<CA2AModelListener*> listeners = m_listeners;
+    for (CA2AModelListener* l : listeners)
+        l->onConnectionChanged();
+}
+
+void CTcpA2AModel::goOnline()
+{
+    CPropatyHotLine* settings = CPropatyHotLine::instance();
+    const int port = settings ? settings->getListenPort() : kDefaultTcpPort;
+    plat::TcpSocket& socket = m_listen.socket();
+    // Going on-line twice must not leave the first socket holding the port.
+    if (socket.isOpen())
+        socket.close();
+    int error = 0;
+    if (!socket.createListening(port, &error)) {
+        plat::diag("Error:CTcpA2AModel::goOnline()-Create() err=%d port=%d\n", error, port);
+        return;
+    }
+    if (!socket.setReuseAddress(&error)) {
+        plat::diag("Error:CTcpA2AModel::goOnline()-SetSockOpt() err=%d\n", error);
+        socket.close();
+        return;
+    }
+    m_listen.setParent(this);
+    m_listen.setHost("ListenPort");
+    m_listen.setNodeName("ListenUser");
+    if (!socket.listen(kBacklog, &error)) {
+        plat::diag("Error:CTcpA2AModel::goOnline()-Listen() err=%d\n", error);
+        socket.close();
+    }
+}
+
+void CTcpA2AModel::goOffline()
+{
+    plat::TcpSocket& socket = m_listen.socket();
+    if (socket.isOpen()) {
+        socket.shutdownBoth();
+        socket.close();
+    }
+    std::vector<Stream> pending;
+    pending.swap(m_pending);
+    for (Stream& s : pending)
+        bury(std::move(s));
+}
+
+bool CTcpA2AModel::isListening() const
+{
+    return m_listen.socket().isOpen() && m_listen.socket().localPort() > 0;
+}
+
+int CTcpA2AModel::listenPort() const
+{
+    return m_listen.socket().isOpen() ? m_listen.socket().localPort() : 0;
+}
+
+bool CTcpA2AModel::hasNodeName(const std::string& nodeName) const
+{
+    auto named = [&](const Stream& s) { return s && s->nodeName() == nodeName; };
+    return std::any_of(m_established.begin(), m_established.end(), named) ||
+           std::any_of(m_pending.begin(), m_pending.end(), named);
+}
+
+void CTcpA2AModel::connectPeer(const std::string& nodeName, const std::string& host, int port)
+{
+    if (hasNodeName(nodeName)) {
+        plat::diag("CTcpA2AModel::connectPeer() ALLRADY EXIST\r\n");
+        return;
+    }
+    plat::diag("CTcpA2AModel::connectPeer() Create Stream\r\n");
+    auto stream = std::make_unique<CTcpSockStream>();
+    stream->setHost(host);
+    stream->setNodeName(nodeName);
+    stream->setParent(this);
+    stream->setKind("connect()");
+    stream->setId(nextConnectionNumber());
+
+    int error = 0;
+    switch (stream->socket().connect(host, port, &error)) {
+    case plat::ConnectResult::Connected:
+        stream->socket().setNoDelay(true);
+        stream->setState(CTcpSockStream::kConnected);
+        m_pending.push_back(std::move(stream));
+        plat::diag("CTcpA2AModel::connectPeer() CONNECT OK ! hostname=%s, nodename=%s \n",
+                   host.c_str(), nodeName.c_str());
+        break;
+    case plat::ConnectResult::InProgress:
+        stream->setState(CTcpSockStream::kDialling);
+        m_pending.push_back(std::move(stream));
+        notifyConnectionChanged();
+        plat::diag("CTcpA2AModel::connectPeer() WAIT CONNECT ! hostname=%s, nodename=%s \n",
+                   host.c_str(), nodeName.c_str());
+        break;
+    case plat::ConnectResult::Failed:
+        plat::diag("CTcpA2AModel::connectPeer() CONNECT FAILSE! hostname=%s, nodoname=%s err=%d\n",
+                   host.c_str(), nodeName.c_str(), error);
+        // No notification of this stream is running, so it can go at once.
+        stream->close();
+        break;
+    }
+}
+
+void CTcpA2AModel::disconnectPeer(const std::string& nodeName, const std::string&)
+{
+    for (auto it = m_established.begin(); it != m_established.end();) {
+        if (*it && (*it)->nodeName() == nodeName) {
+            bury(std::move(*it));
+            it = m_established.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    for (std::size_t i = m_pending.size(); i-- > 0;) {
+        if (m_pending[i]->nodeName() == nodeName) {
+            bury(std::move(m_pending[i]));
+            m_pending.erase(m_pending.begin() + static_cast<std::ptrdiff_t>(i));
+        }
+    }
+    notifyConnectionChanged();
+}
+
+int CTcpA2AModel::isConnected(const std::string& nodeName, const std::string&)
+{
+    for (const Stream& s : m_established)
+        if (s && s->nodeName() == nodeName && s->state() == CTcpSockStream::kEstablished)
+            return 1;
+    return 0;
+}
+
+void CTcpA2AModel::requestHello(const std::string& nodeName, const std::string&, int mode,
+                                const plat::SystemTime& date)
+{
+    for (const Stream& s : m_established) {
+        if (s && s->nodeName() == nodeName) {
+            s->setSyncRequest(mode, date);
+            return;
+        }
+    }
+}
+
+void CTcpA2AModel::poll()
+{
+    // A connection may end while it is polled; it then waits in the graveyard until the next
+    // turn of the loop, so the pointers taken here stay valid throughout.
+    std::vector<CTcpSockStream*> streams;
+    streams.reserve(m_established.size() + m_pending.size());
+    for (const Stream& s : m_established)
+        if (s)
+            streams.push_back(s.get());
+    for (const Stream& s : m_pending)
+        streams.push_back(s.get());
+    for (CTcpSockStream* s : streams)
+        if (!s->dead())
+            s->poll();
+}
+
+int CTcpA2AModel::establishedCount() const
+{
+    return static_cast<int>(std::count_if(m_established.begin(), m_established.end(),
+                                          [](const Stream& s) { return s != nullptr; }));
+}
+
+CTcpSockStream* CTcpA2AModel::findStream(int id) const
+{
+    for (const Stream& s : m_established)
+        if (s && s->id() == id)
+            return s.get();
+    for (const Stream& s : m_pending)
+        if (s->id() == id)
+            return s.get();
+    return nullptr;
+}
+
+CTcpA2AModel::Stream CTcpA2AModel::take(std::vector<Stream>& list, int id)
+{
+    for (auto it = list.begin(); it != list.end(); ++it) {
+        if (*it && (*it)->id() == id) {
+            Stream s = std::move(*it);
+            list.erase(it);
+            return s;
+        }
+    }
+    return nullptr;
+}
+
+void CTcpA2AModel::bury(Stream stream)
+{
+    if (!stream)
+        return;
+    stream->close();
+    const bool first = m_graveyard->empty();
+    m_graveyard->push_back(std::move(stream));
+    if (!first)
+        return;
+    std::weak_ptr<Graveyard> weak = m_graveyard;
+    plat::post([weak] {
+        if (auto graveyard = weak.lock()) {
+            Graveyard doomed;
+            doomed.swap(*graveyard);
+        }
+    });
+}
+
+void CTcpA2AModel::onAccept(int)
+{
+    auto stream = std::make_unique<CTcpSockStream>();
+    // The read notification of the listening socket is re-armed by this accept; when nobody was
+    // waiting after all, there is nothing to keep.
+    if (!m_listen.socket().accept(stream->socket()))
+        return;
+    stream->socket().setNoDelay(true);
+    plat::diag("●●ACCEPT PeerAddress=%s, port=%d\n", stream->peerAddressText().c_str(),
+               stream->peerPort());
+    stream->setId(nextConnectionNumber());
+    stream->setHost("Pending");
+    stream->setNodeName("Pending");
+    stream->setParent(this);
+    stream->setState(CTcpSockStream::kConnected);
+    stream->setKind("Accept");
+    m_pending.push_back(std::move(stream));
+}
+
+void CTcpA2AModel::onConnect(int id)
+{
+    for (const Stream& s : m_pending)
+        if (s->id() == id)
+            s->setState(CTcpSockStream::kConnected);
+}
+
+void CTcpA2AModel::onClose(int id)
+{
+    plat::diag("CLOSE イベントを検出 id=%d\n", id);
+    bury(take(m_pending, id));
+    Stream established = take(m_established, id);
+    if (!established)
+        return;
+    bury(std::move(established));
+    // The window's peers-connected state must follow a peer that went away by itself, or the
+    // settings it locks while peers are connected would stay locked.
+    notifyConnectionChanged();
+}
+
+void CTcpA2AModel::notifyOnError(int id, int error)
+{
+    plat::diag("●●ERROR　CTcpA2AModel::notifyOnError() id=%d, err=%d \n", id, error);
+    onClose(id);
+}
+
+void CTcpA2AModel::notifyNodeName(int id, const std::string& nodeName)
+{
+    bool configured = false;
+    std::string host;
+    if (CPropatyHotLine* settings = CPropatyHotLine::instance(); settings && !nodeName.empty()) {
+        const int count = settings->getConnectCount();
+        for (int i = 0; i < count && !configured; ++i) {
+            if (settings->getConnectMethod(i) == "TCP" &&
+                settings->getConnectNodeName(i) == nodeName) {
+                configured = true;
+                host = settings->getHostName(i);
+            }
+        }
+    }
+    Stream stream = take(m_pending, id);
+    if (!stream)
+        return;
+    if (!configured) {
+        plat::diag("接続を拒否しました. IP=%s\n, port=%d\n", stream->peerAddressText().c_str(),
+                   stream->peerPort());
+        bury(std::move(stream));
+        return;
+    }
+    if (hasEstablished(nodeName)) {
+        plat::diag("重複した接続を破棄しました. IP=%s\n, port=%d\n",
+                   stream->peerAddressText().c_str(), stream->peerPort());
+        bury(std::move(stream));
+        return;
+    }
+    stream->setHost(host);
+    stream->setParent(this);
+    stream->setNodeName(nodeName);
+    stream->setState(CTcpSockStream::kEstablished);
+    auto hole = std::find(m_established.begin(), m_established.end(), nullptr);
+    if (hole != m_established.end())
+        *hole = std::move(stream);
+    else
+        m_established.push_back(std::move(stream));
+    notifyConnectionChanged();
+    CPostError::instance()->postDetail(establishedNotice(nodeName));
+}
+
+bool CTcpA2AModel::hasEstablished(const std::string& nodeName) const
+{
+    return std::any_of(m_established.begin(), m_established.end(),
+                       [&](const Stream& s) { return s && s->nodeName() == nodeName; });
+}

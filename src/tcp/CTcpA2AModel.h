@@ -1,0 +1,97 @@
+#pragma once
+
+#include "platform/EventLoop.h"
+#include "platform/LocalTime.h"
+#include "tcp/CTcpSockStream.h"
+#include "tcp/CTcpSockStreamParent.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class CA2AModelListener;
+
+// All TCP connections of the node: the listening socket, the connections it accepts and the ones
+// it dials, and the handshake that admits a connection only when the peer's hello names one of
+// the configured TCP nodes (its address is not compared). The connection established first with
+// a node is kept; a later one to the same node is discarded. Every connection is polled by one
+// 50 ms timer.
+//
+// A connection may end from inside its own notification; it is then closed at once and destroyed
+// on a later turn of the event loop, so nothing of it is touched after it was freed.
+class CTcpA2AModel : public CTcpSockStreamParent
+{
+public:
+    static constexpr int kPollMs = 50;
+    static constexpr int kBacklog = 5;
+
+    // The process-wide model, created on first use (which starts its timer).
+    static CTcpA2AModel* instance();
+    // Destroys the model with every connection; the next instance() creates a fresh one.
+    static void destroyInstance();
+
+    CTcpA2AModel();
+    ~CTcpA2AModel() override;
+    CTcpA2AModel(const CTcpA2AModel&) = delete;
+    CTcpA2AModel& operator=(const CTcpA2AModel&) = delete;
+
+    void addListener(CA2AModelListener* listener);
+    void setMainWindow(plat::WindowHandle window) { m_mainWindow = std::move(window); }
+
+    // Listens on the configured port; failures are only printed.
+    void goOnline();
+    // Stops listening and closes every connection not admitted yet; admitted ones stay.
+    void goOffline();
+    bool isListening() const;
+    // The port actually listened on (tests listen on port 0), or 0.
+    int listenPort() const;
+
+    void connectPeer(const std::string& nodeName, const std::string& host, int port);
+    // Closes every connection with this node name (the host is not compared).
+    void disconnectPeer(const std::string& nodeName, const std::string& host);
+    // 1 when an admitted connection with this node name exists (the host is not compared).
+    int isConnected(const std::string& nodeName, const std::string& host);
+    // The first admitted connection with this node name carries the sync request in its next
+    // hello.
+    void requestHello(const std::string& nodeName, const std::string& host, int mode,
+                      const plat::SystemTime& date);
+
+    // Every 50 ms.
+    void poll();
+
+    // Tests: the connections by list, and one by its number (nullptr when gone).
+    int establishedCount() const;
+    int pendingCount() const { return static_cast<int>(m_pending.size()); }
+    CTcpSockStream* findStream(int id) const;
+
+    // CTcpSockStreamParent
+    void onAccept(int id) override;
+    void onConnect(int id) override;
+    void onClose(int id) override;
+    void notifyOnError(int id, int error) override;
+    void notifyNodeName(int id, const std::string& nodeName) override;
+
+private:
+    using Stream = std::unique_ptr<CTcpSockStream>;
+    using Graveyard = std::vector<Stream>;
+
+    static int nextConnectionNumber();
+    // Removes the connection with this number from the list; empty when it is not there.
+    static Stream take(std::vector<Stream>& list, int id);
+    // Any connection, admitted or not, with this node name.
+    bool hasNodeName(const std::string& nodeName) const;
+    bool hasEstablished(const std::string& nodeName) const;
+    // Closes the connection now and destroys it on a later turn of the loop.
+    void bury(Stream stream);
+    void notifyConnectionChanged();
+
+    std::vector<Stream> m_established;
+    std::vector<Stream> m_pending;
+    CTcpSockStream m_listen;
+    plat::WindowHandle m_mainWindow;
+    std::vector<CA2AModelListener*> m_listeners;
+    // Closed connections waiting for the next turn of the loop; shared with the posted task so
+    // that destroying the model first neither leaks them nor leaves the task a dangling pointer.
+    std::shared_ptr<Graveyard> m_graveyard;
+    plat::TimerSet m_timer;
+};

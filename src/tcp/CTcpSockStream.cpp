@@ -1,0 +1,402 @@
+#include "tcp/CTcpSockStream.h"
+
+#include "app/CPostError.h"
+#include "catalog/HelloBody.h"
+#include "catalog/MessageHeader.h"
+#include "platform/Bytes.h"
+#include "platform/Cp932.h"
+#include "platform/Diag.h"
+#include "tcp/CTcpSockStreamParent.h"
+#include "tcp/TcpFrame.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+using catalog::ConstMessageHeader;
+namespace MsgClass = catalog::MsgClass;
+namespace MsgType = catalog::MsgType;
+
+static_assert(CTcpSockStream::kReceiveLimit + tcp::kMinFrame <= CTcpSockStream::kBufferSize);
+static_assert(tcp::kMaxFrame <= CTcpSockStream::kBufferSize);
+static_assert(VX_QUE::kSlotSize == tcp::kMaxFrame);
+
+bool wouldBlock(int error)
+{
+    return error == EAGAIN || error == EWOULDBLOCK || error == EINTR;
+}
+
+// The sender's node name from a hello, in UTF-8. Bytes that are not CP932 still give a printable
+// name, which then matches no configured node.
+std::string helloNodeName(const std::uint8_t* msg)
+{
+    namespace L = catalog::HelloLayout;
+    const std::string_view field = plat::fieldView(msg + L::NodeName, L::NodeNameSize);
+    if (auto utf8 = plat::fromCp932(field))
+        return *utf8;
+    return plat::fieldToUtf8(msg + L::NodeName, L::NodeNameSize);
+}
+
+} // namespace
+
+CTcpSockStream::CTcpSockStream()
+    : m_socket(this), m_receiveBuffer(new std::uint8_t[kBufferSize]()),
+      m_sendBuffer(new std::uint8_t[kBufferSize]()), m_work(new std::uint8_t[VX_QUE::kSlotSize]()),
+      m_window(this)
+{
+}
+
+CTcpSockStream::~CTcpSockStream() = default;
+
+void CTcpSockStream::setState(int state)
+{
+    // A newly admitted peer gets its first conversation at the next poll rather than after
+    // the full hello period.
+    if (state == kEstablished && m_state != kEstablished)
+        m_helloCounter = kHelloTicks;
+    m_state = state;
+}
+
+void CTcpSockStream::setNodeName(std::string name)
+{
+    m_nodeName = std::move(name);
+    m_exchange.setPeerNodeName(m_nodeName);
+}
+
+void CTcpSockStream::setSyncRequest(int mode, const plat::SystemTime& date)
+{
+    m_syncFlag = 1;
+    m_syncMode = mode;
+    m_syncDate = date;
+}
+
+void CTcpSockStream::close()
+{
+    m_dead = true;
+    m_watchingWrite = false;
+    if (m_socket.isOpen()) {
+        m_socket.shutdownBoth();
+        m_socket.close();
+    }
+}
+
+std::string CTcpSockStream::peerAddressText() const
+{
+    std::string address;
+    int port = 0;
+    if (!m_socket.peerAddress(address, port))
+        return {};
+    return address;
+}
+
+int CTcpSockStream::peerPort() const
+{
+    std::string address;
+    int port = 0;
+    if (!m_socket.peerAddress(address, port))
+        return 0;
+    return port;
+}
+
+void CTcpSockStream::poll()
+{
+    if (m_dead || (m_state != kConnected && m_state != kEstablished))
+        return;
+    if (!pumpSend())
+        return;
+    if (m_helloCounter < kHelloTicks) {
+        ++m_helloCounter;
+        return;
+    }
+    if (m_exchange.sendQueue().count() >= kBusyQueue)
+        return;
+    if (m_syncFlag) {
+        m_exchange.sendHello(static_cast<std::uint32_t>(m_syncMode), m_syncDate);
+        m_syncFlag = 0;
+        m_syncMode = 0;
+        m_syncDate = {};
+    } else {
+        m_exchange.sendHello(0, plat::SystemTime{});
+    }
+    if (m_state == kEstablished)
+        m_exchange.sendCatalogRequest();
+    m_helloCounter = 0;
+    pumpSend();
+}
+
+void CTcpSockStream::onReceive(int error)
+{
+    if (m_dead)
+        return;
+    if (error != 0) {
+        failSocket(error);
+        return;
+    }
+    int readError = 0;
+    const long n = m_socket.receive(m_receiveBuffer.get() + m_receivedCount,
+                                    kReceiveLimit - m_receivedCount, &readError);
+    if (n > 0) {
+        m_receivedCount += static_cast<std::size_t>(n);
+        frameReceived();
+        return;
+    }
+    if (n < 0 && wouldBlock(readError))
+        return;
+    // 0: the peer closed; the read's error code is then the last one, normally 0.
+    failSocket(n == 0 ? 0 : readError);
+}
+
+bool CTcpSockStream::acceptBytes(const std::uint8_t* data, std::size_t length)
+{
+    while (length > 0 && !m_dead) {
+        const std::size_t room = kReceiveLimit - m_receivedCount;
+        const std::size_t take = length < room ? length : room;
+        std::memcpy(m_receiveBuffer.get() + m_receivedCount, data, take);
+        m_receivedCount += take;
+        data += take;
+        length -= take;
+        if (!frameReceived())
+            return false;
+    }
+    return !m_dead;
+}
+
+bool CTcpSockStream::frameReceived()
+{
+    std::uint8_t* buffer = m_receiveBuffer.get();
+    std::size_t offset = 0;
+    bool queued = false;
+    for (;;) {
+        const tcp::FrameScan scan = tcp::scanFrame(buffer + offset, m_receivedCount - offset);
+        if (scan.status == tcp::FrameStatus::NeedMore)
+            break;
+        if (scan.status == tcp::FrameStatus::Bad) {
+            plat::diag("CTcpSockStream: id=%d bad frame length=%zu\n", m_id,
+                       catalog::messageLength(buffer + offset));
+            CPostError::instance()->post(CPostError::kFrameError);
+            failSocket(0);
+            return false;
+        }
+        // A refused frame is lost; the next message then fails the sequence check.
+        if (m_receiveQueue.enqEntry(scan.length, buffer + offset))
+            queued = true;
+        offset += scan.length;
+    }
+    // Bytes of an incomplete frame move to the front; a complete frame is never left behind,
+    // so at least kReceiveLimit - kMaxFrame bytes of room follow.
+    if (offset > 0) {
+        std::memmove(buffer, buffer + offset, m_receivedCount - offset);
+        m_receivedCount -= offset;
+    }
+    // One 1224 drains the whole queue, so one per read is enough.
+    if (queued)
+        m_window.postReceived();
+    return true;
+}
+
+void CTcpSockStream::onTcpWinMessage(std::uintptr_t, std::intptr_t)
+{
+    processReceived();
+}
+
+void CTcpSockStream::processReceived()
+{
+    while (!m_dead && m_receiveQueue.deqEntry(m_work.get())) {
+        m_partyMismatch = false;
+        const bool ok = handleMessage(m_work.get());
+        // The handshake may have closed this connection.
+        if (m_dead)
+            return;
+        if (!ok) {
+            failProcessing(m_partyMismatch);
+            return;
+        }
+    }
+    // Answers leave now, not at the next poll.
+    if (!m_dead)
+        pumpSend();
+}
+
+bool CTcpSockStream::handleMessage(const std::uint8_t* msg)
+{
+    const ConstMessageHeader h(msg);
+    if (h.headerLength() == 0) {
+        plat::diag("CTcpSockStream: id=%d header length 0\n", m_id);
+        return false;
+    }
+    if (h.sequence() != m_expectedSequence) {
+        plat::diag("CTcpSockStream: id=%d sequence %u, expected %u\n", m_id, h.sequence(),
+                   m_expectedSequence);
+        return false;
+    }
+    ++m_expectedSequence;
+    const std::size_t length = h.messageLength();
+    if (catalog::checkMessage(msg, length) != catalog::MessageCheck::Ok) {
+        plat::diag("CTcpSockStream: id=%d malformed message class=%u type=%u\n", m_id,
+                   h.messageClass(), h.messageType());
+        return false;
+    }
+    const std::uint16_t type = h.messageType();
+    switch (h.messageClass()) {
+    case MsgClass::Hello:
+        return type == MsgType::Hello ? handleHello(msg, length) : true;
+    case MsgClass::Catalog:
+    case MsgClass::File:
+        // Catalogs and files are only for admitted peers: anyone can open a connection.
+        if (m_state != kEstablished) {
+            plat::diag("CTcpSockStream: id=%d class %u before admission ignored\n", m_id,
+                       h.messageClass());
+            return true;
+        }
+        break;
+    default:
+        return true;
+    }
+    if (h.messageClass() == MsgClass::Catalog) {
+        if (type == MsgType::CatalogRequest)
+            m_exchange.onCatalogRequest(msg, length, m_nodeName);
+        else if (type == MsgType::CatalogBatch)
+            m_exchange.onCatalogBatch(msg, length);
+        return true;
+    }
+    if (type == MsgType::FileRequest)
+        m_exchange.onFileRequest(msg, length, h.protocolVersion() < 2 ? kOldChunkSize : kChunkSize);
+    else if (type == MsgType::FileData)
+        m_exchange.onFileData(msg, length);
+    return true;
+}
+
+bool CTcpSockStream::handleHello(const std::uint8_t* msg, std::size_t length)
+{
+    if (m_state == kConnected) {
+        // Before admission a hello only names the peer; the peer model decides.
+        if (m_parent)
+            m_parent->notifyNodeName(m_id, helloNodeName(msg));
+        return true;
+    }
+    if (!m_exchange.onHello(msg, length, true, m_host).partyMatches) {
+        m_partyMismatch = true;
+        return false;
+    }
+    return true;
+}
+
+void CTcpSockStream::failProcessing(bool partyMismatch)
+{
+    CPostError::instance()->post(partyMismatch ? CPostError::kPartyMismatch
+                                               : CPostError::kFrameError);
+    failSocket(0);
+}
+
+void CTcpSockStream::failSocket(int error)
+{
+    if (m_parent)
+        m_parent->notifyOnError(m_id, error);
+    else
+        close();
+}
+
+void CTcpSockStream::onSend(int error)
+{
+    if (m_dead)
+        return;
+    if (error != 0) {
+        failSocket(error);
+        return;
+    }
+    pumpSend();
+}
+
+bool CTcpSockStream::pumpSend()
+{
+    for (;;) {
+        if (m_pendingCount == 0 && !takeNextMessage()) {
+            watchWrite(false);
+            return true;
+        }
+        if (!flush())
+            return false;
+        if (m_pendingCount > 0) {
+            watchWrite(true);
+            return true;
+        }
+    }
+}
+
+bool CTcpSockStream::takeNextMessage()
+{
+    std::uint8_t* buffer = m_sendBuffer.get();
+    while (m_exchange.sendQueue().deqEntry(buffer)) {
+        const std::size_t length = catalog::messageLength(buffer);
+        if (length < tcp::kMinFrame || length > tcp::kMaxFrame) {
+            plat::diag("CTcpSockStream: id=%d unsendable message length=%zu dropped\n", m_id,
+                       length);
+            continue;
+        }
+        plat::putU32(buffer + catalog::MsgLayout::Sequence, m_sendSequence++);
+        m_sendOffset = 0;
+        m_pendingCount = length;
+        return true;
+    }
+    return false;
+}
+
+bool CTcpSockStream::flush()
+{
+    while (m_pendingCount > 0) {
+        int error = 0;
+        const long n = m_socket.send(m_sendBuffer.get() + m_sendOffset, m_pendingCount, &error);
+        if (n > 0) {
+            m_sendOffset += static_cast<std::size_t>(n);
+            m_pendingCount -= static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n == 0 || wouldBlock(error))
+            return true;
+        failSocket(error);
+        return false;
+    }
+    return true;
+}
+
+void CTcpSockStream::watchWrite(bool on)
+{
+    if (on == m_watchingWrite || m_dead)
+        return;
+    m_watchingWrite = on;
+    m_socket.watchWrite(on);
+}
+
+void CTcpSockStream::onAccept(int error)
+{
+    if (!m_dead && error == 0 && m_parent)
+        m_parent->onAccept(m_id);
+}
+
+void CTcpSockStream::onConnect(int error)
+{
+    if (m_dead)
+        return;
+    if (error != 0) {
+        failSocket(error);
+        return;
+    }
+    m_socket.setNoDelay(true);
+    if (m_parent)
+        m_parent->onConnect(m_id);
+}
+
+void CTcpSockStream::onClose(int error)
+{
+    if (m_dead)
+        return;
+    if (error != 0) {
+        failSocket(error);
+        return;
+    }
+    if (m_parent)
+        m_parent->onClose(m_id);
+    else
+        close();
+}

@@ -1,0 +1,155 @@
+#pragma once
+
+#include "app/VX_QUE.h"
+#include "catalog/CExchange.h"
+#include "platform/LocalTime.h"
+#include "platform/TcpSocket.h"
+#include "tcp/CTcpWin.h"
+#include "tcp/CTcpWinListener.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class CTcpSockStreamParent;
+
+// One TCP connection to a peer, or the node's listening socket. It frames the node-to-node
+// messages on the byte stream, sends what its catalog exchange queues (stamping the sequence
+// number), reassembles and sequence-checks what arrives, and hands each message to the peer
+// model's handshake while the peer is not admitted, to the exchange afterwards. It also makes
+// the periodic hello and catalog request.
+//
+// Received messages are processed from message 1224 posted to the connection's own hidden window,
+// after the receive notification has returned. A queued message leaves as soon as the socket
+// takes it; the 50 ms poll only starts conversations and picks up what a full socket left behind.
+//
+// The parent may close the connection from inside any call the connection makes to it. A closed
+// connection is dead: it ignores every later notification and message, and its owner destroys it
+// on a later turn of the event loop.
+class CTcpSockStream : public plat::TcpSocketListener, public CTcpWinListener
+{
+public:
+    // Connection states.
+    static constexpr int kIdle = 0;
+    static constexpr int kDialling = 1;    // connect in progress
+    static constexpr int kConnected = 2;   // peer not admitted yet
+    static constexpr int kEstablished = 3; // peer admitted by the handshake
+
+    static constexpr std::size_t kBufferSize = 133376;
+    // At most this many received bytes are held unframed.
+    static constexpr std::size_t kReceiveLimit = 131328;
+    // A hello (and on an established connection a catalog request) every kHelloTicks + 1 polls.
+    static constexpr std::uint32_t kHelloTicks = 400;
+    // No conversation is started while this many messages wait to be sent.
+    static constexpr int kBusyQueue = 6;
+    static constexpr std::size_t kChunkSize = 51200;
+    static constexpr std::size_t kOldChunkSize = 10240;
+
+    CTcpSockStream();
+    ~CTcpSockStream() override;
+    CTcpSockStream(const CTcpSockStream&) = delete;
+    CTcpSockStream& operator=(const CTcpSockStream&) = delete;
+
+    plat::TcpSocket& socket() { return m_socket; }
+    const plat::TcpSocket& socket() const { return m_socket; }
+    CExchange& exchange() { return m_exchange; }
+
+    int id() const { return m_id; }
+    void setId(int id) { m_id = id; }
+    int state() const { return m_state; }
+    void setState(int state);
+    const std::string& kind() const { return m_kind; }
+    void setKind(std::string kind) { m_kind = std::move(kind); }
+    const std::string& host() const { return m_host; }
+    void setHost(std::string host) { m_host = std::move(host); }
+    const std::string& nodeName() const { return m_nodeName; }
+    // Also the exchange's peer node name, under which the peer's pending file is kept.
+    void setNodeName(std::string name);
+    void setParent(CTcpSockStreamParent* parent) { m_parent = parent; }
+
+    // A sync request that the next hello carries, then forgets.
+    void setSyncRequest(int mode, const plat::SystemTime& date);
+
+    // Every 50 ms from the peer model: sends what waits, and every kHelloTicks + 1 polls starts
+    // a conversation. Does nothing unless connected or established.
+    void poll();
+
+    // Shuts the socket down and closes it; the connection is dead from then on.
+    void close();
+    bool dead() const { return m_dead; }
+
+    // The peer's address text and port ("" and 0 when unknown).
+    std::string peerAddressText() const;
+    int peerPort() const;
+
+    // Takes bytes as if the socket had just delivered them: frames them and queues the frames
+    // for processing. Returns false when the bytes ended the connection (a bad frame). The
+    // receive notification goes through here; tests and the fuzzer call it directly.
+    bool acceptBytes(const std::uint8_t* data, std::size_t length);
+    // Processes every queued received message now, as message 1224 does.
+    void processReceived();
+
+    // plat::TcpSocketListener
+    void onAccept(int error) override;
+    void onConnect(int error) override;
+    void onReceive(int error) override;
+    void onSend(int error) override;
+    void onClose(int error) override;
+
+    // CTcpWinListener: message 1224.
+    void onTcpWinMessage(std::uintptr_t wparam, std::intptr_t lparam) override;
+
+private:
+    // Frames the held bytes; false when a bad frame ended the connection.
+    bool frameReceived();
+    // Handles one received message; false means the connection must end.
+    bool handleMessage(const std::uint8_t* msg);
+    bool handleHello(const std::uint8_t* msg, std::size_t length);
+    // Ends the connection for a processing failure, with the notice for the status line.
+    void failProcessing(bool partyMismatch);
+    // Reports a socket error (or 0 for a processing failure) to the parent, which closes.
+    void failSocket(int error);
+
+    // Writes the send buffer and whatever the send queue holds, as far as the socket takes it.
+    // False when a write error ended the connection.
+    bool pumpSend();
+    // Takes the next message from the send queue into the send buffer, stamped.
+    bool takeNextMessage();
+    bool flush();
+    void watchWrite(bool on);
+
+    plat::TcpSocket m_socket;
+    int m_id = 0;
+    int m_state = kIdle;
+    std::string m_kind;
+    std::string m_host;
+    std::string m_nodeName;
+    CTcpSockStreamParent* m_parent = nullptr;
+    CExchange m_exchange;
+
+    std::uint32_t m_sendSequence = 0;
+    std::uint32_t m_expectedSequence = 0;
+
+    // The single-threaded event loop is the only user of these buffers, so they need no lock.
+    std::unique_ptr<std::uint8_t[]> m_receiveBuffer;
+    std::size_t m_receivedCount = 0;
+    std::unique_ptr<std::uint8_t[]> m_sendBuffer;
+    std::size_t m_sendOffset = 0;
+    std::size_t m_pendingCount = 0;
+    // One received message being processed, as large as a queue slot.
+    std::unique_ptr<std::uint8_t[]> m_work;
+
+    // The first hello leaves at the first poll after connecting, so the handshake does not wait
+    // 20 seconds.
+    std::uint32_t m_helloCounter = kHelloTicks;
+    int m_syncFlag = 0;
+    int m_syncMode = 0;
+    plat::SystemTime m_syncDate;
+
+    VX_QUE m_receiveQueue;
+    bool m_partyMismatch = false;
+    bool m_watchingWrite = false;
+    bool m_dead = false;
+    CTcpWin m_window;
+};

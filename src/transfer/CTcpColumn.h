@@ -1,0 +1,29 @@
+#pragma once
+
+#include "transfer/TransferColumn.h"
+
+class CA2AModelListener;
+class CTcpA2AModel;
+
+// The "TCP" connections of the transfer coordinator, served by the process-wide TCP peer model.
+// A connection's address gives the host and port to dial; the peer is known by its node name.
+class CTcpColumn : public TransferColumn
+{
+public:
+    explicit CTcpColumn(CA2AModelListener* listener) : m_listener(listener) {}
+    ~CTcpColumn() override;
+
+    void initialise(plat::WindowHandle mainWindow) override;
+    void terminate() override;
+
+    int isConnected(int index) override;
+    int canConnect(int index) override;
+    void connectPeer(int index) override;
+    void disconnectPeer(int index) override;
+    void requestHello(int index, int mode, const plat::SystemTime& date) override;
+
+private:
+    CA2AModelListener* m_listener;
+    // Not owned: the process-wide instance, destroyed by terminate().
+    CTcpA2AModel* m_model = nullptr;
+};

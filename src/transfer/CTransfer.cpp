@@ -1,0 +1,150 @@
+#include "transfer/CTransfer.h"
+
+#include "app/CPropatyHotLine.h"
+#include "app/VX_EVENTCATALOG.h"
+#include "app/VX_EVENTLOG.h"
+#include "transfer/CSkypeColumn.h"
+#include "transfer/CTcpColumn.h"
+#include "transfer/CTransferListener.h"
+
+namespace {
+
+// Listeners may register further listeners from inside a call; they are called from the next
+// event on.
+template <class Call> void forEach(const std::vector<CTransferListener*>& listeners, Call call)
+{
+    const std::vector<CTransferListener*> snapshot = listeners;
+    for (CTransferListener* l : snapshot)
+        call(l);
+}
+
+} // namespace
+
+CTransfer::CTransfer()
+    : m_skype(std::make_unique<CSkypeColumn>(*this)), m_tcp(std::make_unique<CTcpColumn>(this))
+{
+    VX_EVENTLOG::instance()->addListener(this);
+    VX_EVENTCATALOG::instance()->addListener(this);
+}
+
+CTransfer::~CTransfer()
+{
+    terminate();
+}
+
+void CTransfer::addListener(CTransferListener* listener)
+{
+    m_listeners.push_back(listener);
+}
+
+void CTransfer::initialise(plat::WindowHandle mainWindow)
+{
+    m_terminated = false;
+    m_skype->initialise(mainWindow);
+    m_tcp->initialise(mainWindow);
+}
+
+void CTransfer::changePartyName(const std::string& partyName)
+{
+    m_skype->changePartyName(partyName);
+    m_tcp->changePartyName(partyName);
+}
+
+TransferColumn* CTransfer::columnFor(int index)
+{
+    CPropatyHotLine* settings = CPropatyHotLine::instance();
+    if (!settings || index < 0 || index >= settings->getConnectCount())
+        return nullptr;
+    const std::string method = settings->getConnectMethod(index);
+    if (method == "TCP")
+        return m_tcp.get();
+    if (method == "SKYPE")
+        return m_skype.get();
+    return nullptr;
+}
+
+int CTransfer::isConnected(int index)
+{
+    TransferColumn* c = columnFor(index);
+    return c ? c->isConnected(index) : 0;
+}
+
+int CTransfer::canConnect(int index)
+{
+    TransferColumn* c = columnFor(index);
+    return c ? c->canConnect(index) : 0;
+}
+
+void CTransfer::connectPeer(int index)
+{
+    if (TransferColumn* c = columnFor(index))
+        c->connectPeer(index);
+}
+
+void CTransfer::disconnectPeer(int index)
+{
+    if (TransferColumn* c = columnFor(index))
+        c->disconnectPeer(index);
+}
+
+void CTransfer::requestHello(int index, int mode, const plat::SystemTime& date)
+{
+    if (TransferColumn* c = columnFor(index))
+        c->requestHello(index, mode, date);
+}
+
+void CTransfer::terminate()
+{
+    if (m_terminated)
+        return;
+    m_terminated = true;
+    m_listeners.clear();
+    m_tcp->terminate();
+    m_skype->terminate();
+    VX_EVENTLOG::destroyInstance();
+    VX_EVENTCATALOG::destroyInstance();
+}
+
+void CTransfer::onConnectionChanged()
+{
+    forEach(m_listeners, [](CTransferListener* l) { l->onConnectionChanged(); });
+    int connected = 0;
+    if (CPropatyHotLine* settings = CPropatyHotLine::instance()) {
+        const int count = settings->getConnectCount();
+        for (int i = 0; i < count; ++i)
+            if (isConnected(i) != 0)
+                ++connected;
+    }
+    const int any = connected > 0 ? 1 : 0;
+    forEach(m_listeners, [any](CTransferListener* l) { l->onAnyConnected(any); });
+}
+
+void CTransfer::onEventLog(int a, int b)
+{
+    forEach(m_listeners, [=](CTransferListener* l) { l->onEventLog(a, b); });
+}
+
+void CTransfer::entryAdded(const catalog::CatalogRecord& record)
+{
+    forEach(m_listeners, [&](CTransferListener* l) { l->entryAdded(record); });
+}
+
+void CTransfer::entryChanged(int index, const catalog::CatalogRecord& record)
+{
+    forEach(m_listeners, [&](CTransferListener* l) { l->entryChanged(index, record); });
+}
+
+void CTransfer::listReset()
+{
+    forEach(m_listeners, [](CTransferListener* l) { l->listReset(); });
+}
+
+void CTransfer::notifySkypeLinkChanged()
+{
+    forEach(m_listeners, [](CTransferListener* l) { l->onSkypeLinkChanged(); });
+}
+
+void CTransfer::notifyModelChanged()
+{
+    forEach(m_listeners, [](CTransferListener* l) { l->onModelChanged(); });
+}
