@@ -1,6 +1,7 @@
 #pragma once
 
 #include "catalog/CCatalogCash.h"
+#include "catalog/CatalogFolders.h"
 #include "catalog/CatalogRecord.h"
 #include "catalog/PendingFiles.h"
 
@@ -9,7 +10,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -103,13 +103,21 @@ public:
     // Announces every entry again.
     void announceAll();
 
-    // Paths, for the catalog list's take-out command and for tests.
     const std::string& catalogFolder() const { return m_catalogFolder; }
-    // The file that holds the record's contents on this node; empty when the record is invalid
-    // or, for an own shortcut, when no shortcut in the send folder points at that file name.
+    // The file that holds the record's contents on this node (the take-out command reads it);
+    // empty when the record is invalid or, for an own shortcut, when no shortcut in the send
+    // folder points at a file of that name.
     std::string contentPath(const CatalogRecord& record);
 
 private:
+    // A peer to queue records for, with the names the hop rules compare, worked out once.
+    struct Route
+    {
+        std::string peer;      // UTF-8, names the pending file
+        std::string peerField; // CP932, as a record's name field holds it
+        std::string own;       // this node's name, CP932
+    };
+
     std::string nodeNameCp932() const;
     std::string partyNameCp932() const;
     plat::SystemTime today() const;
@@ -117,20 +125,18 @@ private:
     void checkAtLoad();
     void replaceEntry(int index, CatalogRecord record, bool announce);
     void markDeleted(int index, bool announce);
+    bool wantsFetch(const CatalogRecord& record, const std::string& own) const;
+    // The entry of that exact version: origin node, whole file description and registration
+    // time equal. -1 when none.
     int findExact(const CatalogRecord& record) const;
     std::vector<std::string> peers() const;
-    std::string shortcutTarget(const CatalogRecord& record);
-    std::string shortcutLinkFor(const std::string& fileNameUtf8, std::string* target);
-    void deleteContent(const CatalogRecord& record);
-    void writeErrorRecord(const CatalogRecord& record);
+    std::optional<Route> makeRoute(const std::string& peer) const;
+    void queueOnRoute(const Route& route, CatalogRecord record);
 
     CPropatyHotLine& m_settings;
     Clock m_clock;
     std::string m_catalogFolder;
-    std::string m_recvFolder;
-    std::string m_sendFolder;
+    CatalogFolders m_folders;
     CCatalogCash m_cash;
     PendingFiles m_pending;
-    // File name (UTF-8) -> target path of own shortcuts already resolved for serving.
-    std::map<std::string, std::string> m_shortcuts;
 };

@@ -202,6 +202,16 @@ bool verifyChecksum(const CatalogRecord& r)
     return r.checksum() == recordByteSum(r);
 }
 
+std::optional<std::string> cp932Field(std::string_view utf8, std::size_t fieldSize)
+{
+    const auto cp932 = plat::toCp932(utf8);
+    if (!cp932)
+        return std::nullopt;
+    std::string field(fieldSize, '\0');
+    plat::copyCp932Field(reinterpret_cast<std::uint8_t*>(field.data()), fieldSize, *cp932);
+    return std::string(plat::fieldView(field.data(), fieldSize));
+}
+
 bool isSafeRecordName(std::string_view cp932)
 {
     if (cp932.empty() || !plat::isValidCp932(cp932))

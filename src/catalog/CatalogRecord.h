@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -137,6 +138,10 @@ inline bool checksumRejects(const CatalogRecord& r)
 {
     return r.checksumFlag() == 1 && !verifyChecksum(r);
 }
+
+// A UTF-8 name as a record field of fieldSize bytes would hold it (CP932, cut the way the field
+// cuts it), for comparing with names read from records. Empty when CP932 cannot hold the name.
+std::optional<std::string> cp932Field(std::string_view utf8, std::size_t fieldSize);
 
 // True when a name taken from a record can safely name a file or folder component: valid CP932,
 // not empty, not "." or "..", no "/" and no control character.

@@ -1,0 +1,480 @@
+#include "catalog/CCatalog.h"
+
+#include "app/CPropatyHotLine.h"
+#include "app/ModeFlags.h"
+#include "app/VX_EVENTCATALOG.h"
+#include "catalog/CatalogDates.h"
+#include "catalog/HelloBody.h"
+#include "platform/Cp932.h"
+#include "platform/Diag.h"
+#include "platform/Files.h"
+
+#include <algorithm>
+#include <memory>
+
+using catalog::RecordKind::Deleted;
+using catalog::RecordLayout::MaxHops;
+using catalog::RecordLayout::NodeNameSize;
+using catalog::RecordLayout::PartyNameSize;
+
+namespace {
+
+std::unique_ptr<CCatalog> g_instance;
+
+// At most this many records go into one catalog batch (12 × 820 bytes, the first count past
+// 9216 bytes).
+constexpr std::size_t BatchRecords = 12;
+
+VX_EVENTCATALOG& events()
+{
+    return *VX_EVENTCATALOG::instance();
+}
+
+} // namespace
+
+CCatalog* CCatalog::instance()
+{
+    if (!g_instance) {
+        CPropatyHotLine* settings = CPropatyHotLine::instance();
+        if (!settings) {
+            plat::diag("CCatalog::instance(): no settings\n");
+            return nullptr;
+        }
+        g_instance = std::make_unique<CCatalog>(*settings, catalogCashMode == 0);
+    }
+    return g_instance.get();
+}
+
+void CCatalog::destroyInstance()
+{
+    g_instance.reset();
+}
+
+CCatalog::CCatalog(CPropatyHotLine& settings, bool writeThrough, Clock clock)
+    : m_settings(settings), m_clock(clock ? std::move(clock) : Clock(&plat::localNow)),
+      m_catalogFolder(plat::joinPath(settings.getCurrentFolder(), "CATALOG")),
+      m_folders(m_catalogFolder, settings.getRecvFolder(), settings.getSendFolder()),
+      m_pending(m_catalogFolder)
+{
+    plat::makeFolders(m_catalogFolder);
+    m_cash.setupList(plat::joinPath(m_catalogFolder, "catalog.dat"), writeThrough);
+    checkAtLoad();
+}
+
+CCatalog::~CCatalog()
+{
+    m_folders.forgetShortcuts();
+    m_pending.closeAll();
+    m_cash.wreteList();
+}
+
+void CCatalog::checkAtLoad()
+{
+    const std::string party = partyNameCp932();
+    for (int i = 0; i < m_cash.count(); ++i) {
+        CatalogRecord r = m_cash.at(i);
+        bool changed = false;
+        // A damaged entry becomes a deletion on this node, so the next purge removes it.
+        if (catalog::checksumRejects(r)) {
+            r.setKind(Deleted);
+            changed = true;
+        }
+        if (r.partyNameCp932().empty()) {
+            r.setPartyNameCp932(party);
+            changed = true;
+        }
+        if (changed) {
+            catalog::stampChecksum(r);
+            m_cash.setRec(i, r);
+        }
+        events().notifyAdd(r);
+    }
+}
+
+std::string CCatalog::nodeNameCp932() const
+{
+    return catalog::cp932Field(m_settings.getNodeName(), NodeNameSize).value_or(std::string());
+}
+
+std::string CCatalog::partyNameCp932() const
+{
+    return catalog::cp932Field(m_settings.getPartyName(), PartyNameSize).value_or(std::string());
+}
+
+plat::SystemTime CCatalog::today() const
+{
+    return m_clock();
+}
+
+bool CCatalog::isOwn(const CatalogRecord& record) const
+{
+    const std::string own = nodeNameCp932();
+    return !own.empty() && record.originNodeCp932() == own;
+}
+
+std::vector<std::string> CCatalog::peers() const
+{
+    std::vector<std::string> names;
+    const int n = m_settings.getConnectCount();
+    for (int i = 0; i < n; ++i)
+        names.push_back(m_settings.getConnectNodeName(i));
+    return names;
+}
+
+void CCatalog::replaceEntry(int index, CatalogRecord record, bool announce)
+{
+    catalog::stampChecksum(record);
+    m_cash.setRec(index, record);
+    if (announce)
+        events().notifyUpdate(record, index);
+}
+
+void CCatalog::markDeleted(int index, bool announce)
+{
+    CatalogRecord r = m_cash.at(index);
+    r.setKind(Deleted);
+    replaceEntry(index, r, announce);
+}
+
+void CCatalog::addLocal(CatalogRecord record)
+{
+    if (!catalog::isValidRecord(record)) {
+        plat::diag("CCatalog::addLocal(): refused an invalid record\n");
+        return;
+    }
+    record.setCompleteFlag(1);
+    record.setBytesReceived(record.fileSize());
+    catalog::stampChecksum(record);
+    m_cash.addRec(record);
+    events().notifyAdd(record);
+    for (const std::string& peer : peers())
+        m_pending.append(peer, record);
+}
+
+void CCatalog::updateLocal(CatalogRecord record)
+{
+    if (!catalog::isValidRecord(record))
+        return;
+    record.setCompleteFlag(1);
+    record.setBytesReceived(record.fileSize());
+    const int index = m_cash.findRec(record.originNodeCp932(), record.fileNameCp932());
+    if (index < 0)
+        return;
+    catalog::stampChecksum(record);
+    m_cash.setRec(index, record);
+    events().notifyUpdate(record, index);
+    for (const std::string& peer : peers())
+        m_pending.put(peer, record);
+}
+
+void CCatalog::deleteEverywhere(CatalogRecord record)
+{
+    const int index = m_cash.findRec(record.originNodeCp932(), record.fileNameCp932());
+    if (index < 0)
+        return;
+    markDeleted(index, true);
+    if (!catalog::isValidRecord(record))
+        return;
+    catalog::stampChecksum(record);
+    for (const std::string& peer : peers())
+        m_pending.append(peer, record);
+}
+
+void CCatalog::deleteHere(CatalogRecord record)
+{
+    const int index = m_cash.findRec(record.originNodeCp932(), record.fileNameCp932());
+    if (index >= 0)
+        markDeleted(index, true);
+}
+
+int CCatalog::count() const
+{
+    return m_cash.count();
+}
+
+CatalogRecord CCatalog::getRecord(int index) const
+{
+    return m_cash.getRec(index);
+}
+
+bool CCatalog::hasEntry(const std::string& originNode, const std::string& fileName,
+                        CatalogRecord* out) const
+{
+    const auto origin = catalog::cp932Field(originNode, NodeNameSize);
+    const auto name = catalog::cp932Field(fileName, plat::FindLayout::FileNameSize);
+    return origin && name && m_cash.findRec(*origin, *name, out) >= 0;
+}
+
+std::vector<CatalogRecord> CCatalog::completeEntriesOf(const std::string& node) const
+{
+    std::vector<CatalogRecord> out;
+    const auto origin = catalog::cp932Field(node, NodeNameSize);
+    if (!origin)
+        return out;
+    for (int i = 0; i < m_cash.count(); ++i) {
+        const CatalogRecord& r = m_cash.at(i);
+        if (r.completeFlag() == 1 && r.originNodeCp932() == *origin)
+            out.push_back(r);
+    }
+    return out;
+}
+
+void CCatalog::mergeRecord(CatalogRecord received)
+{
+    if (!catalog::isValidRecord(received)) {
+        plat::diag("CCatalog::mergeRecord(): refused an invalid record\n");
+        return;
+    }
+    received.setCompleteFlag(0);
+    received.setBytesReceived(0);
+    if (received.partyNameCp932() != partyNameCp932())
+        return;
+    const int index = m_cash.findRec(received.originNodeCp932(), received.fileNameCp932());
+    if (index < 0) {
+        if (catalog::compareDate(received.expiry(), today()) < 0)
+            return;
+        catalog::stampChecksum(received);
+        m_cash.addRec(received);
+        events().notifyAdd(received);
+        return;
+    }
+    if (catalog::compareTime(received.registrationTime(), m_cash.at(index).registrationTime()) > 0)
+        replaceEntry(index, received, true);
+}
+
+void CCatalog::mergeDeletion(CatalogRecord received)
+{
+    if (!catalog::isValidRecord(received)) {
+        plat::diag("CCatalog::mergeDeletion(): refused an invalid record\n");
+        return;
+    }
+    received.setCompleteFlag(0);
+    received.setBytesReceived(0);
+    if (received.partyNameCp932() != partyNameCp932())
+        return;
+    const int index = m_cash.findRec(received.originNodeCp932(), received.fileNameCp932());
+    if (index >= 0)
+        markDeleted(index, false);
+    forwardToPeers(received);
+}
+
+std::vector<CatalogRecord> CCatalog::takePending(const std::string& peer)
+{
+    return m_pending.take(peer, BatchRecords);
+}
+
+void CCatalog::queueSince(const std::string& peer, std::uint32_t syncMode,
+                          const plat::SystemTime& since)
+{
+    if (syncMode != catalog::SyncMode::All && syncMode != catalog::SyncMode::Since)
+        return;
+    const auto route = makeRoute(peer);
+    if (!route)
+        return;
+    for (int i = 0; i < m_cash.count(); ++i) {
+        const CatalogRecord& r = m_cash.at(i);
+        if (syncMode == catalog::SyncMode::Since &&
+            catalog::compareDate(r.registrationTime(), since) < 0)
+            continue;
+        queueOnRoute(*route, r);
+    }
+}
+
+void CCatalog::renamePendingFile(const std::string& oldName, const std::string& newName)
+{
+    m_pending.rename(oldName, newName);
+}
+
+void CCatalog::forwardToPeers(const CatalogRecord& record)
+{
+    if (isOwn(record))
+        return;
+    for (const std::string& peer : peers())
+        queueForPeer(record, peer);
+}
+
+void CCatalog::queueForPeer(CatalogRecord record, const std::string& peer)
+{
+    if (const auto route = makeRoute(peer))
+        queueOnRoute(*route, record);
+}
+
+std::optional<CCatalog::Route> CCatalog::makeRoute(const std::string& peer) const
+{
+    if (peer.empty())
+        return std::nullopt;
+    Route route;
+    route.peer = peer;
+    const auto peerField = catalog::cp932Field(peer, NodeNameSize);
+    route.own = nodeNameCp932();
+    // Without this node's name the hop list would get an empty entry and the record would turn
+    // invalid on every node it reaches.
+    if (!peerField || route.own.empty())
+        return std::nullopt;
+    route.peerField = *peerField;
+    return route;
+}
+
+void CCatalog::queueOnRoute(const Route& route, CatalogRecord record)
+{
+    if (!catalog::isValidRecord(record))
+        return;
+    if (record.originNodeCp932() == route.peerField)
+        return;
+    const std::int32_t hops = record.hopCount();
+    if (hops >= static_cast<std::int32_t>(MaxHops))
+        return;
+    for (std::int32_t i = 0; i < hops; ++i)
+        if (record.hopCp932(static_cast<std::size_t>(i)) == route.peerField)
+            return;
+    record.setHopCp932(static_cast<std::size_t>(hops), route.own);
+    record.setHopCount(hops + 1);
+    catalog::stampChecksum(record);
+    m_pending.put(route.peer, record);
+}
+
+void CCatalog::maintainHourly()
+{
+    const plat::SystemTime now = today();
+    for (int i = 0; i < m_cash.count(); ++i) {
+        CatalogRecord r = m_cash.at(i);
+        if (catalog::compareDate(r.expiry(), now) < 0)
+            r.setKind(Deleted);
+        const bool valid = catalog::isValidRecord(r);
+        if (!valid)
+            r.setKind(Deleted);
+        catalog::stampChecksum(r);
+        // An entry already marked and stamped is left alone rather than rewritten every hour.
+        if (!(r == m_cash.at(i)))
+            m_cash.setRec(i, r);
+        if (!valid)
+            m_folders.writeErrorRecord(r);
+    }
+}
+
+void CCatalog::purge()
+{
+    std::vector<CatalogRecord> kept;
+    kept.reserve(static_cast<std::size_t>(m_cash.count()));
+    bool changed = false;
+    for (int i = 0; i < m_cash.count(); ++i) {
+        const CatalogRecord& r = m_cash.at(i);
+        switch (r.kind()) {
+        case catalog::RecordKind::New:
+        case catalog::RecordKind::Changed:
+            kept.push_back(r);
+            break;
+        case Deleted:
+            m_folders.deleteContent(r, isOwn(r));
+            changed = true;
+            break;
+        default:
+            // Dropped at once, not only when a deletion happens to be purged too: otherwise it
+            // would be written to the error-record file again every five seconds.
+            m_folders.writeErrorRecord(r);
+            changed = true;
+            break;
+        }
+    }
+    if (changed) {
+        m_cash.assignList(std::move(kept));
+        events().notifyReset();
+        announceAll();
+    }
+    m_folders.forgetShortcuts();
+}
+
+void CCatalog::announceAll()
+{
+    for (int i = 0; i < m_cash.count(); ++i) {
+        const CatalogRecord r = m_cash.at(i);
+        events().notifyAdd(r);
+    }
+}
+
+std::string CCatalog::contentPath(const CatalogRecord& record)
+{
+    return m_folders.contentPath(record, isOwn(record));
+}
+
+bool CCatalog::wantsFetch(const CatalogRecord& record, const std::string& own) const
+{
+    // An invalid record has no received-file path, so fetching it could never complete.
+    return record.completeFlag() == 0 && record.originNodeCp932() != own &&
+           catalog::isValidRecord(record);
+}
+
+std::optional<CatalogRecord> CCatalog::firstToFetch() const
+{
+    const std::string own = nodeNameCp932();
+    for (int i = 0; i < m_cash.count(); ++i)
+        if (wantsFetch(m_cash.at(i), own))
+            return m_cash.at(i);
+    return std::nullopt;
+}
+
+std::optional<CatalogRecord> CCatalog::nextToFetch(const CatalogRecord& record) const
+{
+    const int index = m_cash.findRec(record.originNodeCp932(), record.fileNameCp932());
+    if (index < 0)
+        return std::nullopt;
+    const std::string own = nodeNameCp932();
+    for (int i = index + 1; i < m_cash.count(); ++i)
+        if (wantsFetch(m_cash.at(i), own))
+            return m_cash.at(i);
+    return std::nullopt;
+}
+
+int CCatalog::findExact(const CatalogRecord& record) const
+{
+    using namespace catalog::RecordLayout;
+    const auto same = [&](const CatalogRecord& e, std::size_t from, std::size_t to) {
+        return std::equal(e.bytes.begin() + from, e.bytes.begin() + to,
+                          record.bytes.begin() + from);
+    };
+    for (int index : m_cash.indicesOf(record.originNodeCp932(), record.fileNameCp932())) {
+        const CatalogRecord& e = m_cash.at(index);
+        if (same(e, FileDescription, HopCount) && same(e, RegistrationTime, Expiry))
+            return index;
+    }
+    return -1;
+}
+
+int CCatalog::storeChunk(std::uint32_t offset, std::uint32_t length, const CatalogRecord& record,
+                         const std::uint8_t* bytes)
+{
+    const int index = findExact(record);
+    if (index < 0)
+        return 0;
+    CatalogRecord entry = m_cash.at(index);
+    const std::uint32_t size = entry.fileSize();
+    // Only the very next piece is taken: an earlier offset was delivered by another connection
+    // already, and a later one would leave a hole that bytes received would count as present.
+    if (entry.completeFlag() == 1 || isOwn(entry) || offset != entry.bytesReceived())
+        return 0;
+    if (length == 0 && size != 0)
+        return 0;
+    // A peer that sends more than the file holds does not grow the file past its size.
+    const std::uint32_t n = std::min(length, size - offset);
+    if (!m_folders.writeReceived(entry, offset, bytes, n))
+        return 0;
+
+    entry.setBytesReceived(offset + n);
+    const bool done = offset + n >= size;
+    if (done)
+        entry.setCompleteFlag(1);
+    replaceEntry(index, entry, true);
+    if (done)
+        forwardToPeers(m_cash.at(index));
+    return done ? 0 : 1;
+}
+
+std::size_t CCatalog::readChunk(const CatalogRecord& record, std::uint32_t offset, std::size_t size,
+                                std::uint8_t* out)
+{
+    const int index = findExact(record);
+    if (index < 0 || m_cash.at(index).completeFlag() != 1)
+        return 0;
+    const CatalogRecord entry = m_cash.at(index);
+    return m_folders.readContent(m_folders.contentPath(entry, isOwn(entry)), offset, size, out);
+}

@@ -1,0 +1,163 @@
+#include "catalog/CCatalogCash.h"
+
+#include "catalog/RecordIo.h"
+#include "platform/Diag.h"
+
+#include <cerrno>
+#include <unistd.h>
+
+namespace rio = catalog::recordio;
+
+void CCatalogCash::setupList(const std::string& path, bool writeThrough)
+{
+    m_path = path;
+    m_writeThrough = writeThrough;
+    m_list.clear();
+    m_fileBehind = false;
+
+    const int fd = rio::openRw(path);
+    if (fd < 0) {
+        plat::diag("Error:CCatalogCash::setupList()-ctlgFile.Open() %d\n", errno);
+        reindex();
+        return;
+    }
+    const off_t size = rio::readAll(fd, m_list);
+    ::close(fd);
+    // A torn tail (or a read that stopped early) means the file does not hold exactly the list:
+    // the next write replaces it whole instead of writing records beside a broken piece.
+    if (size < 0 || static_cast<std::size_t>(size) != m_list.size() * CatalogRecord::Size)
+        m_fileBehind = true;
+    reindex();
+}
+
+CatalogRecord CCatalogCash::getRec(int index) const
+{
+    if (index < 0 || index >= count())
+        return {};
+    return at(index);
+}
+
+void CCatalogCash::setRec(int index, const CatalogRecord& record)
+{
+    if (index < 0 || index >= count())
+        return;
+    CatalogRecord& slot = m_list[static_cast<std::size_t>(index)];
+    const bool rekey = keyOf(slot) != keyOf(record);
+    slot = record;
+    if (rekey)
+        reindex();
+    if (m_writeThrough)
+        writeRec(index);
+}
+
+void CCatalogCash::addRec(const CatalogRecord& record)
+{
+    m_list.push_back(record);
+    indexAdd(count() - 1);
+    if (m_writeThrough)
+        appendRec(record);
+}
+
+int CCatalogCash::findRec(std::string_view originCp932, std::string_view fileNameCp932,
+                          CatalogRecord* out) const
+{
+    const std::vector<int>& hits = indicesOf(originCp932, fileNameCp932);
+    if (hits.empty())
+        return -1;
+    if (out)
+        *out = at(hits.front());
+    return hits.front();
+}
+
+const std::vector<int>& CCatalogCash::indicesOf(std::string_view originCp932,
+                                                std::string_view fileNameCp932) const
+{
+    static const std::vector<int> none;
+    const auto it = m_index.find(keyOf(originCp932, fileNameCp932));
+    return it == m_index.end() ? none : it->second;
+}
+
+void CCatalogCash::assignList(std::vector<CatalogRecord> list)
+{
+    m_list = std::move(list);
+    reindex();
+    if (m_writeThrough)
+        wreteList();
+}
+
+void CCatalogCash::writeRec(int index)
+{
+    if (index < 0 || index >= count())
+        return;
+    if (m_fileBehind) {
+        wreteList();
+        return;
+    }
+    if (!writeAt(index))
+        plat::diag("Error::CCatalogCash::writeRec()");
+}
+
+void CCatalogCash::appendRec(const CatalogRecord& record)
+{
+    // The record is the list's last entry: written at its own offset rather than at the file's
+    // end, so the file's records always stay at index × 820.
+    if (m_list.empty() || !(m_list.back() == record)) {
+        plat::diag("Error::CCatalogCash::writeRec()");
+        return;
+    }
+    writeRec(count() - 1);
+}
+
+void CCatalogCash::wreteList()
+{
+    if (m_path.empty())
+        return;
+    if (rio::rewrite(m_path, m_list.data(), m_list.size())) {
+        m_fileBehind = false;
+        return;
+    }
+    plat::diag("Error:CCatalogCash::wreteList()-ctlgFile.Open() %d\n", errno);
+    m_fileBehind = true;
+}
+
+bool CCatalogCash::writeAt(int index)
+{
+    const int fd = rio::openRw(m_path);
+    if (fd < 0) {
+        m_fileBehind = true;
+        return false;
+    }
+    const bool ok = rio::writeRecord(fd, at(index), static_cast<std::size_t>(index));
+    ::close(fd);
+    if (!ok)
+        m_fileBehind = true;
+    return ok;
+}
+
+std::string CCatalogCash::keyOf(std::string_view originCp932, std::string_view fileNameCp932)
+{
+    std::string key;
+    key.reserve(originCp932.size() + 1 + fileNameCp932.size());
+    key.append(originCp932);
+    key.push_back('\0');
+    key.append(fileNameCp932);
+    return key;
+}
+
+std::string CCatalogCash::keyOf(const CatalogRecord& r)
+{
+    return keyOf(r.originNodeCp932(), r.fileNameCp932());
+}
+
+void CCatalogCash::indexAdd(int index)
+{
+    m_index[keyOf(at(index))].push_back(index);
+}
+
+void CCatalogCash::reindex()
+{
+    m_index.clear();
+    m_index.reserve(m_list.size());
+    for (int i = 0; i < count(); ++i)
+        indexAdd(i);
+}

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "catalog/CatalogRecord.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <string>
+
+// The files behind catalog entries: received files under the receive folder (one sub-folder per
+// origin node), own files and shortcuts in the send folder, and the error-record file of the
+// catalog folder. Every path built from a record requires isValidRecord() first, so a record
+// from a peer can never name anything outside these folders.
+class CatalogFolders
+{
+public:
+    CatalogFolders(std::string catalogFolder, std::string recvFolder, std::string sendFolder);
+
+    // receive folder / origin / file name; empty for an invalid record.
+    std::string receivedPath(const CatalogRecord& record) const;
+    // The file that holds the contents: the received file, or for an own entry (own true) the
+    // file in the send folder or, with the link flag, the target of the shortcut there whose
+    // target has the record's file name. Empty when there is none.
+    std::string contentPath(const CatalogRecord& record, bool own);
+
+    // Removes what a purged entry leaves: the received file, the own file, or for an own
+    // shortcut the shortcut itself (never its target). Failures are ignored.
+    void deleteContent(const CatalogRecord& record, bool own);
+
+    // Reads up to size bytes at offset; 0 when the file cannot be read or offset is past its end.
+    std::size_t readContent(const std::string& path, std::uint32_t offset, std::size_t size,
+                            std::uint8_t* out) const;
+    // Writes n bytes at offset into the received file, creating its folder and the file; at
+    // offset 0 an older file of that name is deleted first. False when nothing could be written.
+    bool writeReceived(const CatalogRecord& record, std::uint32_t offset, const std::uint8_t* bytes,
+                       std::size_t n) const;
+
+    // Keeps record as the first 820 bytes of "catalogErroRec.err".
+    void writeErrorRecord(const CatalogRecord& record) const;
+    const std::string& errorRecordPath() const { return m_errorFile; }
+
+    // Shortcuts resolved for serving are remembered until this is called (every purge).
+    void forgetShortcuts() { m_shortcuts.clear(); }
+
+private:
+    // The shortcut in the send folder whose target has the record's file name; its target goes
+    // to *target. Empty when none.
+    std::string findShortcut(const CatalogRecord& record, std::string* target) const;
+
+    std::string m_recvFolder;
+    std::string m_sendFolder;
+    std::string m_errorFile;
+    // File name (CP932) -> target path of own shortcuts.
+    std::map<std::string, std::string, std::less<>> m_shortcuts;
+};

@@ -1,0 +1,231 @@
+#include "catalog/PendingFiles.h"
+
+#include "catalog/RecordIo.h"
+#include "platform/Diag.h"
+#include "platform/Files.h"
+
+#include <algorithm>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <unordered_map>
+
+namespace rio = catalog::recordio;
+
+namespace {
+
+// More indexes than configured peers only come from peers that announced other names; beyond
+// this many the cache starts afresh rather than holding descriptors without bound.
+constexpr std::size_t MaxOpenPeers = 16;
+
+std::string keyOf(const CatalogRecord& r)
+{
+    std::string key(r.originNodeCp932());
+    key.push_back('\0');
+    key.append(r.fileNameCp932());
+    return key;
+}
+
+} // namespace
+
+struct PendingFiles::Peer
+{
+    std::string path;
+    int fd = -1;
+    dev_t dev = 0;
+    ino_t ino = 0;
+    // Size the file has after this index's last write; anything else means another writer.
+    off_t size = 0;
+    std::size_t count = 0;
+    // No record before this position is pending.
+    std::size_t firstPending = 0;
+    std::unordered_map<std::string, std::size_t> firstPos;
+
+    ~Peer()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+
+    bool matchesDisk() const
+    {
+        struct stat sb
+        {
+        };
+        return ::stat(path.c_str(), &sb) == 0 && sb.st_dev == dev && sb.st_ino == ino &&
+               sb.st_size == size;
+    }
+
+    bool write(const CatalogRecord& r, std::size_t position)
+    {
+        if (!rio::writeRecord(fd, r, position))
+            return false;
+        size = std::max<off_t>(size, static_cast<off_t>((position + 1) * CatalogRecord::Size));
+        return true;
+    }
+};
+
+PendingFiles::PendingFiles(std::string catalogFolder) : m_folder(std::move(catalogFolder)) {}
+
+PendingFiles::~PendingFiles() = default;
+
+std::string PendingFiles::pathOf(const std::string& peer) const
+{
+    // A peer named "catalog" would share its file with the catalog cache.
+    if (!plat::isSafeComponent(peer) || peer == "catalog")
+        return {};
+    return plat::joinPath(m_folder, peer + ".dat");
+}
+
+PendingFiles::Peer* PendingFiles::open(const std::string& peer)
+{
+    const std::string path = pathOf(peer);
+    if (path.empty()) {
+        plat::diag("PendingFiles: no pending file for node name \"%s\"\n", peer.c_str());
+        return nullptr;
+    }
+    if (auto it = m_peers.find(peer); it != m_peers.end()) {
+        if (it->second->matchesDisk())
+            return it->second.get();
+        m_peers.erase(it);
+    }
+    if (m_peers.size() >= MaxOpenPeers)
+        closeAll();
+
+    auto p = std::make_unique<Peer>();
+    p->path = path;
+    p->fd = rio::openRw(path);
+    struct stat sb
+    {
+    };
+    if (p->fd < 0 || ::fstat(p->fd, &sb) != 0 || !S_ISREG(sb.st_mode))
+        return nullptr;
+    p->dev = sb.st_dev;
+    p->ino = sb.st_ino;
+    bool seenPending = false;
+    const off_t size = rio::forEachRecord(p->fd, [&](const CatalogRecord& r, std::size_t pos) {
+        p->firstPos.emplace(keyOf(r), pos);
+        if (!seenPending && r.pendingFlag() == 1) {
+            seenPending = true;
+            p->firstPending = pos;
+        }
+    });
+    if (size < 0)
+        return nullptr;
+    p->size = size;
+    p->count = static_cast<std::size_t>(size) / CatalogRecord::Size;
+    if (!seenPending)
+        p->firstPending = p->count;
+    return (m_peers[peer] = std::move(p)).get();
+}
+
+void PendingFiles::drop(const std::string& peer)
+{
+    m_peers.erase(peer);
+}
+
+void PendingFiles::closeAll()
+{
+    m_peers.clear();
+}
+
+bool PendingFiles::append(const std::string& peer, const CatalogRecord& record)
+{
+    Peer* p = open(peer);
+    if (!p)
+        return false;
+    // At the next whole-record offset: a torn tail left by a failed append is overwritten
+    // instead of shifting this record and every later one.
+    if (!p->write(record, p->count)) {
+        drop(peer);
+        return false;
+    }
+    p->firstPos.emplace(keyOf(record), p->count);
+    ++p->count;
+    return true;
+}
+
+bool PendingFiles::put(const std::string& peer, const CatalogRecord& record)
+{
+    Peer* p = open(peer);
+    if (!p)
+        return false;
+    const auto it = p->firstPos.find(keyOf(record));
+    if (it == p->firstPos.end())
+        return append(peer, record);
+    if (!p->write(record, it->second)) {
+        drop(peer);
+        return false;
+    }
+    if (record.pendingFlag() == 1)
+        p->firstPending = std::min(p->firstPending, it->second);
+    return true;
+}
+
+std::vector<CatalogRecord> PendingFiles::take(const std::string& peer, std::size_t max)
+{
+    std::vector<CatalogRecord> out;
+    Peer* p = open(peer);
+    if (!p)
+        return out;
+    std::size_t pos = p->firstPending;
+    bool failed = false;
+    for (; pos < p->count && out.size() < max; ++pos) {
+        CatalogRecord r;
+        if (!rio::readRecord(p->fd, r, pos)) {
+            failed = true;
+            break;
+        }
+        if (r.pendingFlag() != 1)
+            continue;
+        out.push_back(r);
+        r.setPendingFlag(0);
+        catalog::stampChecksum(r);
+        if (!p->write(r, pos)) {
+            failed = true;
+            break;
+        }
+    }
+    if (failed) {
+        drop(peer);
+        return out;
+    }
+    p->firstPending = pos;
+    if (out.empty()) {
+        const std::string path = p->path;
+        drop(peer);
+        plat::removeFile(path);
+    }
+    return out;
+}
+
+bool PendingFiles::rename(const std::string& oldName, const std::string& newName)
+{
+    const std::string from = pathOf(oldName);
+    const std::string to = pathOf(newName);
+    if (from.empty() || to.empty() || from == to || !plat::fileExists(from))
+        return false;
+    drop(oldName);
+    drop(newName);
+    // rename() would silently replace the other file and lose what was still pending in it.
+    if (::link(from.c_str(), to.c_str()) == 0) {
+        plat::removeFile(from);
+        return true;
+    }
+    const int fd = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    std::vector<CatalogRecord> pending;
+    const off_t size = rio::forEachRecord(fd, [&](const CatalogRecord& r, std::size_t) {
+        if (r.pendingFlag() == 1)
+            pending.push_back(r);
+    });
+    ::close(fd);
+    if (size < 0)
+        return false;
+    for (const CatalogRecord& r : pending)
+        if (!put(newName, r))
+            return false;
+    plat::removeFile(from);
+    return true;
+}

@@ -1,0 +1,128 @@
+#include "catalog/RecordIo.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace catalog::recordio {
+
+namespace {
+constexpr std::size_t RecordsPerBlock = 80;
+constexpr std::size_t BlockSize = RecordsPerBlock * CatalogRecord::Size;
+} // namespace
+
+bool writeAt(int fd, const void* data, std::size_t size, off_t offset)
+{
+    const auto* p = static_cast<const std::uint8_t*>(data);
+    while (size > 0) {
+        const ssize_t n = ::pwrite(fd, p, size, offset);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        p += n;
+        size -= static_cast<std::size_t>(n);
+        offset += n;
+    }
+    return true;
+}
+
+ssize_t readAt(int fd, void* data, std::size_t size, off_t offset)
+{
+    auto* p = static_cast<std::uint8_t*>(data);
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::pread(fd, p + done, size - done, offset + static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return -1;
+        if (n == 0)
+            break;
+        done += static_cast<std::size_t>(n);
+    }
+    return static_cast<ssize_t>(done);
+}
+
+bool writeRecord(int fd, const CatalogRecord& record, std::size_t position)
+{
+    return writeAt(fd, record.bytes.data(), CatalogRecord::Size,
+                   static_cast<off_t>(position * CatalogRecord::Size));
+}
+
+bool readRecord(int fd, CatalogRecord& record, std::size_t position)
+{
+    return readAt(fd, record.bytes.data(), CatalogRecord::Size,
+                  static_cast<off_t>(position * CatalogRecord::Size)) ==
+           static_cast<ssize_t>(CatalogRecord::Size);
+}
+
+off_t forEachRecord(int fd, const std::function<void(const CatalogRecord&, std::size_t)>& fn)
+{
+    std::vector<std::uint8_t> block(BlockSize);
+    CatalogRecord r;
+    std::size_t position = 0;
+    off_t offset = 0;
+    for (;;) {
+        const ssize_t n = readAt(fd, block.data(), block.size(), offset);
+        if (n < 0)
+            return -1;
+        const std::size_t whole = static_cast<std::size_t>(n) / CatalogRecord::Size;
+        for (std::size_t i = 0; i < whole; ++i, ++position) {
+            std::copy_n(block.data() + i * CatalogRecord::Size, CatalogRecord::Size,
+                        r.bytes.begin());
+            fn(r, position);
+        }
+        offset += n;
+        if (static_cast<std::size_t>(n) < block.size())
+            return offset;
+    }
+}
+
+off_t readAll(int fd, std::vector<CatalogRecord>& out)
+{
+    struct stat sb
+    {
+    };
+    if (::fstat(fd, &sb) == 0 && S_ISREG(sb.st_mode))
+        out.reserve(out.size() + static_cast<std::size_t>(sb.st_size) / CatalogRecord::Size);
+    return forEachRecord(fd, [&](const CatalogRecord& r, std::size_t) { out.push_back(r); });
+}
+
+bool rewrite(const std::string& path, const CatalogRecord* records, std::size_t count)
+{
+    std::string temp = path + ".XXXXXX";
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    bool ok = ::fchmod(fd, 0644) == 0;
+    std::vector<std::uint8_t> block(BlockSize);
+    for (std::size_t i = 0; ok && i < count; i += RecordsPerBlock) {
+        const std::size_t n = std::min(RecordsPerBlock, count - i);
+        for (std::size_t k = 0; k < n; ++k)
+            std::copy(records[i + k].bytes.begin(), records[i + k].bytes.end(),
+                      block.data() + k * CatalogRecord::Size);
+        ok = writeAt(fd, block.data(), n * CatalogRecord::Size,
+                     static_cast<off_t>(i * CatalogRecord::Size));
+    }
+    // Without the sync a crash right after the rename could leave an empty file in place of the
+    // old records.
+    ok = ok && ::fsync(fd) == 0;
+    const int saved = errno;
+    ok = ::close(fd) == 0 && ok;
+    if (ok && ::rename(temp.c_str(), path.c_str()) == 0)
+        return true;
+    const int failure = ok ? errno : saved;
+    ::unlink(temp.c_str());
+    errno = failure;
+    return false;
+}
+
+int openRw(const std::string& path)
+{
+    return ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+}
+
+} // namespace catalog::recordio

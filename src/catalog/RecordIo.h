@@ -1,0 +1,41 @@
+#pragma once
+
+#include "catalog/CatalogRecord.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+// Low-level I/O for the files of whole 820-byte records (cache file, pending files, the
+// error-record file): positioned reads and writes that finish or fail, and the whole-file rewrite
+// through a temporary file.
+namespace catalog::recordio {
+
+// Writes all size bytes at offset. False on any failure (a part may have been written).
+bool writeAt(int fd, const void* data, std::size_t size, off_t offset);
+// Reads up to size bytes at offset; the number read (short at the end of the file), -1 on error.
+ssize_t readAt(int fd, void* data, std::size_t size, off_t offset);
+
+bool writeRecord(int fd, const CatalogRecord& record, std::size_t position);
+// False when the file holds no whole record at that position.
+bool readRecord(int fd, CatalogRecord& record, std::size_t position);
+
+// Appends every whole record of the file to out; a trailing piece shorter than a record is left.
+// The size of the file in bytes, or -1 when it could not be read.
+off_t readAll(int fd, std::vector<CatalogRecord>& out);
+
+// Calls fn(record, position) for every whole record of the file in order, reading block by
+// block. The size of the file in bytes, or -1 when it could not be read.
+off_t forEachRecord(int fd, const std::function<void(const CatalogRecord&, std::size_t)>& fn);
+
+// Writes records to a temporary file beside path, syncs it and renames it over path. On failure
+// path is untouched and errno tells why.
+bool rewrite(const std::string& path, const CatalogRecord* records, std::size_t count);
+
+// Opens for reading and writing, creating the file when missing and keeping its contents.
+int openRw(const std::string& path);
+
+} // namespace catalog::recordio
