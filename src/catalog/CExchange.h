@@ -78,8 +78,8 @@ public:
 
 private:
     void queue(std::size_t length);
-    bool chunkFits(const catalog::CatalogRecord& record, std::uint32_t offset,
-                   std::uint32_t n) const;
+    static bool chunkFits(const catalog::CatalogRecord& record, std::uint32_t offset,
+                          std::uint32_t n);
     bool mayBindName(const std::string& peerId, const std::string& helloName) const;
 
     std::string m_peerNodeName;
