@@ -1,0 +1,43 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The users one stand-in serves, read from a small ini-like file (format in README.md).
+enum class AttachAnswer
+{
+    Accept,
+    Refuse,
+    Unavailable
+};
+
+struct StandinUserConfig
+{
+    std::string id;
+    std::string runtimeFolder;
+    std::vector<std::string> contacts;
+    std::string presence = "ONLINE";
+    AttachAnswer attach = AttachAnswer::Accept;
+    int availableAfterMs = -1; // with Unavailable: when the client becomes available; -1 never
+    int authoriseAfterMs = 0;  // pause between "waiting for authorisation" and "attached"
+};
+
+struct StandinConfig
+{
+    std::vector<StandinUserConfig> users;
+};
+
+// Skype IDs that fit the node's 32-byte fields and every list format of the client:
+// 1 to 31 bytes of letters, digits, ".", "_" and "-".
+bool isValidSkypeId(std::string_view id);
+// A presence word the client knows (ONLINE, AWAY, DND, NA, SKYPEME, INVISIBLE, OFFLINE),
+// compared without regard to case; word is upper-cased in place when it is one.
+bool normalisePresence(std::string& word);
+
+// Parses the file text; relative runtime folders are taken from baseFolder, a missing one is
+// defaultRuntime. False with a message naming the line on the first error.
+bool parseStandinConfig(std::string_view text, const std::string& baseFolder,
+                        const std::string& defaultRuntime, StandinConfig& out, std::string& error);
+bool loadStandinConfig(const std::string& path, const std::string& defaultRuntime,
+                       StandinConfig& out, std::string& error);
