@@ -1,0 +1,529 @@
+#include "skype/ClientWire.h"
+#include "support/TempDir.h"
+
+#include <QProcess>
+#include <QStringList>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <optional>
+#include <poll.h>
+#include <string>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+#include <vector>
+
+// The stand-in messaging client, run as the real program, spoken to through its endpoints.
+namespace {
+
+using ClientWire::Kind;
+using Clock = std::chrono::steady_clock;
+constexpr int WaitMs = 10000;
+const std::string App = "PAVO000party";
+
+// A running skype-standin; ended with SIGTERM when the object goes.
+class Standin
+{
+public:
+    explicit Standin(const std::vector<std::string>& args)
+    {
+        QStringList list;
+        for (const auto& a : args)
+            list << QString::fromStdString(a);
+        process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process_.start(QString::fromUtf8(PAVO_BIN_DIR "/skype-standin"), list);
+    }
+    ~Standin() { stop(); }
+
+    void stop()
+    {
+        if (process_.state() == QProcess::NotRunning)
+            return;
+        process_.terminate();
+        if (!process_.waitForFinished(WaitMs))
+            process_.kill();
+        process_.waitForFinished(WaitMs);
+    }
+
+    // The next standard-output line that starts with prefix (earlier lines are skipped).
+    std::optional<std::string> line(const std::string& prefix)
+    {
+        const auto until = Clock::now() + std::chrono::milliseconds(WaitMs);
+        while (Clock::now() < until) {
+            while (process_.canReadLine()) {
+                std::string l = process_.readLine().trimmed().toStdString();
+                if (l.rfind(prefix, 0) == 0)
+                    return l;
+            }
+            if (process_.state() == QProcess::NotRunning && !process_.canReadLine())
+                return std::nullopt;
+            process_.waitForReadyRead(100);
+        }
+        return std::nullopt;
+    }
+
+    bool ready() { return line("skype-standin: ready").has_value(); }
+
+    int exitCode()
+    {
+        process_.waitForFinished(WaitMs);
+        return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
+    }
+
+private:
+    QProcess process_;
+};
+
+struct Frame
+{
+    Kind kind;
+    std::uint32_t status;
+    std::string text;
+};
+
+struct Reply
+{
+    std::uint32_t result = 0xdead;
+    std::vector<std::string> notes; // notifications that came before the result
+    bool has(const std::string& text) const
+    {
+        return std::find(notes.begin(), notes.end(), text) != notes.end();
+    }
+};
+
+// A node program's side of the endpoint, blocking with a deadline.
+class Program
+{
+public:
+    explicit Program(const std::string& runtimeFolder)
+    {
+        const std::string path = ClientWire::endpointPath(runtimeFolder);
+        fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un addr = {};
+        addr.sun_family = AF_UNIX;
+        path.copy(addr.sun_path, sizeof addr.sun_path - 1);
+        connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    }
+    ~Program() { close(); }
+
+    bool connected() const { return connected_; }
+    void close()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = -1;
+    }
+
+    void sendBytes(const std::vector<std::uint8_t>& bytes)
+    {
+        std::size_t at = 0;
+        while (at < bytes.size()) {
+            const ssize_t n = ::send(fd_, bytes.data() + at, bytes.size() - at, MSG_NOSIGNAL);
+            if (n <= 0)
+                return;
+            at += std::size_t(n);
+        }
+    }
+
+    // The attach statuses that arrive until `last` (or the deadline).
+    std::vector<std::uint32_t> attach(std::uint32_t last = ClientWire::AttachSuccess)
+    {
+        sendBytes(ClientWire::encodeDiscover());
+        return statusesUntil(last);
+    }
+    std::vector<std::uint32_t> statusesUntil(std::uint32_t last)
+    {
+        std::vector<std::uint32_t> out;
+        while (auto f = next(Kind::Attach)) {
+            out.push_back(f->status);
+            if (f->status == last)
+                break;
+        }
+        return out;
+    }
+
+    Reply command(const std::string& text)
+    {
+        sendBytes(ClientWire::encodeText(Kind::Command, text));
+        Reply reply;
+        while (auto f = read()) {
+            if (f->kind == Kind::Result) {
+                reply.result = f->status;
+                break;
+            }
+            if (f->kind == Kind::Notification)
+                reply.notes.push_back(f->text);
+        }
+        return reply;
+    }
+
+    // Waits for a notification with exactly this text, wherever it arrived since the last
+    // wait for it; it is consumed.
+    bool waitFor(const std::string& text)
+    {
+        for (;;) {
+            const auto it = std::find(pending_.begin(), pending_.end(), text);
+            if (it != pending_.end()) {
+                pending_.erase(it);
+                return true;
+            }
+            if (!read())
+                return false;
+        }
+    }
+
+    // Repeats a query until its reply holds expected.
+    bool eventually(const std::string& command, const std::string& expected)
+    {
+        const auto until = Clock::now() + std::chrono::milliseconds(WaitMs);
+        while (Clock::now() < until) {
+            if (this->command(command).has(expected))
+                return true;
+            ::usleep(20000);
+        }
+        return false;
+    }
+
+    // True when the client closed the connection.
+    bool closedByPeer()
+    {
+        while (read()) {
+        }
+        return eof_;
+    }
+
+    std::vector<std::string> pending() const { return pending_; }
+
+private:
+    std::optional<Frame> next(Kind kind)
+    {
+        while (auto f = read()) {
+            if (f->kind == kind)
+                return f;
+        }
+        return std::nullopt;
+    }
+
+    std::optional<Frame> read()
+    {
+        const auto until = Clock::now() + std::chrono::milliseconds(WaitMs);
+        for (;;) {
+            const auto r = ClientWire::parse(buffer_);
+            if (r.status == ClientWire::Parse::Bad) {
+                ADD_FAILURE() << "the client sent a bad frame";
+                return std::nullopt;
+            }
+            if (r.status == ClientWire::Parse::Complete) {
+                Frame f{r.frame.kind, r.frame.status, std::string(r.frame.text)};
+                buffer_.erase(buffer_.begin(), buffer_.begin() + std::ptrdiff_t(r.size));
+                if (f.kind == Kind::Notification)
+                    pending_.push_back(f.text);
+                return f;
+            }
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
+            pollfd p{fd_, POLLIN, 0};
+            if (eof_ || left.count() <= 0 || ::poll(&p, 1, int(left.count())) <= 0)
+                return std::nullopt;
+            std::uint8_t chunk[65536];
+            const ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
+            if (n <= 0) {
+                eof_ = true;
+                return std::nullopt;
+            }
+            buffer_.insert(buffer_.end(), chunk, chunk + n);
+        }
+    }
+
+    int fd_ = -1;
+    bool connected_ = false;
+    bool eof_ = false;
+    std::vector<std::uint8_t> buffer_;
+    std::vector<std::string> pending_;
+};
+
+const std::vector<std::uint32_t> Attached = {ClientWire::AttachPendingAuthorization,
+                                             ClientWire::AttachSuccess};
+
+class StandinTest : public ::testing::Test
+{
+protected:
+    std::string runtime(const std::string& user) const { return dir_.file(user); }
+
+    std::string writeConfig(const std::string& name, const std::string& text)
+    {
+        const std::string path = dir_.file(name);
+        std::ofstream(path) << text;
+        return path;
+    }
+
+    // A program of user that is attached and has created App.
+    std::unique_ptr<Program> attachedWithApp(const std::string& user)
+    {
+        auto p = std::make_unique<Program>(runtime(user));
+        EXPECT_TRUE(p->connected()) << user;
+        EXPECT_EQ(p->attach(), Attached) << user;
+        EXPECT_TRUE(p->command("CREATE APPLICATION " + App).has("CREATE APPLICATION " + App));
+        return p;
+    }
+
+    TempDir dir_;
+};
+
+TEST_F(StandinTest, AttachAnswersFollowEachUsersSetting)
+{
+    const auto config = writeConfig("users.ini", "[alice]\nruntime = alice\n"
+                                                 "[rob]\nruntime = rob\nattach = refuse\n"
+                                                 "[una]\nruntime = una\nattach = unavailable\n"
+                                                 "available-after = 200\n");
+    Standin standin({"--config", config});
+    ASSERT_TRUE(standin.ready());
+
+    Program alice(runtime("alice"));
+    ASSERT_TRUE(alice.connected());
+    EXPECT_EQ(alice.command("SEARCH FRIENDS").result, 0u) << "not attached yet";
+    EXPECT_EQ(alice.attach(), Attached);
+    EXPECT_TRUE(alice.waitFor("CURRENTUSERHANDLE alice"));
+    EXPECT_TRUE(alice.waitFor("USERSTATUS ONLINE"));
+
+    Program rob(runtime("rob"));
+    EXPECT_EQ(rob.attach(ClientWire::AttachRefused),
+              (std::vector<std::uint32_t>{ClientWire::AttachPendingAuthorization,
+                                          ClientWire::AttachRefused}));
+    const Reply refused = rob.command("SEARCH FRIENDS");
+    EXPECT_EQ(refused.result, 0u);
+    EXPECT_TRUE(refused.notes.empty());
+
+    // Not available, then available: the program discovers again and is let in.
+    Program una(runtime("una"));
+    EXPECT_EQ(una.attach(ClientWire::AttachNotAvailable),
+              std::vector<std::uint32_t>{ClientWire::AttachNotAvailable});
+    EXPECT_EQ(una.statusesUntil(ClientWire::AttachAvailable),
+              std::vector<std::uint32_t>{ClientWire::AttachAvailable});
+    EXPECT_EQ(una.attach(), Attached);
+    EXPECT_EQ(una.command("GET CURRENTUSERHANDLE").result, 1u);
+}
+
+TEST_F(StandinTest, QueriesAnswerBeforeTheResultAndBadCommandsAreNotTaken)
+{
+    const auto config =
+        writeConfig("users.ini", "[alice]\nruntime = alice\ncontacts = bob, carol,dave\n"
+                                 "[bob]\nruntime = bob\npresence = away\n"
+                                 "[carol]\nruntime = carol\npresence = invisible\n");
+    Standin standin({"--config", config});
+    ASSERT_TRUE(standin.ready());
+    Program alice(runtime("alice"));
+    ASSERT_EQ(alice.attach(), Attached);
+
+    EXPECT_TRUE(alice.eventually("GET USER bob ONLINESTATUS", "USER bob ONLINESTATUS AWAY"));
+    struct Case
+    {
+        std::string command;
+        std::string reply;
+    };
+    const std::vector<Case> taken = {
+        {"SEARCH FRIENDS", "USERS bob, carol, dave"},
+        {"search friends", "USERS bob, carol, dave"},
+        {"GET CURRENTUSERHANDLE", "CURRENTUSERHANDLE alice"},
+        {"GET USERSTATUS", "USERSTATUS ONLINE"},
+        {"GET USER carol ONLINESTATUS", "USER carol ONLINESTATUS OFFLINE"},
+        {"GET USER dave ONLINESTATUS", "USER dave ONLINESTATUS OFFLINE"},
+        {"GET USER alice ONLINESTATUS", "USER alice ONLINESTATUS ONLINE"},
+        {"CREATE APPLICATION " + App, "CREATE APPLICATION " + App},
+        {"GET APPLICATION " + App + " CONNECTABLE", "APPLICATION " + App + " CONNECTABLE "},
+        {"ALTER APPLICATION " + App + " WRITE bob:7 00", "ERROR 9901 WRITE: no stream bob:7"},
+        {"ALTER APPLICATION other CONNECT bob",
+         "ERROR 9901 application other is not created by this program"},
+        {"PING", "PONG"},
+    };
+    for (const auto& c : taken) {
+        SCOPED_TRACE(c.command);
+        const Reply r = alice.command(c.command);
+        EXPECT_EQ(r.result, 1u);
+        EXPECT_TRUE(r.has(c.reply)) << (r.notes.empty() ? "(nothing)" : r.notes.front());
+    }
+
+    const std::vector<std::string> garbage = {
+        "",
+        "HELLO",
+        "SEARCH",
+        "SEARCH FRIENDS NOW",
+        "GET USER",
+        "GET USER bob",
+        "GET APPLICATION " + App + " CONNECTABLE extra",
+        "ALTER APPLICATION " + App + " READ bob",
+        "ALTER APPLICATION " + App + " READ bob:x",
+        "ALTER APPLICATION " + App + " DISCONNECT :3",
+        "ALTER APPLICATION " + App + " FLY bob:1",
+        "CREATE APPLICATION",
+        "\xff\xfe\x01",
+        std::string(200000, 'A'),
+    };
+    for (const auto& text : garbage) {
+        SCOPED_TRACE(text.substr(0, 40));
+        const Reply r = alice.command(text);
+        EXPECT_EQ(r.result, 0u);
+        EXPECT_TRUE(r.notes.empty());
+    }
+    EXPECT_TRUE(alice.command("GET APPLICATION " + App + " CONNECTABLE")
+                    .has("APPLICATION " + App + " CONNECTABLE "));
+}
+
+TEST_F(StandinTest, BadFramesCloseOnlyThatConnection)
+{
+    const auto config = writeConfig("users.ini", "[alice]\nruntime = alice\n");
+    Standin standin({"--config", config});
+    ASSERT_TRUE(standin.ready());
+    const std::vector<std::vector<std::uint8_t>> bad = {
+        {'X', 0, 0, 0, 0},
+        {'C', 0, 0, 0x10, 0}, // 1 MiB + more announced
+        {'C', 3, 0, 0, 0, 'G', 'E', 'T'},
+        {'D', 1, 0, 0, 0, 0},
+    };
+    for (const auto& bytes : bad) {
+        Program p(runtime("alice"));
+        ASSERT_EQ(p.attach(), Attached);
+        p.sendBytes(bytes);
+        EXPECT_TRUE(p.closedByPeer());
+    }
+    Program after(runtime("alice"));
+    ASSERT_EQ(after.attach(), Attached);
+    EXPECT_TRUE(after.command("PING").has("PONG"));
+}
+
+TEST_F(StandinTest, StreamCarriesWritesInOrderAndDisconnects)
+{
+    const auto config = writeConfig("users.ini", "[alice]\nruntime = alice\ncontacts = bob carol\n"
+                                                 "[bob]\nruntime = bob\ncontacts = alice\n"
+                                                 "[carol]\nruntime = carol\n");
+    Standin standin({"--config", config});
+    ASSERT_TRUE(standin.ready());
+    auto alice = attachedWithApp("alice");
+    auto bob = attachedWithApp("bob");
+    Program carol(runtime("carol"));
+    ASSERT_EQ(carol.attach(), Attached);
+    EXPECT_EQ(carol.command("CREATE APPLICATION PAVO000other").result, 1u);
+
+    const std::string connectable = "GET APPLICATION " + App + " CONNECTABLE";
+    ASSERT_TRUE(alice->eventually(connectable, "APPLICATION " + App + " CONNECTABLE bob"));
+    // carol has another application: she can be neither listed nor connected.
+    EXPECT_TRUE(alice->command("ALTER APPLICATION " + App + " CONNECT carol").result == 1u);
+    EXPECT_TRUE(alice->waitFor("ERROR 9901 CONNECT: user carol has not created " + App));
+
+    const std::string alter = "ALTER APPLICATION " + App + " ";
+    EXPECT_TRUE(alice->command(alter + "CONNECT bob").has(alter + "CONNECT bob"));
+    EXPECT_TRUE(alice->waitFor("APPLICATION " + App + " STREAMS bob:1"));
+    EXPECT_TRUE(bob->waitFor("APPLICATION " + App + " STREAMS alice:1"));
+
+    // The empty list comes after the result: a program clears its "may write" mark when the
+    // command returns, and an earlier empty list would leave it waiting forever.
+    const std::vector<std::string> writes = {"0a0b", "ff", std::string(65000, 'c'), "01"};
+    for (const auto& data : writes) {
+        const Reply r = alice->command(alter + "WRITE bob:1 " + data);
+        EXPECT_EQ(r.result, 1u);
+        EXPECT_TRUE(r.has(alter + "WRITE bob:1"));
+        EXPECT_FALSE(r.has("APPLICATION " + App + " SENDING"));
+    }
+    EXPECT_TRUE(alice->waitFor("APPLICATION " + App + " SENDING"));
+    EXPECT_TRUE(bob->waitFor("APPLICATION " + App + " RECEIVED alice:1=4"));
+    for (const auto& data : writes) {
+        const Reply r = bob->command(alter + "READ alice:1");
+        EXPECT_TRUE(r.has(alter + "READ alice:1 " + data)) << data.substr(0, 10);
+    }
+    EXPECT_TRUE(
+        bob->command(alter + "READ alice:1").has("ERROR 9901 READ: no data waiting on alice:1"));
+
+    EXPECT_TRUE(bob->command(alter + "DISCONNECT alice:1").has(alter + "DISCONNECT alice:1"));
+    EXPECT_TRUE(alice->waitFor("APPLICATION " + App + " STREAMS"));
+    EXPECT_TRUE(bob->waitFor("APPLICATION " + App + " STREAMS"));
+    EXPECT_TRUE(alice->command(alter + "WRITE bob:1 00").has("ERROR 9901 WRITE: no stream bob:1"));
+}
+
+TEST_F(StandinTest, ProgramThatEndsLeavesNoStreamOrApplication)
+{
+    const auto config = writeConfig("users.ini", "[alice]\nruntime = alice\ncontacts = bob\n"
+                                                 "[bob]\nruntime = bob\ncontacts = alice\n");
+    Standin standin({"--config", config});
+    ASSERT_TRUE(standin.ready());
+    auto alice = attachedWithApp("alice");
+    auto bob = attachedWithApp("bob");
+    const std::string connectable = "GET APPLICATION " + App + " CONNECTABLE";
+    ASSERT_TRUE(alice->eventually(connectable, "APPLICATION " + App + " CONNECTABLE bob"));
+    alice->command("ALTER APPLICATION " + App + " CONNECT bob");
+    ASSERT_TRUE(alice->waitFor("APPLICATION " + App + " STREAMS bob:1"));
+
+    bob->close();
+    EXPECT_TRUE(alice->waitFor("APPLICATION " + App + " STREAMS"));
+    EXPECT_TRUE(alice->eventually(connectable, "APPLICATION " + App + " CONNECTABLE "));
+
+    // bob's next program may create the same application again.
+    auto bob2 = attachedWithApp("bob");
+    EXPECT_TRUE(alice->eventually(connectable, "APPLICATION " + App + " CONNECTABLE bob"));
+}
+
+TEST_F(StandinTest, StandinsLinkedOverTcpCarryAStreamBetweenTheirUsers)
+{
+    const auto hubConfig = writeConfig("hub.ini", "[alice]\nruntime = alice\ncontacts = bob\n");
+    const auto siteConfig = writeConfig("site.ini", "[bob]\nruntime = bob\ncontacts = alice\n");
+    Standin hub({"--config", hubConfig, "--listen", "127.0.0.1:0"});
+    const auto listening = hub.line("skype-standin: listening on port ");
+    ASSERT_TRUE(listening);
+    const std::string port = listening->substr(listening->rfind(' ') + 1);
+    ASSERT_TRUE(hub.ready());
+    auto site = std::make_unique<Standin>(
+        std::vector<std::string>{"--config", siteConfig, "--join", "127.0.0.1:" + port});
+    ASSERT_TRUE(site->line("skype-standin: joined"));
+
+    auto alice = attachedWithApp("alice");
+    auto bob = attachedWithApp("bob");
+    EXPECT_TRUE(alice->eventually("GET USER bob ONLINESTATUS", "USER bob ONLINESTATUS ONLINE"));
+    ASSERT_TRUE(alice->eventually("GET APPLICATION " + App + " CONNECTABLE",
+                                  "APPLICATION " + App + " CONNECTABLE bob"));
+    const std::string alter = "ALTER APPLICATION " + App + " ";
+    bob->command(alter + "CONNECT alice");
+    ASSERT_TRUE(bob->waitFor("APPLICATION " + App + " STREAMS alice:1"));
+    ASSERT_TRUE(alice->waitFor("APPLICATION " + App + " STREAMS bob:1"));
+
+    // Writes of growing size, each sent once the previous one has left, as a node does.
+    std::vector<std::string> sent;
+    for (int i = 0; i < 12; ++i) {
+        sent.push_back(std::string(std::size_t(1) << (i + 8), char('a' + i)) + std::to_string(i));
+        ASSERT_EQ(bob->command(alter + "WRITE alice:1 " + sent.back()).result, 1u);
+        ASSERT_TRUE(bob->waitFor("APPLICATION " + App + " SENDING"));
+    }
+    for (const auto& data : sent) {
+        const Reply r = alice->command(alter + "READ bob:1");
+        EXPECT_TRUE(r.has(alter + "READ bob:1 " + data)) << data.size();
+    }
+    EXPECT_EQ(alice->command(alter + "WRITE bob:1 beef").result, 1u);
+    EXPECT_TRUE(bob->waitFor("APPLICATION " + App + " RECEIVED alice:1=4"));
+    EXPECT_TRUE(bob->command(alter + "READ alice:1").has(alter + "READ alice:1 beef"));
+
+    // The joined stand-in ends: its user goes off line and the stream closes.
+    site->stop();
+    EXPECT_TRUE(alice->waitFor("APPLICATION " + App + " STREAMS"));
+    EXPECT_TRUE(alice->waitFor("USER bob ONLINESTATUS OFFLINE"));
+}
+
+TEST_F(StandinTest, BadConfigurationStopsStartWithTheLine)
+{
+    const std::vector<std::string> bad = {
+        "contacts = bob\n",
+        "[alice]\nruntime = a\n[alice]\nruntime = b\n",
+        "[alice]\nruntime = a\npresence = sleepy\n",
+        "[al ice]\n",
+        "[alice]\nattach = maybe\n",
+        "[alice]\nruntime = same\n[bob]\nruntime = same\n",
+    };
+    for (const auto& text : bad) {
+        SCOPED_TRACE(text);
+        Standin standin({"--config", writeConfig("bad.ini", text)});
+        EXPECT_FALSE(standin.ready());
+        EXPECT_NE(standin.exitCode(), 0);
+    }
+}
+
+} // namespace
