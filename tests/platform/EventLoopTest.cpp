@@ -23,9 +23,9 @@ struct ScaleCase
 TEST(TimeScale, ParsesPositiveFactorsAndFallsBackToOne)
 {
     const std::vector<ScaleCase> cases = {
-        {nullptr, 1.0}, {"", 1.0},       {"0.01", 0.01},  {"1", 1.0},     {"2.5", 2.5},
-        {" 0.5 ", 0.5}, {"1e-3", 0.001}, {"0", 1.0},      {"-0.5", 1.0},  {"abc", 1.0},
-        {"0.01x", 1.0}, {"0,01", 1.0},   {"inf", 1.0},    {"nan", 1.0},   {"   ", 1.0},
+        {nullptr, 1.0}, {"", 1.0},       {"0.01", 0.01}, {"1", 1.0},    {"2.5", 2.5},
+        {" 0.5 ", 0.5}, {"1e-3", 0.001}, {"0", 1.0},     {"-0.5", 1.0}, {"abc", 1.0},
+        {"0.01x", 1.0}, {"0,01", 1.0},   {"inf", 1.0},   {"nan", 1.0},  {"   ", 1.0},
     };
     for (const auto& c : cases)
         EXPECT_DOUBLE_EQ(parseTimeScale(c.text), c.expected) << (c.text ? c.text : "(null)");
