@@ -28,16 +28,16 @@ void onSignal(int signo)
 struct SignalWatcher::Impl
 {
     int fds[2] = {-1, -1};
-    std::vector<int> signals;
+    std::vector<int> signalNumbers;
     std::function<void(int)> handler;
     std::unique_ptr<QSocketNotifier> notifier;
 };
 
-SignalWatcher::SignalWatcher(std::initializer_list<int> signals, std::function<void(int)> handler)
+SignalWatcher::SignalWatcher(std::initializer_list<int> signalNumbers, std::function<void(int)> handler)
     : d_(std::make_unique<Impl>())
 {
     d_->handler = std::move(handler);
-    d_->signals.assign(signals.begin(), signals.end());
+    d_->signalNumbers.assign(signalNumbers.begin(), signalNumbers.end());
     if (::pipe2(d_->fds, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
     g_writeFd = d_->fds[1];
@@ -51,13 +51,13 @@ SignalWatcher::SignalWatcher(std::initializer_list<int> signals, std::function<v
     sa.sa_handler = onSignal;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART;
-    for (int s : d_->signals)
+    for (int s : d_->signalNumbers)
         ::sigaction(s, &sa, nullptr);
 }
 
 SignalWatcher::~SignalWatcher()
 {
-    for (int s : d_->signals)
+    for (int s : d_->signalNumbers)
         ::signal(s, SIG_DFL);
     g_writeFd = -1;
     d_->notifier.reset();
@@ -66,9 +66,9 @@ SignalWatcher::~SignalWatcher()
             ::close(fd);
 }
 
-void SignalWatcher::ignore(std::initializer_list<int> signals)
+void SignalWatcher::ignore(std::initializer_list<int> signalNumbers)
 {
-    for (int s : signals)
+    for (int s : signalNumbers)
         ::signal(s, SIG_IGN);
 }
 

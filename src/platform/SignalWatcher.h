@@ -4,7 +4,7 @@
 #include <initializer_list>
 #include <memory>
 
-// Turns POSIX signals into calls on the event loop (self-pipe), so that a SIGTERM ends the
+// Turns POSIX signalNumbers into calls on the event loop (self-pipe), so that a SIGTERM ends the
 // program through its orderly shutdown instead of in the middle of a handler.
 namespace plat {
 
@@ -12,13 +12,13 @@ class SignalWatcher
 {
 public:
     // handler(signo) runs on the event loop, never inside the signal handler.
-    SignalWatcher(std::initializer_list<int> signals, std::function<void(int)> handler);
+    SignalWatcher(std::initializer_list<int> signalNumbers, std::function<void(int)> handler);
     ~SignalWatcher();
     SignalWatcher(const SignalWatcher&) = delete;
     SignalWatcher& operator=(const SignalWatcher&) = delete;
 
-    // Makes the process ignore these signals (debug mode ignores SIGINT and SIGQUIT).
-    static void ignore(std::initializer_list<int> signals);
+    // Makes the process ignore these signalNumbers (debug mode ignores SIGINT and SIGQUIT).
+    static void ignore(std::initializer_list<int> signalNumbers);
 
 private:
     struct Impl;
