@@ -4,7 +4,7 @@
 #include <initializer_list>
 #include <memory>
 
-// Turns POSIX signalNumbers into calls on the event loop (self-pipe), so that a SIGTERM ends the
+// Turns POSIX signals into calls on the event loop (self-pipe), so that a SIGTERM ends the
 // program through its orderly shutdown instead of in the middle of a handler.
 namespace plat {
 
@@ -17,7 +17,7 @@ public:
     SignalWatcher(const SignalWatcher&) = delete;
     SignalWatcher& operator=(const SignalWatcher&) = delete;
 
-    // Makes the process ignore these signalNumbers (debug mode ignores SIGINT and SIGQUIT).
+    // Makes the process ignore these signals (debug mode ignores SIGINT and SIGQUIT).
     static void ignore(std::initializer_list<int> signalNumbers);
 
 private:
