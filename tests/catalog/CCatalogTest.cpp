@@ -1,0 +1,671 @@
+#include "catalog/CCatalog.h"
+
+#include "app/VX_EVENTCATALOG.h"
+#include "app/VX_EVENTCATALOGLISTENER.h"
+#include "platform/Files.h"
+#include "platform/Shortcut.h"
+#include "support/SettingsFixture.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <memory>
+
+using catalog::RecordKind::Changed;
+using catalog::RecordKind::Deleted;
+using catalog::RecordKind::New;
+
+namespace {
+
+// Wednesday 15 May 2024, 15:12.
+const plat::SystemTime kNow{2024, 5, 3, 15, 15, 12, 0, 0};
+const plat::SystemTime kToday{2024, 5, 3, 15, 0, 0, 0, 0};
+const plat::SystemTime kYesterday{2024, 5, 2, 14, 23, 59, 59, 0};
+const plat::SystemTime kInThreeDays{2024, 5, 6, 18, 15, 12, 0, 0};
+
+std::vector<std::uint8_t> readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+std::vector<CatalogRecord> recordsOf(const std::string& path)
+{
+    const auto bytes = readFile(path);
+    std::vector<CatalogRecord> out(bytes.size() / CatalogRecord::Size);
+    for (std::size_t i = 0; i < out.size(); ++i)
+        std::copy_n(bytes.begin() + std::ptrdiff_t(i * CatalogRecord::Size), CatalogRecord::Size,
+                    out[i].bytes.begin());
+    return out;
+}
+
+void writeRecords(const std::string& path, const std::vector<CatalogRecord>& recs)
+{
+    std::vector<std::uint8_t> bytes;
+    for (const CatalogRecord& r : recs)
+        bytes.insert(bytes.end(), r.bytes.begin(), r.bytes.end());
+    writeFile(path, bytes);
+}
+
+std::vector<std::uint8_t> pattern(std::size_t size)
+{
+    std::vector<std::uint8_t> bytes(size);
+    for (std::size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
+    return bytes;
+}
+
+CatalogRecord makeRecord(const std::string& origin, const std::string& name,
+                         std::uint32_t size = 100, std::uint32_t kind = New)
+{
+    CatalogRecord r;
+    r.setRecordLength(CatalogRecord::Size);
+    r.setRecordTag(catalog::RecordLayout::TagValue);
+    r.setPendingFlag(1);
+    r.setKind(kind);
+    r.setOriginNodeCp932(origin);
+    r.setPartyNameCp932("party");
+    r.setRegistrationTime(kNow);
+    r.setExpiry(kInThreeDays);
+    plat::FindRecord f;
+    f.setNameCp932(name);
+    f.setSize(size);
+    r.setFileDescription(f);
+    return r;
+}
+
+class EventLog : public VX_EVENTCATALOGLISTENER
+{
+public:
+    std::vector<std::string> events;
+    void entryAdded(const CatalogRecord& r) override
+    {
+        events.push_back("add " + std::string(r.fileNameCp932()));
+    }
+    void entryChanged(int index, const CatalogRecord& r) override
+    {
+        events.push_back("change " + std::to_string(index) + " " + std::string(r.fileNameCp932()) +
+                         " kind " + std::to_string(r.kind()));
+    }
+    void listReset() override { events.push_back("reset"); }
+};
+
+class CatalogTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        settings.party = "party";
+        settings.nodeName = "me";
+        settings.addPeer("peerA", "TCP", "hostA");
+        settings.addPeer("peerB", "TCP", "hostB");
+        VX_EVENTCATALOG::destroyInstance();
+        VX_EVENTCATALOG::instance()->addListener(&log);
+    }
+    void TearDown() override
+    {
+        catalog.reset();
+        VX_EVENTCATALOG::destroyInstance();
+    }
+
+    void open(bool writeThrough = true)
+    {
+        catalog = std::make_unique<CCatalog>(settings, writeThrough, [this] { return now; });
+    }
+    std::string path(const std::string& rel) const { return dir.file(rel); }
+    std::vector<CatalogRecord> pendingOf(const std::string& peer) const
+    {
+        return recordsOf(path("CATALOG/" + peer + ".dat"));
+    }
+    std::vector<CatalogRecord> cacheFile() const { return recordsOf(path("CATALOG/catalog.dat")); }
+    std::vector<CatalogRecord> entries() const
+    {
+        std::vector<CatalogRecord> out;
+        for (int i = 0; i < catalog->count(); ++i)
+            out.push_back(catalog->getRecord(i));
+        return out;
+    }
+    void clearLog() { log.events.clear(); }
+
+    TempDir dir;
+    SettingsFixture settings{dir.path()};
+    EventLog log;
+    plat::SystemTime now = kNow;
+    std::unique_ptr<CCatalog> catalog;
+};
+
+} // namespace
+
+TEST_F(CatalogTest, LoadTurnsDamagedEntriesIntoDeletionsAndFillsPartyNames)
+{
+    CatalogRecord good = makeRecord("other", "good.txt");
+    CatalogRecord damaged = makeRecord("other", "damaged.txt");
+    CatalogRecord noParty = makeRecord("other", "noparty.txt");
+    catalog::stampChecksum(good);
+    catalog::stampChecksum(damaged);
+    damaged.bytes[500] ^= 1;
+    noParty.setPartyNameCp932("");
+    writeRecords(path("CATALOG/catalog.dat"), {good, damaged, noParty});
+    plat::makeFolders(path("RECV/other"));
+    writeFile(path("RECV/other/damaged.txt"), {1, 2, 3});
+
+    open();
+    EXPECT_EQ(log.events,
+              (std::vector<std::string>{"add good.txt", "add damaged.txt", "add noparty.txt"}));
+    const auto list = entries();
+    EXPECT_EQ(list[0], good);
+    EXPECT_EQ(list[1].kind(), Deleted);
+    EXPECT_TRUE(catalog::verifyChecksum(list[1]));
+    EXPECT_EQ(list[2].partyNameCp932(), "party");
+    EXPECT_TRUE(catalog::verifyChecksum(list[2]));
+    EXPECT_EQ(cacheFile(), list);
+
+    catalog->purge();
+    EXPECT_FALSE(plat::fileExists(path("RECV/other/damaged.txt")));
+    EXPECT_EQ(catalog->count(), 2);
+}
+
+TEST_F(CatalogTest, AddLocalStoresCompleteEntryAndQueuesItForEveryPeer)
+{
+    settings.addPeer("catalog", "TCP", "hostC"); // would share the cache file's name
+    open();
+    catalog->addLocal(makeRecord("me", "doc.txt", 1234));
+
+    const CatalogRecord stored = catalog->getRecord(0);
+    EXPECT_EQ(stored.completeFlag(), 1u);
+    EXPECT_EQ(stored.bytesReceived(), 1234u);
+    EXPECT_EQ(stored.checksumFlag(), 1u);
+    EXPECT_TRUE(catalog::verifyChecksum(stored));
+    EXPECT_EQ(log.events, std::vector<std::string>{"add doc.txt"});
+    EXPECT_EQ(cacheFile(), std::vector<CatalogRecord>{stored});
+    EXPECT_EQ(pendingOf("peerA"), std::vector<CatalogRecord>{stored});
+    EXPECT_EQ(pendingOf("peerB"), std::vector<CatalogRecord>{stored});
+
+    CatalogRecord found;
+    EXPECT_TRUE(catalog->hasEntry("me", "doc.txt", &found));
+    EXPECT_EQ(found, stored);
+    EXPECT_FALSE(catalog->hasEntry("other", "doc.txt", nullptr));
+    EXPECT_EQ(catalog->getRecord(1), CatalogRecord{});
+}
+
+TEST_F(CatalogTest, MergeRecordAcceptsOnlyValidUnexpiredRecordsOfTheParty)
+{
+    struct Case
+    {
+        const char* name;
+        void (*change)(CatalogRecord&);
+        bool added;
+    };
+    const Case cases[] = {
+        {"expires-today", [](CatalogRecord& r) { r.setExpiry(kToday); }, true},
+        {"expired-yesterday", [](CatalogRecord& r) { r.setExpiry(kYesterday); }, false},
+        {"no-expiry", [](CatalogRecord& r) { r.setExpiry({}); }, false},
+        {"other-party", [](CatalogRecord& r) { r.setPartyNameCp932("partx"); }, false},
+        {"origin-dotdot", [](CatalogRecord& r) { r.setOriginNodeCp932(".."); }, false},
+        {"eleven-hops", [](CatalogRecord& r) { r.setHopCount(11); }, false},
+    };
+    open();
+    for (const Case& c : cases) {
+        CatalogRecord r = makeRecord("other", c.name);
+        r.setCompleteFlag(1);
+        r.setBytesReceived(100);
+        c.change(r);
+        catalog->mergeRecord(r);
+        CatalogRecord stored;
+        const bool found = catalog->hasEntry(std::string(r.originNodeCp932()), c.name, &stored);
+        EXPECT_EQ(found, c.added) << c.name;
+        if (found) {
+            EXPECT_EQ(stored.completeFlag(), 0u) << c.name;
+            EXPECT_EQ(stored.bytesReceived(), 0u) << c.name;
+        }
+    }
+    EXPECT_EQ(log.events, std::vector<std::string>{"add expires-today"});
+}
+
+TEST_F(CatalogTest, MergeRecordReplacesOnlyOnStrictlyLaterRegistration)
+{
+    struct Case
+    {
+        const char* what;
+        plat::SystemTime registered;
+        bool replaced;
+    };
+    const Case cases[] = {
+        {"same time", kNow, false},
+        {"1 ms later", {2024, 5, 3, 15, 15, 12, 0, 1}, true},
+        {"1 ms earlier", {2024, 5, 3, 15, 15, 11, 59, 999}, false},
+        {"other day of week only", {2024, 5, 6, 15, 15, 12, 0, 0}, false},
+        {"next year, earlier month", {2025, 1, 3, 1, 0, 0, 0, 0}, true},
+    };
+    open();
+    for (const Case& c : cases) {
+        catalog->mergeRecord(makeRecord("other", c.what));
+        const int index = catalog->count() - 1;
+        clearLog();
+        CatalogRecord newer = makeRecord("other", c.what, 555, Changed);
+        newer.setRegistrationTime(c.registered);
+        catalog->mergeRecord(newer);
+        EXPECT_EQ(catalog->getRecord(index).kind() == Changed, c.replaced) << c.what;
+        EXPECT_EQ(log.events.size(), c.replaced ? 1u : 0u) << c.what;
+        EXPECT_EQ(catalog->count(), index + 1) << c.what;
+    }
+}
+
+TEST_F(CatalogTest, TakePendingHandsOutTwelveAtATimeThenDeletesTheFile)
+{
+    open();
+    for (int i = 0; i < 20; ++i)
+        catalog->addLocal(makeRecord("me", "file" + std::to_string(i)));
+
+    const auto first = catalog->takePending("peerA");
+    ASSERT_EQ(first.size(), 12u);
+    EXPECT_EQ(first[0].fileNameCp932(), "file0");
+    EXPECT_EQ(first[11].fileNameCp932(), "file11");
+    EXPECT_EQ(first[0].pendingFlag(), 1u) << "records go out as they were queued";
+    const auto onDisk = pendingOf("peerA");
+    ASSERT_EQ(onDisk.size(), 20u);
+    EXPECT_EQ(onDisk[11].pendingFlag(), 0u);
+    EXPECT_TRUE(catalog::verifyChecksum(onDisk[11]));
+    EXPECT_EQ(onDisk[12].pendingFlag(), 1u);
+
+    const auto second = catalog->takePending("peerA");
+    ASSERT_EQ(second.size(), 8u);
+    EXPECT_EQ(second[7].fileNameCp932(), "file19");
+    EXPECT_TRUE(plat::fileExists(path("CATALOG/peerA.dat")));
+
+    EXPECT_TRUE(catalog->takePending("peerA").empty());
+    EXPECT_FALSE(plat::fileExists(path("CATALOG/peerA.dat")));
+    EXPECT_EQ(pendingOf("peerB").size(), 20u);
+
+    // A record queued again after the batches went out is found again.
+    catalog->updateLocal(makeRecord("me", "file3", 999, Changed));
+    const auto again = catalog->takePending("peerB");
+    ASSERT_EQ(again.size(), 12u);
+    EXPECT_EQ(again[3].fileSize(), 999u);
+}
+
+TEST_F(CatalogTest, QueueForPeerFollowsTheHopRules)
+{
+    struct Case
+    {
+        const char* what;
+        std::string peer;
+        int hops;
+        bool queued;
+    };
+    const Case cases[] = {
+        {"fresh record", "peerA", 0, true},
+        {"peer is the origin", "origin", 0, false},
+        {"peer already in the hop list", "hop1", 3, false},
+        {"nine hops", "peerA", 9, true},
+        {"ten hops", "peerA", 10, false},
+        {"no peer name", "", 0, false},
+        {"peer name unusable as file name", "../x", 0, false},
+    };
+    open();
+    for (const Case& c : cases) {
+        CatalogRecord r = makeRecord("origin", c.what);
+        r.setHopCount(c.hops);
+        for (int i = 0; i < c.hops; ++i)
+            r.setHopCp932(static_cast<std::size_t>(i), "hop" + std::to_string(i));
+        catalog->queueForPeer(r, c.peer);
+        std::vector<CatalogRecord> queued;
+        for (const CatalogRecord& p :
+             c.peer.empty() ? std::vector<CatalogRecord>{} : pendingOf(c.peer))
+            if (p.fileNameCp932() == c.what)
+                queued.push_back(p);
+        ASSERT_EQ(queued.size(), c.queued ? 1u : 0u) << c.what;
+        if (c.queued) {
+            EXPECT_EQ(queued[0].hopCount(), c.hops + 1) << c.what;
+            EXPECT_EQ(queued[0].hopCp932(static_cast<std::size_t>(c.hops)), "me") << c.what;
+            EXPECT_TRUE(catalog::verifyChecksum(queued[0])) << c.what;
+        }
+    }
+    EXPECT_FALSE(plat::fileExists(dir.file("x.dat")));
+}
+
+TEST_F(CatalogTest, QueueingTheSameRecordAgainOverwritesItsPendingCopy)
+{
+    open();
+    catalog->queueForPeer(makeRecord("origin", "a.txt"), "peerA");
+    catalog->queueForPeer(makeRecord("origin", "b.txt"), "peerA");
+    ASSERT_EQ(catalog->takePending("peerA").size(), 2u);
+    catalog->queueForPeer(makeRecord("origin", "a.txt", 42), "peerA");
+
+    const auto onDisk = pendingOf("peerA");
+    ASSERT_EQ(onDisk.size(), 2u);
+    EXPECT_EQ(onDisk[0].fileSize(), 42u);
+    const auto batch = catalog->takePending("peerA");
+    ASSERT_EQ(batch.size(), 1u);
+    EXPECT_EQ(batch[0].fileNameCp932(), "a.txt");
+}
+
+TEST_F(CatalogTest, QueueSinceSelectsByRegistrationDate)
+{
+    open();
+    const std::pair<const char*, plat::SystemTime> regs[] = {
+        {"march31", {2024, 3, 0, 31, 23, 59, 59, 999}},
+        {"april1", {2024, 4, 1, 1, 0, 0, 0, 0}},
+        {"april2", {2024, 4, 2, 2, 8, 0, 0, 0}},
+    };
+    for (const auto& [name, reg] : regs) {
+        CatalogRecord r = makeRecord("other", name);
+        r.setRegistrationTime(reg);
+        r.setExpiry(kInThreeDays);
+        catalog->mergeRecord(r);
+    }
+    catalog->mergeRecord(makeRecord("peerA", "own-of-peer"));
+    const plat::SystemTime since{2024, 4, 1, 1, 12, 0, 0, 0};
+
+    const auto names = [&](std::uint32_t mode) {
+        catalog->queueSince("peerA", mode, since);
+        std::vector<std::string> out;
+        for (const CatalogRecord& r : catalog->takePending("peerA"))
+            out.emplace_back(r.fileNameCp932());
+        return out;
+    };
+    EXPECT_EQ(names(2), (std::vector<std::string>{"april1", "april2"}));
+    // Records already in the pending file are queued again in place, new ones appended.
+    EXPECT_EQ(names(1), (std::vector<std::string>{"april1", "april2", "march31"}));
+    EXPECT_TRUE(names(0).empty());
+    EXPECT_TRUE(names(3).empty());
+}
+
+TEST_F(CatalogTest, MergeDeletionMarksQuietlyAndAlwaysForwards)
+{
+    open();
+    catalog->mergeRecord(makeRecord("other", "known.txt"));
+    clearLog();
+    catalog->mergeDeletion(makeRecord("other", "known.txt", 100, Deleted));
+    catalog->mergeDeletion(makeRecord("peerB", "unknown.txt", 100, Deleted));
+
+    EXPECT_EQ(catalog->getRecord(0).kind(), Deleted);
+    EXPECT_TRUE(log.events.empty());
+    EXPECT_EQ(catalog->count(), 1);
+    const auto toA = pendingOf("peerA");
+    ASSERT_EQ(toA.size(), 2u);
+    EXPECT_EQ(toA[0].kind(), Deleted);
+    EXPECT_EQ(toA[0].hopCp932(0), "me");
+    EXPECT_EQ(toA[0].completeFlag(), 0u);
+    const auto toB = pendingOf("peerB");
+    ASSERT_EQ(toB.size(), 1u) << "never back to the origin";
+    EXPECT_EQ(toB[0].fileNameCp932(), "known.txt");
+}
+
+TEST_F(CatalogTest, DeleteEverywhereQueuesTheDeletionDeleteHereDoesNot)
+{
+    open();
+    catalog->addLocal(makeRecord("me", "a.txt"));
+    catalog->addLocal(makeRecord("me", "b.txt"));
+    catalog->takePending("peerA");
+    catalog->takePending("peerA");
+    clearLog();
+
+    catalog->deleteHere(makeRecord("me", "a.txt", 100, Deleted));
+    EXPECT_FALSE(plat::fileExists(path("CATALOG/peerA.dat")));
+    catalog->deleteEverywhere(makeRecord("me", "b.txt", 100, Deleted));
+    catalog->deleteEverywhere(makeRecord("me", "missing.txt", 100, Deleted));
+
+    EXPECT_EQ(log.events,
+              (std::vector<std::string>{"change 0 a.txt kind 2", "change 1 b.txt kind 2"}));
+    const auto queued = pendingOf("peerA");
+    ASSERT_EQ(queued.size(), 1u);
+    EXPECT_EQ(queued[0].kind(), Deleted);
+    EXPECT_EQ(queued[0].fileNameCp932(), "b.txt");
+    EXPECT_TRUE(catalog::verifyChecksum(queued[0]));
+}
+
+TEST_F(CatalogTest, PurgeDropsDeletedEntriesWithTheirFilesButNeverAShortcutsTarget)
+{
+    plat::makeFolders(path("RECV/other"));
+    plat::makeFolders(path("elsewhere"));
+    writeFile(path("RECV/other/recv.txt"), {1});
+    writeFile(path("SEND/copy.txt"), {2});
+    writeFile(path("elsewhere/target.txt"), {3});
+    ASSERT_TRUE(plat::makeShortcut(path("SEND/target.txt.lnk"), path("elsewhere/target.txt")));
+    open();
+    catalog->mergeRecord(makeRecord("other", "recv.txt"));
+    catalog->addLocal(makeRecord("me", "copy.txt"));
+    CatalogRecord linked = makeRecord("me", "target.txt");
+    linked.setLinkFlag(1);
+    catalog->addLocal(linked);
+    catalog->addLocal(makeRecord("me", "kept.txt"));
+    for (const char* name : {"recv.txt", "copy.txt", "target.txt"}) {
+        const std::string origin = std::string(name) == "recv.txt" ? "other" : "me";
+        catalog->deleteHere(makeRecord(origin, name, 100, Deleted));
+    }
+    clearLog();
+
+    catalog->purge();
+    EXPECT_FALSE(plat::fileExists(path("RECV/other/recv.txt")));
+    EXPECT_FALSE(plat::fileExists(path("SEND/copy.txt")));
+    EXPECT_FALSE(plat::fileExists(path("SEND/target.txt.lnk")));
+    EXPECT_TRUE(plat::fileExists(path("elsewhere/target.txt")));
+    EXPECT_EQ(log.events, (std::vector<std::string>{"reset", "add kept.txt"}));
+    ASSERT_EQ(catalog->count(), 1);
+    EXPECT_EQ(cacheFile(), entries());
+
+    clearLog();
+    catalog->purge();
+    EXPECT_TRUE(log.events.empty()) << "nothing to purge, nothing announced";
+}
+
+TEST_F(CatalogTest, UnknownKindGoesToTheErrorFileAndLeavesAtTheNextPurge)
+{
+    CatalogRecord odd = makeRecord("other", "odd.txt", 100, 7);
+    catalog::stampChecksum(odd);
+    writeRecords(path("CATALOG/catalog.dat"), {odd, makeRecord("other", "fine.txt")});
+    open();
+    catalog->purge();
+    EXPECT_EQ(recordsOf(path("CATALOG/catalogErroRec.err")), std::vector<CatalogRecord>{odd});
+    ASSERT_EQ(catalog->count(), 1);
+    EXPECT_EQ(catalog->getRecord(0).fileNameCp932(), "fine.txt");
+}
+
+TEST_F(CatalogTest, RecordsWithUnsafeNamesNeverReachFilesOutsideTheFolders)
+{
+    writeFile(path("victim.txt"), {9});
+    plat::makeFolders(path("RECV/other"));
+    CatalogRecord escaping = makeRecord("..", "victim.txt");
+    catalog::stampChecksum(escaping);
+    writeRecords(path("CATALOG/catalog.dat"), {escaping});
+    open();
+
+    EXPECT_EQ(catalog->contentPath(escaping), "");
+    catalog->maintainHourly();
+    EXPECT_EQ(catalog->getRecord(0).kind(), Deleted);
+    EXPECT_EQ(recordsOf(path("CATALOG/catalogErroRec.err"))[0].originNodeCp932(), "..");
+    catalog->purge();
+    EXPECT_EQ(catalog->count(), 0);
+    EXPECT_TRUE(plat::fileExists(path("victim.txt")));
+
+    CatalogRecord sneaky = makeRecord("other", "../../victim.txt");
+    catalog->mergeRecord(sneaky);
+    EXPECT_EQ(catalog->count(), 0);
+    const auto data = pattern(100);
+    EXPECT_EQ(catalog->storeChunk(0, 100, sneaky, data.data()), 0);
+    catalog->queueForPeer(sneaky, "peerA");
+    EXPECT_FALSE(plat::fileExists(path("CATALOG/peerA.dat")));
+    EXPECT_EQ(readFile(path("victim.txt")), std::vector<std::uint8_t>{9});
+}
+
+TEST_F(CatalogTest, HourlyWorkExpiresEntriesAndThePurgeDeletesTheirFiles)
+{
+    writeFile(path("SEND/old.txt"), {1});
+    writeFile(path("SEND/today.txt"), {2});
+    open();
+    CatalogRecord old = makeRecord("me", "old.txt");
+    old.setExpiry(kYesterday);
+    catalog->addLocal(old);
+    CatalogRecord today = makeRecord("me", "today.txt");
+    today.setExpiry(kToday);
+    catalog->addLocal(today);
+    clearLog();
+
+    catalog->maintainHourly();
+    EXPECT_TRUE(log.events.empty());
+    EXPECT_EQ(catalog->getRecord(0).kind(), Deleted);
+    EXPECT_EQ(catalog->getRecord(1).kind(), New);
+    EXPECT_EQ(cacheFile(), entries());
+    EXPECT_FALSE(plat::fileExists(path("CATALOG/catalogErroRec.err")));
+
+    catalog->purge();
+    EXPECT_FALSE(plat::fileExists(path("SEND/old.txt")));
+    EXPECT_TRUE(plat::fileExists(path("SEND/today.txt")));
+}
+
+TEST_F(CatalogTest, RenamePendingFileKeepsWhatWasPendingUnderBothNames)
+{
+    open();
+    catalog->queueForPeer(makeRecord("origin", "a.txt"), "configured");
+    catalog->renamePendingFile("configured", "announced");
+    EXPECT_FALSE(plat::fileExists(path("CATALOG/configured.dat")));
+    EXPECT_EQ(pendingOf("announced").size(), 1u);
+
+    catalog->queueForPeer(makeRecord("origin", "b.txt"), "configured");
+    catalog->renamePendingFile("configured", "announced");
+    EXPECT_FALSE(plat::fileExists(path("CATALOG/configured.dat")));
+    std::vector<std::string> names;
+    for (const CatalogRecord& r : catalog->takePending("announced"))
+        names.emplace_back(r.fileNameCp932());
+    EXPECT_EQ(names, (std::vector<std::string>{"a.txt", "b.txt"}));
+}
+
+TEST_F(CatalogTest, FetchOrderSkipsOwnAndCompleteEntriesWithoutWrapping)
+{
+    open();
+    catalog->addLocal(makeRecord("me", "own.txt"));
+    catalog->mergeRecord(makeRecord("other", "first.txt"));
+    catalog->mergeRecord(makeRecord("other", "second.txt"));
+    catalog->mergeRecord(makeRecord("third", "third.txt"));
+
+    auto next = catalog->firstToFetch();
+    ASSERT_TRUE(next);
+    EXPECT_EQ(next->fileNameCp932(), "first.txt");
+    next = catalog->nextToFetch(*next);
+    ASSERT_TRUE(next);
+    EXPECT_EQ(next->fileNameCp932(), "second.txt");
+    next = catalog->nextToFetch(*next);
+    ASSERT_TRUE(next);
+    EXPECT_EQ(next->fileNameCp932(), "third.txt");
+    EXPECT_FALSE(catalog->nextToFetch(*next));
+    EXPECT_FALSE(catalog->nextToFetch(makeRecord("nobody", "x")));
+}
+
+TEST_F(CatalogTest, ChunksAssembleTheFileCompleteItAndForwardIt)
+{
+    const std::uint32_t size = 51200 * 2 + 25600;
+    const auto data = pattern(size);
+    open();
+    CatalogRecord sent = makeRecord("origin", "big.bin", size);
+    sent.setHopCount(1);
+    sent.setHopCp932(0, "peerB");
+    catalog->mergeRecord(sent);
+    const CatalogRecord r = *catalog->firstToFetch();
+    clearLog();
+
+    EXPECT_EQ(catalog->storeChunk(0, 51200, r, data.data()), 1);
+    EXPECT_EQ(catalog->storeChunk(0, 51200, r, data.data()), 0) << "already delivered";
+    EXPECT_EQ(catalog->storeChunk(102400, 25600, r, data.data() + 102400), 0) << "leaves a hole";
+    EXPECT_EQ(catalog->readChunk(r, 0, 51200, std::vector<std::uint8_t>(51200).data()), 0u)
+        << "incomplete files are not served";
+    EXPECT_EQ(catalog->storeChunk(51200, 51200, r, data.data() + 51200), 1);
+    EXPECT_EQ(catalog->getRecord(0).bytesReceived(), 102400u);
+    EXPECT_EQ(catalog->storeChunk(102400, 25600, r, data.data() + 102400), 0);
+
+    const CatalogRecord done = catalog->getRecord(0);
+    EXPECT_EQ(done.completeFlag(), 1u);
+    EXPECT_EQ(done.bytesReceived(), size);
+    EXPECT_EQ(readFile(path("RECV/origin/big.bin")), data);
+    EXPECT_EQ(log.events.size(), 3u);
+    EXPECT_EQ(cacheFile(), entries());
+
+    const auto forwarded = pendingOf("peerA");
+    ASSERT_EQ(forwarded.size(), 1u);
+    EXPECT_EQ(forwarded[0].hopCount(), 2);
+    EXPECT_EQ(forwarded[0].hopCp932(1), "me");
+    EXPECT_FALSE(plat::fileExists(path("CATALOG/peerB.dat"))) << "peerB is in the hop list";
+
+    std::vector<std::uint8_t> out(51200);
+    EXPECT_EQ(catalog->readChunk(r, 102400, 51200, out.data()), 25600u);
+    EXPECT_TRUE(std::equal(out.begin(), out.begin() + 25600, data.begin() + 102400));
+    EXPECT_EQ(catalog->readChunk(r, size, 51200, out.data()), 0u);
+}
+
+TEST_F(CatalogTest, NewerVersionRestartsTheDownloadAndRefusesOldChunks)
+{
+    const auto data = pattern(1000);
+    open();
+    catalog->mergeRecord(makeRecord("origin", "f.bin", 1000));
+    const CatalogRecord oldVersion = catalog->getRecord(0);
+    ASSERT_EQ(catalog->storeChunk(0, 500, oldVersion, data.data()), 1);
+
+    CatalogRecord newer = makeRecord("origin", "f.bin", 800, Changed);
+    newer.setRegistrationTime({2024, 5, 3, 15, 16, 0, 0, 0});
+    catalog->mergeRecord(newer);
+    EXPECT_EQ(catalog->storeChunk(500, 500, oldVersion, data.data() + 500), 0);
+
+    const CatalogRecord current = *catalog->firstToFetch();
+    EXPECT_EQ(current.bytesReceived(), 0u);
+    EXPECT_EQ(catalog->storeChunk(0, 800, current, data.data() + 100), 0);
+    EXPECT_EQ(readFile(path("RECV/origin/f.bin")),
+              std::vector<std::uint8_t>(data.begin() + 100, data.begin() + 900));
+}
+
+TEST_F(CatalogTest, EmptyFileCompletesWithAnEmptyChunk)
+{
+    open();
+    catalog->mergeRecord(makeRecord("origin", "empty", 0));
+    const CatalogRecord r = catalog->getRecord(0);
+    EXPECT_EQ(catalog->storeChunk(0, 0, r, nullptr), 0);
+    EXPECT_EQ(catalog->getRecord(0).completeFlag(), 1u);
+    EXPECT_TRUE(plat::fileExists(path("RECV/origin/empty")));
+    EXPECT_FALSE(catalog->firstToFetch());
+}
+
+TEST_F(CatalogTest, OwnFilesAreServedFromTheSendFolderOrTheShortcutsTarget)
+{
+    const auto copy = pattern(300);
+    const auto target = pattern(200);
+    writeFile(path("SEND/copy.bin"), copy);
+    plat::makeFolders(path("docs"));
+    writeFile(path("docs/linked.bin"), target);
+    ASSERT_TRUE(
+        plat::makeShortcut(path("SEND/linked.binへのショートカット.lnk"), path("docs/linked.bin")));
+    open();
+    catalog->addLocal(makeRecord("me", "copy.bin", 300));
+    CatalogRecord linked = makeRecord("me", "linked.bin", 200);
+    linked.setLinkFlag(1);
+    catalog->addLocal(linked);
+
+    std::vector<std::uint8_t> out(51200);
+    ASSERT_EQ(catalog->readChunk(catalog->getRecord(0), 100, 51200, out.data()), 200u);
+    EXPECT_TRUE(std::equal(copy.begin() + 100, copy.end(), out.begin()));
+    ASSERT_EQ(catalog->readChunk(catalog->getRecord(1), 0, 51200, out.data()), 200u);
+    EXPECT_TRUE(std::equal(target.begin(), target.end(), out.begin()));
+    EXPECT_EQ(catalog->readChunk(makeRecord("me", "copy.bin", 301), 0, 100, out.data()), 0u)
+        << "another version is not served";
+
+    ::rename(path("docs/linked.bin").c_str(), path("docs/moved.bin").c_str());
+    catalog->purge(); // forgets resolved shortcuts
+    EXPECT_EQ(catalog->readChunk(catalog->getRecord(1), 0, 51200, out.data()), 0u);
+}
+
+TEST_F(CatalogTest, CacheModeWritesTheFileOnlyWhenTheCatalogEnds)
+{
+    open(false);
+    catalog->addLocal(makeRecord("me", "a.txt"));
+    EXPECT_TRUE(cacheFile().empty());
+    EXPECT_EQ(pendingOf("peerA").size(), 1u) << "pending files are written at once";
+    catalog.reset();
+    ASSERT_EQ(cacheFile().size(), 1u);
+    EXPECT_EQ(cacheFile()[0].fileNameCp932(), "a.txt");
+}
