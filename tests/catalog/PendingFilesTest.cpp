@@ -1,0 +1,87 @@
+#include "catalog/PendingFiles.h"
+
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+
+namespace {
+
+CatalogRecord pendingRecord(const std::string& name, std::uint8_t mark = 0)
+{
+    CatalogRecord r;
+    r.setPendingFlag(1);
+    r.setOriginNodeCp932("origin");
+    plat::FindRecord f;
+    f.setNameCp932(name);
+    r.setFileDescription(f);
+    r.bytes[catalog::RecordLayout::Reserved2] = mark;
+    catalog::stampChecksum(r);
+    return r;
+}
+
+std::vector<std::uint8_t> readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::vector<std::string> names(const std::vector<CatalogRecord>& recs)
+{
+    std::vector<std::string> out;
+    for (const CatalogRecord& r : recs)
+        out.emplace_back(r.fileNameCp932());
+    return out;
+}
+
+} // namespace
+
+TEST(PendingFiles, TornTailIsOverwrittenByTheNextAppend)
+{
+    TempDir dir;
+    PendingFiles files(dir.path());
+    ASSERT_TRUE(files.append("peer", pendingRecord("a")));
+    {
+        std::ofstream torn(dir.file("peer.dat"), std::ios::binary | std::ios::app);
+        torn << "half a record";
+    }
+    ASSERT_TRUE(files.append("peer", pendingRecord("b")));
+    EXPECT_EQ(readFile(dir.file("peer.dat")).size(), 2u * 820u);
+    EXPECT_EQ(names(files.take("peer", 12)), (std::vector<std::string>{"a", "b"}));
+}
+
+TEST(PendingFiles, FileChangedBehindTheIndexIsReadAgain)
+{
+    TempDir dir;
+    PendingFiles files(dir.path());
+    ASSERT_TRUE(files.append("peer", pendingRecord("a")));
+    ASSERT_TRUE(files.append("peer", pendingRecord("b")));
+
+    // Replaced by another file with the records the other way round.
+    {
+        const CatalogRecord b = pendingRecord("b"), a = pendingRecord("a");
+        std::ofstream out(dir.file("peer.dat.new"), std::ios::binary);
+        out.write(reinterpret_cast<const char*>(b.bytes.data()), 820);
+        out.write(reinterpret_cast<const char*>(a.bytes.data()), 820);
+    }
+    std::rename(dir.file("peer.dat.new").c_str(), dir.file("peer.dat").c_str());
+
+    ASSERT_TRUE(files.put("peer", pendingRecord("a", 5)));
+    const auto bytes = readFile(dir.file("peer.dat"));
+    ASSERT_EQ(bytes.size(), 2u * 820u);
+    EXPECT_EQ(bytes[820 + catalog::RecordLayout::Reserved2], 5) << "a is now the second record";
+}
+
+TEST(PendingFiles, NamesThatCannotNameAPendingFile)
+{
+    TempDir dir;
+    PendingFiles files(dir.path());
+    for (const char* bad : {"", ".", "..", "a/b", "catalog", "tab\there"}) {
+        EXPECT_EQ(files.pathOf(bad), "") << bad;
+        EXPECT_FALSE(files.append(bad, pendingRecord("x"))) << bad;
+    }
+    EXPECT_EQ(files.pathOf("ノード"), dir.file("ノード.dat"));
+    EXPECT_FALSE(files.rename("missing", "other"));
+}
