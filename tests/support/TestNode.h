@@ -1,0 +1,54 @@
+#pragma once
+
+#include "SettingsFixture.h"
+#include "TempDir.h"
+
+#include "platform/EventLoop.h"
+#include "tcp/CA2AModelListener.h"
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+class CCatalog;
+class CTcpA2AModel;
+
+// The core of one node for transport tests: settings and a catalog in a private working folder,
+// and a TCP peer model listening on a free loopback port. Timers run fast (PAVO_TIME_SCALE), so
+// the 50 ms poll takes about a millisecond. The notices the transport posts for the status line
+// are collected.
+class TestNode : public CA2AModelListener
+{
+public:
+    static constexpr const char* kTimeScale = "0.02";
+
+    explicit TestNode(const std::string& nodeName = "NodeA", const std::string& party = "Party1");
+    ~TestNode() override;
+
+    // Call before anything starts a timer in the test program.
+    static void useFastTimers();
+
+    TempDir dir;
+    SettingsFixture settings;
+
+    CTcpA2AModel& model() { return *m_model; }
+    CCatalog& catalog();
+    // The port the node listens on.
+    int port() const;
+
+    // Waits until the model has admitted a connection with that node name.
+    bool waitConnected(const std::string& nodeName, int timeoutMs = 3000);
+
+    // onConnectionChanged calls so far.
+    int changes = 0;
+    // WM_POSTERROR parameters, in posting order.
+    std::vector<std::pair<int, int>> notices;
+    bool waitNotice(int kind, int timeoutMs = 3000);
+
+    void onConnectionChanged() override { ++changes; }
+
+private:
+    std::unique_ptr<CTcpA2AModel> m_model;
+    plat::MessageWindow m_noticeWindow;
+};

@@ -1,0 +1,184 @@
+#include "support/ScriptedPeer.h"
+#include "support/TestNode.h"
+
+#include "app/CPostError.h"
+#include "catalog/HelloBody.h"
+#include "catalog/MessageHeader.h"
+#include "tcp/CTcpA2AModel.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+
+using namespace catalog;
+
+namespace {
+
+class CTcpA2AModelTest : public ::testing::Test
+{
+protected:
+    TestNode node;
+
+    // A peer that dials the node and names itself in a hello.
+    std::unique_ptr<ScriptedPeer> dialAndGreet(const std::string& name)
+    {
+        auto peer = std::make_unique<ScriptedPeer>(name, "Party1");
+        EXPECT_TRUE(peer->dial(node.port()));
+        peer->sendHello();
+        return peer;
+    }
+};
+
+TEST_F(CTcpA2AModelTest, AdmitsAConfiguredTcpNodeFromAnyAddress)
+{
+    // The configured host is not where the peer comes from: only the name counts.
+    node.settings.addPeer("NodeB", "TCP", "nodeb.example/42000");
+    auto peer = dialAndGreet("NodeB");
+
+    ASSERT_TRUE(node.waitConnected("NodeB"));
+    EXPECT_EQ(node.model().establishedCount(), 1);
+    EXPECT_EQ(node.model().pendingCount(), 0);
+    EXPECT_GE(node.changes, 1);
+    EXPECT_EQ(CPostError::instance()->detailText(), "NodeBノードとTCP接続が確立しました");
+    EXPECT_TRUE(node.waitNotice(1));
+
+    // The node greets in return, naming itself and its party.
+    auto hello = peer->nextOf(MsgClass::Hello, MsgType::Hello);
+    ASSERT_TRUE(hello);
+    const HelloBody body = HelloBody::read(hello->bytes.data());
+    EXPECT_EQ(body.nodeNameUtf8(), "NodeA");
+    EXPECT_EQ(body.partyNameUtf8(), "Party1");
+    EXPECT_TRUE(peer->sequenceInOrder());
+}
+
+TEST_F(CTcpA2AModelTest, RefusesNodesThatAreNotConfiguredForTcp)
+{
+    node.settings.addPeer("NodeS", "SKYPE", "skype.user");
+    node.settings.addPeer("NodeB", "TCP", "127.0.0.1");
+    for (const char* name : {"NodeS", "Stranger", "nodeb"}) {
+        SCOPED_TRACE(name);
+        auto peer = dialAndGreet(name);
+        EXPECT_TRUE(peer->waitClosed());
+        EXPECT_EQ(node.model().isConnected(name, {}), 0);
+    }
+    EXPECT_EQ(node.model().establishedCount(), 0);
+    EXPECT_EQ(node.model().pendingCount(), 0);
+}
+
+TEST_F(CTcpA2AModelTest, KeepsTheFirstConnectionOfANodeAndDropsTheDuplicate)
+{
+    node.settings.addPeer("NodeB", "TCP", "127.0.0.1");
+    auto first = dialAndGreet("NodeB");
+    ASSERT_TRUE(node.waitConnected("NodeB"));
+    auto second = dialAndGreet("NodeB");
+    EXPECT_TRUE(second->waitClosed());
+
+    // The first one still talks.
+    first->nextOf(MsgClass::Hello, MsgType::Hello);
+    first->sendHello();
+    first->send(ScriptedPeer::catalogRequest());
+    EXPECT_TRUE(first->nextOf(MsgClass::Catalog, MsgType::CatalogBatch));
+    EXPECT_EQ(node.model().establishedCount(), 1);
+}
+
+TEST_F(CTcpA2AModelTest, DialsAConfiguredPeerByHostNameAndAdmitsItAfterItsHello)
+{
+    ScriptedPeer peer("NodeB", "Party1");
+    const int port = peer.listen();
+    ASSERT_GT(port, 0);
+    node.settings.addPeer("NodeB", "TCP", "localhost/" + std::to_string(port));
+
+    node.model().connectPeer("NodeB", "localhost", port);
+    EXPECT_EQ(node.model().pendingCount(), 1);
+    // A second dial while the first is pending creates nothing.
+    node.model().connectPeer("NodeB", "localhost", port);
+    EXPECT_EQ(node.model().pendingCount(), 1);
+
+    ASSERT_TRUE(peer.accept());
+    EXPECT_EQ(node.model().isConnected("NodeB", {}), 0);
+    ASSERT_TRUE(peer.nextOf(MsgClass::Hello, MsgType::Hello));
+    peer.sendHello();
+    EXPECT_TRUE(node.waitConnected("NodeB"));
+}
+
+TEST_F(CTcpA2AModelTest, AFailedDialLeavesNothingBehind)
+{
+    node.model().connectPeer("NodeB", "name.invalid", 1);
+    plat::runFor(50);
+    EXPECT_EQ(node.model().pendingCount(), 0);
+}
+
+TEST_F(CTcpA2AModelTest, DisconnectAndPeerCloseBothTellTheListeners)
+{
+    node.settings.addPeer("NodeB", "TCP", "127.0.0.1");
+    node.settings.addPeer("NodeC", "TCP", "127.0.0.1");
+    auto b = dialAndGreet("NodeB");
+    auto c = dialAndGreet("NodeC");
+    ASSERT_TRUE(node.waitConnected("NodeB"));
+    ASSERT_TRUE(node.waitConnected("NodeC"));
+
+    int before = node.changes;
+    node.model().disconnectPeer("NodeB", "other.host");
+    EXPECT_EQ(node.changes, before + 1);
+    EXPECT_EQ(node.model().isConnected("NodeB", {}), 0);
+    EXPECT_TRUE(b->waitClosed());
+
+    // A peer that goes away by itself must not leave the window thinking it is connected.
+    before = node.changes;
+    c.reset();
+    EXPECT_TRUE(plat::runUntil([&] { return node.model().isConnected("NodeC", {}) == 0; }, 3000));
+    EXPECT_EQ(node.changes, before + 1);
+}
+
+TEST_F(CTcpA2AModelTest, GoingOfflineClosesOnlyConnectionsNotYetAdmitted)
+{
+    node.settings.addPeer("NodeB", "TCP", "127.0.0.1");
+    auto admitted = dialAndGreet("NodeB");
+    ASSERT_TRUE(node.waitConnected("NodeB"));
+    ScriptedPeer silent("NodeC", "Party1");
+    ASSERT_TRUE(silent.dial(node.port()));
+    ASSERT_TRUE(plat::runUntil([&] { return node.model().pendingCount() == 1; }, 3000));
+
+    node.model().goOffline();
+    EXPECT_FALSE(node.model().isListening());
+    EXPECT_TRUE(silent.waitClosed());
+    EXPECT_EQ(node.model().isConnected("NodeB", {}), 1);
+
+    // The admitted connection keeps exchanging catalogs.
+    admitted->sendHello();
+    admitted->send(ScriptedPeer::catalogRequest());
+    EXPECT_TRUE(admitted->nextOf(MsgClass::Catalog, MsgType::CatalogBatch));
+
+    node.model().goOnline();
+    EXPECT_TRUE(node.model().isListening());
+}
+
+TEST_F(CTcpA2AModelTest, ASyncRequestRidesOnTheNextHelloOnly)
+{
+    node.settings.addPeer("NodeB", "TCP", "127.0.0.1");
+    auto peer = dialAndGreet("NodeB");
+    ASSERT_TRUE(node.waitConnected("NodeB"));
+    const plat::SystemTime since{2026, 4, 3, 1, 0, 0, 0, 0};
+    node.model().requestHello("NodeB", {}, 2, since);
+
+    // Hellos sent before the request carry nothing; the first one after it carries the request.
+    std::optional<HelloBody> carried;
+    for (int i = 0; i < 4 && !carried; ++i) {
+        auto hello = peer->nextOf(MsgClass::Hello, MsgType::Hello);
+        ASSERT_TRUE(hello);
+        HelloBody body = HelloBody::read(hello->bytes.data());
+        if (body.syncMode != 0)
+            carried = body;
+    }
+    ASSERT_TRUE(carried);
+    EXPECT_EQ(carried->syncMode, 2u);
+    EXPECT_EQ(carried->since, since);
+
+    auto hello = peer->nextOf(MsgClass::Hello, MsgType::Hello);
+    ASSERT_TRUE(hello);
+    const HelloBody body = HelloBody::read(hello->bytes.data());
+    EXPECT_EQ(body.syncMode, 0u);
+    EXPECT_EQ(body.since, plat::SystemTime{});
+}
+
+} // namespace
