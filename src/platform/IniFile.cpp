@@ -232,9 +232,7 @@ std::string folderOf(const std::string& path)
 // A settings file reached through a symbolic link stays a link: the target is replaced.
 std::string realTarget(const std::string& path)
 {
-    struct stat st
-    {
-    };
+    struct stat st = {};
     if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
         return path;
     char* resolved = ::realpath(path.c_str(), nullptr);
@@ -266,9 +264,7 @@ bool replaceAtomically(const std::string& path, const std::string& content)
     const int fd = createTemp(target, tempPath);
     if (fd < 0)
         return false;
-    struct stat old
-    {
-    };
+    struct stat old = {};
     bool ok = true;
     if (::stat(target.c_str(), &old) == 0)
         ok = ::fchmod(fd, old.st_mode & 07777) == 0;

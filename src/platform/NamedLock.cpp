@@ -64,9 +64,7 @@ std::string fileNameFor(std::string_view name)
 // hold our lock or point our lock file somewhere else.
 bool privateFolder(const std::string& path)
 {
-    struct stat st
-    {
-    };
+    struct stat st = {};
     if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
         return false;
     if (::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid())
@@ -87,9 +85,7 @@ std::string NamedLock::runtimeFolder()
 {
     const char* xdg = std::getenv("XDG_RUNTIME_DIR");
     if (xdg && xdg[0] == '/') {
-        struct stat st
-        {
-        };
+        struct stat st = {};
         if (::stat(xdg, &st) == 0 && S_ISDIR(st.st_mode))
             return xdg;
     }

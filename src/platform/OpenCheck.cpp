@@ -3,6 +3,7 @@
 #include "platform/ProcWriters.h"
 
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,17 +23,19 @@ OpenState probeOpenForWriting(const std::string& path)
         return OpenState::WriterActive;
     }
     OpenState state = OpenState::Free;
-    if (::fcntl(fd, F_SETLEASE, F_RDLCK) == 0) {
+    // A writer opening the file while the lease is held makes the kernel signal the holder,
+    // with SIGIO unless told otherwise, and SIGIO ends the process. SIGURG is ignored by
+    // default and nothing here handles it; without it the lease is not taken at all.
+    const bool quietBreak = ::fcntl(fd, F_SETSIG, SIGURG) == 0;
+    if (quietBreak && ::fcntl(fd, F_SETLEASE, F_RDLCK) == 0) {
         ::fcntl(fd, F_SETLEASE, F_UNLCK);
-    } else if (errno == EAGAIN) {
+    } else if (quietBreak && errno == EAGAIN) {
         state = OpenState::WriterActive;
     } else {
         // No lease here: leases switched off (fs.leases-enable), a file system without them,
         // a file of another owner without CAP_LEASE, or not a regular file. Fall back to
         // looking for a writing descriptor in /proc, which sees every process of this user.
-        struct stat st
-        {
-        };
+        struct stat st = {};
         if (::fstat(fd, &st) == 0 && procHasWriter(st.st_dev, st.st_ino))
             state = OpenState::WriterActive;
     }

@@ -52,9 +52,7 @@ bool processHasWriter(const std::string& pidDir, dev_t device, ino_t inode)
     while (const dirent* e = ::readdir(dir)) {
         if (!allDigits(e->d_name))
             continue;
-        struct stat st
-        {
-        };
+        struct stat st = {};
         // stat follows the magic link to the open file itself, whatever its path is now.
         if (::stat((fdDir + "/" + e->d_name).c_str(), &st) != 0 || st.st_dev != device ||
             st.st_ino != inode)

@@ -276,9 +276,7 @@ TEST(IniFile, RewriteKeepsModeAndFollowsALink)
     ASSERT_EQ(::symlink("real.ini", dir.file("Pavo.ini").c_str()), 0);
     plat::IniFile ini(dir.file("Pavo.ini"));
     ASSERT_TRUE(ini.writeInt("S", "K", 2));
-    struct stat st
-    {
-    };
+    struct stat st = {};
     ASSERT_EQ(::lstat(dir.file("Pavo.ini").c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
     ASSERT_EQ(::stat(real.c_str(), &st), 0);

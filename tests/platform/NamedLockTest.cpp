@@ -194,9 +194,7 @@ TEST_F(NamedLockTest, PrivateFolderUnderTmpWithoutRuntimeDir)
     // Loosened permissions are taken back before the folder is used.
     ASSERT_EQ(::chmod(folder.c_str(), 0777), 0);
     EXPECT_EQ(plat::NamedLock::runtimeFolder(), folder);
-    struct stat st
-    {
-    };
+    struct stat st = {};
     ASSERT_EQ(::lstat(folder.c_str(), &st), 0);
     EXPECT_TRUE(S_ISDIR(st.st_mode));
     EXPECT_EQ(st.st_mode & 0777, 0700u);
