@@ -379,7 +379,7 @@ TEST_F(StandinTest, BadFramesCloseOnlyThatConnection)
     ASSERT_TRUE(standin.ready());
     const std::vector<std::vector<std::uint8_t>> bad = {
         {'X', 0, 0, 0, 0},
-        {'C', 0, 0, 0x10, 0}, // 1 MiB + more announced
+        {'C', 1, 0, 0x10, 0}, // 1 MiB + 1 announced
         {'C', 3, 0, 0, 0, 'G', 'E', 'T'},
         {'D', 1, 0, 0, 0, 0},
     };
@@ -420,14 +420,17 @@ TEST_F(StandinTest, StreamCarriesWritesInOrderAndDisconnects)
 
     // The empty list comes after the result: a program clears its "may write" mark when the
     // command returns, and an earlier empty list would leave it waiting forever.
-    const std::vector<std::string> writes = {"0a0b", "ff", std::string(65000, 'c'), "01"};
-    for (const auto& data : writes) {
-        const Reply r = alice->command(alter + "WRITE bob:1 " + data);
-        EXPECT_EQ(r.result, 1u);
-        EXPECT_TRUE(r.has(alter + "WRITE bob:1"));
-        EXPECT_FALSE(r.has("APPLICATION " + App + " SENDING"));
-    }
+    const Reply first = alice->command(alter + "WRITE bob:1 0a0b");
+    EXPECT_EQ(first.result, 1u);
+    EXPECT_TRUE(first.has(alter + "WRITE bob:1"));
+    EXPECT_FALSE(first.has("APPLICATION " + App + " SENDING"));
+    EXPECT_TRUE(alice->waitFor("APPLICATION " + App + " SENDING bob:1=4"));
     EXPECT_TRUE(alice->waitFor("APPLICATION " + App + " SENDING"));
+
+    // Writes that follow each other without waiting still arrive whole and in order.
+    const std::vector<std::string> writes = {"0a0b", "ff", std::string(65000, 'c'), "01"};
+    for (std::size_t i = 1; i < writes.size(); ++i)
+        EXPECT_EQ(alice->command(alter + "WRITE bob:1 " + writes[i]).result, 1u);
     EXPECT_TRUE(bob->waitFor("APPLICATION " + App + " RECEIVED alice:1=4"));
     for (const auto& data : writes) {
         const Reply r = bob->command(alter + "READ alice:1");

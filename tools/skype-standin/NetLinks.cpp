@@ -103,8 +103,10 @@ public:
                 end("sent a bad message");
         });
         QObject::connect(socket_, &QTcpSocket::disconnected, socket_, [this] { end("left"); });
-        QObject::connect(socket_, &QTcpSocket::errorOccurred, socket_,
-                         [this](QAbstractSocket::SocketError) { end("link failed"); });
+        QObject::connect(
+            socket_, &QTcpSocket::errorOccurred, socket_, [this](QAbstractSocket::SocketError e) {
+                end(e == QAbstractSocket::RemoteHostClosedError ? "left" : "link failed");
+            });
     }
     ~RemoteSite() override
     {
@@ -199,6 +201,12 @@ NetClient::NetClient(Site& site, std::string host, quint16 port)
             QMetaObject::invokeMethod(&socket_, &QTcpSocket::abort, Qt::QueuedConnection);
         }
     });
+}
+
+NetClient::~NetClient()
+{
+    // The socket reports its own closing while it is destroyed, after the retry timer is gone.
+    QObject::disconnect(&socket_, nullptr, nullptr, nullptr);
 }
 
 void NetClient::start()

@@ -81,6 +81,7 @@ class NetClient final : public HubLink
 {
 public:
     NetClient(Site& site, std::string host, quint16 port);
+    ~NetClient() override;
     void start();
     void send(const NetMsg& msg) override;
 
