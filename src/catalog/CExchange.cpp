@@ -235,7 +235,7 @@ void CExchange::onFileRequest(const std::uint8_t* data, std::size_t length, std:
     std::memcpy(out, data, FileMessageHead);
     const CatalogRecord record = recordAt(out, 0);
     const std::uint32_t offset = ConstMessageHeader(out).fileOffset();
-    const std::size_t size = std::min(chunkSize, MaxMessage - FileMessageHead);
+    const std::size_t size = std::min(chunkSize, MaxChunkRoom);
     std::size_t n = 0;
     if (isValidRecord(record))
         n = CCatalog::instance()->readChunk(record, offset, size, out + FileMessageHead);

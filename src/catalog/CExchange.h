@@ -69,8 +69,8 @@ public:
     void requestNextFile(const catalog::CatalogRecord& record);
 
     // Answers a file data request with at most chunkSize bytes (51200 or 10240 over TCP, 20480
-    // over Skype), never more than the room left in one message; with 0 bytes when the file
-    // cannot be served.
+    // over Skype), never more than one message's body can describe (its length is 16 bits);
+    // with 0 bytes when the file cannot be served.
     void onFileRequest(const std::uint8_t* data, std::size_t length, std::size_t chunkSize);
     // Stores the chunk when it continues a download exactly where it stands, then asks for
     // the next chunk, or for the next file when this one is done or refused.

@@ -1,0 +1,615 @@
+#include "catalog/CExchange.h"
+
+#include "catalog/CCatalog.h"
+#include "catalog/HelloBody.h"
+#include "catalog/MessageBuilder.h"
+#include "platform/Bytes.h"
+#include "platform/Files.h"
+#include "support/ScriptedPeer.h"
+#include "support/SettingsFixture.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <vector>
+
+using namespace catalog;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A message exactly as long as it is, so reading past it trips the address sanitizer.
+Bytes build(const std::function<std::size_t(std::uint8_t*)>& builder)
+{
+    Bytes buf(MsgLayout::MaxMessage);
+    buf.resize(builder(buf.data()));
+    return buf;
+}
+
+Bytes batchOf(const std::vector<CatalogRecord>& records)
+{
+    return build([&](std::uint8_t* b) { return buildCatalogBatch(b, records); });
+}
+
+Bytes helloFrom(const std::string& node, const std::string& party, std::uint32_t mode = 0,
+                const plat::SystemTime& since = {})
+{
+    return build([&](std::uint8_t* b) { return buildHello(b, node, party, mode, since); });
+}
+
+Bytes pattern(std::size_t size)
+{
+    Bytes b(size);
+    for (std::size_t i = 0; i < size; ++i)
+        b[i] = static_cast<std::uint8_t>((i * 7 + i / 251) & 0xff);
+    return b;
+}
+
+void writeFile(const std::string& path, const Bytes& content)
+{
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(content.data()),
+               static_cast<std::streamsize>(content.size()));
+}
+
+Bytes readFile(const std::string& path)
+{
+    Bytes out;
+    plat::readWholeFile(path, out);
+    return out;
+}
+
+plat::SystemTime dateOf(int year, int month, int day)
+{
+    plat::SystemTime t;
+    t.year = static_cast<std::uint16_t>(year);
+    t.month = static_cast<std::uint16_t>(month);
+    t.day = static_cast<std::uint16_t>(day);
+    t.hour = 12;
+    return t;
+}
+
+class CExchangeTest : public ::testing::Test
+{
+protected:
+    CExchangeTest() : settings(dir.path())
+    {
+        CCatalog::destroyInstance();
+        settings.party = "PARTY";
+        settings.nodeName = "HOME";
+        settings.addPeer("REMOTE", "TCP", "127.0.0.1");
+        settings.addPeer("OTHER", "TCP", "127.0.0.2");
+    }
+    ~CExchangeTest() override { CCatalog::destroyInstance(); }
+
+    CCatalog& catalog() { return *CCatalog::instance(); }
+
+    CatalogRecord remoteRecord(const std::string& name, std::uint32_t size,
+                               const std::string& origin = "REMOTE")
+    {
+        return makeTestRecord(origin, settings.party, name, size);
+    }
+
+    // Every message the exchange queued, oldest first; the queue is empty afterwards.
+    static std::vector<Bytes> drain(CExchange& exchange)
+    {
+        std::vector<Bytes> out;
+        Bytes slot(VX_QUE::kSlotSize);
+        while (exchange.sendQueue().deqEntry(slot.data()))
+            out.emplace_back(slot.begin(), slot.begin() + static_cast<std::ptrdiff_t>(
+                                                              messageLength(slot.data())));
+        return out;
+    }
+
+    static std::optional<Bytes> single(CExchange& exchange)
+    {
+        auto all = drain(exchange);
+        if (all.size() != 1)
+            return std::nullopt;
+        return all.front();
+    }
+
+    static bool is(const Bytes& m, std::uint16_t cls, std::uint16_t type)
+    {
+        const ConstMessageHeader h(m.data());
+        return h.messageClass() == cls && h.messageType() == type;
+    }
+
+    // The records of the batch the exchange answers to a catalog request for peer.
+    std::vector<CatalogRecord> batchFor(const std::string& peer)
+    {
+        CExchange server;
+        const Bytes request = build(buildCatalogRequest);
+        server.onCatalogRequest(request.data(), request.size(), peer);
+        const auto answer = single(server);
+        if (!answer || !is(*answer, MsgClass::Catalog, MsgType::CatalogBatch))
+            return {};
+        std::vector<CatalogRecord> records;
+        for (std::uint32_t i = 0; i < ConstMessageHeader(answer->data()).recordCount(); ++i)
+            records.push_back(recordAt(answer->data(), i));
+        return records;
+    }
+
+    TempDir dir;
+    SettingsFixture settings;
+    CExchange exchange{"REMOTE"};
+};
+
+TEST_F(CExchangeTest, HelloCarriesNamesAndSyncRequest)
+{
+    exchange.sendHello(SyncMode::Since, dateOf(2026, 4, 1));
+    exchange.sendCatalogRequest();
+    const auto sent = drain(exchange);
+    ASSERT_EQ(sent.size(), 2u);
+    ASSERT_EQ(sent[0].size(), HelloLayout::MessageSize);
+    ASSERT_TRUE(is(sent[0], MsgClass::Hello, MsgType::Hello));
+    const HelloBody hello = HelloBody::read(sent[0].data());
+    EXPECT_EQ(hello.nodeNameCp932, "HOME");
+    EXPECT_EQ(hello.partyNameCp932, "PARTY");
+    EXPECT_EQ(hello.syncMode, SyncMode::Since);
+    EXPECT_EQ(hello.since.day, 1);
+    EXPECT_EQ(sent[1].size(), MsgLayout::HeaderSize);
+    EXPECT_TRUE(is(sent[1], MsgClass::Catalog, MsgType::CatalogRequest));
+}
+
+// A sync request is honoured only in a hello of this party, and only for a configured peer.
+TEST_F(CExchangeTest, HelloPartyCheckGatesSyncRequest)
+{
+    catalog().mergeRecord(remoteRecord("third.txt", 10, "THIRD"));
+    ASSERT_EQ(catalog().count(), 1);
+    struct Row
+    {
+        const char* party;
+        const char* node;
+        bool matches;
+        std::size_t queued;
+    };
+    const Row rows[] = {
+        {"PARTX", "REMOTE", false, 0},
+        {"PART", "REMOTE", false, 0},
+        {"PARTY", "STRANGER", true, 0},
+        {"PARTY", "REMOTE", true, 1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.party) + "/" + row.node);
+        const Bytes hello = helloFrom(row.node, row.party, SyncMode::All);
+        const auto result = exchange.onHello(hello.data(), hello.size(), true, "127.0.0.1");
+        EXPECT_EQ(result.partyMatches, row.matches);
+        EXPECT_FALSE(result.peerRenamed);
+        EXPECT_EQ(batchFor(row.node).size(), row.queued);
+        EXPECT_FALSE(plat::fileExists(plat::joinPath(catalog().catalogFolder(), "STRANGER.dat")));
+    }
+    const Bytes shortHello = build([](std::uint8_t* b) { return buildCatalogRequest(b); });
+    EXPECT_FALSE(exchange.onHello(shortHello.data(), shortHello.size(), true, "x").partyMatches);
+}
+
+TEST_F(CExchangeTest, SyncSinceDateQueuesEntriesFromThatDay)
+{
+    const int year = plat::localNow().year;
+    struct Entry
+    {
+        const char* name;
+        const char* origin;
+        int month, day;
+        bool queued;
+    };
+    const Entry entries[] = {
+        {"march.txt", "THIRD", 3, 31, false},
+        {"april1.txt", "THIRD", 4, 1, true},
+        {"april2.txt", "THIRD", 4, 2, true},
+        {"theirs.txt", "REMOTE", 4, 2, false}, // the requester originated it
+    };
+    for (const Entry& e : entries) {
+        CatalogRecord r = remoteRecord(e.name, 10, e.origin);
+        r.setRegistrationTime(dateOf(year, e.month, e.day));
+        stampChecksum(r);
+        catalog().mergeRecord(r);
+    }
+    ASSERT_EQ(catalog().count(), 4);
+
+    const Bytes hello = helloFrom("REMOTE", "PARTY", SyncMode::Since, dateOf(year, 4, 1));
+    ASSERT_TRUE(exchange.onHello(hello.data(), hello.size(), true, "127.0.0.1").partyMatches);
+    std::vector<std::string> got;
+    for (const CatalogRecord& r : batchFor("REMOTE"))
+        got.emplace_back(r.fileNameCp932());
+    EXPECT_EQ(got, (std::vector<std::string>{"april1.txt", "april2.txt"}));
+}
+
+TEST_F(CExchangeTest, SkypeHelloBindsConfiguredNameAndPendingFile)
+{
+    settings.addPeer("OLDNAME", "SKYPE", "alice");
+    catalog().queueForPeer(remoteRecord("for-alice.txt", 10, "THIRD"), "OLDNAME");
+    const std::string folder = catalog().catalogFolder();
+    ASSERT_TRUE(plat::fileExists(plat::joinPath(folder, "OLDNAME.dat")));
+
+    CExchange skype("OLDNAME");
+    const Bytes hello = helloFrom("NEWNAME", "PARTY");
+    const auto result = skype.onHello(hello.data(), hello.size(), false, "alice");
+    EXPECT_TRUE(result.partyMatches);
+    EXPECT_TRUE(result.peerRenamed);
+    EXPECT_EQ(skype.peerNodeName(), "NEWNAME");
+    EXPECT_EQ(settings.connections.back().nodeName, "NEWNAME");
+    EXPECT_FALSE(plat::fileExists(plat::joinPath(folder, "OLDNAME.dat")));
+    const auto batch = batchFor(skype.peerNodeName());
+    ASSERT_EQ(batch.size(), 1u);
+    EXPECT_EQ(batch[0].fileNameCp932(), "for-alice.txt");
+}
+
+// Hellos that must not rebind: the peer's name, the settings and every pending file stay.
+TEST_F(CExchangeTest, SkypeHelloRefusesUnsafeOrForeignBindings)
+{
+    settings.addPeer("OLDNAME", "SKYPE", "alice");
+    catalog().queueForPeer(remoteRecord("for-remote.txt", 10, "THIRD"), "REMOTE");
+    struct Row
+    {
+        const char* why;
+        std::string node;
+        bool tcp;
+        std::uint32_t bindingSwitch;
+        const char* skypeId;
+    };
+    const Row rows[] = {
+        {"over TCP", "NEWNAME", true, 0, "alice"},
+        {"switch set", "NEWNAME", false, 1, "alice"},
+        {"unknown Skype ID", "NEWNAME", false, 0, "mallory"},
+        {"another connection's name", "REMOTE", false, 0, "alice"},
+        {"this node's name", "HOME", false, 0, "alice"},
+        {"path in name", "../x", false, 0, "alice"},
+        {"cut double-byte name", "AB\x82", false, 0, "alice"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.why);
+        CExchange skype("OLDNAME");
+        Bytes hello = helloFrom(row.node, "PARTY");
+        plat::putU32(hello.data() + HelloLayout::NameBinding, row.bindingSwitch);
+        const auto result = skype.onHello(hello.data(), hello.size(), row.tcp, row.skypeId);
+        EXPECT_TRUE(result.partyMatches);
+        EXPECT_FALSE(result.peerRenamed);
+        EXPECT_EQ(skype.peerNodeName(), "OLDNAME");
+        EXPECT_EQ(settings.connections.back().nodeName, "OLDNAME");
+        EXPECT_EQ(settings.connections.front().nodeName, "REMOTE");
+    }
+    EXPECT_EQ(batchFor("REMOTE").size(), 1u);
+}
+
+TEST_F(CExchangeTest, BatchWithBadChecksumMergesTheRestAndAsksAgain)
+{
+    std::vector<CatalogRecord> records;
+    for (int i = 0; i < 12; ++i)
+        records.push_back(remoteRecord("file" + std::to_string(i) + ".txt", 100));
+    records[2].bytes[RecordLayout::Reserved2] ^= 1;
+    const Bytes batch = batchOf(records);
+    ASSERT_EQ(batch.size(), MsgLayout::HeaderSize + 12 * CatalogRecord::Size);
+
+    exchange.onCatalogBatch(batch.data(), batch.size());
+    EXPECT_EQ(catalog().count(), 11);
+    EXPECT_FALSE(catalog().hasEntry("REMOTE", "file2.txt", nullptr));
+    const auto sent = single(exchange);
+    ASSERT_TRUE(sent);
+    EXPECT_TRUE(is(*sent, MsgClass::Catalog, MsgType::CatalogRequest));
+}
+
+// The record count is the peer's word: the body that really arrived and the batch limit bound it.
+TEST_F(CExchangeTest, BatchCountIsBoundedByBodyAndBatchLimit)
+{
+    struct Row
+    {
+        std::size_t inBody;
+        std::uint32_t count;
+        std::size_t frameRecords; // records the frame really holds
+        int merged;
+    };
+    const Row rows[] = {
+        {2, 12, 2, 2},    // count larger than the body
+        {20, 20, 20, 12}, // more than a batch may carry
+        {12, 12, 3, 3},   // body length claims more than the frame
+    };
+    int base = 0;
+    int label = 0;
+    for (const Row& row : rows) {
+        ++label;
+        SCOPED_TRACE(row.count);
+        Bytes msg(MsgLayout::HeaderSize + row.inBody * CatalogRecord::Size);
+        MessageHeader h(msg.data());
+        h.init(MsgClass::Catalog, MsgType::CatalogBatch);
+        h.setRecordCount(row.count);
+        h.setBodyLength(static_cast<std::uint16_t>(row.inBody * CatalogRecord::Size));
+        for (std::size_t i = 0; i < row.inBody; ++i)
+            putRecordAt(msg.data(), i,
+                        remoteRecord("row" + std::to_string(label) + "-" + std::to_string(i), 1));
+        msg.resize(MsgLayout::HeaderSize + row.frameRecords * CatalogRecord::Size);
+        exchange.onCatalogBatch(msg.data(), msg.size());
+        EXPECT_EQ(catalog().count(), base + row.merged);
+        base = catalog().count();
+        const auto sent = single(exchange);
+        ASSERT_TRUE(sent);
+        EXPECT_TRUE(is(*sent, MsgClass::Catalog, MsgType::CatalogRequest));
+    }
+}
+
+TEST_F(CExchangeTest, RecordsWithUnsafeNamesAreDropped)
+{
+    const std::string bad[] = {"",    ".", "..", "a/b", "../../etc", std::string("a\x01") + "b",
+                               "\x82"};
+    std::vector<CatalogRecord> records;
+    for (const std::string& name : bad) {
+        CatalogRecord asFile = remoteRecord("x", 1);
+        plat::FindRecord f = asFile.fileDescription();
+        f.setNameCp932(name);
+        asFile.setFileDescription(f);
+        stampChecksum(asFile);
+        records.push_back(asFile);
+        CatalogRecord asOrigin = remoteRecord("y" + std::to_string(records.size()), 1);
+        asOrigin.setOriginNodeCp932(name);
+        stampChecksum(asOrigin);
+        records.push_back(asOrigin);
+    }
+    records.push_back(remoteRecord("good.txt", 1));
+    for (std::size_t at = 0; at < records.size(); at += MaxBatchRecords) {
+        const std::size_t end = std::min(records.size(), at + MaxBatchRecords);
+        const Bytes batch = batchOf({records.begin() + static_cast<std::ptrdiff_t>(at),
+                                     records.begin() + static_cast<std::ptrdiff_t>(end)});
+        exchange.onCatalogBatch(batch.data(), batch.size());
+    }
+    ASSERT_EQ(catalog().count(), 1);
+    EXPECT_EQ(catalog().getRecord(0).fileNameCp932(), "good.txt");
+}
+
+TEST_F(CExchangeTest, EmptyBatchRequestsFirstIncompleteFile)
+{
+    const CatalogRecord wanted = remoteRecord("wanted.bin", 5000);
+    const Bytes batch = batchOf({wanted});
+    exchange.onCatalogBatch(batch.data(), batch.size());
+    drain(exchange);
+
+    const Bytes empty = batchOf({});
+    ASSERT_EQ(empty.size(), MsgLayout::HeaderSize);
+    exchange.onCatalogBatch(empty.data(), empty.size());
+    const auto sent = single(exchange);
+    ASSERT_TRUE(sent);
+    ASSERT_TRUE(is(*sent, MsgClass::File, MsgType::FileRequest));
+    const ConstMessageHeader h(sent->data());
+    EXPECT_EQ(h.fileOffset(), 0u);
+    EXPECT_EQ(h.fileSize(), 5000u);
+    EXPECT_EQ(h.recordCount(), 1u);
+    EXPECT_EQ(recordAt(sent->data(), 0).fileNameCp932(), "wanted.bin");
+}
+
+TEST_F(CExchangeTest, CatalogRequestIsAnsweredEvenWhenNothingIsPending)
+{
+    EXPECT_TRUE(batchFor("REMOTE").empty());
+    CExchange server;
+    const Bytes request = build(buildCatalogRequest);
+    server.onCatalogRequest(request.data(), request.size(), "REMOTE");
+    const auto answer = single(server);
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->size(), MsgLayout::HeaderSize);
+    EXPECT_EQ(ConstMessageHeader(answer->data()).recordCount(), 0u);
+}
+
+// Serving an own file: never more than the chunk size, the room in a message, or the file.
+TEST_F(CExchangeTest, FileRequestAnswerIsBoundedByChunkRoomAndFile)
+{
+    const std::uint32_t size = 128000;
+    const Bytes content = pattern(size);
+    writeFile(plat::joinPath(settings.getSendFolder(), "big.bin"), content);
+    catalog().addLocal(makeTestRecord("HOME", "PARTY", "big.bin", size));
+    const CatalogRecord own = catalog().getRecord(0);
+
+    struct Row
+    {
+        std::size_t chunkSize;
+        std::uint32_t offset;
+        std::size_t expected;
+    };
+    const Row rows[] = {
+        {51200, 0, 51200},      {10240, 0, 10240}, {20480, 122880, 5120},
+        {51200, 102400, 25600}, {51200, size, 0},  {100000, 0, MaxChunkRoom},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::to_string(row.chunkSize) + "@" + std::to_string(row.offset));
+        CatalogRecord asked = own;
+        asked.setBytesReceived(row.offset);
+        const Bytes request =
+            build([&](std::uint8_t* b) { return buildFileDataRequest(b, asked); });
+        exchange.onFileRequest(request.data(), request.size(), row.chunkSize);
+        const auto answer = single(exchange);
+        ASSERT_TRUE(answer);
+        ASSERT_TRUE(is(*answer, MsgClass::File, MsgType::FileData));
+        const ConstMessageHeader h(answer->data());
+        EXPECT_EQ(h.chunkLength(), row.expected);
+        EXPECT_EQ(h.bodyLength(), CatalogRecord::Size + row.expected);
+        EXPECT_EQ(h.fileOffset(), row.offset);
+        ASSERT_EQ(answer->size(), MsgLayout::HeaderSize + CatalogRecord::Size + row.expected);
+        EXPECT_TRUE(std::equal(answer->begin() + MsgLayout::HeaderSize + CatalogRecord::Size,
+                               answer->end(), content.begin() + row.offset));
+    }
+
+    // Another version of the file (a later registration) is not served, but still answered.
+    CatalogRecord other = own;
+    plat::SystemTime later = other.registrationTime();
+    later.year = static_cast<std::uint16_t>(later.year + 1);
+    other.setRegistrationTime(later);
+    const Bytes request = build([&](std::uint8_t* b) { return buildFileDataRequest(b, other); });
+    exchange.onFileRequest(request.data(), request.size(), 51200);
+    const auto answer = single(exchange);
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(ConstMessageHeader(answer->data()).chunkLength(), 0u);
+}
+
+class CExchangeDownloadTest : public CExchangeTest,
+                              public ::testing::WithParamInterface<std::size_t>
+{
+protected:
+    // Merges the records as a batch from REMOTE and drops the follow-up catalog request.
+    void receive(const std::vector<CatalogRecord>& records)
+    {
+        const Bytes batch = batchOf(records);
+        exchange.onCatalogBatch(batch.data(), batch.size());
+        drain(exchange);
+    }
+
+    // The peer's answer to a request: the given bytes of content from the asked offset.
+    static Bytes answer(const Bytes& request, const Bytes& content, std::size_t chunkSize)
+    {
+        const std::uint32_t offset = ConstMessageHeader(request.data()).fileOffset();
+        const std::size_t n = std::min<std::size_t>(chunkSize, content.size() - offset);
+        return build([&](std::uint8_t* b) {
+            return buildFileData(b, recordAt(request.data(), 0), offset,
+                                 std::span(content.data() + offset, n));
+        });
+    }
+
+    std::optional<CatalogRecord> entry(const std::string& name)
+    {
+        CatalogRecord r;
+        if (!catalog().hasEntry("REMOTE", name, &r))
+            return std::nullopt;
+        return r;
+    }
+
+    std::string received(const std::string& name)
+    {
+        return plat::joinPath(plat::joinPath(settings.getRecvFolder(), "REMOTE"), name);
+    }
+};
+
+// Two and a half chunks arrive as two full chunks and a half one, each asked for only after the
+// previous one was stored; the completed file is then announced to the node's other peers.
+TEST_P(CExchangeDownloadTest, FileArrivesChunkByChunkAndIsPassedOn)
+{
+    const std::size_t chunk = GetParam();
+    const Bytes content = pattern(chunk * 5 / 2);
+    receive({remoteRecord("big.bin", static_cast<std::uint32_t>(content.size()))});
+    exchange.requestFirstFile();
+
+    std::vector<std::uint32_t> offsets;
+    while (auto request = single(exchange)) {
+        ASSERT_TRUE(is(*request, MsgClass::File, MsgType::FileRequest));
+        ASSERT_LT(offsets.size(), 4u);
+        offsets.push_back(ConstMessageHeader(request->data()).fileOffset());
+        const Bytes data = answer(*request, content, chunk);
+        exchange.onFileData(data.data(), data.size());
+    }
+    const auto c = static_cast<std::uint32_t>(chunk);
+    EXPECT_EQ(offsets, (std::vector<std::uint32_t>{0, c, 2 * c}));
+    ASSERT_TRUE(entry("big.bin"));
+    EXPECT_EQ(entry("big.bin")->completeFlag(), 1u);
+    EXPECT_EQ(readFile(received("big.bin")), content);
+
+    const auto forwarded = batchFor("OTHER");
+    ASSERT_EQ(forwarded.size(), 1u);
+    EXPECT_EQ(forwarded[0].hopCount(), 1);
+    EXPECT_EQ(forwarded[0].hopCp932(0), "HOME");
+    EXPECT_TRUE(batchFor("REMOTE").empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(ChunkSizes, CExchangeDownloadTest,
+                         ::testing::Values(std::size_t(51200), std::size_t(10240),
+                                           std::size_t(20480)));
+
+TEST_F(CExchangeDownloadTest, InterruptedDownloadResumesAtBytesReceived)
+{
+    const Bytes content = pattern(120000);
+    receive({remoteRecord("big.bin", 120000)});
+    exchange.requestFirstFile();
+    const Bytes first = answer(*single(exchange), content, 51200);
+    exchange.onFileData(first.data(), first.size());
+
+    CExchange later("REMOTE"); // the connection was lost; a new one fetches again
+    later.requestFirstFile();
+    const auto request = single(later);
+    ASSERT_TRUE(request);
+    EXPECT_EQ(ConstMessageHeader(request->data()).fileOffset(), 51200u);
+}
+
+// Two connections fetching the same file: the first answer wins, the second is discarded and its
+// connection moves on to the next incomplete file.
+TEST_F(CExchangeDownloadTest, SecondAnswerForSameChunkMovesOn)
+{
+    const Bytes content = pattern(120000);
+    receive({remoteRecord("a.bin", 120000), remoteRecord("b.bin", 300)});
+    CExchange other("OTHER");
+    exchange.requestFirstFile();
+    other.requestFirstFile();
+    const Bytes fromRemote = answer(*single(exchange), content, 51200);
+    const Bytes fromOther = answer(*single(other), content, 51200);
+
+    exchange.onFileData(fromRemote.data(), fromRemote.size());
+    other.onFileData(fromOther.data(), fromOther.size());
+
+    const auto next = single(exchange);
+    ASSERT_TRUE(next);
+    EXPECT_EQ(ConstMessageHeader(next->data()).fileOffset(), 51200u);
+    EXPECT_EQ(recordAt(next->data(), 0).fileNameCp932(), "a.bin");
+    const auto moved = single(other);
+    ASSERT_TRUE(moved);
+    EXPECT_EQ(recordAt(moved->data(), 0).fileNameCp932(), "b.bin");
+    EXPECT_EQ(ConstMessageHeader(moved->data()).fileOffset(), 0u);
+    EXPECT_EQ(entry("a.bin")->bytesReceived(), 51200u);
+}
+
+// Answers that must not be stored: nothing is written, the download stands where it stood and
+// the connection moves on to the next file (or, for a malformed frame, does nothing at all).
+TEST_F(CExchangeDownloadTest, RefusedChunksStoreNothing)
+{
+    const Bytes content = pattern(1000);
+    receive({remoteRecord("a.bin", 1000), remoteRecord("b.bin", 300)});
+    const CatalogRecord a = *entry("a.bin");
+    struct Row
+    {
+        const char* why;
+        std::uint32_t offset;
+        std::size_t n;
+        std::int64_t chunkFieldDelta; // added to the chunk length field after building
+        bool movesOn;
+    };
+    const Row rows[] = {
+        {"0-byte answer", 0, 0, 0, true},
+        {"past the file size", 0, 1000 + 1, 0, true},
+        {"ahead of bytes received", 500, 100, 0, true},
+        {"chunk longer than its body", 0, 100, 1, false},
+    };
+    Bytes longContent = pattern(2000);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.why);
+        Bytes data = build([&](std::uint8_t* b) {
+            return buildFileData(b, a, row.offset,
+                                 std::span(longContent.data() + row.offset, row.n));
+        });
+        MessageHeader(data.data())
+            .setChunkLength(static_cast<std::uint32_t>(std::int64_t(row.n) + row.chunkFieldDelta));
+        exchange.onFileData(data.data(), data.size());
+        const auto sent = drain(exchange);
+        if (row.movesOn) {
+            ASSERT_EQ(sent.size(), 1u);
+            EXPECT_TRUE(is(sent[0], MsgClass::File, MsgType::FileRequest));
+            EXPECT_EQ(recordAt(sent[0].data(), 0).fileNameCp932(), "b.bin");
+        } else {
+            EXPECT_TRUE(sent.empty());
+        }
+        EXPECT_EQ(entry("a.bin")->bytesReceived(), 0u);
+        EXPECT_FALSE(plat::fileExists(received("a.bin")));
+    }
+}
+
+// An empty file has no chunk to carry; its empty answer completes it so it can be passed on.
+TEST_F(CExchangeDownloadTest, EmptyFileCompletesWithEmptyAnswer)
+{
+    receive({remoteRecord("empty.txt", 0)});
+    exchange.requestFirstFile();
+    const auto request = single(exchange);
+    ASSERT_TRUE(request);
+    const Bytes data = answer(*request, Bytes{}, 51200);
+    exchange.onFileData(data.data(), data.size());
+    EXPECT_EQ(entry("empty.txt")->completeFlag(), 1u);
+    EXPECT_TRUE(plat::fileExists(received("empty.txt")));
+    EXPECT_EQ(batchFor("OTHER").size(), 1u);
+}
+
+} // namespace
