@@ -125,9 +125,11 @@ CExchange::HelloResult CExchange::onHello(const std::uint8_t* data, std::size_t 
             }
         }
     }
-    // Records are queued only for configured connections: a peer naming anyone else would
-    // otherwise make the node create pending files at will.
-    if (hello.syncMode != SyncMode::None && isConfiguredNode(*settings, helloName))
+    // Records are queued only for configured connections, and only for the peer on this
+    // connection: a peer naming anyone else would otherwise create pending files at will or
+    // fill another peer's.
+    const bool forThisPeer = m_peerNodeName.empty() || m_peerNodeName == helloName;
+    if (hello.syncMode != SyncMode::None && forThisPeer && isConfiguredNode(*settings, helloName))
         CCatalog::instance()->queueSince(helloName, hello.syncMode, hello.since);
     return result;
 }

@@ -157,7 +157,8 @@ TEST_F(CExchangeTest, HelloCarriesNamesAndSyncRequest)
     EXPECT_TRUE(is(sent[1], MsgClass::Catalog, MsgType::CatalogRequest));
 }
 
-// A sync request is honoured only in a hello of this party, and only for a configured peer.
+// A sync request is honoured only in a hello of this party, and only for the configured peer of
+// this connection (the exchange serves REMOTE; OTHER is configured too).
 TEST_F(CExchangeTest, HelloPartyCheckGatesSyncRequest)
 {
     catalog().mergeRecord(remoteRecord("third.txt", 10, "THIRD"));
@@ -170,10 +171,8 @@ TEST_F(CExchangeTest, HelloPartyCheckGatesSyncRequest)
         std::size_t queued;
     };
     const Row rows[] = {
-        {"PARTX", "REMOTE", false, 0},
-        {"PART", "REMOTE", false, 0},
-        {"PARTY", "STRANGER", true, 0},
-        {"PARTY", "REMOTE", true, 1},
+        {"PARTX", "REMOTE", false, 0}, {"PART", "REMOTE", false, 0}, {"PARTY", "STRANGER", true, 0},
+        {"PARTY", "OTHER", true, 0},   {"PARTY", "REMOTE", true, 1},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.party) + "/" + row.node);
