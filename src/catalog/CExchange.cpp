@@ -82,7 +82,7 @@ void CExchange::sendHello(std::uint32_t syncMode, const plat::SystemTime& since)
         return;
     }
     const plat::SystemTime when = syncMode == SyncMode::Since ? since : plat::SystemTime{};
-    std::memset(m_buffer.get(), 0, MaxMessage);
+    std::memset(m_buffer.get(), 0, HelloLayout::MessageSize);
     queue(buildHello(m_buffer.get(), *node, *party, syncMode, when));
 }
 
@@ -135,8 +135,8 @@ CExchange::HelloResult CExchange::onHello(const std::uint8_t* data, std::size_t 
 }
 
 // A Skype peer may take the name in its hello unless that name is this node's own or belongs
-// to another configured connection: renaming onto it would merge two peers' pending files and
-// overwrite the other peer's file.
+// to another configured connection: renaming onto it would give two connections one name and
+// pour this peer's pending records into the other peer's file.
 bool CExchange::mayBindName(const std::string& peerId, const std::string& helloName) const
 {
     CPropatyHotLine& settings = *CPropatyHotLine::instance();
