@@ -92,6 +92,11 @@ struct Reply
     {
         return std::find(notes.begin(), notes.end(), text) != notes.end();
     }
+    bool hasPrefix(const std::string& prefix) const
+    {
+        return std::any_of(notes.begin(), notes.end(),
+                           [&](const std::string& n) { return n.rfind(prefix, 0) == 0; });
+    }
 };
 
 // A node program's side of the endpoint, blocking with a deadline.
@@ -509,6 +514,104 @@ TEST_F(StandinTest, StandinsLinkedOverTcpCarryAStreamBetweenTheirUsers)
     site->stop();
     EXPECT_TRUE(alice->waitFor("APPLICATION " + App + " STREAMS"));
     EXPECT_TRUE(alice->waitFor("USER bob ONLINESTATUS OFFLINE"));
+}
+
+TEST_F(StandinTest, ReceivedListsStreamsByOldestUnreadDataAndFollowsTheReadResult)
+{
+    const auto config = writeConfig("users.ini", "[alice]\nruntime = alice\ncontacts = bob carol\n"
+                                                 "[bob]\nruntime = bob\ncontacts = alice\n"
+                                                 "[carol]\nruntime = carol\ncontacts = alice\n");
+    Standin standin({"--config", config});
+    ASSERT_TRUE(standin.ready());
+    auto alice = attachedWithApp("alice");
+    auto bob = attachedWithApp("bob");
+    auto carol = attachedWithApp("carol");
+    const std::string alter = "ALTER APPLICATION " + App + " ";
+    const std::string received = "APPLICATION " + App + " RECEIVED";
+    ASSERT_TRUE(alice->eventually("GET APPLICATION " + App + " CONNECTABLE",
+                                  "APPLICATION " + App + " CONNECTABLE bob carol"));
+    alice->command(alter + "CONNECT bob");
+    alice->command(alter + "CONNECT carol");
+    ASSERT_TRUE(alice->waitFor("APPLICATION " + App + " STREAMS bob:1 carol:2"));
+    ASSERT_TRUE(carol->waitFor("APPLICATION " + App + " STREAMS alice:2"));
+
+    bob->command(alter + "WRITE alice:1 b1");
+    ASSERT_TRUE(alice->waitFor(received + " bob:1=2"));
+    carol->command(alter + "WRITE alice:2 c1");
+    ASSERT_TRUE(alice->waitFor(received + " bob:1=2 carol:2=2"));
+    bob->command(alter + "WRITE alice:1 b2");
+    ASSERT_TRUE(alice->waitFor(received + " bob:1=4 carol:2=2"));
+
+    // After bob's first write is read, carol's data is the oldest: a node that reads the first
+    // item only must not serve bob for ever.
+    const Reply r = alice->command(alter + "READ bob:1");
+    EXPECT_TRUE(r.has(alter + "READ bob:1 b1"));
+    EXPECT_FALSE(r.hasPrefix(received)) << "the rest is announced after the result";
+    EXPECT_TRUE(alice->waitFor(received + " carol:2=2 bob:1=2"));
+}
+
+TEST_F(StandinTest, PresenceAndContactChangesReachEveryProgramConcerned)
+{
+    const auto config = writeConfig("users.ini", "[alice]\nruntime = alice\ncontacts = bob\n"
+                                                 "[bob]\nruntime = bob\ncontacts = alice\n");
+    Standin standin({"--config", config});
+    ASSERT_TRUE(standin.ready());
+    auto alice = attachedWithApp("alice");
+    auto bob = attachedWithApp("bob");
+    Program bob2(runtime("bob"));
+    ASSERT_EQ(bob2.attach(), Attached);
+    ASSERT_TRUE(alice->eventually("GET APPLICATION " + App + " CONNECTABLE",
+                                  "APPLICATION " + App + " CONNECTABLE bob"));
+
+    EXPECT_TRUE(bob->command("SET USERSTATUS away").has("USERSTATUS AWAY"));
+    EXPECT_TRUE(bob2.waitFor("USERSTATUS AWAY"));
+    EXPECT_TRUE(alice->waitFor("USER bob ONLINESTATUS AWAY"));
+    EXPECT_TRUE(bob->command("SET USERSTATUS INVISIBLE").has("USERSTATUS INVISIBLE"));
+    EXPECT_TRUE(alice->waitFor("USER bob ONLINESTATUS OFFLINE"));
+    EXPECT_TRUE(alice->command("GET APPLICATION " + App + " CONNECTABLE")
+                    .has("APPLICATION " + App + " CONNECTABLE "));
+    EXPECT_TRUE(bob->command("SET USERSTATUS sleepy").hasPrefix("ERROR 9901"));
+
+    const Reply added = alice->command("SET USER erin BUDDYSTATUS 2 please add me");
+    EXPECT_TRUE(added.has("USER erin BUDDYSTATUS 3"));
+    EXPECT_TRUE(alice->command("SEARCH FRIENDS").has("USERS bob, erin"));
+
+    // An application belongs to the program that created it.
+    EXPECT_TRUE(bob2.command("CREATE APPLICATION " + App).hasPrefix("ERROR 9901"));
+    EXPECT_TRUE(bob2.command("DELETE APPLICATION " + App).hasPrefix("ERROR 9901"));
+}
+
+TEST_F(StandinTest, JoinedStandinJoinsAgainWithItsApplicationsAfterTheNetworkRestarts)
+{
+    const auto hubConfig = writeConfig("hub.ini", "[alice]\nruntime = alice\ncontacts = bob\n");
+    const auto siteConfig = writeConfig("site.ini", "[bob]\nruntime = bob\ncontacts = alice\n");
+    auto hub = std::make_unique<Standin>(
+        std::vector<std::string>{"--config", hubConfig, "--listen", "127.0.0.1:0"});
+    const auto listening = hub->line("skype-standin: listening on port ");
+    ASSERT_TRUE(listening);
+    const std::string address = "127.0.0.1:" + listening->substr(listening->rfind(' ') + 1);
+    Standin site({"--config", siteConfig, "--join", address});
+    ASSERT_TRUE(site.line("skype-standin: joined"));
+    auto bob = attachedWithApp("bob");
+    {
+        auto alice = attachedWithApp("alice");
+        ASSERT_TRUE(alice->eventually("GET APPLICATION " + App + " CONNECTABLE",
+                                      "APPLICATION " + App + " CONNECTABLE bob"));
+        alice->command("ALTER APPLICATION " + App + " CONNECT bob");
+        ASSERT_TRUE(bob->waitFor("APPLICATION " + App + " STREAMS alice:1"));
+    }
+    hub->stop();
+    EXPECT_TRUE(bob->waitFor("APPLICATION " + App + " STREAMS"));
+    EXPECT_TRUE(bob->waitFor("USER alice ONLINESTATUS OFFLINE"));
+
+    hub = std::make_unique<Standin>(
+        std::vector<std::string>{"--config", hubConfig, "--listen", address});
+    ASSERT_TRUE(hub->ready());
+    ASSERT_TRUE(site.line("skype-standin: joined"));
+    EXPECT_TRUE(bob->waitFor("USER alice ONLINESTATUS ONLINE"));
+    auto alice = attachedWithApp("alice");
+    EXPECT_TRUE(alice->eventually("GET APPLICATION " + App + " CONNECTABLE",
+                                  "APPLICATION " + App + " CONNECTABLE bob"));
 }
 
 TEST_F(StandinTest, BadConfigurationStopsStartWithTheLine)
