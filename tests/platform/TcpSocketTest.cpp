@@ -205,6 +205,29 @@ TEST_F(TcpSocketTest, PeerCloseIsReportedOnceAfterTheLastBytes)
     EXPECT_EQ(client.count("close"), 1);
 }
 
+TEST_F(TcpSocketTest, PeerResetIsReportedAsCloseWithTheError)
+{
+    // A plain client whose zero linger makes its close send a reset instead of an orderly end.
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(s, 0);
+    const linger l{1, 0};
+    ASSERT_EQ(::setsockopt(s, SOL_SOCKET, SO_LINGER, &l, sizeof l), 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    ASSERT_EQ(::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_TRUE(runUntil([&] { return server.count("accept") == 1; }, WaitMs));
+    Endpoint accepted;
+    ASSERT_TRUE(server.sock->accept(*accepted.sock));
+    ::close(s);
+    ASSERT_TRUE(runUntil([&] { return accepted.count("close") == 1; }, WaitMs));
+    EXPECT_EQ(accepted.closeError, ECONNRESET);
+    EXPECT_EQ(accepted.count("receive"), 0);
+    runFor(20);
+    EXPECT_EQ(accepted.count("close"), 1);
+}
+
 TEST_F(TcpSocketTest, ReceiveIsReportedAgainOnlyAfterReading)
 {
     Endpoint client, accepted;
