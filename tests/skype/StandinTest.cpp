@@ -444,6 +444,16 @@ TEST_F(StandinTest, StreamCarriesWritesInOrderAndDisconnects)
     EXPECT_TRUE(
         bob->command(alter + "READ alice:1").has("ERROR 9901 READ: no data waiting on alice:1"));
 
+    // bob's read reply names "alice:1" where alice's write named "bob:1": a write whose reply
+    // would not fit into a frame is refused rather than lost on the way.
+    const std::size_t fits = ClientWire::MaxPayload - (alter + "WRITE bob:1 ").size() - 2;
+    const std::string largest(fits, 'd');
+    EXPECT_TRUE(alice->command(alter + "WRITE bob:1 " + largest + "d")
+                    .has("ERROR 9901 WRITE: the data would not fit into a read reply"));
+    EXPECT_EQ(alice->command(alter + "WRITE bob:1 " + largest).result, 1u);
+    EXPECT_TRUE(bob->waitFor("APPLICATION " + App + " RECEIVED alice:1=" + std::to_string(fits)));
+    EXPECT_TRUE(bob->command(alter + "READ alice:1").has(alter + "READ alice:1 " + largest));
+
     EXPECT_TRUE(bob->command(alter + "DISCONNECT alice:1").has(alter + "DISCONNECT alice:1"));
     EXPECT_TRUE(alice->waitFor("APPLICATION " + App + " STREAMS"));
     EXPECT_TRUE(bob->waitFor("APPLICATION " + App + " STREAMS"));

@@ -22,8 +22,10 @@ ClientSession::ClientSession(Site& site, SiteUser& user, QLocalSocket* socket)
     QObject::connect(socket_, &QLocalSocket::readyRead, socket_, [this] { onReadyRead(); });
     QObject::connect(socket_, &QLocalSocket::disconnected, socket_,
                      [this] { close("program disconnected"); });
-    QObject::connect(socket_, &QLocalSocket::errorOccurred, socket_,
-                     [this](QLocalSocket::LocalSocketError) { close("socket error"); });
+    QObject::connect(
+        socket_, &QLocalSocket::errorOccurred, socket_, [this](QLocalSocket::LocalSocketError e) {
+            close(e == QLocalSocket::PeerClosedError ? "program disconnected" : "socket error");
+        });
     if (socket_->bytesAvailable() > 0)
         QTimer::singleShot(0, socket_, [this] { onReadyRead(); });
 }

@@ -413,6 +413,14 @@ bool Site::write(ClientSession& session, const std::string& app, const std::stri
         why = "WRITE: nothing to write";
         return false;
     }
+    // The reader's reply names this user where the command named the peer, so it may be
+    // longer than the command; data that could not be read back whole is refused here.
+    const std::string reply = "ALTER APPLICATION " + app + " READ " + session.user().cfg.id + ":" +
+                              std::to_string(number) + " ";
+    if (reply.size() + data.size() + 1 > ClientWire::MaxPayload) {
+        why = "WRITE: the data would not fit into a read reply";
+        return false;
+    }
     SiteApp::Outgoing& out = a->sending[number];
     out.sizes.push_back(data.size());
     out.bytes += data.size();

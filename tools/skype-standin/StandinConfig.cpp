@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -222,8 +223,8 @@ bool loadStandinConfig(const std::string& path, const std::string& defaultRuntim
     }
     std::ostringstream text;
     text << in.rdbuf();
-    const std::size_t slash = path.rfind('/');
-    const std::string base = slash == std::string::npos ? "." : path.substr(0, slash ? slash : 1);
+    std::error_code ec;
+    const std::string base = std::filesystem::absolute(path, ec).parent_path().string();
     if (!parseStandinConfig(text.str(), base, defaultRuntime, out, error)) {
         error = path + ": " + error;
         return false;
