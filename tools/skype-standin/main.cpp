@@ -33,7 +33,7 @@ struct Options
 
 int usage()
 {
-    std::fprintf(stderr, "usage: skype-standin --config FILE [--listen HOST:PORT | --join "
+    std::fprintf(stderr, "usage: skype-standin --config FILE [--listen ADDRESS:PORT | --join "
                          "HOST:PORT] [--log]\n");
     return 2;
 }
