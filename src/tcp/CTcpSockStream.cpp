@@ -310,6 +310,11 @@ void CTcpSockStream::onSend(int error)
 
 bool CTcpSockStream::pumpSend()
 {
+    if (m_discardSends) {
+        while (takeNextMessage())
+            m_pendingCount = 0;
+        return true;
+    }
     for (;;) {
         if (m_pendingCount == 0 && !takeNextMessage()) {
             watchWrite(false);

@@ -89,6 +89,9 @@ public:
     bool acceptBytes(const std::uint8_t* data, std::size_t length);
     // Processes every queued received message now, as message 1224 does.
     void processReceived();
+    // For driving the receive path without a peer (the fuzzer): outgoing messages are stamped
+    // and dropped instead of written to the socket.
+    void setDiscardSends(bool on) { m_discardSends = on; }
 
     // plat::TcpSocketListener
     void onAccept(int error) override;
@@ -150,6 +153,7 @@ private:
     VX_QUE m_receiveQueue;
     bool m_partyMismatch = false;
     bool m_watchingWrite = false;
+    bool m_discardSends = false;
     bool m_dead = false;
     CTcpWin m_window;
 };

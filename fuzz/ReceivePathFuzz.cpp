@@ -1,0 +1,135 @@
+// Feeds arbitrary bytes into a TCP connection of a node core as if a peer had sent them: framing,
+// sequence checks, the handshake and the catalog exchange with its catalog, in a scratch working
+// folder. Whatever arrives, the node must neither crash, read or write out of bounds, nor stall.
+//
+// Input layout: byte 0 picks the starting state (bit 0: already admitted) and whether sequence
+// numbers are fixed up so the fuzzer gets past the sequence check (bit 1); byte 1 picks the
+// size of the slices in which the rest arrives.
+#include "app/CPropatyHotLine.h"
+#include "catalog/CCatalog.h"
+#include "catalog/MessageHeader.h"
+#include "platform/Bytes.h"
+#include "tcp/CTcpSockStream.h"
+#include "tcp/CTcpSockStreamParent.h"
+#include "tcp/TcpFrame.h"
+
+#include <QCoreApplication>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace {
+
+class FuzzSettings : public CPropatyHotLine
+{
+public:
+    explicit FuzzSettings(std::string folder) : CPropatyHotLine(std::move(folder)) {}
+    std::string getHostName(int) override { return "127.0.0.1"; }
+    int getPort(int) override { return kDefaultTcpPort; }
+    int getConnectCount() override { return 2; }
+    std::string getConnectNodeName(int i) override { return i == 0 ? "PeerA" : "PeerS"; }
+    std::string getConnectMethod(int i) override { return i == 0 ? "TCP" : "SKYPE"; }
+    std::string getNodeName() override { return "Fuzz"; }
+    std::string getPartyName() override { return "Party"; }
+    int getLimitDay() override { return 3; }
+    int getWindow() override { return 0; }
+    void setWindow(int) override {}
+    void setListenPort(int) override {}
+    int getListenPort() override { return kDefaultTcpPort; }
+    std::string findConnectNodeName(int, const std::string&) override { return {}; }
+    void renameConnectNode(int, const std::string&, const std::string&, const std::string&) override
+    {
+    }
+};
+
+// Plays the peer model for one connection: admits "PeerA", closes on everything else.
+class FuzzParent : public CTcpSockStreamParent
+{
+public:
+    CTcpSockStream* stream = nullptr;
+
+    void onAccept(int) override {}
+    void onConnect(int) override {}
+    void onClose(int) override { stream->close(); }
+    void notifyOnError(int, int) override { stream->close(); }
+    void notifyNodeName(int, const std::string& name) override
+    {
+        if (name != "PeerA") {
+            stream->close();
+            return;
+        }
+        stream->setNodeName(name);
+        stream->setState(CTcpSockStream::kEstablished);
+    }
+};
+
+struct Scratch
+{
+    Scratch()
+    {
+        static int argc = 1;
+        static char name[] = "fuzz";
+        static char* argv[] = {name, nullptr};
+        app = new QCoreApplication(argc, argv);
+        char pattern[] = "/tmp/pavo-fuzz-XXXXXX";
+        folder = ::mkdtemp(pattern) ? pattern : "/tmp";
+        settings = new FuzzSettings(folder);
+        CCatalog::instance();
+    }
+
+    QCoreApplication* app;
+    std::string folder;
+    FuzzSettings* settings;
+};
+
+// Stamps consecutive sequence numbers into whole frames of the slice, where they fit.
+void fixSequences(std::vector<std::uint8_t>& bytes, std::uint32_t first)
+{
+    std::size_t at = 0;
+    while (at + tcp::kMinFrame <= bytes.size()) {
+        const std::size_t length = catalog::messageLength(bytes.data() + at);
+        if (length < tcp::kMinFrame)
+            return;
+        plat::putU32(bytes.data() + at + catalog::MsgLayout::Sequence, first++);
+        at += length;
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    static Scratch scratch;
+    if (size < 2)
+        return 0;
+    const bool admitted = data[0] & 1;
+    const bool fixSequence = data[0] & 2;
+    const std::size_t slice = 1 + static_cast<std::size_t>(data[1]) * 97;
+    std::vector<std::uint8_t> bytes(data + 2, data + size);
+    if (fixSequence)
+        fixSequences(bytes, 0);
+
+    {
+        FuzzParent parent;
+        CTcpSockStream stream;
+        parent.stream = &stream;
+        stream.setParent(&parent);
+        stream.setId(1);
+        stream.setDiscardSends(true);
+        stream.setHost("Pending");
+        stream.setNodeName(admitted ? "PeerA" : "Pending");
+        stream.setState(admitted ? CTcpSockStream::kEstablished : CTcpSockStream::kConnected);
+        for (std::size_t at = 0; at < bytes.size() && !stream.dead(); at += slice) {
+            const std::size_t n = std::min(slice, bytes.size() - at);
+            if (stream.acceptBytes(bytes.data() + at, n))
+                stream.processReceived();
+            stream.poll();
+        }
+    }
+    // The posted 1224 messages of the gone connection, and its deferred work.
+    QCoreApplication::sendPostedEvents();
+    return 0;
+}
