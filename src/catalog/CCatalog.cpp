@@ -271,13 +271,25 @@ void CCatalog::queueSince(const std::string& peer, std::uint32_t syncMode,
     const auto route = makeRoute(peer);
     if (!route)
         return;
+    // Written in slices: one look at the pending file and one append per slice, instead of a
+    // file operation per entry of the catalog.
+    constexpr std::size_t Slice = 512;
+    std::vector<CatalogRecord> slice;
+    slice.reserve(Slice);
     for (int i = 0; i < m_cash.count(); ++i) {
         const CatalogRecord& r = m_cash.at(i);
         if (syncMode == catalog::SyncMode::Since &&
             catalog::compareDate(r.registrationTime(), since) < 0)
             continue;
-        queueOnRoute(*route, r);
+        if (auto out = routed(*route, r))
+            slice.push_back(*out);
+        if (slice.size() == Slice) {
+            m_pending.putAll(route->peer, slice);
+            slice.clear();
+        }
     }
+    if (!slice.empty())
+        m_pending.putAll(route->peer, slice);
 }
 
 void CCatalog::renamePendingFile(const std::string& oldName, const std::string& newName)
@@ -295,8 +307,11 @@ void CCatalog::forwardToPeers(const CatalogRecord& record)
 
 void CCatalog::queueForPeer(CatalogRecord record, const std::string& peer)
 {
-    if (const auto route = makeRoute(peer))
-        queueOnRoute(*route, record);
+    const auto route = makeRoute(peer);
+    if (!route)
+        return;
+    if (const auto out = routed(*route, record))
+        m_pending.put(route->peer, *out);
 }
 
 std::optional<CCatalog::Route> CCatalog::makeRoute(const std::string& peer) const
@@ -315,22 +330,20 @@ std::optional<CCatalog::Route> CCatalog::makeRoute(const std::string& peer) cons
     return route;
 }
 
-void CCatalog::queueOnRoute(const Route& route, CatalogRecord record)
+std::optional<CatalogRecord> CCatalog::routed(const Route& route, CatalogRecord record) const
 {
-    if (!catalog::isValidRecord(record))
-        return;
-    if (record.originNodeCp932() == route.peerField)
-        return;
+    if (!catalog::isValidRecord(record) || record.originNodeCp932() == route.peerField)
+        return std::nullopt;
     const std::int32_t hops = record.hopCount();
     if (hops >= static_cast<std::int32_t>(MaxHops))
-        return;
+        return std::nullopt;
     for (std::int32_t i = 0; i < hops; ++i)
         if (record.hopCp932(static_cast<std::size_t>(i)) == route.peerField)
-            return;
+            return std::nullopt;
     record.setHopCp932(static_cast<std::size_t>(hops), route.own);
     record.setHopCount(hops + 1);
     catalog::stampChecksum(record);
-    m_pending.put(route.peer, record);
+    return record;
 }
 
 void CCatalog::maintainHourly()
@@ -354,30 +367,28 @@ void CCatalog::maintainHourly()
 
 void CCatalog::purge()
 {
-    std::vector<CatalogRecord> kept;
-    kept.reserve(static_cast<std::size_t>(m_cash.count()));
+    std::vector<bool> keep(static_cast<std::size_t>(m_cash.count()), true);
     bool changed = false;
     for (int i = 0; i < m_cash.count(); ++i) {
         const CatalogRecord& r = m_cash.at(i);
         switch (r.kind()) {
         case catalog::RecordKind::New:
         case catalog::RecordKind::Changed:
-            kept.push_back(r);
-            break;
+            continue;
         case Deleted:
             m_folders.deleteContent(r, isOwn(r));
-            changed = true;
             break;
         default:
             // Dropped at once, not only when a deletion happens to be purged too: otherwise it
             // would be written to the error-record file again every five seconds.
             m_folders.writeErrorRecord(r);
-            changed = true;
             break;
         }
+        keep[static_cast<std::size_t>(i)] = false;
+        changed = true;
     }
     if (changed) {
-        m_cash.assignList(std::move(kept));
+        m_cash.keepOnly(keep);
         events().notifyReset();
         announceAll();
     }

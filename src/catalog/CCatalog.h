@@ -131,7 +131,9 @@ private:
     int findExact(const CatalogRecord& record) const;
     std::vector<std::string> peers() const;
     std::optional<Route> makeRoute(const std::string& peer) const;
-    void queueOnRoute(const Route& route, CatalogRecord record);
+    // The record as it goes to the route's peer (this node added to its hop list, stamped), or
+    // none when the hop rules keep it from that peer.
+    std::optional<CatalogRecord> routed(const Route& route, CatalogRecord record) const;
 
     CPropatyHotLine& m_settings;
     Clock m_clock;

@@ -21,7 +21,8 @@ void CCatalogCash::setupList(const std::string& path, bool writeThrough)
         reindex();
         return;
     }
-    const off_t size = rio::readAll(fd, m_list);
+    const off_t size = rio::forEachRecord(
+        fd, [this](const CatalogRecord& r, std::size_t) { m_list.push_back(r); });
     ::close(fd);
     // A torn tail (or a read that stopped early) means the file does not hold exactly the list:
     // the next write replaces it whole instead of writing records beside a broken piece.
@@ -79,7 +80,19 @@ const std::vector<int>& CCatalogCash::indicesOf(std::string_view originCp932,
 
 void CCatalogCash::assignList(std::vector<CatalogRecord> list)
 {
-    m_list = std::move(list);
+    m_list.assign(list.begin(), list.end());
+    reindex();
+    if (m_writeThrough)
+        wreteList();
+}
+
+void CCatalogCash::keepOnly(const std::vector<bool>& keep)
+{
+    std::size_t out = 0;
+    for (std::size_t i = 0; i < m_list.size(); ++i)
+        if (i < keep.size() && keep[i])
+            m_list[out++] = m_list[i];
+    m_list.resize(out);
     reindex();
     if (m_writeThrough)
         wreteList();
@@ -112,7 +125,8 @@ void CCatalogCash::wreteList()
 {
     if (m_path.empty())
         return;
-    if (rio::rewrite(m_path, m_list.data(), m_list.size())) {
+    if (rio::rewrite(m_path, m_list.size(),
+                     [this](std::size_t i) -> const CatalogRecord& { return m_list[i]; })) {
         m_fileBehind = false;
         return;
     }

@@ -3,6 +3,7 @@
 #include "catalog/CatalogRecord.h"
 
 #include <cstddef>
+#include <deque>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -46,6 +47,9 @@ public:
                                       std::string_view fileNameCp932) const;
     // Replaces the whole list; written through as a whole rewrite.
     void assignList(std::vector<CatalogRecord> list);
+    // assignList with the entries i for which keep[i] is true, compacted in place so the list is
+    // never held twice.
+    void keepOnly(const std::vector<bool>& keep);
 
     // Writes entry index at its offset (nothing outside the list).
     void writeRec(int index);
@@ -64,7 +68,8 @@ private:
     void reindex();
     bool writeAt(int index);
 
-    std::vector<CatalogRecord> m_list;
+    // A deque: no reallocation that would hold the list twice while it grows.
+    std::deque<CatalogRecord> m_list;
     std::string m_path;
     bool m_writeThrough = true;
     // The file misses changes of the list (failed write, torn tail at load).

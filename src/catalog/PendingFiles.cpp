@@ -162,6 +162,45 @@ bool PendingFiles::put(const std::string& peer, const CatalogRecord& record)
     return true;
 }
 
+bool PendingFiles::putAll(const std::string& peer, const std::vector<CatalogRecord>& records)
+{
+    Peer* p = open(peer);
+    if (!p)
+        return false;
+    std::vector<std::uint8_t> appended;
+    const std::size_t firstNew = p->count;
+    for (const CatalogRecord& r : records) {
+        const auto [it, added] = p->firstPos.emplace(keyOf(r), p->count);
+        if (added) {
+            appended.insert(appended.end(), r.bytes.begin(), r.bytes.end());
+            ++p->count;
+            continue;
+        }
+        if (it->second >= firstNew) {
+            // Queued twice within this batch: the later copy wins, as separate puts would have it.
+            std::copy(r.bytes.begin(), r.bytes.end(),
+                      appended.begin() +
+                          std::ptrdiff_t((it->second - firstNew) * CatalogRecord::Size));
+            continue;
+        }
+        if (!p->write(r, it->second)) {
+            drop(peer);
+            return false;
+        }
+        if (r.pendingFlag() == 1)
+            p->firstPending = std::min(p->firstPending, it->second);
+    }
+    if (appended.empty())
+        return true;
+    const off_t at = static_cast<off_t>(firstNew * CatalogRecord::Size);
+    if (!rio::writeAt(p->fd, appended.data(), appended.size(), at)) {
+        drop(peer);
+        return false;
+    }
+    p->size = std::max<off_t>(p->size, at + static_cast<off_t>(appended.size()));
+    return true;
+}
+
 std::vector<CatalogRecord> PendingFiles::take(const std::string& peer, std::size_t max)
 {
     std::vector<CatalogRecord> out;
@@ -169,24 +208,7 @@ std::vector<CatalogRecord> PendingFiles::take(const std::string& peer, std::size
     if (!p)
         return out;
     std::size_t pos = p->firstPending;
-    bool failed = false;
-    for (; pos < p->count && out.size() < max; ++pos) {
-        CatalogRecord r;
-        if (!rio::readRecord(p->fd, r, pos)) {
-            failed = true;
-            break;
-        }
-        if (r.pendingFlag() != 1)
-            continue;
-        out.push_back(r);
-        r.setPendingFlag(0);
-        catalog::stampChecksum(r);
-        if (!p->write(r, pos)) {
-            failed = true;
-            break;
-        }
-    }
-    if (failed) {
+    if (!takeFrom(*p, pos, max, out)) {
         drop(peer);
         return out;
     }
@@ -197,6 +219,40 @@ std::vector<CatalogRecord> PendingFiles::take(const std::string& peer, std::size
         plat::removeFile(path);
     }
     return out;
+}
+
+// Reads the file block by block from pos; each pending record is copied out, marked sent and
+// stamped in the block, and the changed stretch of the block goes back in one write.
+bool PendingFiles::takeFrom(Peer& p, std::size_t& pos, std::size_t max,
+                            std::vector<CatalogRecord>& out)
+{
+    constexpr std::size_t BlockRecords = 32;
+    std::vector<std::uint8_t> block(BlockRecords * CatalogRecord::Size);
+    while (pos < p.count && out.size() < max) {
+        const std::size_t want = std::min(BlockRecords, p.count - pos);
+        const off_t at = static_cast<off_t>(pos * CatalogRecord::Size);
+        if (rio::readAt(p.fd, block.data(), want * CatalogRecord::Size, at) !=
+            static_cast<ssize_t>(want * CatalogRecord::Size))
+            return false;
+        std::size_t changedEnd = 0, i = 0;
+        for (; i < want && out.size() < max; ++i) {
+            std::uint8_t* bytes = block.data() + i * CatalogRecord::Size;
+            CatalogRecord r;
+            std::copy_n(bytes, CatalogRecord::Size, r.bytes.begin());
+            if (r.pendingFlag() != 1)
+                continue;
+            out.push_back(r);
+            r.setPendingFlag(0);
+            catalog::stampChecksum(r);
+            std::copy(r.bytes.begin(), r.bytes.end(), bytes);
+            changedEnd = i + 1;
+        }
+        if (changedEnd > 0 &&
+            !rio::writeAt(p.fd, block.data(), changedEnd * CatalogRecord::Size, at))
+            return false;
+        pos += i;
+    }
+    return true;
 }
 
 bool PendingFiles::rename(const std::string& oldName, const std::string& newName)

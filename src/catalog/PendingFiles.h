@@ -35,6 +35,9 @@ public:
     bool append(const std::string& peer, const CatalogRecord& record);
     // Writes the record over the first one of the same origin node and file name, or appends it.
     bool put(const std::string& peer, const CatalogRecord& record);
+    // put() for many records with one look at the file and one write for all that are appended
+    // (a sync request queues the whole catalog). False when a write failed.
+    bool putAll(const std::string& peer, const std::vector<CatalogRecord>& records);
     // Takes up to max pending records in file order, marking each sent (flag 0, stamped) in the
     // file. Deletes the file when none was pending.
     std::vector<CatalogRecord> take(const std::string& peer, std::size_t max);
@@ -49,6 +52,7 @@ private:
     struct Peer;
     Peer* open(const std::string& peer);
     void drop(const std::string& peer);
+    bool takeFrom(Peer& p, std::size_t& pos, std::size_t max, std::vector<CatalogRecord>& out);
 
     std::string m_folder;
     std::map<std::string, std::unique_ptr<Peer>> m_peers;

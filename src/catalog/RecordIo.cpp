@@ -81,17 +81,8 @@ off_t forEachRecord(int fd, const std::function<void(const CatalogRecord&, std::
     }
 }
 
-off_t readAll(int fd, std::vector<CatalogRecord>& out)
-{
-    struct stat sb
-    {
-    };
-    if (::fstat(fd, &sb) == 0 && S_ISREG(sb.st_mode))
-        out.reserve(out.size() + static_cast<std::size_t>(sb.st_size) / CatalogRecord::Size);
-    return forEachRecord(fd, [&](const CatalogRecord& r, std::size_t) { out.push_back(r); });
-}
-
-bool rewrite(const std::string& path, const CatalogRecord* records, std::size_t count)
+bool rewrite(const std::string& path, std::size_t count,
+             const std::function<const CatalogRecord&(std::size_t)>& record)
 {
     std::string temp = path + ".XXXXXX";
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
@@ -101,9 +92,10 @@ bool rewrite(const std::string& path, const CatalogRecord* records, std::size_t 
     std::vector<std::uint8_t> block(BlockSize);
     for (std::size_t i = 0; ok && i < count; i += RecordsPerBlock) {
         const std::size_t n = std::min(RecordsPerBlock, count - i);
-        for (std::size_t k = 0; k < n; ++k)
-            std::copy(records[i + k].bytes.begin(), records[i + k].bytes.end(),
-                      block.data() + k * CatalogRecord::Size);
+        for (std::size_t k = 0; k < n; ++k) {
+            const CatalogRecord& r = record(i + k);
+            std::copy(r.bytes.begin(), r.bytes.end(), block.data() + k * CatalogRecord::Size);
+        }
         ok = writeAt(fd, block.data(), n * CatalogRecord::Size,
                      static_cast<off_t>(i * CatalogRecord::Size));
     }

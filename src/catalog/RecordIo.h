@@ -23,17 +23,15 @@ bool writeRecord(int fd, const CatalogRecord& record, std::size_t position);
 // False when the file holds no whole record at that position.
 bool readRecord(int fd, CatalogRecord& record, std::size_t position);
 
-// Appends every whole record of the file to out; a trailing piece shorter than a record is left.
-// The size of the file in bytes, or -1 when it could not be read.
-off_t readAll(int fd, std::vector<CatalogRecord>& out);
-
 // Calls fn(record, position) for every whole record of the file in order, reading block by
 // block. The size of the file in bytes, or -1 when it could not be read.
 off_t forEachRecord(int fd, const std::function<void(const CatalogRecord&, std::size_t)>& fn);
 
 // Writes records to a temporary file beside path, syncs it and renames it over path. On failure
 // path is untouched and errno tells why.
-bool rewrite(const std::string& path, const CatalogRecord* records, std::size_t count);
+// record(i) gives record i.
+bool rewrite(const std::string& path, std::size_t count,
+             const std::function<const CatalogRecord&(std::size_t)>& record);
 
 // Opens for reading and writing, creating the file when missing and keeping its contents.
 int openRw(const std::string& path);
