@@ -23,7 +23,7 @@ struct NetMsg
         Connect = 'K',    // user, application, peer
         Write = 'W',      // user, application, stream, data
         Disconnect = 'Q', // user, application, stream
-        // network -> site
+                          // network -> site
         Entry = 'Y',     // user, presence, applications...: a directory entry, new or changed
         EntryGone = 'Z', // user
         Streams = 'S',   // user, application, (peer, stream)...: the user's full stream list
