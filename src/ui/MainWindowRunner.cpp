@@ -1,31 +1,37 @@
 #include "ui/MainWindowRunner.h"
 
-#include "app/CPropatyHotLine.h"
-#include "app/ModeFlags.h"
-#include "platform/Diag.h"
-#include "platform/IniFile.h"
-#include "platform/SignalWatcher.h"
-#include "ui/StartWindow.h"
+#include "ui/CPavoDlg.h"
+#include "ui/QtFileDialogs.h"
+#include "ui/SessionEvents.h"
 
 #include <QApplication>
 
-#include <csignal>
-
 int MainWindowRunner::run(bool headless)
 {
-    (void)headless;
-    plat::IniFile ini(getIniFileName());
-    StartWindow window(QString::fromStdString(ini.getString("SYSTEM", "PARTY", "")),
-                       QString::fromStdString(ini.getString("SYSTEM", "NAME", "")));
+    // The window lives hidden in the notification area; hiding it, or closing a message box while
+    // it is hidden, must not end the program.
+    QApplication::setQuitOnLastWindowClosed(false);
+    if (!headless)
+        ui::installFolderChooser();
 
-    // SIGTERM and SIGHUP (and SIGINT outside debug mode) close the window the orderly way.
-    plat::SignalWatcher stopper(debugMode ? std::initializer_list<int>{SIGTERM, SIGHUP}
-                                          : std::initializer_list<int>{SIGTERM, SIGHUP, SIGINT},
-                                [&window](int signo) {
-                                    plat::diag("signal %d: shutting down\n", signo);
-                                    window.close();
-                                    QApplication::quit();
-                                });
-    window.show();
-    return QApplication::exec();
+    int status = 0;
+    {
+        CPavoDlg window(headless);
+        QObject::connect(&window, &CPavoDlg::ended, qApp, [] { QCoreApplication::exit(0); });
+        SessionEvents session(SessionEvents::Callbacks{
+            [&window] { window.queryEndSession(); },
+            [&window] {
+                // A terminating signal or the end of the session: the log-off path.
+                window.queryEndSession();
+                window.endSession();
+            },
+            [&window] { window.suspend(); },
+            [&window] { window.resume(); },
+        });
+        window.initialise();
+        status = QApplication::exec();
+        window.shutdown();
+    }
+    ui::removeFolderChooser();
+    return status;
 }

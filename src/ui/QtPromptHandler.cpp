@@ -60,7 +60,7 @@ void QtPromptHandler::message(const std::string& text, plat::Icon icon)
 
 plat::Answer QtPromptHandler::ask(const std::string& text, plat::Buttons buttons, plat::Icon icon)
 {
-    QMessageBox box(toQt(icon), QStringLiteral("Pavo"), QString::fromStdString(text),
-                    toQt(buttons), QApplication::activeWindow());
+    QMessageBox box(toQt(icon), QStringLiteral("Pavo"), QString::fromStdString(text), toQt(buttons),
+                    QApplication::activeWindow());
     return fromQt(box.exec(), buttons);
 }

@@ -1,0 +1,187 @@
+#include "ui/CCatalogListCtrl.h"
+
+#include "ui/CatalogRowText.h"
+#include "ui/ListStyle.h"
+
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QHeaderView>
+#include <QMimeData>
+#include <QUrl>
+
+namespace {
+struct ColumnSpec
+{
+    const char* header;
+    int width;
+    Qt::Alignment alignment;
+};
+
+const ColumnSpec kColumns[ui::kCatalogColumns] = {
+    {"ファイル名", 150, Qt::AlignLeft}, {"送信元", 100, Qt::AlignLeft},
+    {"登録日時", 150, Qt::AlignLeft},   {"有効期限", 80, Qt::AlignLeft},
+    {"状況", 60, Qt::AlignLeft},        {"サイズ", 80, Qt::AlignRight},
+    {"", 40, Qt::AlignRight},
+};
+
+QStringList localFiles(const QMimeData* data)
+{
+    QStringList paths;
+    if (!data || !data->hasUrls())
+        return paths;
+    for (const QUrl& url : data->urls())
+        if (url.isLocalFile())
+            paths << url.toLocalFile();
+    return paths;
+}
+
+// Only the last of consecutive updates of one incomplete row is drawn; a complete record is
+// always drawn, so a row never misses the moment its file became complete.
+bool supersededUpdate(const std::vector<CatalogListEvent>& events, std::size_t i)
+{
+    const CatalogListEvent& e = events[i];
+    if (e.kind != CatalogListEvent::Update || e.record.completeFlag() == 1)
+        return false;
+    if (i + 1 >= events.size())
+        return false;
+    const CatalogListEvent& next = events[i + 1];
+    return next.kind == CatalogListEvent::Update && next.row == e.row;
+}
+} // namespace
+
+const QColor CCatalogListCtrl::kGrey(150, 150, 150);
+const QColor CCatalogListCtrl::kInProgress(255, 255, 180);
+const QColor CCatalogListCtrl::kObtained(180, 255, 180);
+
+CCatalogListCtrl::CCatalogListCtrl(QWidget* parent) : QTableWidget(0, ui::kCatalogColumns, parent)
+{
+    ui::styleReportList(*this);
+    for (int c = 0; c < ui::kCatalogColumns; ++c) {
+        auto* header = new QTableWidgetItem(QString::fromUtf8(kColumns[c].header));
+        header->setTextAlignment(kColumns[c].alignment | Qt::AlignVCenter);
+        setHorizontalHeaderItem(c, header);
+        setColumnWidth(c, kColumns[c].width);
+    }
+    setDragDropMode(QAbstractItemView::DropOnly);
+}
+
+void CCatalogListCtrl::acceptFileDrops()
+{
+    m_acceptDrops = true;
+    setAcceptDrops(true);
+    viewport()->setAcceptDrops(true);
+}
+
+void CCatalogListCtrl::applyEvents(const std::vector<CatalogListEvent>& events,
+                                   const std::string& ownNode)
+{
+    if (events.empty())
+        return;
+    setUpdatesEnabled(false);
+    for (std::size_t i = 0; i < events.size(); ++i) {
+        const CatalogListEvent& e = events[i];
+        switch (e.kind) {
+        case CatalogListEvent::Clear:
+            setRowCount(0);
+            m_rowCount = 0;
+            break;
+        case CatalogListEvent::Add:
+            insertRow(m_rowCount);
+            writeRow(m_rowCount, e.record, ownNode);
+            ++m_rowCount;
+            scrollToItem(item(m_rowCount - 1, 0));
+            break;
+        case CatalogListEvent::Update:
+            // A row the list does not have (an event from before a reset) is not invented.
+            if (e.row >= 0 && e.row < rowCount() && !supersededUpdate(events, i))
+                writeRow(e.row, e.record, ownNode);
+            break;
+        default:
+            break;
+        }
+    }
+    setUpdatesEnabled(true);
+}
+
+void CCatalogListCtrl::writeRow(int row, const CatalogRecord& record, const std::string& ownNode)
+{
+    const auto texts = ui::rowTexts(record, ownNode);
+    for (int c = 0; c < ui::kCatalogColumns; ++c) {
+        QTableWidgetItem* cell = item(row, c);
+        if (!cell) {
+            cell = new QTableWidgetItem;
+            cell->setTextAlignment(kColumns[c].alignment | Qt::AlignVCenter);
+            setItem(row, c, cell);
+        }
+        cell->setText(QString::fromStdString(texts[c]));
+    }
+    colourRow(row, ownNode);
+}
+
+QColor CCatalogListCtrl::rowTextColour(int row) const
+{
+    if (ui::isManagementFileName(cellText(row, ui::CatalogColumn::FileName)))
+        return kGrey;
+    return palette().color(QPalette::Text);
+}
+
+QColor CCatalogListCtrl::rowBackground(int row, const std::string& ownNode) const
+{
+    if (cellText(row, ui::CatalogColumn::Sender) == ownNode)
+        return palette().color(QPalette::Base);
+    if (cellText(row, ui::CatalogColumn::Status).find('%') != std::string::npos)
+        return kInProgress;
+    return kObtained;
+}
+
+void CCatalogListCtrl::colourRow(int row, const std::string& ownNode)
+{
+    const QColor text = rowTextColour(row);
+    const QColor back = rowBackground(row, ownNode);
+    for (int c = 0; c < ui::kCatalogColumns; ++c)
+        if (QTableWidgetItem* cell = item(row, c)) {
+            cell->setForeground(text);
+            cell->setBackground(back);
+        }
+}
+
+std::optional<int> CCatalogListCtrl::selectedRow() const
+{
+    const QList<QTableWidgetSelectionRange> ranges = selectedRanges();
+    if (ranges.isEmpty())
+        return std::nullopt;
+    return ranges.first().topRow();
+}
+
+std::string CCatalogListCtrl::cellText(int row, int column) const
+{
+    const QTableWidgetItem* cell = item(row, column);
+    return cell ? cell->text().toStdString() : std::string();
+}
+
+void CCatalogListCtrl::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (m_acceptDrops && !localFiles(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void CCatalogListCtrl::dragMoveEvent(QDragMoveEvent* event)
+{
+    if (m_acceptDrops && !localFiles(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void CCatalogListCtrl::dropEvent(QDropEvent* event)
+{
+    const QStringList paths = m_acceptDrops ? localFiles(event->mimeData()) : QStringList();
+    if (paths.isEmpty()) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    Q_EMIT filesDropped(paths);
+}

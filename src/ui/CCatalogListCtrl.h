@@ -1,0 +1,54 @@
+#pragma once
+
+#include "ui/CatalogListEvent.h"
+
+#include <QTableWidget>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+// The catalog list: one row per catalog entry, in catalog order. Rows are changed only by
+// applyEvents(); each cell's colours tell own, received and incomplete files apart. Local files
+// dropped on the list are handed on through filesDropped.
+class CCatalogListCtrl : public QTableWidget
+{
+    Q_OBJECT
+public:
+    explicit CCatalogListCtrl(QWidget* parent = nullptr);
+
+    // Applies the pending events in arrival order with redrawing off. Consecutive updates of one
+    // incomplete row collapse into the last; ownNode decides the status texts and colours.
+    void applyEvents(const std::vector<CatalogListEvent>& events, const std::string& ownNode);
+
+    // Rows inserted since the list was last cleared.
+    int catalogRowCount() const { return m_rowCount; }
+    std::optional<int> selectedRow() const;
+    std::string cellText(int row, int column) const;
+
+    // Starts accepting dropped files (the end of the main window's initialisation).
+    void acceptFileDrops();
+
+    // The colours of every cell of a row, from the row's texts.
+    QColor rowTextColour(int row) const;
+    QColor rowBackground(int row, const std::string& ownNode) const;
+
+    static const QColor kGrey;       // management files
+    static const QColor kInProgress; // received file still arriving
+    static const QColor kObtained;   // received file complete
+
+Q_SIGNALS:
+    void filesDropped(const QStringList& paths);
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void writeRow(int row, const CatalogRecord& record, const std::string& ownNode);
+    void colourRow(int row, const std::string& ownNode);
+
+    int m_rowCount = 0;
+    bool m_acceptDrops = false;
+};

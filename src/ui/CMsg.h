@@ -1,0 +1,33 @@
+#pragma once
+
+#include "platform/EventLoop.h"
+
+#include <QLabel>
+
+// The status line: shows one notice for ten ticks of its own half-second timer (between 4.5 and
+// 5 s); a new notice replaces the one shown and restarts the count. Between notices it is empty.
+class CMsg : public QLabel
+{
+    Q_OBJECT
+public:
+    static constexpr int kTimerId = 104;
+    static constexpr int kPeriodMs = 500;
+    static constexpr int kTicks = 10;
+
+    explicit CMsg(QWidget* parent = nullptr);
+
+    // Starts the countdown timer (the main window does this early in its initialisation).
+    void start();
+    void showMessage(const QString& text);
+    // One tick of the countdown.
+    void tick();
+
+    bool showing() const { return m_showing; }
+    int countdown() const { return m_countdown; }
+
+private:
+    QString m_message;
+    bool m_showing = false;
+    int m_countdown = 0;
+    plat::TimerSet m_timer;
+};

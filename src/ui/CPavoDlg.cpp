@@ -1,0 +1,472 @@
+#include "ui/CPavoDlg.h"
+
+#include "app/CPostError.h"
+#include "app/ModeFlags.h"
+#include "app/ShellUtil.h"
+#include "app/WindowMessages.h"
+#include "catalog/CCatalog.h"
+#include "platform/Diag.h"
+#include "platform/Files.h"
+#include "platform/Prompt.h"
+#include "tcp/CTcpA2AModel.h"
+#include "ui/CAboutDlg.h"
+#include "ui/CCatalogListCtrl.h"
+#include "ui/CConnectListCtrl.h"
+#include "ui/CMsg.h"
+#include "ui/CatalogOpsUi.h"
+#include "ui/PavoIcons.h"
+#include "watch/CFolderWatch.h"
+
+#include <QButtonGroup>
+#include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+
+#include <chrono>
+#include <thread>
+
+namespace {
+const char* const kNoNodeName = "ノード名が未設定です。ノード名を設定してください。";
+const char* const kNoPartyName = "パーティ名が未設定です。パーティ名を設定してください。";
+const char* const kNoConnection = "接続先の設定がありません。接続先を1つ以上設定してください。";
+const char* const kPartyMismatch = "TCP接続でパーティ名が不一致の接続があります.切断します.";
+const char* const kFrameError = "TCP接続フレームエラーです接続先のバージョンを確認して下さい.";
+const char* const kAboutItem = "Pavo のﾊﾞｰｼﾞｮﾝ情報(&A)...";
+const char* const kSkypeNotConnected = "SKYPEと未接続";
+
+// The Skype link is not part of this program yet; without a link the state reads as 0.
+int linkAttachState()
+{
+    return 0;
+}
+} // namespace
+
+CPavoDlg::CPavoDlg(bool headless) : CPavoDlg(plat::currentFolder(), headless) {}
+
+CPavoDlg::CPavoDlg(const std::string& workingFolder, bool headless)
+    : QDialog(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+      CPropatyHotLine(workingFolder), m_headless(headless), m_skypeStatus(kSkypeNotConnected),
+      m_periodic(*this), m_messages([this](const plat::WindowMessage& m) {
+          if (m.msg == WM_POSTERROR)
+              postError(m.wparam, m.lparam);
+      })
+{
+    buildWindow();
+}
+
+CPavoDlg::~CPavoDlg()
+{
+    shutdown();
+}
+
+void CPavoDlg::buildWindow()
+{
+    setWindowIcon(ui::mainIcon());
+    m_ui.build(*this);
+    m_opsUi = std::make_unique<CatalogOpsUi>(*this, *m_ui.catalog, m_headless);
+    m_fileOps = std::make_unique<CatalogFileOps>(*m_opsUi, CatalogFileOps::processCatalog(), *this);
+    connectControls();
+    connect(&m_tray, &TrayIcon::openRequested, this, &CPavoDlg::openFromTray);
+    connect(&m_tray, &TrayIcon::exitRequested, this, &CPavoDlg::exitFromTray);
+}
+
+void CPavoDlg::connectControls()
+{
+    connect(m_ui.selection, &QButtonGroup::idClicked, this, [this](int) { applySelection(); });
+    connect(m_ui.systemSettings, &QPushButton::clicked, this, &CPavoDlg::onSystemProperties);
+    connect(m_ui.addConnection, &QPushButton::clicked, this, &CPavoDlg::onAddConnection);
+    connect(m_ui.changeConnection, &QPushButton::clicked, this, &CPavoDlg::onChangeConnection);
+    connect(m_ui.deleteConnection, &QPushButton::clicked, this, &CPavoDlg::onDeleteConnection);
+    connect(m_ui.catalogSync, &QPushButton::clicked, this, &CPavoDlg::onCatalogSync);
+    connect(m_ui.nodeInfo, &QPushButton::clicked, this, &CPavoDlg::onNodeInformation);
+    connect(m_ui.takeOut, &QPushButton::clicked, this, [this] { m_fileOps->takeOut(); });
+    connect(m_ui.catalog, &QAbstractItemView::doubleClicked, this,
+            [this](const QModelIndex&) { m_fileOps->takeOut(); });
+    connect(m_ui.deleteRegistration, &QPushButton::clicked, this,
+            [this] { m_fileOps->deleteRegistration(); });
+    connect(m_ui.catalog, &CCatalogListCtrl::filesDropped, this, [this](const QStringList& paths) {
+        std::vector<std::string> list;
+        for (const QString& p : paths)
+            list.push_back(p.toStdString());
+        m_fileOps->drop(list);
+    });
+}
+
+void CPavoDlg::initialise()
+{
+    if (m_initialised)
+        return;
+    m_initialised = true;
+    CPostError::instance()->setWindow(m_messages.handle());
+    m_ui.status->start();
+    m_anyConnected = false;
+    load();
+    m_selection = getConnectCount() == 0 ? kOffline : kOnline;
+    refreshControls();
+    m_transfer.addListener(this);
+    m_transfer.initialise(m_messages.handle());
+    CCatalog::instance();
+    m_folderWatch = std::make_unique<CFolderWatch>();
+    applySelection();
+    m_folderWatch->setFolder(getSendFolder());
+    m_folderWatch->load();
+    m_tray.add(toolTipText());
+    if (m_window == 0)
+        showWindow();
+    else if (!m_tray.available())
+        showMinimized(); // no notification area: the window must stay reachable
+    else
+        hideWindow();
+    m_ui.nodeInfo->setEnabled(false);
+    m_periodic.start();
+    m_ui.catalog->acceptFileDrops();
+}
+
+void CPavoDlg::shutdown()
+{
+    if (!m_initialised || m_shutDown)
+        return;
+    m_shutDown = true;
+    m_selection = kOffline;
+    refreshControls();
+    m_periodic.stop();
+    disconnectAll(false);
+    m_transfer.terminate();
+    save();
+    m_folderWatch.reset();
+    CCatalog::destroyInstance();
+    // Lets the peers see the connections close before the process goes.
+    std::this_thread::sleep_for(std::chrono::milliseconds(plat::scaledMs(1000)));
+    m_tray.remove();
+}
+
+void CPavoDlg::readBoundValues()
+{
+    const int checked = m_ui.selection->checkedId();
+    if (checked == kOnline || checked == kOffline)
+        m_selection = checked;
+}
+
+void CPavoDlg::refreshControls()
+{
+    m_ui.partyName->setText(QString::fromStdString(m_partyName));
+    m_ui.nodeName->setText(QString::fromStdString(m_nodeName));
+    m_ui.skypeStatus->setText(QString::fromStdString(m_skypeStatus));
+    (m_selection == kOnline ? m_ui.online : m_ui.offline)->setChecked(true);
+    setWindowTitle(QString::fromStdString(titleText()));
+}
+
+std::string CPavoDlg::titleText() const
+{
+    return "Pavo [" + m_partyName + "]";
+}
+
+std::string CPavoDlg::toolTipText() const
+{
+    return TrayIcon::toolTipText(titleText(), m_anyConnected);
+}
+
+void CPavoDlg::applySelection()
+{
+    readBoundValues();
+    if (m_selection == kOnline) {
+        const char* failed = nullptr;
+        if (m_nodeName.empty())
+            failed = kNoNodeName;
+        else if (m_partyName.empty())
+            failed = kNoPartyName;
+        else if (getConnectCount() == 0)
+            failed = kNoConnection;
+        if (failed) {
+            plat::showMessage(failed, plat::Icon::Warning);
+            m_selection = kOffline;
+            refreshControls();
+            // Falls through to closing the listener: a node shown off-line must not listen.
+        } else if (!m_listening) {
+            m_listening = true;
+            if (!clientOnlyMode)
+                CTcpA2AModel::instance()->goOnline();
+            return;
+        } else {
+            return;
+        }
+    }
+    if (m_listening) {
+        m_listening = false;
+        CTcpA2AModel::instance()->goOffline();
+    }
+}
+
+void CPavoDlg::postError(std::uintptr_t code, std::intptr_t selector)
+{
+    QString text;
+    if (selector == 0 && code == CPostError::kPartyMismatch)
+        text = QString::fromUtf8(kPartyMismatch);
+    else if (selector == 0 && code == CPostError::kFrameError)
+        text = QString::fromUtf8(kFrameError);
+    else if (selector == 1 && code == 1)
+        text = QString::fromStdString(CPostError::instance()->detailText());
+    else
+        return;
+    m_ui.status->showMessage(text);
+}
+
+void CPavoDlg::showWindow()
+{
+    m_visible = true;
+    show();
+    showNormal();
+    if (!m_headless) { // the offscreen platform cannot raise and says so on every call
+        raise();
+        activateWindow();
+    }
+}
+
+void CPavoDlg::hideWindow()
+{
+    m_visible = false;
+    hide();
+}
+
+void CPavoDlg::closeToTray()
+{
+    if (m_tray.available())
+        hideWindow();
+    else
+        showMinimized();
+}
+
+void CPavoDlg::closeEvent(QCloseEvent* event)
+{
+    event->ignore();
+    closeToTray();
+}
+
+void CPavoDlg::keyPressEvent(QKeyEvent* event)
+{
+    switch (event->key()) {
+    case Qt::Key_Escape:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        closeToTray();
+        break;
+    default:
+        QDialog::keyPressEvent(event);
+    }
+}
+
+void CPavoDlg::reject()
+{
+    closeToTray();
+}
+
+void CPavoDlg::accept()
+{
+    closeToTray();
+}
+
+// Desktops do not let a program extend the window manager's menu; the window's own context menu
+// carries the about item instead.
+void CPavoDlg::contextMenuEvent(QContextMenuEvent* event)
+{
+    QMenu menu(this);
+    QAction* about = menu.addAction(QString::fromUtf8(kAboutItem));
+    if (menu.exec(event->globalPos()) == about)
+        systemCommand(kAboutCommand);
+}
+
+void CPavoDlg::systemCommand(int id)
+{
+    if ((id & ~0xF) == kAboutCommand) {
+        CAboutDlg about(this);
+        about.exec();
+    }
+}
+
+void CPavoDlg::openFromTray()
+{
+    showWindow();
+}
+
+void CPavoDlg::exitFromTray()
+{
+    hideWindow();
+    endSession();
+}
+
+void CPavoDlg::queryEndSession()
+{
+    m_periodic.stopHeartbeat();
+    disconnectAll(false);
+}
+
+void CPavoDlg::endSession()
+{
+    if (m_ended)
+        return;
+    m_ended = true;
+    Q_EMIT ended();
+}
+
+void CPavoDlg::suspend()
+{
+    if (m_suspended)
+        return;
+    m_savedSelection = m_selection;
+    m_suspended = true;
+    m_selection = kOffline;
+    refreshControls();
+    disconnectAll(true);
+}
+
+void CPavoDlg::resume()
+{
+    if (!m_suspended)
+        return;
+    m_selection = m_savedSelection;
+    m_suspended = false;
+    refreshControls();
+}
+
+void CPavoDlg::disconnectAll(bool onlyConnected)
+{
+    const int count = getConnectCount();
+    for (int i = 0; i < count; ++i)
+        if (!onlyConnected || m_transfer.isConnected(i) == 1)
+            m_transfer.disconnectPeer(i);
+}
+
+void CPavoDlg::setConnectionButtons(bool enabled)
+{
+    for (QPushButton* b :
+         {m_ui.systemSettings, m_ui.addConnection, m_ui.changeConnection, m_ui.deleteConnection})
+        b->setEnabled(enabled);
+}
+
+void CPavoDlg::onSystemProperties() {}
+void CPavoDlg::onAddConnection() {}
+void CPavoDlg::onChangeConnection() {}
+void CPavoDlg::onDeleteConnection() {}
+void CPavoDlg::onCatalogSync() {}
+void CPavoDlg::onNodeInformation() {}
+
+std::string CPavoDlg::cut(std::string text)
+{
+    constexpr std::size_t kMax = 127;
+    if (text.size() > kMax) {
+        std::size_t end = kMax;
+        while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+            --end;
+        text.resize(end);
+    }
+    return text;
+}
+
+const char* CPavoDlg::methodText(int method) const
+{
+    return method == kMethodSkype ? "SKYPE" : method == kMethodTcp ? "TCP" : nullptr;
+}
+
+int CPavoDlg::isConnectSkypeId(const std::string& skypeId)
+{
+    if (m_selection == kOffline)
+        return 0;
+    return rows().hasSkypeId(skypeId) ? 1 : 0;
+}
+
+std::string CPavoDlg::findConnectNodeName(int method, const std::string& host)
+{
+    const char* text = methodText(method);
+    return text ? cut(rows().findNodeName(text, host)) : std::string();
+}
+
+void CPavoDlg::renameConnectNode(int method, const std::string& host, const std::string& oldName,
+                                 const std::string& newName)
+{
+    if (const char* text = methodText(method))
+        rows().renameNode(text, host, oldName, newName);
+}
+
+void CPavoDlg::entryAdded(const CatalogRecord& record)
+{
+    m_pending.push_back(CatalogListEvent{CatalogListEvent::Add, 0, record});
+}
+
+void CPavoDlg::entryChanged(int index, const CatalogRecord& record)
+{
+    m_pending.push_back(CatalogListEvent{CatalogListEvent::Update, index, record});
+}
+
+void CPavoDlg::listReset()
+{
+    m_pending.push_back(CatalogListEvent{CatalogListEvent::Clear, 0, CatalogRecord{}});
+}
+
+std::optional<std::string> CPavoDlg::skypeStatusText(int attachState)
+{
+    switch (attachState) {
+    case 0:
+        return std::string(kSkypeNotConnected);
+    case 1:
+        return std::string("SKYPEと接続");
+    case 2:
+        return std::string("SKYPEと認証中");
+    case 3:
+        return std::string("SKYPEと切断");
+    default:
+        return std::nullopt;
+    }
+}
+
+void CPavoDlg::onSkypeLinkChanged()
+{
+    if (const auto text = skypeStatusText(linkAttachState()))
+        m_skypeStatus = *text;
+    refreshControls();
+}
+
+void CPavoDlg::onAnyConnected(int anyConnected)
+{
+    if (anyConnected == 1 && !m_anyConnected) {
+        m_anyConnected = true;
+        setConnectionButtons(false);
+    } else if (anyConnected == 0 && m_anyConnected) {
+        m_anyConnected = false;
+        setConnectionButtons(true);
+    }
+}
+
+void CPavoDlg::refreshLists()
+{
+    std::vector<bool> connected;
+    const int count = getConnectCount();
+    for (int i = 0; i < count; ++i)
+        connected.push_back(m_transfer.isConnected(i) == 1);
+    rows().showStates(connected);
+    m_ui.catalog->applyEvents(m_pending, m_nodeName);
+    m_pending.clear();
+}
+
+void CPavoDlg::scanSendFolder()
+{
+    if (m_folderWatch)
+        m_folderWatch->scan();
+}
+
+void CPavoDlg::maintainCatalog()
+{
+    CCatalog::instance()->maintainHourly();
+}
+
+void CPavoDlg::refreshTray()
+{
+    m_tray.refresh(toolTipText());
+}
+
+void CPavoDlg::purgeCatalog()
+{
+    CCatalog::instance()->purge();
+}

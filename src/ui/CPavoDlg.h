@@ -1,0 +1,221 @@
+#pragma once
+
+#include "app/CPropatyHotLine.h"
+#include "platform/EventLoop.h"
+#include "transfer/CTransfer.h"
+#include "transfer/CTransferListener.h"
+#include "ui/CConnectListCtrl.h"
+#include "ui/CPavoPeriodic.h"
+#include "ui/CatalogFileOps.h"
+#include "ui/CatalogListEvent.h"
+#include "ui/MainWindowLayout.h"
+#include "ui/TrayIcon.h"
+
+#include <QDialog>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class CFolderWatch;
+
+// The node's main window and the owner of everything that lives while the program runs. It holds
+// the live settings (the configured connections are the rows of its connection list), owns the
+// transfer coordinator and is its listener, owns the folder watch, and drives the periodic work.
+// Closing it only hides it; the program ends through the tray menu, the end of the session or a
+// terminating signal, all of which emit ended().
+class CPavoDlg : public QDialog,
+                 public CPropatyHotLine,
+                 public CTransferListener,
+                 private CPavoPeriodic::Host
+{
+    Q_OBJECT
+public:
+    static constexpr int kOnline = MainWindowLayout::kOnline;
+    static constexpr int kOffline = MainWindowLayout::kOffline;
+    // The system menu's about command.
+    static constexpr int kAboutCommand = 16;
+
+    // headless: no dialog ever waits for a click (the method and save-as dialogs cancel).
+    explicit CPavoDlg(bool headless = false);
+    // A window whose settings and folders live in workingFolder (tests).
+    CPavoDlg(const std::string& workingFolder, bool headless);
+    ~CPavoDlg() override;
+
+    // Loads the settings, starts the transports, the catalog, the folder watch and the timers.
+    void initialise();
+    // Goes off-line, stops the timers, drops every connection, ends the transports, saves the
+    // settings and the catalog. Runs once; the destructor runs it when nobody did.
+    void shutdown();
+
+    // The session asks whether it may end: the heartbeat stops and every connection is dropped.
+    void queryEndSession();
+    // The program ends as when the session ends (emits ended() once).
+    void endSession();
+    void suspend();
+    void resume();
+    // Tray menu: open the window / end the program.
+    void openFromTray();
+    void exitFromTray();
+    // A system-menu command (the about item opens the about box).
+    void systemCommand(int id);
+    // WM_POSTERROR: a notice for the status line.
+    void postError(std::uintptr_t code, std::intptr_t selector);
+
+    // The on-line switch was clicked: validate and listen, or stop listening.
+    void applySelection();
+    // Bound values → controls, and the window title.
+    void refreshControls();
+
+    int selection() const { return m_selection; }
+    bool visibleFlag() const { return m_visible; }
+    bool isListening() const { return m_listening; }
+    bool peersConnected() const { return m_anyConnected; }
+    std::string titleText() const;
+    std::string toolTipText() const;
+    const MainWindowLayout& controls() const { return m_ui; }
+    CTransfer& transfer() { return m_transfer; }
+    CPavoPeriodic& periodic() { return m_periodic; }
+    CatalogFileOps& fileOps() { return *m_fileOps; }
+    TrayIcon& tray() { return m_tray; }
+    const std::vector<CatalogListEvent>& pendingEvents() const { return m_pending; }
+
+    // CPropatyHotLine over the window's members and its connection list (connection i is row i).
+    std::string getComment(int i) override
+    {
+        return cut(rows().cell(i, CConnectListCtrl::Comment));
+    }
+    std::string getAddress(int i) override
+    {
+        return cut(rows().cell(i, CConnectListCtrl::Address));
+    }
+    std::string getHostName(int i) override { return cut(rows().hostName(i)); }
+    int getPort(int i) override { return rows().port(i); }
+    std::string getSkypeId(int i) override { return getAddress(i); }
+    std::string getConnectMethod(int i) override
+    {
+        return cut(rows().cell(i, CConnectListCtrl::Method));
+    }
+    int getConnectCount() override { return rows().count(); }
+    std::string getNodeName() override { return m_nodeName; }
+    std::string getConnectNodeName(int i) override
+    {
+        return cut(rows().cell(i, CConnectListCtrl::NodeName));
+    }
+    int isConnectSkypeId(const std::string& skypeId) override;
+    std::string getPartyName() override { return m_partyName; }
+    int getLimitDay() override { return m_limitDay; }
+    int getWindow() override { return m_window; }
+    void setWindow(int window) override { m_window = window; }
+    void setListenPort(int port) override { m_listenPort = port; }
+    int getListenPort() override { return m_listenPort; }
+    std::string findConnectNodeName(int method, const std::string& host) override;
+    void renameConnectNode(int method, const std::string& host, const std::string& oldName,
+                           const std::string& newName) override;
+    void setComment(int i, const std::string& text) override
+    {
+        rows().setCell(i, CConnectListCtrl::Comment, text);
+    }
+    void setHostName(int i, const std::string& text) override
+    {
+        rows().setCell(i, CConnectListCtrl::Address, text);
+    }
+    void setSkypeId(int i, const std::string& text) override
+    {
+        rows().setCell(i, CConnectListCtrl::Address, text);
+    }
+    void setConnectMethod(int i, const std::string& text) override
+    {
+        rows().setCell(i, CConnectListCtrl::Method, text);
+    }
+    void addConnect(int i, const std::string& nodeName) override
+    {
+        rows().insertConnection(i, nodeName);
+    }
+    void setNodeName(const std::string& name) override { m_nodeName = name; }
+    void setPartyName(const std::string& name) override { m_partyName = name; }
+    void setLimitDay(int days) override { m_limitDay = days; }
+    CConnectListCtrl& rows() const { return *m_ui.connections; }
+
+    // CTransferListener: catalog changes wait for the next refresh.
+    void entryAdded(const CatalogRecord& record) override;
+    void entryChanged(int index, const CatalogRecord& record) override;
+    void listReset() override;
+    void onSkypeLinkChanged() override;
+    void onAnyConnected(int anyConnected) override;
+
+    // The Skype status text for a link attach state; nullopt leaves the text as it is.
+    static std::optional<std::string> skypeStatusText(int attachState);
+
+Q_SIGNALS:
+    void ended();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void reject() override;
+    void accept() override;
+
+private:
+    // Connection and settings dialogs of their own; until they exist these buttons do nothing.
+    void onSystemProperties();
+    void onAddConnection();
+    void onChangeConnection();
+    void onDeleteConnection();
+    void onCatalogSync();
+    void onNodeInformation();
+
+    void buildWindow();
+    void connectControls();
+    void readBoundValues();
+    void showWindow();
+    void hideWindow();
+    // Close box, Escape and Enter: hide into the tray, or minimise where there is no tray.
+    void closeToTray();
+    void disconnectAll(bool onlyConnected);
+    void setConnectionButtons(bool enabled);
+
+    // CPavoPeriodic::Host
+    bool isOnlineSelected() override { return m_selection == kOnline; }
+    int connectionCount() override { return getConnectCount(); }
+    int isPeerConnected(int index) override { return m_transfer.isConnected(index); }
+    int canConnectPeer(int index) override { return m_transfer.canConnect(index); }
+    void connectPeer(int index) override { m_transfer.connectPeer(index); }
+    void disconnectPeer(int index) override { m_transfer.disconnectPeer(index); }
+    void refreshLists() override;
+    void scanSendFolder() override;
+    void maintainCatalog() override;
+    void refreshTray() override;
+    void purgeCatalog() override;
+    // Getters hand out at most this many bytes of a connection's texts.
+    static std::string cut(std::string text);
+    const char* methodText(int method) const;
+
+    bool m_headless;
+    CTransfer m_transfer;
+    MainWindowLayout m_ui;
+    bool m_visible = false;
+    std::string m_nodeName;
+    std::string m_skypeStatus;
+    int m_selection = kOffline;
+    bool m_listening = false;
+    std::string m_partyName;
+    int m_limitDay = 3;
+    std::unique_ptr<CFolderWatch> m_folderWatch;
+    bool m_anyConnected = false;
+    int m_window = 0;
+    int m_listenPort = kDefaultTcpPort;
+    int m_savedSelection = kOffline;
+    std::vector<CatalogListEvent> m_pending;
+    bool m_suspended = false;
+    TrayIcon m_tray;
+    CPavoPeriodic m_periodic;
+    std::unique_ptr<CatalogFileOps::Ui> m_opsUi;
+    std::unique_ptr<CatalogFileOps> m_fileOps;
+    plat::MessageWindow m_messages;
+    bool m_initialised = false;
+    bool m_shutDown = false;
+    bool m_ended = false;
+};

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+class QWidget;
+
+// Qt's file dialogs where the program asks for a path.
+namespace ui {
+
+// Installs the folder browser that selectFolder() uses.
+void installFolderChooser();
+void removeFolderChooser();
+
+// The save-as dialog of the take-out command: proposes name, any file type.
+std::optional<std::string> chooseSavePath(QWidget* owner, const std::string& proposedName);
+
+} // namespace ui
