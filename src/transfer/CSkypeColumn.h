@@ -1,17 +1,31 @@
 #pragma once
 
+#include "skype/MODELLISTENER.h"
+#include "skype/VX_SKYPECOMUSER.h"
 #include "transfer/TransferColumn.h"
 
 class CTransfer;
+class VX_A2AMODEL;
+class VX_SKYPECOM;
+class VX_SKYPEMODEL;
 
-// The "SKYPE" connections of the transfer coordinator. Until the Skype transport is in place a
-// Skype connection is neither connected nor connectable, and every operation on it does nothing.
-class CSkypeColumn : public TransferColumn
+// The "SKYPE" connections of the transfer coordinator, served through the messaging client: the
+// link, the user model and the peer model with the node's application ("PAVO000" + party name).
+// A connection's address is its Skype ID. It is the coordinator's user of the link and listener
+// of the user model: link and contact changes go on to the coordinator's listeners, and a lost
+// link drops every Skype stream and forgets every contact at once.
+class CSkypeColumn : public TransferColumn, public VX_SKYPECOMUSER, public MODELLISTENER
 {
 public:
-    explicit CSkypeColumn(CTransfer& transfer) : m_transfer(transfer) {}
+    static constexpr const char* kApplicationPrefix = "PAVO000";
 
+    explicit CSkypeColumn(CTransfer& transfer) : m_transfer(transfer) {}
+    ~CSkypeColumn() override;
+
+    // Link, user model, peer model (each registered with), the application named, then the
+    // link's discovery started.
     void initialise(plat::WindowHandle mainWindow) override;
+    // Destroys the peer model, the user model and the link, in that order.
     void terminate() override;
 
     int isConnected(int index) override;
@@ -21,6 +35,17 @@ public:
     void requestHello(int index, int mode, const plat::SystemTime& date) override;
     void changePartyName(const std::string& partyName) override;
 
+    // VX_SKYPECOMUSER
+    void onAttachState(int state) override;
+    // MODELLISTENER
+    void onModelChanged() override;
+
 private:
-    [[maybe_unused]] CTransfer& m_transfer;
+    std::string skypeIdOf(int index) const;
+
+    CTransfer& m_transfer;
+    // Not owned: the process-wide instances, destroyed by terminate().
+    VX_SKYPECOM* m_link = nullptr;
+    VX_SKYPEMODEL* m_model = nullptr;
+    VX_A2AMODEL* m_peers = nullptr;
 };

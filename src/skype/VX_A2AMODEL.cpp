@@ -1,0 +1,186 @@
+#include "skype/VX_A2AMODEL.h"
+
+#include "app/ShellUtil.h"
+#include "skype/SkypeLink.h"
+#include "skype/SkypeText.h"
+#include "skype/VX_SKYPEAPPLICATION.h"
+#include "skype/VX_SKYPECOM.h"
+#include "skype/VX_SKYPEMODEL.h"
+#include "tcp/CA2AModelListener.h"
+
+#include <optional>
+#include <string>
+
+namespace {
+
+VX_A2AMODEL* g_instance = nullptr;
+
+// Stored commands are compared over at most this many bytes, the size of their buffers.
+constexpr std::size_t kCommandBytes = 1024;
+
+bool sameCommand(std::string_view a, std::string_view b)
+{
+    return !a.empty() && a.substr(0, kCommandBytes) == b.substr(0, kCommandBytes);
+}
+
+} // namespace
+
+VX_A2AMODEL* VX_A2AMODEL::instance()
+{
+    if (!g_instance)
+        g_instance = new VX_A2AMODEL(*VX_SKYPECOM::instance(), *VX_SKYPEMODEL::instance());
+    return g_instance;
+}
+
+void VX_A2AMODEL::destroyInstance()
+{
+    VX_A2AMODEL* model = g_instance;
+    g_instance = nullptr;
+    delete model;
+}
+
+VX_A2AMODEL::VX_A2AMODEL(SkypeLink& link, VX_SKYPEMODEL& userModel)
+    : m_link(link), m_timer([this](int) { tick(); })
+{
+    for (auto& slot : m_slots) {
+        slot = std::make_unique<VX_SKYPEAPPLICATION>(link, &userModel);
+        slot->addListener(this);
+    }
+    m_link.addUser(this);
+    m_timer.set(1, kTickMs);
+}
+
+VX_A2AMODEL::~VX_A2AMODEL()
+{
+    m_timer.kill(1);
+    m_closing = true;
+    for (auto& slot : m_slots)
+        slot.reset();
+    m_link.removeUser(this);
+    if (g_instance == this)
+        g_instance = nullptr;
+}
+
+void VX_A2AMODEL::addListener(CA2AModelListener* listener)
+{
+    if (listener)
+        m_listeners.push_back(listener);
+}
+
+VX_SKYPEAPPLICATION& VX_A2AMODEL::application(int slot)
+{
+    return *m_slots[static_cast<std::size_t>(slot >= 0 && slot < kSlots ? slot : 0)];
+}
+
+void VX_A2AMODEL::setApplicationName(std::string_view name)
+{
+    m_slots[0]->setName(name, 0);
+}
+
+void VX_A2AMODEL::createApplications()
+{
+    for (std::size_t i = 0; i < m_slots.size(); ++i) {
+        if (m_slots[i] && !m_slots[i]->name().empty())
+            m_slots[i]->createApplication();
+    }
+}
+
+void VX_A2AMODEL::deleteApplications()
+{
+    for (std::size_t i = 0; i < m_slots.size(); ++i) {
+        if (m_slots[i] && !m_slots[i]->name().empty())
+            m_slots[i]->deleteApplication();
+    }
+}
+
+void VX_A2AMODEL::reset()
+{
+    for (auto& slot : m_slots) {
+        if (slot)
+            slot->reset();
+    }
+}
+
+void VX_A2AMODEL::tick()
+{
+    for (auto& slot : m_slots) {
+        if (!slot)
+            continue;
+        slot->tickStreams();
+        if (slot->pollCounter() < kPollTicks) {
+            slot->setPollCounter(slot->pollCounter() + 1);
+            continue;
+        }
+        slot->setPollCounter(0);
+        if (slot->state() != VX_SKYPEAPPLICATION::APP_NONE)
+            m_link.sendCommand("GET APPLICATION " + slot->name() + " CONNECTABLE");
+    }
+}
+
+void VX_A2AMODEL::onAttachState(int state)
+{
+    if (m_closing)
+        return;
+    m_linkState = state;
+    if (state == VX_SKYPECOM::LINK_ATTACHED)
+        createApplications();
+}
+
+VX_SKYPEAPPLICATION* VX_A2AMODEL::slotNamed(std::string_view name)
+{
+    for (auto& slot : m_slots) {
+        if (slot && !slot->name().empty() && slot->name() == name.substr(0, skype::kMaxIdBytes))
+            return slot.get();
+    }
+    return nullptr;
+}
+
+void VX_A2AMODEL::onApplication(std::string_view text)
+{
+    if (m_closing)
+        return;
+    std::string word;
+    std::optional<std::string_view> rest = nextToken(text, word, nullptr);
+    if (word == "CREATE" || word == "DELETE") {
+        const bool create = word == "CREATE";
+        for (auto& slot : m_slots) {
+            if (!slot)
+                continue;
+            if (sameCommand(create ? slot->createCommand() : slot->deleteCommand(), text)) {
+                if (create)
+                    slot->onCreateEcho();
+                else
+                    slot->onDeleteEcho();
+                return;
+            }
+        }
+        return;
+    }
+    const bool alter = word == "ALTER";
+    if (alter) {
+        if (!rest)
+            return;
+        rest = nextToken(*rest, word, nullptr);
+        if (word != "APPLICATION")
+            return;
+    } else if (word != "APPLICATION") {
+        return;
+    }
+    if (!rest)
+        return;
+    std::string name;
+    rest = nextToken(*rest, name, " ");
+    VX_SKYPEAPPLICATION* slot = slotNamed(name);
+    if (!rest || !slot)
+        return;
+    if (alter)
+        slot->onAlterReply(*rest);
+    else
+        slot->onNotification(*rest);
+}
+
+void VX_A2AMODEL::onStreamsChanged()
+{
+    for (std::size_t i = 0; i < m_listeners.size(); ++i)
+        m_listeners[i]->onConnectionChanged();
+}
