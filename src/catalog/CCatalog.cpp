@@ -461,7 +461,8 @@ int CCatalog::storeChunk(std::uint32_t offset, std::uint32_t length, const Catal
     const std::uint32_t size = entry.fileSize();
     // Only the very next piece is taken: an earlier offset was delivered by another connection
     // already, and a later one would leave a hole that bytes received would count as present.
-    if (entry.completeFlag() == 1 || isOwn(entry) || offset != entry.bytesReceived())
+    if (entry.completeFlag() == 1 || isOwn(entry) || offset != entry.bytesReceived() ||
+        offset > size)
         return 0;
     if (length == 0 && size != 0)
         return 0;
