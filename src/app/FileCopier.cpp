@@ -38,7 +38,10 @@ std::string baseName(const std::string& path)
 // into place only when complete.
 std::string tempPattern(const std::string& destination)
 {
-    return plat::joinPath(parentOf(destination), "." + baseName(destination) + ".pavo-XXXXXX");
+    std::string name = ".";
+    name += baseName(destination);
+    name += ".pavo-XXXXXX";
+    return plat::joinPath(parentOf(destination), name);
 }
 
 // True when inner is outer or lies inside it (a folder copied into itself would never end).
