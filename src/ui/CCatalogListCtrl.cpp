@@ -105,6 +105,7 @@ void CCatalogListCtrl::applyEvents(const std::vector<CatalogListEvent>& events,
 
 void CCatalogListCtrl::writeRow(int row, const CatalogRecord& record, const std::string& ownNode)
 {
+    ++m_rowWrites;
     const auto texts = ui::rowTexts(record, ownNode);
     for (int c = 0; c < ui::kCatalogColumns; ++c) {
         QTableWidgetItem* cell = item(row, c);

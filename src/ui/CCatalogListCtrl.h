@@ -24,6 +24,8 @@ public:
     // Rows inserted since the list was last cleared.
     int catalogRowCount() const { return m_rowCount; }
     std::optional<int> selectedRow() const;
+    // Rows written since construction (added or updated): what a refresh costs.
+    int rowWrites() const { return m_rowWrites; }
     std::string cellText(int row, int column) const;
 
     // Starts accepting dropped files (the end of the main window's initialisation).
@@ -50,5 +52,6 @@ private:
     void colourRow(int row, const std::string& ownNode);
 
     int m_rowCount = 0;
+    int m_rowWrites = 0;
     bool m_acceptDrops = false;
 };

@@ -243,8 +243,9 @@ TEST_F(NodeChain, NodeKilledDuringATransferResumesWhereItStood)
     const std::size_t size = 24 * 1024 * 1024;
     const std::string content = pattern(size, 3);
     writeFile(a.file("SEND/big.bin"), content);
-    a.start();
-    b.start();
+    // A slower pace (about 5 MB/s) leaves time to catch the transfer half-way.
+    a.start("0.1");
+    b.start("0.1");
 
     const std::string atB = b.file("RECV/A/big.bin");
     ASSERT_TRUE(waitFor(
@@ -265,7 +266,7 @@ TEST_F(NodeChain, NodeKilledDuringATransferResumesWhereItStood)
     ASSERT_LT(stoodAt, size) << "the transfer ended before the kill";
     // A chunk is only taken at the offset the catalog has reached, so completing after the
     // restart means the transfer went on from there.
-    b.start();
+    b.start("0.1");
     EXPECT_TRUE(waitFor([&] { return readFile(atB) == content; }, 180s))
         << "B holds " << readFile(atB).size() << " bytes";
 }

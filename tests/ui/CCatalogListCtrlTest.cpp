@@ -1,0 +1,103 @@
+#include "ui/CCatalogListCtrl.h"
+
+#include "ui/CatalogRowText.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+CatalogRecord record(const char* name, const char* origin, std::uint32_t received,
+                     std::uint32_t complete = 0)
+{
+    CatalogRecord r;
+    r.setKind(catalog::RecordKind::New);
+    EXPECT_TRUE(r.setOriginNodeUtf8(origin));
+    plat::FindRecord f;
+    f.setSize(1000);
+    f.setNameCp932(name);
+    r.setFileDescription(f);
+    r.setBytesReceived(received);
+    r.setCompleteFlag(complete);
+    return r;
+}
+
+CatalogListEvent add(const CatalogRecord& r)
+{
+    return {CatalogListEvent::Add, 0, r};
+}
+
+CatalogListEvent update(int row, const CatalogRecord& r)
+{
+    return {CatalogListEvent::Update, row, r};
+}
+
+const CatalogListEvent kClear{CatalogListEvent::Clear, 0, CatalogRecord{}};
+} // namespace
+
+TEST(CCatalogListCtrl, ConsecutiveUpdatesOfAnIncompleteRowCollapseIntoTheLast)
+{
+    CCatalogListCtrl list;
+    std::vector<CatalogListEvent> rows;
+    for (int i = 0; i < 6; ++i)
+        rows.push_back(add(record("f.bin", "peer", 0)));
+    list.applyEvents(rows, "self");
+    const int base = list.rowWrites();
+
+    list.applyEvents({update(5, record("f.bin", "peer", 100)),
+                      update(5, record("f.bin", "peer", 200)),
+                      update(5, record("f.bin", "peer", 300))},
+                     "self");
+    EXPECT_EQ(list.rowWrites() - base, 1);
+    EXPECT_EQ(list.cellText(5, ui::CatalogColumn::Status), "30.00%");
+
+    // Complete records are always drawn; updates of different rows do not collapse.
+    list.applyEvents(
+        {update(5, record("f.bin", "peer", 1000, 1)), update(5, record("f.bin", "peer", 1000, 1)),
+         update(4, record("f.bin", "peer", 10)), update(5, record("f.bin", "peer", 20)),
+         update(4, record("f.bin", "peer", 30))},
+        "self");
+    EXPECT_EQ(list.rowWrites() - base, 6);
+    EXPECT_EQ(list.cellText(4, ui::CatalogColumn::Status), "3.00%");
+}
+
+TEST(CCatalogListCtrl, ClearAddAndUpdatesOutsideTheList)
+{
+    CCatalogListCtrl list;
+    list.applyEvents({add(record("a", "p", 0)), add(record("b", "p", 0)), kClear,
+                      add(record("c", "p", 0)), update(3, record("x", "p", 0)),
+                      update(-1, record("y", "p", 0))},
+                     "self");
+    ASSERT_EQ(list.rowCount(), 1);
+    EXPECT_EQ(list.catalogRowCount(), 1);
+    EXPECT_EQ(list.cellText(0, ui::CatalogColumn::FileName), "c");
+}
+
+TEST(CCatalogListCtrl, RowColoursTellOwnReceivedIncompleteAndManagementFilesApart)
+{
+    CCatalogListCtrl list;
+    list.applyEvents({add(record("own.txt", "self", 1000, 1)),
+                      add(record("got.txt", "peer", 1000, 1)), add(record("half.txt", "peer", 500)),
+                      add(record("info.nod", "peer", 1000, 1)),
+                      add(record("own.nod", "self", 1000, 1))},
+                     "self");
+    const QColor base = list.palette().color(QPalette::Base);
+    const QColor text = list.palette().color(QPalette::Text);
+    struct Expect
+    {
+        QColor back;
+        QColor fore;
+    };
+    const Expect expected[] = {{base, text},
+                               {CCatalogListCtrl::kObtained, text},
+                               {CCatalogListCtrl::kInProgress, text},
+                               {CCatalogListCtrl::kObtained, CCatalogListCtrl::kGrey},
+                               {base, CCatalogListCtrl::kGrey}};
+    for (int row = 0; row < 5; ++row)
+        for (int column = 0; column < ui::kCatalogColumns; ++column) {
+            const QTableWidgetItem* cell = list.item(row, column);
+            ASSERT_NE(cell, nullptr);
+            EXPECT_EQ(cell->background().color(), expected[row].back) << row << "," << column;
+            EXPECT_EQ(cell->foreground().color(), expected[row].fore) << row << "," << column;
+        }
+    EXPECT_EQ(list.item(0, ui::CatalogColumn::Size)->textAlignment() & Qt::AlignRight,
+              Qt::AlignRight);
+}
