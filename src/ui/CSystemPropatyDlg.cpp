@@ -1,0 +1,292 @@
+#include "ui/CSystemPropatyDlg.h"
+
+#include "app/CMultiCheck.h"
+#include "app/CPropatyHotLine.h"
+#include "platform/Prompt.h"
+#include "ui/NameRules.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QVBoxLayout>
+
+namespace {
+const char* const kNoParty = "パーティ名が設定されていません。";
+const char* const kPartySpace = "パーティ名にスペースを含む名前は設定できません。";
+const char* const kPartyChars = "パーティ名に使用できない文字が含まれています。";
+const char* const kNoNode = "ノード名が設定されていません。";
+const char* const kNodeSpace = "ノード名にスペースを含む名前は設定できません。";
+const char* const kNodeChars = "ノード名に使用できない文字が含まれています。";
+const char* const kLimitRange = "有効期限は1日から36500日までの日数を設定してください。";
+const char* const kPartyRunning = "パーティ名は既に実行中です。この名前は設定できません";
+const char* const kNoSkypeId = "SkypeIdが未取得です。Skypeと接続しているか確認してください。";
+const char* const kNotInteger = "整数を入力してください。";
+
+// Listening on port 0 would take a port nobody knows; the range starts at 1.
+constexpr int kMinPort = 1;
+constexpr int kMaxPort = 65535;
+
+QString qs(const std::string& s)
+{
+    return QString::fromStdString(s);
+}
+
+std::string tooLong(int limit)
+{
+    return std::to_string(limit) + " 文字以内で入力してください。";
+}
+
+QGroupBox* group(const char* title, const char* explanation, QWidget* parent, QLayout* controls)
+{
+    auto* box = new QGroupBox(QString::fromUtf8(title), parent);
+    auto* text = new QLabel(QString::fromUtf8(explanation), box);
+    text->setWordWrap(true);
+    auto* layout = new QVBoxLayout(box);
+    layout->addLayout(controls);
+    layout->addWidget(text);
+    return box;
+}
+} // namespace
+
+CSystemPropatyDlg::CSystemPropatyDlg(const Values& initial, CMultiCheck& guard, QWidget* parent)
+    : QDialog(parent), m_values(initial), m_guard(guard)
+{
+    build();
+    initialise();
+}
+
+bool CSystemPropatyDlg::useSkypeId() const
+{
+    return m_ui.useSkypeId->isChecked();
+}
+
+void CSystemPropatyDlg::build()
+{
+    setWindowTitle(QStringLiteral("システムプロパティ設定"));
+    auto* grid = new QGridLayout;
+    grid->addWidget(partyGroup(), 0, 0);
+    grid->addWidget(nodeGroup(), 0, 1);
+    grid->addWidget(limitGroup(), 1, 0);
+    grid->addWidget(windowGroup(), 1, 1);
+    grid->addWidget(portGroup(), 2, 0);
+    grid->addWidget(folderGroup(), 2, 1);
+
+    auto* buttons = new QDialogButtonBox(this);
+    buttons->addButton(QDialogButtonBox::Ok);
+    buttons->addButton(QStringLiteral("ｷｬﾝｾﾙ"), QDialogButtonBox::RejectRole);
+    connect(buttons, &QDialogButtonBox::accepted, this, &CSystemPropatyDlg::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(grid);
+    layout->addWidget(buttons);
+
+    connect(m_ui.useSkypeId, &QCheckBox::clicked, this, [this](bool) { onUseSkypeIdClicked(); });
+    connect(m_ui.changePort, &QCheckBox::clicked, this, [this](bool) { onChangePortClicked(); });
+}
+
+QWidget* CSystemPropatyDlg::partyGroup()
+{
+    m_ui.partyName = new QLineEdit(this);
+    auto* row = new QHBoxLayout;
+    row->addWidget(m_ui.partyName);
+    return group("パーティ名",
+                 "パーティ名はネットワークの名前で、ネットワーク全体で共通です。パーティ名が異なる"
+                 "ノードとは接続できません。半角18文字以内で設定してください。",
+                 this, row);
+}
+
+QWidget* CSystemPropatyDlg::nodeGroup()
+{
+    m_ui.useSkypeId = new QCheckBox(QStringLiteral("ＳｋｙｐｅＩＤを使用する"), this);
+    m_ui.nodeName = new QLineEdit(this);
+    auto* rows = new QVBoxLayout;
+    rows->addWidget(m_ui.useSkypeId);
+    rows->addWidget(m_ui.nodeName);
+    return group("ノード名",
+                 "ノード名はネットワーク内でノードを識別する名前で、重複しないように設定して"
+                 "ください。Skypeを使用する場合はSkypeIDを使用すると重複しません。半角30文字以内"
+                 "で設定してください。",
+                 this, rows);
+}
+
+QWidget* CSystemPropatyDlg::limitGroup()
+{
+    m_ui.limitDay = new QLineEdit(this);
+    auto* row = new QHBoxLayout;
+    row->addWidget(m_ui.limitDay);
+    row->addWidget(new QLabel(QStringLiteral("日"), this));
+    return group("有効期限", "登録したファイルの有効期限を日数で設定します。", this, row);
+}
+
+QWidget* CSystemPropatyDlg::windowGroup()
+{
+    m_ui.windowOpen = new QRadioButton(QStringLiteral("開く"), this);
+    m_ui.windowClosed = new QRadioButton(QStringLiteral("閉じる"), this);
+    auto* radios = new QButtonGroup(this);
+    radios->addButton(m_ui.windowOpen, kWindowOpen);
+    radios->addButton(m_ui.windowClosed, kWindowClosed);
+    auto* row = new QHBoxLayout;
+    row->addWidget(m_ui.windowOpen);
+    row->addWidget(m_ui.windowClosed);
+    return group("起動時ウィンドウ",
+                 "起動時にウィンドウを開くか閉じるかを設定します。閉じている場合は通知領域の"
+                 "アイコンからウィンドウを開くことができます。",
+                 this, row);
+}
+
+QWidget* CSystemPropatyDlg::portGroup()
+{
+    m_ui.changePort = new QCheckBox(QStringLiteral("変更"), this);
+    m_ui.port = new QSpinBox(this);
+    auto* row = new QHBoxLayout;
+    row->addWidget(m_ui.changePort);
+    row->addWidget(m_ui.port);
+    return group("TCP 待ち受けポート番号",
+                 "TCP接続を受け付けるポート番号です。標準は42000です。変更すると接続できなく"
+                 "なることがあります。",
+                 this, row);
+}
+
+QWidget* CSystemPropatyDlg::folderGroup()
+{
+    auto* box = new QGroupBox(QStringLiteral("フォルダ設定（変更できません）"), this);
+    m_ui.sendFolderButton = new QPushButton(QStringLiteral("登録フォルダ"), box);
+    m_ui.sendFolder = new QLabel(box);
+    m_ui.recvFolderButton = new QPushButton(QStringLiteral("キャッシュフォルダ"), box);
+    m_ui.recvFolder = new QLabel(box);
+    auto* layout = new QGridLayout(box);
+    layout->addWidget(m_ui.sendFolderButton, 0, 0);
+    layout->addWidget(m_ui.sendFolder, 0, 1);
+    layout->addWidget(m_ui.recvFolderButton, 1, 0);
+    layout->addWidget(m_ui.recvFolder, 1, 1);
+    // The folders follow the working folder; they are shown, not chosen.
+    m_ui.sendFolderButton->setEnabled(false);
+    m_ui.recvFolderButton->setEnabled(false);
+    return box;
+}
+
+void CSystemPropatyDlg::initialise()
+{
+    const bool skypeName = !m_values.ownSkypeId.empty() && m_values.ownSkypeId == m_values.nodeName;
+    m_ui.useSkypeId->setChecked(skypeName);
+    m_ui.nodeName->setEnabled(!skypeName);
+    m_ui.port->setRange(kMinPort, kMaxPort);
+    m_ui.port->setValue(m_values.listenPort);
+    m_ui.changePort->setChecked(m_values.listenPort != kDefaultTcpPort);
+    m_ui.port->setEnabled(m_ui.changePort->isChecked());
+    showValues();
+}
+
+void CSystemPropatyDlg::showValues()
+{
+    m_ui.nodeName->setText(qs(m_values.nodeName));
+    m_ui.partyName->setText(qs(m_values.partyName));
+    m_ui.limitDay->setText(QString::number(m_values.limitDay));
+    m_ui.sendFolder->setText(qs(m_values.sendFolder));
+    m_ui.recvFolder->setText(qs(m_values.recvFolder));
+    (m_values.window == kWindowOpen ? m_ui.windowOpen : m_ui.windowClosed)->setChecked(true);
+}
+
+bool CSystemPropatyDlg::readValues(QWidget** focus, std::string* message)
+{
+    const std::string node = m_ui.nodeName->text().toStdString();
+    const std::string party = m_ui.partyName->text().toStdString();
+    bool isNumber = false;
+    const int days = m_ui.limitDay->text().trimmed().toInt(&isNumber);
+    // The limits count CP932 bytes, the width the record fields give these names.
+    if (ui::limitLength(node) > static_cast<std::size_t>(kMaxNodeName)) {
+        *focus = m_ui.nodeName;
+        *message = tooLong(kMaxNodeName);
+        return false;
+    }
+    m_values.nodeName = node;
+    if (ui::limitLength(party) > static_cast<std::size_t>(kMaxPartyName)) {
+        *focus = m_ui.partyName;
+        *message = tooLong(kMaxPartyName);
+        return false;
+    }
+    m_values.partyName = party;
+    if (!isNumber) {
+        *focus = m_ui.limitDay;
+        *message = kNotInteger;
+        return false;
+    }
+    m_values.limitDay = days;
+    m_values.window = m_ui.windowClosed->isChecked() ? kWindowClosed : kWindowOpen;
+    return true;
+}
+
+void CSystemPropatyDlg::onUseSkypeIdClicked()
+{
+    if (m_ui.useSkypeId->isChecked()) {
+        if (m_values.ownSkypeId.empty()) {
+            plat::showMessage(kNoSkypeId, plat::Icon::Warning);
+            m_ui.useSkypeId->setChecked(false);
+            return;
+        }
+        m_ui.nodeName->setText(qs(m_values.ownSkypeId));
+        m_ui.nodeName->setEnabled(false);
+    } else {
+        m_ui.nodeName->setEnabled(true);
+    }
+}
+
+void CSystemPropatyDlg::onChangePortClicked()
+{
+    if (!m_ui.changePort->isChecked())
+        m_ui.port->setValue(kDefaultTcpPort);
+    m_ui.port->setEnabled(m_ui.changePort->isChecked());
+}
+
+std::string CSystemPropatyDlg::check(QWidget** focus)
+{
+    const std::string& party = m_values.partyName;
+    const std::string& node = m_values.nodeName;
+    *focus = m_ui.partyName;
+    if (party.empty())
+        return kNoParty;
+    if (ui::hasSpace(party))
+        return kPartySpace;
+    if (!ui::cp932Length(party)) // records and hellos carry the party name in CP932
+        return kPartyChars;
+    *focus = m_ui.nodeName;
+    if (node.empty())
+        return kNoNode;
+    if (ui::hasSpace(node))
+        return kNodeSpace;
+    if (!ui::isUsableNodeName(node)) // peers name a receive folder after it
+        return kNodeChars;
+    *focus = m_ui.limitDay;
+    if (m_values.limitDay < kMinLimitDay || m_values.limitDay > kMaxLimitDay)
+        return kLimitRange;
+    // Last: a name that passes is held from here on, even though nothing else is applied yet.
+    *focus = nullptr;
+    if (m_guard.check(party) == 0)
+        return kPartyRunning;
+    return {};
+}
+
+void CSystemPropatyDlg::accept()
+{
+    QWidget* focus = nullptr;
+    std::string message;
+    if (readValues(&focus, &message))
+        message = check(&focus);
+    if (!message.empty()) {
+        plat::showMessage(message, plat::Icon::Warning);
+        if (focus)
+            focus->setFocus();
+        return;
+    }
+    m_values.listenPort = m_ui.port->value();
+    QDialog::accept();
+}

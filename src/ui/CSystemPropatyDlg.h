@@ -1,0 +1,91 @@
+#pragma once
+
+#include <QDialog>
+
+#include <string>
+
+class CMultiCheck;
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QSpinBox;
+
+// The node's own settings: party name, node name (optionally the messaging client's own ID),
+// expiry days, whether the window opens at start, and the TCP listen port; the send and receive
+// folders are only shown. OK runs the checks in order and, last, takes the new party name in the
+// instance guard, so a name another running node holds is refused.
+class CSystemPropatyDlg : public QDialog
+{
+    Q_OBJECT
+public:
+    static constexpr int kWindowOpen = 0;
+    static constexpr int kWindowClosed = 1;
+    static constexpr int kMaxNodeName = 30;
+    static constexpr int kMaxPartyName = 18;
+    // Expiry days outside this range are refused: 0 or less would register files that are
+    // already expired (and a negative count is read back from the settings file as 0), and far
+    // beyond it the expiry date can no longer be written into a record.
+    static constexpr int kMinLimitDay = 1;
+    static constexpr int kMaxLimitDay = 36500;
+
+    struct Values
+    {
+        std::string ownSkypeId; // the messaging client's user; empty until the link delivers it
+        std::string nodeName;
+        std::string partyName;
+        int limitDay = 3;
+        std::string sendFolder;
+        std::string recvFolder;
+        int window = kWindowOpen;
+        int listenPort = 42000;
+    };
+
+    CSystemPropatyDlg(const Values& initial, CMultiCheck& guard, QWidget* parent = nullptr);
+
+    // After OK: the values to apply.
+    const Values& values() const { return m_values; }
+    bool useSkypeId() const;
+
+    struct Controls
+    {
+        QLineEdit* partyName = nullptr;
+        QCheckBox* useSkypeId = nullptr;
+        QLineEdit* nodeName = nullptr;
+        QLineEdit* limitDay = nullptr;
+        QRadioButton* windowOpen = nullptr;
+        QRadioButton* windowClosed = nullptr;
+        QCheckBox* changePort = nullptr;
+        QSpinBox* port = nullptr;
+        QPushButton* sendFolderButton = nullptr;
+        QLabel* sendFolder = nullptr;
+        QPushButton* recvFolderButton = nullptr;
+        QLabel* recvFolder = nullptr;
+    };
+    const Controls& controls() const { return m_ui; }
+
+public Q_SLOTS:
+    void accept() override;
+
+private:
+    void build();
+    QWidget* partyGroup();
+    QWidget* nodeGroup();
+    QWidget* limitGroup();
+    QWidget* windowGroup();
+    QWidget* portGroup();
+    QWidget* folderGroup();
+    void initialise();
+    // Reads the controls; false with the message of the platform's field checks at the first
+    // field that cannot be read (too long, not a number).
+    bool readValues(QWidget** focus, std::string* message);
+    void showValues();
+    void onUseSkypeIdClicked();
+    void onChangePortClicked();
+    std::string check(QWidget** focus);
+
+    Values m_values;
+    CMultiCheck& m_guard;
+    Controls m_ui;
+};

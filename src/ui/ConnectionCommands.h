@@ -1,0 +1,36 @@
+#pragma once
+
+#include "ui/CDialogConnectMethod.h"
+
+#include <functional>
+#include <optional>
+
+class CConnectListCtrl;
+class QWidget;
+
+// The main window's "追加", "変更" and "削除": the connection list is the store of the configured
+// connections, and every change to it is saved at once.
+class ConnectionCommands
+{
+public:
+    using Values = CDialogConnectMethod::Values;
+    // Runs the connection dialog with these values; the values it ended with, or none on cancel.
+    using DialogRunner = std::function<std::optional<Values>(const Values&)>;
+
+    // The settings file reads no more connections than this.
+    static constexpr int kMaxConnections = 10;
+
+    ConnectionCommands(CConnectListCtrl& rows, std::function<void()> save, DialogRunner runner);
+
+    // The runner that shows the real dialog, modally over parent.
+    static DialogRunner modalDialog(QWidget* parent, CDialogConnectMethod::ContactSource contacts);
+
+    void add();
+    void change();
+    void remove();
+
+private:
+    CConnectListCtrl& m_rows;
+    std::function<void()> m_save;
+    DialogRunner m_runner;
+};

@@ -1,0 +1,105 @@
+#include "ui/PavoDialogs.h"
+
+#include "app/CMultiCheck.h"
+#include "platform/Prompt.h"
+#include "skype/VX_SKYPECOM.h"
+#include "skype/VX_SKYPEMODEL.h"
+#include "ui/CPavoDlg.h"
+#include "ui/CSyncDlg.h"
+#include "ui/ConnectionCommands.h"
+
+namespace {
+const char* const kNotConnected = "選択したノードは接続していません";
+
+// The user model exists only while the messaging-client side of the transfer coordinator runs;
+// the link is the last of its objects to go, so without it there is no model to ask, and asking
+// for the model's instance must not build one.
+VX_SKYPEMODEL* skypeModel()
+{
+    return VX_SKYPECOM::existing() ? VX_SKYPEMODEL::instance() : nullptr;
+}
+
+ConnectionCommands commandsOf(CPavoDlg& window)
+{
+    return ConnectionCommands(
+        window.rows(), [&window] { window.save(); },
+        ConnectionCommands::modalDialog(&window, &PavoDialogs::skypeContacts));
+}
+} // namespace
+
+std::string PavoDialogs::ownSkypeId()
+{
+    const VX_SKYPEMODEL* model = skypeModel();
+    return model ? model->ownSkypeId() : std::string();
+}
+
+std::vector<std::string> PavoDialogs::skypeContacts()
+{
+    std::vector<std::string> ids;
+    if (const VX_SKYPEMODEL* model = skypeModel())
+        for (const SkypeContact& contact : model->contacts())
+            ids.push_back(contact.name);
+    return ids;
+}
+
+void PavoDialogs::systemProperties(CPavoDlg& window)
+{
+    CSystemPropatyDlg::Values values;
+    values.ownSkypeId = ownSkypeId();
+    values.nodeName = window.getNodeName();
+    values.partyName = window.getPartyName();
+    values.limitDay = window.getLimitDay();
+    values.sendFolder = window.getSendFolder();
+    values.recvFolder = window.getRecvFolder();
+    values.window =
+        window.getWindow() == 0 ? CSystemPropatyDlg::kWindowOpen : CSystemPropatyDlg::kWindowClosed;
+    values.listenPort = window.getListenPort();
+    CSystemPropatyDlg dialog(values, CMultiCheck::instance(), &window);
+    if (dialog.exec() == QDialog::Accepted)
+        applySystemProperties(window, dialog.values());
+}
+
+void PavoDialogs::applySystemProperties(CPavoDlg& window, const CSystemPropatyDlg::Values& values)
+{
+    window.setNodeName(values.nodeName);
+    if (values.partyName != window.getPartyName()) {
+        window.transfer().changePartyName(values.partyName);
+        window.setPartyName(values.partyName);
+        window.refreshControls();
+        window.tray().refresh(window.toolTipText());
+    }
+    window.setWindow(values.window);
+    window.setLimitDay(values.limitDay);
+    window.setListenPort(values.listenPort);
+    window.refreshControls();
+    window.save();
+}
+
+void PavoDialogs::addConnection(CPavoDlg& window)
+{
+    commandsOf(window).add();
+}
+
+void PavoDialogs::changeConnection(CPavoDlg& window)
+{
+    commandsOf(window).change();
+}
+
+void PavoDialogs::deleteConnection(CPavoDlg& window)
+{
+    commandsOf(window).remove();
+}
+
+void PavoDialogs::catalogSync(CPavoDlg& window)
+{
+    const auto row = window.rows().selectedRow();
+    if (!row)
+        return;
+    if (window.transfer().isConnected(*row) != 1) {
+        plat::showMessage(kNotConnected, plat::Icon::Warning);
+        return;
+    }
+    CSyncDlg dialog(&window);
+    if (dialog.exec() == QDialog::Accepted)
+        window.transfer().requestHello(*row, dialog.mode(), dialog.date());
+}

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "ui/CSystemPropatyDlg.h"
+
+#include <string>
+#include <vector>
+
+class CPavoDlg;
+
+// The main window's dialogs and what it does with their results: the system properties
+// ("システム設定"), the connections ("追加", "変更", "削除") and the catalog synchronisation
+// ("カタログ同期"). Each runs modally over the window.
+class PavoDialogs
+{
+public:
+    static void systemProperties(CPavoDlg& window);
+    // The accepted properties, in the window's order: node name; a new party name renames the
+    // node's messaging-client application and rebuilds the title and tool-tip; start-closed
+    // option, expiry days, listen port (taken up when the node next goes on-line); then the
+    // controls are refreshed and the settings saved.
+    static void applySystemProperties(CPavoDlg& window, const CSystemPropatyDlg::Values& values);
+
+    static void addConnection(CPavoDlg& window);
+    static void changeConnection(CPavoDlg& window);
+    static void deleteConnection(CPavoDlg& window);
+
+    static void catalogSync(CPavoDlg& window);
+
+    // What the messaging client has told the node: its user's ID (empty until known) and the
+    // IDs of the user's contacts (none while the client is not linked).
+    static std::string ownSkypeId();
+    static std::vector<std::string> skypeContacts();
+};
