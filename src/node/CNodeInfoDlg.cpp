@@ -1,0 +1,248 @@
+#include "node/CNodeInfoDlg.h"
+
+#include "app/CPropatyHotLine.h"
+#include "node/CNodeDetailDlg.h"
+#include "node/CNodeFileDlg.h"
+#include "node/CNodePropatyDlg.h"
+#include "skype/VX_SKYPEMODEL.h"
+#include "ui/ListStyle.h"
+
+#include <QButtonGroup>
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+namespace {
+struct ColumnSpec
+{
+    const char* header;
+    int width;
+};
+
+const ColumnSpec kColumns[] = {
+    {"ノード名", 100},
+    {"状態", 110},
+    {"TimeStamp", 110},
+    {"Ver", 100},
+};
+constexpr int kColumnCount = int(std::size(kColumns));
+
+QString qs(const std::string& text)
+{
+    return QString::fromStdString(text);
+}
+} // namespace
+
+CNodeInfoDlg::CNodeInfoDlg(QWidget* parent)
+    : QDialog(parent), m_timers([this](int id) {
+          if (id == kPublishTimer)
+              publish();
+      })
+{
+    buildControls();
+    m_runDialog = [](CNodePropatyDlg& dialog) {
+        // Without a screen nobody could answer the dialog: it is cancelled.
+        if (QGuiApplication::platformName() == QStringLiteral("offscreen"))
+            return int(QDialog::Rejected);
+        return dialog.exec();
+    };
+    m_ownSkypeId = [this] { return ownSkypeId(); };
+}
+
+CNodeInfoDlg::~CNodeInfoDlg()
+{
+    m_timers.kill(kPublishTimer);
+}
+
+void CNodeInfoDlg::buildControls()
+{
+    setWindowTitle(QStringLiteral("ノード情報"));
+    m_ownSettings = new QPushButton(QStringLiteral("自ノード情報設定"), this);
+    m_ownSettings->setObjectName(QStringLiteral("1068"));
+    m_close = new QPushButton(QStringLiteral("閉じる"), this);
+    m_close->setObjectName(QStringLiteral("8"));
+
+    auto* presenceBox = new QGroupBox(QStringLiteral("プレゼンス"), this);
+    auto* presenceLayout = new QHBoxLayout(presenceBox);
+    m_presence = new QButtonGroup(this);
+    const struct
+    {
+        const char* text;
+        const char* id;
+        int presence;
+    } radios[] = {
+        {"在席（コンタクト可)", "1062", CNodeInfo::PRESENCE_CONTACTABLE},
+        {"在席(コンタクト不可)", "1064", CNodeInfo::PRESENCE_NOT_CONTACTABLE},
+        {"不在", "1063", CNodeInfo::PRESENCE_ABSENT},
+    };
+    for (const auto& r : radios) {
+        auto* radio = new QRadioButton(QString::fromUtf8(r.text), presenceBox);
+        radio->setObjectName(QString::fromUtf8(r.id));
+        m_presence->addButton(radio, r.presence);
+        presenceLayout->addWidget(radio);
+    }
+
+    m_list = new QTableWidget(0, kColumnCount, this);
+    m_list->setObjectName(QStringLiteral("1059"));
+    m_detail = new CNodeDetailDlg(this);
+    m_files = new CNodeFileDlg(this);
+
+    auto* top = new QHBoxLayout;
+    top->addWidget(presenceBox, 1);
+    top->addWidget(m_ownSettings);
+    auto* left = new QVBoxLayout;
+    left->addWidget(new QLabel(QStringLiteral("ノード一覧"), this));
+    left->addWidget(m_list, 1);
+    left->addWidget(m_detail, 1);
+    auto* panes = new QHBoxLayout;
+    panes->addLayout(left, 1);
+    panes->addWidget(m_files, 1);
+    auto* bottom = new QHBoxLayout;
+    bottom->addStretch(1);
+    bottom->addWidget(m_close);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addLayout(panes, 1);
+    layout->addLayout(bottom);
+
+    connect(m_ownSettings, &QPushButton::clicked, this, &CNodeInfoDlg::editOwnInfo);
+    connect(m_close, &QPushButton::clicked, this, &QWidget::hide);
+    connect(m_presence, &QButtonGroup::idClicked, this, &CNodeInfoDlg::presenceClicked);
+    connect(m_list, &QTableWidget::cellClicked, this, [this](int row, int) { rowClicked(row); });
+}
+
+void CNodeInfoDlg::setupList()
+{
+    ui::styleReportList(*m_list);
+    for (int c = 0; c < kColumnCount; ++c) {
+        m_list->setHorizontalHeaderItem(
+            c, new QTableWidgetItem(QString::fromUtf8(kColumns[c].header)));
+        m_list->setColumnWidth(c, kColumns[c].width);
+    }
+}
+
+void CNodeInfoDlg::initialise(CTransfer* transfer, CPropatyHotLine& settings,
+                              NodeInfoStore::EntryLookup lookup)
+{
+    m_transfer = transfer;
+    m_settings = &settings;
+    m_detail->show();
+    m_files->initialise(settings);
+    m_files->show();
+    setupList();
+    m_store = std::make_unique<NodeInfoStore>(settings, std::move(lookup));
+    m_store->loadOwnInfo();
+    if (QAbstractButton* radio = m_presence->button(m_store->own().presence))
+        radio->setChecked(true);
+    m_nodes = m_store->refresh();
+    fillList();
+    m_timers.set(kPublishTimer, kPublishPeriodMs);
+}
+
+void CNodeInfoDlg::publish()
+{
+    if (!m_store)
+        return;
+    m_nodes = m_store->refresh();
+    fillList();
+}
+
+void CNodeInfoDlg::presenceClicked(int presence)
+{
+    if (!m_store)
+        return;
+    m_store->own().presence = presence;
+    m_store->saveOwnInfo();
+}
+
+std::string CNodeInfoDlg::ownSkypeId() const
+{
+    // The Skype user model lives exactly as long as the transports the coordinator created.
+    if (!m_transfer)
+        return {};
+    VX_SKYPEMODEL* model = VX_SKYPEMODEL::instance();
+    return model ? model->ownSkypeId() : std::string();
+}
+
+void CNodeInfoDlg::editOwnInfo()
+{
+    if (!m_store)
+        return;
+    CNodePropatyDlg dialog(&m_store->own(), m_ownSkypeId ? m_ownSkypeId() : std::string(), this);
+    if (m_runDialog(dialog) == QDialog::Accepted)
+        m_store->saveOwnInfo();
+}
+
+void CNodeInfoDlg::rowClicked(int row)
+{
+    if (row < 0 || std::size_t(row) >= m_nodes.size())
+        return;
+    const CNodeInfo& node = m_nodes[std::size_t(row)];
+    m_detail->showInfo(node);
+    m_files->showNode(node.nodeName);
+}
+
+std::optional<std::string> CNodeInfoDlg::selectedNodeName() const
+{
+    const QList<QTableWidgetSelectionRange> ranges = m_list->selectedRanges();
+    if (ranges.isEmpty())
+        return std::nullopt;
+    const QTableWidgetItem* cell = m_list->item(ranges.first().topRow(), 0);
+    return cell ? std::optional(cell->text().toStdString()) : std::nullopt;
+}
+
+void CNodeInfoDlg::fillList()
+{
+    const auto selected = selectedNodeName();
+    m_list->setUpdatesEnabled(false);
+    m_list->setRowCount(0);
+    std::optional<int> again;
+    for (const CNodeInfo& node : m_nodes) {
+        const int row = m_list->rowCount();
+        m_list->insertRow(row);
+        const std::string texts[kColumnCount] = {node.nodeName, presenceText(node.presence),
+                                                 timeStampText(node.timeStamp), node.version};
+        for (int c = 0; c < kColumnCount; ++c)
+            m_list->setItem(row, c, new QTableWidgetItem(qs(texts[c])));
+        if (m_detail->hasNode() && m_detail->info().nodeName == node.nodeName)
+            m_detail->showInfo(node);
+        if (selected && !again && *selected == node.nodeName)
+            again = row;
+    }
+    if (again) {
+        m_list->setCurrentCell(*again, 0);
+        m_list->selectRow(*again);
+        m_list->scrollToItem(m_list->item(*again, 0));
+    }
+    m_list->setUpdatesEnabled(true);
+}
+
+void CNodeInfoDlg::showCentred()
+{
+    const QWidget* anchor = parentWidget();
+    const QRect area = anchor && anchor->isVisible()
+                           ? anchor->frameGeometry()
+                           : (screen() ? screen()->availableGeometry() : QRect());
+    if (area.isValid()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(area.center());
+        move(frame.topLeft());
+    }
+    show();
+    raise();
+    activateWindow();
+}
+
+void CNodeInfoDlg::closeEvent(QCloseEvent* event)
+{
+    // Closing only hides: the window keeps publishing.
+    hide();
+    event->ignore();
+}
