@@ -1,0 +1,198 @@
+#include "node/CNodeInfoDlg.h"
+
+#include "catalog/CCatalog.h"
+#include "node/CNodeDetailDlg.h"
+#include "node/CNodeFileDlg.h"
+#include "node/CNodePropatyDlg.h"
+#include "platform/Files.h"
+#include "platform/IniFile.h"
+#include "support/RecordingPrompt.h"
+#include "support/SettingsFixture.h"
+#include "support/TempDir.h"
+
+#include <QAbstractButton>
+#include <QButtonGroup>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTableWidget>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+namespace {
+
+std::vector<std::string> column(QTableWidget& list, int c)
+{
+    std::vector<std::string> texts;
+    for (int r = 0; r < list.rowCount(); ++r)
+        texts.push_back(list.item(r, c)->text().toStdString());
+    return texts;
+}
+
+std::vector<std::string> items(QListWidget& list)
+{
+    std::vector<std::string> texts;
+    for (int r = 0; r < list.count(); ++r)
+        texts.push_back(list.item(r)->text().toStdString());
+    return texts;
+}
+
+// The node-information window of node "Own" (connections alpha, beta, gamma) in its own folder.
+class NodeInfoWindow : public ::testing::Test
+{
+protected:
+    NodeInfoWindow() : settings(dir.path())
+    {
+        settings.nodeName = "Own";
+        settings.party = "party";
+        for (const char* peer : {"alpha", "beta", "gamma"})
+            settings.addPeer(peer, "TCP", "localhost");
+        plat::makeFolders(settings.getSendFolder());
+        plat::makeFolders(settings.getRecvFolder());
+    }
+
+    // The file pane works on the process-wide catalog, which must go with this test's folder.
+    void TearDown() override { CCatalog::destroyInstance(); }
+
+    void open()
+    {
+        window.initialise(nullptr, settings, [](const std::string&, const std::string&) {
+            return std::optional<CatalogRecord>();
+        });
+    }
+
+    // The file node would publish, as received here.
+    void receive(const std::string& node, int presence = 0, const std::string& mail = {})
+    {
+        CNodeInfo info;
+        info.nodeName = node;
+        info.presence = presence;
+        info.mailAddress = mail;
+        info.version = "Ver.:9";
+        const auto image = nodeinfo::encode(info);
+        const std::string folder = plat::joinPath(settings.getRecvFolder(), node);
+        plat::makeFolders(folder);
+        std::ofstream(plat::joinPath(folder, NodeInfoStore::kFileName), std::ios::binary)
+            .write(reinterpret_cast<const char*>(image.data()), std::streamsize(image.size()));
+    }
+
+    int rowOf(const std::string& node)
+    {
+        const auto names = column(window.nodeList(), 0);
+        const auto it = std::find(names.begin(), names.end(), node);
+        return it == names.end() ? -1 : int(it - names.begin());
+    }
+
+    std::optional<std::string> selectedNode()
+    {
+        const auto ranges = window.nodeList().selectedRanges();
+        if (ranges.isEmpty())
+            return std::nullopt;
+        return window.nodeList().item(ranges.first().topRow(), 0)->text().toStdString();
+    }
+
+    TempDir dir;
+    SettingsFixture settings;
+    RecordingPrompt prompt;
+    CNodeInfoDlg window;
+};
+
+TEST_F(NodeInfoWindow, CreationPublishesAndListsEveryKnownNode)
+{
+    receive("beta", CNodeInfo::PRESENCE_ABSENT);
+    open();
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_TRUE(plat::fileExists(window.store().ownFilePath()));
+    EXPECT_EQ(column(window.nodeList(), 0), (std::vector<std::string>{"Own", "beta"}));
+    EXPECT_EQ(column(window.nodeList(), 1),
+              (std::vector<std::string>{"在席(コンタクト可)", "不在"}));
+    EXPECT_EQ(column(window.nodeList(), 3)[1], "Ver.:9");
+    EXPECT_EQ(window.presenceGroup().checkedId(), CNodeInfo::PRESENCE_CONTACTABLE);
+
+    window.rowClicked(0);
+    EXPECT_EQ(items(window.detail().neighbourList()),
+              (std::vector<std::string>{"alpha", "beta", "gamma"}));
+    EXPECT_EQ(window.files().node(), std::optional<std::string>("Own"));
+    EXPECT_TRUE(window.files().ownNode());
+}
+
+TEST_F(NodeInfoWindow, AbsenceIsSavedAtOnceAndShownAfterTheNextStep)
+{
+    open();
+    window.presenceGroup().button(CNodeInfo::PRESENCE_ABSENT)->click();
+    EXPECT_EQ(plat::IniFile(settings.iniFileName()).getString("SYSTEM", "NODESTATUS", ""), "2");
+    EXPECT_EQ(column(window.nodeList(), 1)[0], "在席(コンタクト可)");
+    window.publish();
+    EXPECT_EQ(column(window.nodeList(), 1)[0], "不在");
+    const auto published = NodeInfoStore::readFile(window.store().ownFilePath());
+    ASSERT_TRUE(published);
+    EXPECT_EQ(published->presence, CNodeInfo::PRESENCE_ABSENT);
+}
+
+TEST_F(NodeInfoWindow, SelectionAndDetailsFollowTheRefreshedList)
+{
+    receive("gamma", CNodeInfo::PRESENCE_CONTACTABLE, "old@example.org");
+    open();
+    const int gamma = rowOf("gamma");
+    window.nodeList().selectRow(gamma);
+    window.rowClicked(gamma);
+    EXPECT_EQ(window.detail().mailLabel().text().toStdString(), "old@example.org");
+
+    receive("beta"); // a row before the selected one
+    receive("gamma", CNodeInfo::PRESENCE_ABSENT, "new@example.org");
+    window.publish();
+    EXPECT_EQ(column(window.nodeList(), 0), (std::vector<std::string>{"Own", "beta", "gamma"}));
+    EXPECT_EQ(selectedNode(), std::optional<std::string>("gamma"));
+    EXPECT_EQ(window.detail().mailLabel().text().toStdString(), "new@example.org");
+}
+
+TEST_F(NodeInfoWindow, OwnInformationIsEditedAndSavedOnOkOnly)
+{
+    open();
+    std::string offered;
+    window.setSkypeIdSource([] { return std::string("me.skype"); });
+    window.setDialogRunner([&](CNodePropatyDlg& dialog) {
+        offered = dialog.skypeIdEdit().text().toStdString();
+        EXPECT_TRUE(dialog.autoButton().isEnabled());
+        dialog.autoButton().click();
+        dialog.mailEdit().setText(QStringLiteral("me@example.org"));
+        dialog.informationEdit().setPlainText(QStringLiteral("外出中"));
+        dialog.accept();
+        return dialog.result();
+    });
+    window.editOwnInfo();
+    EXPECT_EQ(offered, "");
+    const plat::IniFile ini(settings.iniFileName());
+    EXPECT_EQ(ini.getString("SYSTEM", "NODESKYPEID", ""), "me.skype");
+    EXPECT_EQ(ini.getString("SYSTEM", "NODEMAILADR", ""), "me@example.org");
+
+    window.setSkypeIdSource([] { return std::string(); });
+    window.setDialogRunner([](CNodePropatyDlg& dialog) {
+        EXPECT_FALSE(dialog.autoButton().isEnabled());
+        EXPECT_EQ(dialog.informationEdit().toPlainText().toStdString(), "外出中");
+        dialog.mailEdit().setText(QStringLiteral("changed@example.org"));
+        dialog.reject();
+        return dialog.result();
+    });
+    window.editOwnInfo();
+    EXPECT_EQ(ini.getString("SYSTEM", "NODEMAILADR", ""), "me@example.org");
+    EXPECT_EQ(window.store().own().mailAddress, "me@example.org");
+}
+
+TEST_F(NodeInfoWindow, CloseOnlyHidesAndPublishingGoesOn)
+{
+    open();
+    window.showCentred();
+    EXPECT_TRUE(window.isVisible());
+    window.findChild<QPushButton*>(QStringLiteral("8"))->click();
+    EXPECT_FALSE(window.isVisible());
+    receive("late");
+    window.publish();
+    EXPECT_EQ(rowOf("late"), 1);
+}
+
+} // namespace
