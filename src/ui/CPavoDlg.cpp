@@ -5,6 +5,7 @@
 #include "app/ShellUtil.h"
 #include "app/WindowMessages.h"
 #include "catalog/CCatalog.h"
+#include "node/CNodeInfoDlg.h"
 #include "platform/Diag.h"
 #include "platform/Files.h"
 #include "platform/Prompt.h"
@@ -120,7 +121,10 @@ void CPavoDlg::initialise()
         showMinimized(); // no notification area: the window must stay reachable
     else
         hideWindow();
-    m_ui.nodeInfo->setEnabled(false);
+    m_nodeInfo = std::make_unique<CNodeInfoDlg>(this);
+    m_nodeInfo->initialise(&m_transfer, *this);
+    m_nodeInfo->hide();
+    m_ui.nodeInfo->setEnabled(true);
     m_periodic.start();
     m_ui.catalog->acceptFileDrops();
 }
@@ -131,6 +135,7 @@ void CPavoDlg::shutdown()
         return;
     m_shutDown = true;
     m_selection = kOffline;
+    m_nodeInfo.reset();
     refreshControls();
     m_periodic.stop();
     disconnectAll(false);
@@ -351,7 +356,11 @@ void CPavoDlg::onAddConnection() {}
 void CPavoDlg::onChangeConnection() {}
 void CPavoDlg::onDeleteConnection() {}
 void CPavoDlg::onCatalogSync() {}
-void CPavoDlg::onNodeInformation() {}
+void CPavoDlg::onNodeInformation()
+{
+    if (m_nodeInfo)
+        m_nodeInfo->showCentred();
+}
 
 std::string CPavoDlg::cut(std::string text)
 {

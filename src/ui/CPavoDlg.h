@@ -19,6 +19,7 @@
 #include <vector>
 
 class CFolderWatch;
+class CNodeInfoDlg;
 
 // The node's main window and the owner of everything that lives while the program runs. It holds
 // the live settings (the configured connections are the rows of its connection list), owns the
@@ -215,6 +216,8 @@ private:
     std::unique_ptr<CatalogFileOps::Ui> m_opsUi;
     std::unique_ptr<CatalogFileOps> m_fileOps;
     plat::MessageWindow m_messages;
+    // Created hidden at initialisation; publishes the own node information every 30 s.
+    std::unique_ptr<CNodeInfoDlg> m_nodeInfo;
     bool m_initialised = false;
     bool m_shutDown = false;
     bool m_ended = false;
