@@ -69,27 +69,42 @@ TEST(CDialogConnectMethod, OkRunsTheChecksInOrderAndStaysOpenOnTheFirstFailure)
         {"no contact chosen", skype(""), {}, "Skpeコンタクト名を入力（選択）してください"},
         {"host over 50 characters", tcp(host51, "b"), {}, "50 文字以内で入力してください。"},
         {"host of 50 characters", tcp(std::string(50, 'h'), "b"), {}, ""},
-        {"node name with a space", tcp("example", "node b"), {},
+        {"node name with a space",
+         tcp("example", "node b"),
+         {},
          "ノード名にスペースを含む名前は設定できません。"},
-        {"node name with a slash", tcp("example", "a/b"), {},
+        {"node name with a slash",
+         tcp("example", "a/b"),
+         {},
          "ノード名に使用できない文字が含まれています。"},
-        {"node name CP932 cannot write", tcp("example", "café"), {},
+        {"node name CP932 cannot write",
+         tcp("example", "café"),
+         {},
          "ノード名に使用できない文字が含まれています。"},
-        {"node name '..'", tcp("example", ".."), {}, "ノード名に使用できない文字が含まれています。"},
+        {"node name '..'",
+         tcp("example", ".."),
+         {},
+         "ノード名に使用できない文字が含まれています。"},
         {"31 single-byte characters", tcp("example", std::string(31, 'n')), {}, ""},
-        {"32 single-byte characters", tcp("example", std::string(32, 'n')), {},
+        {"32 single-byte characters",
+         tcp("example", std::string(32, 'n')),
+         {},
          "接続先のノード名称は半角31文字以内で設定してください。"},
         {"15 double-byte characters", tcp("example", "ノードノードノードノードノード"), {}, ""},
-        {"16 double-byte characters (32 bytes)", tcp("example", "ノードノードノードノードノード名"),
-         {}, "接続先のノード名称は半角31文字以内で設定してください。"},
+        {"16 double-byte characters (32 bytes)",
+         tcp("example", "ノードノードノードノードノード名"),
+         {},
+         "接続先のノード名称は半角31文字以内で設定してください。"},
         {"Skype row with a contact", skype("bob"), {"alice", "bob"}, ""},
         // A Skype row is not checked for its node name: it is the peer's, learnt from its hello.
-        {"Skype row with any node name", [] {
+        {"Skype row with any node name",
+         [] {
              Values v = skype("bob");
              v.nodeName = "x y";
              return v;
          }(),
-         {"bob"}, ""},
+         {"bob"},
+         ""},
     };
     for (const OkCase& c : cases) {
         SCOPED_TRACE(c.what);

@@ -15,10 +15,10 @@
 namespace {
 
 using Values = CDialogConnectMethod::Values;
-using Script = std::function<void(CDialogConnectMethod&)>;
+// Fills the dialog's controls; true presses OK, false cancels.
+using Script = std::function<bool(CDialogConnectMethod&)>;
 
-// Plays the user on the real dialog: the script fills the controls, then OK is pressed (or the
-// script rejects the dialog itself).
+// Plays the user on the real dialog.
 class ConnectionCommandsTest : public ::testing::Test
 {
 protected:
@@ -29,12 +29,11 @@ protected:
     Script script;
     std::vector<Values> opened; // the values each dialog was opened with
 
-    ConnectionCommands commands{rows, [this] { ++saves; }, [this](const Values& initial) {
+    ConnectionCommands commands{rows, [this] { ++saves; },
+                                [this](const Values& initial) {
                                     opened.push_back(initial);
                                     CDialogConnectMethod d(initial, [this] { return contactIds; });
-                                    if (script)
-                                        script(d);
-                                    if (d.result() != QDialog::Rejected || d.isHidden())
+                                    if (!script || script(d))
                                         d.accept();
                                     return d.result() == QDialog::Accepted
                                                ? std::optional<Values>(d.values())
@@ -69,6 +68,7 @@ protected:
                 ui.portFlag->click();
                 ui.port->setValue(port);
             }
+            return true;
         };
     }
 };
@@ -81,6 +81,7 @@ TEST_F(ConnectionCommandsTest, AddTcpWithAPortWritesHostSlashPortAndSaves)
     script = [](CDialogConnectMethod& d) {
         tcpWithPort("example", "NodeB", 990)(d);
         d.controls().comment->setText(QStringLiteral("会社"));
+        return true;
     };
     commands.add();
     ASSERT_EQ(rows.count(), 1);
@@ -98,7 +99,10 @@ TEST_F(ConnectionCommandsTest, AddTcpWithAPortWritesHostSlashPortAndSaves)
 
 TEST_F(ConnectionCommandsTest, AddSkypeNamesTheRowAfterTheContact)
 {
-    script = [](CDialogConnectMethod& d) { d.controls().skypeIds->setCurrentIndex(1); };
+    script = [](CDialogConnectMethod& d) {
+        d.controls().skypeIds->setCurrentIndex(1);
+        return true;
+    };
     commands.add();
     EXPECT_EQ(row(0), (std::vector<std::string>{"bob", "SKYPE", "bob", ""}));
 }
@@ -117,6 +121,7 @@ TEST_F(ConnectionCommandsTest, ChangeOpensWithTheRowAndKeepsASkypeRowsNodeName)
         EXPECT_EQ(d.controls().nodeName->text().toStdString(), "NodeB");
         d.controls().skype->click();
         d.controls().skypeIds->setCurrentIndex(1);
+        return true;
     };
     commands.change();
     // Now a Skype row, still under the node name it had.
@@ -124,7 +129,10 @@ TEST_F(ConnectionCommandsTest, ChangeOpensWithTheRowAndKeepsASkypeRowsNodeName)
 
     // Changing a Skype row's contact leaves the node name learnt from the peer.
     rows.selectRow(1);
-    script = [](CDialogConnectMethod& d) { d.controls().skypeIds->setCurrentIndex(1); };
+    script = [](CDialogConnectMethod& d) {
+        d.controls().skypeIds->setCurrentIndex(1);
+        return true;
+    };
     commands.change();
     EXPECT_EQ(row(1), (std::vector<std::string>{"learnt", "SKYPE", "bob", ""}));
 
@@ -141,7 +149,7 @@ TEST_F(ConnectionCommandsTest, CancelAndMissingSelectionChangeNothing)
     addRow("NodeB", "TCP", "example");
     script = [](CDialogConnectMethod& d) {
         d.controls().nodeName->setText(QStringLiteral("other"));
-        d.reject();
+        return false;
     };
     rows.selectRow(0);
     commands.change();

@@ -1,0 +1,161 @@
+#include "ui/PavoDialogs.h"
+
+#include "support/RecordingPrompt.h"
+#include "support/SettingsFixture.h"
+#include "support/TempDir.h"
+#include "ui/CConnectListCtrl.h"
+#include "ui/CDialogConnectMethod.h"
+#include "ui/CPavoDlg.h"
+#include "ui/CSyncDlg.h"
+#include "ui/CSystemPropatyDlg.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <optional>
+
+namespace {
+
+// Plays the user on the next modal dialog of type Dialog once it is shown; records whether one
+// came at all.
+template <class Dialog> class OnModal
+{
+public:
+    explicit OnModal(std::function<void(Dialog&)> play)
+    {
+        QTimer::singleShot(0, [this, play] {
+            if (auto* d = qobject_cast<Dialog*>(QApplication::activeModalWidget())) {
+                shown = true;
+                play(*d);
+            }
+        });
+    }
+    bool shown = false;
+};
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The main window over a private working folder, not started: its settings, lists and dialogs
+// work without the transports running.
+class PavoDialogsTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (const char* old = std::getenv("XDG_RUNTIME_DIR"))
+            m_oldRuntime = old;
+        ::setenv("XDG_RUNTIME_DIR", m_runtime.path().c_str(), 1);
+        window = std::make_unique<CPavoDlg>(dir.path(), true);
+        window->setPartyName("party");
+        window->setNodeName("NodeA");
+    }
+    void TearDown() override
+    {
+        window.reset();
+        if (m_oldRuntime)
+            ::setenv("XDG_RUNTIME_DIR", m_oldRuntime->c_str(), 1);
+        else
+            ::unsetenv("XDG_RUNTIME_DIR");
+    }
+
+    std::string ini() const { return readFile(window->iniFileName()); }
+
+    TempDir dir;
+    RecordingPrompt prompt;
+    std::unique_ptr<CPavoDlg> window;
+
+private:
+    TempDir m_runtime;
+    std::optional<std::string> m_oldRuntime;
+};
+
+} // namespace
+
+TEST_F(PavoDialogsTest, SyncWantsASelectedConnectedRow)
+{
+    window->rows().insertConnection(0, "NodeB");
+    window->rows().setCell(0, CConnectListCtrl::Method, "TCP");
+    window->rows().setCell(0, CConnectListCtrl::Address, "127.0.0.1");
+
+    OnModal<CSyncDlg> noDialog([](CSyncDlg& d) { d.reject(); });
+    PavoDialogs::catalogSync(*window);
+    EXPECT_TRUE(prompt.all.empty());
+
+    window->rows().selectRow(0);
+    PavoDialogs::catalogSync(*window);
+    EXPECT_EQ(prompt.messages, std::vector<std::string>{"選択したノードは接続していません"});
+    QApplication::processEvents();
+    EXPECT_FALSE(noDialog.shown);
+}
+
+TEST_F(PavoDialogsTest, AcceptedPropertiesAreAppliedAndSaved)
+{
+    OnModal<CSystemPropatyDlg> user([](CSystemPropatyDlg& d) {
+        const auto& ui = d.controls();
+        EXPECT_EQ(ui.partyName->text().toStdString(), "party");
+        ui.partyName->setText(QStringLiteral("renamed"));
+        ui.nodeName->setText(QStringLiteral("NodeZ"));
+        ui.limitDay->setText(QStringLiteral("9"));
+        ui.windowClosed->click();
+        ui.changePort->click();
+        ui.port->setValue(43001);
+        d.accept();
+    });
+    PavoDialogs::systemProperties(*window);
+    ASSERT_TRUE(user.shown);
+    EXPECT_TRUE(prompt.all.empty());
+    EXPECT_EQ(window->getPartyName(), "renamed");
+    EXPECT_EQ(window->getNodeName(), "NodeZ");
+    EXPECT_EQ(window->getLimitDay(), 9);
+    EXPECT_EQ(window->getWindow(), 1);
+    EXPECT_EQ(window->getListenPort(), 43001);
+    EXPECT_EQ(window->windowTitle().toStdString(), "Pavo [renamed]");
+    EXPECT_EQ(window->tray().toolTip(), "Pavo [renamed]\r\nOFFLINE");
+    const std::string saved = ini();
+    for (const char* line :
+         {"PARTY=renamed", "NAME=NodeZ", "LIMITDAY=9", "WINDOW=1", "LISTENPORT=43001"})
+        EXPECT_NE(saved.find(line), std::string::npos) << line << "\n" << saved;
+}
+
+TEST_F(PavoDialogsTest, CancelledPropertiesChangeNothing)
+{
+    OnModal<CSystemPropatyDlg> user([](CSystemPropatyDlg& d) {
+        d.controls().partyName->setText(QStringLiteral("renamed"));
+        d.reject();
+    });
+    PavoDialogs::systemProperties(*window);
+    ASSERT_TRUE(user.shown);
+    EXPECT_EQ(window->getPartyName(), "party");
+    EXPECT_TRUE(ini().empty());
+}
+
+TEST_F(PavoDialogsTest, AnAddedConnectionIsSavedAndReadBack)
+{
+    OnModal<CDialogConnectMethod> user([](CDialogConnectMethod& d) {
+        d.controls().tcp->click();
+        d.controls().host->setText(QStringLiteral("example"));
+        d.controls().nodeName->setText(QStringLiteral("NodeB"));
+        d.accept();
+    });
+    PavoDialogs::addConnection(*window);
+    ASSERT_TRUE(user.shown);
+    ASSERT_EQ(window->getConnectCount(), 1);
+
+    SettingsFixture reread(dir.path());
+    reread.load();
+    ASSERT_EQ(reread.connections.size(), 1u);
+    EXPECT_EQ(reread.connections[0], (ConnectionRecord{"NodeB", "TCP", "example", ""}));
+}
