@@ -64,6 +64,10 @@ public:
     // WM_POSTERROR: a notice for the status line.
     void postError(std::uintptr_t code, std::intptr_t selector);
 
+    // Escape and Enter (the dialog's own rejection and acceptance) only hide the window.
+    void reject() override;
+    void accept() override;
+
     // The on-line switch was clicked: validate and listen, or stop listening.
     void applySelection();
     // Bound values → controls, and the window title.
@@ -156,8 +160,6 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
-    void reject() override;
-    void accept() override;
 
 private:
     // Connection and settings dialogs of their own; until they exist these buttons do nothing.

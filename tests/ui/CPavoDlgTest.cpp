@@ -1,0 +1,240 @@
+#include "ui/CPavoDlg.h"
+
+#include "support/RecordingPrompt.h"
+#include "support/TempDir.h"
+#include "support/TestNode.h"
+
+#include "app/CPostError.h"
+#include "app/ModeFlags.h"
+#include "catalog/CCatalog.h"
+#include "platform/IniFile.h"
+#include "ui/CCatalogListCtrl.h"
+#include "ui/CMsg.h"
+#include "ui/CatalogRowText.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace {
+const char* const kNoNodeName = "ノード名が未設定です。ノード名を設定してください。";
+const char* const kNoPartyName = "パーティ名が未設定です。パーティ名を設定してください。";
+const char* const kNoConnection = "接続先の設定がありません。接続先を1つ以上設定してください。";
+
+// A main window over its own working folder, headless, listening on a free port.
+class Window
+{
+public:
+    explicit Window(const std::string& ini)
+    {
+        TestNode::useFastTimers();
+        skypeMode = 0; // no messaging client here: the link must not look for one
+        std::ofstream(dir.file("Pavo.ini"), std::ios::binary) << "[SYSTEM]\nLISTENPORT=0\n" << ini;
+        dlg = std::make_unique<CPavoDlg>(dir.path(), true);
+        dlg->initialise();
+    }
+    ~Window() { dlg.reset(); }
+
+    TempDir dir;
+    RecordingPrompt prompt;
+    std::unique_ptr<CPavoDlg> dlg;
+};
+
+const char* const kOnePeer = "CONNECTNUM=1\n[REC1]\nNAME=b\nTRS=TCP\nHOSTNAME=127.0.0.1/9\n";
+} // namespace
+
+TEST(CPavoDlg, GoingOnlineChecksNodeNameThenPartyNameThenConnections)
+{
+    struct Case
+    {
+        const char* what;
+        std::string ini;
+        std::vector<std::string> atStart;
+        int selection;
+    };
+    const Case cases[] = {
+        {"all set", std::string("PARTY=p\nNAME=a\n") + kOnePeer, {}, CPavoDlg::kOnline},
+        {"both names empty", kOnePeer, {kNoNodeName}, CPavoDlg::kOffline},
+        {"party empty", std::string("NAME=a\n") + kOnePeer, {kNoPartyName}, CPavoDlg::kOffline},
+        {"no connection", "PARTY=p\nNAME=a\n", {}, CPavoDlg::kOffline},
+    };
+    for (const Case& c : cases) {
+        Window w(c.ini);
+        EXPECT_EQ(w.prompt.messages, c.atStart) << c.what;
+        EXPECT_EQ(w.dlg->selection(), c.selection) << c.what;
+        EXPECT_EQ(w.dlg->isListening(), c.selection == CPavoDlg::kOnline) << c.what;
+        EXPECT_EQ(w.dlg->controls().online->isChecked(), c.selection == CPavoDlg::kOnline);
+    }
+    // Choosing "OnLine" without a connection: the message, and the switch falls back.
+    Window w("PARTY=p\nNAME=a\n");
+    w.dlg->controls().online->click();
+    EXPECT_EQ(w.prompt.messages, std::vector<std::string>{kNoConnection});
+    EXPECT_EQ(w.dlg->selection(), CPavoDlg::kOffline);
+    EXPECT_TRUE(w.dlg->controls().offline->isChecked());
+}
+
+TEST(CPavoDlg, GoingOfflineStopsListening)
+{
+    Window w(std::string("PARTY=p\nNAME=a\n") + kOnePeer);
+    ASSERT_TRUE(w.dlg->isListening());
+    w.dlg->controls().offline->click();
+    EXPECT_FALSE(w.dlg->isListening());
+    w.dlg->controls().online->click();
+    EXPECT_TRUE(w.dlg->isListening());
+    EXPECT_TRUE(w.prompt.all.empty());
+}
+
+TEST(CPavoDlg, ConnectedPeersLockTheSettingsButtonsAndShowInTheToolTip)
+{
+    Window w(std::string("PARTY=p\nNAME=a\n") + kOnePeer);
+    const auto& c = w.dlg->controls();
+    const std::vector<QPushButton*> locked{c.systemSettings, c.addConnection, c.changeConnection,
+                                           c.deleteConnection};
+    EXPECT_EQ(w.dlg->toolTipText(), "Pavo [p]\r\nOFFLINE");
+    EXPECT_EQ(w.dlg->windowTitle().toStdString(), "Pavo [p]");
+    w.dlg->onAnyConnected(1);
+    w.dlg->onAnyConnected(1);
+    for (QPushButton* b : locked)
+        EXPECT_FALSE(b->isEnabled());
+    EXPECT_TRUE(c.catalogSync->isEnabled());
+    EXPECT_EQ(w.dlg->toolTipText(), "Pavo [p]\r\nONLINE");
+    w.dlg->onAnyConnected(0);
+    for (QPushButton* b : locked)
+        EXPECT_TRUE(b->isEnabled());
+    EXPECT_EQ(w.dlg->toolTipText(), "Pavo [p]\r\nOFFLINE");
+}
+
+TEST(CPavoDlg, ToolTipIsCutTo127BytesWithoutSplittingACharacter)
+{
+    std::string party;
+    for (int i = 0; i < 60; ++i)
+        party += "あ"; // three bytes each
+    const std::string tip = TrayIcon::toolTipText("Pavo [" + party + "]", false);
+    EXPECT_LE(tip.size(), 127u);
+    EXPECT_GE(tip.size(), 125u);
+    EXPECT_TRUE(QString::fromStdString(tip).toStdString() == tip); // valid UTF-8 throughout
+}
+
+TEST(CPavoDlg, SettingsInterfaceReadsTheConnectionRows)
+{
+    Window w("PARTY=p\nNAME=a\nCONNECTNUM=3\n"
+             "[REC1]\nNAME=b\nTRS=TCP\nHOSTNAME=hostb/4000\nCOMMENT=first\n"
+             "[REC2]\nNAME=c\nTRS=TCP\nHOSTNAME=hostc\n"
+             "[REC3]\nNAME=d\nTRS=SKYPE\nSKYPEID=skype.d\n");
+    CPavoDlg& d = *w.dlg;
+    ASSERT_EQ(d.getConnectCount(), 3);
+    EXPECT_EQ(d.getHostName(0), "hostb");
+    EXPECT_EQ(d.getPort(0), 4000);
+    EXPECT_EQ(d.getPort(1), 42000);
+    EXPECT_EQ(d.getComment(0), "first");
+    EXPECT_EQ(d.getSkypeId(2), "skype.d");
+    EXPECT_EQ(d.getConnectMethod(2), "SKYPE");
+    EXPECT_EQ(d.findConnectNodeName(CPropatyHotLine::kMethodTcp, "hostc"), "c");
+    EXPECT_EQ(d.findConnectNodeName(CPropatyHotLine::kMethodSkype, "hostc"), "");
+    EXPECT_EQ(d.isConnectSkypeId("skype.d"), 1);
+    EXPECT_EQ(d.isConnectSkypeId("hostc"), 0);
+    d.renameConnectNode(CPropatyHotLine::kMethodSkype, "skype.d", "d", "dd");
+    EXPECT_EQ(d.getConnectNodeName(2), "dd");
+    d.controls().offline->click();
+    EXPECT_EQ(d.isConnectSkypeId("skype.d"), 0);
+
+    // The window saves what it holds when it ends.
+    d.setComment(1, "second");
+    w.dlg.reset();
+    plat::IniFile ini(w.dir.file("Pavo.ini"));
+    EXPECT_EQ(ini.getString("REC2", "COMMENT", ""), "second");
+    EXPECT_EQ(ini.getString("REC3", "NAME", ""), "dd");
+    EXPECT_EQ(ini.getString("REC3", "HOSTNAME", "x"), "");
+}
+
+TEST(CPavoDlg, ASecondSuspendKeepsTheSelectionSavedByTheFirst)
+{
+    Window w(std::string("PARTY=p\nNAME=a\n") + kOnePeer);
+    w.dlg->suspend();
+    EXPECT_EQ(w.dlg->selection(), CPavoDlg::kOffline);
+    w.dlg->suspend();
+    w.dlg->resume();
+    EXPECT_EQ(w.dlg->selection(), CPavoDlg::kOnline);
+    EXPECT_TRUE(w.dlg->controls().online->isChecked());
+    w.dlg->resume(); // not suspended: nothing changes
+    EXPECT_EQ(w.dlg->selection(), CPavoDlg::kOnline);
+}
+
+TEST(CPavoDlg, PostedNoticesReachTheStatusLine)
+{
+    Window w("PARTY=p\nNAME=a\n");
+    const CMsg& status = *w.dlg->controls().status;
+    struct Case
+    {
+        std::function<void()> post;
+        std::string text;
+    };
+    const Case cases[] = {
+        {[] { CPostError::instance()->post(CPostError::kPartyMismatch); },
+         "TCP接続でパーティ名が不一致の接続があります.切断します."},
+        {[] { CPostError::instance()->post(CPostError::kFrameError); },
+         "TCP接続フレームエラーです接続先のバージョンを確認して下さい."},
+        {[] { CPostError::instance()->postDetail("詳細な知らせ"); }, "詳細な知らせ"},
+    };
+    for (const Case& c : cases) {
+        c.post();
+        EXPECT_TRUE(plat::runUntil([&] { return status.text().toStdString() == c.text; }, 2000))
+            << c.text << " / " << status.text().toStdString();
+    }
+    w.dlg->postError(2, 0);
+    w.dlg->postError(3, 1);
+    EXPECT_EQ(status.text().toStdString(), cases[2].text);
+}
+
+TEST(CPavoDlg, CloseEscapeAndEnterKeepTheProgramRunningAndExitEndsIt)
+{
+    Window w("PARTY=p\nNAME=a\n");
+    int ended = 0;
+    QObject::connect(w.dlg.get(), &CPavoDlg::ended, w.dlg.get(), [&ended] { ++ended; });
+    ASSERT_TRUE(w.dlg->visibleFlag());
+    w.dlg->close();
+    w.dlg->reject();
+    w.dlg->accept();
+    for (int key : {Qt::Key_Escape, Qt::Key_Return}) {
+        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+        QApplication::sendEvent(w.dlg.get(), &press);
+    }
+    EXPECT_EQ(ended, 0);
+    if (w.dlg->tray().available())
+        EXPECT_FALSE(w.dlg->isVisible());
+    else
+        EXPECT_TRUE(w.dlg->isMinimized()); // must stay reachable without a notification area
+    w.dlg->openFromTray();
+    EXPECT_TRUE(w.dlg->visibleFlag());
+    w.dlg->exitFromTray();
+    w.dlg->exitFromTray();
+    EXPECT_EQ(ended, 1);
+    EXPECT_FALSE(w.dlg->visibleFlag());
+}
+
+TEST(CPavoDlg, AFilePlacedInTheSendFolderBecomesARowOfTheCatalogList)
+{
+    Window w("PARTY=p\nNAME=a\n");
+    std::ofstream(w.dir.file("SEND/placed.txt"), std::ios::binary) << "some bytes";
+    const CCatalogListCtrl& list = *w.dlg->controls().catalog;
+    // The node's own information file is registered beside it.
+    auto rowOf = [&](const std::string& name) {
+        for (int row = 0; row < list.rowCount(); ++row)
+            if (list.cellText(row, ui::CatalogColumn::FileName) == name)
+                return row;
+        return -1;
+    };
+    ASSERT_TRUE(plat::runUntil([&] { return rowOf("placed.txt") >= 0; }, 5000));
+    const int row = rowOf("placed.txt");
+    EXPECT_EQ(list.cellText(row, ui::CatalogColumn::Sender), "a");
+    EXPECT_EQ(list.cellText(row, ui::CatalogColumn::Status), "------");
+    EXPECT_EQ(list.cellText(row, ui::CatalogColumn::Size), "10");
+    EXPECT_EQ(list.catalogRowCount(), CCatalog::instance()->count());
+    EXPECT_TRUE(w.dlg->pendingEvents().empty());
+}
