@@ -9,6 +9,7 @@
 #include "platform/Diag.h"
 #include "platform/Files.h"
 #include "platform/Prompt.h"
+#include "skype/VX_SKYPECOM.h"
 #include "tcp/CTcpA2AModel.h"
 #include "ui/CAboutDlg.h"
 #include "ui/CCatalogListCtrl.h"
@@ -37,10 +38,11 @@ const char* const kFrameError = "TCP接続フレームエラーです接続先�
 const char* const kAboutItem = "Pavo のﾊﾞｰｼﾞｮﾝ情報(&A)...";
 const char* const kSkypeNotConnected = "SKYPEと未接続";
 
-// The Skype link is not part of this program yet; without a link the state reads as 0.
+// Without a link (not created yet, or already ended) the state reads as detached.
 int linkAttachState()
 {
-    return 0;
+    const VX_SKYPECOM* link = VX_SKYPECOM::existing();
+    return link ? link->linkState() : VX_SKYPECOM::LINK_DETACHED;
 }
 } // namespace
 
