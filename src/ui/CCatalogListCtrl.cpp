@@ -60,7 +60,7 @@ CCatalogListCtrl::CCatalogListCtrl(QWidget* parent) : QTableWidget(0, ui::kCatal
         auto* header = new QTableWidgetItem(QString::fromUtf8(kColumns[c].header));
         header->setTextAlignment(kColumns[c].alignment | Qt::AlignVCenter);
         setHorizontalHeaderItem(c, header);
-        setColumnWidth(c, kColumns[c].width);
+        setColumnWidth(c, ui::fontScaledWidth(*this, kColumns[c].width));
     }
     setDragDropMode(QAbstractItemView::DropOnly);
 }

@@ -28,7 +28,7 @@ CConnectListCtrl::CConnectListCtrl(QWidget* parent) : QTableWidget(0, ColumnCoun
     ui::styleReportList(*this);
     for (int c = 0; c < ColumnCount; ++c) {
         setHorizontalHeaderItem(c, new QTableWidgetItem(QString::fromUtf8(kColumns[c].header)));
-        setColumnWidth(c, kColumns[c].width);
+        setColumnWidth(c, ui::fontScaledWidth(*this, kColumns[c].width));
     }
 }
 

@@ -22,9 +22,11 @@
 #include <QButtonGroup>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QScreen>
 
 #include <chrono>
 #include <thread>
@@ -117,6 +119,7 @@ void CPavoDlg::initialise()
     m_folderWatch->setFolder(getSendFolder());
     m_folderWatch->load();
     m_tray.add(toolTipText());
+    centreOnScreen();
     if (m_window == 0)
         showWindow();
     else if (!m_tray.available())
@@ -229,6 +232,15 @@ void CPavoDlg::showWindow()
     if (!m_headless) { // the offscreen platform cannot raise and says so on every call
         raise();
         activateWindow();
+    }
+}
+
+void CPavoDlg::centreOnScreen()
+{
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
     }
 }
 

@@ -175,6 +175,7 @@ private:
     void readBoundValues();
     void showWindow();
     void hideWindow();
+    void centreOnScreen();
     // Close box, Escape and Enter: hide into the tray, or minimise where there is no tray.
     void closeToTray();
     void disconnectAll(bool onlyConnected);

@@ -3,6 +3,9 @@
 #include <QHeaderView>
 #include <QTableWidget>
 
+#include <algorithm>
+#include <cmath>
+
 namespace ui {
 
 void styleReportList(QTableWidget& list)
@@ -19,6 +22,13 @@ void styleReportList(QTableWidget& list)
     list.horizontalHeader()->setHighlightSections(false);
     list.horizontalHeader()->setStretchLastSection(false);
     list.setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+}
+
+int fontScaledWidth(const QWidget& widget, int pixels)
+{
+    // The widths were chosen for a font whose digits are 6 pixels wide.
+    const double digit = widget.fontMetrics().horizontalAdvance(QLatin1Char('0'));
+    return static_cast<int>(std::lround(pixels * std::max(1.0, digit / 6.0)));
 }
 
 } // namespace ui

@@ -13,6 +13,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 // Background of the labels that show values (party, node, Skype state, the drop hint).
 const QColor kLabelBrush(255, 255, 180);
@@ -117,5 +119,9 @@ void MainWindowLayout::build(QDialog& dialog)
     page->addWidget(cache, 3);
 
     // A fixed-size window, wide enough for the catalog list's columns.
-    dialog.setFixedSize(QSize(720, 600));
+    int columns = 0;
+    for (int c = 0; c < catalog->columnCount(); ++c)
+        columns += catalog->columnWidth(c);
+    const int frame = 2 * (page->contentsMargins().left() + cacheColumn->contentsMargins().left());
+    dialog.setFixedSize(QSize(std::max(720, columns + frame + 24), 600));
 }
