@@ -1,0 +1,209 @@
+#include "support/NodeProcess.h"
+#include "support/RecordingPrompt.h"
+#include "support/TempDir.h"
+
+#include "app/ModeFlags.h"
+#include "catalog/CCatalog.h"
+#include "catalog/CatalogRecord.h"
+#include "catalog/RecordBuilder.h"
+#include "platform/EventLoop.h"
+#include "platform/FindRecord.h"
+#include "platform/LocalTime.h"
+#include "ui/CConnectListCtrl.h"
+#include "ui/CPavoDlg.h"
+#include "ui/CSyncDlg.h"
+#include "ui/MainWindowLayout.h"
+#include "ui/PavoDialogs.h"
+
+#include <QApplication>
+#include <QCalendarWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+namespace {
+
+// The in-process node reads the scale once, when its first timer starts; the peer process gets
+// the same one. Peers are dialled every ~0.2 s and say hello about every 0.4 s.
+const char* const kScale = "0.02";
+const char* const kParty = "syncparty";
+constexpr std::time_t kDay = 86400;
+
+int freePort()
+{
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    int port = 0;
+    if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+        port = ntohs(a.sin_port);
+    ::close(s);
+    return port;
+}
+
+void writeFile(const std::string& path, const std::string& bytes)
+{
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+void configure(const std::string& dir, const std::string& name, int port, const std::string& peer,
+               int peerPort)
+{
+    std::ostringstream ini;
+    ini << "[SYSTEM]\nPARTY=" << kParty << "\nNAME=" << name << "\nLISTENPORT=" << port
+        << "\nCONNECTNUM=1\n[REC1]\nNAME=" << peer << "\nTRS=TCP\nHOSTNAME=127.0.0.1/" << peerPort
+        << "\n";
+    writeFile(dir + "/Pavo.ini", ini.str());
+}
+
+// A file of node C that node B received daysAgo days ago and keeps complete; every one expires
+// in the future.
+std::string receivedEntry(const std::string& dir, const std::string& name, std::time_t daysAgo)
+{
+    const std::string path = dir + "/RECV/NodeC/" + name;
+    writeFile(path, std::string(1000 + name.size(), 'x'));
+    plat::FindRecord description;
+    EXPECT_EQ(plat::statFindRecord(path, description), plat::FindResult::Ok);
+    const catalog::RegistrationContext context{
+        "NodeC", kParty, 60, {std::time(nullptr) - daysAgo * kDay, 0}};
+    auto record = catalog::makeNewRecord(description, context);
+    EXPECT_TRUE(record);
+    record->setCompleteFlag(1);
+    record->setBytesReceived(record->fileSize());
+    catalog::stampChecksum(*record);
+    return std::string(record->bytes.begin(), record->bytes.end());
+}
+
+// Node C's entries in A's catalog (the nodes' own node-information files travel as well).
+std::set<std::string> entriesAtA()
+{
+    std::set<std::string> names;
+    CCatalog* catalog = CCatalog::instance();
+    for (int i = 0; i < catalog->count(); ++i) {
+        const CatalogRecord r = catalog->getRecord(i);
+        if (r.originNodeUtf8() == "NodeC")
+            names.insert(r.fileNameUtf8());
+    }
+    return names;
+}
+
+// Answers the next synchronisation dialog: everything, or the day daysAgo days back.
+void chooseRange(std::optional<int> daysAgo)
+{
+    QTimer::singleShot(0, [daysAgo] {
+        auto* d = qobject_cast<CSyncDlg*>(QApplication::activeModalWidget());
+        ASSERT_NE(d, nullptr);
+        if (daysAgo) {
+            d->sinceButton()->click();
+            d->calendar()->setSelectedDate(QDate::currentDate().addDays(-*daysAgo));
+        }
+        d->accept();
+    });
+}
+
+// Node B runs as a real process and holds three entries it received from node C, registered 20
+// days ago, 3 days ago and now. Node A runs here with the real main window; it has lost its
+// catalog: nothing of B's is pending for it any more, so only a synchronisation brings the
+// entries back.
+class CatalogSync : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ::setenv("PAVO_TIME_SCALE", kScale, 1);
+        skypeMode = 0; // both nodes run as with "-NOSKYPE"
+        if (const char* old = std::getenv("XDG_RUNTIME_DIR"))
+            m_oldRuntime = old;
+        ::setenv("XDG_RUNTIME_DIR", m_runtime.path().c_str(), 1);
+        const int portA = freePort();
+        const int portB = freePort();
+        configure(a.path(), "NodeA", portA, "NodeB", portB);
+        configure(b.path(), "NodeB", portB, "NodeA", portA);
+        writeFile(b.file("CATALOG/catalog.dat"), receivedEntry(b.path(), "old.txt", 20) +
+                                                     receivedEntry(b.path(), "mid.txt", 3) +
+                                                     receivedEntry(b.path(), "new.txt", 0));
+        peer = std::make_unique<NodeProcess>(
+            NodeProcess::pavoNode(b.path(), {"-D119", "-NOSKYPE"}, kScale));
+        ASSERT_TRUE(peer->start());
+        ASSERT_TRUE(peer->waitForOutput("DEBUG_MODE ON", 30s)) << peer->errors();
+        window = std::make_unique<CPavoDlg>(a.path(), true);
+        window->initialise();
+    }
+
+    void TearDown() override
+    {
+        window.reset();
+        if (peer) {
+            peer->signal(SIGTERM);
+            EXPECT_EQ(peer->waitExit(30s), 0) << peer->errors();
+        }
+        if (m_oldRuntime)
+            ::setenv("XDG_RUNTIME_DIR", m_oldRuntime->c_str(), 1);
+        else
+            ::unsetenv("XDG_RUNTIME_DIR");
+        skypeMode = 1;
+    }
+
+    void sync(std::optional<int> daysAgo)
+    {
+        prompt.script({plat::Answer::Yes});
+        window->rows().selectRow(0);
+        chooseRange(daysAgo);
+        PavoDialogs::catalogSync(*window);
+    }
+
+    TempDir a;
+    TempDir b;
+    RecordingPrompt prompt;
+    std::unique_ptr<NodeProcess> peer;
+    std::unique_ptr<CPavoDlg> window;
+
+private:
+    TempDir m_runtime;
+    std::optional<std::string> m_oldRuntime;
+};
+
+} // namespace
+
+TEST_F(CatalogSync, FromADateThenEverythingBringsBackThePeersEntries)
+{
+    ASSERT_TRUE(plat::runUntil([&] { return window->transfer().isConnected(0) == 1; }, 30000))
+        << peer->output();
+    // Several conversations pass (a hello about every 0.4 s) and bring nothing.
+    plat::runFor(2000);
+    EXPECT_TRUE(entriesAtA().empty());
+
+    sync(3);
+    EXPECT_EQ(prompt.questions.size(), 1u);
+    const std::set<std::string> recent{"mid.txt", "new.txt"};
+    EXPECT_TRUE(plat::runUntil([&] { return entriesAtA() == recent; }, 30000)) << peer->output();
+    // The older entry is not on its way either.
+    plat::runFor(2000);
+    EXPECT_EQ(entriesAtA(), recent);
+
+    sync(std::nullopt);
+    EXPECT_EQ(prompt.questions.back(), "全データの同期を行います。よろしいですか？");
+    const std::set<std::string> all{"old.txt", "mid.txt", "new.txt"};
+    EXPECT_TRUE(plat::runUntil([&] { return entriesAtA() == all; }, 30000)) << peer->output();
+    EXPECT_TRUE(prompt.messages.empty());
+}
