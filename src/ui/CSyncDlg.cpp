@@ -7,6 +7,7 @@
 #include <QDialogButtonBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLocale>
 #include <QRadioButton>
 #include <QVBoxLayout>
 
@@ -44,6 +45,7 @@ CSyncDlg::CSyncDlg(QWidget* parent, Today today)
     m_all = new QRadioButton(QStringLiteral("全データ同期"), rangeGroup);
     m_since = new QRadioButton(QStringLiteral("過去日付指定"), rangeGroup);
     m_calendar = new QCalendarWidget(rangeGroup);
+    m_calendar->setLocale(QLocale(QLocale::Japanese, QLocale::Japan));
     auto* radios = new QButtonGroup(this);
     radios->addButton(m_all, kAll);
     radios->addButton(m_since, kSince);
