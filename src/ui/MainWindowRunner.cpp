@@ -14,23 +14,40 @@ int MainWindowRunner::run(bool headless)
     if (!headless)
         ui::installFolderChooser();
 
+    // Watching the signals starts before the window is built, so that a SIGTERM arriving while
+    // the node starts up still takes the orderly path (it is handled once the loop runs).
+    CPavoDlg* current = nullptr;
+    SessionEvents session(SessionEvents::Callbacks{
+        [&current] {
+            if (current)
+                current->queryEndSession();
+        },
+        [&current] {
+            // A terminating signal or the end of the session: the log-off path.
+            if (current) {
+                current->queryEndSession();
+                current->endSession();
+            }
+        },
+        [&current] {
+            if (current)
+                current->suspend();
+        },
+        [&current] {
+            if (current)
+                current->resume();
+        },
+    });
+
     int status = 0;
     {
         CPavoDlg window(headless);
         QObject::connect(&window, &CPavoDlg::ended, qApp, [] { QCoreApplication::exit(0); });
-        SessionEvents session(SessionEvents::Callbacks{
-            [&window] { window.queryEndSession(); },
-            [&window] {
-                // A terminating signal or the end of the session: the log-off path.
-                window.queryEndSession();
-                window.endSession();
-            },
-            [&window] { window.suspend(); },
-            [&window] { window.resume(); },
-        });
+        current = &window;
         window.initialise();
         status = QApplication::exec();
         window.shutdown();
+        current = nullptr;
     }
     ui::removeFolderChooser();
     return status;
