@@ -1,0 +1,264 @@
+#include "skype/VX_SKYPESTREAM.h"
+#include "app/ModeFlags.h"
+#include "catalog/CCatalog.h"
+#include "catalog/HelloBody.h"
+#include "catalog/MessageBuilder.h"
+#include "catalog/MessageHeader.h"
+#include "platform/Bytes.h"
+#include "support/FakeSkypeLink.h"
+#include "support/SettingsFixture.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+// One stream over a recording link: what it writes on its ticks (decoded back from the write
+// commands), and what it does with what the client reads for it.
+namespace {
+
+using namespace catalog;
+
+const std::string App = "PAVO000Party1";
+const std::string WritePrefix = "ALTER APPLICATION " + App + " WRITE bob:1 ";
+const std::string Disconnect = "ALTER APPLICATION " + App + " DISCONNECT bob:1";
+
+std::string hexOf(const std::uint8_t* data, std::size_t length)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (std::size_t i = 0; i < length; ++i) {
+        out += digits[data[i] >> 4];
+        out += digits[data[i] & 15];
+    }
+    return out;
+}
+
+std::vector<std::uint8_t> bytesOf(std::string_view hex)
+{
+    std::vector<std::uint8_t> out;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        out.push_back(
+            static_cast<std::uint8_t>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
+    return out;
+}
+
+class StreamTest : public ::testing::Test
+{
+protected:
+    StreamTest() : settings(dir.path())
+    {
+        settings.nodeName = "NodeA";
+        settings.party = "Party1";
+        settings.addPeer("NodeB", "SKYPE", "bob");
+        CCatalog::instance();
+        stream = std::make_unique<VX_SKYPESTREAM>(link, "bob", 1, App, "NodeB");
+    }
+    ~StreamTest() override
+    {
+        stream.reset();
+        CCatalog::destroyInstance();
+        pasvMode = 0;
+    }
+
+    // The messages written so far, decoded; the write commands are checked on the way.
+    std::vector<std::vector<std::uint8_t>> written() const
+    {
+        std::vector<std::vector<std::uint8_t>> out;
+        for (const std::string& c : link.startingWith("ALTER APPLICATION " + App + " WRITE")) {
+            EXPECT_EQ(c.rfind(WritePrefix, 0), 0u) << c;
+            const std::string hex = c.substr(WritePrefix.size());
+            EXPECT_EQ(hex.find_first_not_of("0123456789abcdef"), std::string::npos);
+            out.push_back(bytesOf(hex));
+        }
+        return out;
+    }
+    // Ticks with the client acknowledging every write at once.
+    void ticks(int count)
+    {
+        for (int i = 0; i < count; ++i) {
+            stream->tick();
+            stream->setSendReady();
+        }
+    }
+    // The text of a READ reply carrying msg stamped with sequence.
+    static std::string reply(std::vector<std::uint8_t> msg, std::uint32_t sequence)
+    {
+        MessageHeader(msg.data()).setSequence(sequence);
+        return "bob:1 " + hexOf(msg.data(), msg.size());
+    }
+    static std::vector<std::uint8_t> message(std::size_t (*build)(std::uint8_t*))
+    {
+        std::vector<std::uint8_t> buf(MsgLayout::MaxMessage);
+        buf.resize(build(buf.data()));
+        return buf;
+    }
+    static std::vector<std::uint8_t> hello(std::string_view node, std::string_view party)
+    {
+        std::vector<std::uint8_t> buf(MsgLayout::MaxMessage);
+        buf.resize(buildHello(buf.data(), node, party, 0, {}));
+        return buf;
+    }
+
+    TempDir dir;
+    SettingsFixture settings;
+    FakeSkypeLink link;
+    std::unique_ptr<VX_SKYPESTREAM> stream;
+};
+
+TEST_F(StreamTest, OneWriteInFlightAndAConversationEvery200Ticks)
+{
+    stream->tick(); // the first tick only queues the hello and the catalog request
+    EXPECT_TRUE(link.commands.empty());
+    stream->tick();
+    stream->tick(); // not acknowledged: nothing moves
+    ASSERT_EQ(written().size(), 1u);
+    stream->setSendReady();
+    stream->tick();
+
+    const auto msgs = written();
+    ASSERT_EQ(msgs.size(), 2u);
+    const ConstMessageHeader first(msgs[0].data());
+    EXPECT_EQ(first.messageClass(), MsgClass::Hello);
+    EXPECT_EQ(first.sequence(), 0u);
+    EXPECT_EQ(msgs[0].size(), HelloLayout::MessageSize);
+    EXPECT_EQ(HelloBody::read(msgs[0].data()).nodeNameCp932, "NodeA");
+    EXPECT_EQ(HelloBody::read(msgs[0].data()).partyNameCp932, "Party1");
+    const ConstMessageHeader second(msgs[1].data());
+    EXPECT_EQ(second.messageClass(), MsgClass::Catalog);
+    EXPECT_EQ(second.messageType(), MsgType::CatalogRequest);
+    EXPECT_EQ(second.sequence(), 1u);
+
+    // The next conversation: 200 ticks after the one that started the first.
+    stream->setSendReady();
+    ticks(199);
+    EXPECT_EQ(written().size(), 2u);
+    ticks(3);
+    EXPECT_EQ(written().size(), 4u);
+    EXPECT_EQ(stream->sendSequence(), 4u);
+}
+
+TEST_F(StreamTest, PendingSyncRequestRidesTheNextHelloOnly)
+{
+    const plat::SystemTime april{2026, 4, 3, 1, 0, 0, 0, 0};
+    stream->setPendingHello(2, april);
+    ticks(3);
+    stream->setPendingHello(0, {});
+    ticks(204);
+    const auto msgs = written();
+    ASSERT_GE(msgs.size(), 3u);
+    const HelloBody h = HelloBody::read(msgs[0].data());
+    EXPECT_EQ(h.syncMode, 2u);
+    EXPECT_EQ(h.since, april);
+    EXPECT_EQ(HelloBody::read(msgs[2].data()).syncMode, 0u);
+}
+
+TEST_F(StreamTest, PassiveStreamNeverStartsButAnswers)
+{
+    pasvMode = 1;
+    ticks(450);
+    EXPECT_TRUE(link.commands.empty());
+    stream->receive(reply(message(buildCatalogRequest), 0));
+    ticks(1);
+    const auto msgs = written();
+    ASSERT_EQ(msgs.size(), 1u);
+    EXPECT_EQ(ConstMessageHeader(msgs[0].data()).messageType(), MsgType::CatalogBatch);
+}
+
+TEST_F(StreamTest, KeepAliveAfter3000IdleTicks)
+{
+    pasvMode = 1;
+    ticks(3000);
+    EXPECT_TRUE(link.commands.empty());
+    ticks(1);
+    const auto msgs = written();
+    ASSERT_EQ(msgs.size(), 1u);
+    EXPECT_EQ(msgs[0].size(), MsgLayout::HeaderSize);
+    EXPECT_EQ(hexOf(msgs[0].data(), 12), "300000000200020000000000");
+    ticks(2999);
+    EXPECT_EQ(written().size(), 1u);
+}
+
+TEST_F(StreamTest, ReceivedMessagesAreNumberedAndOutOfStepOnesDisconnect)
+{
+    stream->receive(reply(message(buildKeepAlive), 0));
+    stream->receive(reply(message(buildKeepAlive), 1));
+    EXPECT_EQ(stream->receiveSequence(), 2u);
+    EXPECT_TRUE(link.commands.empty());
+
+    // A message numbered 5 when 2 is expected is not processed.
+    stream->receive(reply(message(buildCatalogRequest), 5));
+    EXPECT_EQ(link.commands, std::vector<std::string>{Disconnect});
+    EXPECT_EQ(stream->receiveSequence(), 2u);
+    ticks(2);
+    EXPECT_EQ(written().size(), 1u) << "only the stream's own hello, no batch";
+}
+
+TEST_F(StreamTest, BadDataChangesNothing)
+{
+    const std::string keepAlive = hexOf(message(buildKeepAlive).data(), MsgLayout::HeaderSize);
+    auto longer = message(buildKeepAlive);
+    longer.push_back(0);
+    auto claimsMore = hello("NodeB", "Party1");
+    claimsMore.resize(claimsMore.size() - 1);
+    auto badBatch = message(buildCatalogRequest);
+    MessageHeader(badBatch.data()).setMessageType(MsgType::CatalogBatch);
+    MessageHeader(badBatch.data()).setRecordCount(3);
+    auto zeroHeader = message(buildKeepAlive);
+    zeroHeader[0] = 0;
+
+    const std::vector<std::string> bad = {
+        "carol:1 " + keepAlive,
+        "bob:12 " + keepAlive,
+        "bob:1" + keepAlive,
+        "bob:1",
+        "bob:1 " + keepAlive + "0",
+        "bob:1 " + std::string(200, 'z'),
+        "bob:1 not hex at all, but long enough to fill a header if it were decoded as such....",
+        "bob:1 " + std::string(2 * VX_SKYPESTREAM::kBufferSize + 2, '0'),
+        "bob:1 " + keepAlive.substr(0, 40),
+        reply(longer, 0),
+        reply(claimsMore, 0),
+        reply(badBatch, 0),
+        reply(zeroHeader, 0),
+        "",
+    };
+    for (const std::string& text : bad) {
+        stream->receive(text);
+        EXPECT_EQ(stream->receiveSequence(), 0u) << text.substr(0, 60);
+    }
+    EXPECT_TRUE(link.commands.empty());
+    stream->receive(reply(message(buildKeepAlive), 0));
+    EXPECT_EQ(stream->receiveSequence(), 1u);
+}
+
+TEST_F(StreamTest, HelloBindsThePeerToTheNameItCarries)
+{
+    stream->receive(reply(hello("NodeZ", "Party1"), 0));
+    EXPECT_EQ(stream->peerNodeName(), "NodeZ");
+    EXPECT_EQ(settings.connections[0].nodeName, "NodeZ");
+    // A hello of another party is still counted but binds nothing.
+    stream->receive(reply(hello("NodeY", "Party2"), 1));
+    EXPECT_EQ(stream->peerNodeName(), "NodeZ");
+    EXPECT_EQ(stream->receiveSequence(), 2u);
+}
+
+TEST_F(StreamTest, MessageTooLongForTheClientIsRefusedBeforeItIsNumbered)
+{
+    std::vector<std::uint8_t> big(33000);
+    const std::size_t headerOnly = buildKeepAlive(big.data());
+    plat::putU16(big.data() + MsgLayout::BodyLength,
+                 static_cast<std::uint16_t>(33000 - headerOnly));
+    EXPECT_FALSE(stream->sendMessage(big.data(), big.size()));
+    EXPECT_EQ(stream->sendSequence(), 0u);
+    EXPECT_TRUE(stream->sendReady());
+    EXPECT_TRUE(link.commands.empty());
+
+    // The largest file answer over this transport fits.
+    std::vector<std::uint8_t> chunk(MsgLayout::HeaderSize + CatalogRecord::Size +
+                                    VX_SKYPESTREAM::kChunkSize);
+    EXPECT_TRUE(stream->sendMessage(chunk.data(), chunk.size()));
+    EXPECT_EQ(ConstMessageHeader(written().at(0).data()).sequence(), 0u);
+}
+
+} // namespace
