@@ -1,0 +1,353 @@
+#include "skype/VX_A2AMODEL.h"
+#include "catalog/CCatalog.h"
+#include "catalog/HelloBody.h"
+#include "catalog/MessageBuilder.h"
+#include "catalog/MessageHeader.h"
+#include "platform/EventLoop.h"
+#include "skype/VX_SKYPEAPPLICATION.h"
+#include "skype/VX_SKYPECOM.h"
+#include "skype/VX_SKYPEMODEL.h"
+#include "skype/VX_SKYPESTREAM.h"
+#include "support/FakeSkypeLink.h"
+#include "support/SettingsFixture.h"
+#include "support/StandinProcess.h"
+#include "support/TempDir.h"
+#include "support/TestNode.h"
+#include "tcp/CA2AModelListener.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+// The Skype peer model: routing and timing over a recording link, then a node core (link, user
+// model, peer model, catalog) against the stand-in, with raw client programs as its peers.
+namespace {
+
+using namespace catalog;
+
+const std::string App = "PAVO000Party1";
+
+struct Changes : CA2AModelListener
+{
+    int count = 0;
+    void onConnectionChanged() override { ++count; }
+};
+
+class PeerModelTest : public ::testing::Test
+{
+protected:
+    PeerModelTest() : settings((TestNode::useFastTimers(), dir.path()))
+    {
+        settings.nodeName = "NodeA";
+        settings.party = "Party1";
+        settings.addPeer("NodeB", "SKYPE", "bob");
+        peers.addListener(&changes);
+        peers.setApplicationName(App);
+    }
+    ~PeerModelTest() override { plat::runFor(1); }
+
+    TempDir dir;
+    SettingsFixture settings;
+    FakeSkypeLink link;
+    VX_SKYPEMODEL users{link};
+    VX_A2AMODEL peers{link, users};
+    Changes changes;
+};
+
+TEST_F(PeerModelTest, AttachCreatesTheNamedApplicationOnly)
+{
+    peers.onAttachState(VX_SKYPECOM::LINK_PENDING);
+    EXPECT_TRUE(link.commands.empty());
+    peers.onAttachState(VX_SKYPECOM::LINK_ATTACHED);
+    EXPECT_EQ(link.commands, std::vector<std::string>{"CREATE APPLICATION " + App});
+}
+
+TEST_F(PeerModelTest, RepliesReachTheSlotTheyName)
+{
+    peers.createApplications();
+    peers.onApplication("CREATE APPLICATION PAVO000Other");
+    peers.onApplication("DELETE APPLICATION " + App); // never sent
+    EXPECT_EQ(peers.application().state(), VX_SKYPEAPPLICATION::APP_NONE);
+    peers.onApplication("CREATE APPLICATION " + App);
+    EXPECT_EQ(peers.application().state(), VX_SKYPEAPPLICATION::APP_CREATED);
+
+    const std::vector<std::string> ignored = {"APPLICATION PAVO000Other STREAMS bob:1",
+                                              "APPLICATION " + App,
+                                              "ALTER APPLICATIONS " + App + " STREAMS bob:1",
+                                              "ALTER " + App + " STREAMS bob:1",
+                                              "APPLICATIONS " + App + " STREAMS bob:1",
+                                              "ALTER",
+                                              "CREATE"};
+    for (const std::string& text : ignored)
+        peers.onApplication(text);
+    EXPECT_EQ(peers.application().streamCount(), 0u);
+
+    peers.onApplication("APPLICATION " + App + " STREAMS bob:1");
+    ASSERT_EQ(peers.application().streamCount(), 1u);
+    EXPECT_EQ(changes.count, 1);
+    std::vector<std::uint8_t> msg(MsgLayout::MaxMessage);
+    msg.resize(buildKeepAlive(msg.data()));
+    std::string hex;
+    for (std::uint8_t b : msg) {
+        static const char d[] = "0123456789abcdef";
+        hex += d[b >> 4];
+        hex += d[b & 15];
+    }
+    peers.onApplication("ALTER APPLICATION " + App + " READ bob:1 " + hex);
+    EXPECT_EQ(peers.application().stream(0)->receiveSequence(), 1u);
+}
+
+TEST_F(PeerModelTest, ConnectableQueryEvery300TicksWhileTheApplicationExists)
+{
+    for (int i = 0; i < 700; ++i)
+        peers.tick();
+    EXPECT_EQ(link.count("GET APPLICATION"), 0) << "no query while APP_NONE";
+
+    peers.createApplications();
+    peers.onApplication("CREATE APPLICATION " + App);
+    link.commands.clear();
+    peers.application().setPollCounter(0);
+    for (int i = 0; i < 300; ++i)
+        peers.tick();
+    EXPECT_TRUE(link.commands.empty());
+    peers.tick();
+    EXPECT_EQ(link.commands, std::vector<std::string>{"GET APPLICATION " + App + " CONNECTABLE"});
+}
+
+TEST_F(PeerModelTest, DetachThenAttachStartsAfresh)
+{
+    peers.onAttachState(VX_SKYPECOM::LINK_ATTACHED);
+    peers.onApplication("CREATE APPLICATION " + App);
+    peers.onApplication("APPLICATION " + App + " STREAMS bob:1");
+    ASSERT_EQ(peers.application().streamCount(), 1u);
+
+    link.commands.clear();
+    peers.reset();
+    EXPECT_EQ(peers.application().streamCount(), 0u);
+    EXPECT_EQ(peers.application().state(), VX_SKYPEAPPLICATION::APP_NONE);
+    peers.onAttachState(VX_SKYPECOM::LINK_ATTACHED);
+    EXPECT_EQ(link.commands, std::vector<std::string>{"CREATE APPLICATION " + App});
+    EXPECT_EQ(peers.application().streamCount(), 0u);
+}
+
+// --- against the stand-in -------------------------------------------------------------------
+
+std::string hexOf(const std::vector<std::uint8_t>& msg)
+{
+    static const char d[] = "0123456789abcdef";
+    std::string out;
+    for (std::uint8_t b : msg) {
+        out += d[b >> 4];
+        out += d[b & 15];
+    }
+    return out;
+}
+
+std::vector<std::uint8_t> bytesOf(std::string_view hex)
+{
+    std::vector<std::uint8_t> out;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        out.push_back(
+            static_cast<std::uint8_t>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
+    return out;
+}
+
+// A node core of user alice: settings, catalog, link, user model and peer model.
+class StandinPeersTest : public ::testing::Test
+{
+protected:
+    StandinPeersTest() : settings((TestNode::useFastTimers(), dir.path()))
+    {
+        settings.nodeName = "NodeA";
+        settings.party = "Party1";
+        settings.addPeer("NodeB", "SKYPE", "bob");
+        settings.addPeer("NodeD", "SKYPE", "dave");
+        std::ofstream(dir.file("users.ini"))
+            << "[alice]\nruntime = alice\ncontacts = bob, carol, dave\n"
+               "[bob]\nruntime = bob\ncontacts = alice\n"
+               "[carol]\nruntime = carol\ncontacts = alice\n"
+               "[dave]\nruntime = dave\ncontacts = alice\n";
+        CCatalog::instance();
+    }
+    ~StandinPeersTest() override
+    {
+        peers.reset();
+        users.reset();
+        plat::runFor(5);
+        peers.reset();
+        CCatalog::destroyInstance();
+    }
+
+    bool startNode()
+    {
+        if (!standin.start())
+            return false;
+        peers.setApplicationName(App);
+        link.openWindow({});
+        return plat::runUntil(
+            [&] { return peers.application().state() == VX_SKYPEAPPLICATION::APP_CREATED; }, 5000);
+    }
+    // A peer program that runs the node's application.
+    std::unique_ptr<StandinClient> peer(const std::string& user)
+    {
+        auto p = std::make_unique<StandinClient>(dir.file(user));
+        EXPECT_TRUE(p->attach());
+        EXPECT_EQ(p->command("CREATE APPLICATION " + App).result, 1u);
+        return p;
+    }
+    // The stream number the peer's stream list names for alice.
+    static int streamTo(StandinClient& p)
+    {
+        const auto list = p.waitFor("APPLICATION " + App + " STREAMS alice:");
+        return list ? std::stoi(list->substr(list->rfind(':') + 1)) : -1;
+    }
+    // The next message alice wrote to the peer, read and decoded.
+    static std::vector<std::uint8_t> readFromAlice(StandinClient& p, int number)
+    {
+        const std::string item = "alice:" + std::to_string(number);
+        if (!p.waitFor("APPLICATION " + App + " RECEIVED " + item))
+            return {};
+        const auto r = p.command("ALTER APPLICATION " + App + " READ " + item);
+        const std::string prefix = "ALTER APPLICATION " + App + " READ " + item + " ";
+        for (const auto& n : r.notes) {
+            if (n.rfind(prefix, 0) == 0)
+                return bytesOf(n.substr(prefix.size()));
+        }
+        return {};
+    }
+    static void writeToAlice(StandinClient& p, int number, std::vector<std::uint8_t> msg,
+                             std::uint32_t sequence)
+    {
+        MessageHeader(msg.data()).setSequence(sequence);
+        p.command("ALTER APPLICATION " + App + " WRITE alice:" + std::to_string(number) + " " +
+                  hexOf(msg));
+    }
+    static std::vector<std::uint8_t> keepAlive()
+    {
+        std::vector<std::uint8_t> m(MsgLayout::MaxMessage);
+        m.resize(buildKeepAlive(m.data()));
+        return m;
+    }
+    int aliceSequence(const std::string& id)
+    {
+        for (std::size_t i = 0; i < peers.application().slotCount(); ++i) {
+            if (auto* s = peers.application().stream(i); s && s->peerSkypeId() == id)
+                return static_cast<int>(s->receiveSequence());
+        }
+        return -1;
+    }
+
+    TempDir dir;
+    SettingsFixture settings;
+    StandinProcess standin{dir.file("users.ini")};
+    VX_SKYPECOM link{ClientWire::endpointPath(dir.file("alice"))};
+    VX_SKYPEMODEL users{link};
+    VX_A2AMODEL peers{link, users};
+};
+
+TEST_F(StandinPeersTest, ConnectableContactsConnectAndTalk)
+{
+    ASSERT_TRUE(startNode());
+    auto bob = peer("bob");
+    // Learnt at the next connectable query, at most 300 ticks away.
+    ASSERT_TRUE(plat::runUntil([&] { return users.isConnectable("bob") == 1; }, 5000));
+    EXPECT_EQ(users.isConnectable("carol"), 0) << "carol runs no node";
+
+    peers.application().connect("bob");
+    const int number = streamTo(*bob);
+    ASSERT_GT(number, 0);
+    ASSERT_TRUE(plat::runUntil([&] { return peers.application().hasStream("bob") == 1; }, 5000));
+    EXPECT_EQ(peers.application().state(), VX_SKYPEAPPLICATION::APP_CONNECTED);
+
+    // alice opens the conversation: a hello naming her node, then a catalog request.
+    const auto hello = readFromAlice(*bob, number);
+    ASSERT_EQ(hello.size(), HelloLayout::MessageSize);
+    EXPECT_EQ(HelloBody::read(hello.data()).nodeNameCp932, "NodeA");
+    EXPECT_EQ(ConstMessageHeader(hello.data()).sequence(), 0u);
+    const auto request = readFromAlice(*bob, number);
+    ASSERT_EQ(request.size(), MsgLayout::HeaderSize);
+    EXPECT_EQ(ConstMessageHeader(request.data()).messageClass(), MsgClass::Catalog);
+    EXPECT_EQ(ConstMessageHeader(request.data()).sequence(), 1u);
+
+    // bob's messages are read and numbered; one out of step ends the stream.
+    writeToAlice(*bob, number, keepAlive(), 0);
+    writeToAlice(*bob, number, keepAlive(), 1);
+    ASSERT_TRUE(plat::runUntil([&] { return aliceSequence("bob") == 2; }, 5000));
+    writeToAlice(*bob, number, keepAlive(), 7);
+    ASSERT_TRUE(plat::runUntil([&] { return peers.application().hasStream("bob") == 0; }, 5000));
+    EXPECT_TRUE(bob->waitFor("APPLICATION " + App + " STREAMS"));
+}
+
+TEST_F(StandinPeersTest, UnconfiguredPeerIsDisconnectedAtOnce)
+{
+    ASSERT_TRUE(startNode());
+    auto carol = peer("carol");
+    EXPECT_EQ(carol->command("ALTER APPLICATION " + App + " CONNECT alice").result, 1u);
+    ASSERT_GT(streamTo(*carol), 0);
+    // alice refuses it as soon as she sees it; carol's list becomes empty.
+    ASSERT_TRUE(carol->waitFor("APPLICATION " + App + " STREAMS", 5000));
+    plat::runFor(50);
+    EXPECT_EQ(peers.application().streamCount(), 0u);
+    EXPECT_EQ(peers.application().state(), VX_SKYPEAPPLICATION::APP_CREATED);
+}
+
+TEST_F(StandinPeersTest, DataWaitingOnTwoStreamsIsReadInTurn)
+{
+    ASSERT_TRUE(startNode());
+    auto bob = peer("bob");
+    auto dave = peer("dave");
+    EXPECT_EQ(bob->command("ALTER APPLICATION " + App + " CONNECT alice").result, 1u);
+    EXPECT_EQ(dave->command("ALTER APPLICATION " + App + " CONNECT alice").result, 1u);
+    const int b = streamTo(*bob);
+    const int d = streamTo(*dave);
+    ASSERT_TRUE(plat::runUntil([&] { return peers.application().streamCount() == 2; }, 5000));
+
+    // Both write before alice's loop runs again: her client lists two streams with data, and
+    // she reads one per notification until both are done.
+    writeToAlice(*bob, b, keepAlive(), 0);
+    writeToAlice(*dave, d, keepAlive(), 0);
+    writeToAlice(*bob, b, keepAlive(), 1);
+    writeToAlice(*dave, d, keepAlive(), 1);
+    ASSERT_TRUE(plat::runUntil(
+        [&] { return aliceSequence("bob") == 2 && aliceSequence("dave") == 2; }, 5000));
+    EXPECT_EQ(peers.application().streamCount(), 2u);
+}
+
+TEST_F(StandinPeersTest, LostClientDropsEveryStreamAndReattaches)
+{
+    ASSERT_TRUE(startNode());
+    auto bob = peer("bob");
+    EXPECT_EQ(bob->command("ALTER APPLICATION " + App + " CONNECT alice").result, 1u);
+    ASSERT_TRUE(plat::runUntil([&] { return peers.application().hasStream("bob") == 1; }, 5000));
+
+    // What the transfer coordinator does on a detach, here by hand.
+    struct Resetter : VX_SKYPECOMUSER
+    {
+        VX_A2AMODEL* peers;
+        VX_SKYPEMODEL* users;
+        void onAttachState(int state) override
+        {
+            if (state == 0) {
+                peers->reset();
+                users->reset();
+            }
+        }
+    } resetter;
+    resetter.peers = &peers;
+    resetter.users = &users;
+    link.addUser(&resetter);
+
+    bob.reset();
+    standin.stop();
+    ASSERT_TRUE(plat::runUntil([&] { return link.linkState() == 0; }, 5000));
+    EXPECT_EQ(peers.application().streamCount(), 0u);
+    EXPECT_TRUE(users.contacts().empty());
+
+    ASSERT_TRUE(standin.start());
+    ASSERT_TRUE(plat::runUntil(
+        [&] { return peers.application().state() == VX_SKYPEAPPLICATION::APP_CREATED; }, 5000));
+    EXPECT_EQ(users.contacts().size(), 3u);
+    link.removeUser(&resetter);
+}
+
+} // namespace
