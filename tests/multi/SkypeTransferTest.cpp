@@ -1,0 +1,175 @@
+#include "support/NodeProcess.h"
+#include "support/StandinProcess.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <thread>
+
+// Two pavo processes whose only connection goes through the messaging client: the stand-in
+// serves alice for node A and bob for node B, each at the node's own runtime folder.
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void writeFile(const std::string& path, const std::string& bytes)
+{
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string pattern(std::size_t size, unsigned seed)
+{
+    std::string bytes(size, '\0');
+    unsigned x = seed;
+    for (char& c : bytes) {
+        x = x * 1103515245u + 12345u;
+        c = static_cast<char>(x >> 16);
+    }
+    return bytes;
+}
+
+bool waitFor(const std::function<bool()>& condition, std::chrono::seconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (condition())
+            return true;
+        std::this_thread::sleep_for(50ms);
+    }
+    return condition();
+}
+
+std::uintmax_t sizeOf(const std::string& path)
+{
+    std::error_code ec;
+    const auto n = fs::file_size(path, ec);
+    return ec ? 0 : n;
+}
+
+struct SkypeNode
+{
+    std::string name;
+    std::string dir;
+    std::unique_ptr<NodeProcess> process;
+
+    std::string file(const std::string& relative) const { return dir + "/" + relative; }
+
+    // The only connection: peerName at peerSkypeId, through the messaging client.
+    void configure(const std::string& peerName, const std::string& peerSkypeId)
+    {
+        std::ostringstream ini;
+        ini << "[SYSTEM]\nPARTY=sky\nNAME=" << name << "\nLISTENPORT=0\nCONNECTNUM=1\n"
+            << "[REC1]\nNAME=" << peerName << "\nTRS=SKYPE\nSKYPEID=" << peerSkypeId << "\n";
+        writeFile(file("Pavo.ini"), ini.str());
+    }
+    void start(const char* scale)
+    {
+        process = std::make_unique<NodeProcess>(NodeProcess::pavoNode(dir, {"-D119"}, scale));
+        ASSERT_TRUE(process->start());
+        ASSERT_TRUE(process->waitForOutput("DEBUG_MODE ON", 30s)) << process->errors();
+    }
+    int stop()
+    {
+        process->signal(SIGTERM);
+        return process->waitExit(60s);
+    }
+};
+
+class SkypeTransfer : public ::testing::Test
+{
+protected:
+    SkypeTransfer()
+    {
+        // The runtime folders the nodes will be given (NodeProcess::pavoNode).
+        std::ofstream(root.file("users.ini"))
+            << "[alice]\nruntime = " << a.file("run") << "\ncontacts = bob\n"
+            << "[bob]\nruntime = " << b.file("run") << "\ncontacts = alice\n";
+    }
+    void TearDown() override
+    {
+        for (SkypeNode* n : {&a, &b}) {
+            if (n->process && n->process->running()) {
+                EXPECT_EQ(n->stop(), 0) << n->name << ": " << n->process->errors();
+            }
+        }
+    }
+
+    TempDir root;
+    SkypeNode a{"A", root.file("A"), nullptr};
+    SkypeNode b{"B", root.file("B"), nullptr};
+    StandinProcess standin{root.file("users.ini")};
+};
+
+TEST_F(SkypeTransfer, FileCrossesAndThePeerIsKnownByItsHello)
+{
+    // A knows its peer under a name that B does not bear: B's hello rebinds it, and what was
+    // pending for the old name goes to B.
+    a.configure("OldB", "bob");
+    b.configure("A", "alice");
+    const std::string content = pattern(7 * 20480 + 333, 11);
+    writeFile(a.file("SEND/notes.bin"), content);
+    ASSERT_TRUE(standin.start());
+    a.start("0.05");
+    b.start("0.05");
+
+    const std::string atB = b.file("RECV/A/notes.bin");
+    ASSERT_TRUE(waitFor([&] { return readFile(atB) == content; }, 120s))
+        << "B holds " << sizeOf(atB) << " bytes\n"
+        << a.process->output().substr(0, 4000);
+    EXPECT_FALSE(fs::exists(a.file("CATALOG/OldB.dat")));
+
+    EXPECT_EQ(a.stop(), 0);
+    const std::string ini = readFile(a.file("Pavo.ini"));
+    EXPECT_NE(ini.find("NAME=B\n"), std::string::npos) << ini;
+    EXPECT_EQ(ini.find("OldB"), std::string::npos) << ini;
+}
+
+TEST_F(SkypeTransfer, ClientRestartedMidTransferAndTheFileStillArrivesWhole)
+{
+    a.configure("B", "bob");
+    b.configure("A", "alice");
+    const std::size_t size = 3 * 1024 * 1024;
+    const std::string content = pattern(size, 12);
+    writeFile(a.file("SEND/big.bin"), content);
+    ASSERT_TRUE(standin.start());
+    a.start("0.1");
+    b.start("0.1");
+
+    const std::string atB = b.file("RECV/A/big.bin");
+    ASSERT_TRUE(waitFor([&] { return sizeOf(atB) >= size / 8; }, 180s))
+        << "B holds " << sizeOf(atB) << " bytes";
+    standin.stop();
+    const std::uintmax_t cut = sizeOf(atB);
+    EXPECT_LT(cut, size);
+    for (SkypeNode* n : {&a, &b})
+        EXPECT_TRUE(waitFor(
+            [&] {
+                return n->process->output().find("VX_SKYPECOM: closed by the client") !=
+                       std::string::npos;
+            },
+            30s))
+            << n->name;
+    std::this_thread::sleep_for(500ms);
+
+    ASSERT_TRUE(standin.start());
+    ASSERT_TRUE(waitFor([&] { return readFile(atB) == content; }, 300s))
+        << "B holds " << sizeOf(atB) << " bytes of " << size;
+    EXPECT_GT(sizeOf(atB), cut);
+}
+
+} // namespace
