@@ -16,6 +16,7 @@
 #include "ui/CConnectListCtrl.h"
 #include "ui/CMsg.h"
 #include "ui/CatalogOpsUi.h"
+#include "ui/PavoDialogs.h"
 #include "ui/PavoIcons.h"
 #include "watch/CFolderWatch.h"
 
@@ -365,11 +366,30 @@ void CPavoDlg::setConnectionButtons(bool enabled)
         b->setEnabled(enabled);
 }
 
-void CPavoDlg::onSystemProperties() {}
-void CPavoDlg::onAddConnection() {}
-void CPavoDlg::onChangeConnection() {}
-void CPavoDlg::onDeleteConnection() {}
-void CPavoDlg::onCatalogSync() {}
+void CPavoDlg::onSystemProperties()
+{
+    PavoDialogs::systemProperties(*this);
+}
+
+void CPavoDlg::onAddConnection()
+{
+    PavoDialogs::addConnection(*this);
+}
+
+void CPavoDlg::onChangeConnection()
+{
+    PavoDialogs::changeConnection(*this);
+}
+
+void CPavoDlg::onDeleteConnection()
+{
+    PavoDialogs::deleteConnection(*this);
+}
+
+void CPavoDlg::onCatalogSync()
+{
+    PavoDialogs::catalogSync(*this);
+}
 void CPavoDlg::onNodeInformation()
 {
     if (m_nodeInfo)

@@ -162,7 +162,7 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
-    // Connection and settings dialogs of their own; until they exist these buttons do nothing.
+    // The settings, connection and synchronisation dialogs (PavoDialogs).
     void onSystemProperties();
     void onAddConnection();
     void onChangeConnection();

@@ -13,7 +13,6 @@
 #include "ui/CPavoDlg.h"
 #include "ui/CSyncDlg.h"
 #include "ui/MainWindowLayout.h"
-#include "ui/PavoDialogs.h"
 
 #include <QApplication>
 #include <QCalendarWidget>
@@ -169,7 +168,7 @@ protected:
         prompt.script({plat::Answer::Yes});
         window->rows().selectRow(0);
         chooseRange(daysAgo);
-        PavoDialogs::catalogSync(*window);
+        window->controls().catalogSync->click();
     }
 
     TempDir a;

@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTimer>
@@ -114,7 +115,7 @@ TEST_F(PavoDialogsTest, AcceptedPropertiesAreAppliedAndSaved)
         ui.port->setValue(43001);
         d.accept();
     });
-    PavoDialogs::systemProperties(*window);
+    window->controls().systemSettings->click();
     ASSERT_TRUE(user.shown);
     EXPECT_TRUE(prompt.all.empty());
     EXPECT_EQ(window->getPartyName(), "renamed");
@@ -136,7 +137,7 @@ TEST_F(PavoDialogsTest, CancelledPropertiesChangeNothing)
         d.controls().partyName->setText(QStringLiteral("renamed"));
         d.reject();
     });
-    PavoDialogs::systemProperties(*window);
+    window->controls().systemSettings->click();
     ASSERT_TRUE(user.shown);
     EXPECT_EQ(window->getPartyName(), "party");
     EXPECT_TRUE(ini().empty());
@@ -150,7 +151,7 @@ TEST_F(PavoDialogsTest, AnAddedConnectionIsSavedAndReadBack)
         d.controls().nodeName->setText(QStringLiteral("NodeB"));
         d.accept();
     });
-    PavoDialogs::addConnection(*window);
+    window->controls().addConnection->click();
     ASSERT_TRUE(user.shown);
     ASSERT_EQ(window->getConnectCount(), 1);
 
