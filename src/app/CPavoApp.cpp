@@ -30,9 +30,12 @@ struct Option
 };
 
 const Option kOptions[] = {
-    {"-D119", &debugMode, 1},        {"-PASV", &pasvMode, 1},
-    {"-SERVER", &serverOnlyMode, 1}, {"-CLIENT", &clientOnlyMode, 1},
-    {"-CATALOGCASH", &catalogCashMode, 1}, {"-NOSKYPE", &skypeMode, 0},
+    {"-D119", &debugMode, 1},
+    {"-PASV", &pasvMode, 1},
+    {"-SERVER", &serverOnlyMode, 1},
+    {"-CLIENT", &clientOnlyMode, 1},
+    {"-CATALOGCASH", &catalogCashMode, 1},
+    {"-NOSKYPE", &skypeMode, 0},
 };
 } // namespace
 

@@ -26,7 +26,8 @@ inline std::int32_t getI32(const std::uint8_t* p)
 
 inline std::uint64_t getU64(const std::uint8_t* p)
 {
-    return static_cast<std::uint64_t>(getU32(p)) | (static_cast<std::uint64_t>(getU32(p + 4)) << 32);
+    return static_cast<std::uint64_t>(getU32(p)) |
+           (static_cast<std::uint64_t>(getU32(p + 4)) << 32);
 }
 
 inline void putU16(std::uint8_t* p, std::uint16_t v)

@@ -33,7 +33,8 @@ struct SignalWatcher::Impl
     std::unique_ptr<QSocketNotifier> notifier;
 };
 
-SignalWatcher::SignalWatcher(std::initializer_list<int> signalNumbers, std::function<void(int)> handler)
+SignalWatcher::SignalWatcher(std::initializer_list<int> signalNumbers,
+                             std::function<void(int)> handler)
     : d_(std::make_unique<Impl>())
 {
     d_->handler = std::move(handler);

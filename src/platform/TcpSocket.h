@@ -28,7 +28,7 @@ enum class ConnectResult
 {
     Connected,  // connected at once
     InProgress, // onConnect follows
-    Failed,     // *error holds the reason (an errno, or an EAI_ code negated for resolution failures)
+    Failed, // *error holds the reason (an errno, or an EAI_ code negated for resolution failures)
 };
 
 class TcpSocket

@@ -70,10 +70,8 @@ INSTANTIATE_TEST_SUITE_P(
         StatusCase{"size zero", {1, "peer", 0, 0, 0, 0}, "データ異常", "0"},
         StatusCase{"4 GiB exactly", {1, "peer", 0, 0, 4294967296ull, 0}, "2G超", "2G超"},
         StatusCase{"complete beats 2G", {1, "peer", 1, 0, 4294967296ull + 5, 0}, "取得済", "2G超"},
-        StatusCase{"largest 32-bit size",
-                   {1, "peer", 0, 0, 4294967295ull, 1},
-                   "0.00%",
-                   "4,294,967,295"}));
+        StatusCase{
+            "largest 32-bit size", {1, "peer", 0, 0, 4294967295ull, 1}, "0.00%", "4,294,967,295"}));
 
 TEST(CatalogRowText, DatesAndThousands)
 {

@@ -24,12 +24,12 @@ struct NetMsg
         Write = 'W',      // user, application, stream, data
         Disconnect = 'Q', // user, application, stream
                           // network -> site
-        Entry = 'Y',     // user, presence, applications...: a directory entry, new or changed
-        EntryGone = 'Z', // user
-        Streams = 'S',   // user, application, (peer, stream)...: the user's full stream list
-        Deliver = 'V',   // user, application, peer, stream, data
-        Sent = 'A',      // user, application, stream: a write has left the writer's site
-        Error = 'E',     // user, application, text
+        Entry = 'Y',      // user, presence, applications...: a directory entry, new or changed
+        EntryGone = 'Z',  // user
+        Streams = 'S',    // user, application, (peer, stream)...: the user's full stream list
+        Deliver = 'V',    // user, application, peer, stream, data
+        Sent = 'A',       // user, application, stream: a write has left the writer's site
+        Error = 'E',      // user, application, text
     };
 
     Type type = Type::UserUp;
