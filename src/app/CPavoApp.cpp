@@ -8,6 +8,7 @@
 #include "platform/EventLoop.h"
 #include "platform/IniFile.h"
 #include "platform/Prompt.h"
+#include "platform/SignalWatcher.h"
 #include "platform/TcpSocket.h"
 #include "ui/MainWindowRunner.h"
 #include "ui/QtPromptHandler.h"
@@ -110,6 +111,9 @@ int CPavoApp::run(int argc, char** argv)
     const bool headless = chooseHeadless();
     QApplication application(argc, argv);
     std::signal(SIGPIPE, SIG_IGN);
+    // A stopping signal that arrives before the main window watches for it waits until then,
+    // so it still ends the node through the orderly shutdown.
+    plat::SignalWatcher::block({SIGTERM, SIGHUP, SIGINT});
     QtPromptHandler dialogs;
     if (!headless)
         plat::setPromptHandler(&dialogs);

@@ -73,4 +73,25 @@ void SignalWatcher::ignore(std::initializer_list<int> signalNumbers)
         ::signal(s, SIG_IGN);
 }
 
+namespace {
+void changeMask(int how, std::initializer_list<int> signalNumbers)
+{
+    sigset_t set;
+    sigemptyset(&set);
+    for (int s : signalNumbers)
+        sigaddset(&set, s);
+    ::sigprocmask(how, &set, nullptr);
+}
+} // namespace
+
+void SignalWatcher::block(std::initializer_list<int> signalNumbers)
+{
+    changeMask(SIG_BLOCK, signalNumbers);
+}
+
+void SignalWatcher::unblock(std::initializer_list<int> signalNumbers)
+{
+    changeMask(SIG_UNBLOCK, signalNumbers);
+}
+
 } // namespace plat

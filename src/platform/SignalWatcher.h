@@ -19,6 +19,10 @@ public:
 
     // Makes the process ignore these signals (debug mode ignores SIGINT and SIGQUIT).
     static void ignore(std::initializer_list<int> signalNumbers);
+    // Holds these signals back (they stay pending) until unblock: start-up blocks the stopping
+    // signals before anything can be lost and releases them once a watcher handles them.
+    static void block(std::initializer_list<int> signalNumbers);
+    static void unblock(std::initializer_list<int> signalNumbers);
 
 private:
     struct Impl;

@@ -1,10 +1,13 @@
 #include "ui/MainWindowRunner.h"
 
+#include "platform/SignalWatcher.h"
 #include "ui/CPavoDlg.h"
 #include "ui/QtFileDialogs.h"
 #include "ui/SessionEvents.h"
 
 #include <QApplication>
+
+#include <csignal>
 
 int MainWindowRunner::run(bool headless)
 {
@@ -38,6 +41,8 @@ int MainWindowRunner::run(bool headless)
                 current->resume();
         },
     });
+
+    plat::SignalWatcher::unblock({SIGTERM, SIGHUP, SIGINT});
 
     int status = 0;
     {
