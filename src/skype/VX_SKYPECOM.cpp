@@ -144,6 +144,8 @@ int VX_SKYPECOM::sendCommand(std::string_view text)
         plat::diag("VX_SKYPECOM: command of %zu bytes not sent\n", text.size());
         return 0;
     }
+    // The caller's text may be rewritten by a nested handler while this waits.
+    const std::string shown(text.substr(0, 200));
     Pending me;
     m_pending.push_back(&me);
     int error = 0;
@@ -177,8 +179,7 @@ int VX_SKYPECOM::sendCommand(std::string_view text)
         return 0;
     }
     if (me.result == 0) {
-        plat::diag("VX_SKYPECOM: command not taken: %.*s\n",
-                   static_cast<int>(std::min<std::size_t>(text.size(), 200)), text.data());
+        plat::diag("VX_SKYPECOM: command not taken: %s\n", shown.c_str());
         if (m_attached)
             connectionLost("command refused");
         return 0;
