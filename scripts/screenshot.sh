@@ -37,7 +37,7 @@ COMMENT=隣の机
 [REC2]
 NAME=C
 TRS=TCP
-HOSTNAME=192.0.2.7
+HOSTNAME=127.0.0.1/42413
 COMMENT=出張中
 INI
 printf '議事録の本文です。\n' > "$work/A/SEND/議事録.txt"
