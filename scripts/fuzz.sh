@@ -67,5 +67,12 @@ export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=abort_on_error=1:detect_leaks=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 # The node's diagnostic lines go to standard output; libFuzzer reports on standard error.
-"$build/bin/ReceivePathFuzz" -max_total_time="$seconds" -max_len=140000 -timeout=10 -artifact_prefix="$build/" \
-  -print_final_stats=1 "$corpus" >/dev/null
+log="$build/ReceivePathFuzz.log"
+if ! "$build/bin/ReceivePathFuzz" -max_total_time="$seconds" -max_len=140000 -timeout=10 \
+  -artifact_prefix="$build/" -print_final_stats=1 "$corpus" >/dev/null 2>"$log"; then
+  tail -n 60 "$log" >&2
+  echo "fuzz.sh: ReceivePathFuzz found a failure (log: $log)" >&2
+  exit 1
+fi
+runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$' || echo "?")
+echo "fuzz.sh: ReceivePathFuzz ran ${seconds}s, $runs inputs, no failure"

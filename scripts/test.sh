@@ -9,8 +9,9 @@ ninja -C "$build"
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-cd "$build"
-ctest --output-on-failure -j2 --timeout 300
+# A bounded fuzzing run over the receive path first, so that the test summary closes the output.
 if [ -x "$root/scripts/fuzz.sh" ]; then
   bash "$root/scripts/fuzz.sh"
 fi
+cd "$build"
+ctest --output-on-failure -j2 --timeout 300
