@@ -1,6 +1,7 @@
 #include "catalog/CCatalogCash.h"
 
 #include "catalog/RecordIo.h"
+#include "catalog/RecordKey.h"
 #include "platform/Diag.h"
 
 #include <cerrno>
@@ -43,7 +44,7 @@ void CCatalogCash::setRec(int index, const CatalogRecord& record)
     if (index < 0 || index >= count())
         return;
     CatalogRecord& slot = m_list[static_cast<std::size_t>(index)];
-    const bool rekey = keyOf(slot) != keyOf(record);
+    const bool rekey = catalog::recordKey(slot) != catalog::recordKey(record);
     slot = record;
     if (rekey)
         reindex();
@@ -74,7 +75,7 @@ const std::vector<int>& CCatalogCash::indicesOf(std::string_view originCp932,
                                                 std::string_view fileNameCp932) const
 {
     static const std::vector<int> none;
-    const auto it = m_index.find(keyOf(originCp932, fileNameCp932));
+    const auto it = m_index.find(catalog::recordKey(originCp932, fileNameCp932));
     return it == m_index.end() ? none : it->second;
 }
 
@@ -148,24 +149,9 @@ bool CCatalogCash::writeAt(int index)
     return ok;
 }
 
-std::string CCatalogCash::keyOf(std::string_view originCp932, std::string_view fileNameCp932)
-{
-    std::string key;
-    key.reserve(originCp932.size() + 1 + fileNameCp932.size());
-    key.append(originCp932);
-    key.push_back('\0');
-    key.append(fileNameCp932);
-    return key;
-}
-
-std::string CCatalogCash::keyOf(const CatalogRecord& r)
-{
-    return keyOf(r.originNodeCp932(), r.fileNameCp932());
-}
-
 void CCatalogCash::indexAdd(int index)
 {
-    m_index[keyOf(at(index))].push_back(index);
+    m_index[catalog::recordKey(at(index))].push_back(index);
 }
 
 void CCatalogCash::reindex()

@@ -62,8 +62,6 @@ public:
     const std::string& path() const { return m_path; }
 
 private:
-    static std::string keyOf(std::string_view originCp932, std::string_view fileNameCp932);
-    static std::string keyOf(const CatalogRecord& r);
     void indexAdd(int index);
     void reindex();
     bool writeAt(int index);

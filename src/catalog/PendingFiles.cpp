@@ -1,6 +1,7 @@
 #include "catalog/PendingFiles.h"
 
 #include "catalog/RecordIo.h"
+#include "catalog/RecordKey.h"
 #include "platform/Diag.h"
 #include "platform/Files.h"
 
@@ -17,14 +18,6 @@ namespace {
 // More indexes than configured peers only come from peers that announced other names; beyond
 // this many the cache starts afresh rather than holding descriptors without bound.
 constexpr std::size_t MaxOpenPeers = 16;
-
-std::string keyOf(const CatalogRecord& r)
-{
-    std::string key(r.originNodeCp932());
-    key.push_back('\0');
-    key.append(r.fileNameCp932());
-    return key;
-}
 
 } // namespace
 
@@ -104,7 +97,7 @@ PendingFiles::Peer* PendingFiles::open(const std::string& peer)
     p->ino = sb.st_ino;
     bool seenPending = false;
     const off_t size = rio::forEachRecord(p->fd, [&](const CatalogRecord& r, std::size_t pos) {
-        p->firstPos.emplace(keyOf(r), pos);
+        p->firstPos.emplace(catalog::recordKey(r), pos);
         if (!seenPending && r.pendingFlag() == 1) {
             seenPending = true;
             p->firstPending = pos;
@@ -140,7 +133,7 @@ bool PendingFiles::append(const std::string& peer, const CatalogRecord& record)
         drop(peer);
         return false;
     }
-    p->firstPos.emplace(keyOf(record), p->count);
+    p->firstPos.emplace(catalog::recordKey(record), p->count);
     ++p->count;
     return true;
 }
@@ -150,7 +143,7 @@ bool PendingFiles::put(const std::string& peer, const CatalogRecord& record)
     Peer* p = open(peer);
     if (!p)
         return false;
-    const auto it = p->firstPos.find(keyOf(record));
+    const auto it = p->firstPos.find(catalog::recordKey(record));
     if (it == p->firstPos.end())
         return append(peer, record);
     if (!p->write(record, it->second)) {
@@ -170,7 +163,7 @@ bool PendingFiles::putAll(const std::string& peer, const std::vector<CatalogReco
     std::vector<std::uint8_t> appended;
     const std::size_t firstNew = p->count;
     for (const CatalogRecord& r : records) {
-        const auto [it, added] = p->firstPos.emplace(keyOf(r), p->count);
+        const auto [it, added] = p->firstPos.emplace(catalog::recordKey(r), p->count);
         if (added) {
             appended.insert(appended.end(), r.bytes.begin(), r.bytes.end());
             ++p->count;
