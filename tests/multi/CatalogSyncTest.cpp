@@ -1,13 +1,11 @@
-#include "support/NodeProcess.h"
+#include "support/MultiNode.h"
 #include "support/RecordingPrompt.h"
 #include "support/TempDir.h"
 
 #include "app/ModeFlags.h"
 #include "catalog/CCatalog.h"
 #include "catalog/CatalogRecord.h"
-#include "catalog/RecordBuilder.h"
 #include "platform/EventLoop.h"
-#include "platform/FindRecord.h"
 #include "platform/LocalTime.h"
 #include "ui/CConnectListCtrl.h"
 #include "ui/CPavoDlg.h"
@@ -24,17 +22,10 @@
 #include <algorithm>
 #include <csignal>
 #include <ctime>
-#include <filesystem>
-#include <fstream>
 #include <set>
-#include <sstream>
-
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 using namespace std::chrono_literals;
-namespace fs = std::filesystem;
+using namespace multi;
 
 namespace {
 
@@ -44,35 +35,10 @@ const char* const kScale = "0.02";
 const char* const kParty = "syncparty";
 constexpr std::time_t kDay = 86400;
 
-int freePort()
-{
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    int port = 0;
-    if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-        port = ntohs(a.sin_port);
-    ::close(s);
-    return port;
-}
-
-void writeFile(const std::string& path, const std::string& bytes)
-{
-    fs::create_directories(fs::path(path).parent_path());
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
 void configure(const std::string& dir, const std::string& name, int port, const std::string& peer,
                int peerPort)
 {
-    std::ostringstream ini;
-    ini << "[SYSTEM]\nPARTY=" << kParty << "\nNAME=" << name << "\nLISTENPORT=" << port
-        << "\nCONNECTNUM=1\n[REC1]\nNAME=" << peer << "\nTRS=TCP\nHOSTNAME=127.0.0.1/" << peerPort
-        << "\n";
-    writeFile(dir + "/Pavo.ini", ini.str());
+    writeFile(dir + "/Pavo.ini", pavoIni(kParty, name, port, {IniPeer::tcp(peer, peerPort)}));
 }
 
 // A file of node C that node B received daysAgo days ago and keeps complete; every one expires
@@ -81,16 +47,10 @@ std::string receivedEntry(const std::string& dir, const std::string& name, std::
 {
     const std::string path = dir + "/RECV/NodeC/" + name;
     writeFile(path, std::string(1000 + name.size(), 'x'));
-    plat::FindRecord description;
-    EXPECT_EQ(plat::statFindRecord(path, description), plat::FindResult::Ok);
-    const catalog::RegistrationContext context{
-        "NodeC", kParty, 60, {std::time(nullptr) - daysAgo * kDay, 0}};
-    auto record = catalog::makeNewRecord(description, context);
+    const auto record =
+        completeRecord(path, {"NodeC", kParty, 60, {std::time(nullptr) - daysAgo * kDay, 0}});
     EXPECT_TRUE(record);
-    record->setCompleteFlag(1);
-    record->setBytesReceived(record->fileSize());
-    catalog::stampChecksum(*record);
-    return std::string(record->bytes.begin(), record->bytes.end());
+    return record ? std::string(record->bytes.begin(), record->bytes.end()) : std::string();
 }
 
 // Node C's entries in A's catalog (the nodes' own node-information files travel as well).

@@ -1,26 +1,17 @@
-#include "support/NodeProcess.h"
+#include "support/MultiNode.h"
 #include "support/TempDir.h"
 
 #include "catalog/CatalogRecord.h"
 #include "catalog/RecordBuilder.h"
-#include "platform/FindRecord.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
-#include <functional>
-#include <memory>
-#include <sstream>
-#include <thread>
-
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 using namespace std::chrono_literals;
+using namespace multi;
 namespace fs = std::filesystem;
 
 namespace {
@@ -28,117 +19,7 @@ namespace {
 // ~0.5 s and a connection says hello about every second.
 const char* const kScale = "0.05";
 
-int freePort()
-{
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    int port = 0;
-    if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-        port = ntohs(a.sin_port);
-    ::close(s);
-    return port;
-}
-
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void writeFile(const std::string& path, const std::string& bytes)
-{
-    fs::create_directories(fs::path(path).parent_path());
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::string pattern(std::size_t size, unsigned seed)
-{
-    std::string bytes(size, '\0');
-    unsigned x = seed;
-    for (char& c : bytes) {
-        x = x * 1103515245u + 12345u;
-        c = static_cast<char>(x >> 16);
-    }
-    return bytes;
-}
-
-std::vector<CatalogRecord> catalogRecords(const std::string& workDir)
-{
-    const std::string bytes = readFile(workDir + "/CATALOG/catalog.dat");
-    std::vector<CatalogRecord> records;
-    for (std::size_t at = 0; at + CatalogRecord::Size <= bytes.size(); at += CatalogRecord::Size) {
-        CatalogRecord r;
-        std::copy_n(bytes.data() + at, CatalogRecord::Size, r.bytes.begin());
-        records.push_back(r);
-    }
-    return records;
-}
-
-bool hasEntry(const std::string& workDir, const std::string& fileName)
-{
-    for (const CatalogRecord& r : catalogRecords(workDir))
-        if (r.fileNameUtf8() == fileName)
-            return true;
-    return false;
-}
-
-bool waitFor(const std::function<bool()>& condition, std::chrono::seconds timeout)
-{
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (condition())
-            return true;
-        std::this_thread::sleep_for(50ms);
-    }
-    return condition();
-}
-
-// One node of a test party: its own working folder, runtime folder and listen port.
-struct Node
-{
-    Node(std::string nodeName, std::string folder, int listenPort)
-        : name(std::move(nodeName)), dir(std::move(folder)), port(listenPort)
-    {
-    }
-
-    std::string name;
-    std::string dir;
-    int port = 0;
-    std::vector<std::string> args{"-D119", "-NOSKYPE"};
-    std::unique_ptr<NodeProcess> process;
-
-    std::string file(const std::string& relative) const { return dir + "/" + relative; }
-
-    void configure(const std::string& party, const std::vector<const Node*>& peers)
-    {
-        std::ostringstream ini;
-        ini << "[SYSTEM]\nPARTY=" << party << "\nNAME=" << name << "\nLISTENPORT=" << port
-            << "\nCONNECTNUM=" << peers.size() << "\n";
-        for (std::size_t i = 0; i < peers.size(); ++i)
-            ini << "[REC" << i + 1 << "]\nNAME=" << peers[i]->name
-                << "\nTRS=TCP\nHOSTNAME=127.0.0.1/" << peers[i]->port << "\n";
-        writeFile(file("Pavo.ini"), ini.str());
-    }
-
-    void start(const char* scale = kScale)
-    {
-        process = std::make_unique<NodeProcess>(NodeProcess::pavoNode(dir, args, scale));
-        ASSERT_TRUE(process->start());
-        ASSERT_TRUE(process->waitForOutput("DEBUG_MODE ON", 30s)) << process->errors();
-    }
-
-    int stop()
-    {
-        process->signal(SIGTERM);
-        return process->waitExit(60s);
-    }
-};
+using Node = MultiNode;
 
 class NodeChain : public ::testing::Test
 {
@@ -164,11 +45,8 @@ protected:
 
     void TearDown() override
     {
-        for (Node* n : {&a, &b, &c}) {
-            if (n->process && n->process->running()) {
-                EXPECT_EQ(n->stop(), 0) << n->name << ": " << n->process->errors();
-            }
-        }
+        for (Node* n : {&a, &b, &c})
+            n->stopIfRunning();
     }
 };
 } // namespace
@@ -214,14 +92,9 @@ TEST_F(NodeChain, ExpiredRegistrationDisappearsOnEveryNode)
     const std::string content = pattern(4096, 2);
     const std::string sample = root.file("old.txt");
     writeFile(sample, content);
-    plat::FindRecord description;
-    ASSERT_EQ(plat::statFindRecord(sample, description), plat::FindResult::Ok);
-    catalog::RegistrationContext context{"Z", "chain", 1, {std::time(nullptr) - 4 * 86400, 0}};
-    auto record = catalog::makeNewRecord(description, context);
+    const auto record =
+        completeRecord(sample, {"Z", "chain", 1, {std::time(nullptr) - 4 * 86400, 0}});
     ASSERT_TRUE(record);
-    record->setCompleteFlag(1);
-    record->setBytesReceived(record->fileSize());
-    catalog::stampChecksum(*record);
     const std::string bytes(record->bytes.begin(), record->bytes.end());
     for (Node* n : {&a, &b, &c}) {
         writeFile(n->file("CATALOG/catalog.dat"), bytes);
@@ -278,7 +151,7 @@ TEST_F(NodeChain, SigtermSavesTheCatalogAndTheSettings)
     a.args.push_back("-CATALOGCASH");
     writeFile(a.file("Pavo.ini"), "[SYSTEM]\nPARTY=term\nNAME=A\n");
     writeFile(a.file("SEND/note.txt"), "a note");
-    a.start();
+    a.start(kScale);
     // The folder watch remembers what it registered in its list.
     ASSERT_TRUE(waitFor(
         [&] {

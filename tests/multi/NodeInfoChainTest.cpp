@@ -1,4 +1,4 @@
-#include "support/NodeProcess.h"
+#include "support/MultiNode.h"
 #include "support/SettingsFixture.h"
 #include "support/TempDir.h"
 
@@ -7,74 +7,28 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
-#include <filesystem>
-#include <fstream>
 #include <map>
-#include <memory>
-#include <sstream>
-#include <thread>
-
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 using namespace std::chrono_literals;
-namespace fs = std::filesystem;
+using namespace multi;
 
 namespace {
 // Twenty times faster: the node file is published every 1.5 s, a connection says hello about
 // every second and the send folder is scanned every ~0.3 s.
 const char* const kScale = "0.05";
 
-int freePort()
+struct Node : MultiNode
 {
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    int port = 0;
-    if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-        port = ntohs(a.sin_port);
-    ::close(s);
-    return port;
-}
-
-std::vector<CatalogRecord> catalogRecords(const std::string& workDir)
-{
-    std::ifstream in(workDir + "/CATALOG/catalog.dat", std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    const std::string bytes = text.str();
-    std::vector<CatalogRecord> records;
-    for (std::size_t at = 0; at + CatalogRecord::Size <= bytes.size(); at += CatalogRecord::Size) {
-        CatalogRecord r;
-        std::copy_n(bytes.data() + at, CatalogRecord::Size, r.bytes.begin());
-        records.push_back(r);
-    }
-    return records;
-}
-
-struct Node
-{
-    std::string name;
-    std::string dir;
-    int port;
-    int presence;
-    std::unique_ptr<NodeProcess> process;
-
-    void configure(const std::vector<const Node*>& peers)
+    Node(std::string nodeName, std::string folder, int listenPort, int nodePresence)
+        : MultiNode(std::move(nodeName), std::move(folder), listenPort), presence(nodePresence)
     {
-        fs::create_directories(dir);
-        std::ostringstream ini;
-        ini << "[SYSTEM]\nPARTY=info\nNAME=" << name << "\nLISTENPORT=" << port
-            << "\nNODESTATUS=" << presence << "\nCONNECTNUM=" << peers.size() << "\n";
-        for (std::size_t i = 0; i < peers.size(); ++i)
-            ini << "[REC" << i + 1 << "]\nNAME=" << peers[i]->name
-                << "\nTRS=TCP\nHOSTNAME=127.0.0.1/" << peers[i]->port << "\n";
-        std::ofstream(dir + "/Pavo.ini", std::ios::binary) << ini.str();
+    }
+
+    int presence;
+
+    void configure(const std::vector<const MultiNode*>& peers)
+    {
+        MultiNode::configure("info", peers, "NODESTATUS=" + std::to_string(presence) + "\n");
     }
 
     // The node list as this node's window builds it, from the node's own files: its published
@@ -108,33 +62,19 @@ summary(const std::vector<CNodeInfo>& list)
     return out;
 }
 
-bool waitFor(const std::function<bool()>& condition, std::chrono::seconds timeout)
-{
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (condition())
-            return true;
-        std::this_thread::sleep_for(100ms);
-    }
-    return condition();
-}
 } // namespace
 
 TEST(NodeInfoChain, EveryNodeListsTheWholeChainWithPresenceAndRoute)
 {
     TempDir root;
-    Node a{"A", root.file("A"), freePort(), CNodeInfo::PRESENCE_CONTACTABLE, {}};
-    Node b{"B", root.file("B"), freePort(), CNodeInfo::PRESENCE_NOT_CONTACTABLE, {}};
-    Node c{"C", root.file("C"), freePort(), CNodeInfo::PRESENCE_ABSENT, {}};
+    Node a{"A", root.file("A"), freePort(), CNodeInfo::PRESENCE_CONTACTABLE};
+    Node b{"B", root.file("B"), freePort(), CNodeInfo::PRESENCE_NOT_CONTACTABLE};
+    Node c{"C", root.file("C"), freePort(), CNodeInfo::PRESENCE_ABSENT};
     a.configure({&b});
     b.configure({&a, &c});
     c.configure({&b});
-    for (Node* n : {&a, &b, &c}) {
-        n->process = std::make_unique<NodeProcess>(
-            NodeProcess::pavoNode(n->dir, {"-D119", "-NOSKYPE"}, kScale));
-        ASSERT_TRUE(n->process->start());
-        ASSERT_TRUE(n->process->waitForOutput("DEBUG_MODE ON", 30s)) << n->process->errors();
-    }
+    for (Node* n : {&a, &b, &c})
+        ASSERT_NO_FATAL_FAILURE(n->start(kScale));
 
     using Summary = decltype(summary({}));
     const std::map<std::string, Summary> expected{
@@ -160,8 +100,6 @@ TEST(NodeInfoChain, EveryNodeListsTheWholeChainWithPresenceAndRoute)
         }
     }
 
-    for (Node* n : {&a, &b, &c}) {
-        n->process->signal(SIGTERM);
-        EXPECT_EQ(n->process->waitExit(60s), 0) << n->name << ": " << n->process->errors();
-    }
+    for (Node* n : {&a, &b, &c})
+        EXPECT_EQ(n->stop(), 0) << n->name << ": " << n->process->errors();
 }

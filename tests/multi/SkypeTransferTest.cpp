@@ -1,14 +1,11 @@
-#include "support/NodeProcess.h"
+#include "support/MultiNode.h"
 #include "support/StandinProcess.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <filesystem>
 #include <fstream>
-#include <functional>
-#include <sstream>
 #include <thread>
 
 // Two pavo processes whose only connection goes through the messaging client: the stand-in
@@ -16,77 +13,21 @@
 namespace {
 
 using namespace std::chrono_literals;
+using namespace multi;
 namespace fs = std::filesystem;
 
-std::string readFile(const std::string& path)
+struct SkypeNode : MultiNode
 {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void writeFile(const std::string& path, const std::string& bytes)
-{
-    fs::create_directories(fs::path(path).parent_path());
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::string pattern(std::size_t size, unsigned seed)
-{
-    std::string bytes(size, '\0');
-    unsigned x = seed;
-    for (char& c : bytes) {
-        x = x * 1103515245u + 12345u;
-        c = static_cast<char>(x >> 16);
+    SkypeNode(std::string nodeName, std::string folder)
+        : MultiNode(std::move(nodeName), std::move(folder))
+    {
+        args = {"-D119"};
     }
-    return bytes;
-}
-
-bool waitFor(const std::function<bool()>& condition, std::chrono::seconds timeout)
-{
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (condition())
-            return true;
-        std::this_thread::sleep_for(50ms);
-    }
-    return condition();
-}
-
-std::uintmax_t sizeOf(const std::string& path)
-{
-    std::error_code ec;
-    const auto n = fs::file_size(path, ec);
-    return ec ? 0 : n;
-}
-
-struct SkypeNode
-{
-    std::string name;
-    std::string dir;
-    std::unique_ptr<NodeProcess> process;
-
-    std::string file(const std::string& relative) const { return dir + "/" + relative; }
 
     // The only connection: peerName at peerSkypeId, through the messaging client.
     void configure(const std::string& peerName, const std::string& peerSkypeId)
     {
-        std::ostringstream ini;
-        ini << "[SYSTEM]\nPARTY=sky\nNAME=" << name << "\nLISTENPORT=0\nCONNECTNUM=1\n"
-            << "[REC1]\nNAME=" << peerName << "\nTRS=SKYPE\nSKYPEID=" << peerSkypeId << "\n";
-        writeFile(file("Pavo.ini"), ini.str());
-    }
-    void start(const char* scale)
-    {
-        process = std::make_unique<NodeProcess>(NodeProcess::pavoNode(dir, {"-D119"}, scale));
-        ASSERT_TRUE(process->start());
-        ASSERT_TRUE(process->waitForOutput("DEBUG_MODE ON", 30s)) << process->errors();
-    }
-    int stop()
-    {
-        process->signal(SIGTERM);
-        return process->waitExit(60s);
+        configureWith("sky", {IniPeer::skype(peerName, peerSkypeId)});
     }
 };
 
@@ -102,16 +43,13 @@ protected:
     }
     void TearDown() override
     {
-        for (SkypeNode* n : {&a, &b}) {
-            if (n->process && n->process->running()) {
-                EXPECT_EQ(n->stop(), 0) << n->name << ": " << n->process->errors();
-            }
-        }
+        for (SkypeNode* n : {&a, &b})
+            n->stopIfRunning();
     }
 
     TempDir root;
-    SkypeNode a{"A", root.file("A"), nullptr};
-    SkypeNode b{"B", root.file("B"), nullptr};
+    SkypeNode a{"A", root.file("A")};
+    SkypeNode b{"B", root.file("B")};
     StandinProcess standin{root.file("users.ini")};
 };
 

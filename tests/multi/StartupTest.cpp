@@ -1,23 +1,16 @@
-#include "support/NodeProcess.h"
+#include "support/MultiNode.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <fstream>
 
 using namespace std::chrono_literals;
 
 namespace {
 void writeIni(const std::string& folder, const std::string& text)
 {
-    std::ofstream(folder + "/Pavo.ini", std::ios::binary) << text;
-}
-
-NodeProcess::Options node(const std::string& folder, std::vector<std::string> args)
-{
-    auto options = NodeProcess::pavoNode(folder, std::move(args));
-    return options;
+    multi::writeFile(folder + "/Pavo.ini", text);
 }
 } // namespace
 
@@ -25,8 +18,8 @@ TEST(Startup, ModeLinesInOrderAndOrderlyExitOnSigterm)
 {
     TempDir dir;
     writeIni(dir.path(), "[SYSTEM]\nPARTY=lines\nNAME=a\n");
-    NodeProcess pavo(
-        node(dir.path(), {"-D119", "-CLIENT", "-SERVER", "-NOSKYPE", "-d119", "-PASV2"}));
+    NodeProcess pavo(NodeProcess::pavoNode(
+        dir.path(), {"-D119", "-CLIENT", "-SERVER", "-NOSKYPE", "-d119", "-PASV2"}));
     ASSERT_TRUE(pavo.start());
     ASSERT_TRUE(pavo.waitForOutput("NO SKYPE MODE\n", 20s)) << pavo.errors();
     EXPECT_EQ(pavo.output().rfind(
@@ -42,8 +35,8 @@ TEST(Startup, SecondInstanceOfAPartyIsRefusedAndTheFirstKeepsRunning)
     TempDir dir;
     const std::string firstDir = dir.file("first");
     const std::string secondDir = dir.file("second");
-    auto firstOptions = node(firstDir, {"-D119"});
-    auto secondOptions = node(secondDir, {"-D119"});
+    auto firstOptions = NodeProcess::pavoNode(firstDir, {"-D119"});
+    auto secondOptions = NodeProcess::pavoNode(secondDir, {"-D119"});
     // Both share one runtime folder, as two programs of one user do.
     secondOptions.env["XDG_RUNTIME_DIR"] = firstOptions.env["XDG_RUNTIME_DIR"];
     writeIni(firstDir, "[SYSTEM]\nPARTY=guarded\nNAME=a\n");
