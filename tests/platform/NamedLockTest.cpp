@@ -1,5 +1,6 @@
 #include "platform/NamedLock.h"
 
+#include "support/HoldingChild.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -51,56 +52,23 @@ int otherProcessAcquires(const std::string& name)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// A child that holds the lock until the parent closes the pipe.
-struct Holder
+// A child that holds the lock until released.
+HoldingChild lockHolder(const std::string& name)
 {
-    pid_t pid = -1;
-    int release = -1;
-
-    static Holder start(const std::string& name)
-    {
-        int ready[2];
-        int hold[2];
-        EXPECT_EQ(::pipe(ready), 0);
-        EXPECT_EQ(::pipe(hold), 0);
-        Holder h;
-        h.pid = ::fork();
-        if (h.pid == 0) {
-            ::close(ready[0]);
-            ::close(hold[1]);
-            plat::NamedLock lock;
-            const char ok = lock.acquire(name) ? 'y' : 'n';
-            (void)::write(ready[1], &ok, 1);
-            char c;
-            (void)::read(hold[0], &c, 1);
-            ::_exit(0);
-        }
-        ::close(ready[1]);
-        ::close(hold[0]);
-        char ok = 0;
-        EXPECT_EQ(::read(ready[0], &ok, 1), 1);
-        EXPECT_EQ(ok, 'y');
-        ::close(ready[0]);
-        h.release = hold[1];
-        return h;
-    }
-
-    void stop()
-    {
-        ::close(release);
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-    }
-};
+    return HoldingChild([&](const HoldingChild::Hold& hold) {
+        plat::NamedLock lock;
+        hold(lock.acquire(name));
+    });
+}
 
 TEST_F(NamedLockTest, RefusedWhileAnotherProcessHoldsIt)
 {
-    Holder holder = Holder::start("Party A");
+    HoldingChild holder = lockHolder("Party A");
     plat::NamedLock lock;
     EXPECT_FALSE(lock.acquire("Party A"));
     EXPECT_FALSE(lock.held());
     EXPECT_TRUE(lock.acquire("Party B"));
-    holder.stop();
+    holder.release();
     // The kernel dropped the child's lock when it ended.
     EXPECT_TRUE(lock.acquire("Party A"));
     EXPECT_TRUE(lock.held());

@@ -1,6 +1,7 @@
 #include "platform/OpenCheck.h"
 #include "platform/ProcWriters.h"
 
+#include "support/HoldingChild.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -16,52 +17,6 @@
 namespace {
 
 using plat::OpenState;
-
-// Another process that keeps the file open with the given flags until stop().
-class OpenInChild
-{
-public:
-    OpenInChild(const std::string& path, int flags)
-    {
-        int ready[2];
-        int hold[2];
-        EXPECT_EQ(::pipe(ready), 0);
-        EXPECT_EQ(::pipe(hold), 0);
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::close(ready[0]);
-            ::close(hold[1]);
-            const int fd = ::open(path.c_str(), flags);
-            const char ok = fd >= 0 ? 'y' : 'n';
-            (void)::write(ready[1], &ok, 1);
-            char c;
-            (void)::read(hold[0], &c, 1);
-            ::_exit(0);
-        }
-        ::close(ready[1]);
-        ::close(hold[0]);
-        char ok = 0;
-        EXPECT_EQ(::read(ready[0], &ok, 1), 1);
-        EXPECT_EQ(ok, 'y');
-        ::close(ready[0]);
-        release_ = hold[1];
-    }
-    ~OpenInChild() { stop(); }
-
-    void stop()
-    {
-        if (pid_ < 0)
-            return;
-        ::close(release_);
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
-        pid_ = -1;
-    }
-
-private:
-    pid_t pid_ = -1;
-    int release_ = -1;
-};
 
 struct ModeRow
 {
@@ -90,9 +45,9 @@ TEST_F(OpenCheckTest, WriterInAnotherProcessUntilItEnds)
 {
     for (const ModeRow& row : kModes) {
         SCOPED_TRACE(row.what);
-        OpenInChild child(file_, row.flags);
+        HoldingChild child(file_, row.flags);
         EXPECT_EQ(plat::probeOpenForWriting(file_), row.whileOpen);
-        child.stop();
+        child.release();
         EXPECT_EQ(plat::probeOpenForWriting(file_), OpenState::Free);
     }
 }
@@ -130,10 +85,10 @@ TEST_F(OpenCheckTest, ProcScanFindsWritersOfOtherProcesses)
     ASSERT_EQ(::stat(file_.c_str(), &st), 0);
     for (const ModeRow& row : kModes) {
         SCOPED_TRACE(row.what);
-        OpenInChild child(file_, row.flags);
+        HoldingChild child(file_, row.flags);
         EXPECT_EQ(plat::procHasWriter(st.st_dev, st.st_ino),
                   row.whileOpen == OpenState::WriterActive);
-        child.stop();
+        child.release();
         EXPECT_FALSE(plat::procHasWriter(st.st_dev, st.st_ino));
     }
 }

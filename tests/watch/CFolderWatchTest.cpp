@@ -3,6 +3,7 @@
 #include "app/VX_EVENTCATALOG.h"
 #include "catalog/CCatalog.h"
 #include "platform/Files.h"
+#include "support/HoldingChild.h"
 #include "support/SettingsFixture.h"
 #include "support/TempDir.h"
 
@@ -42,50 +43,6 @@ private:
         calls.push_back(std::string(op) + " " + r.fileNameUtf8() + (r.linkFlag() ? " (link)" : ""));
         records.push_back(r);
     }
-};
-
-// Another process that holds a file open for writing until released, as a copier does.
-class WriterProcess
-{
-public:
-    explicit WriterProcess(const std::string& path)
-    {
-        int ready[2], hold[2];
-        if (::pipe(ready) != 0 || ::pipe(hold) != 0)
-            ADD_FAILURE() << "pipe";
-        m_pid = ::fork();
-        if (m_pid == 0) {
-            ::close(ready[0]);
-            ::close(hold[1]);
-            const int fd = ::open(path.c_str(), O_WRONLY);
-            const char ok = fd >= 0 ? 'y' : 'n';
-            (void)!::write(ready[1], &ok, 1);
-            char c;
-            (void)!::read(hold[0], &c, 1);
-            ::_exit(0);
-        }
-        ::close(ready[1]);
-        ::close(hold[0]);
-        char ok = 0;
-        EXPECT_EQ(::read(ready[0], &ok, 1), 1);
-        EXPECT_EQ(ok, 'y');
-        ::close(ready[0]);
-        m_release = hold[1];
-    }
-    ~WriterProcess() { release(); }
-
-    void release()
-    {
-        if (m_pid <= 0)
-            return;
-        ::close(m_release);
-        ::waitpid(m_pid, nullptr, 0);
-        m_pid = -1;
-    }
-
-private:
-    pid_t m_pid = -1;
-    int m_release = -1;
 };
 
 class FolderWatchTest : public ::testing::Test
@@ -230,7 +187,7 @@ TEST_F(FolderWatchTest, FileHeldOpenForWritingWaitsUntilItIsClosed)
 {
     write(inSend("copying.bin"), "part");
     {
-        WriterProcess copier(inSend("copying.bin"));
+        HoldingChild copier(inSend("copying.bin"), O_WRONLY); // as a copier does
         EXPECT_EQ(pass(), Calls{});
         EXPECT_TRUE(knownNames().empty());
         EXPECT_EQ(pass(), Calls{});
@@ -240,7 +197,7 @@ TEST_F(FolderWatchTest, FileHeldOpenForWritingWaitsUntilItIsClosed)
 
     // A registered file rewritten in place: the pass during the write must not swallow the new
     // write time, or the change would never be reported.
-    WriterProcess writer(inSend("copying.bin"));
+    HoldingChild writer(inSend("copying.bin"), O_WRONLY);
     write(inSend("copying.bin"), "rewritten", kBaseTime + 20);
     EXPECT_EQ(pass(), Calls{});
     writer.release();
