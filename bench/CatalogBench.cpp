@@ -1,10 +1,10 @@
 // Catalog store at scale: loads a catalog of 100,000 entries, merges 10,000 new records, queues
 // everything for one peer (a sync request for all records) and drains the peer's pending file in
 // catalog batches. Prints the time of each phase and the peak memory.
-#include "app/CPropatyHotLine.h"
 #include "catalog/CCatalog.h"
 #include "catalog/RecordIo.h"
 #include "platform/Files.h"
+#include "support/BenchNode.h"
 
 #include <chrono>
 #include <cstdio>
@@ -16,33 +16,13 @@
 #include <unistd.h>
 #include <vector>
 
+using namespace bench;
+
 namespace {
 
 constexpr int kCatalogSize = 100000;
 constexpr int kMerged = 10000;
 const plat::SystemTime kNow{2024, 5, 3, 15, 15, 12, 0, 0};
-
-class BenchSettings : public CPropatyHotLine
-{
-public:
-    explicit BenchSettings(std::string folder) : CPropatyHotLine(std::move(folder)) {}
-    std::string getHostName(int) override { return "localhost"; }
-    int getPort(int) override { return kDefaultTcpPort; }
-    int getConnectCount() override { return 1; }
-    std::string getConnectNodeName(int) override { return "peer"; }
-    std::string getConnectMethod(int) override { return "TCP"; }
-    std::string getNodeName() override { return "me"; }
-    std::string getPartyName() override { return "party"; }
-    int getLimitDay() override { return 3; }
-    int getWindow() override { return 0; }
-    void setWindow(int) override {}
-    void setListenPort(int) override {}
-    int getListenPort() override { return kDefaultTcpPort; }
-    std::string findConnectNodeName(int, const std::string&) override { return {}; }
-    void renameConnectNode(int, const std::string&, const std::string&, const std::string&) override
-    {
-    }
-};
 
 CatalogRecord makeRecord(int i)
 {
@@ -69,8 +49,7 @@ double cpuSeconds()
 {
     rusage ru{};
     ::getrusage(RUSAGE_SELF, &ru);
-    const auto secs = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
-    return secs(ru.ru_utime) + secs(ru.ru_stime);
+    return cpuOf(ru);
 }
 
 // Wall time and CPU time (user + system) of one phase: on a shared machine the wall time also
@@ -101,7 +80,7 @@ int main()
     std::string folder = "/tmp/pavo-catalog-bench-XXXXXX";
     if (!::mkdtemp(folder.data()))
         return 1;
-    BenchSettings settings(folder);
+    BenchSettings settings(folder, {"me", "peer", "party"});
     // Written record by record so that the setup does not inflate the peak memory measured.
     {
         const std::string cache = plat::joinPath(folder, "CATALOG/catalog.dat");

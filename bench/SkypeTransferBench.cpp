@@ -5,11 +5,10 @@
 // stream and a stream writes on its 100 ms tick, so the transport is paced by design: it is
 // measured at the real pace and with every timer period scaled down (PAVO_TIME_SCALE), which
 // shows what the encoding and the client relay themselves cost.
-#include "app/CPropatyHotLine.h"
 #include "catalog/CCatalog.h"
 #include "catalog/CatalogRecord.h"
 #include "platform/EventLoop.h"
-#include "platform/FindRecord.h"
+#include "support/BenchNode.h"
 #include "tcp/CTcpA2AModel.h"
 #include "transfer/CTransfer.h"
 
@@ -19,16 +18,14 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <ctime>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <sys/resource.h>
-#include <sys/wait.h>
+
+#include <fcntl.h>
 #include <unistd.h>
-#include <vector>
+
+using namespace bench;
 
 namespace {
 
@@ -38,123 +35,6 @@ constexpr std::uint64_t kFileSize = 16ull << 20;
 constexpr const char* kFileName = "bench.bin";
 constexpr const char* kParty = "Bench";
 constexpr int kTimeoutMs = 30 * 60 * 1000;
-
-struct Side
-{
-    std::string node;
-    std::string peer;
-    std::string method; // "TCP" or "SKYPE"
-    std::string peerSkypeId;
-    int peerPort = 0;
-};
-
-class BenchSettings : public CPropatyHotLine
-{
-public:
-    BenchSettings(std::string folder, Side side)
-        : CPropatyHotLine(std::move(folder)), m_side(std::move(side))
-    {
-    }
-    std::string getHostName(int) override { return "127.0.0.1"; }
-    int getPort(int) override { return m_side.peerPort; }
-    std::string getSkypeId(int) override { return m_side.peerSkypeId; }
-    std::string getConnectMethod(int) override { return m_side.method; }
-    int getConnectCount() override { return 1; }
-    std::string getConnectNodeName(int) override { return m_side.peer; }
-    int isConnectSkypeId(const std::string& id) override
-    {
-        return m_side.method == "SKYPE" && id == m_side.peerSkypeId ? 1 : 0;
-    }
-    std::string getNodeName() override { return m_side.node; }
-    std::string getPartyName() override { return kParty; }
-    int getLimitDay() override { return 3; }
-    int getWindow() override { return 0; }
-    void setWindow(int) override {}
-    void setListenPort(int) override {}
-    int getListenPort() override { return 0; }
-    std::string findConnectNodeName(int method, const std::string& host) override
-    {
-        return method == kMethodSkype && host == m_side.peerSkypeId ? m_side.peer : std::string();
-    }
-    void renameConnectNode(int, const std::string&, const std::string&, const std::string&) override
-    {
-    }
-
-private:
-    Side m_side;
-};
-
-double seconds(std::chrono::steady_clock::time_point from)
-{
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - from).count();
-}
-
-void report(int fd, const std::string& text)
-{
-    [[maybe_unused]] ssize_t n = ::write(fd, text.data(), text.size());
-}
-
-std::string readAll(int fd)
-{
-    std::string text;
-    char buffer[512];
-    ssize_t n;
-    while ((n = ::read(fd, buffer, sizeof buffer)) > 0)
-        text.append(buffer, static_cast<std::size_t>(n));
-    return text;
-}
-
-// The diagnostic lines of the nodes would drown the figures.
-void silence()
-{
-    const int null = ::open("/dev/null", O_WRONLY);
-    if (null >= 0) {
-        ::dup2(null, STDOUT_FILENO);
-        ::dup2(null, STDERR_FILENO);
-    }
-}
-
-bool writeTestFile(const std::string& path)
-{
-    std::ofstream out(path, std::ios::binary);
-    std::vector<char> block(1 << 20);
-    for (std::uint64_t done = 0; done < kFileSize; done += block.size()) {
-        for (std::size_t i = 0; i < block.size(); ++i)
-            block[i] = static_cast<char>((done + i) * 31 + (done >> 20));
-        out.write(block.data(), static_cast<std::streamsize>(block.size()));
-    }
-    return static_cast<bool>(out);
-}
-
-bool sameFiles(const std::string& a, const std::string& b)
-{
-    std::ifstream fa(a, std::ios::binary);
-    std::ifstream fb(b, std::ios::binary);
-    return fa && fb &&
-           std::equal(std::istreambuf_iterator<char>(fa), std::istreambuf_iterator<char>(),
-                      std::istreambuf_iterator<char>(fb), std::istreambuf_iterator<char>());
-}
-
-CatalogRecord ownRecord(const std::string& path)
-{
-    CatalogRecord r;
-    plat::FindRecord f;
-    plat::statFindRecord(path, f);
-    r.setRecordLength(CatalogRecord::Size);
-    r.setRecordTag(catalog::RecordLayout::TagValue);
-    r.setPendingFlag(1);
-    r.setOriginNodeCp932("Server");
-    r.setPartyNameCp932(kParty);
-    r.setKind(catalog::RecordKind::New);
-    r.setRegistrationTime(plat::localNow());
-    if (auto expiry = plat::localFromUnix(std::time(nullptr) + 3 * 86400))
-        r.setExpiry(*expiry);
-    r.setFileDescription(f);
-    r.setCompleteFlag(1);
-    r.setBytesReceived(r.fileSize());
-    catalog::stampChecksum(r);
-    return r;
-}
 
 // A node process: its environment, then the Qt application and the coordinator.
 struct NodeRun
@@ -179,7 +59,8 @@ int runServer(const NodeRun& run, int portFd)
     char* argv[] = {name, nullptr};
     QCoreApplication app(argc, argv);
     BenchSettings settings(run.folder, run.side);
-    CCatalog::instance()->addLocal(ownRecord(settings.getSendFolder() + "/" + kFileName));
+    CCatalog::instance()->addLocal(
+        ownRecord(settings.getSendFolder() + "/" + kFileName, "Server", kParty));
     {
         CTransfer transfer;
         transfer.initialise({});
@@ -244,23 +125,6 @@ int runFetcher(const NodeRun& run, int reportFd)
     return complete ? 0 : 1;
 }
 
-double cpuOf(const rusage& ru)
-{
-    return ru.ru_utime.tv_sec + ru.ru_utime.tv_usec / 1e6 + ru.ru_stime.tv_sec +
-           ru.ru_stime.tv_usec / 1e6;
-}
-
-// Waits for pid; its CPU seconds, or -1 when it failed.
-double reap(pid_t pid)
-{
-    int status = 0;
-    rusage ru{};
-    if (pid <= 0 || ::wait4(pid, &status, 0, &ru) != pid || !WIFEXITED(status) ||
-        WEXITSTATUS(status) != 0)
-        return -1;
-    return cpuOf(ru);
-}
-
 // The stand-in as its own process, serving alice at the server's runtime folder and bob at the
 // fetcher's; its pid once it is ready, or -1.
 pid_t startStandin(const std::string& root, const std::string& serverRun,
@@ -299,12 +163,14 @@ bool measure(const std::string& root, const std::string& folder, const std::stri
              const std::string& method, const std::string& scale)
 {
     const std::string base = root + "/" + folder;
-    NodeRun server{
-        base + "/serving", base + "/serving/run", scale, {"Server", "Fetcher", method, "bob", 0}};
+    NodeRun server{base + "/serving",
+                   base + "/serving/run",
+                   scale,
+                   {"Server", "Fetcher", kParty, method, "bob", 0}};
     NodeRun fetcher{base + "/fetching",
                     base + "/fetching/run",
                     scale,
-                    {"Fetcher", "Server", method, "alice", 0}};
+                    {"Fetcher", "Server", kParty, method, "alice", 0}};
     for (const NodeRun* r : {&server, &fetcher}) {
         fs::create_directories(r->folder + "/SEND");
         fs::create_directories(r->runtime);
@@ -317,34 +183,15 @@ bool measure(const std::string& root, const std::string& folder, const std::stri
         std::printf("%-26s the stand-in did not start\n", label.c_str());
         return false;
     }
-    int portPipe[2];
-    int reportPipe[2];
-    if (::pipe(portPipe) != 0 || ::pipe(reportPipe) != 0)
-        return false;
-    std::fflush(stdout);
-    const pid_t serverPid = ::fork();
-    if (serverPid == 0) {
-        silence();
-        ::close(portPipe[0]);
-        ::close(reportPipe[0]);
-        ::close(reportPipe[1]);
-        ::_exit(runServer(server, portPipe[1]));
-    }
-    ::close(portPipe[1]);
-    const std::string portText = readAll(portPipe[0]);
-    ::close(portPipe[0]);
-    fetcher.side.peerPort = std::atoi(portText.c_str());
-    const pid_t fetcherPid = fetcher.side.peerPort > 0 ? ::fork() : -1;
-    if (fetcherPid == 0) {
-        silence();
-        ::close(reportPipe[0]);
-        ::_exit(runFetcher(fetcher, reportPipe[1]));
-    }
-    ::close(reportPipe[1]);
-    const std::string figures = readAll(reportPipe[0]);
-    ::close(reportPipe[0]);
-    const double fetcherCpu = reap(fetcherPid);
-    const double serverCpu = reap(serverPid);
+    const NodePair nodes = runNodePair([&](int portFd, int) { return runServer(server, portFd); },
+                                       [&](int port, int reportFd) {
+                                           fetcher.side.peerPort = port;
+                                           return runFetcher(fetcher, reportFd);
+                                       },
+                                       true);
+    const std::string& figures = nodes.figures;
+    const double fetcherCpu = reap(nodes.fetcher);
+    const double serverCpu = reap(nodes.server);
     double standinCpu = 0;
     if (standin > 0) {
         ::kill(standin, SIGTERM);
@@ -369,7 +216,7 @@ int main()
     if (!::mkdtemp(pattern))
         return 1;
     const std::string root = pattern;
-    if (!writeTestFile(root + "/" + kFileName)) {
+    if (!writeTestFile(root + "/" + kFileName, kFileSize)) {
         std::fprintf(stderr, "cannot write the test file under %s\n", root.c_str());
         return 1;
     }

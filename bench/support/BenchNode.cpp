@@ -1,0 +1,197 @@
+#include "BenchNode.h"
+
+#include "platform/FindRecord.h"
+#include "platform/LocalTime.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace bench {
+
+BenchSettings::BenchSettings(std::string folder, Side side)
+    : CPropatyHotLine(std::move(folder)), m_side(std::move(side))
+{
+}
+
+int BenchSettings::isConnectSkypeId(const std::string& id)
+{
+    return m_side.method == "SKYPE" && id == m_side.peerSkypeId ? 1 : 0;
+}
+
+std::string BenchSettings::findConnectNodeName(int method, const std::string& host)
+{
+    return method == kMethodSkype && host == m_side.peerSkypeId ? m_side.peer : std::string();
+}
+
+double seconds(std::chrono::steady_clock::time_point from)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - from).count();
+}
+
+double cpuOf(const rusage& ru)
+{
+    return ru.ru_utime.tv_sec + ru.ru_utime.tv_usec / 1e6 + ru.ru_stime.tv_sec +
+           ru.ru_stime.tv_usec / 1e6;
+}
+
+std::string usage(const char* side)
+{
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    char line[160];
+    std::snprintf(line, sizeof line, "%-12s cpu %7.2f s   peak memory %7.1f MiB\n", side, cpuOf(ru),
+                  ru.ru_maxrss / 1024.0);
+    return line;
+}
+
+void report(int fd, const std::string& text)
+{
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n <= 0)
+            return;
+        done += static_cast<std::size_t>(n);
+    }
+}
+
+std::string readAll(int fd)
+{
+    std::string text;
+    char buffer[512];
+    ssize_t n;
+    while ((n = ::read(fd, buffer, sizeof buffer)) > 0)
+        text.append(buffer, static_cast<std::size_t>(n));
+    return text;
+}
+
+void silence(bool errorsToo)
+{
+    const int null = ::open("/dev/null", O_WRONLY);
+    if (null < 0)
+        return;
+    ::dup2(null, STDOUT_FILENO);
+    if (errorsToo)
+        ::dup2(null, STDERR_FILENO);
+}
+
+bool writeTestFile(const std::string& path, std::uint64_t size)
+{
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f)
+        return false;
+    std::vector<unsigned char> block(1 << 20);
+    for (std::uint64_t done = 0; done < size; done += block.size()) {
+        for (std::size_t i = 0; i < block.size(); ++i)
+            block[i] = static_cast<unsigned char>((done + i) * 31 + (done >> 20));
+        if (std::fwrite(block.data(), 1, block.size(), f) != block.size()) {
+            std::fclose(f);
+            return false;
+        }
+    }
+    return std::fclose(f) == 0;
+}
+
+bool sameFiles(const std::string& a, const std::string& b)
+{
+    FILE* fa = std::fopen(a.c_str(), "rb");
+    FILE* fb = std::fopen(b.c_str(), "rb");
+    bool same = fa && fb;
+    std::vector<char> ba(1 << 20), bb(1 << 20);
+    while (same) {
+        const std::size_t na = std::fread(ba.data(), 1, ba.size(), fa);
+        const std::size_t nb = std::fread(bb.data(), 1, bb.size(), fb);
+        same = na == nb && std::memcmp(ba.data(), bb.data(), na) == 0;
+        if (na == 0)
+            break;
+    }
+    if (fa)
+        std::fclose(fa);
+    if (fb)
+        std::fclose(fb);
+    return same;
+}
+
+CatalogRecord ownRecord(const std::string& path, const std::string& origin,
+                        const std::string& party)
+{
+    CatalogRecord r;
+    plat::FindRecord f;
+    plat::statFindRecord(path, f);
+    r.setRecordLength(CatalogRecord::Size);
+    r.setRecordTag(catalog::RecordLayout::TagValue);
+    r.setPendingFlag(1);
+    r.setOriginNodeCp932(origin);
+    r.setPartyNameCp932(party);
+    r.setKind(catalog::RecordKind::New);
+    r.setRegistrationTime(plat::localNow());
+    if (auto expiry = plat::localFromUnix(std::time(nullptr) + 3 * 86400))
+        r.setExpiry(*expiry);
+    r.setFileDescription(f);
+    r.setCompleteFlag(1);
+    r.setBytesReceived(r.fileSize());
+    catalog::stampChecksum(r);
+    return r;
+}
+
+namespace {
+// The server's first line; it keeps its end open while it serves.
+int readPort(int fd)
+{
+    std::string text;
+    char c;
+    while (text.size() < 32 && ::read(fd, &c, 1) == 1 && c != '\n')
+        text += c;
+    return std::atoi(text.c_str());
+}
+} // namespace
+
+NodePair runNodePair(const std::function<int(int portFd, int reportFd)>& serve,
+                     const std::function<int(int port, int reportFd)>& fetch, bool silenceErrors)
+{
+    NodePair pair;
+    int portPipe[2];
+    int reportPipe[2];
+    if (::pipe(portPipe) != 0 || ::pipe(reportPipe) != 0)
+        return pair;
+    std::fflush(stdout);
+    pair.server = ::fork();
+    if (pair.server == 0) {
+        silence(silenceErrors);
+        ::close(portPipe[0]);
+        ::close(reportPipe[0]);
+        ::_exit(serve(portPipe[1], reportPipe[1]));
+    }
+    ::close(portPipe[1]);
+    pair.port = readPort(portPipe[0]);
+    ::close(portPipe[0]);
+    pair.fetcher = pair.port > 0 ? ::fork() : -1;
+    if (pair.fetcher == 0) {
+        silence(silenceErrors);
+        ::close(reportPipe[0]);
+        ::_exit(fetch(pair.port, reportPipe[1]));
+    }
+    ::close(reportPipe[1]);
+    pair.figures = readAll(reportPipe[0]);
+    ::close(reportPipe[0]);
+    return pair;
+}
+
+double reap(pid_t pid)
+{
+    int status = 0;
+    rusage ru{};
+    if (pid <= 0 || ::wait4(pid, &status, 0, &ru) != pid || !WIFEXITED(status) ||
+        WEXITSTATUS(status) != 0)
+        return -1;
+    return cpuOf(ru);
+}
+
+} // namespace bench

@@ -1,0 +1,96 @@
+#pragma once
+
+#include "app/CPropatyHotLine.h"
+#include "catalog/CatalogRecord.h"
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include <sys/resource.h>
+#include <sys/types.h>
+
+// What the benchmarks that run nodes share: the settings of a node with one configured peer, the
+// test file, the two node processes and the figures they report through pipes.
+namespace bench {
+
+// The one connection of a benchmark node.
+struct Side
+{
+    std::string node;
+    std::string peer;
+    std::string party = "Bench";
+    std::string method = "TCP"; // or "SKYPE"
+    std::string peerSkypeId{};
+    int peerPort = 0;
+};
+
+// Settings held in memory: the node listens on any free port (0) and dials its peer on loopback.
+class BenchSettings : public CPropatyHotLine
+{
+public:
+    BenchSettings(std::string folder, Side side);
+
+    std::string getHostName(int) override { return "127.0.0.1"; }
+    int getPort(int) override { return m_side.peerPort; }
+    std::string getSkypeId(int) override { return m_side.peerSkypeId; }
+    std::string getConnectMethod(int) override { return m_side.method; }
+    int getConnectCount() override { return 1; }
+    std::string getConnectNodeName(int) override { return m_side.peer; }
+    int isConnectSkypeId(const std::string& id) override;
+    std::string getNodeName() override { return m_side.node; }
+    std::string getPartyName() override { return m_side.party; }
+    int getLimitDay() override { return 3; }
+    int getWindow() override { return 0; }
+    void setWindow(int) override {}
+    void setListenPort(int) override {}
+    int getListenPort() override { return 0; }
+    std::string findConnectNodeName(int method, const std::string& host) override;
+    void renameConnectNode(int, const std::string&, const std::string&, const std::string&) override
+    {
+    }
+
+private:
+    Side m_side;
+};
+
+double seconds(std::chrono::steady_clock::time_point from);
+double cpuOf(const rusage& ru);
+// "<side> cpu … s   peak memory … MiB" of this process.
+std::string usage(const char* side);
+
+// Writes all of text to fd (a pipe to the parent).
+void report(int fd, const std::string& text);
+// Everything until the writers close fd.
+std::string readAll(int fd);
+// The diagnostic lines of the nodes would drown the figures.
+void silence(bool errorsToo);
+
+// size bytes of a content that differs in every MiB, so a misplaced chunk shows.
+bool writeTestFile(const std::string& path, std::uint64_t size);
+bool sameFiles(const std::string& a, const std::string& b);
+// The complete catalog entry that origin registers for the file at path, expiring in 3 days.
+CatalogRecord ownRecord(const std::string& path, const std::string& origin,
+                        const std::string& party);
+
+// The pids of the two node processes and what they reported.
+struct NodePair
+{
+    pid_t server = -1;
+    pid_t fetcher = -1;
+    int port = 0; // what the server announced; 0 when it failed
+    std::string figures;
+};
+
+// Forks the serving node, which writes its listen port as a line to portFd, then the fetching
+// node with that port; both may write figures to reportFd. Returns once both have closed the
+// report pipe (the processes still need reap). Each child runs silenced and ends with the
+// function's result.
+NodePair runNodePair(const std::function<int(int portFd, int reportFd)>& serve,
+                     const std::function<int(int port, int reportFd)>& fetch, bool silenceErrors);
+
+// Waits for pid; its CPU seconds, or -1 when it failed or did not exit with 0.
+double reap(pid_t pid);
+
+} // namespace bench
