@@ -1,5 +1,6 @@
 #include "catalog/CCatalogCash.h"
 
+#include "support/RecordFiles.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -10,48 +11,16 @@
 #include <sys/resource.h>
 #include <vector>
 
+using namespace recordfiles;
+
 namespace {
 
 CatalogRecord rec(const char* origin, const char* name, std::uint8_t mark = 0)
 {
-    CatalogRecord r;
-    r.setRecordLength(CatalogRecord::Size);
-    r.setKind(catalog::RecordKind::New);
-    r.setOriginNodeCp932(origin);
-    plat::FindRecord f;
-    f.setNameCp932(name);
-    r.setFileDescription(f);
-    r.bytes[catalog::RecordLayout::Reserved2] = mark;
-    catalog::stampChecksum(r);
-    return r;
-}
-
-std::vector<std::uint8_t> readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
-
-std::vector<std::uint8_t> recordsBytes(const std::vector<CatalogRecord>& recs)
-{
-    std::vector<std::uint8_t> out;
-    for (const CatalogRecord& r : recs)
-        out.insert(out.end(), r.bytes.begin(), r.bytes.end());
-    return out;
-}
-
-CatalogRecord recordInFile(const std::vector<std::uint8_t>& file, std::size_t i)
-{
-    CatalogRecord r;
-    std::copy_n(file.begin() + std::ptrdiff_t(i * CatalogRecord::Size), CatalogRecord::Size,
-                r.bytes.begin());
-    return r;
+    return markedRecord(origin, name, mark, [](CatalogRecord& r) {
+        r.setRecordLength(CatalogRecord::Size);
+        r.setKind(catalog::RecordKind::New);
+    });
 }
 
 // Lets a test make every file write beyond a size fail, the way a full disk does.

@@ -4,6 +4,7 @@
 #include "app/VX_EVENTCATALOGLISTENER.h"
 #include "platform/Files.h"
 #include "platform/Shortcut.h"
+#include "support/RecordFiles.h"
 #include "support/SettingsFixture.h"
 #include "support/TempDir.h"
 
@@ -16,6 +17,7 @@
 using catalog::RecordKind::Changed;
 using catalog::RecordKind::Deleted;
 using catalog::RecordKind::New;
+using namespace recordfiles;
 
 namespace {
 
@@ -25,34 +27,9 @@ const plat::SystemTime kToday{2024, 5, 3, 15, 0, 0, 0, 0};
 const plat::SystemTime kYesterday{2024, 5, 2, 14, 23, 59, 59, 0};
 const plat::SystemTime kInThreeDays{2024, 5, 6, 18, 15, 12, 0, 0};
 
-std::vector<std::uint8_t> readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
-
-std::vector<CatalogRecord> recordsOf(const std::string& path)
-{
-    const auto bytes = readFile(path);
-    std::vector<CatalogRecord> out(bytes.size() / CatalogRecord::Size);
-    for (std::size_t i = 0; i < out.size(); ++i)
-        std::copy_n(bytes.begin() + std::ptrdiff_t(i * CatalogRecord::Size), CatalogRecord::Size,
-                    out[i].bytes.begin());
-    return out;
-}
-
 void writeRecords(const std::string& path, const std::vector<CatalogRecord>& recs)
 {
-    std::vector<std::uint8_t> bytes;
-    for (const CatalogRecord& r : recs)
-        bytes.insert(bytes.end(), r.bytes.begin(), r.bytes.end());
-    writeFile(path, bytes);
+    writeFile(path, recordsBytes(recs));
 }
 
 std::vector<std::uint8_t> pattern(std::size_t size)

@@ -1,5 +1,6 @@
 #include "catalog/PendingFiles.h"
 
+#include "support/RecordFiles.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -7,25 +8,13 @@
 #include <fstream>
 #include <iterator>
 
+using namespace recordfiles;
+
 namespace {
 
 CatalogRecord pendingRecord(const std::string& name, std::uint8_t mark = 0)
 {
-    CatalogRecord r;
-    r.setPendingFlag(1);
-    r.setOriginNodeCp932("origin");
-    plat::FindRecord f;
-    f.setNameCp932(name);
-    r.setFileDescription(f);
-    r.bytes[catalog::RecordLayout::Reserved2] = mark;
-    catalog::stampChecksum(r);
-    return r;
-}
-
-std::vector<std::uint8_t> readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    return markedRecord("origin", name, mark, [](CatalogRecord& r) { r.setPendingFlag(1); });
 }
 
 std::vector<std::string> names(const std::vector<CatalogRecord>& recs)

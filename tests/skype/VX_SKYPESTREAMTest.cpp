@@ -6,6 +6,7 @@
 #include "catalog/MessageHeader.h"
 #include "platform/Bytes.h"
 #include "support/FakeSkypeLink.h"
+#include "support/HexBytes.h"
 #include "support/SettingsFixture.h"
 #include "support/TempDir.h"
 
@@ -22,26 +23,6 @@ using namespace catalog;
 const std::string App = "PAVO000Party1";
 const std::string WritePrefix = "ALTER APPLICATION " + App + " WRITE bob:1 ";
 const std::string Disconnect = "ALTER APPLICATION " + App + " DISCONNECT bob:1";
-
-std::string hexOf(const std::uint8_t* data, std::size_t length)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (std::size_t i = 0; i < length; ++i) {
-        out += digits[data[i] >> 4];
-        out += digits[data[i] & 15];
-    }
-    return out;
-}
-
-std::vector<std::uint8_t> bytesOf(std::string_view hex)
-{
-    std::vector<std::uint8_t> out;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-        out.push_back(
-            static_cast<std::uint8_t>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
-    return out;
-}
 
 class StreamTest : public ::testing::Test
 {

@@ -1,3 +1,4 @@
+#include "support/HexBytes.h"
 #include "support/SettingsFixture.h"
 #include "support/StandinProcess.h"
 #include "support/TempDir.h"
@@ -35,15 +36,6 @@ struct Recorder : CTransferListener
     void onConnectionChanged() override { ++connectionChanges; }
     void onAnyConnected(int a) override { any.push_back(a); }
 };
-
-std::vector<std::uint8_t> bytesOf(std::string_view hex)
-{
-    std::vector<std::uint8_t> out;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-        out.push_back(
-            static_cast<std::uint8_t>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
-    return out;
-}
 
 class SkypeColumnTest : public ::testing::Test
 {
