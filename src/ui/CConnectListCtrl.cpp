@@ -129,6 +129,29 @@ bool CConnectListCtrl::hasSkypeId(const std::string& skypeId) const
     return false;
 }
 
+std::string CConnectListCtrl::settingText(std::string text)
+{
+    if (text.size() > kMaxSettingBytes) {
+        std::size_t end = kMaxSettingBytes;
+        while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+            --end;
+        text.resize(end);
+    }
+    return text;
+}
+
+const char* CConnectListCtrl::methodText(int method)
+{
+    switch (method) {
+    case CPropatyHotLine::kMethodSkype:
+        return "SKYPE";
+    case CPropatyHotLine::kMethodTcp:
+        return "TCP";
+    default:
+        return nullptr;
+    }
+}
+
 void CConnectListCtrl::colourRow(int row)
 {
     const QColor back =

@@ -57,6 +57,13 @@ public:
     // True when a "SKYPE" row has exactly this address.
     bool hasSkypeId(const std::string& skypeId) const;
 
+    // The settings interface hands out at most kMaxSettingBytes of a connection's texts, cut at
+    // a character boundary.
+    static constexpr std::size_t kMaxSettingBytes = 127;
+    static std::string settingText(std::string text);
+    // "SKYPE" or "TCP" for a settings connect method; nullptr for any other value.
+    static const char* methodText(int method);
+
     static const char* const kConnectedText;
     static const char* const kNotConnectedText;
 

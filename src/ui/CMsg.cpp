@@ -1,5 +1,12 @@
 #include "ui/CMsg.h"
 
+#include "app/CPostError.h"
+
+namespace {
+const char* const kPartyMismatch = "TCP接続でパーティ名が不一致の接続があります.切断します.";
+const char* const kFrameError = "TCP接続フレームエラーです接続先のバージョンを確認して下さい.";
+} // namespace
+
 CMsg::CMsg(QWidget* parent) : QLabel(parent), m_timer([this](int) { tick(); })
 {
     setAutoFillBackground(true);
@@ -37,4 +44,15 @@ void CMsg::tick()
         setText(m_showing ? m_message : QString());
         update();
     }
+}
+
+std::optional<QString> CMsg::noticeText(std::uintptr_t code, std::intptr_t selector)
+{
+    if (selector == 0 && code == CPostError::kPartyMismatch)
+        return QString::fromUtf8(kPartyMismatch);
+    if (selector == 0 && code == CPostError::kFrameError)
+        return QString::fromUtf8(kFrameError);
+    if (selector == 1 && code == 1)
+        return QString::fromStdString(CPostError::instance()->detailText());
+    return std::nullopt;
 }

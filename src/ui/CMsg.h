@@ -4,6 +4,9 @@
 
 #include <QLabel>
 
+#include <cstdint>
+#include <optional>
+
 // The status line: shows one notice for ten ticks of its own half-second timer (between 4.5 and
 // 5 s); a new notice replaces the one shown and restarts the count. Between notices it is empty.
 class CMsg : public QLabel
@@ -19,6 +22,8 @@ public:
     // Starts the countdown timer (the main window does this early in its initialisation).
     void start();
     void showMessage(const QString& text);
+    // The notice a WM_POSTERROR (code, selector) stands for; none for a pair that shows nothing.
+    static std::optional<QString> noticeText(std::uintptr_t code, std::intptr_t selector);
     // One tick of the countdown.
     void tick();
 

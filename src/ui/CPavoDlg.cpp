@@ -11,7 +11,6 @@
 #include "platform/Prompt.h"
 #include "skype/VX_SKYPECOM.h"
 #include "tcp/CTcpA2AModel.h"
-#include "ui/CAboutDlg.h"
 #include "ui/CCatalogListCtrl.h"
 #include "ui/CConnectListCtrl.h"
 #include "ui/CMsg.h"
@@ -21,13 +20,7 @@
 #include "watch/CFolderWatch.h"
 
 #include <QButtonGroup>
-#include <QCloseEvent>
-#include <QContextMenuEvent>
-#include <QGuiApplication>
-#include <QLabel>
-#include <QMenu>
 #include <QPushButton>
-#include <QScreen>
 
 #include <chrono>
 #include <thread>
@@ -36,10 +29,6 @@ namespace {
 const char* const kNoNodeName = "ノード名が未設定です。ノード名を設定してください。";
 const char* const kNoPartyName = "パーティ名が未設定です。パーティ名を設定してください。";
 const char* const kNoConnection = "接続先の設定がありません。接続先を1つ以上設定してください。";
-const char* const kPartyMismatch = "TCP接続でパーティ名が不一致の接続があります.切断します.";
-const char* const kFrameError = "TCP接続フレームエラーです接続先のバージョンを確認して下さい.";
-const char* const kAboutItem = "Pavo のﾊﾞｰｼﾞｮﾝ情報(&A)...";
-const char* const kSkypeNotConnected = "SKYPEと未接続";
 
 // Without a link (not created yet, or already ended) the state reads as detached.
 int linkAttachState()
@@ -52,10 +41,9 @@ int linkAttachState()
 CPavoDlg::CPavoDlg(bool headless) : CPavoDlg(plat::currentFolder(), headless) {}
 
 CPavoDlg::CPavoDlg(const std::string& workingFolder, bool headless)
-    : QDialog(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
-      CPropatyHotLine(workingFolder), m_headless(headless), m_skypeStatus(kSkypeNotConnected),
-      m_periodic(*this), m_messages([this](const plat::WindowMessage& m) {
+    : TrayDialog(headless), CPropatyHotLine(workingFolder),
+      m_skypeStatus(VX_SKYPECOM::stateText(VX_SKYPECOM::LINK_DETACHED)), m_periodic(*this),
+      m_messages([this](const plat::WindowMessage& m) {
           if (m.msg == WM_POSTERROR)
               postError(m.wparam, m.lparam);
       })
@@ -72,11 +60,10 @@ void CPavoDlg::buildWindow()
 {
     setWindowIcon(ui::mainIcon());
     m_ui.build(*this);
-    m_opsUi = std::make_unique<CatalogOpsUi>(*this, *m_ui.catalog, m_headless);
+    m_opsUi = std::make_unique<CatalogOpsUi>(*this, *m_ui.catalog, headless());
     m_fileOps = std::make_unique<CatalogFileOps>(*m_opsUi, CatalogFileOps::processCatalog(), *this);
     connectControls();
-    connect(&m_tray, &TrayIcon::openRequested, this, &CPavoDlg::openFromTray);
-    connect(&m_tray, &TrayIcon::exitRequested, this, &CPavoDlg::exitFromTray);
+    connect(&tray(), &TrayIcon::exitRequested, this, &CPavoDlg::exitFromTray);
 }
 
 void CPavoDlg::connectControls()
@@ -119,11 +106,11 @@ void CPavoDlg::initialise()
     applySelection();
     m_folderWatch->setFolder(getSendFolder());
     m_folderWatch->load();
-    m_tray.add(toolTipText());
+    tray().add(toolTipText());
     centreOnScreen();
     if (m_window == 0)
         showWindow();
-    else if (!m_tray.available())
+    else if (!tray().available())
         showMinimized(); // no notification area: the window must stay reachable
     else
         hideWindow();
@@ -151,7 +138,7 @@ void CPavoDlg::shutdown()
     CCatalog::destroyInstance();
     // Lets the peers see the connections close before the process goes.
     std::this_thread::sleep_for(std::chrono::milliseconds(plat::scaledMs(1000)));
-    m_tray.remove();
+    tray().remove();
 }
 
 void CPavoDlg::readBoundValues()
@@ -213,102 +200,8 @@ void CPavoDlg::applySelection()
 
 void CPavoDlg::postError(std::uintptr_t code, std::intptr_t selector)
 {
-    QString text;
-    if (selector == 0 && code == CPostError::kPartyMismatch)
-        text = QString::fromUtf8(kPartyMismatch);
-    else if (selector == 0 && code == CPostError::kFrameError)
-        text = QString::fromUtf8(kFrameError);
-    else if (selector == 1 && code == 1)
-        text = QString::fromStdString(CPostError::instance()->detailText());
-    else
-        return;
-    m_ui.status->showMessage(text);
-}
-
-void CPavoDlg::showWindow()
-{
-    m_visible = true;
-    show();
-    showNormal();
-    if (!m_headless) { // the offscreen platform cannot raise and says so on every call
-        raise();
-        activateWindow();
-    }
-}
-
-void CPavoDlg::centreOnScreen()
-{
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        move(frame.topLeft());
-    }
-}
-
-void CPavoDlg::hideWindow()
-{
-    m_visible = false;
-    hide();
-}
-
-void CPavoDlg::closeToTray()
-{
-    if (m_tray.available())
-        hideWindow();
-    else
-        showMinimized();
-}
-
-void CPavoDlg::closeEvent(QCloseEvent* event)
-{
-    event->ignore();
-    closeToTray();
-}
-
-void CPavoDlg::keyPressEvent(QKeyEvent* event)
-{
-    switch (event->key()) {
-    case Qt::Key_Escape:
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        closeToTray();
-        break;
-    default:
-        QDialog::keyPressEvent(event);
-    }
-}
-
-void CPavoDlg::reject()
-{
-    closeToTray();
-}
-
-void CPavoDlg::accept()
-{
-    closeToTray();
-}
-
-// Desktops do not let a program extend the window manager's menu; the window's own context menu
-// carries the about item instead.
-void CPavoDlg::contextMenuEvent(QContextMenuEvent* event)
-{
-    QMenu menu(this);
-    QAction* about = menu.addAction(QString::fromUtf8(kAboutItem));
-    if (menu.exec(event->globalPos()) == about)
-        systemCommand(kAboutCommand);
-}
-
-void CPavoDlg::systemCommand(int id)
-{
-    if ((id & ~0xF) == kAboutCommand) {
-        CAboutDlg about(this);
-        about.exec();
-    }
-}
-
-void CPavoDlg::openFromTray()
-{
-    showWindow();
+    if (const auto text = CMsg::noticeText(code, selector))
+        m_ui.status->showMessage(*text);
 }
 
 void CPavoDlg::exitFromTray()
@@ -396,23 +289,6 @@ void CPavoDlg::onNodeInformation()
         m_nodeInfo->showCentred();
 }
 
-std::string CPavoDlg::cut(std::string text)
-{
-    constexpr std::size_t kMax = 127;
-    if (text.size() > kMax) {
-        std::size_t end = kMax;
-        while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
-            --end;
-        text.resize(end);
-    }
-    return text;
-}
-
-const char* CPavoDlg::methodText(int method) const
-{
-    return method == kMethodSkype ? "SKYPE" : method == kMethodTcp ? "TCP" : nullptr;
-}
-
 int CPavoDlg::isConnectSkypeId(const std::string& skypeId)
 {
     if (m_selection == kOffline)
@@ -422,14 +298,14 @@ int CPavoDlg::isConnectSkypeId(const std::string& skypeId)
 
 std::string CPavoDlg::findConnectNodeName(int method, const std::string& host)
 {
-    const char* text = methodText(method);
+    const char* text = CConnectListCtrl::methodText(method);
     return text ? cut(rows().findNodeName(text, host)) : std::string();
 }
 
 void CPavoDlg::renameConnectNode(int method, const std::string& host, const std::string& oldName,
                                  const std::string& newName)
 {
-    if (const char* text = methodText(method))
+    if (const char* text = CConnectListCtrl::methodText(method))
         rows().renameNode(text, host, oldName, newName);
 }
 
@@ -448,26 +324,10 @@ void CPavoDlg::listReset()
     m_pending.push_back(CatalogListEvent{CatalogListEvent::Clear, 0, CatalogRecord{}});
 }
 
-std::optional<std::string> CPavoDlg::skypeStatusText(int attachState)
-{
-    switch (attachState) {
-    case 0:
-        return std::string(kSkypeNotConnected);
-    case 1:
-        return std::string("SKYPEと接続");
-    case 2:
-        return std::string("SKYPEと認証中");
-    case 3:
-        return std::string("SKYPEと切断");
-    default:
-        return std::nullopt;
-    }
-}
-
 void CPavoDlg::onSkypeLinkChanged()
 {
-    if (const auto text = skypeStatusText(linkAttachState()))
-        m_skypeStatus = *text;
+    if (const char* text = VX_SKYPECOM::stateText(linkAttachState()))
+        m_skypeStatus = text;
     refreshControls();
 }
 
@@ -506,7 +366,7 @@ void CPavoDlg::maintainCatalog()
 
 void CPavoDlg::refreshTray()
 {
-    m_tray.refresh(toolTipText());
+    tray().refresh(toolTipText());
 }
 
 void CPavoDlg::purgeCatalog()

@@ -9,12 +9,9 @@
 #include "ui/CatalogFileOps.h"
 #include "ui/CatalogListEvent.h"
 #include "ui/MainWindowLayout.h"
-#include "ui/TrayIcon.h"
-
-#include <QDialog>
+#include "ui/TrayDialog.h"
 
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,9 +21,9 @@ class CNodeInfoDlg;
 // The node's main window and the owner of everything that lives while the program runs. It holds
 // the live settings (the configured connections are the rows of its connection list), owns the
 // transfer coordinator and is its listener, owns the folder watch, and drives the periodic work.
-// Closing it only hides it; the program ends through the tray menu, the end of the session or a
-// terminating signal, all of which emit ended().
-class CPavoDlg : public QDialog,
+// Closing it only hides it (TrayDialog); the program ends through the tray menu, the end of the
+// session or a terminating signal, all of which emit ended().
+class CPavoDlg : public TrayDialog,
                  public CPropatyHotLine,
                  public CTransferListener,
                  private CPavoPeriodic::Host
@@ -35,8 +32,6 @@ class CPavoDlg : public QDialog,
 public:
     static constexpr int kOnline = MainWindowLayout::kOnline;
     static constexpr int kOffline = MainWindowLayout::kOffline;
-    // The system menu's about command.
-    static constexpr int kAboutCommand = 16;
 
     // headless: no dialog ever waits for a click (the method and save-as dialogs cancel).
     explicit CPavoDlg(bool headless = false);
@@ -56,17 +51,10 @@ public:
     void endSession();
     void suspend();
     void resume();
-    // Tray menu: open the window / end the program.
-    void openFromTray();
+    // Tray menu: end the program.
     void exitFromTray();
-    // A system-menu command (the about item opens the about box).
-    void systemCommand(int id);
     // WM_POSTERROR: a notice for the status line.
     void postError(std::uintptr_t code, std::intptr_t selector);
-
-    // Escape and Enter (the dialog's own rejection and acceptance) only hide the window.
-    void reject() override;
-    void accept() override;
 
     // The on-line switch was clicked: validate and listen, or stop listening.
     void applySelection();
@@ -74,7 +62,6 @@ public:
     void refreshControls();
 
     int selection() const { return m_selection; }
-    bool visibleFlag() const { return m_visible; }
     bool isListening() const { return m_listening; }
     bool peersConnected() const { return m_anyConnected; }
     std::string titleText() const;
@@ -83,7 +70,6 @@ public:
     CTransfer& transfer() { return m_transfer; }
     CPavoPeriodic& periodic() { return m_periodic; }
     CatalogFileOps& fileOps() { return *m_fileOps; }
-    TrayIcon& tray() { return m_tray; }
     const std::vector<CatalogListEvent>& pendingEvents() const { return m_pending; }
 
     // CPropatyHotLine over the window's members and its connection list (connection i is row i).
@@ -150,16 +136,8 @@ public:
     void onSkypeLinkChanged() override;
     void onAnyConnected(int anyConnected) override;
 
-    // The Skype status text for a link attach state; nullopt leaves the text as it is.
-    static std::optional<std::string> skypeStatusText(int attachState);
-
 Q_SIGNALS:
     void ended();
-
-protected:
-    void closeEvent(QCloseEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
-    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
     // The settings, connection and synchronisation dialogs (PavoDialogs).
@@ -173,11 +151,6 @@ private:
     void buildWindow();
     void connectControls();
     void readBoundValues();
-    void showWindow();
-    void hideWindow();
-    void centreOnScreen();
-    // Close box, Escape and Enter: hide into the tray, or minimise where there is no tray.
-    void closeToTray();
     void disconnectAll(bool onlyConnected);
     void setConnectionButtons(bool enabled);
 
@@ -193,14 +166,13 @@ private:
     void maintainCatalog() override;
     void refreshTray() override;
     void purgeCatalog() override;
-    // Getters hand out at most this many bytes of a connection's texts.
-    static std::string cut(std::string text);
-    const char* methodText(int method) const;
+    static std::string cut(std::string text)
+    {
+        return CConnectListCtrl::settingText(std::move(text));
+    }
 
-    bool m_headless;
     CTransfer m_transfer;
     MainWindowLayout m_ui;
-    bool m_visible = false;
     std::string m_nodeName;
     std::string m_skypeStatus;
     int m_selection = kOffline;
@@ -214,7 +186,6 @@ private:
     int m_savedSelection = kOffline;
     std::vector<CatalogListEvent> m_pending;
     bool m_suspended = false;
-    TrayIcon m_tray;
     CPavoPeriodic m_periodic;
     std::unique_ptr<CatalogFileOps::Ui> m_opsUi;
     std::unique_ptr<CatalogFileOps> m_fileOps;
