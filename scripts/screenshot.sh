@@ -46,9 +46,10 @@ truncate -s 3500000000 "$work/A/SEND/video.mp4" # sparse: still arriving when th
 mkdir -p "$work/B/SEND"
 printf 'local\n' > "$work/B/SEND/memo.txt"
 
-(cd "$work/A" && XDG_RUNTIME_DIR="$work/A/run" QT_QPA_PLATFORM=offscreen PAVO_TIME_SCALE=0.5 \
+# exec: the background job is the node itself, so the clean-up's kill reaches it.
+(cd "$work/A" && exec env XDG_RUNTIME_DIR="$work/A/run" QT_QPA_PLATFORM=offscreen PAVO_TIME_SCALE=0.5 \
     "$bin" -NOSKYPE 2>/dev/null) &
 cd "$work/B"
 XDG_RUNTIME_DIR="$work/B/run" PAVO_TIME_SCALE=0.5 xvfb-run -a -s "-screen 0 1024x768x24" \
-    bash -c "\"$bin\" -NOSKYPE 2>/dev/null & sleep 20; import -window root \"$out\"; kill %1; wait" 
+    bash -c "\"$bin\" -NOSKYPE 2>/dev/null & sleep 20; import -window root \"$out\"; kill %1; wait"
 echo "screenshot: $out"
