@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iterator>
 #include <numeric>
+#include <optional>
 
 using namespace catalog;
 
@@ -145,14 +146,6 @@ INSTANTIATE_TEST_SUITE_P(
                                       plat::putU16(m.data() + 2, 65000);
                                       m.resize(66000);
                                   }},
-                      HostileCase{"RecordCountBeyondTheBody",
-                                  [](auto& m, std::uint32_t&) {
-                                      MessageHeader h(m.data());
-                                      h.setMessageType(MsgType::CatalogBatch);
-                                      h.setRecordCount(3);
-                                      h.setBodyLength(820);
-                                      m.resize(48 + 820);
-                                  }},
                       HostileCase{"HelloTooShortToHoldItsNames",
                                   [](auto& m, std::uint32_t&) {
                                       MessageHeader h(m.data());
@@ -161,6 +154,21 @@ INSTANTIATE_TEST_SUITE_P(
                                       m.resize(68);
                                   }}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The count is the peer's word; the body that arrived bounds it and the connection goes on.
+TEST_F(CTcpSockStreamTest, ARecordCountBeyondTheBodyIsBoundedByIt)
+{
+    const CatalogRecord one = makeTestRecord("NodeB", "Party1", "only.txt", 10);
+    std::vector<std::uint8_t> batch = ScriptedPeer::catalogBatch(std::span(&one, 1));
+    MessageHeader(batch.data()).setRecordCount(3);
+    peer->send(batch);
+
+    ASSERT_TRUE(peer->nextOf(MsgClass::Catalog, MsgType::CatalogRequest));
+    EXPECT_EQ(node.catalog().count(), 1);
+    EXPECT_TRUE(node.catalog().hasEntry("NodeB", "only.txt", nullptr));
+    EXPECT_FALSE(peer->closed());
+    EXPECT_EQ(node.model().isConnected("NodeB", {}), 1);
+}
 
 TEST_F(CTcpSockStreamTest, TheFirstMessageMustCarrySequenceZero)
 {
@@ -295,6 +303,57 @@ TEST_F(CTcpSockStreamTest, ADownloadResumesWhereItBrokeOff)
         },
         3000));
     EXPECT_EQ(readFile(node.settings.getRecvFolder() + "/NodeB/movie.bin"), bytes);
+}
+
+// Two peers hold the same files and both answer the first chunk of a.bin: the first answer is
+// stored, the second falls behind and its connection moves on to b.bin, where a 0-byte answer
+// (the peer cannot serve it) moves that connection on again.
+TEST_F(CTcpSockStreamTest, TwoPeersAnsweringTheSameChunkAndAZeroByteAnswer)
+{
+    const std::vector<std::uint8_t> bytes = pattern(120000, 5);
+    const CatalogRecord files[] = {makeTestRecord("NodeB", "Party1", "a.bin", 120000),
+                                   makeTestRecord("NodeB", "Party1", "b.bin", 300),
+                                   makeTestRecord("NodeB", "Party1", "c.bin", 300)};
+    auto other = admit("NodeC");
+    std::optional<ScriptedPeer::Message> asked[2];
+    ScriptedPeer* peers[] = {peer.get(), other.get()};
+    for (int i = 0; i < 2; ++i) {
+        peers[i]->send(ScriptedPeer::catalogBatch(files));
+        ASSERT_TRUE(peers[i]->nextOf(MsgClass::Catalog, MsgType::CatalogRequest));
+        peers[i]->send(ScriptedPeer::catalogBatch({}));
+        asked[i] = peers[i]->nextOf(MsgClass::File, MsgType::FileRequest);
+        ASSERT_TRUE(asked[i]);
+        ASSERT_EQ(asked[i]->records()[0].fileNameUtf8(), "a.bin");
+        ASSERT_EQ(asked[i]->header().fileOffset(), 0u);
+    }
+    ASSERT_EQ(node.catalog().count(), 3);
+
+    const auto first = std::span(bytes).first(51200);
+    peer->send(ScriptedPeer::fileData(asked[0]->records()[0], 0, first));
+    auto onward = peer->nextOf(MsgClass::File, MsgType::FileRequest);
+    ASSERT_TRUE(onward);
+    EXPECT_EQ(onward->records()[0].fileNameUtf8(), "a.bin");
+    EXPECT_EQ(onward->header().fileOffset(), 51200u);
+
+    other->send(ScriptedPeer::fileData(asked[1]->records()[0], 0, first));
+    auto moved = other->nextOf(MsgClass::File, MsgType::FileRequest);
+    ASSERT_TRUE(moved);
+    EXPECT_EQ(moved->records()[0].fileNameUtf8(), "b.bin");
+    EXPECT_EQ(moved->header().fileOffset(), 0u);
+    CatalogRecord a;
+    ASSERT_TRUE(node.catalog().hasEntry("NodeB", "a.bin", &a));
+    EXPECT_EQ(a.bytesReceived(), 51200u);
+
+    other->send(ScriptedPeer::fileData(moved->records()[0], 0, {}));
+    moved = other->nextOf(MsgClass::File, MsgType::FileRequest);
+    ASSERT_TRUE(moved);
+    EXPECT_EQ(moved->records()[0].fileNameUtf8(), "c.bin");
+    CatalogRecord b;
+    ASSERT_TRUE(node.catalog().hasEntry("NodeB", "b.bin", &b));
+    EXPECT_EQ(b.bytesReceived(), 0u);
+    EXPECT_EQ(b.completeFlag(), 0u);
+    EXPECT_FALSE(peer->closed());
+    EXPECT_FALSE(other->closed());
 }
 
 TEST_F(CTcpSockStreamTest, AHelloWithASyncModeQueuesTheEntriesAskedFor)
