@@ -1,6 +1,7 @@
 // Feeds arbitrary bytes into a TCP connection of a node core as if a peer had sent them: framing,
 // sequence checks, the handshake and the catalog exchange with its catalog, in a scratch working
-// folder. Whatever arrives, the node must neither crash, read or write out of bounds, nor stall.
+// folder. Whatever arrives, the node must neither crash, read or write out of bounds, stall, nor
+// create anything outside its own folders.
 //
 // Input layout: byte 0 picks the starting state (bit 0: already admitted) and whether sequence
 // numbers are fixed up so the fuzzer gets past the sequence check (bit 1); byte 1 picks the
@@ -15,7 +16,9 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -75,12 +78,45 @@ struct Scratch
         static char* argv[] = {name, nullptr};
         app = new QCoreApplication(argc, argv);
         char pattern[] = "/tmp/pavo-fuzz-XXXXXX";
-        folder = ::mkdtemp(pattern) ? pattern : "/tmp";
+        if (!::mkdtemp(pattern))
+            std::abort();
+        scratch = pattern;
+        // The working folder sits one level down, so a path that climbs out of RECV or SEND
+        // lands where containedInFolders() sees it.
+        folder = scratch + "/work";
+        std::filesystem::create_directories(folder);
         settings = new FuzzSettings(folder);
         CCatalog::instance();
     }
 
+    // A run that ends normally leaves no scratch folder behind; a crash keeps it for a look.
+    ~Scratch()
+    {
+        CCatalog::destroyInstance();
+        std::error_code ec;
+        std::filesystem::remove_all(scratch, ec);
+    }
+
+    // Nothing but the node's own folders and files may appear in the working folder, and
+    // nothing next to it.
+    bool containedInFolders() const
+    {
+        namespace fs = std::filesystem;
+        static const char* const allowed[] = {"RECV", "SEND", "CATALOG", "Pavo.ini"};
+        std::error_code ec;
+        for (const auto& e : fs::directory_iterator(scratch, ec))
+            if (e.path().filename() != "work")
+                return false;
+        for (const auto& e : fs::directory_iterator(folder, ec)) {
+            const std::string name = e.path().filename().string();
+            if (std::find(std::begin(allowed), std::end(allowed), name) == std::end(allowed))
+                return false;
+        }
+        return true;
+    }
+
     QCoreApplication* app;
+    std::string scratch;
     std::string folder;
     FuzzSettings* settings;
 };
@@ -131,5 +167,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     // The posted 1224 messages of the gone connection, and its deferred work.
     QCoreApplication::sendPostedEvents();
+    if (!scratch.containedInFolders()) {
+        std::fprintf(stderr, "a peer wrote outside the node's folders under %s\n",
+                     scratch.scratch.c_str());
+        std::abort();
+    }
     return 0;
 }

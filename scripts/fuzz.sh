@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang (build-fuzz) and runs each for a bounded time over a
-# small seed corpus of well-formed conversations. PAVO_FUZZ_SECONDS sets the time per target.
+# small seed corpus of well-formed conversations. PAVO_FUZZ_SECONDS sets the time per target,
+# PAVO_FUZZ_BUILD another build folder (so that two people fuzzing at once do not share one).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build="$root/build-fuzz"
+build="${PAVO_FUZZ_BUILD:-$root/build-fuzz}"
 seconds="${PAVO_FUZZ_SECONDS:-60}"
 
 if ! command -v clang++ >/dev/null; then
