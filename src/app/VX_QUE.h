@@ -23,9 +23,9 @@ public:
     // Copies size bytes of data into the next slot. 0 when size exceeds a slot (with a diagnostic
     // line) or the queue is full; the message is then not stored.
     int enqEntry(std::size_t size, const void* data);
-    // Copies the whole oldest slot (kSlotSize bytes; the message's own header tells its length)
-    // into buffer, which must be at least kSlotSize bytes long. 0 when the queue is empty; the
-    // buffer is then untouched.
+    // Copies the oldest message (the bytes enqEntry stored; its own header tells its length) to
+    // the start of buffer, which must be at least kSlotSize bytes long; the rest of the buffer is
+    // left as it was. 0 when the queue is empty; the buffer is then untouched.
     int deqEntry(void* buffer);
 
     int count() const { return m_count; }
@@ -40,4 +40,5 @@ private:
     int m_write = 0;
     int m_read = 0;
     std::unique_ptr<std::uint8_t[]> m_slots;
+    std::size_t m_sizes[kSlots] = {};
 };
