@@ -17,6 +17,7 @@
 namespace fs = std::filesystem;
 
 namespace {
+using plat::baseName;
 
 constexpr std::size_t kChunk = 64 * 1024;
 
@@ -26,12 +27,6 @@ std::string parentOf(const std::string& path)
     if (slash == std::string::npos)
         return ".";
     return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string baseName(const std::string& path)
-{
-    const auto slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 // A hidden name beside destination that nobody else uses: the file is built there and renamed

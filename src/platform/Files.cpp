@@ -178,4 +178,10 @@ bool isSafeComponent(std::string_view name)
     return true;
 }
 
+std::string_view baseName(std::string_view path)
+{
+    const auto slash = path.rfind('/');
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
 } // namespace plat

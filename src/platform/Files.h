@@ -30,6 +30,9 @@ std::string currentFolder();
 // a + "/" + b, without doubling the separator.
 std::string joinPath(std::string_view a, std::string_view b);
 
+// The last component of path: everything after its last "/", or the whole path when it has none.
+std::string_view baseName(std::string_view path);
+
 // True when name is usable as one path component: not empty, not "." or "..",
 // no "/" and no control character.
 bool isSafeComponent(std::string_view name);

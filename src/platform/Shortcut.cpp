@@ -15,12 +15,6 @@ namespace {
 
 constexpr std::string_view kSuffix = ".lnk";
 
-std::string_view baseName(std::string_view path)
-{
-    const auto slash = path.rfind('/');
-    return slash == std::string_view::npos ? path : path.substr(slash + 1);
-}
-
 std::string_view folderOf(std::string_view path)
 {
     const auto slash = path.rfind('/');

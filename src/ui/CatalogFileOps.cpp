@@ -13,6 +13,7 @@
 #include <cstdio>
 
 namespace {
+using plat::baseName;
 const char* const kNoStatus = "ファイル状態の取得に失敗しました。再度実行してみてください。";
 const char* const kBadKind = "取り扱いできない形式のファイルです";
 const char* const kEmpty = "サイズが０のファイルは登録できません";
@@ -50,12 +51,6 @@ public:
         return CCatalog::instance()->contentPath(r);
     }
 };
-
-std::string baseName(const std::string& path)
-{
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 std::string folderOf(const std::string& path)
 {
@@ -183,7 +178,7 @@ void CatalogFileOps::copyIntoSend(const std::string& path)
 void CatalogFileOps::shortcutIntoSend(const std::string& path)
 {
     const std::string link =
-        plat::joinPath(m_settings.getSendFolder(), shortcutName(baseName(path)));
+        plat::joinPath(m_settings.getSendFolder(), shortcutName(std::string(baseName(path))));
     if (!createShortcut(folderOf(path), link, path))
         refuse(kShortcutFailed);
 }

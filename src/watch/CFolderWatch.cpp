@@ -17,6 +17,7 @@
 using watch::DirListRecord;
 
 namespace {
+using plat::baseName;
 
 // Attributes of listed entries that are never registered: hidden, system, directory, devices
 // (sockets, pipes), temporary, sparse and offline.
@@ -55,12 +56,6 @@ private:
 };
 
 ProcessCatalog g_processCatalog;
-
-std::string baseName(const std::string& path)
-{
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 bool isSymlink(const plat::FindRecord& r)
 {
@@ -194,7 +189,7 @@ void CFolderWatch::addShortcut(const plat::FolderEntry& entry,
     plat::FindRecord description;
     if (!GetTargetFile(linkPath, description, target))
         return; // dangling or undescribable: looked at again in the next pass
-    const std::string targetName = baseName(target);
+    const std::string targetName(baseName(target));
     const bool fileInFolder =
         std::any_of(listing.begin(), listing.end(), [&](const plat::FolderEntry& other) {
             return other.name == targetName && &other != &entry && isPlainFile(other);
