@@ -152,6 +152,34 @@ std::vector<std::uint8_t> bytesOf(std::string_view hex)
     return out;
 }
 
+// The real link, with the commands the node sends and the application texts it receives kept
+// in one log, in the order they happened. Registered before the models, so a notification is
+// logged before the commands it causes.
+class LinkTap : public SkypeLink, public VX_SKYPECOMUSER
+{
+public:
+    explicit LinkTap(VX_SKYPECOM& link) : m_link(link) { m_link.addUser(this); }
+    ~LinkTap() override { m_link.removeUser(this); }
+
+    void addUser(VX_SKYPECOMUSER* user) override { m_link.addUser(user); }
+    void removeUser(VX_SKYPECOMUSER* user) override { m_link.removeUser(user); }
+    int sendCommand(std::string_view text) override
+    {
+        log.push_back("> " + std::string(text.substr(0, 200)));
+        return m_link.sendCommand(text);
+    }
+    int linkState() const override { return m_link.linkState(); }
+    void onApplication(std::string_view text) override
+    {
+        log.push_back("< " + std::string(text.substr(0, 200)));
+    }
+
+    std::vector<std::string> log;
+
+private:
+    VX_SKYPECOM& m_link;
+};
+
 // A node core of user alice: settings, catalog, link, user model and peer model.
 class StandinPeersTest : public ::testing::Test
 {
@@ -239,10 +267,13 @@ protected:
 
     TempDir dir;
     SettingsFixture settings;
+    // Outlives the models, which tell their listeners until they go.
+    Changes changes;
     StandinProcess standin{dir.file("users.ini")};
     VX_SKYPECOM link{ClientWire::endpointPath(dir.file("alice"))};
-    VX_SKYPEMODEL users{link};
-    VX_A2AMODEL peers{link, users};
+    LinkTap tap{link};
+    VX_SKYPEMODEL users{tap};
+    VX_A2AMODEL peers{tap, users};
 };
 
 TEST_F(StandinPeersTest, ConnectableContactsConnectAndTalk)
@@ -311,6 +342,63 @@ TEST_F(StandinPeersTest, DataWaitingOnTwoStreamsIsReadInTurn)
     ASSERT_TRUE(plat::runUntil(
         [&] { return aliceSequence("bob") == 2 && aliceSequence("dave") == 2; }, 5000));
     EXPECT_EQ(peers.application().streamCount(), 2u);
+
+    // Each data notification gets one read, for its first item, even when it lists both.
+    const std::string received = "< APPLICATION " + App + " RECEIVED ";
+    const std::string read = "> ALTER APPLICATION " + App + " READ ";
+    bool listedBoth = false;
+    std::string expected;
+    int reads = -1;
+    for (const std::string& line : tap.log) {
+        if (line.rfind(received, 0) == 0) {
+            EXPECT_TRUE(reads == -1 || reads == 1) << "before " << line;
+            const std::string items = line.substr(received.size());
+            listedBoth = listedBoth || items.find(' ') != std::string::npos;
+            expected = read + items.substr(0, items.find('='));
+            reads = 0;
+        } else if (line.rfind(read, 0) == 0) {
+            EXPECT_EQ(line, expected);
+            ++reads;
+        }
+    }
+    EXPECT_EQ(reads, 1);
+    EXPECT_TRUE(listedBoth) << "the client never had data waiting on two streams";
+}
+
+TEST_F(StandinPeersTest, ClosedStreamLeavesItsSlotToTheNextOne)
+{
+    ASSERT_TRUE(startNode());
+    peers.addListener(&changes);
+    auto bob = peer("bob");
+    auto dave = peer("dave");
+    EXPECT_EQ(bob->command("ALTER APPLICATION " + App + " CONNECT alice").result, 1u);
+    const int b = streamTo(*bob);
+    ASSERT_TRUE(plat::runUntil([&] { return peers.application().hasStream("bob") == 1; }, 5000));
+    EXPECT_EQ(dave->command("ALTER APPLICATION " + App + " CONNECT alice").result, 1u);
+    ASSERT_TRUE(plat::runUntil([&] { return peers.application().streamCount() == 2; }, 5000));
+    ASSERT_EQ(peers.application().slotCount(), 2u);
+    VX_SKYPESTREAM* daveStream = peers.application().stream(1);
+    ASSERT_TRUE(daveStream && daveStream->peerSkypeId() == "dave");
+
+    // bob's end closes: his slot empties, dave's stream stays where it was.
+    EXPECT_EQ(
+        bob->command("ALTER APPLICATION " + App + " DISCONNECT alice:" + std::to_string(b)).result,
+        1u);
+    ASSERT_TRUE(plat::runUntil([&] { return peers.application().hasStream("bob") == 0; }, 5000));
+    EXPECT_EQ(peers.application().stream(0), nullptr);
+    EXPECT_EQ(peers.application().stream(1), daveStream);
+
+    // A new stream takes the free slot; the listeners hear of it once.
+    const int before = changes.count;
+    EXPECT_EQ(bob->command("ALTER APPLICATION " + App + " CONNECT alice").result, 1u);
+    ASSERT_TRUE(plat::runUntil([&] { return peers.application().hasStream("bob") == 1; }, 5000));
+    plat::runFor(20);
+    ASSERT_EQ(peers.application().slotCount(), 2u);
+    ASSERT_NE(peers.application().stream(0), nullptr);
+    EXPECT_EQ(peers.application().stream(0)->peerSkypeId(), "bob");
+    EXPECT_NE(peers.application().stream(0)->number(), b);
+    EXPECT_EQ(peers.application().stream(1), daveStream);
+    EXPECT_EQ(changes.count, before + 1);
 }
 
 TEST_F(StandinPeersTest, LostClientDropsEveryStreamAndReattaches)
