@@ -110,8 +110,9 @@ enum class MessageCheck
 };
 
 // Bounds a received message against the bytes present: header length 48, whole length at most
-// MaxMessage and present, record count fitting the body, and for file messages a body of one
-// record plus the chunk. Receivers run this before reading any count or offset.
+// MaxMessage and present, a hello body that holds a hello, and for file messages a body of one
+// record plus the chunk. A catalog batch's record count is not checked here: whoever reads it
+// takes at most what the body holds. Receivers run this before reading any count or offset.
 MessageCheck checkMessage(const std::uint8_t* buffer, std::size_t available);
 
 } // namespace catalog

@@ -38,18 +38,6 @@ std::string helloNodeName(const std::uint8_t* msg)
     return plat::fieldToUtf8(msg + L::NodeName, L::NodeNameSize);
 }
 
-// A message whose fields cannot be read safely ends the connection. A catalog message whose
-// record count is larger than its body holds is still one: the exchange bounds the count by the
-// body, so the records that did arrive are merged and the conversation goes on.
-bool wellFormed(const std::uint8_t* msg, std::size_t length)
-{
-    if (catalog::checkMessage(msg, length) == catalog::MessageCheck::Ok)
-        return true;
-    const ConstMessageHeader h(msg);
-    return h.messageClass() == MsgClass::Catalog &&
-           h.headerLength() == catalog::MsgLayout::HeaderSize;
-}
-
 } // namespace
 
 CTcpSockStream::CTcpSockStream()
@@ -244,7 +232,7 @@ bool CTcpSockStream::handleMessage(const std::uint8_t* msg)
     }
     ++m_expectedSequence;
     const std::size_t length = h.messageLength();
-    if (!wellFormed(msg, length)) {
+    if (catalog::checkMessage(msg, length) != catalog::MessageCheck::Ok) {
         plat::diag("CTcpSockStream: id=%d malformed message class=%u type=%u\n", m_id,
                    h.messageClass(), h.messageType());
         return false;

@@ -182,9 +182,13 @@ TEST_F(StreamTest, BadDataChangesNothing)
     longer.push_back(0);
     auto claimsMore = hello("NodeB", "Party1");
     claimsMore.resize(claimsMore.size() - 1);
-    auto badBatch = message(buildCatalogRequest);
-    MessageHeader(badBatch.data()).setMessageType(MsgType::CatalogBatch);
-    MessageHeader(badBatch.data()).setRecordCount(3);
+    // A hello of the right length whose body length says there is less: the header and the
+    // decoded bytes disagree.
+    auto shortBody = hello("NodeB", "Party1");
+    MessageHeader(shortBody.data()).setBodyLength(100);
+    auto overstated = message(buildCatalogRequest);
+    MessageHeader(overstated.data()).setMessageType(MsgType::CatalogBatch);
+    MessageHeader(overstated.data()).setRecordCount(3);
     auto zeroHeader = message(buildKeepAlive);
     zeroHeader[0] = 0;
 
@@ -200,7 +204,7 @@ TEST_F(StreamTest, BadDataChangesNothing)
         "bob:1 " + keepAlive.substr(0, 40),
         reply(longer, 0),
         reply(claimsMore, 0),
-        reply(badBatch, 0),
+        reply(shortBody, 0),
         reply(zeroHeader, 0),
         "",
     };
@@ -211,6 +215,12 @@ TEST_F(StreamTest, BadDataChangesNothing)
     EXPECT_TRUE(link.commands.empty());
     stream->receive(reply(message(buildKeepAlive), 0));
     EXPECT_EQ(stream->receiveSequence(), 1u);
+
+    // A batch that claims more records than its body holds is bounded by the body, as over TCP:
+    // it is taken (here as an empty batch) and the stream stays connected.
+    stream->receive(reply(overstated, 1));
+    EXPECT_EQ(stream->receiveSequence(), 2u);
+    EXPECT_TRUE(link.commands.empty());
 }
 
 TEST_F(StreamTest, HelloBindsThePeerToTheNameItCarries)
