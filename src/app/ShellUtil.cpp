@@ -50,6 +50,15 @@ const std::string& getVersionText()
     return text;
 }
 
+void appendHex(std::string& text, const std::uint8_t* bytes, std::size_t length)
+{
+    static const char digits[] = "0123456789abcdef";
+    for (std::size_t i = 0; i < length; ++i) {
+        text.push_back(digits[bytes[i] >> 4]);
+        text.push_back(digits[bytes[i] & 0x0f]);
+    }
+}
+
 std::size_t hexToBytes(std::string_view text, std::uint8_t* out, std::size_t outCapacity)
 {
     if (text.size() % 2 != 0) {

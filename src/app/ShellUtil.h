@@ -21,6 +21,10 @@ const std::string& getVersionText();
 // (nothing is written then).
 std::size_t hexToBytes(std::string_view text, std::uint8_t* out, std::size_t outCapacity);
 
+// Appends the bytes to text as lower-case hexadecimal, two digits per byte (the inverse of
+// hexToBytes).
+void appendHex(std::string& text, const std::uint8_t* bytes, std::size_t length);
+
 // Splits the next token off text. Leading white space is skipped; the token ends at white space
 // or, when delimiters is given, at its first character (an empty text: white space only), or,
 // when delimiters is nullptr, at any ASCII punctuation character. The ending character is

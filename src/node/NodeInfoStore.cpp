@@ -54,12 +54,7 @@ std::optional<std::string> encodeInformation(const std::string& text)
     plat::copyCp932Field(field.data(), field.size(), *cp932);
     const std::string_view cut = plat::fieldView(field.data(), field.size());
     std::string hex;
-    hex.reserve(cut.size() * 2);
-    for (const char c : cut) {
-        char pair[3];
-        std::snprintf(pair, sizeof pair, "%2.2x", static_cast<unsigned char>(c));
-        hex += pair;
-    }
+    appendHex(hex, reinterpret_cast<const std::uint8_t*>(cut.data()), cut.size());
     return hex;
 }
 

@@ -23,8 +23,6 @@ namespace {
 // counts them.
 constexpr std::size_t kWriteOverhead = 37;
 
-const char kHexDigits[] = "0123456789abcdef";
-
 } // namespace
 
 VX_SKYPESTREAM::VX_SKYPESTREAM(SkypeLink& link, std::string peerSkypeId, int number,
@@ -62,10 +60,7 @@ bool VX_SKYPESTREAM::sendMessage(std::uint8_t* message, std::size_t length)
     m_command.clear();
     m_command.append("ALTER APPLICATION ").append(m_applicationName).append(" WRITE ");
     m_command.append(m_peerSkypeId).append(":").append(number).append(" ");
-    for (std::size_t i = 0; i < length; ++i) {
-        m_command.push_back(kHexDigits[message[i] >> 4]);
-        m_command.push_back(kHexDigits[message[i] & 0x0f]);
-    }
+    appendHex(m_command, message, length);
     m_sendReady = false;
     m_link.sendCommand(m_command);
     return true;

@@ -55,6 +55,20 @@ TEST(ShellUtil, HexToBytesNeverWritesPastTheBuffer)
     EXPECT_EQ(out[2], 7);
 }
 
+TEST(ShellUtil, AppendHexIsTheInverseOfHexToBytes)
+{
+    std::vector<std::uint8_t> bytes(256);
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<std::uint8_t>(i);
+    std::string text = "WRITE ";
+    appendHex(text, bytes.data(), bytes.size());
+    EXPECT_EQ(text.substr(0, 12), "WRITE 000102");
+    EXPECT_EQ(text.substr(text.size() - 4), "feff");
+    std::vector<std::uint8_t> back(bytes.size());
+    ASSERT_EQ(hexToBytes(std::string_view(text).substr(6), back.data(), back.size()), bytes.size());
+    EXPECT_EQ(back, bytes);
+}
+
 struct TokenCase
 {
     const char* text;
