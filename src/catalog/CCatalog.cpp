@@ -219,15 +219,22 @@ std::vector<CatalogRecord> CCatalog::completeEntriesOf(const std::string& node) 
     return out;
 }
 
-void CCatalog::mergeRecord(CatalogRecord received)
+// A received record is taken only when it is valid and of this party; what it says about the
+// sender's copy (complete flag, bytes received) means nothing here.
+bool CCatalog::acceptReceived(CatalogRecord& received, const char* operation)
 {
     if (!catalog::isValidRecord(received)) {
-        plat::diag("CCatalog::mergeRecord(): refused an invalid record\n");
-        return;
+        plat::diag("CCatalog::%s(): refused an invalid record\n", operation);
+        return false;
     }
     received.setCompleteFlag(0);
     received.setBytesReceived(0);
-    if (received.partyNameCp932() != partyNameCp932())
+    return received.partyNameCp932() == partyNameCp932();
+}
+
+void CCatalog::mergeRecord(CatalogRecord received)
+{
+    if (!acceptReceived(received, "mergeRecord"))
         return;
     const int index = m_cash.findRec(received.originNodeCp932(), received.fileNameCp932());
     if (index < 0) {
@@ -244,13 +251,7 @@ void CCatalog::mergeRecord(CatalogRecord received)
 
 void CCatalog::mergeDeletion(CatalogRecord received)
 {
-    if (!catalog::isValidRecord(received)) {
-        plat::diag("CCatalog::mergeDeletion(): refused an invalid record\n");
-        return;
-    }
-    received.setCompleteFlag(0);
-    received.setBytesReceived(0);
-    if (received.partyNameCp932() != partyNameCp932())
+    if (!acceptReceived(received, "mergeDeletion"))
         return;
     const int index = m_cash.findRec(received.originNodeCp932(), received.fileNameCp932());
     if (index >= 0)

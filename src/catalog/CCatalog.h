@@ -110,6 +110,7 @@ public:
     std::string contentPath(const CatalogRecord& record);
 
 private:
+    bool acceptReceived(CatalogRecord& received, const char* operation);
     // A peer to queue records for, with the names the hop rules compare, worked out once.
     struct Route
     {
