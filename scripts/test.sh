@@ -7,7 +7,7 @@ build="$root/build-test"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPAVO_SANITIZE=ON >/dev/null
 ninja -C "$build"
 export QT_QPA_PLATFORM=offscreen
-export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 # A bounded fuzzing run over the receive path first, so that the test summary closes the output.
 if [ -x "$root/scripts/fuzz.sh" ]; then

@@ -164,6 +164,6 @@ NodeProcess::Options NodeProcess::pavoNode(const std::string& workDir,
     options.env = {{"XDG_RUNTIME_DIR", runtime},
                    {"QT_QPA_PLATFORM", "offscreen"},
                    {"PAVO_TIME_SCALE", timeScale},
-                   {"ASAN_OPTIONS", "detect_leaks=0"}};
+                   {"ASAN_OPTIONS", "detect_leaks=1"}};
     return options;
 }
