@@ -63,12 +63,6 @@ const char* VX_SKYPECOM::stateText(int state)
     }
 }
 
-const char* skypeLinkStateText()
-{
-    const VX_SKYPECOM* link = VX_SKYPECOM::existing();
-    return link ? VX_SKYPECOM::stateText(link->linkState()) : nullptr;
-}
-
 VX_SKYPECOM::VX_SKYPECOM(std::string endpointPath)
     : m_endpoint(std::move(endpointPath)), m_timer([this](int) { onTimer(); })
 {

@@ -126,7 +126,3 @@ private:
     std::shared_ptr<int> m_life = std::make_shared<int>(0);
     plat::TimerSet m_timer;
 };
-
-// The main window's Skype status text for the process-wide link, or nullptr when the text is
-// to stay as it was (no link, or a state that shows nothing new).
-const char* skypeLinkStateText();

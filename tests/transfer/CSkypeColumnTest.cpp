@@ -178,13 +178,15 @@ TEST_F(SkypeColumnTest, LostLinkDropsEverySkypeConnection)
     EXPECT_EQ(transfer.isConnected(bobIndex), 0);
     EXPECT_EQ(transfer.canConnect(bobIndex), 0);
     EXPECT_TRUE(VX_SKYPEMODEL::instance()->contacts().empty());
-    EXPECT_EQ(skypeLinkStateText(), std::string("SKYPEと未接続"));
+    EXPECT_EQ(VX_SKYPECOM::stateText(VX_SKYPECOM::instance()->linkState()),
+              std::string("SKYPEと未接続"));
 
     // The client comes back: the node finds it, creates its application again and may connect.
     ASSERT_TRUE(standin.start());
     auto again = bob();
     ASSERT_TRUE(waitConnectable(bobIndex));
-    EXPECT_EQ(skypeLinkStateText(), std::string("SKYPEと接続"));
+    EXPECT_EQ(VX_SKYPECOM::stateText(VX_SKYPECOM::instance()->linkState()),
+              std::string("SKYPEと接続"));
 }
 
 TEST_F(SkypeColumnTest, WithoutSkypeNothingIsConnectable)
