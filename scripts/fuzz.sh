@@ -15,7 +15,7 @@ fi
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_COMPILER=clang++ -DPAVO_FUZZ=ON -DPAVO_TESTS=OFF -DPAVO_BENCH=OFF \
   -DPAVO_SANITIZE=ON -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link" >/dev/null
-ninja -C "$build" ReceivePathFuzz
+ninja -C "$build" ReceivePathFuzz SkypeTextFuzz
 
 corpus="$build/corpus/ReceivePathFuzz"
 mkdir -p "$corpus"
@@ -67,13 +67,29 @@ PY
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=abort_on_error=1:detect_leaks=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+
+text_corpus="$build/corpus/SkypeTextFuzz"
+mkdir -p "$text_corpus"
+printf 'USERS alice, bob,carol' >"$text_corpus/users"
+printf 'USERSTATUS ONLINE' >"$text_corpus/status"
+printf 'STREAMS bob:1 carol:2' >"$text_corpus/streams"
+printf 'RECEIVED bob:1=40 carol:12=7' >"$text_corpus/received"
+printf 'CONNECTABLE bob carol' >"$text_corpus/connectable"
+
 # The node's diagnostic lines go to standard output; libFuzzer reports on standard error.
-log="$build/ReceivePathFuzz.log"
-if ! "$build/bin/ReceivePathFuzz" -max_total_time="$seconds" -max_len=140000 -timeout=10 \
-  -artifact_prefix="$build/" -print_final_stats=1 "$corpus" >/dev/null 2>"$log"; then
-  tail -n 60 "$log" >&2
-  echo "fuzz.sh: ReceivePathFuzz found a failure (log: $log)" >&2
-  exit 1
-fi
-runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$' || echo "?")
-echo "fuzz.sh: ReceivePathFuzz ran ${seconds}s, $runs inputs, no failure"
+fuzz() {
+  local target=$1 max_len=$2 corpus="$build/corpus/$1"
+  local log="$build/$target.log"
+  if ! "$build/bin/$target" -max_total_time="$seconds" -max_len="$max_len" -timeout=10 \
+    -artifact_prefix="$build/$target-" -print_final_stats=1 "$corpus" >/dev/null 2>"$log"; then
+    tail -n 60 "$log" >&2
+    echo "fuzz.sh: $target found a failure (log: $log)" >&2
+    exit 1
+  fi
+  local runs
+  runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$' || echo "?")
+  echo "fuzz.sh: $target ran ${seconds}s, $runs inputs, no failure"
+}
+
+fuzz ReceivePathFuzz 140000
+fuzz SkypeTextFuzz 4096

@@ -30,11 +30,6 @@ bool startsWith(std::string_view text, std::string_view prefix)
     return text.substr(0, prefix.size()) == prefix;
 }
 
-std::string_view from(std::string_view text, std::size_t at)
-{
-    return at < text.size() ? text.substr(at) : std::string_view();
-}
-
 bool validSkypeId(std::string_view id)
 {
     if (id.empty() || id.size() > kMaxIdBytes)

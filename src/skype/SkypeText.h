@@ -15,8 +15,6 @@ inline constexpr std::size_t kMaxIdBytes = 99;
 inline constexpr std::size_t kMaxListItems = 1024;
 
 bool startsWith(std::string_view text, std::string_view prefix);
-// The text from byte at on; empty when the text is shorter.
-std::string_view from(std::string_view text, std::size_t at);
 
 // A Skype ID that can stand in a command and in a stream item: 1 to kMaxIdBytes bytes, no white
 // space, no control character, no ':' or ',' (which would split a stream item).

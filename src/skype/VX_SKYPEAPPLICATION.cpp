@@ -4,15 +4,13 @@
 #include "platform/Diag.h"
 #include "platform/EventLoop.h"
 #include "skype/SkypeLink.h"
+#include "skype/SkypeNotice.h"
 #include "skype/SkypeText.h"
 #include "skype/VX_SKYPEAPPLICATIONLISTENER.h"
 #include "skype/VX_SKYPEMODEL.h"
 #include "skype/VX_SKYPESTREAM.h"
 
 #include <algorithm>
-
-using skype::from;
-using skype::startsWith;
 
 VX_SKYPEAPPLICATION::VX_SKYPEAPPLICATION(SkypeLink& link, VX_SKYPEMODEL* userModel)
     : m_link(link), m_userModel(userModel), m_graveyard(std::make_shared<Graveyard>())
@@ -128,33 +126,41 @@ void VX_SKYPEAPPLICATION::onDeleteEcho()
 
 void VX_SKYPEAPPLICATION::onAlterReply(std::string_view text)
 {
-    if (!startsWith(text, "READ"))
+    const auto data = skype::afterKeyword(text, "READ");
+    if (!data)
         return;
-    const std::string_view data = from(text, 5);
     for (std::size_t i = 0; i < m_streams.size(); ++i) {
         if (m_streams[i])
-            m_streams[i]->receive(data);
+            m_streams[i]->receive(*data);
     }
 }
 
 void VX_SKYPEAPPLICATION::onNotification(std::string_view text)
 {
-    if (startsWith(text, "CONNECTABLE")) {
-        if (m_userModel)
-            m_userModel->setConnectable(m_index, from(text, 12));
-    } else if (startsWith(text, "CONNECTING")) {
+    using skype::AppNoticeKind;
+    const skype::AppNotice notice = skype::classifyAppNotification(text);
+    switch (notice.kind) {
+    case AppNoticeKind::Ignored:
         return;
-    } else if (startsWith(text, "STREAMS")) {
-        onStreams(from(text, 7));
-    } else if (startsWith(text, "SENDING")) {
-        if (from(text, 7).find_first_not_of(" \t\r\n") == std::string_view::npos) {
+    case AppNoticeKind::Connectable:
+        if (m_userModel)
+            m_userModel->setConnectable(m_index, notice.text);
+        return;
+    case AppNoticeKind::Streams:
+        onStreams(notice.text);
+        return;
+    case AppNoticeKind::Sending:
+        // Only an empty list means that every write has left the client.
+        if (notice.text.find_first_not_of(" \t\r\n") == std::string_view::npos) {
             for (const auto& s : m_streams) {
                 if (s)
                     s->setSendReady();
             }
         }
-    } else if (startsWith(text, "RECEIVED")) {
-        onReceived(from(text, 8));
+        return;
+    case AppNoticeKind::Received:
+        onReceived(notice.text);
+        return;
     }
 }
 

@@ -3,6 +3,7 @@
 #include "app/ModeFlags.h"
 #include "platform/Diag.h"
 #include "platform/NamedLock.h"
+#include "skype/SkypeNotice.h"
 #include "skype/SkypeText.h"
 #include "skype/VX_SKYPECOMUSER.h"
 
@@ -324,58 +325,32 @@ void VX_SKYPECOM::drainBacklog()
 
 void VX_SKYPECOM::dispatchText(std::string_view text)
 {
-    using skype::from;
-    using skype::startsWith;
-    enum class Op
-    {
-        Application,
-        Handle,
-        Status,
-        Users,
-        User
-    };
-    Op op;
-    std::string_view arg = text;
-    if (startsWith(text, "CREATE") || startsWith(text, "DELETE") || startsWith(text, "ALTER") ||
-        startsWith(text, "APPLICATION")) {
-        op = Op::Application;
-    } else if (startsWith(text, "CONNSTATUS")) {
+    using skype::LinkNoticeKind;
+    const skype::LinkNotice notice = skype::classifyLinkText(text);
+    if (notice.kind == LinkNoticeKind::Ignored)
         return;
-    } else if (startsWith(text, "CURRENTUSERHANDLE")) {
-        op = Op::Handle;
-        arg = from(text, 18);
-    } else if (startsWith(text, "USERSTATUS")) {
-        op = Op::Status;
-        arg = from(text, 11);
-    } else if (startsWith(text, "USERS")) {
-        op = Op::Users;
-        arg = from(text, 6);
-    } else if (startsWith(text, "USER")) {
-        op = Op::User;
-        arg = from(text, 5);
-    } else {
-        return;
-    }
     // By index: a user may be added or removed from inside a call.
     for (std::size_t i = 0; i < m_users.size(); ++i) {
         VX_SKYPECOMUSER* u = m_users[i];
         if (!u)
             continue;
-        switch (op) {
-        case Op::Application:
-            u->onApplication(arg);
+        switch (notice.kind) {
+        case LinkNoticeKind::Ignored:
+            return;
+        case LinkNoticeKind::Application:
+            u->onApplication(notice.text);
             break;
-        case Op::Handle:
-            u->onCurrentUserHandle(arg);
+        case LinkNoticeKind::Handle:
+            u->onCurrentUserHandle(notice.text);
             break;
-        case Op::Status:
-            u->onUserStatus(arg);
+        case LinkNoticeKind::Status:
+            u->onUserStatus(notice.text);
             break;
-        case Op::Users:
-            u->onUsers(arg);
+        case LinkNoticeKind::Users:
+            u->onUsers(notice.text);
             break;
-        case Op::User:
-            u->onUser(arg);
+        case LinkNoticeKind::User:
+            u->onUser(notice.text);
             break;
         }
     }
