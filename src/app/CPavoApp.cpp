@@ -3,6 +3,7 @@
 #include "app/CMultiCheck.h"
 #include "app/CPostError.h"
 #include "app/CPropatyHotLine.h"
+#include "app/CommandLine.h"
 #include "app/ModeFlags.h"
 #include "platform/Diag.h"
 #include "platform/EventLoop.h"
@@ -18,52 +19,13 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
+#include <vector>
 
 namespace {
 constexpr int kProbePort = 42123;
 const char* const kSecondStartText = "    ２重起動です。処理を中止します    ";
-
-struct Option
-{
-    const char* text;
-    int* flag;
-    int value;
-};
-
-const Option kOptions[] = {
-    {"-D119", &debugMode, 1},
-    {"-PASV", &pasvMode, 1},
-    {"-SERVER", &serverOnlyMode, 1},
-    {"-CLIENT", &clientOnlyMode, 1},
-    {"-CATALOGCASH", &catalogCashMode, 1},
-    {"-NOSKYPE", &skypeMode, 0},
-};
 } // namespace
-
-void CPavoApp::applyOption(const std::string& argument)
-{
-    for (const Option& option : kOptions)
-        if (argument == option.text)
-            *option.flag = option.value;
-}
-
-std::vector<std::string> CPavoApp::modeLines()
-{
-    std::vector<std::string> lines;
-    if (debugMode)
-        lines.emplace_back("DEBUG_MODE ON\n");
-    if (pasvMode)
-        lines.emplace_back("PASV_MODE ON\n");
-    if (serverOnlyMode)
-        lines.emplace_back("SERVERONLY_MODE ON\n");
-    if (clientOnlyMode)
-        lines.emplace_back("CLIENTONLY_MODE ON\n");
-    if (catalogCashMode)
-        lines.emplace_back("CATALOGCASH_MODE ON\n");
-    if (!skypeMode)
-        lines.emplace_back("NO SKYPE MODE\n");
-    return lines;
-}
 
 // Without a display the node runs on Qt's offscreen platform: nothing ever waits for a click.
 bool CPavoApp::chooseHeadless()
@@ -108,6 +70,24 @@ void CPavoApp::probePort()
 
 int CPavoApp::run(int argc, char** argv)
 {
+    // The command line is read before anything else, so that asking for help or the version, or
+    // a wrong option, creates no file, takes no lock and needs no display.
+    const CommandLine::Result command =
+        CommandLine::parse(std::vector<std::string>(argv + 1, argv + argc));
+    switch (command.action) {
+    case CommandLine::Action::Help:
+        std::fputs(CommandLine::helpText().c_str(), stdout);
+        return 0;
+    case CommandLine::Action::Version:
+        std::fputs(CommandLine::versionText().c_str(), stdout);
+        return 0;
+    case CommandLine::Action::Error:
+        std::fprintf(stderr, "pavo: %s\n%s\n", command.error.c_str(),
+                     CommandLine::usageLine().c_str());
+        return CommandLine::kUsageStatus;
+    case CommandLine::Action::Run:
+        break;
+    }
     const bool headless = chooseHeadless();
     QApplication application(argc, argv);
     std::signal(SIGPIPE, SIG_IGN);
@@ -123,10 +103,8 @@ int CPavoApp::run(int argc, char** argv)
         plat::showMessage(kSecondStartText, plat::Icon::Error);
         return 1;
     }
-    for (int i = 1; i < argc; ++i)
-        applyOption(argv[i]);
     setupDiagnostics();
-    for (const std::string& line : modeLines())
+    for (const std::string& line : CommandLine::modeLines())
         plat::diag("%s", line.c_str());
     if (!clientOnlyMode)
         probePort();
