@@ -7,6 +7,7 @@
 #include "app/ModeFlags.h"
 #include "platform/Diag.h"
 #include "platform/EventLoop.h"
+#include "platform/Files.h"
 #include "platform/IniFile.h"
 #include "platform/Prompt.h"
 #include "platform/SignalWatcher.h"
@@ -16,11 +17,15 @@
 
 #include <QApplication>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 namespace {
 constexpr int kProbePort = 42123;
@@ -58,6 +63,20 @@ void CPavoApp::setupDiagnostics()
         std::fprintf(stderr, "pavo: cannot detach standard input\n");
 }
 
+// "--user-folder": the desktop entry and the user service start the node in the user's data
+// folder, since a program started from a menu has no meaningful current folder.
+bool CPavoApp::enterUserFolder()
+{
+    const std::string folder = CommandLine::userFolderPath();
+    if (folder.empty() || !plat::makeFolders(folder) || ::chdir(folder.c_str()) != 0) {
+        std::fprintf(stderr, "pavo: cannot use the working folder '%s': %s\n", folder.c_str(),
+                     folder.empty() ? "neither XDG_DATA_HOME nor HOME is set"
+                                    : std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
 // A short listen on the probe port, closed at once; the outcome is not examined.
 void CPavoApp::probePort()
 {
@@ -88,8 +107,12 @@ int CPavoApp::run(int argc, char** argv)
     case CommandLine::Action::Run:
         break;
     }
+    if (command.userFolder && !enterUserFolder())
+        return 1;
     const bool headless = chooseHeadless();
     QApplication application(argc, argv);
+    // Ties the windows to the installed menu entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.pavo.Pavo"));
     std::signal(SIGPIPE, SIG_IGN);
     // A stopping signal that arrives before the main window watches for it waits until then,
     // so it still ends the node through the orderly shutdown.

@@ -9,6 +9,7 @@ public:
 
 private:
     static bool chooseHeadless();
+    static bool enterUserFolder();
     static void setupDiagnostics();
     static void probePort();
 };

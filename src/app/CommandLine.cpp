@@ -3,6 +3,7 @@
 #include "app/ModeFlags.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace {
 struct ModeOption
@@ -24,6 +25,7 @@ const ModeOption kModeOptions[] = {
 
 const char* const kHelp = "--help";
 const char* const kVersion = "--version";
+const char* const kUserFolder = "--user-folder";
 
 const ModeOption* findMode(const std::string& argument)
 {
@@ -44,18 +46,21 @@ CommandLine::Result CommandLine::parse(const std::vector<std::string>& args)
         if (a == kVersion)
             return {Action::Version, {}};
     for (const std::string& a : args)
-        if (!findMode(a))
+        if (!findMode(a) && a != kUserFolder)
             return {Action::Error, "unknown option '" + a + "'"};
+    Result result;
     for (const std::string& a : args) {
-        const ModeOption* option = findMode(a);
-        *option->flag = option->value;
+        if (const ModeOption* option = findMode(a))
+            *option->flag = option->value;
+        else
+            result.userFolder = true;
     }
-    return {};
+    return result;
 }
 
 std::string CommandLine::usageLine()
 {
-    std::string line = "usage: pavo [--help] [--version]";
+    std::string line = "usage: pavo [--help] [--version] [--user-folder]";
     for (const ModeOption& o : kModeOptions)
         line += std::string(" [") + o.text + "]";
     return line;
@@ -79,6 +84,17 @@ std::string CommandLine::helpText()
     }
     text += "\nSIGTERM and SIGHUP end the node through its orderly shutdown.\n";
     return text;
+}
+
+std::string CommandLine::userFolderPath()
+{
+    const char* data = std::getenv("XDG_DATA_HOME");
+    if (data && data[0] == '/')
+        return std::string(data) + "/pavo";
+    const char* home = std::getenv("HOME");
+    if (home && home[0] == '/')
+        return std::string(home) + "/.local/share/pavo";
+    return {};
 }
 
 std::string CommandLine::versionText()

@@ -20,12 +20,17 @@ public:
     struct Result
     {
         Action action = Action::Run;
-        std::string error; // for Action::Error: what was wrong
+        std::string error;       // for Action::Error: what was wrong
+        bool userFolder = false; // "--user-folder": run in userFolderPath(), not the current one
     };
 
     // args: the arguments after the program name. The mode flags are set only for Action::Run,
     // so asking for help or giving a wrong option never changes what a node would do.
     static Result parse(const std::vector<std::string>& args);
+
+    // The working folder of "--user-folder": $XDG_DATA_HOME/pavo, or ~/.local/share/pavo when
+    // the variable is unset or not absolute; empty when neither can be formed.
+    static std::string userFolderPath();
 
     static std::string usageLine();
     static std::string helpText();

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdlib>
 
 namespace {
 // The six flags in table order; restored after each case.
@@ -104,4 +105,38 @@ TEST(CommandLine, ModeLinesFollowTheFlagOrder)
     EXPECT_EQ(CommandLine::modeLines(),
               (std::vector<std::string>{"DEBUG_MODE ON\n", "SERVERONLY_MODE ON\n",
                                         "CLIENTONLY_MODE ON\n", "NO SKYPE MODE\n"}));
+}
+
+TEST(CommandLine, UserFolderIsAnOptionAndFollowsXdgDataHome)
+{
+    FlagsGuard guard;
+    FlagsGuard::reset();
+    const CommandLine::Result r = CommandLine::parse({"--user-folder", "-NOSKYPE"});
+    EXPECT_EQ(r.action, CommandLine::Action::Run);
+    EXPECT_TRUE(r.userFolder);
+    EXPECT_EQ(skypeMode, 0);
+    EXPECT_FALSE(CommandLine::parse({"-NOSKYPE"}).userFolder);
+
+    struct Case
+    {
+        const char* data; // nullptr: unset
+        const char* home;
+        const char* folder;
+    };
+    const Case cases[] = {
+        {"/d", "/h", "/d/pavo"},
+        {nullptr, "/h", "/h/.local/share/pavo"},
+        {"relative", "/h", "/h/.local/share/pavo"}, // a relative value is to be ignored
+        {nullptr, nullptr, ""},
+    };
+    const std::string savedData = std::getenv("XDG_DATA_HOME") ? std::getenv("XDG_DATA_HOME") : "";
+    const bool hadData = std::getenv("XDG_DATA_HOME") != nullptr;
+    const std::string savedHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+    for (const Case& c : cases) {
+        c.data ? ::setenv("XDG_DATA_HOME", c.data, 1) : ::unsetenv("XDG_DATA_HOME");
+        c.home ? ::setenv("HOME", c.home, 1) : ::unsetenv("HOME");
+        EXPECT_EQ(CommandLine::userFolderPath(), c.folder);
+    }
+    hadData ? ::setenv("XDG_DATA_HOME", savedData.c_str(), 1) : ::unsetenv("XDG_DATA_HOME");
+    ::setenv("HOME", savedHome.c_str(), 1);
 }
