@@ -260,6 +260,10 @@ void VX_SKYPECOM::onAttach(std::uint32_t status)
 {
     switch (status) {
     case ClientWire::AttachSuccess:
+        // A second discovery, sent while the first waited for its answer, is answered too: the
+        // users, who create applications and ask for contacts on an attach, hear of it once.
+        if (m_attached)
+            return;
         m_linkState = LINK_ATTACHED;
         m_attached = true;
         break;

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <fstream>
 #include <functional>
@@ -143,6 +144,22 @@ TEST_F(LinkTest, RepliesArriveBeforeTheResultAlsoForNestedCommands)
     EXPECT_EQ(rec.calls, (std::vector<std::string>{
                              "users:bob, carol", "user:bob ONLINESTATUS ONLINE", "handle:alice"}));
     EXPECT_EQ(link.linkState(), VX_SKYPECOM::LINK_ATTACHED);
+}
+
+TEST_F(LinkTest, AnAttachAnsweringASecondDiscoveryIsToldOnce)
+{
+    StandinProcess standin(config("[alice]\nruntime = alice\n"));
+    ASSERT_TRUE(standin.start());
+    VX_SKYPECOM link(ClientWire::endpointPath(runtime("alice")));
+    Recorder rec;
+    link.addUser(&rec);
+    // Two discoveries before the first answer, as a slow client gets from the retry timer.
+    link.openWindow({});
+    link.openWindow({});
+    ASSERT_TRUE(waitState(link, VX_SKYPECOM::LINK_ATTACHED));
+    plat::runFor(300);
+    EXPECT_EQ(std::count(rec.states.begin(), rec.states.end(), int(VX_SKYPECOM::LINK_ATTACHED)), 1);
+    EXPECT_EQ(rec.states.back(), VX_SKYPECOM::LINK_ATTACHED);
 }
 
 TEST_F(LinkTest, RefusedCommandAndLostClientDetachThenDiscoveryResumes)
