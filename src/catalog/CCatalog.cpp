@@ -4,6 +4,7 @@
 #include "app/ModeFlags.h"
 #include "app/VX_EVENTCATALOG.h"
 #include "catalog/CatalogDates.h"
+#include "catalog/ChangeSignal.h"
 #include "catalog/HelloBody.h"
 #include "platform/Cp932.h"
 #include "platform/Diag.h"
@@ -149,6 +150,7 @@ void CCatalog::addLocal(CatalogRecord record)
     events().notifyAdd(record);
     for (const std::string& peer : peers())
         m_pending.append(peer, record);
+    ChangeSignal::raise();
 }
 
 void CCatalog::updateLocal(CatalogRecord record)
@@ -165,6 +167,7 @@ void CCatalog::updateLocal(CatalogRecord record)
     events().notifyUpdate(record, index);
     for (const std::string& peer : peers())
         m_pending.put(peer, record);
+    ChangeSignal::raise();
 }
 
 void CCatalog::deleteEverywhere(CatalogRecord record)
@@ -178,6 +181,7 @@ void CCatalog::deleteEverywhere(CatalogRecord record)
     catalog::stampChecksum(record);
     for (const std::string& peer : peers())
         m_pending.append(peer, record);
+    ChangeSignal::raise();
 }
 
 void CCatalog::deleteHere(CatalogRecord record)
@@ -304,6 +308,7 @@ void CCatalog::forwardToPeers(const CatalogRecord& record)
         return;
     for (const std::string& peer : peers())
         queueForPeer(record, peer);
+    ChangeSignal::raise();
 }
 
 void CCatalog::queueForPeer(CatalogRecord record, const std::string& peer)
@@ -437,19 +442,30 @@ std::optional<CatalogRecord> CCatalog::nextToFetch(const CatalogRecord& record) 
     return std::nullopt;
 }
 
-int CCatalog::findExact(const CatalogRecord& record) const
+bool CCatalog::sameVersion(const CatalogRecord& a, const CatalogRecord& b)
 {
     using namespace catalog::RecordLayout;
-    const auto same = [&](const CatalogRecord& e, std::size_t from, std::size_t to) {
-        return std::equal(e.bytes.begin() + from, e.bytes.begin() + to,
-                          record.bytes.begin() + from);
+    const auto same = [&](std::size_t from, std::size_t to) {
+        return std::equal(a.bytes.begin() + from, a.bytes.begin() + to, b.bytes.begin() + from);
     };
-    for (int index : m_cash.indicesOf(record.originNodeCp932(), record.fileNameCp932())) {
-        const CatalogRecord& e = m_cash.at(index);
-        if (same(e, FileDescription, HopCount) && same(e, RegistrationTime, Expiry))
+    return a.originNodeCp932() == b.originNodeCp932() && same(FileDescription, HopCount) &&
+           same(RegistrationTime, Expiry);
+}
+
+int CCatalog::findExact(const CatalogRecord& record) const
+{
+    for (int index : m_cash.indicesOf(record.originNodeCp932(), record.fileNameCp932()))
+        if (sameVersion(m_cash.at(index), record))
             return index;
-    }
     return -1;
+}
+
+std::optional<CatalogRecord> CCatalog::exactEntry(const CatalogRecord& record) const
+{
+    const int index = findExact(record);
+    if (index < 0)
+        return std::nullopt;
+    return m_cash.at(index);
 }
 
 int CCatalog::storeChunk(std::uint32_t offset, std::uint32_t length, const CatalogRecord& record,

@@ -86,6 +86,11 @@ public:
     // File delivery.
     std::optional<CatalogRecord> firstToFetch() const;
     std::optional<CatalogRecord> nextToFetch(const CatalogRecord& record) const;
+    // The entry of record's exact version (origin node, whole file description and
+    // registration time equal), or none.
+    std::optional<CatalogRecord> exactEntry(const CatalogRecord& record) const;
+    // Two records name the same version of a file in the sense of exactEntry.
+    static bool sameVersion(const CatalogRecord& a, const CatalogRecord& b);
     // Stores length bytes of the record's file at offset. 1 when more is wanted, 0 when the file
     // is done or cannot continue. A zero-length file completes with a chunk of length 0 at
     // offset 0.

@@ -1,6 +1,7 @@
 #include "tcp/CTcpSockStream.h"
 
 #include "app/CPostError.h"
+#include "catalog/ChangeSignal.h"
 #include "catalog/HelloBody.h"
 #include "catalog/MessageHeader.h"
 #include "platform/Bytes.h"
@@ -45,6 +46,7 @@ CTcpSockStream::CTcpSockStream()
       m_sendBuffer(new std::uint8_t[kBufferSize]()), m_work(new std::uint8_t[VX_QUE::kSlotSize]()),
       m_window(this)
 {
+    m_exchange.setWindowLimit(CExchange::kMaxWindow, kChunkSize);
 }
 
 CTcpSockStream::~CTcpSockStream() = default;
@@ -105,19 +107,27 @@ void CTcpSockStream::poll()
         return;
     if (!pumpSend())
         return;
-    if (m_helloCounter < kHelloTicks) {
+    // News (this node queued something for its peers, or the peer said it has something for
+    // this node) starts a conversation now; otherwise one every kHelloTicks + 1 polls.
+    const bool news = m_state == kEstablished && ChangeSignal::generation() != m_seenChange;
+    const bool wanted = m_state == kEstablished && (news || m_peerNews);
+    if (m_helloCounter < kHelloTicks && !wanted) {
         ++m_helloCounter;
         return;
     }
     if (m_exchange.sendQueue().count() >= kBusyQueue)
         return;
+    if (m_state == kEstablished) {
+        m_seenChange = ChangeSignal::generation();
+        m_peerNews = false;
+    }
     if (m_syncFlag) {
-        m_exchange.sendHello(static_cast<std::uint32_t>(m_syncMode), m_syncDate);
+        m_exchange.sendHello(static_cast<std::uint32_t>(m_syncMode), m_syncDate, news);
         m_syncFlag = 0;
         m_syncMode = 0;
         m_syncDate = {};
     } else {
-        m_exchange.sendHello(0, plat::SystemTime{});
+        m_exchange.sendHello(0, plat::SystemTime{}, news);
     }
     if (m_state == kEstablished)
         m_exchange.sendCatalogRequest();
@@ -133,6 +143,14 @@ void CTcpSockStream::onReceive(int error)
         failSocket(error);
         return;
     }
+    // While the receive queue is full nothing is read: the bytes stay in the kernel, whose
+    // flow control holds the peer back. Processing resumes the reading.
+    if (!m_readPaused)
+        readSocket();
+}
+
+void CTcpSockStream::readSocket()
+{
     int readError = 0;
     const long n = m_socket.receive(m_receiveBuffer.get() + m_receivedCount,
                                     kReceiveLimit - m_receivedCount, &readError);
@@ -150,6 +168,14 @@ void CTcpSockStream::onReceive(int error)
 bool CTcpSockStream::acceptBytes(const std::uint8_t* data, std::size_t length)
 {
     while (length > 0 && !m_dead) {
+        if (m_readPaused) {
+            // What the socket would leave in the kernel: processed first, as the event loop
+            // would, to make room.
+            processReceived();
+            if (m_dead || m_readPaused)
+                return false;
+            continue;
+        }
         const std::size_t room = kReceiveLimit - m_receivedCount;
         const std::size_t take = length < room ? length : room;
         std::memcpy(m_receiveBuffer.get() + m_receivedCount, data, take);
@@ -168,6 +194,11 @@ bool CTcpSockStream::frameReceived()
     std::size_t offset = 0;
     bool queued = false;
     for (;;) {
+        if (m_receiveQueue.count() >= VX_QUE::kSlots) {
+            // Full: the frames held stay here and nothing more is read until there is room.
+            m_readPaused = true;
+            break;
+        }
         const tcp::FrameScan scan = tcp::scanFrame(buffer + offset, m_receivedCount - offset);
         if (scan.status == tcp::FrameStatus::NeedMore)
             break;
@@ -178,13 +209,13 @@ bool CTcpSockStream::frameReceived()
             failSocket(0);
             return false;
         }
-        // A refused frame is lost; the next message then fails the sequence check.
-        if (m_receiveQueue.enqEntry(scan.length, buffer + offset))
-            queued = true;
+        // Never refused: a slot holds the largest frame and the queue has room.
+        m_receiveQueue.enqEntry(scan.length, buffer + offset);
+        queued = true;
         offset += scan.length;
     }
-    // Bytes of an incomplete frame move to the front; a complete frame is never left behind,
-    // so at least kReceiveLimit - kMaxFrame bytes of room follow.
+    // Bytes not framed yet move to the front. Unless reading is paused, only an incomplete
+    // frame is left, so at least kReceiveLimit - kMaxFrame bytes of room follow.
     if (offset > 0) {
         std::memmove(buffer, buffer + offset, m_receivedCount - offset);
         m_receivedCount -= offset;
@@ -202,7 +233,17 @@ void CTcpSockStream::onTcpWinMessage(std::uintptr_t, std::intptr_t)
 
 void CTcpSockStream::processReceived()
 {
-    while (!m_dead && m_receiveQueue.deqEntry(m_work.get())) {
+    for (;;) {
+        if (m_dead)
+            return;
+        // The exchange holds as many of the peer's requests as it will: the rest waits here
+        // until answers have left (pumpSend resumes).
+        if (!m_exchange.canTakeMessage()) {
+            m_inputBlocked = m_receiveQueue.count() > 0;
+            break;
+        }
+        if (!m_receiveQueue.deqEntry(m_work.get()))
+            break;
         m_partyMismatch = false;
         const bool ok = handleMessage(m_work.get());
         // The handshake may have closed this connection.
@@ -214,8 +255,28 @@ void CTcpSockStream::processReceived()
         }
     }
     // Answers leave now, not at the next poll.
-    if (!m_dead)
-        pumpSend();
+    if (!pumpSend())
+        return;
+    resumeReading();
+}
+
+void CTcpSockStream::resumeReading()
+{
+    if (m_dead || !m_readPaused || m_receiveQueue.count() >= VX_QUE::kSlots)
+        return;
+    m_readPaused = false;
+    if (!frameReceived() || m_readPaused)
+        return;
+    if (m_socket.isOpen())
+        readSocket();
+}
+
+void CTcpSockStream::resumeInput()
+{
+    if (m_inputBlocked && m_exchange.canTakeMessage()) {
+        m_inputBlocked = false;
+        m_window.postReceived();
+    }
 }
 
 bool CTcpSockStream::handleMessage(const std::uint8_t* msg)
@@ -275,10 +336,13 @@ bool CTcpSockStream::handleHello(const std::uint8_t* msg, std::size_t length)
             m_parent->notifyNodeName(m_id, helloNodeName(msg));
         return true;
     }
-    if (!m_exchange.onHello(msg, length, true, m_host).partyMatches) {
+    const CExchange::HelloResult result = m_exchange.onHello(msg, length, true, m_host);
+    if (!result.partyMatches) {
         m_partyMismatch = true;
         return false;
     }
+    if (result.peerHasNews)
+        m_peerNews = true;
     return true;
 }
 
@@ -310,20 +374,25 @@ void CTcpSockStream::onSend(int error)
 
 bool CTcpSockStream::pumpSend()
 {
+    if (m_dead)
+        return false;
     if (m_discardSends) {
         while (takeNextMessage())
             m_pendingCount = 0;
+        resumeInput();
         return true;
     }
     for (;;) {
         if (m_pendingCount == 0 && !takeNextMessage()) {
             watchWrite(false);
+            resumeInput();
             return true;
         }
         if (!flush())
             return false;
         if (m_pendingCount > 0) {
             watchWrite(true);
+            resumeInput();
             return true;
         }
     }
@@ -332,7 +401,11 @@ bool CTcpSockStream::pumpSend()
 bool CTcpSockStream::takeNextMessage()
 {
     std::uint8_t* buffer = m_sendBuffer.get();
-    while (m_exchange.sendQueue().deqEntry(buffer)) {
+    VX_QUE& queue = m_exchange.sendQueue();
+    // What the exchange held back for want of room goes in as room appears.
+    if (queue.count() < VX_QUE::kSlots && m_exchange.hasDeferred())
+        m_exchange.service();
+    while (queue.deqEntry(buffer)) {
         const std::size_t length = catalog::messageLength(buffer);
         if (length < tcp::kMinFrame || length > tcp::kMaxFrame) {
             plat::diag("CTcpSockStream: id=%d unsendable message length=%zu dropped\n", m_id,

@@ -24,6 +24,10 @@ class CTcpSockStreamParent;
 // after the receive notification has returned. A queued message leaves as soon as the socket
 // takes it; the 50 ms poll only starts conversations and picks up what a full socket left behind.
 //
+// Nothing read is ever dropped: when the receive queue is full the socket is left unread (TCP
+// holds the peer back) until processing has made room, and processing waits while the exchange
+// holds all the peer requests it will until their answers have left.
+//
 // The parent may close the connection from inside any call the connection makes to it. A closed
 // connection is dead: it ignores every later notification and message, and its owner destroys it
 // on a later turn of the event loop.
@@ -104,8 +108,15 @@ public:
     void onTcpWinMessage(std::uintptr_t wparam, std::intptr_t lparam) override;
 
 private:
-    // Frames the held bytes; false when a bad frame ended the connection.
+    // Frames the held bytes into the receive queue until it is full (reading then pauses);
+    // false when a bad frame ended the connection.
     bool frameReceived();
+    // Reads what the socket holds and frames it.
+    void readSocket();
+    // After processing: frames what waited and reads again once the receive queue has room.
+    void resumeReading();
+    // After answers left: processing continues when the exchange takes messages again.
+    void resumeInput();
     // Handles one received message; false means the connection must end.
     bool handleMessage(const std::uint8_t* msg);
     bool handleHello(const std::uint8_t* msg, std::size_t length);
@@ -151,6 +162,14 @@ private:
     plat::SystemTime m_syncDate;
 
     VX_QUE m_receiveQueue;
+    // The receive queue was full: the socket is not read until processing has made room.
+    bool m_readPaused = false;
+    // Processing stopped because the exchange holds all the requests it will.
+    bool m_inputBlocked = false;
+    // The catalog-change generation this connection last started a conversation for, and a
+    // peer's word that it has news for this node.
+    std::uint64_t m_seenChange = 0;
+    bool m_peerNews = false;
     bool m_partyMismatch = false;
     bool m_watchingWrite = false;
     bool m_discardSends = false;

@@ -305,10 +305,11 @@ TEST_F(CTcpSockStreamTest, ADownloadResumesWhereItBrokeOff)
     EXPECT_EQ(readFile(node.settings.getRecvFolder() + "/NodeB/movie.bin"), bytes);
 }
 
-// Two peers hold the same files and both answer the first chunk of a.bin: the first answer is
-// stored, the second falls behind and its connection moves on to b.bin, where a 0-byte answer
-// (the peer cannot serve it) moves that connection on again.
-TEST_F(CTcpSockStreamTest, TwoPeersAnsweringTheSameChunkAndAZeroByteAnswer)
+// Two peers hold the same files: the node fetches a.bin from one and b.bin from the other, never
+// the same entry over both; a 0-byte answer (the peer cannot serve b.bin) moves that connection
+// on to c.bin. When the first connection goes, the next conversation of the other one continues
+// a.bin where it stands.
+TEST_F(CTcpSockStreamTest, TwoPeersFetchDifferentEntriesAndAZeroByteAnswerMovesOn)
 {
     const std::vector<std::uint8_t> bytes = pattern(120000, 5);
     const CatalogRecord files[] = {makeTestRecord("NodeB", "Party1", "a.bin", 120000),
@@ -317,13 +318,14 @@ TEST_F(CTcpSockStreamTest, TwoPeersAnsweringTheSameChunkAndAZeroByteAnswer)
     auto other = admit("NodeC");
     std::optional<ScriptedPeer::Message> asked[2];
     ScriptedPeer* peers[] = {peer.get(), other.get()};
+    const char* expected[] = {"a.bin", "b.bin"};
     for (int i = 0; i < 2; ++i) {
         peers[i]->send(ScriptedPeer::catalogBatch(files));
         ASSERT_TRUE(peers[i]->nextOf(MsgClass::Catalog, MsgType::CatalogRequest));
         peers[i]->send(ScriptedPeer::catalogBatch({}));
         asked[i] = peers[i]->nextOf(MsgClass::File, MsgType::FileRequest);
         ASSERT_TRUE(asked[i]);
-        ASSERT_EQ(asked[i]->records()[0].fileNameUtf8(), "a.bin");
+        ASSERT_EQ(asked[i]->records()[0].fileNameUtf8(), expected[i]);
         ASSERT_EQ(asked[i]->header().fileOffset(), 0u);
     }
     ASSERT_EQ(node.catalog().count(), 3);
@@ -335,25 +337,58 @@ TEST_F(CTcpSockStreamTest, TwoPeersAnsweringTheSameChunkAndAZeroByteAnswer)
     EXPECT_EQ(onward->records()[0].fileNameUtf8(), "a.bin");
     EXPECT_EQ(onward->header().fileOffset(), 51200u);
 
-    other->send(ScriptedPeer::fileData(asked[1]->records()[0], 0, first));
+    other->send(ScriptedPeer::fileData(asked[1]->records()[0], 0, {}));
     auto moved = other->nextOf(MsgClass::File, MsgType::FileRequest);
-    ASSERT_TRUE(moved);
-    EXPECT_EQ(moved->records()[0].fileNameUtf8(), "b.bin");
-    EXPECT_EQ(moved->header().fileOffset(), 0u);
-    CatalogRecord a;
-    ASSERT_TRUE(node.catalog().hasEntry("NodeB", "a.bin", &a));
-    EXPECT_EQ(a.bytesReceived(), 51200u);
-
-    other->send(ScriptedPeer::fileData(moved->records()[0], 0, {}));
-    moved = other->nextOf(MsgClass::File, MsgType::FileRequest);
     ASSERT_TRUE(moved);
     EXPECT_EQ(moved->records()[0].fileNameUtf8(), "c.bin");
     CatalogRecord b;
     ASSERT_TRUE(node.catalog().hasEntry("NodeB", "b.bin", &b));
     EXPECT_EQ(b.bytesReceived(), 0u);
     EXPECT_EQ(b.completeFlag(), 0u);
-    EXPECT_FALSE(peer->closed());
+    other->send(ScriptedPeer::fileData(moved->records()[0], 0, std::span(bytes).first(300)));
+    ASSERT_TRUE(plat::runUntil(
+        [&] { return node.catalog().hasEntry("NodeB", "c.bin", &b) && b.completeFlag(); }, 3000));
+
+    peer.reset();
+    ASSERT_TRUE(plat::runUntil([&] { return node.model().isConnected("NodeB", {}) == 0; }, 3000));
+    other->send(ScriptedPeer::catalogBatch({}));
+    auto resumed = other->nextOf(MsgClass::File, MsgType::FileRequest);
+    ASSERT_TRUE(resumed);
+    EXPECT_EQ(resumed->records()[0].fileNameUtf8(), "a.bin");
+    EXPECT_EQ(resumed->header().fileOffset(), 51200u);
     EXPECT_FALSE(other->closed());
+}
+
+// A peer that floods requests and does not read the answers: the node keeps the connection,
+// stops reading when it has no room (the peer's writes then block in the kernel), and once the
+// peer reads again every request is answered, in order, with no sequence gap.
+TEST_F(CTcpSockStreamTest, AFloodingPeerIsHeldBackAndLosesNothing)
+{
+    const std::vector<std::uint8_t> bytes = pattern(10240, 3);
+    const CatalogRecord own = ownFile("flood.bin", bytes);
+    CatalogRecord asked = own;
+    ASSERT_TRUE(node.catalog().hasEntry("NodeA", "flood.bin", &asked));
+    asked.setBytesReceived(0);
+    peer->setReading(false);
+    int sent = 0;
+    // Version 1 requests are answered with 10240 bytes: the whole file each time.
+    while (peer->unsent() == 0 && sent < 40000) {
+        for (int i = 0; i < 200; ++i, ++sent)
+            peer->send(ScriptedPeer::fileRequest(asked, 1));
+        plat::runUntil([] { return false; }, 5);
+    }
+    ASSERT_GT(peer->unsent(), 0u) << "the node never stopped reading";
+    peer->setReading(true);
+    int answered = 0;
+    while (answered < sent) {
+        auto data = peer->nextOf(MsgClass::File, MsgType::FileData, 10000);
+        ASSERT_TRUE(data) << answered << " of " << sent;
+        ASSERT_EQ(data->header().chunkLength(), 10240u);
+        ++answered;
+    }
+    EXPECT_TRUE(peer->sequenceInOrder());
+    EXPECT_FALSE(peer->closed());
+    EXPECT_EQ(node.model().isConnected("NodeB", {}), 1);
 }
 
 TEST_F(CTcpSockStreamTest, AHelloWithASyncModeQueuesTheEntriesAskedFor)
