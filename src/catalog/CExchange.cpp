@@ -155,8 +155,9 @@ void CExchange::sendHello(std::uint32_t syncMode, const plat::SystemTime& since,
     if (length == 0)
         return;
     // The flow block: reserved bytes to a node built to the original design.
-    writeHelloFlow(m_buffer.get(), static_cast<std::uint16_t>(kMaxWindow),
-                   news ? FlowNews : std::uint16_t(0));
+    if (s_flowBlockSent)
+        writeHelloFlow(m_buffer.get(), static_cast<std::uint16_t>(kMaxWindow),
+                       news ? FlowNews : std::uint16_t(0));
     queue(length);
 }
 
@@ -442,6 +443,7 @@ void CExchange::onFileData(const std::uint8_t* data, std::size_t length)
         return;
     }
     ++m_answers;
+    s_fileBytesReceived += n;
     if (m_inFlight > 0)
         --m_inFlight;
     if (m_stale > 0) {

@@ -64,6 +64,12 @@ public:
     static constexpr int kStallConversations = 3;
 
     explicit CExchange(std::string peerNodeName = {});
+
+    // Process-wide figures for benchmarks: file bytes received in answers (stored or not).
+    static std::uint64_t fileBytesReceived() { return s_fileBytesReceived; }
+    // Benchmarks and tests play a node built to the original design: hellos then carry no flow
+    // block, so peers keep the safe window toward this node and get no news flag.
+    static void setFlowBlockSent(bool on) { s_flowBlockSent = on; }
     CExchange(const CExchange&) = delete;
     CExchange& operator=(const CExchange&) = delete;
     ~CExchange();
@@ -163,6 +169,9 @@ private:
     static bool chunkFits(const catalog::CatalogRecord& record, std::uint32_t offset,
                           std::uint32_t n);
     bool mayBindName(const std::string& peerId, const std::string& helloName) const;
+
+    static inline std::uint64_t s_fileBytesReceived = 0;
+    static inline bool s_flowBlockSent = true;
 
     std::string m_peerNodeName;
     VX_QUE m_queue;

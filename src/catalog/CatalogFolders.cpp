@@ -26,6 +26,47 @@ CatalogFolders::CatalogFolders(std::string catalogFolder, std::string recvFolder
 {
 }
 
+CatalogFolders::~CatalogFolders()
+{
+    for (const OpenReceived& o : m_open)
+        ::close(o.fd);
+}
+
+int CatalogFolders::openReceived(const std::string& path, const std::string& folder) const
+{
+    for (std::size_t i = 0; i < m_open.size(); ++i) {
+        if (m_open[i].path == path) {
+            const OpenReceived o = m_open[i];
+            m_open.erase(m_open.begin() + static_cast<std::ptrdiff_t>(i));
+            m_open.push_back(o);
+            return o.fd;
+        }
+    }
+    if (!plat::makeFolders(folder))
+        return -1;
+    // O_NOFOLLOW: a link planted under the receive folder must not redirect the write.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd < 0)
+        return -1;
+    if (m_open.size() >= kOpenReceived) {
+        ::close(m_open.front().fd);
+        m_open.erase(m_open.begin());
+    }
+    m_open.push_back({path, fd});
+    return fd;
+}
+
+void CatalogFolders::closeReceived(const std::string& path) const
+{
+    for (std::size_t i = 0; i < m_open.size(); ++i) {
+        if (m_open[i].path == path) {
+            ::close(m_open[i].fd);
+            m_open.erase(m_open.begin() + static_cast<std::ptrdiff_t>(i));
+            return;
+        }
+    }
+}
+
 std::string CatalogFolders::receivedPath(const CatalogRecord& record) const
 {
     if (!catalog::isValidRecord(record))
@@ -84,8 +125,10 @@ void CatalogFolders::deleteContent(const CatalogRecord& record, bool own)
         path = plat::joinPath(m_sendFolder, utf8Of(record.fileNameCp932()));
     }
     // unlink() removes a link itself, never what it points at.
-    if (!path.empty())
+    if (!path.empty()) {
+        closeReceived(path);
         plat::removeFile(path);
+    }
 }
 
 std::size_t CatalogFolders::readContent(const std::string& path, std::uint32_t offset,
@@ -107,16 +150,26 @@ bool CatalogFolders::writeReceived(const CatalogRecord& record, std::uint32_t of
     const std::string path = receivedPath(record);
     if (path.empty())
         return false;
-    if (!plat::makeFolders(plat::joinPath(m_recvFolder, utf8Of(record.originNodeCp932()))))
-        return false;
-    if (offset == 0)
+    if (offset == 0) {
+        closeReceived(path);
         plat::removeFile(path);
-    // O_NOFOLLOW: a link planted under the receive folder must not redirect the write.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    }
+    const int fd =
+        openReceived(path, plat::joinPath(m_recvFolder, utf8Of(record.originNodeCp932())));
     if (fd < 0)
         return false;
     const bool ok = n == 0 || rio::writeAt(fd, bytes, n, static_cast<off_t>(offset));
-    return ::close(fd) == 0 && ok;
+    // The last chunk (or a failed write) closes the file, so its close reports errors too.
+    if (!ok || std::uint64_t(offset) + n >= record.fileSize()) {
+        for (std::size_t i = 0; i < m_open.size(); ++i) {
+            if (m_open[i].fd == fd) {
+                m_open.erase(m_open.begin() + static_cast<std::ptrdiff_t>(i));
+                break;
+            }
+        }
+        return ::close(fd) == 0 && ok;
+    }
+    return ok;
 }
 
 void CatalogFolders::writeErrorRecord(const CatalogRecord& record) const

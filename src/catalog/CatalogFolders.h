@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 // The files behind catalog entries: received files under the receive folder (one sub-folder per
 // origin node), own files and shortcuts in the send folder, and the error-record file of the
@@ -15,6 +16,9 @@ class CatalogFolders
 {
 public:
     CatalogFolders(std::string catalogFolder, std::string recvFolder, std::string sendFolder);
+    ~CatalogFolders();
+    CatalogFolders(const CatalogFolders&) = delete;
+    CatalogFolders& operator=(const CatalogFolders&) = delete;
 
     // receive folder / origin / file name; empty for an invalid record.
     std::string receivedPath(const CatalogRecord& record) const;
@@ -32,6 +36,8 @@ public:
                             std::uint8_t* out) const;
     // Writes n bytes at offset into the received file, creating its folder and the file; at
     // offset 0 an older file of that name is deleted first. False when nothing could be written.
+    // The file of a download under way stays open between chunks; it is closed when the chunk
+    // reaches the record's size, when its content is deleted, or after other downloads.
     bool writeReceived(const CatalogRecord& record, std::uint32_t offset, const std::uint8_t* bytes,
                        std::size_t n) const;
 
@@ -43,6 +49,15 @@ public:
     void forgetShortcuts() { m_shortcuts.clear(); }
 
 private:
+    struct OpenReceived
+    {
+        std::string path;
+        int fd = -1;
+    };
+    static constexpr std::size_t kOpenReceived = 4;
+    int openReceived(const std::string& path, const std::string& folder) const;
+    void closeReceived(const std::string& path) const;
+
     // The shortcut in the send folder whose target has the record's file name; its target goes
     // to *target. Empty when none.
     std::string findShortcut(const CatalogRecord& record, std::string* target) const;
@@ -52,4 +67,6 @@ private:
     std::string m_errorFile;
     // File name (CP932) -> target path of own shortcuts.
     std::map<std::string, std::string, std::less<>> m_shortcuts;
+    // Received files of downloads under way, most recent last.
+    mutable std::vector<OpenReceived> m_open;
 };

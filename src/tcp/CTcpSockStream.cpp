@@ -206,6 +206,7 @@ bool CTcpSockStream::frameReceived()
             plat::diag("CTcpSockStream: id=%d bad frame length=%zu\n", m_id,
                        catalog::messageLength(buffer + offset));
             CPostError::instance()->post(CPostError::kFrameError);
+            ++s_frameErrorCloses;
             failSocket(0);
             return false;
         }
@@ -348,6 +349,8 @@ bool CTcpSockStream::handleHello(const std::uint8_t* msg, std::size_t length)
 
 void CTcpSockStream::failProcessing(bool partyMismatch)
 {
+    if (!partyMismatch)
+        ++s_frameErrorCloses;
     CPostError::instance()->post(partyMismatch ? CPostError::kPartyMismatch
                                                : CPostError::kFrameError);
     failSocket(0);

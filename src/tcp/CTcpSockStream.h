@@ -52,6 +52,9 @@ public:
 
     CTcpSockStream();
     ~CTcpSockStream() override;
+
+    // Process-wide figure for benchmarks: connections ended by a frame or sequence error.
+    static std::uint64_t frameErrorCloses() { return s_frameErrorCloses; }
     CTcpSockStream(const CTcpSockStream&) = delete;
     CTcpSockStream& operator=(const CTcpSockStream&) = delete;
 
@@ -132,6 +135,8 @@ private:
     bool takeNextMessage();
     bool flush();
     void watchWrite(bool on);
+
+    static inline std::uint64_t s_frameErrorCloses = 0;
 
     plat::TcpSocket m_socket;
     int m_id = 0;

@@ -18,6 +18,7 @@
 #include "ui/PavoDialogs.h"
 #include "ui/PavoIcons.h"
 #include "watch/CFolderWatch.h"
+#include "watch/SendFolderTrigger.h"
 
 #include <QButtonGroup>
 #include <QPushButton>
@@ -106,6 +107,12 @@ void CPavoDlg::initialise()
     applySelection();
     m_folderWatch->setFolder(getSendFolder());
     m_folderWatch->load();
+    // A file placed in the send folder is looked at half a second later, not at the next
+    // periodic pass.
+    m_sendTrigger = std::make_unique<SendFolderTrigger>(getSendFolder(), [this] {
+        if (m_folderWatch)
+            m_folderWatch->scan();
+    });
     tray().add(toolTipText());
     centreOnScreen();
     if (m_window == 0)
@@ -134,6 +141,7 @@ void CPavoDlg::shutdown()
     disconnectAll(false);
     m_transfer.terminate();
     save();
+    m_sendTrigger.reset();
     m_folderWatch.reset();
     CCatalog::destroyInstance();
     // Lets the peers see the connections close before the process goes.

@@ -16,6 +16,7 @@
 #include <vector>
 
 class CFolderWatch;
+class SendFolderTrigger;
 class CNodeInfoDlg;
 
 // The node's main window and the owner of everything that lives while the program runs. It holds
@@ -180,6 +181,7 @@ private:
     std::string m_partyName;
     int m_limitDay = 3;
     std::unique_ptr<CFolderWatch> m_folderWatch;
+    std::unique_ptr<SendFolderTrigger> m_sendTrigger;
     bool m_anyConnected = false;
     int m_window = 0;
     int m_listenPort = kDefaultTcpPort;

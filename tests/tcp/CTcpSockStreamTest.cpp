@@ -2,13 +2,18 @@
 #include "support/TestNode.h"
 
 #include "catalog/CCatalog.h"
+#include "catalog/CExchange.h"
+#include "catalog/HelloBody.h"
 #include "catalog/MessageBuilder.h"
 #include "catalog/MessageHeader.h"
 #include "platform/Bytes.h"
+#include "platform/EventLoop.h"
 #include "tcp/CTcpA2AModel.h"
+#include "tcp/CTcpSockStream.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fstream>
 #include <iterator>
 #include <numeric>
@@ -389,6 +394,39 @@ TEST_F(CTcpSockStreamTest, AFloodingPeerIsHeldBackAndLosesNothing)
     EXPECT_TRUE(peer->sequenceInOrder());
     EXPECT_FALSE(peer->closed());
     EXPECT_EQ(node.model().isConnected("NodeB", {}), 1);
+}
+
+// A change moves at once: a registration makes the node start a conversation at its next poll,
+// its hello telling the peer there is news; a peer's hello with that news makes the node ask for
+// it at once. Both well before the periodic conversation (every 401 polls, about 400 ms here).
+TEST_F(CTcpSockStreamTest, NewsStartsAConversationAtTheNextPoll)
+{
+    ASSERT_TRUE(peer->nextOf(MsgClass::Catalog, MsgType::CatalogRequest));
+    const int halfPeriodMs = plat::scaledMs(static_cast<int>(CTcpSockStream::kHelloTicks / 2) * 50);
+
+    const auto registered = std::chrono::steady_clock::now();
+    ownFile("news.bin", pattern(100, 1));
+    auto hello = peer->nextOf(MsgClass::Hello, MsgType::Hello);
+    ASSERT_TRUE(hello);
+    EXPECT_LT(std::chrono::steady_clock::now() - registered,
+              std::chrono::milliseconds(halfPeriodMs));
+    const HelloBody body = HelloBody::read(hello->bytes.data());
+    EXPECT_TRUE(body.hasFlow);
+    EXPECT_EQ(body.flowWindow, CExchange::kMaxWindow);
+    EXPECT_TRUE(body.flowFlags & FlowNews);
+    ASSERT_TRUE(peer->nextOf(MsgClass::Catalog, MsgType::CatalogRequest));
+    // The peer fetches the news.
+    const auto batch = askBatch(*peer);
+    ASSERT_EQ(batch.size(), 1u);
+    EXPECT_EQ(batch[0].fileNameUtf8(), "news.bin");
+
+    auto news = peer->hello();
+    writeHelloFlow(news.data(), 64, FlowNews);
+    const auto told = std::chrono::steady_clock::now();
+    peer->send(news);
+    ASSERT_TRUE(peer->nextOf(MsgClass::Catalog, MsgType::CatalogRequest));
+    EXPECT_LT(std::chrono::steady_clock::now() - told, std::chrono::milliseconds(halfPeriodMs));
+    EXPECT_FALSE(peer->closed());
 }
 
 TEST_F(CTcpSockStreamTest, AHelloWithASyncModeQueuesTheEntriesAskedFor)
