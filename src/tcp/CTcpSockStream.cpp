@@ -170,8 +170,9 @@ bool CTcpSockStream::acceptBytes(const std::uint8_t* data, std::size_t length)
     while (length > 0 && !m_dead) {
         if (m_readPaused) {
             // What the socket would leave in the kernel: processed first, as the event loop
-            // would, to make room.
-            processReceived();
+            // would, to make room (twice: answers that left may have let held requests go).
+            for (int i = 0; i < 2 && m_readPaused && !m_dead; ++i)
+                processReceived();
             if (m_dead || m_readPaused)
                 return false;
             continue;

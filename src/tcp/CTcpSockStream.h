@@ -91,8 +91,9 @@ public:
     int peerPort() const;
 
     // Takes bytes as if the socket had just delivered them: frames them and queues the frames
-    // for processing. Returns false when the bytes ended the connection (a bad frame). The
-    // receive notification goes through here; tests and the fuzzer call it directly.
+    // for processing; while the receive queue is full it processes first, as the event loop
+    // would. Returns false when the bytes ended the connection (a bad frame), or when not all of
+    // them could be taken. Tests and the fuzzer call it directly.
     bool acceptBytes(const std::uint8_t* data, std::size_t length);
     // Processes every queued received message now, as message 1224 does.
     void processReceived();
