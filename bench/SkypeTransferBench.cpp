@@ -136,14 +136,14 @@ pid_t startStandin(const std::string& root, const std::string& serverRun,
     int out[2];
     if (::pipe(out) != 0)
         return -1;
-    const std::string binary = fs::read_symlink("/proc/self/exe").parent_path() / "skype-standin";
+    const std::string binary = fs::read_symlink("/proc/self/exe").parent_path() / "pavo-messenger";
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::dup2(out[1], STDOUT_FILENO);
         ::close(out[0]);
         const int null = ::open("/dev/null", O_WRONLY);
         ::dup2(null, STDERR_FILENO);
-        ::execl(binary.c_str(), binary.c_str(), "--config", config.c_str(),
+        ::execl(binary.c_str(), binary.c_str(), "--local", config.c_str(),
                 static_cast<char*>(nullptr));
         ::_exit(127);
     }
@@ -151,11 +151,11 @@ pid_t startStandin(const std::string& root, const std::string& serverRun,
     std::string text;
     char buffer[256];
     ssize_t n;
-    while (text.find("skype-standin: ready") == std::string::npos &&
+    while (text.find("pavo-messenger: ready") == std::string::npos &&
            (n = ::read(out[0], buffer, sizeof buffer)) > 0)
         text.append(buffer, static_cast<std::size_t>(n));
     ::close(out[0]);
-    return text.find("skype-standin: ready") != std::string::npos ? pid : -1;
+    return text.find("pavo-messenger: ready") != std::string::npos ? pid : -1;
 }
 
 // One transfer; prints its line. False when it failed.

@@ -30,19 +30,19 @@ StandinProcess::~StandinProcess()
 
 std::string StandinProcess::binary()
 {
-    return PAVO_BIN_DIR "/skype-standin";
+    return PAVO_BIN_DIR "/pavo-messenger";
 }
 
 bool StandinProcess::start()
 {
-    QStringList list{QStringLiteral("--config"), QString::fromStdString(m_config)};
+    QStringList list{QStringLiteral("--local"), QString::fromStdString(m_config)};
     for (const auto& a : m_args)
         list << QString::fromStdString(a);
     m_process.start(QString::fromStdString(binary()), list);
     const auto until = Clock::now() + std::chrono::milliseconds(kWaitMs);
     while (Clock::now() < until) {
         while (m_process.canReadLine()) {
-            if (m_process.readLine().startsWith("skype-standin: ready"))
+            if (m_process.readLine().startsWith("pavo-messenger: ready"))
                 return true;
         }
         if (m_process.state() == QProcess::NotRunning)

@@ -10,7 +10,8 @@
 #include <string_view>
 #include <vector>
 
-// The messaging-client stand-in (tools/skype-standin) run as the real program for a test.
+// The messaging client (tools/pavo-messenger) in its local mode, serving the users of a users
+// file inside one process, run as the real program for a test.
 // Stopped with SIGTERM when the object goes; it can be stopped and started again.
 class StandinProcess
 {

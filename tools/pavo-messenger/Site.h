@@ -1,7 +1,7 @@
 #pragma once
 
-#include "NetWire.h"
-#include "StandinConfig.h"
+#include "HubMessage.h"
+#include "LocalConfig.h"
 
 #include <cstdint>
 #include <deque>
@@ -20,7 +20,7 @@ class HubLink
 {
 public:
     virtual ~HubLink() = default;
-    virtual void send(const NetMsg& msg) = 0;
+    virtual void send(const HubMsg& msg) = 0;
 };
 
 // One application a node program created, with the streams the network reports for it, the
@@ -48,14 +48,14 @@ struct SiteApp
 
 struct SiteUser
 {
-    StandinUserConfig cfg;
+    UserConfig cfg;
     bool available = true;
     std::unique_ptr<QLocalServer> server;
     std::vector<ClientSession*> sessions;
     std::map<std::string, SiteApp> apps;
 };
 
-// The users this stand-in serves: their endpoints, their node programs' applications and what
+// The users this client serves: their endpoints, their node programs' applications and what
 // the network tells about everybody else. Requests that change the network go to the hub;
 // their effects (stream lists, data, acknowledgements) come back through fromHub.
 class Site
@@ -64,7 +64,7 @@ public:
     // Beyond this much unread data a stream is closed instead of growing without bound.
     static constexpr std::size_t MaxUnreadPerStream = 64u << 20;
 
-    explicit Site(const StandinConfig& config);
+    explicit Site(const LocalConfig& config);
     ~Site();
     Site(const Site&) = delete;
     Site& operator=(const Site&) = delete;
@@ -74,7 +74,7 @@ public:
 
     void hubUp(HubLink* hub);
     void hubDown();
-    void fromHub(const NetMsg& msg);
+    void fromHub(const HubMsg& msg);
 
     // Sessions report their end; the session is deleted on the next turn of the loop.
     void sessionClosed(ClientSession* session);
@@ -112,9 +112,9 @@ private:
     void entryChanged(const std::string& id, const std::string& before);
     void streamsChanged(const std::string& user, const std::string& app,
                         std::vector<std::pair<std::string, int>> streams);
-    void delivered(const NetMsg& msg);
+    void delivered(const HubMsg& msg);
     void sent(const std::string& user, const std::string& app, int number);
-    void sendToHub(const NetMsg& msg);
+    void sendToHub(const HubMsg& msg);
     void notifyAll(SiteUser& user, const std::string& text);
     static std::string receivedText(const std::string& app, const SiteApp& a);
     static std::string sendingText(const std::string& app, const SiteApp& a);
