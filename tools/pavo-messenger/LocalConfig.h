@@ -21,6 +21,8 @@ struct UserConfig
     AttachAnswer attach = AttachAnswer::Accept;
     int availableAfterMs = -1; // with Unavailable: when the client becomes available; -1 never
     int authoriseAfterMs = 0;  // pause between "waiting for authorisation" and "attached"
+    // The contacts come from the hub (the account's roster) rather than from this config.
+    bool contactsFromHub = false;
 };
 
 struct LocalConfig

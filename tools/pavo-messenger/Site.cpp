@@ -204,6 +204,14 @@ void Site::fromHub(const HubMsg& msg)
     case HubMsg::Type::Sent:
         sent(f[0], f[1], hubStreamNumber(f[2]));
         break;
+    case HubMsg::Type::Contacts:
+        if (SiteUser* u = userOf(f[0]))
+            contactsChanged(*u, std::vector<std::string>(f.begin() + 1, f.end()));
+        break;
+    case HubMsg::Type::Online:
+        if (SiteUser* u = userOf(f[0]))
+            onlineChanged(*u, f[1] == "1");
+        break;
     case HubMsg::Type::Error: {
         SiteApp* app = appOf(f[0], f[1]);
         if (app && app->owner)
@@ -227,6 +235,41 @@ void Site::entryChanged(const std::string& id, const std::string& before)
         const auto& c = user->cfg.contacts;
         if (user->cfg.id != id && std::find(c.begin(), c.end(), id) != c.end())
             notifyAll(*user, "USER " + id + " ONLINESTATUS " + now);
+    }
+}
+
+SiteUser* Site::userOf(const std::string& id)
+{
+    for (auto& u : users_) {
+        if (u->cfg.id == id)
+            return u.get();
+    }
+    return nullptr;
+}
+
+// A contact added is told as a desktop client tells it; one removed is no longer listed.
+void Site::contactsChanged(SiteUser& user, std::vector<std::string> contacts)
+{
+    const std::vector<std::string> before = std::move(user.cfg.contacts);
+    user.cfg.contacts = std::move(contacts);
+    for (const auto& id : user.cfg.contacts) {
+        if (std::find(before.begin(), before.end(), id) == before.end())
+            notifyAll(user, "USER " + id + " BUDDYSTATUS 3");
+    }
+}
+
+// Whether the client can serve the user: a program told "not available" hears when it can
+// attach; attached programs hear the connection status.
+void Site::onlineChanged(SiteUser& user, bool online)
+{
+    if (user.available == online)
+        return;
+    user.available = online;
+    MessengerLog::line(user.cfg.id, "--", online ? "logged in" : "logged out");
+    notifyAll(user, online ? "CONNSTATUS ONLINE" : "CONNSTATUS OFFLINE");
+    if (online) {
+        for (ClientSession* s : user.sessions)
+            s->becameAvailable();
     }
 }
 

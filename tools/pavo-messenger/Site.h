@@ -110,6 +110,9 @@ private:
     SiteApp* appOf(const std::string& user, const std::string& app);
     SiteApp* ownAppMutable(ClientSession& session, const std::string& app, std::string& why);
     void entryChanged(const std::string& id, const std::string& before);
+    SiteUser* userOf(const std::string& id);
+    void contactsChanged(SiteUser& user, std::vector<std::string> contacts);
+    void onlineChanged(SiteUser& user, bool online);
     void streamsChanged(const std::string& user, const std::string& app,
                         std::vector<std::pair<std::string, int>> streams);
     void delivered(const HubMsg& msg);
