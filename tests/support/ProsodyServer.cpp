@@ -12,20 +12,28 @@
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
 constexpr int kWaitMs = 20000;
 
-bool run(const QString& program, const QStringList& args)
+QStringList qargs(const std::vector<std::string>& args)
+{
+    QStringList list;
+    for (const auto& a : args)
+        list << QString::fromStdString(a);
+    return list;
+}
+
+bool run(const char* program, const std::vector<std::string>& args)
 {
     QProcess p;
     p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(program, args);
+    p.start(QString::fromUtf8(program), qargs(args));
     if (!p.waitForFinished(kWaitMs) || p.exitStatus() != QProcess::NormalExit ||
         p.exitCode() != 0) {
-        std::fprintf(stderr, "%s failed: %s\n", program.toUtf8().constData(),
-                     p.readAll().constData());
+        std::fprintf(stderr, "%s failed: %s\n", program, p.readAll().constData());
         return false;
     }
     return true;
@@ -61,10 +69,9 @@ bool ProsodyServer::prepare()
 {
     std::filesystem::create_directories(folder_ + "/data");
     const std::string key = folder_ + "/localhost.key";
-    if (!run(QStringLiteral("openssl"),
-             {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
-              "/CN=localhost", "-addext", "subjectAltName=DNS:localhost", "-keyout",
-              QString::fromStdString(key), "-out", QString::fromStdString(caFile())}))
+    if (!run("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
+                         "/CN=localhost", "-addext", "subjectAltName=DNS:localhost", "-keyout", key,
+                         "-out", caFile()}))
         return false;
     port_ = multi::freePort();
     do
@@ -100,7 +107,7 @@ bool ProsodyServer::start()
         return true;
     if (!prepared_ && !prepare())
         return false;
-    process_.start(QStringLiteral("prosody"), {"-F", "--config", QString::fromStdString(config_)});
+    process_.start(QStringLiteral("prosody"), qargs({"-F", "--config", config_}));
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
     while (std::chrono::steady_clock::now() < until) {
         if (process_.state() == QProcess::NotRunning)
@@ -127,9 +134,7 @@ bool ProsodyServer::addAccount(const std::string& user, const std::string& passw
 {
     if (!prepared_ && !prepare())
         return false;
-    return run(QStringLiteral("prosodyctl"),
-               {"--config", QString::fromStdString(config_), "register",
-                QString::fromStdString(user), Domain, QString::fromStdString(password)});
+    return run("prosodyctl", {"--config", config_, "register", user, Domain, password});
 }
 
 std::string ProsodyServer::log() const

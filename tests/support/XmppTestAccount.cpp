@@ -80,15 +80,15 @@ std::optional<std::string> XmppTestAccount::waitFor(const std::vector<std::strin
 std::string XmppTestAccount::base64(const std::string& bytes)
 {
     xmpp_ctx_t* ctx = xmpp_ctx_new(nullptr, nullptr);
-    char* text = xmpp_base64_encode(ctx, reinterpret_cast<const unsigned char*>(bytes.data()),
-                                    bytes.size());
+    char* text =
+        xmpp_base64_encode(ctx, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
     std::string out = text ? text : "";
     xmpp_free(ctx, text);
     xmpp_ctx_free(ctx);
     return out;
 }
 
-void XmppTestAccount::onConnection(xmpp_conn_t* conn, xmpp_conn_event_t event, int, 
+void XmppTestAccount::onConnection(xmpp_conn_t* conn, xmpp_conn_event_t event, int,
                                    xmpp_stream_error_t*, void* self)
 {
     auto* a = static_cast<XmppTestAccount*>(self);

@@ -24,7 +24,8 @@ public:
     void send(const std::string& xml);
     // Turns the loop until a received stanza's text contains every one of parts (then takes
     // it out of what was received) or timeoutMs passes.
-    std::optional<std::string> waitFor(const std::vector<std::string>& parts, int timeoutMs = 10000);
+    std::optional<std::string> waitFor(const std::vector<std::string>& parts,
+                                       int timeoutMs = 10000);
     void pump(int ms);
     std::vector<std::string> received;
 

@@ -259,17 +259,21 @@ void XmppConnection::onConnection(xmpp_conn_t* conn, xmpp_conn_event_t event, in
     else if (!g_certificateError.empty())
         why = "the server certificate for " + who + " is not trusted (" + g_certificateError +
               "); name its CA in ca-file if the server is your own";
+    else if (wasUp)
+        why = "lost the server connection of " + who +
+              (streamError ? std::string(" (the server closed the stream: ") +
+                                 (streamError->text ? streamError->text : "stream error") + ")"
+                           : std::string());
     else if (streamError)
         why = "the server closed the stream of " + who + " (" +
               (streamError->text ? streamError->text : "stream error") + ")";
-    else if (!wasUp && c->lastError_.find("known methods") != std::string::npos)
+    else if (c->lastError_.find("known methods") != std::string::npos)
         why = "the server of " + who + " accepts no sign-in this client uses (SCRAM)";
-    else if (!wasUp)
+    else
         why = "cannot log in " + who +
               (error ? std::string(": ") + std::strerror(error)
-                     : (c->lastError_.empty() ? std::string() : " (" + c->lastError_ + ")"));
-    else
-        why = "lost the server connection of " + who;
+                     : (c->lastError_.empty() ? std::string(": the server does not answer")
+                                              : " (" + c->lastError_ + ")"));
     c->failed(why);
 }
 

@@ -35,14 +35,21 @@ void addText(xmpp_ctx_t* ctx, xmpp_stanza_t* parent, const std::string& text)
 
 Stanza result(xmpp_stanza_t* request)
 {
-    Stanza s(xmpp_stanza_reply(request));
-    xmpp_stanza_set_type(s.get(), "result");
-    return s;
+    const char* from = xmpp_stanza_get_from(request);
+    const char* id = xmpp_stanza_get_id(request);
+    return iq(xmpp_stanza_get_context(request), "result", id ? id : "", from ? from : "");
 }
 
 Stanza error(xmpp_stanza_t* request, const char* type, const char* condition)
 {
-    return Stanza(xmpp_stanza_reply_error(request, type, condition, nullptr));
+    xmpp_ctx_t* ctx = xmpp_stanza_get_context(request);
+    Stanza answer = result(request);
+    xmpp_stanza_set_type(answer.get(), "error");
+    Stanza e = element(ctx, "error");
+    xmpp_stanza_set_attribute(e.get(), "type", type);
+    add(e.get(), element(ctx, condition, "urn:ietf:params:xml:ns:xmpp-stanzas"));
+    add(answer.get(), std::move(e));
+    return answer;
 }
 
 std::string attr(xmpp_stanza_t* s, const char* name)
