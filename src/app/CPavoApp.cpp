@@ -4,6 +4,7 @@
 #include "app/CPostError.h"
 #include "app/CPropatyHotLine.h"
 #include "app/ModeFlags.h"
+#include "app/PartyKeyCommand.h"
 #include "platform/Diag.h"
 #include "platform/EventLoop.h"
 #include "platform/IniFile.h"
@@ -18,6 +19,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 
 namespace {
 constexpr int kProbePort = 42123;
@@ -108,6 +110,13 @@ void CPavoApp::probePort()
 
 int CPavoApp::run(int argc, char** argv)
 {
+    // Setting the party key starts no node: headless nodes, the service unit and tests use it.
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == PartyKeyCommand::kOption) {
+            QCoreApplication application(argc, argv);
+            return PartyKeyCommand::run(stdin, std::filesystem::current_path().string());
+        }
+    }
     const bool headless = chooseHeadless();
     QApplication application(argc, argv);
     std::signal(SIGPIPE, SIG_IGN);

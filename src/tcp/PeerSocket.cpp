@@ -161,7 +161,10 @@ bool PeerSocket::flushOut(int* error)
 
 void PeerSocket::updateWatch()
 {
-    socket_.watchWrite(streamWantsWrite_ || (session_ && outPending()));
+    // During the handshake only the handshake's own bytes are waited for: a socket that can
+    // always be written would otherwise report so without end while the peer says nothing.
+    socket_.watchWrite((streamWantsWrite_ && (!session_ || secured())) ||
+                       (session_ && outPending()));
 }
 
 bool PeerSocket::leftOver() const
