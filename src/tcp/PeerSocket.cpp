@@ -115,7 +115,7 @@ void PeerSocket::handshakeFailed(std::string reason)
     if (handshakeFailed_)
         return;
     handshakeFailed_ = true;
-    plat::diag("PeerSocket: TLS handshake failed: %s\n", reason.c_str());
+    // The listener reports it, no more than once a minute for one address.
     if (listener_)
         listener_->onHandshakeFailed(reason);
 }

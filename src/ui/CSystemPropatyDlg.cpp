@@ -318,8 +318,10 @@ std::string CSystemPropatyDlg::check(QWidget** focus)
         return kLimitRange;
     *focus = m_ui.partyKey;
     using KeyChange = Values::KeyChange;
-    if (m_values.online && m_values.keyChange != KeyChange::Keep)
+    if (m_values.online && m_values.keyChange != KeyChange::Keep) {
+        *focus = nullptr; // the field is disabled
         return kKeyOnline;
+    }
     // The key is made from the passphrase and the party name: a new name needs the passphrase.
     if (m_values.partyKeySet && m_values.keyChange == KeyChange::Keep &&
         m_values.partyName != m_initialParty)

@@ -62,7 +62,7 @@ void PavoDialogs::systemProperties(CPavoDlg& window)
         window.getWindow() == 0 ? CSystemPropatyDlg::kWindowOpen : CSystemPropatyDlg::kWindowClosed;
     values.listenPort = window.getListenPort();
     values.partyKeySet = window.partyKey().state != PartyKeyStore::State::None;
-    values.online = window.isOnlineSelected();
+    values.online = window.selection() == CPavoDlg::kOnline;
     CSystemPropatyDlg dialog(values, CMultiCheck::instance(), &window);
     if (dialog.exec() == QDialog::Accepted)
         applySystemProperties(window, dialog.values());

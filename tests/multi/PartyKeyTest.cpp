@@ -106,16 +106,19 @@ TEST_F(PartyKey, WithoutTheSameKeyNodesNeverAdmitEachOther)
         MultiNode y{"B", dir.file("B"), freePort()};
         x.configure(kParty, {&y});
         y.configure(kParty, {&x});
-        if (c.keyA)
+        if (c.keyA) {
             ASSERT_EQ(setPartyKey(x, c.keyA), 0);
-        if (c.keyB)
+        }
+        if (c.keyB) {
             ASSERT_EQ(setPartyKey(y, c.keyB), 0);
+        }
         writeFile(x.file("SEND/from-a.txt"), "content of a");
         writeFile(y.file("SEND/from-b.txt"), "content of b");
         x.start(kScale);
         y.start(kScale);
-        // Both dial every half second; after several failed handshakes on the keyed side(s)
-        // nothing may have been admitted or transferred.
+        // Both dial every half second, but a failure from one address is reported only once a
+        // (scaled) minute: after the second report of each keyed side, many handshakes have
+        // failed, and nothing may have been admitted or transferred.
         for (MultiNode* n : {&x, &y}) {
             if (n == &x ? !c.keyA : !c.keyB)
                 continue;
@@ -126,7 +129,7 @@ TEST_F(PartyKey, WithoutTheSameKeyNodesNeverAdmitEachOther)
                     for (std::size_t at = out.find("TLS handshake failed"); at != std::string::npos;
                          at = out.find("TLS handshake failed", at + 1))
                         ++count;
-                    return count >= 4;
+                    return count >= 2;
                 },
                 60s))
                 << n->process->output();

@@ -86,6 +86,8 @@ void RecordingProxy::run()
             continue;
         if (polls[0].revents)
             break;
+        // Only the descriptors polled this round; a pair accepted now joins the next one.
+        const std::size_t polled = fds.size();
         if (polls[1].revents & POLLIN) {
             const int in = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
             const int out = in >= 0 ? dialLoopback(m_targetPort) : -1;
@@ -98,7 +100,7 @@ void RecordingProxy::run()
             }
         }
         std::vector<std::size_t> dead;
-        for (std::size_t i = 0; i < fds.size(); ++i) {
+        for (std::size_t i = 0; i < polled; ++i) {
             if (!polls[i + 2].revents)
                 continue;
             const ssize_t n = ::recv(fds[i], buffer, sizeof buffer, 0);
