@@ -77,8 +77,14 @@ bool CTcpA2AModel::refreshTls()
     const PartyKeyStore::Loaded& key = settings ? settings->partyKey() : none;
     if (key.state == PartyKeyStore::State::Missing) {
         plat::diag("CTcpA2AModel: party key unusable (%s); no TCP\n", key.problem.c_str());
+        // Said once on the status line (standard error had the reason at start).
+        if (!m_missingKeyReported)
+            CPostError::instance()->postDetail("パーティ鍵を読み出せません.システム設定で合言葉を"
+                                               "入れ直すまでTCP接続はしません.");
+        m_missingKeyReported = true;
         return false;
     }
+    m_missingKeyReported = false;
     if (key.key == m_tlsKey && (m_tls != nullptr) == key.key.has_value())
         return true;
     m_tls.reset();

@@ -101,4 +101,5 @@ private:
     // The party key in use and its TLS set-up; none: plain TCP.
     std::optional<plat::TlsContext::Key> m_tlsKey;
     std::shared_ptr<const plat::TlsContext> m_tls;
+    bool m_missingKeyReported = false;
 };

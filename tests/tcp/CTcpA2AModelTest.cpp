@@ -252,4 +252,7 @@ TEST_F(CTcpA2AModelTest, AKeyThatWasSetButCannotBeFoundKeepsTcpOff)
     node.model().connectPeer("NodeB", "127.0.0.1", listener.listen());
     EXPECT_EQ(node.model().pendingCount(), 0);
     EXPECT_FALSE(listener.accept(300));
+    EXPECT_EQ(detailNotices(node), 1) << "said once on the status line";
+    EXPECT_NE(CPostError::instance()->detailText().find("パーティ鍵を読み出せません"),
+              std::string::npos);
 }
