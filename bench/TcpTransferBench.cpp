@@ -4,11 +4,13 @@
 // run; the conversation is the real one (handshake, catalog batch, then the window of file data
 // requests). Where rsync is installed, an rsync daemon serves the same file through the same
 // proxy in the same run, as the reference. Prints MB/s, the ratio to rsync, and each side's CPU
-// time and peak memory.
+// time and peak memory. One loopback case runs with a party key (TLS 1.3 on the connection); the
+// key is derived once, before the nodes start, as a node reads its stored key at start.
 #include "catalog/CCatalog.h"
 #include "catalog/CExchange.h"
 #include "catalog/CatalogRecord.h"
 #include "platform/EventLoop.h"
+#include "platform/KeyDerivation.h"
 #include "support/BenchNode.h"
 #include "support/DelayProxy.h"
 #include "tcp/CTcpA2AModel.h"
@@ -20,6 +22,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -45,7 +48,21 @@ struct Case
     std::uint64_t size;
     int delayMs;     // each direction; -1: no proxy at all
     bool designPeer; // the serving node plays one built to the original design
+    bool keyed = false;
 };
+
+// The party key of both nodes in a keyed case; none otherwise.
+std::optional<plat::TlsContext::Key> g_key;
+
+void useKey(CPropatyHotLine& settings)
+{
+    PartyKeyStore::Loaded key;
+    if (g_key) {
+        key.state = PartyKeyStore::State::Ready;
+        key.key = g_key;
+    }
+    settings.setPartyKey(key);
+}
 
 int runServer(const std::string& folder, bool designPeer, int portFd, int reportFd)
 {
@@ -55,6 +72,7 @@ int runServer(const std::string& folder, bool designPeer, int portFd, int report
     QCoreApplication app(argc, argv);
     CExchange::setFlowBlockSent(!designPeer);
     BenchSettings settings(folder, {"Server", "Fetcher", kParty});
+    useKey(settings);
     CCatalog::instance()->addLocal(
         ownRecord(settings.getSendFolder() + "/" + kFileName, "Server", kParty));
     int port = 0;
@@ -83,6 +101,7 @@ int runFetcher(const std::string& folder, std::uint64_t size, int port, int repo
     char* argv[] = {name, nullptr};
     QCoreApplication app(argc, argv);
     BenchSettings settings(folder, {"Fetcher", "Server", kParty, "TCP", "", port});
+    useKey(settings);
     CCatalog* catalog = CCatalog::instance();
     bool complete = false;
     double transfer = 0;
@@ -216,6 +235,9 @@ bool runCase(const std::string& root, const Case& c, bool rsync)
         std::fprintf(stderr, "cannot write the test file under %s\n", root.c_str());
         return false;
     }
+    g_key.reset();
+    if (c.keyed)
+        g_key = plat::derivePartyKey("bench passphrase", kParty);
     const NodePair nodes = runNodePair(
         [&](int portFd, int reportFd) {
             return runServer(serving, c.designPeer, portFd, reportFd);
@@ -245,7 +267,7 @@ bool runCase(const std::string& root, const Case& c, bool rsync)
     std::printf("%s: %llu MiB\n%s  received file %s\n", c.label,
                 static_cast<unsigned long long>(c.size >> 20), figures.c_str(),
                 same ? "identical" : "DIFFERS");
-    if (rsync) {
+    if (rsync && !c.keyed) {
         const double reference = rsyncRate(root, serving + "/SEND", c.size, c.delayMs);
         if (reference > 0)
             std::printf("  rsync  %8.1f MB/s  (daemon, same path)   pavo/rsync %.2f\n", reference,
@@ -269,6 +291,7 @@ int main(int argc, char** argv)
     const bool rsync = haveRsync();
     const Case all[] = {
         {"loopback, direct", 256ull << 20, -1, false},
+        {"loopback, direct, with a party key (TLS 1.3)", 256ull << 20, -1, false, true},
         {"proxy d=0 ms", 64ull << 20, 0, false},
         {"proxy d=5 ms (round trip 10 ms)", 64ull << 20, 5, false},
         {"proxy d=20 ms (round trip 40 ms)", 64ull << 20, 20, false},
