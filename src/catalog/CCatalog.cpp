@@ -219,12 +219,18 @@ std::vector<CatalogRecord> CCatalog::completeEntriesOf(const std::string& node) 
     return out;
 }
 
-// A received record is taken only when it is valid and of this party; what it says about the
-// sender's copy (complete flag, bytes received) means nothing here.
+// A received record is taken only when it is valid, of this party and of another origin; what it
+// says about the sender's copy (complete flag, bytes received) means nothing here.
 bool CCatalog::acceptReceived(CatalogRecord& received, const char* operation)
 {
     if (!catalog::isValidRecord(received)) {
         plat::diag("CCatalog::%s(): refused an invalid record\n", operation);
+        return false;
+    }
+    // Honest routing never brings a node its own records back; one that claims this node as
+    // its origin could withdraw the user's own file (and the purge delete it from SEND).
+    if (isOwn(received)) {
+        plat::diag("CCatalog::%s(): refused a record naming this node as its origin\n", operation);
         return false;
     }
     received.setCompleteFlag(0);

@@ -55,7 +55,7 @@ bool isConfiguredNode(CPropatyHotLine& settings, const std::string& name)
 } // namespace
 
 CExchange::CExchange(std::string peerNodeName)
-    : m_peerNodeName(std::move(peerNodeName)), m_buffer(new std::uint8_t[MaxMessage]())
+    : m_peerNodeName(std::move(peerNodeName)), m_buffer(new std::uint8_t[MaxMessage])
 {
 }
 
@@ -97,15 +97,12 @@ CExchange::HelloResult CExchange::onHello(const std::uint8_t* data, std::size_t 
 {
     HelloResult result;
     CPropatyHotLine* settings = CPropatyHotLine::instance();
-    if (!settings || length < HelloLayout::MessageSize)
-        return result;
-    const HelloBody hello = HelloBody::read(data);
-    const auto ownParty = asField(settings->getPartyName(), HelloLayout::PartyNameSize);
-    if (!ownParty || hello.partyNameCp932 != *ownParty) {
+    if (!helloPartyMatches(data, length)) {
         plat::diag("CExchange: hello from another party\n");
         return result;
     }
     result.partyMatches = true;
+    const HelloBody hello = HelloBody::read(data);
 
     const std::string helloName = safeNodeName(hello.nodeNameCp932);
     if (helloName.empty()) {
@@ -132,6 +129,15 @@ CExchange::HelloResult CExchange::onHello(const std::uint8_t* data, std::size_t 
     if (hello.syncMode != SyncMode::None && forThisPeer && isConfiguredNode(*settings, helloName))
         CCatalog::instance()->queueSince(helloName, hello.syncMode, hello.since);
     return result;
+}
+
+bool CExchange::helloPartyMatches(const std::uint8_t* data, std::size_t length) const
+{
+    CPropatyHotLine* settings = CPropatyHotLine::instance();
+    if (!settings || length < HelloLayout::MessageSize)
+        return false;
+    const auto ownParty = asField(settings->getPartyName(), HelloLayout::PartyNameSize);
+    return ownParty && HelloBody::read(data).partyNameCp932 == *ownParty;
 }
 
 // A Skype peer may take the name in its hello unless that name is this node's own or belongs

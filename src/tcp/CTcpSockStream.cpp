@@ -10,6 +10,7 @@
 #include "tcp/TcpFrame.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -21,6 +22,8 @@ namespace MsgType = catalog::MsgType;
 static_assert(CTcpSockStream::kReceiveLimit + tcp::kMinFrame <= CTcpSockStream::kBufferSize);
 static_assert(tcp::kMaxFrame <= CTcpSockStream::kBufferSize);
 static_assert(VX_QUE::kSlotSize == tcp::kMaxFrame);
+static_assert(CTcpSockStream::kHandshakeFrame * 2 <= CTcpSockStream::kHandshakeBuffer);
+static_assert(catalog::HelloLayout::MessageSize <= CTcpSockStream::kHandshakeFrame);
 
 bool wouldBlock(int error)
 {
@@ -38,11 +41,18 @@ std::string helloNodeName(const std::uint8_t* msg)
     return plat::fieldToUtf8(msg + L::NodeName, L::NodeNameSize);
 }
 
+std::string establishedNotice(const std::string& nodeName)
+{
+    char text[256];
+    std::snprintf(text, sizeof text, "%sノードとTCP接続が確立しました", nodeName.c_str());
+    return text;
+}
+
 } // namespace
 
 CTcpSockStream::CTcpSockStream()
-    : m_socket(this), m_receiveBuffer(new std::uint8_t[kBufferSize]()),
-      m_sendBuffer(new std::uint8_t[kBufferSize]()), m_work(new std::uint8_t[VX_QUE::kSlotSize]()),
+    : m_socket(this), m_receiveBuffer(new std::uint8_t[kHandshakeBuffer]),
+      m_sendBuffer(new std::uint8_t[kHandshakeBuffer]), m_work(new std::uint8_t[kHandshakeBuffer]),
       m_window(this)
 {
 }
@@ -53,9 +63,49 @@ void CTcpSockStream::setState(int state)
 {
     // A newly admitted peer gets its first conversation at the next poll rather than after
     // the full hello period.
-    if (state == kEstablished && m_state != kEstablished)
+    if (state == kEstablished && m_state != kEstablished) {
         m_helloCounter = kHelloTicks;
+        m_silentTicks = 0;
+        growBuffers();
+    }
     m_state = state;
+}
+
+void CTcpSockStream::growBuffers()
+{
+    if (m_fullBuffers)
+        return;
+    std::unique_ptr<std::uint8_t[]> receive(new std::uint8_t[kBufferSize]);
+    std::memcpy(receive.get(), m_receiveBuffer.get(), m_receivedCount);
+    std::unique_ptr<std::uint8_t[]> send(new std::uint8_t[kBufferSize]);
+    std::memcpy(send.get(), m_sendBuffer.get(), m_sendOffset + m_pendingCount);
+    m_receiveBuffer = std::move(receive);
+    m_sendBuffer = std::move(send);
+    m_sendCapacity = kBufferSize;
+    m_fullBuffers = true;
+}
+
+std::size_t CTcpSockStream::receiveLimit() const
+{
+    return m_fullBuffers ? kReceiveLimit : kHandshakeBuffer;
+}
+
+std::size_t CTcpSockStream::frameLimit() const
+{
+    return m_fullBuffers ? tcp::kMaxFrame : kHandshakeFrame;
+}
+
+bool CTcpSockStream::handshakeExpired()
+{
+    return ++m_handshakeTicks > kHandshakeTicks;
+}
+
+void CTcpSockStream::confirmPeer()
+{
+    if (m_peerConfirmed)
+        return;
+    m_peerConfirmed = true;
+    CPostError::instance()->postDetail(establishedNotice(m_nodeName));
 }
 
 void CTcpSockStream::setNodeName(std::string name)
@@ -103,6 +153,12 @@ void CTcpSockStream::poll()
 {
     if (m_dead || (m_state != kConnected && m_state != kEstablished))
         return;
+    if (m_state == kEstablished && ++m_silentTicks > kSilentTicks) {
+        plat::diag("CTcpSockStream: id=%d %s has sent nothing for %u polls, closed\n", m_id,
+                   m_nodeName.c_str(), kSilentTicks);
+        failSocket(0);
+        return;
+    }
     if (!pumpSend())
         return;
     if (m_helloCounter < kHelloTicks) {
@@ -133,9 +189,21 @@ void CTcpSockStream::onReceive(int error)
         failSocket(error);
         return;
     }
+    readSocket();
+}
+
+void CTcpSockStream::readSocket()
+{
+    // Left unread, the socket is not watched again until processReceived() resumes reading.
+    if (m_readPaused)
+        return;
+    const std::size_t room = receiveLimit() - m_receivedCount;
+    if (room == 0) {
+        m_readPaused = true;
+        return;
+    }
     int readError = 0;
-    const long n = m_socket.receive(m_receiveBuffer.get() + m_receivedCount,
-                                    kReceiveLimit - m_receivedCount, &readError);
+    const long n = m_socket.receive(m_receiveBuffer.get() + m_receivedCount, room, &readError);
     if (n > 0) {
         m_receivedCount += static_cast<std::size_t>(n);
         frameReceived();
@@ -150,7 +218,14 @@ void CTcpSockStream::onReceive(int error)
 bool CTcpSockStream::acceptBytes(const std::uint8_t* data, std::size_t length)
 {
     while (length > 0 && !m_dead) {
-        const std::size_t room = kReceiveLimit - m_receivedCount;
+        std::size_t room = receiveLimit() - m_receivedCount;
+        if (room == 0) {
+            // What a paused socket would have kept: the messages held are processed first.
+            processReceived();
+            room = receiveLimit() - m_receivedCount;
+            if (m_dead || room == 0)
+                return false;
+        }
         const std::size_t take = length < room ? length : room;
         std::memcpy(m_receiveBuffer.get() + m_receivedCount, data, take);
         m_receivedCount += take;
@@ -168,7 +243,14 @@ bool CTcpSockStream::frameReceived()
     std::size_t offset = 0;
     bool queued = false;
     for (;;) {
-        const tcp::FrameScan scan = tcp::scanFrame(buffer + offset, m_receivedCount - offset);
+        // Before admission the messages are handled a few at a time; the rest stay in the
+        // buffer, and reading waits, until those are processed.
+        if (handshaking() && m_receiveQueue.count() >= kHandshakeQueue) {
+            m_readPaused = true;
+            break;
+        }
+        const tcp::FrameScan scan =
+            tcp::scanFrame(buffer + offset, m_receivedCount - offset, frameLimit());
         if (scan.status == tcp::FrameStatus::NeedMore)
             break;
         if (scan.status == tcp::FrameStatus::Bad) {
@@ -181,6 +263,7 @@ bool CTcpSockStream::frameReceived()
         // A refused frame is lost; the next message then fails the sequence check.
         if (m_receiveQueue.enqEntry(scan.length, buffer + offset))
             queued = true;
+        m_silentTicks = 0;
         offset += scan.length;
     }
     // Bytes of an incomplete frame move to the front; a complete frame is never left behind,
@@ -202,7 +285,16 @@ void CTcpSockStream::onTcpWinMessage(std::uintptr_t, std::intptr_t)
 
 void CTcpSockStream::processReceived()
 {
-    while (!m_dead && m_receiveQueue.deqEntry(m_work.get())) {
+    for (;;) {
+        if (m_dead)
+            return;
+        // The work buffer grows with the first message that needs it (after admission).
+        if (m_receiveQueue.frontSize() > kHandshakeBuffer && !m_bigWork) {
+            m_work.reset(new std::uint8_t[VX_QUE::kSlotSize]);
+            m_bigWork = true;
+        }
+        if (!m_receiveQueue.deqEntry(m_work.get()))
+            break;
         m_partyMismatch = false;
         const bool ok = handleMessage(m_work.get());
         // The handshake may have closed this connection.
@@ -211,6 +303,19 @@ void CTcpSockStream::processReceived()
         if (!ok) {
             failProcessing(m_partyMismatch);
             return;
+        }
+    }
+    // Bytes left in the buffer while the queue was held short are framed now, and reading
+    // goes on.
+    if (m_readPaused || (handshaking() && m_receivedCount > 0)) {
+        if (!frameReceived())
+            return;
+        if (m_readPaused && (!handshaking() || m_receiveQueue.count() < kHandshakeQueue) &&
+            m_receivedCount < receiveLimit()) {
+            m_readPaused = false;
+            readSocket();
+            if (m_dead)
+                return;
         }
     }
     // Answers leave now, not at the next poll.
@@ -249,6 +354,8 @@ bool CTcpSockStream::handleMessage(const std::uint8_t* msg)
                        h.messageClass());
             return true;
         }
+        // A node asks for catalogs and files only on a connection it has admitted.
+        confirmPeer();
         break;
     default:
         return true;
@@ -270,7 +377,13 @@ bool CTcpSockStream::handleMessage(const std::uint8_t* msg)
 bool CTcpSockStream::handleHello(const std::uint8_t* msg, std::size_t length)
 {
     if (m_state == kConnected) {
-        // Before admission a hello only names the peer; the peer model decides.
+        // A hello of another party admits nobody: answering it would hand catalogs and files
+        // to whoever names one configured node.
+        if (!m_exchange.helloPartyMatches(msg, length)) {
+            m_partyMismatch = true;
+            return false;
+        }
+        // Otherwise it only names the peer; the peer model decides.
         if (m_parent)
             m_parent->notifyNodeName(m_id, helloNodeName(msg));
         return true;
@@ -331,8 +444,13 @@ bool CTcpSockStream::pumpSend()
 
 bool CTcpSockStream::takeNextMessage()
 {
-    std::uint8_t* buffer = m_sendBuffer.get();
-    while (m_exchange.sendQueue().deqEntry(buffer)) {
+    while (m_exchange.sendQueue().count() > 0) {
+        // Only hellos are queued before admission; anything longer gets the full buffer rather
+        // than overrunning the small one.
+        if (m_exchange.sendQueue().frontSize() > m_sendCapacity)
+            growBuffers();
+        std::uint8_t* buffer = m_sendBuffer.get();
+        m_exchange.sendQueue().deqEntry(buffer);
         const std::size_t length = catalog::messageLength(buffer);
         if (length < tcp::kMinFrame || length > tcp::kMaxFrame) {
             plat::diag("CTcpSockStream: id=%d unsendable message length=%zu dropped\n", m_id,
