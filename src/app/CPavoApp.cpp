@@ -22,6 +22,9 @@
 namespace {
 constexpr int kProbePort = 42123;
 const char* const kSecondStartText = "    ２重起動です。処理を中止します    ";
+// The instance guard's lock file has no private folder to live in.
+const char* const kNoLockFolderText =
+    "起動の重複を確かめるロックファイルを作れないため、処理を中止します: ";
 
 struct Option
 {
@@ -120,7 +123,11 @@ int CPavoApp::run(int argc, char** argv)
 
     plat::IniFile ini(getIniFileName());
     if (!CMultiCheck::instance().check(ini.getString("SYSTEM", "PARTY", "", 260))) {
-        plat::showMessage(kSecondStartText, plat::Icon::Error);
+        // "Already running" only when another process holds the name; otherwise the real reason.
+        const std::string& failure = CMultiCheck::instance().failure();
+        plat::showMessage(failure.empty() ? std::string(kSecondStartText)
+                                          : std::string(kNoLockFolderText) + failure,
+                          plat::Icon::Error);
         return 1;
     }
     for (int i = 1; i < argc; ++i)

@@ -54,7 +54,7 @@ CCatalog::CCatalog(CPropatyHotLine& settings, bool writeThrough, Clock clock)
     : m_settings(settings), m_clock(clock ? std::move(clock) : Clock(&plat::localNow)),
       m_catalogFolder(plat::joinPath(settings.getCurrentFolder(), "CATALOG")),
       m_folders(m_catalogFolder, settings.getRecvFolder(), settings.getSendFolder()),
-      m_pending(m_catalogFolder)
+      m_pending(m_catalogFolder), m_floor(settings.getRecvFolder())
 {
     plat::makeFolders(m_catalogFolder);
     m_cash.setupList(plat::joinPath(m_catalogFolder, "catalog.dat"), writeThrough);
@@ -422,6 +422,13 @@ bool CCatalog::wantsFetch(const CatalogRecord& record, const std::string& own) c
            catalog::isValidRecord(record);
 }
 
+bool CCatalog::roomToFetch(const CatalogRecord& record)
+{
+    const std::uint32_t size = record.fileSize();
+    const std::uint32_t have = std::min(record.bytesReceived(), size);
+    return m_floor.roomFor(size - have);
+}
+
 std::optional<CatalogRecord> CCatalog::firstToFetch() const
 {
     const std::string own = nodeNameCp932();
@@ -473,6 +480,8 @@ int CCatalog::storeChunk(std::uint32_t offset, std::uint32_t length, const Catal
         return 0;
     if (length == 0 && size != 0)
         return 0;
+    if (!m_floor.roomFor(size - offset))
+        return 0;
     // A peer that sends more than the file holds does not grow the file past its size.
     const std::uint32_t n = std::min(length, size - offset);
     if (!m_folders.writeReceived(entry, offset, bytes, n))
@@ -495,5 +504,5 @@ std::size_t CCatalog::readChunk(const CatalogRecord& record, std::uint32_t offse
     if (index < 0 || m_cash.at(index).completeFlag() != 1)
         return 0;
     const CatalogRecord entry = m_cash.at(index);
-    return m_folders.readContent(m_folders.contentPath(entry, isOwn(entry)), offset, size, out);
+    return m_folders.readContent(entry, isOwn(entry), offset, size, out);
 }

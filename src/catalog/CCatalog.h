@@ -3,6 +3,7 @@
 #include "catalog/CCatalogCash.h"
 #include "catalog/CatalogFolders.h"
 #include "catalog/CatalogRecord.h"
+#include "catalog/DiskFloor.h"
 #include "catalog/PendingFiles.h"
 
 #include "platform/LocalTime.h"
@@ -84,6 +85,11 @@ public:
     void queueForPeer(CatalogRecord record, const std::string& peer);
 
     // File delivery.
+    // True when the rest of the record's file fits on the receiving disk above its floor
+    // (DiskFloor); downloads stop otherwise.
+    bool roomToFetch(const CatalogRecord& record);
+    // Tests hand in their own free-space figures.
+    void setSpaceProbe(DiskFloor::Probe probe) { m_floor.setProbe(std::move(probe)); }
     std::optional<CatalogRecord> firstToFetch() const;
     std::optional<CatalogRecord> nextToFetch(const CatalogRecord& record) const;
     // Stores length bytes of the record's file at offset. 1 when more is wanted, 0 when the file
@@ -142,4 +148,5 @@ private:
     CatalogFolders m_folders;
     CCatalogCash m_cash;
     PendingFiles m_pending;
+    DiskFloor m_floor;
 };

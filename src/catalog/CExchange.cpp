@@ -218,8 +218,10 @@ void CExchange::onCatalogBatch(const std::uint8_t* data, std::size_t length)
 
 void CExchange::requestFirstFile()
 {
-    const auto record = CCatalog::instance()->firstToFetch();
-    if (!record)
+    CCatalog& catalog = *CCatalog::instance();
+    const auto record = catalog.firstToFetch();
+    // Downloads stop while the receiving disk is near full (said once on the status line).
+    if (!record || !catalog.roomToFetch(*record))
         return;
     std::memset(m_buffer.get(), 0, FileMessageHead);
     queue(buildFileDataRequest(m_buffer.get(), *record));
@@ -227,8 +229,9 @@ void CExchange::requestFirstFile()
 
 void CExchange::requestNextFile(const CatalogRecord& record)
 {
-    const auto next = CCatalog::instance()->nextToFetch(record);
-    if (!next)
+    CCatalog& catalog = *CCatalog::instance();
+    const auto next = catalog.nextToFetch(record);
+    if (!next || !catalog.roomToFetch(*next))
         return;
     std::memset(m_buffer.get(), 0, FileMessageHead);
     queue(buildFileDataRequest(m_buffer.get(), *next));

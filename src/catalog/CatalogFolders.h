@@ -11,6 +11,10 @@
 // origin node), own files and shortcuts in the send folder, and the error-record file of the
 // catalog folder. Every path built from a record requires isValidRecord() first, so a record
 // from a peer can never name anything outside these folders.
+//
+// Received files are written, read, served and deleted through their origin's folder opened
+// with O_DIRECTORY | O_NOFOLLOW and openat/unlinkat with O_NOFOLLOW: a link planted in the
+// receive folder (by another local user, or left by anything else) is refused, never followed.
 class CatalogFolders
 {
 public:
@@ -27,9 +31,10 @@ public:
     // shortcut the shortcut itself (never its target). Failures are ignored.
     void deleteContent(const CatalogRecord& record, bool own);
 
-    // Reads up to size bytes at offset; 0 when the file cannot be read or offset is past its end.
-    std::size_t readContent(const std::string& path, std::uint32_t offset, std::size_t size,
-                            std::uint8_t* out) const;
+    // Reads up to size bytes of the record's contents (contentPath) at offset; 0 when the file
+    // cannot be read or offset is past its end.
+    std::size_t readContent(const CatalogRecord& record, bool own, std::uint32_t offset,
+                            std::size_t size, std::uint8_t* out);
     // Writes n bytes at offset into the received file, creating its folder and the file; at
     // offset 0 an older file of that name is deleted first. False when nothing could be written.
     bool writeReceived(const CatalogRecord& record, std::uint32_t offset, const std::uint8_t* bytes,
@@ -43,6 +48,12 @@ public:
     void forgetShortcuts() { m_shortcuts.clear(); }
 
 private:
+    // The origin's folder in the receive folder, opened without following a link (made first
+    // when make is true); -1 when it is missing or a link (said in a diagnostic line).
+    int openOriginFolder(const CatalogRecord& record, bool make) const;
+    // The received file, opened with flags in its origin's folder; neither the folder nor the
+    // file may be a link. -1 otherwise.
+    int openReceived(const CatalogRecord& record, int flags, bool makeFolder) const;
     // The shortcut in the send folder whose target has the record's file name; its target goes
     // to *target. Empty when none.
     std::string findShortcut(const CatalogRecord& record, std::string* target) const;

@@ -69,12 +69,13 @@ public:
         return p;
     }
 
-    // Sends a catalog batch and waits until the node has asked for the next one, so the
-    // records have been merged.
+    // Sends a catalog batch and then a catalog request; the node answers the request only after
+    // it has merged the batch, which came first.
     void sendBatch(ScriptedPeer& p, const std::vector<CatalogRecord>& records)
     {
         p.send(ScriptedPeer::catalogBatch(records));
-        EXPECT_TRUE(p.nextOf(MsgClass::Catalog, MsgType::CatalogRequest));
+        p.send(ScriptedPeer::catalogRequest());
+        EXPECT_TRUE(p.nextOf(MsgClass::Catalog, MsgType::CatalogBatch));
     }
 
     bool ownFileStillListed()
