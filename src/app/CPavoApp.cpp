@@ -3,9 +3,11 @@
 #include "app/CMultiCheck.h"
 #include "app/CPostError.h"
 #include "app/CPropatyHotLine.h"
+#include "app/CommandLine.h"
 #include "app/ModeFlags.h"
 #include "platform/Diag.h"
 #include "platform/EventLoop.h"
+#include "platform/Files.h"
 #include "platform/IniFile.h"
 #include "platform/Prompt.h"
 #include "platform/SignalWatcher.h"
@@ -15,9 +17,15 @@
 
 #include <QApplication>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
 
 namespace {
 constexpr int kProbePort = 42123;
@@ -25,48 +33,7 @@ const char* const kSecondStartText = "    ２重起動です。処理を中止�
 // The instance guard's lock file has no private folder to live in.
 const char* const kNoLockFolderText =
     "起動の重複を確かめるロックファイルを作れないため、処理を中止します: ";
-
-struct Option
-{
-    const char* text;
-    int* flag;
-    int value;
-};
-
-const Option kOptions[] = {
-    {"-D119", &debugMode, 1},
-    {"-PASV", &pasvMode, 1},
-    {"-SERVER", &serverOnlyMode, 1},
-    {"-CLIENT", &clientOnlyMode, 1},
-    {"-CATALOGCASH", &catalogCashMode, 1},
-    {"-NOSKYPE", &skypeMode, 0},
-};
 } // namespace
-
-void CPavoApp::applyOption(const std::string& argument)
-{
-    for (const Option& option : kOptions)
-        if (argument == option.text)
-            *option.flag = option.value;
-}
-
-std::vector<std::string> CPavoApp::modeLines()
-{
-    std::vector<std::string> lines;
-    if (debugMode)
-        lines.emplace_back("DEBUG_MODE ON\n");
-    if (pasvMode)
-        lines.emplace_back("PASV_MODE ON\n");
-    if (serverOnlyMode)
-        lines.emplace_back("SERVERONLY_MODE ON\n");
-    if (clientOnlyMode)
-        lines.emplace_back("CLIENTONLY_MODE ON\n");
-    if (catalogCashMode)
-        lines.emplace_back("CATALOGCASH_MODE ON\n");
-    if (!skypeMode)
-        lines.emplace_back("NO SKYPE MODE\n");
-    return lines;
-}
 
 // Without a display the node runs on Qt's offscreen platform: nothing ever waits for a click.
 bool CPavoApp::chooseHeadless()
@@ -99,6 +66,20 @@ void CPavoApp::setupDiagnostics()
         std::fprintf(stderr, "pavo: cannot detach standard input\n");
 }
 
+// "--user-folder": the desktop entry and the user service start the node in the user's data
+// folder, since a program started from a menu has no meaningful current folder.
+bool CPavoApp::enterUserFolder()
+{
+    const std::string folder = CommandLine::userFolderPath();
+    if (folder.empty() || !plat::makeFolders(folder) || ::chdir(folder.c_str()) != 0) {
+        std::fprintf(stderr, "pavo: cannot use the working folder '%s': %s\n", folder.c_str(),
+                     folder.empty() ? "neither XDG_DATA_HOME nor HOME is set"
+                                    : std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
 // A short listen on the probe port, closed at once; the outcome is not examined.
 void CPavoApp::probePort()
 {
@@ -111,8 +92,30 @@ void CPavoApp::probePort()
 
 int CPavoApp::run(int argc, char** argv)
 {
+    // The command line is read before anything else, so that asking for help or the version, or
+    // a wrong option, creates no file, takes no lock and needs no display.
+    const CommandLine::Result command =
+        CommandLine::parse(std::vector<std::string>(argv + 1, argv + argc));
+    switch (command.action) {
+    case CommandLine::Action::Help:
+        std::fputs(CommandLine::helpText().c_str(), stdout);
+        return 0;
+    case CommandLine::Action::Version:
+        std::fputs(CommandLine::versionText().c_str(), stdout);
+        return 0;
+    case CommandLine::Action::Error:
+        std::fprintf(stderr, "pavo: %s\n%s\n", command.error.c_str(),
+                     CommandLine::usageLine().c_str());
+        return CommandLine::kUsageStatus;
+    case CommandLine::Action::Run:
+        break;
+    }
+    if (command.userFolder && !enterUserFolder())
+        return 1;
     const bool headless = chooseHeadless();
     QApplication application(argc, argv);
+    // Ties the windows to the installed menu entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.pavo.Pavo"));
     std::signal(SIGPIPE, SIG_IGN);
     // A stopping signal that arrives before the main window watches for it waits until then,
     // so it still ends the node through the orderly shutdown.
@@ -130,10 +133,8 @@ int CPavoApp::run(int argc, char** argv)
                           plat::Icon::Error);
         return 1;
     }
-    for (int i = 1; i < argc; ++i)
-        applyOption(argv[i]);
     setupDiagnostics();
-    for (const std::string& line : modeLines())
+    for (const std::string& line : CommandLine::modeLines())
         plat::diag("%s", line.c_str());
     if (!clientOnlyMode)
         probePort();

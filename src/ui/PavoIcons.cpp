@@ -34,7 +34,9 @@ QIcon drawSet(const QColor& body, const QColor& eye)
 
 QIcon mainIcon()
 {
-    static const QIcon icon = drawSet(QColor(30, 130, 110), QColor(230, 200, 60));
+    // The installed theme icon where there is one; drawn here for a program run from its build.
+    static const QIcon icon = QIcon::fromTheme(QStringLiteral("org.pavo.Pavo"),
+                                               drawSet(QColor(30, 130, 110), QColor(230, 200, 60)));
     return icon;
 }
 

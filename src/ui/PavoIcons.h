@@ -2,7 +2,8 @@
 
 #include <QIcon>
 
-// The program's icons, drawn at run time so that no image files need installing.
+// The program's icons: the installed theme icon (data/icons) for the window, drawn at run time
+// where it is not installed; the notification-area icon is always drawn, in its own colour.
 namespace ui {
 
 // The window icon (big and small) and the about box's picture.

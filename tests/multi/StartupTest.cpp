@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
+#include <filesystem>
 
 using namespace std::chrono_literals;
 
@@ -12,14 +14,66 @@ void writeIni(const std::string& folder, const std::string& text)
 {
     multi::writeFile(folder + "/Pavo.ini", text);
 }
+
+std::vector<std::string> entriesOf(const std::string& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(folder))
+        names.push_back(e.path().filename().string());
+    return names;
+}
 } // namespace
+
+// Asking for help or the version, or giving a wrong option, ends at once and leaves the current
+// folder, the runtime folder and the home folder as empty as they were.
+TEST(Startup, InformationalAndWrongOptionsEndWithoutTouchingAnything)
+{
+    struct Case
+    {
+        std::vector<std::string> args;
+        int status;
+        const char* output;
+        const char* errors;
+    };
+    const Case cases[] = {
+        {{"--help"}, 0, "usage: pavo [--help] [--version]", ""},
+        {{"--version"}, 0, "pavo " PAVO_VERSION "\n", ""},
+        {{"-D119", "--bogus"}, 2, "", "pavo: unknown option '--bogus'\nusage: pavo "},
+    };
+    for (const Case& c : cases) {
+        TempDir work, runtime, home;
+        NodeProcess::Options options;
+        options.program = NodeProcess::pavoBinary();
+        options.args = c.args;
+        options.workDir = work.path();
+        // No display either: the answer must not depend on one.
+        options.env = {{"XDG_RUNTIME_DIR", runtime.path()},
+                       {"HOME", home.path()},
+                       {"XDG_DATA_HOME", home.file("data")},
+                       {"XDG_CONFIG_HOME", home.file("config")},
+                       {"DISPLAY", ""},
+                       {"WAYLAND_DISPLAY", ""},
+                       {"QT_QPA_PLATFORM", ""}};
+        NodeProcess pavo(options);
+        ASSERT_TRUE(pavo.start()) << c.args.front();
+        EXPECT_EQ(pavo.waitExit(20s), c.status) << c.args.front();
+        EXPECT_EQ(pavo.output().rfind(c.output, 0), 0u) << pavo.output();
+        EXPECT_EQ(pavo.errors().rfind(c.errors, 0), 0u) << pavo.errors();
+        EXPECT_TRUE(entriesOf(runtime.path()).empty()) << c.args.front();
+        EXPECT_TRUE(entriesOf(home.path()).empty()) << c.args.front();
+        // Only the test's own capture of the two output streams.
+        auto names = entriesOf(work.path());
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names, (std::vector<std::string>{"stderr.txt", "stdout.txt"})) << c.args.front();
+    }
+}
 
 TEST(Startup, ModeLinesInOrderAndOrderlyExitOnSigterm)
 {
     TempDir dir;
     writeIni(dir.path(), "[SYSTEM]\nPARTY=lines\nNAME=a\n");
-    NodeProcess pavo(NodeProcess::pavoNode(
-        dir.path(), {"-D119", "-CLIENT", "-SERVER", "-NOSKYPE", "-d119", "-PASV2"}));
+    NodeProcess pavo(
+        NodeProcess::pavoNode(dir.path(), {"-D119", "-CLIENT", "-SERVER", "-NOSKYPE"}));
     ASSERT_TRUE(pavo.start());
     ASSERT_TRUE(pavo.waitForOutput("NO SKYPE MODE\n", 20s)) << pavo.errors();
     EXPECT_EQ(pavo.output().rfind(

@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <dirent.h>
+#include <filesystem>
 #include <optional>
 #include <set>
 #include <spawn.h>
@@ -39,7 +42,8 @@ protected:
     std::optional<std::string> saved_;
 };
 
-// Another process tries the lock: 1 when it got it.
+// Another process tries the lock: 1 when it got it, 0 when it was refused; a child that did
+// not end through its own exit reports the negated signal, so it never reads as either answer.
 int otherProcessAcquires(const std::string& name)
 {
     const pid_t pid = ::fork();
@@ -48,8 +52,30 @@ int otherProcessAcquires(const std::string& name)
         ::_exit(lock.acquire(name) ? 1 : 0);
     }
     int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (WIFSIGNALED(status))
+        return -WTERMSIG(status);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1000;
+}
+
+// The descriptors a running process has open, as the paths they lead to.
+std::set<std::string> openFiles(pid_t pid)
+{
+    std::set<std::string> out;
+    const std::string folder = "/proc/" + std::to_string(pid) + "/fd";
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir)
+        return out;
+    while (const dirent* entry = ::readdir(dir)) {
+        char target[4096];
+        const std::string link = folder + "/" + entry->d_name;
+        const ssize_t n = ::readlink(link.c_str(), target, sizeof target - 1);
+        if (n > 0)
+            out.insert(std::string(target, static_cast<std::size_t>(n)));
+    }
+    ::closedir(dir);
+    return out;
 }
 
 // A child that holds the lock until released.
@@ -97,23 +123,37 @@ TEST_F(NamedLockTest, NotPassedToProgramsItStarts)
     plat::NamedLock lock;
     ASSERT_TRUE(lock.acquire("spawner"));
     int in[2];
+    int out[2];
     ASSERT_EQ(::pipe(in), 0);
+    ASSERT_EQ(::pipe(out), 0);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     posix_spawn_file_actions_addclose(&actions, in[1]);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
     char sh[] = "/bin/sh";
     char opt[] = "-c";
-    char cmd[] = "read line";
+    char cmd[] = "echo started; read line";
     char* argv[] = {sh, opt, cmd, nullptr};
     pid_t pid = -1;
     ASSERT_EQ(::posix_spawn(&pid, "/bin/sh", &actions, nullptr, argv, environ), 0);
     posix_spawn_file_actions_destroy(&actions);
     ::close(in[0]);
+    ::close(out[1]);
+    // posix_spawn returns once the kernel has begun the new program, which can be a moment
+    // before it closes the close-on-exec descriptors; the shell's first line proves that the
+    // program itself is running.
+    char line[16] = {};
+    ASSERT_GT(::read(out[0], line, sizeof line - 1), 0);
+    EXPECT_STREQ(line, "started\n");
+    EXPECT_EQ(
+        openFiles(pid).count(std::filesystem::canonical(plat::NamedLock::lockPath("spawner"))), 0u);
     lock.release();
     // Had the descriptor leaked into the shell, the shell would still hold the lock.
     EXPECT_EQ(otherProcessAcquires("spawner"), 1);
     ::close(in[1]);
+    ::close(out[0]);
     int status = 0;
     ::waitpid(pid, &status, 0);
 }

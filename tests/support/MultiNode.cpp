@@ -8,11 +8,15 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <thread>
 
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace std::chrono_literals;
@@ -20,19 +24,63 @@ namespace fs = std::filesystem;
 
 namespace multi {
 
+namespace {
+
+// Ports below the kernel's ephemeral range (32768 and up by default) are never handed to an
+// outgoing connection, so only another test could take one; a lock file per port, held until
+// this process ends, keeps the test processes running side by side apart.
+constexpr int kFirstTestPort = 20000;
+constexpr int kTestPorts = 12000;
+
+bool reservePort(int port)
+{
+    const std::string folder = "/tmp/pavo-test-ports-" + std::to_string(::getuid());
+    ::mkdir(folder.c_str(), 0700);
+    const std::string path = folder + "/" + std::to_string(port);
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0)
+        return false;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return false;
+    }
+    return true; // the descriptor stays open: the reservation lasts as long as this process
+}
+
+bool bindable(int family, int port)
+{
+    const int s = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (s < 0)
+        return family == AF_INET6; // a machine without IPv6 only needs the IPv4 port
+    int rc = -1;
+    if (family == AF_INET) {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<uint16_t>(port));
+        rc = ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    } else {
+        sockaddr_in6 a{};
+        a.sin6_family = AF_INET6;
+        a.sin6_port = htons(static_cast<uint16_t>(port));
+        a.sin6_addr = in6addr_any;
+        rc = ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    }
+    ::close(s);
+    return rc == 0;
+}
+
+} // namespace
+
 int freePort()
 {
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    int port = 0;
-    if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-        port = ntohs(a.sin_port);
-    ::close(s);
-    return port;
+    static std::mt19937 random(std::random_device{}() ^ static_cast<unsigned>(::getpid()));
+    for (int tries = 0; tries < 1000; ++tries) {
+        const int port = kFirstTestPort + static_cast<int>(random() % kTestPorts);
+        if (reservePort(port) && bindable(AF_INET, port) && bindable(AF_INET6, port))
+            return port;
+    }
+    ADD_FAILURE() << "no free test port";
+    return 0;
 }
 
 std::string readFile(const std::string& path)

@@ -17,7 +17,8 @@
 // settings files and polling until the nodes have done their work.
 namespace multi {
 
-// A loopback port nobody listens on right now (a later bind may still lose it to another program).
+// A port for a node of this test: free now, outside the range the kernel gives outgoing
+// connections, and reserved against the other test processes until this one ends.
 int freePort();
 
 std::string readFile(const std::string& path);

@@ -103,6 +103,7 @@ void ClientSession::discover()
         if (!user_.available) {
             sendAttach(ClientWire::AttachNotAvailable);
             toldUnavailable_ = true;
+            user_.becomeAvailableLater();
             return;
         }
         break;

@@ -132,15 +132,20 @@ bool Site::openEndpoint(SiteUser& user, std::string& error)
         while (QLocalSocket* socket = u->server->nextPendingConnection())
             u->sessions.push_back(new ClientSession(*this, *u, socket));
     });
-    if (user.cfg.attach == AttachAnswer::Unavailable && user.cfg.availableAfterMs >= 0) {
-        QTimer::singleShot(plat::scaledMs(user.cfg.availableAfterMs), user.server.get(), [u] {
-            u->available = true;
-            StandinLog::line(u->cfg.id, "--", "client became available");
-            for (ClientSession* s : u->sessions)
-                s->becameAvailable();
-        });
-    }
     return true;
+}
+
+void SiteUser::becomeAvailableLater()
+{
+    if (available || availabilityScheduled || cfg.availableAfterMs < 0)
+        return;
+    availabilityScheduled = true;
+    QTimer::singleShot(plat::scaledMs(cfg.availableAfterMs), server.get(), [this] {
+        available = true;
+        StandinLog::line(cfg.id, "--", "client became available");
+        for (ClientSession* s : sessions)
+            s->becameAvailable();
+    });
 }
 
 void Site::hubUp(HubLink* hub)

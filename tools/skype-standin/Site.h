@@ -50,9 +50,14 @@ struct SiteUser
 {
     StandinUserConfig cfg;
     bool available = true;
+    bool availabilityScheduled = false;
     std::unique_ptr<QLocalServer> server;
     std::vector<ClientSession*> sessions;
     std::map<std::string, SiteApp> apps;
+
+    // An "unavailable" client with a delay becomes available that long after a program first
+    // looked for it, so the program always sees it unavailable first, however slowly it starts.
+    void becomeAvailableLater();
 };
 
 // The users this stand-in serves: their endpoints, their node programs' applications and what

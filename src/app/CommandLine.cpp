@@ -1,0 +1,121 @@
+#include "app/CommandLine.h"
+
+#include "app/ModeFlags.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace {
+struct ModeOption
+{
+    const char* text;
+    int* flag;
+    int value;
+    const char* help;
+};
+
+const ModeOption kModeOptions[] = {
+    {"-D119", &debugMode, 1, "show diagnostic lines on the terminal"},
+    {"-PASV", &pasvMode, 1, "messaging-client streams send no periodic hello or catalog request"},
+    {"-SERVER", &serverOnlyMode, 1, "never dial TCP connections, only accept them"},
+    {"-CLIENT", &clientOnlyMode, 1, "never listen for TCP connections"},
+    {"-CATALOGCASH", &catalogCashMode, 1, "write the catalog file only at shutdown"},
+    {"-NOSKYPE", &skypeMode, 0, "do not look for the desktop messaging client"},
+};
+
+const char* const kHelp = "--help";
+const char* const kVersion = "--version";
+const char* const kUserFolder = "--user-folder";
+
+const ModeOption* findMode(const std::string& argument)
+{
+    const auto* end = std::end(kModeOptions);
+    const auto* found = std::find_if(std::begin(kModeOptions), end,
+                                     [&](const ModeOption& o) { return argument == o.text; });
+    return found == end ? nullptr : found;
+}
+} // namespace
+
+CommandLine::Result CommandLine::parse(const std::vector<std::string>& args)
+{
+    // Help and version win over everything else on the line, so "pavo --help -X" still helps.
+    for (const std::string& a : args)
+        if (a == kHelp)
+            return {Action::Help, {}};
+    for (const std::string& a : args)
+        if (a == kVersion)
+            return {Action::Version, {}};
+    for (const std::string& a : args)
+        if (!findMode(a) && a != kUserFolder)
+            return {Action::Error, "unknown option '" + a + "'"};
+    Result result;
+    for (const std::string& a : args) {
+        if (const ModeOption* option = findMode(a))
+            *option->flag = option->value;
+        else
+            result.userFolder = true;
+    }
+    return result;
+}
+
+std::string CommandLine::usageLine()
+{
+    std::string line = "usage: pavo [--help] [--version] [--user-folder]";
+    for (const ModeOption& o : kModeOptions)
+        line += std::string(" [") + o.text + "]";
+    return line;
+}
+
+std::string CommandLine::helpText()
+{
+    std::string text =
+        usageLine() +
+        "\n\n"
+        "Runs a Pavo node in the current folder: its settings (Pavo.ini), the\n"
+        "SEND folder it registers files from, RECV for the files it receives and\n"
+        "CATALOG for the shared catalog. Without a display the node runs headless.\n\n"
+        "Options:\n"
+        "  --help        print this text and end\n"
+        "  --version     print the version and end\n";
+    for (const ModeOption& o : kModeOptions) {
+        std::string name = std::string("  ") + o.text;
+        name.resize(std::max<std::size_t>(name.size() + 1, 16), ' ');
+        text += name + o.help + "\n";
+    }
+    text += "\nSIGTERM and SIGHUP end the node through its orderly shutdown.\n";
+    return text;
+}
+
+std::string CommandLine::userFolderPath()
+{
+    const char* data = std::getenv("XDG_DATA_HOME");
+    if (data && data[0] == '/')
+        return std::string(data) + "/pavo";
+    const char* home = std::getenv("HOME");
+    if (home && home[0] == '/')
+        return std::string(home) + "/.local/share/pavo";
+    return {};
+}
+
+std::string CommandLine::versionText()
+{
+    return std::string("pavo ") + PAVO_VERSION + "\n";
+}
+
+std::vector<std::string> CommandLine::modeLines()
+{
+    std::vector<std::string> lines;
+    if (debugMode)
+        lines.emplace_back("DEBUG_MODE ON\n");
+    if (pasvMode)
+        lines.emplace_back("PASV_MODE ON\n");
+    if (serverOnlyMode)
+        lines.emplace_back("SERVERONLY_MODE ON\n");
+    if (clientOnlyMode)
+        lines.emplace_back("CLIENTONLY_MODE ON\n");
+    if (catalogCashMode)
+        lines.emplace_back("CATALOGCASH_MODE ON\n");
+    if (!skypeMode)
+        lines.emplace_back("NO SKYPE MODE\n");
+    return lines;
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// The program's command line, read in one place: the mode options, which set the process-wide
+// mode flags, and the informational options, which only print. Every argument must be one of
+// them, compared as a whole and case-sensitively; anything else is an error with the usage line.
+class CommandLine
+{
+public:
+    enum class Action
+    {
+        Run,     // start the node; the mode flags are set
+        Help,    // print helpText() and end
+        Version, // print versionText() and end
+        Error,   // print error and usageLine() on standard error and end
+    };
+
+    struct Result
+    {
+        Action action = Action::Run;
+        std::string error;       // for Action::Error: what was wrong
+        bool userFolder = false; // "--user-folder": run in userFolderPath(), not the current one
+    };
+
+    // args: the arguments after the program name. The mode flags are set only for Action::Run,
+    // so asking for help or giving a wrong option never changes what a node would do.
+    static Result parse(const std::vector<std::string>& args);
+
+    // The working folder of "--user-folder": $XDG_DATA_HOME/pavo, or ~/.local/share/pavo when
+    // the variable is unset or not absolute; empty when neither can be formed.
+    static std::string userFolderPath();
+
+    static std::string usageLine();
+    static std::string helpText();
+    static std::string versionText();
+
+    // One line per active mode flag, in the fixed order of the flags.
+    static std::vector<std::string> modeLines();
+
+    // The exit status of a command line error.
+    static constexpr int kUsageStatus = 2;
+};
