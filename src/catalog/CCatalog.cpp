@@ -7,9 +7,11 @@
 #include "catalog/HelloBody.h"
 #include "platform/Cp932.h"
 #include "platform/Diag.h"
+#include "platform/EventLoop.h"
 #include "platform/Files.h"
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
 
 using catalog::RecordKind::Deleted;
@@ -54,7 +56,8 @@ CCatalog::CCatalog(CPropatyHotLine& settings, bool writeThrough, Clock clock)
     : m_settings(settings), m_clock(clock ? std::move(clock) : Clock(&plat::localNow)),
       m_catalogFolder(plat::joinPath(settings.getCurrentFolder(), "CATALOG")),
       m_folders(m_catalogFolder, settings.getRecvFolder(), settings.getSendFolder()),
-      m_pending(m_catalogFolder), m_floor(settings.getRecvFolder())
+      m_pending(m_catalogFolder), m_floor(settings.getRecvFolder()),
+      m_self(std::make_shared<CCatalog*>(this))
 {
     plat::makeFolders(m_catalogFolder);
     m_cash.setupList(plat::joinPath(m_catalogFolder, "catalog.dat"), writeThrough);
@@ -63,6 +66,12 @@ CCatalog::CCatalog(CPropatyHotLine& settings, bool writeThrough, Clock clock)
 
 CCatalog::~CCatalog()
 {
+    // Files of entries already purged are not left behind on disk at shutdown.
+    for (; m_doomedNext < m_doomed.size(); ++m_doomedNext) {
+        const Doomed& d = m_doomed[m_doomedNext];
+        if (m_cash.findRec(d.record.originNodeCp932(), d.record.fileNameCp932()) < 0)
+            m_folders.deleteContent(d.record, d.own);
+    }
     m_folders.forgetShortcuts();
     m_pending.closeAll();
     m_cash.wreteList();
@@ -374,8 +383,11 @@ void CCatalog::maintainHourly()
 
 void CCatalog::purge()
 {
+    if (purgeBacklog() > 0)
+        return;
     std::vector<bool> keep(static_cast<std::size_t>(m_cash.count()), true);
     bool changed = false;
+    std::optional<CatalogRecord> badKind;
     for (int i = 0; i < m_cash.count(); ++i) {
         const CatalogRecord& r = m_cash.at(i);
         switch (r.kind()) {
@@ -383,22 +395,51 @@ void CCatalog::purge()
         case catalog::RecordKind::Changed:
             continue;
         case Deleted:
-            m_folders.deleteContent(r, isOwn(r));
+            m_doomed.push_back({r, isOwn(r)});
             break;
         default:
             // Dropped at once, not only when a deletion happens to be purged too: otherwise it
             // would be written to the error-record file again every five seconds.
-            m_folders.writeErrorRecord(r);
+            badKind = r;
             break;
         }
         keep[static_cast<std::size_t>(i)] = false;
         changed = true;
     }
+    // The error-record file keeps the last one only: written once, not once per entry.
+    if (badKind)
+        m_folders.writeErrorRecord(*badKind);
     if (changed) {
         m_cash.keepOnly(keep);
         events().notifyReset();
         announceAll();
     }
+    deleteDoomedSlice();
+}
+
+void CCatalog::deleteDoomedSlice()
+{
+    using Clock = std::chrono::steady_clock;
+    const auto until = Clock::now() + std::chrono::milliseconds(kPurgeSliceMs);
+    while (m_doomedNext < m_doomed.size()) {
+        const Doomed& d = m_doomed[m_doomedNext++];
+        // A file deleted a few turns after its entry went may meanwhile belong to a new entry
+        // of the same origin and name (merged or registered again); that one keeps it.
+        if (m_cash.findRec(d.record.originNodeCp932(), d.record.fileNameCp932()) < 0)
+            m_folders.deleteContent(d.record, d.own);
+        if ((m_doomedNext & 15) == 0 && Clock::now() >= until)
+            break;
+    }
+    if (m_doomedNext < m_doomed.size()) {
+        std::weak_ptr<CCatalog*> self = m_self;
+        plat::post([self] {
+            if (auto alive = self.lock())
+                (*alive)->deleteDoomedSlice();
+        });
+        return;
+    }
+    m_doomed.clear();
+    m_doomedNext = 0;
     m_folders.forgetShortcuts();
 }
 

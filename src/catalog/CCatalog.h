@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -104,8 +105,14 @@ public:
 
     // Marks expired and invalid entries deleted (main window, hourly).
     void maintainHourly();
-    // Drops deleted entries with their files (main window, every 5 seconds).
+    // Drops deleted entries (main window, every 5 seconds). Their files are deleted in slices of
+    // at most kPurgeSliceMs, each on its own turn of the event loop, so a purge of many entries
+    // never holds the loop for long; a purge called while files are still being deleted only
+    // goes on with those.
     void purge();
+    static constexpr int kPurgeSliceMs = 20;
+    // Files of purged entries not deleted yet.
+    std::size_t purgeBacklog() const { return m_doomed.size() - m_doomedNext; }
     // Announces every entry again.
     void announceAll();
 
@@ -149,4 +156,16 @@ private:
     CCatalogCash m_cash;
     PendingFiles m_pending;
     DiskFloor m_floor;
+
+    // The entries a purge dropped, whose files are still to be deleted (own = registered here).
+    struct Doomed
+    {
+        CatalogRecord record;
+        bool own = false;
+    };
+    void deleteDoomedSlice();
+    std::vector<Doomed> m_doomed;
+    std::size_t m_doomedNext = 0;
+    // Lets a posted slice know that the catalog it belongs to is still there.
+    std::shared_ptr<CCatalog*> m_self;
 };
