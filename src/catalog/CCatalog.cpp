@@ -287,6 +287,20 @@ void CCatalog::queueSince(const std::string& peer, std::uint32_t syncMode,
     const auto route = makeRoute(peer);
     if (!route)
         return;
+    const auto wanted = [&](const CatalogRecord& r) {
+        return syncMode != catalog::SyncMode::Since ||
+               catalog::compareDate(r.registrationTime(), since) >= 0;
+    };
+    // The pending file keeps at most its newest PendingFiles::kKeepRecords once past its cap,
+    // so the older entries beyond that many are not queued only to be dropped again.
+    std::size_t queueable = 0;
+    for (int i = 0; i < m_cash.count(); ++i)
+        queueable += wanted(m_cash.at(i)) && routed(*route, m_cash.at(i)).has_value();
+    std::size_t skip =
+        queueable > PendingFiles::kKeepRecords ? queueable - PendingFiles::kKeepRecords : 0;
+    if (skip > 0)
+        plat::diag("CCatalog::queueSince(): %zu older entries not queued for %s\n", skip,
+                   route->peer.c_str());
     // Written in slices: one look at the pending file and one append per slice, instead of a
     // file operation per entry of the catalog.
     constexpr std::size_t Slice = 512;
@@ -294,11 +308,16 @@ void CCatalog::queueSince(const std::string& peer, std::uint32_t syncMode,
     slice.reserve(Slice);
     for (int i = 0; i < m_cash.count(); ++i) {
         const CatalogRecord& r = m_cash.at(i);
-        if (syncMode == catalog::SyncMode::Since &&
-            catalog::compareDate(r.registrationTime(), since) < 0)
+        if (!wanted(r))
             continue;
-        if (auto out = routed(*route, r))
-            slice.push_back(*out);
+        auto out = routed(*route, r);
+        if (!out)
+            continue;
+        if (skip > 0) {
+            --skip;
+            continue;
+        }
+        slice.push_back(*out);
         if (slice.size() == Slice) {
             m_pending.putAll(route->peer, slice);
             slice.clear();
@@ -427,7 +446,7 @@ void CCatalog::deleteDoomedSlice()
         // of the same origin and name (merged or registered again); that one keeps it.
         if (m_cash.findRec(d.record.originNodeCp932(), d.record.fileNameCp932()) < 0)
             m_folders.deleteContent(d.record, d.own);
-        if ((m_doomedNext & 15) == 0 && Clock::now() >= until)
+        if ((m_doomedNext & 3) == 0 && Clock::now() >= until)
             break;
     }
     if (m_doomedNext < m_doomed.size()) {
