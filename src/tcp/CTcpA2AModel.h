@@ -6,6 +6,7 @@
 #include "tcp/CTcpSockStreamParent.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -95,6 +96,9 @@ private:
     int unadmittedAccepted() const;
     void closeExpiredHandshakes();
     void refuseUnconfigured(Stream stream, const std::string& nodeName);
+    // Makes the TLS set-up follow the settings' party key. False when TCP must stay off: a key
+    // was set but cannot be used.
+    bool refreshTls();
 
     std::vector<Stream> m_established;
     std::vector<Stream> m_pending;
@@ -106,4 +110,8 @@ private:
     std::shared_ptr<Graveyard> m_graveyard;
     int m_acceptPauses = 0;
     plat::TimerSet m_timer;
+    // The party key in use and its TLS set-up; none: plain TCP.
+    std::optional<plat::TlsContext::Key> m_tlsKey;
+    std::shared_ptr<const plat::TlsContext> m_tls;
+    bool m_missingKeyReported = false;
 };
