@@ -1,7 +1,9 @@
 #include "ui/PavoDialogs.h"
 
 #include "app/CMultiCheck.h"
+#include "app/PartyKeyStore.h"
 #include "catalog/CCatalog.h"
+#include "platform/KeyDerivation.h"
 #include "platform/Prompt.h"
 #include "skype/VX_SKYPECOM.h"
 #include "skype/VX_SKYPEMODEL.h"
@@ -10,8 +12,13 @@
 #include "ui/CSyncDlg.h"
 #include "ui/ConnectionCommands.h"
 
+#include <QGuiApplication>
+
 namespace {
 const char* const kNotConnected = "選択したノードは接続していません";
+const char* const kKeyNotDerived = "パーティ鍵を作れませんでした。パーティ鍵は変更されていません。";
+const char* const kKeyNotStored =
+    "パーティ鍵を保存できませんでした。パーティ鍵は変更されていません。";
 
 // The user model exists only while the messaging-client side of the transfer coordinator runs;
 // the link is the last of its objects to go, so without it there is no model to ask, and asking
@@ -62,6 +69,8 @@ void PavoDialogs::systemProperties(CPavoDlg& window)
     values.window =
         window.getWindow() == 0 ? CSystemPropatyDlg::kWindowOpen : CSystemPropatyDlg::kWindowClosed;
     values.listenPort = window.getListenPort();
+    values.partyKeySet = window.partyKey().state != PartyKeyStore::State::None;
+    values.online = window.selection() == CPavoDlg::kOnline;
     CSystemPropatyDlg dialog(values, CMultiCheck::instance(), &window);
     if (dialog.exec() == QDialog::Accepted)
         applySystemProperties(window, dialog.values());
@@ -81,6 +90,34 @@ void PavoDialogs::applySystemProperties(CPavoDlg& window, const CSystemPropatyDl
     window.setListenPort(values.listenPort);
     window.refreshControls();
     window.save();
+    applyPartyKey(window, values);
+}
+
+void PavoDialogs::applyPartyKey(CPavoDlg& window, const CSystemPropatyDlg::Values& values)
+{
+    using KeyChange = CSystemPropatyDlg::Values::KeyChange;
+    if (values.keyChange == KeyChange::Keep)
+        return;
+    const PartyKeyStore store(window.iniFileName(), window.getCurrentFolder());
+    std::string error;
+    PartyKeyStore::Loaded applied;
+    if (values.keyChange == KeyChange::Set) {
+        // The derivation is slow on purpose: a few tenths of a second.
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+        const auto key = plat::derivePartyKey(values.passphrase, values.partyName);
+        QGuiApplication::restoreOverrideCursor();
+        if (!key) {
+            plat::showMessage(kKeyNotDerived, plat::Icon::Error);
+            return;
+        }
+        applied.state = PartyKeyStore::State::Ready;
+        applied.key = key;
+    }
+    if (!store.store(applied.key, values.partyName, &error)) {
+        plat::showMessage(std::string(kKeyNotStored) + "\n" + error, plat::Icon::Error);
+        return;
+    }
+    window.setPartyKey(applied);
 }
 
 void PavoDialogs::addConnection(CPavoDlg& window)
