@@ -33,6 +33,8 @@ const ColumnSpec kColumns[] = {
     {"Ver", 100},
 };
 constexpr int kColumnCount = int(std::size(kColumns));
+const char* const kOwnInfoSaved =
+    "自ノード情報を保存しました。次の公開（30秒以内）で他ノードに伝わります。";
 
 QString qs(const std::string& text)
 {
@@ -124,7 +126,7 @@ void CNodeInfoDlg::setupList()
     for (int c = 0; c < kColumnCount; ++c) {
         m_list->setHorizontalHeaderItem(
             c, new QTableWidgetItem(QString::fromUtf8(kColumns[c].header)));
-        m_list->setColumnWidth(c, kColumns[c].width);
+        m_list->setColumnWidth(c, ui::fontScaledWidth(*m_list, kColumns[c].width));
     }
 }
 
@@ -176,8 +178,11 @@ void CNodeInfoDlg::editOwnInfo()
     if (!m_store)
         return;
     CNodePropatyDlg dialog(&m_store->own(), m_ownSkypeId ? m_ownSkypeId() : std::string(), this);
-    if (m_runDialog(dialog) == QDialog::Accepted)
-        m_store->saveOwnInfo();
+    if (m_runDialog(dialog) != QDialog::Accepted)
+        return;
+    m_store->saveOwnInfo();
+    if (m_notice)
+        m_notice(kOwnInfoSaved);
 }
 
 void CNodeInfoDlg::rowClicked(int row)
@@ -216,6 +221,11 @@ void CNodeInfoDlg::fillList()
         if (selected && !again && *selected == node.nodeName)
             again = row;
     }
+    int widths[kColumnCount];
+    for (int c = 0; c < kColumnCount; ++c)
+        widths[c] = kColumns[c].width;
+    // Presence texts, time stamps and versions are never cut: the columns follow their texts.
+    ui::fitColumns(*m_list, widths, kColumnCount);
     if (again) {
         m_list->setCurrentCell(*again, 0);
         m_list->selectRow(*again);

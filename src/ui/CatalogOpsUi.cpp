@@ -52,3 +52,9 @@ bool CatalogOpsUi::copyFile(const std::string& from, const std::string& to)
     QtCopyProgress progress(&m_window);
     return copyFiles({to}, {from}, &progress) == 1;
 }
+
+void CatalogOpsUi::notice(const std::string& text)
+{
+    if (m_notice)
+        m_notice(text);
+}

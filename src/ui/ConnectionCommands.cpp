@@ -23,8 +23,8 @@ const std::string& address(const ConnectionCommands::Values& v)
 } // namespace
 
 ConnectionCommands::ConnectionCommands(CConnectListCtrl& rows, std::function<void()> save,
-                                       DialogRunner runner)
-    : m_rows(rows), m_save(std::move(save)), m_runner(std::move(runner))
+                                       DialogRunner runner, int newMethod)
+    : m_rows(rows), m_save(std::move(save)), m_runner(std::move(runner)), m_newMethod(newMethod)
 {
 }
 
@@ -46,7 +46,9 @@ void ConnectionCommands::add()
         plat::showMessage(kTooMany, plat::Icon::Warning);
         return;
     }
-    const auto v = m_runner(Values{});
+    Values fresh;
+    fresh.method = m_newMethod;
+    const auto v = m_runner(fresh);
     if (!v)
         return;
     const int row = m_rows.count();

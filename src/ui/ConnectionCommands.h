@@ -20,7 +20,10 @@ public:
     // The settings file reads no more connections than this.
     static constexpr int kMaxConnections = 10;
 
-    ConnectionCommands(CConnectListCtrl& rows, std::function<void()> save, DialogRunner runner);
+    // newMethod: the method a new connection starts with (TCP while no messaging client is
+    // linked, since its contact list would be empty).
+    ConnectionCommands(CConnectListCtrl& rows, std::function<void()> save, DialogRunner runner,
+                       int newMethod = CDialogConnectMethod::kSkype);
 
     // The runner that shows the real dialog, modally over parent.
     static DialogRunner modalDialog(QWidget* parent, CDialogConnectMethod::ContactSource contacts);
@@ -33,4 +36,5 @@ private:
     CConnectListCtrl& m_rows;
     std::function<void()> m_save;
     DialogRunner m_runner;
+    int m_newMethod;
 };
