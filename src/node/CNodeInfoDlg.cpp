@@ -12,12 +12,15 @@
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
 #include <QTableWidget>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 struct ColumnSpec
@@ -236,13 +239,26 @@ void CNodeInfoDlg::fillList()
 
 void CNodeInfoDlg::showCentred()
 {
+    // Before the first showing the window has no size of its own yet: take its layout's, so that
+    // the centring below places the window it will really be.
+    if (!m_sized && layout()) {
+        m_sized = true;
+        layout()->activate();
+        resize(sizeHint().expandedTo(minimumSizeHint()));
+    }
     const QWidget* anchor = parentWidget();
-    const QRect area = anchor && anchor->isVisible()
-                           ? anchor->frameGeometry()
-                           : (screen() ? screen()->availableGeometry() : QRect());
+    const QRect available = screen() ? screen()->availableGeometry() : QRect();
+    const QRect area = anchor && anchor->isVisible() ? anchor->frameGeometry() : available;
     if (area.isValid()) {
         QRect frame = frameGeometry();
         frame.moveCenter(area.center());
+        // Wholly on the screen, even over a parent near its edge.
+        if (available.isValid()) {
+            frame.moveLeft(std::max(available.left(),
+                                    std::min(frame.left(), available.right() + 1 - frame.width())));
+            frame.moveTop(std::max(available.top(),
+                                   std::min(frame.top(), available.bottom() + 1 - frame.height())));
+        }
         move(frame.topLeft());
     }
     show();

@@ -93,4 +93,5 @@ private:
     SkypeIdSource m_ownSkypeId;
     std::function<void(const std::string&)> m_notice;
     plat::TimerSet m_timers;
+    bool m_sized = false; // given its layout's size before it was first shown
 };

@@ -17,6 +17,7 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTableWidget>
 
 #include <gtest/gtest.h>
@@ -208,6 +209,12 @@ TEST_F(NodeInfoWindow, CloseOnlyHidesAndPublishingGoesOn)
     open();
     window.showCentred();
     EXPECT_TRUE(window.isVisible());
+    // Placed as the window it really is: wholly on the screen when it fits there.
+    const QRect available = window.screen()->availableGeometry();
+    const QRect frame = window.frameGeometry();
+    if (frame.width() <= available.width() && frame.height() <= available.height())
+        EXPECT_TRUE(available.contains(frame)) << frame.x() << "," << frame.y();
+    EXPECT_EQ(window.size(), window.sizeHint().expandedTo(window.minimumSizeHint()));
     window.findChild<QPushButton*>(QStringLiteral("8"))->click();
     EXPECT_FALSE(window.isVisible());
     receive("late");
