@@ -3,6 +3,7 @@
 #include "catalog/RecordIo.h"
 #include "platform/Cp932.h"
 #include "platform/Files.h"
+#include "platform/LocalTime.h"
 #include "platform/Shortcut.h"
 
 #include <fcntl.h>
@@ -78,14 +79,45 @@ void CatalogFolders::deleteContent(const CatalogRecord& record, bool own)
     if (!own) {
         path = receivedPath(record);
     } else if (record.linkFlag() == 1) {
-        std::string target;
-        path = findShortcut(record, &target);
+        path = registeredShortcut(record);
     } else {
         path = plat::joinPath(m_sendFolder, utf8Of(record.fileNameCp932()));
+        if (!sameVersion(record, path, true))
+            path.clear();
     }
     // unlink() removes a link itself, never what it points at.
     if (!path.empty())
         plat::removeFile(path);
+}
+
+// Size and last write time as the entry recorded them: a file of that name saved since the
+// registration was deleted is another file, which the folder watch registers as new.
+bool CatalogFolders::sameVersion(const CatalogRecord& record, const std::string& path,
+                                 bool noFollow)
+{
+    plat::FindRecord now;
+    if (plat::statFindRecord(path, now, noFollow) != plat::FindResult::Ok ||
+        (now.attributes() & plat::FindAttr::ReparsePoint) != 0)
+        return false;
+    const plat::FindRecord described = record.fileDescription();
+    return now.size() == described.size() && now.lastWriteTime() == described.lastWriteTime();
+}
+
+std::string CatalogFolders::registeredShortcut(const CatalogRecord& record) const
+{
+    std::string target;
+    const std::string link = findShortcut(record, &target);
+    if (link.empty() || !sameVersion(record, target, false))
+        return {};
+    // The link itself must predate the registration: one made since (the same document dropped
+    // again after its registration was deleted) is a new registration.
+    plat::FindRecord linkItself;
+    const auto registered = plat::unixFromLocal(record.registrationTime());
+    if (plat::statFindRecord(link, linkItself, true) != plat::FindResult::Ok || !registered)
+        return {};
+    const std::int64_t linkSeconds =
+        plat::unixNsFromFileTime(linkItself.lastWriteTime()) / 1'000'000'000;
+    return linkSeconds <= *registered ? link : std::string();
 }
 
 std::size_t CatalogFolders::readContent(const std::string& path, std::uint32_t offset,

@@ -24,7 +24,9 @@ public:
     std::string contentPath(const CatalogRecord& record, bool own);
 
     // Removes what a purged entry leaves: the received file, the own file, or for an own
-    // shortcut the shortcut itself (never its target). Failures are ignored.
+    // shortcut the shortcut itself (never its target). An own file or shortcut goes only while
+    // it is still the one the entry describes; one saved or made since is left to the folder
+    // watch. Failures are ignored.
     void deleteContent(const CatalogRecord& record, bool own);
 
     // Reads up to size bytes at offset; 0 when the file cannot be read or offset is past its end.
@@ -43,6 +45,10 @@ public:
     void forgetShortcuts() { m_shortcuts.clear(); }
 
 private:
+    // The file at path has the size and last write time of the record's description.
+    static bool sameVersion(const CatalogRecord& record, const std::string& path, bool noFollow);
+    // The shortcut that the own entry registered, or empty when the one there now is another.
+    std::string registeredShortcut(const CatalogRecord& record) const;
     // The shortcut in the send folder whose target has the record's file name; its target goes
     // to *target. Empty when none.
     std::string findShortcut(const CatalogRecord& record, std::string* target) const;

@@ -192,29 +192,40 @@ void CCatalogListCtrl::contextMenuEvent(QContextMenuEvent* event)
     event->accept(); // not the window's own menu as well
 }
 
+// A drop only ever copies or links: a source that honoured a move would remove the original,
+// and a shortcut registered for it would point at nothing. The proposed action is kept when it
+// is one of these; otherwise copy, or link, when the source allows it.
+bool CCatalogListCtrl::takeDrop(QDropEvent* event) const
+{
+    if (!m_acceptDrops || localFiles(event->mimeData()).isEmpty()) {
+        event->ignore();
+        return false;
+    }
+    const Qt::DropActions possible = event->possibleActions();
+    Qt::DropAction action = event->proposedAction();
+    if (action != Qt::CopyAction && action != Qt::LinkAction)
+        action = possible.testFlag(Qt::CopyAction) ? Qt::CopyAction : Qt::LinkAction;
+    if (!possible.testFlag(action)) {
+        event->ignore();
+        return false;
+    }
+    event->setDropAction(action);
+    event->accept();
+    return true;
+}
+
 void CCatalogListCtrl::dragEnterEvent(QDragEnterEvent* event)
 {
-    if (m_acceptDrops && !localFiles(event->mimeData()).isEmpty())
-        event->acceptProposedAction();
-    else
-        event->ignore();
+    takeDrop(event);
 }
 
 void CCatalogListCtrl::dragMoveEvent(QDragMoveEvent* event)
 {
-    if (m_acceptDrops && !localFiles(event->mimeData()).isEmpty())
-        event->acceptProposedAction();
-    else
-        event->ignore();
+    takeDrop(event);
 }
 
 void CCatalogListCtrl::dropEvent(QDropEvent* event)
 {
-    const QStringList paths = m_acceptDrops ? localFiles(event->mimeData()) : QStringList();
-    if (paths.isEmpty()) {
-        event->ignore();
-        return;
-    }
-    event->acceptProposedAction();
-    Q_EMIT filesDropped(paths);
+    if (takeDrop(event))
+        Q_EMIT filesDropped(localFiles(event->mimeData()));
 }

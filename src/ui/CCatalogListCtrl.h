@@ -57,6 +57,8 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
+    // Accepts the drag or drop as a copy or a link of local files; false when it is ignored.
+    bool takeDrop(QDropEvent* event) const;
     void writeRow(int row, const CatalogRecord& record, const std::string& ownNode);
     void colourRow(int row, const std::string& ownNode);
 

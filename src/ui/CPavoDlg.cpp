@@ -258,8 +258,10 @@ void CPavoDlg::exitFromTray()
 
 void CPavoDlg::queryEndSession()
 {
-    m_periodic.stopHeartbeat();
-    disconnectAll(false);
+    // Nothing stops here: the log-off may yet be cancelled, and nothing would start the node
+    // again. What it holds is saved now, in case the session then ends without a word; the
+    // periodic work and the connections end with the session (endSession, then shutdown).
+    save();
 }
 
 void CPavoDlg::endSession()

@@ -47,9 +47,11 @@ public:
     // settings and the catalog. Runs once; the destructor runs it when nobody did.
     void shutdown();
 
-    // The session asks whether it may end: the heartbeat stops and every connection is dropped.
+    // The session asks whether it may end: the settings are saved, and the node goes on until
+    // the session really ends (the log-off may still be cancelled).
     void queryEndSession();
-    // The program ends as when the session ends (emits ended() once).
+    // The program ends as when the session ends (emits ended() once); shutdown() then stops the
+    // timers and drops every connection.
     void endSession();
     void suspend();
     void resume();

@@ -28,10 +28,8 @@ int MainWindowRunner::run(bool headless)
         },
         [&current] {
             // A terminating signal or the end of the session: the log-off path.
-            if (current) {
-                current->queryEndSession();
+            if (current)
                 current->endSession();
-            }
         },
         [&current] {
             if (current)

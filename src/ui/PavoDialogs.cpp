@@ -1,9 +1,11 @@
 #include "ui/PavoDialogs.h"
 
 #include "app/CMultiCheck.h"
+#include "catalog/CCatalog.h"
 #include "platform/Prompt.h"
 #include "skype/VX_SKYPECOM.h"
 #include "skype/VX_SKYPEMODEL.h"
+#include "ui/CConnectListCtrl.h"
 #include "ui/CPavoDlg.h"
 #include "ui/CSyncDlg.h"
 #include "ui/ConnectionCommands.h"
@@ -34,6 +36,12 @@ ConnectionCommands commandsOf(CPavoDlg& window)
     return ConnectionCommands(
         window.rows(), [&window] { window.save(); },
         ConnectionCommands::modalDialog(&window, &PavoDialogs::skypeContacts),
+        [](const std::string& oldName, const std::string& newName) {
+            // Records still pending for the peer stay queued for it under its new name.
+            if (CCatalog* catalog = CCatalog::instance())
+                catalog->renamePendingFile(CConnectListCtrl::settingText(oldName),
+                                           CConnectListCtrl::settingText(newName));
+        },
         PavoDialogs::messagingClientLinked() ? CDialogConnectMethod::kSkype
                                              : CDialogConnectMethod::kTcp);
 }

@@ -165,7 +165,8 @@ void CFolderWatch::scan()
     findGone(reports);
     for (FolderScanEntry& entry : m_scan) {
         const DirListRecord* known = findKnown(entry.record.find.nameCp932());
-        if (known)
+        // A remembered empty file was never registered: once it has content it is new.
+        if (known && known->find.size() != 0)
             checkKnown(entry, *known, reports);
         else
             checkNew(entry, reports);
@@ -307,6 +308,12 @@ void CFolderWatch::checkKnown(FolderScanEntry& entry, const DirListRecord& known
     plat::FindRecord current;
     if (plat::statFindRecord(entry.path, current, true) == plat::FindResult::Ok)
         entry.record.find = current;
+    // Emptied: an empty file is not registered, so its registration goes. It is remembered
+    // empty, and registered anew when it has content again.
+    if (entry.record.find.size() == 0) {
+        report(Build::Deleted, known, reports.gone);
+        return;
+    }
     if (entry.record.find.lastWriteTime() <= known.find.lastWriteTime())
         return;
     if (tooLarge(entry.record)) {

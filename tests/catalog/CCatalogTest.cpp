@@ -10,9 +10,12 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
+#include <sys/stat.h>
 
 using catalog::RecordKind::Changed;
 using catalog::RecordKind::Deleted;
@@ -56,6 +59,19 @@ CatalogRecord makeRecord(const std::string& origin, const std::string& name,
     f.setNameCp932(name);
     f.setSize(size);
     r.setFileDescription(f);
+    return r;
+}
+
+// An own entry as the folder watch registers it: the description of the file at path (for a
+// shortcut, of its target) and a registration time of now.
+CatalogRecord registered(const std::string& path, std::uint32_t link = 0)
+{
+    plat::FindRecord f;
+    EXPECT_EQ(plat::statFindRecord(path, f), plat::FindResult::Ok) << path;
+    CatalogRecord r = makeRecord("me", f.nameCp932(), static_cast<std::uint32_t>(f.size()));
+    r.setFileDescription(f);
+    r.setLinkFlag(link);
+    r.setRegistrationTime(plat::localNow());
     return r;
 }
 
@@ -410,10 +426,8 @@ TEST_F(CatalogTest, PurgeDropsDeletedEntriesWithTheirFilesButNeverAShortcutsTarg
     ASSERT_TRUE(plat::makeShortcut(path("SEND/target.txt.lnk"), path("elsewhere/target.txt")));
     open();
     catalog->mergeRecord(makeRecord("other", "recv.txt"));
-    catalog->addLocal(makeRecord("me", "copy.txt"));
-    CatalogRecord linked = makeRecord("me", "target.txt");
-    linked.setLinkFlag(1);
-    catalog->addLocal(linked);
+    catalog->addLocal(registered(path("SEND/copy.txt")));
+    catalog->addLocal(registered(path("elsewhere/target.txt"), 1));
     catalog->addLocal(makeRecord("me", "kept.txt"));
     for (const char* name : {"recv.txt", "copy.txt", "target.txt"}) {
         const std::string origin = std::string(name) == "recv.txt" ? "other" : "me";
@@ -433,6 +447,77 @@ TEST_F(CatalogTest, PurgeDropsDeletedEntriesWithTheirFilesButNeverAShortcutsTarg
     clearLog();
     catalog->purge();
     EXPECT_TRUE(log.events.empty()) << "nothing to purge, nothing announced";
+}
+
+// The purge runs up to 5 s after a deletion; a file the user put back under the same name by
+// then is not the one the deleted entry describes and must survive it.
+TEST_F(CatalogTest, PurgeRemovesAnOwnFileOnlyWhileItIsStillTheRegisteredOne)
+{
+    // Moves a file's (or a link's own) last write time seconds ahead.
+    const auto later = [](const std::string& file, int seconds) {
+        struct stat st;
+        ASSERT_EQ(::lstat(file.c_str(), &st), 0);
+        timespec times[2] = {st.st_atim, st.st_mtim};
+        times[1].tv_sec += seconds;
+        ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+    };
+    struct Case
+    {
+        const char* what;
+        bool shortcut;
+        std::function<void(const std::string& file, const std::string& link)> meanwhile;
+        bool removed;
+    };
+    const Case cases[] = {
+        {"unchanged copy", false, {}, true},
+        {"copy saved again", false,
+         [&](const std::string& file, const std::string&) {
+             writeFile(file, {4, 5, 6, 7});
+             later(file, 10);
+         },
+         false},
+        {"same size written since", false,
+         [&](const std::string& file, const std::string&) { later(file, 10); }, false},
+        {"unchanged shortcut", true, {}, true},
+        {"shortcut made again", true,
+         [&](const std::string& file, const std::string& link) {
+             plat::removeFile(link);
+             ASSERT_TRUE(plat::makeShortcut(link, file));
+             later(link, 60);
+         },
+         false},
+        {"shortcut's target rewritten", true,
+         [&](const std::string& file, const std::string&) {
+             writeFile(file, {4, 5, 6, 7});
+             later(file, 10);
+         },
+         false},
+    };
+    plat::makeFolders(path("docs"));
+    open();
+    int n = 0;
+    for (const Case& c : cases) {
+        const std::string name = "doc" + std::to_string(n++) + ".txt";
+        const std::string file = path((c.shortcut ? "docs/" : "SEND/") + name);
+        const std::string link = path("SEND/" + name + "へのショートカット.lnk");
+        writeFile(file, {1, 2, 3});
+        if (c.shortcut) {
+            ASSERT_TRUE(plat::makeShortcut(link, file));
+        }
+        const CatalogRecord entry = registered(file, c.shortcut ? 1 : 0);
+        catalog->addLocal(entry);
+        CatalogRecord gone = entry;
+        gone.setKind(Deleted);
+        catalog->deleteEverywhere(gone);
+        if (c.meanwhile)
+            c.meanwhile(file, link);
+
+        catalog->purge();
+        EXPECT_EQ(catalog->count(), 0) << c.what;
+        EXPECT_EQ(plat::fileExists(c.shortcut ? link : file), !c.removed) << c.what;
+        EXPECT_TRUE(plat::fileExists(file) || !c.shortcut)
+            << c.what << ": a target is never removed";
+    }
 }
 
 TEST_F(CatalogTest, UnknownKindGoesToTheErrorFileAndLeavesAtTheNextPurge)
@@ -479,10 +564,10 @@ TEST_F(CatalogTest, HourlyWorkExpiresEntriesAndThePurgeDeletesTheirFiles)
     writeFile(path("SEND/old.txt"), {1});
     writeFile(path("SEND/today.txt"), {2});
     open();
-    CatalogRecord old = makeRecord("me", "old.txt");
+    CatalogRecord old = registered(path("SEND/old.txt"));
     old.setExpiry(kYesterday);
     catalog->addLocal(old);
-    CatalogRecord today = makeRecord("me", "today.txt");
+    CatalogRecord today = registered(path("SEND/today.txt"));
     today.setExpiry(kToday);
     catalog->addLocal(today);
     clearLog();

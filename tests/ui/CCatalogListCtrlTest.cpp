@@ -2,6 +2,11 @@
 
 #include "ui/CatalogRowText.h"
 
+#include <QApplication>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QUrl>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -100,4 +105,54 @@ TEST(CCatalogListCtrl, RowColoursTellOwnReceivedIncompleteAndManagementFilesApar
         }
     EXPECT_EQ(list.item(0, ui::CatalogColumn::Size)->textAlignment() & Qt::AlignRight,
               Qt::AlignRight);
+}
+
+// Whatever the drag source proposes, a drop on the list is carried out as a copy or a link,
+// never a move (which a file manager would honour by removing the original).
+TEST(CCatalogListCtrl, DropsAreTakenAsCopyOrLinkOnly)
+{
+    struct Case
+    {
+        const char* what;
+        Qt::DropActions possible;
+        Qt::KeyboardModifiers keys; // what the source proposes follows the modifiers
+        Qt::DropAction proposed;
+        Qt::DropAction taken; // IgnoreAction: refused
+    };
+    const Case cases[] = {
+        {"move proposed, copy possible", Qt::CopyAction | Qt::MoveAction | Qt::LinkAction,
+         Qt::ShiftModifier, Qt::MoveAction, Qt::CopyAction},
+        {"move proposed, link possible", Qt::MoveAction | Qt::LinkAction, Qt::ShiftModifier,
+         Qt::MoveAction, Qt::LinkAction},
+        {"move only", Qt::MoveAction, Qt::ShiftModifier, Qt::MoveAction, Qt::IgnoreAction},
+        {"link proposed", Qt::CopyAction | Qt::MoveAction | Qt::LinkAction,
+         Qt::ControlModifier | Qt::ShiftModifier, Qt::LinkAction, Qt::LinkAction},
+        {"copy proposed", Qt::CopyAction | Qt::MoveAction, Qt::ControlModifier, Qt::CopyAction,
+         Qt::CopyAction},
+    };
+    CCatalogListCtrl list;
+    list.acceptFileDrops();
+    QStringList dropped;
+    QObject::connect(&list, &CCatalogListCtrl::filesDropped,
+                     [&dropped](const QStringList& paths) { dropped += paths; });
+    QMimeData files;
+    files.setUrls({QUrl::fromLocalFile(QStringLiteral("/tmp/report.pdf"))});
+    for (const Case& c : cases) {
+        dropped.clear();
+        for (QEvent::Type type : {QEvent::DragEnter, QEvent::DragMove, QEvent::Drop}) {
+            QDragEnterEvent enter({5, 5}, c.possible, &files, Qt::LeftButton, c.keys);
+            QDragMoveEvent move({5, 5}, c.possible, &files, Qt::LeftButton, c.keys);
+            QDropEvent drop(QPointF(5, 5), c.possible, &files, Qt::LeftButton, c.keys);
+            QDropEvent* event = type == QEvent::DragEnter  ? &enter
+                                : type == QEvent::DragMove ? &move
+                                                           : &drop;
+            ASSERT_EQ(event->proposedAction(), c.proposed) << c.what;
+            QApplication::sendEvent(list.viewport(), event);
+            EXPECT_EQ(event->isAccepted(), c.taken != Qt::IgnoreAction) << c.what << " " << type;
+            if (c.taken != Qt::IgnoreAction) {
+                EXPECT_EQ(event->dropAction(), c.taken) << c.what << " " << type;
+            }
+        }
+        EXPECT_EQ(dropped.size(), c.taken != Qt::IgnoreAction ? 1 : 0) << c.what;
+    }
 }

@@ -371,3 +371,30 @@ TEST(CPavoDlg, AFilePlacedInTheSendFolderBecomesARowOfTheCatalogList)
     EXPECT_EQ(list.catalogRowCount(), CCatalog::instance()->count());
     EXPECT_TRUE(w.dlg->pendingEvents().empty());
 }
+
+// The session manager asks before a log-off, and the log-off may still be cancelled: the node
+// must go on working after the question, and stop only when the session really ends.
+TEST(CPavoDlg, ALogOffQueryLeavesTheNodeWorkingUntilTheSessionEnds)
+{
+    Window w("PARTY=p\nNAME=a\n");
+    int ended = 0;
+    QObject::connect(w.dlg.get(), &CPavoDlg::ended, w.dlg.get(), [&ended] { ++ended; });
+    w.dlg->queryEndSession();
+    EXPECT_EQ(ended, 0);
+    EXPECT_TRUE(w.dlg->periodic().running(CPavoPeriodic::kHeartbeat));
+
+    // Still scanning the send folder and refreshing the list.
+    std::ofstream(w.dir.file("SEND/after-query.txt"), std::ios::binary) << "bytes";
+    const CCatalogListCtrl& list = *w.dlg->controls().catalog;
+    EXPECT_TRUE(plat::runUntil(
+        [&] {
+            for (int row = 0; row < list.rowCount(); ++row)
+                if (list.cellText(row, ui::CatalogColumn::FileName) == "after-query.txt")
+                    return true;
+            return false;
+        },
+        5000));
+
+    w.dlg->endSession();
+    EXPECT_EQ(ended, 1);
+}

@@ -1,5 +1,8 @@
 #include "ui/PavoDialogs.h"
 
+#include "catalog/CCatalog.h"
+#include "platform/Files.h"
+#include "support/RecordFiles.h"
 #include "support/RecordingPrompt.h"
 #include "support/SettingsFixture.h"
 #include "support/TempDir.h"
@@ -66,6 +69,7 @@ protected:
     }
     void TearDown() override
     {
+        CCatalog::destroyInstance();
         window.reset();
         if (m_oldRuntime)
             ::setenv("XDG_RUNTIME_DIR", m_oldRuntime->c_str(), 1);
@@ -205,4 +209,39 @@ TEST_F(PavoDialogsTest, AnAddedConnectionIsSavedAndReadBack)
     reread.load();
     ASSERT_EQ(reread.connections.size(), 1u);
     EXPECT_EQ(reread.connections[0], (ConnectionRecord{"NodeB", "TCP", "example", ""}));
+}
+
+// The records still to be sent to a peer lie in CATALOG/<node name>.dat; a connection renamed in
+// the dialog takes them along, unless another connection of the old name still uses that file.
+TEST_F(PavoDialogsTest, RenamingAConnectionTakesItsPendingFileAlong)
+{
+    const std::vector<std::uint8_t> pending = recordfiles::recordsBytes(
+        {recordfiles::markedRecord("NodeA", "a.txt", 1, [](auto& r) { r.setPendingFlag(1); })});
+    const std::string folder = dir.file("CATALOG");
+    plat::makeFolders(folder);
+    recordfiles::writeFile(folder + "/NodeB.dat", pending);
+    recordfiles::writeFile(folder + "/Twin.dat", pending);
+    for (const char* node : {"NodeB", "Twin", "Twin"}) {
+        const int row = window->getConnectCount();
+        window->addConnect(row, node);
+        window->setConnectMethod(row, "TCP");
+        window->setHostName(row, "example");
+    }
+    const auto renameRow = [&](int row, const char* newName) {
+        window->rows().selectRow(row);
+        OnModal<CDialogConnectMethod> user([newName](CDialogConnectMethod& d) {
+            d.controls().nodeName->setText(QString::fromUtf8(newName));
+            d.accept();
+        });
+        window->controls().changeConnection->click();
+        ASSERT_TRUE(user.shown);
+    };
+
+    renameRow(0, "NodeC");
+    EXPECT_FALSE(plat::fileExists(folder + "/NodeB.dat"));
+    EXPECT_EQ(recordfiles::readFile(folder + "/NodeC.dat"), pending);
+
+    renameRow(1, "Single");
+    EXPECT_EQ(recordfiles::readFile(folder + "/Twin.dat"), pending) << "row 2 still queues there";
+    EXPECT_FALSE(plat::fileExists(folder + "/Single.dat"));
 }

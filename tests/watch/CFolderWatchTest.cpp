@@ -141,11 +141,18 @@ TEST_F(FolderWatchTest, RegistersNewFilesOnceAndRemembersEmptyOnes)
 
     EXPECT_EQ(pass(), Calls{});
 
-    // The empty file was never registered; its content arriving is reported as a change, which
-    // the catalog finds nothing to apply to.
+    // The empty file was never registered: once it has content it is new ("new empty document"
+    // in a file manager, then edited). A registered file emptied loses its registration and
+    // comes back as new with its next content.
     write(inSend("empty.txt"), "now", kBaseTime + 10);
-    EXPECT_EQ(pass(), Calls{"update empty.txt"});
-    EXPECT_EQ(catalog.records[0].kind(), Changed);
+    write(inSend("a.txt"), "", kBaseTime + 10);
+    EXPECT_EQ(pass(), (Calls{"add empty.txt", "delete a.txt"}));
+    EXPECT_EQ(catalog.records[0].kind(), New);
+    EXPECT_EQ(catalog.records[0].fileSize(), 3u);
+    EXPECT_EQ(catalog.records[1].fileSize(), 2u) << "the registration that goes";
+    EXPECT_EQ(pass(), Calls{});
+    write(inSend("a.txt"), "again", kBaseTime + 20);
+    EXPECT_EQ(pass(), Calls{"add a.txt"});
 }
 
 TEST_F(FolderWatchTest, ReportsNewThenGoneThenChanged)

@@ -4,7 +4,7 @@
 #include <string_view>
 #include <vector>
 
-// The users one stand-in serves, read from a small ini-like file (format in README.md).
+// The users of the local test mode, read from a small ini-like file (format in README.md).
 enum class AttachAnswer
 {
     Accept,
@@ -12,7 +12,7 @@ enum class AttachAnswer
     Unavailable
 };
 
-struct StandinUserConfig
+struct UserConfig
 {
     std::string id;
     std::string runtimeFolder;
@@ -21,11 +21,13 @@ struct StandinUserConfig
     AttachAnswer attach = AttachAnswer::Accept;
     int availableAfterMs = -1; // with Unavailable: when the client becomes available; -1 never
     int authoriseAfterMs = 0;  // pause between "waiting for authorisation" and "attached"
+    // The contacts come from the hub (the account's roster) rather than from this config.
+    bool contactsFromHub = false;
 };
 
-struct StandinConfig
+struct LocalConfig
 {
-    std::vector<StandinUserConfig> users;
+    std::vector<UserConfig> users;
 };
 
 // Skype IDs that fit the node's 32-byte fields and every list format of the client:
@@ -37,7 +39,7 @@ bool normalisePresence(std::string& word);
 
 // Parses the file text; relative runtime folders are taken from baseFolder, a missing one is
 // defaultRuntime. False with a message naming the line on the first error.
-bool parseStandinConfig(std::string_view text, const std::string& baseFolder,
-                        const std::string& defaultRuntime, StandinConfig& out, std::string& error);
-bool loadStandinConfig(const std::string& path, const std::string& defaultRuntime,
-                       StandinConfig& out, std::string& error);
+bool parseLocalConfig(std::string_view text, const std::string& baseFolder,
+                      const std::string& defaultRuntime, LocalConfig& out, std::string& error);
+bool loadLocalConfig(const std::string& path, const std::string& defaultRuntime, LocalConfig& out,
+                     std::string& error);

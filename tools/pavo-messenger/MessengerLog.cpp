@@ -1,9 +1,9 @@
-#include "StandinLog.h"
+#include "MessengerLog.h"
 
 #include <cstdio>
 #include <string>
 
-namespace StandinLog {
+namespace MessengerLog {
 
 namespace {
 bool g_enabled = false;
@@ -32,4 +32,4 @@ void line(std::string_view who, std::string_view direction, std::string_view wha
     std::fflush(stderr);
 }
 
-} // namespace StandinLog
+} // namespace MessengerLog

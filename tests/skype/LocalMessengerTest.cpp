@@ -16,7 +16,8 @@
 #include <unistd.h>
 #include <vector>
 
-// The stand-in messaging client, run as the real program, spoken to through its endpoints.
+// The messaging client in its local mode (several users meeting inside one process), run as the
+// real program and spoken to through its endpoints.
 namespace {
 
 using ClientWire::Kind;
@@ -24,19 +25,19 @@ using Clock = std::chrono::steady_clock;
 constexpr int WaitMs = 10000;
 const std::string App = "PAVO000party";
 
-// A running skype-standin; ended with SIGTERM when the object goes.
-class Standin
+// A running pavo-messenger; ended with SIGTERM when the object goes.
+class Messenger
 {
 public:
-    explicit Standin(const std::vector<std::string>& args)
+    explicit Messenger(const std::vector<std::string>& args)
     {
         QStringList list;
         for (const auto& a : args)
             list << QString::fromStdString(a);
         process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process_.start(QString::fromUtf8(PAVO_BIN_DIR "/skype-standin"), list);
+        process_.start(QString::fromUtf8(PAVO_BIN_DIR "/pavo-messenger"), list);
     }
-    ~Standin() { stop(); }
+    ~Messenger() { stop(); }
 
     void stop()
     {
@@ -65,7 +66,7 @@ public:
         return std::nullopt;
     }
 
-    bool ready() { return line("skype-standin: ready").has_value(); }
+    bool ready() { return line("pavo-messenger: ready").has_value(); }
 
     int exitCode()
     {
@@ -253,7 +254,7 @@ private:
 const std::vector<std::uint32_t> Attached = {ClientWire::AttachPendingAuthorization,
                                              ClientWire::AttachSuccess};
 
-class StandinTest : public ::testing::Test
+class LocalMessengerTest : public ::testing::Test
 {
 protected:
     std::string runtime(const std::string& user) const { return dir_.file(user); }
@@ -278,14 +279,14 @@ protected:
     TempDir dir_;
 };
 
-TEST_F(StandinTest, AttachAnswersFollowEachUsersSetting)
+TEST_F(LocalMessengerTest, AttachAnswersFollowEachUsersSetting)
 {
     const auto config = writeConfig("users.ini", "[alice]\nruntime = alice\n"
                                                  "[rob]\nruntime = rob\nattach = refuse\n"
                                                  "[una]\nruntime = una\nattach = unavailable\n"
                                                  "available-after = 200\n");
-    Standin standin({"--config", config});
-    ASSERT_TRUE(standin.ready());
+    Messenger messenger({"--local", config});
+    ASSERT_TRUE(messenger.ready());
 
     Program alice(runtime("alice"));
     ASSERT_TRUE(alice.connected());
@@ -312,14 +313,14 @@ TEST_F(StandinTest, AttachAnswersFollowEachUsersSetting)
     EXPECT_EQ(una.command("GET CURRENTUSERHANDLE").result, 1u);
 }
 
-TEST_F(StandinTest, QueriesAnswerBeforeTheResultAndBadCommandsAreNotTaken)
+TEST_F(LocalMessengerTest, QueriesAnswerBeforeTheResultAndBadCommandsAreNotTaken)
 {
     const auto config =
         writeConfig("users.ini", "[alice]\nruntime = alice\ncontacts = bob, carol,dave\n"
                                  "[bob]\nruntime = bob\npresence = away\n"
                                  "[carol]\nruntime = carol\npresence = invisible\n");
-    Standin standin({"--config", config});
-    ASSERT_TRUE(standin.ready());
+    Messenger messenger({"--local", config});
+    ASSERT_TRUE(messenger.ready());
     Program alice(runtime("alice"));
     ASSERT_EQ(alice.attach(), Attached);
 
@@ -377,11 +378,11 @@ TEST_F(StandinTest, QueriesAnswerBeforeTheResultAndBadCommandsAreNotTaken)
                     .has("APPLICATION " + App + " CONNECTABLE "));
 }
 
-TEST_F(StandinTest, BadFramesCloseOnlyThatConnection)
+TEST_F(LocalMessengerTest, BadFramesCloseOnlyThatConnection)
 {
     const auto config = writeConfig("users.ini", "[alice]\nruntime = alice\n");
-    Standin standin({"--config", config});
-    ASSERT_TRUE(standin.ready());
+    Messenger messenger({"--local", config});
+    ASSERT_TRUE(messenger.ready());
     const std::vector<std::vector<std::uint8_t>> bad = {
         {'X', 0, 0, 0, 0},
         {'C', 1, 0, 0x10, 0}, // 1 MiB + 1 announced
@@ -399,13 +400,13 @@ TEST_F(StandinTest, BadFramesCloseOnlyThatConnection)
     EXPECT_TRUE(after.command("PING").has("PONG"));
 }
 
-TEST_F(StandinTest, StreamCarriesWritesInOrderAndDisconnects)
+TEST_F(LocalMessengerTest, StreamCarriesWritesInOrderAndDisconnects)
 {
     const auto config = writeConfig("users.ini", "[alice]\nruntime = alice\ncontacts = bob carol\n"
                                                  "[bob]\nruntime = bob\ncontacts = alice\n"
                                                  "[carol]\nruntime = carol\n");
-    Standin standin({"--config", config});
-    ASSERT_TRUE(standin.ready());
+    Messenger messenger({"--local", config});
+    ASSERT_TRUE(messenger.ready());
     auto alice = attachedWithApp("alice");
     auto bob = attachedWithApp("bob");
     Program carol(runtime("carol"));
@@ -460,12 +461,12 @@ TEST_F(StandinTest, StreamCarriesWritesInOrderAndDisconnects)
     EXPECT_TRUE(alice->command(alter + "WRITE bob:1 00").has("ERROR 9901 WRITE: no stream bob:1"));
 }
 
-TEST_F(StandinTest, ProgramThatEndsLeavesNoStreamOrApplication)
+TEST_F(LocalMessengerTest, ProgramThatEndsLeavesNoStreamOrApplication)
 {
     const auto config = writeConfig("users.ini", "[alice]\nruntime = alice\ncontacts = bob\n"
                                                  "[bob]\nruntime = bob\ncontacts = alice\n");
-    Standin standin({"--config", config});
-    ASSERT_TRUE(standin.ready());
+    Messenger messenger({"--local", config});
+    ASSERT_TRUE(messenger.ready());
     auto alice = attachedWithApp("alice");
     auto bob = attachedWithApp("bob");
     const std::string connectable = "GET APPLICATION " + App + " CONNECTABLE";
@@ -482,57 +483,13 @@ TEST_F(StandinTest, ProgramThatEndsLeavesNoStreamOrApplication)
     EXPECT_TRUE(alice->eventually(connectable, "APPLICATION " + App + " CONNECTABLE bob"));
 }
 
-TEST_F(StandinTest, StandinsLinkedOverTcpCarryAStreamBetweenTheirUsers)
-{
-    const auto hubConfig = writeConfig("hub.ini", "[alice]\nruntime = alice\ncontacts = bob\n");
-    const auto siteConfig = writeConfig("site.ini", "[bob]\nruntime = bob\ncontacts = alice\n");
-    Standin hub({"--config", hubConfig, "--listen", "127.0.0.1:0"});
-    const auto listening = hub.line("skype-standin: listening on port ");
-    ASSERT_TRUE(listening);
-    const std::string port = listening->substr(listening->rfind(' ') + 1);
-    ASSERT_TRUE(hub.ready());
-    auto site = std::make_unique<Standin>(
-        std::vector<std::string>{"--config", siteConfig, "--join", "127.0.0.1:" + port});
-    ASSERT_TRUE(site->line("skype-standin: joined"));
-
-    auto alice = attachedWithApp("alice");
-    auto bob = attachedWithApp("bob");
-    EXPECT_TRUE(alice->eventually("GET USER bob ONLINESTATUS", "USER bob ONLINESTATUS ONLINE"));
-    ASSERT_TRUE(alice->eventually("GET APPLICATION " + App + " CONNECTABLE",
-                                  "APPLICATION " + App + " CONNECTABLE bob"));
-    const std::string alter = "ALTER APPLICATION " + App + " ";
-    bob->command(alter + "CONNECT alice");
-    ASSERT_TRUE(bob->waitFor("APPLICATION " + App + " STREAMS alice:1"));
-    ASSERT_TRUE(alice->waitFor("APPLICATION " + App + " STREAMS bob:1"));
-
-    // Writes of growing size, each sent once the previous one has left, as a node does.
-    std::vector<std::string> sent;
-    for (int i = 0; i < 12; ++i) {
-        sent.push_back(std::string(std::size_t(1) << (i + 8), char('a' + i)) + std::to_string(i));
-        ASSERT_EQ(bob->command(alter + "WRITE alice:1 " + sent.back()).result, 1u);
-        ASSERT_TRUE(bob->waitFor("APPLICATION " + App + " SENDING"));
-    }
-    for (const auto& data : sent) {
-        const Reply r = alice->command(alter + "READ bob:1");
-        EXPECT_TRUE(r.has(alter + "READ bob:1 " + data)) << data.size();
-    }
-    EXPECT_EQ(alice->command(alter + "WRITE bob:1 beef").result, 1u);
-    EXPECT_TRUE(bob->waitFor("APPLICATION " + App + " RECEIVED alice:1=4"));
-    EXPECT_TRUE(bob->command(alter + "READ alice:1").has(alter + "READ alice:1 beef"));
-
-    // The joined stand-in ends: its user goes off line and the stream closes.
-    site->stop();
-    EXPECT_TRUE(alice->waitFor("APPLICATION " + App + " STREAMS"));
-    EXPECT_TRUE(alice->waitFor("USER bob ONLINESTATUS OFFLINE"));
-}
-
-TEST_F(StandinTest, ReceivedListsStreamsByOldestUnreadDataAndFollowsTheReadResult)
+TEST_F(LocalMessengerTest, ReceivedListsStreamsByOldestUnreadDataAndFollowsTheReadResult)
 {
     const auto config = writeConfig("users.ini", "[alice]\nruntime = alice\ncontacts = bob carol\n"
                                                  "[bob]\nruntime = bob\ncontacts = alice\n"
                                                  "[carol]\nruntime = carol\ncontacts = alice\n");
-    Standin standin({"--config", config});
-    ASSERT_TRUE(standin.ready());
+    Messenger messenger({"--local", config});
+    ASSERT_TRUE(messenger.ready());
     auto alice = attachedWithApp("alice");
     auto bob = attachedWithApp("bob");
     auto carol = attachedWithApp("carol");
@@ -560,12 +517,12 @@ TEST_F(StandinTest, ReceivedListsStreamsByOldestUnreadDataAndFollowsTheReadResul
     EXPECT_TRUE(alice->waitFor(received + " carol:2=2 bob:1=2"));
 }
 
-TEST_F(StandinTest, PresenceAndContactChangesReachEveryProgramConcerned)
+TEST_F(LocalMessengerTest, PresenceAndContactChangesReachEveryProgramConcerned)
 {
     const auto config = writeConfig("users.ini", "[alice]\nruntime = alice\ncontacts = bob\n"
                                                  "[bob]\nruntime = bob\ncontacts = alice\n");
-    Standin standin({"--config", config});
-    ASSERT_TRUE(standin.ready());
+    Messenger messenger({"--local", config});
+    ASSERT_TRUE(messenger.ready());
     auto alice = attachedWithApp("alice");
     auto bob = attachedWithApp("bob");
     Program bob2(runtime("bob"));
@@ -591,40 +548,7 @@ TEST_F(StandinTest, PresenceAndContactChangesReachEveryProgramConcerned)
     EXPECT_TRUE(bob2.command("DELETE APPLICATION " + App).hasPrefix("ERROR 9901"));
 }
 
-TEST_F(StandinTest, JoinedStandinJoinsAgainWithItsApplicationsAfterTheNetworkRestarts)
-{
-    const auto hubConfig = writeConfig("hub.ini", "[alice]\nruntime = alice\ncontacts = bob\n");
-    const auto siteConfig = writeConfig("site.ini", "[bob]\nruntime = bob\ncontacts = alice\n");
-    auto hub = std::make_unique<Standin>(
-        std::vector<std::string>{"--config", hubConfig, "--listen", "127.0.0.1:0"});
-    const auto listening = hub->line("skype-standin: listening on port ");
-    ASSERT_TRUE(listening);
-    const std::string address = "127.0.0.1:" + listening->substr(listening->rfind(' ') + 1);
-    Standin site({"--config", siteConfig, "--join", address});
-    ASSERT_TRUE(site.line("skype-standin: joined"));
-    auto bob = attachedWithApp("bob");
-    {
-        auto alice = attachedWithApp("alice");
-        ASSERT_TRUE(alice->eventually("GET APPLICATION " + App + " CONNECTABLE",
-                                      "APPLICATION " + App + " CONNECTABLE bob"));
-        alice->command("ALTER APPLICATION " + App + " CONNECT bob");
-        ASSERT_TRUE(bob->waitFor("APPLICATION " + App + " STREAMS alice:1"));
-    }
-    hub->stop();
-    EXPECT_TRUE(bob->waitFor("APPLICATION " + App + " STREAMS"));
-    EXPECT_TRUE(bob->waitFor("USER alice ONLINESTATUS OFFLINE"));
-
-    hub = std::make_unique<Standin>(
-        std::vector<std::string>{"--config", hubConfig, "--listen", address});
-    ASSERT_TRUE(hub->ready());
-    ASSERT_TRUE(site.line("skype-standin: joined"));
-    EXPECT_TRUE(bob->waitFor("USER alice ONLINESTATUS ONLINE"));
-    auto alice = attachedWithApp("alice");
-    EXPECT_TRUE(alice->eventually("GET APPLICATION " + App + " CONNECTABLE",
-                                  "APPLICATION " + App + " CONNECTABLE bob"));
-}
-
-TEST_F(StandinTest, BadConfigurationStopsStartWithTheLine)
+TEST_F(LocalMessengerTest, BadConfigurationStopsStartWithTheLine)
 {
     const std::vector<std::string> bad = {
         "contacts = bob\n",
@@ -636,9 +560,9 @@ TEST_F(StandinTest, BadConfigurationStopsStartWithTheLine)
     };
     for (const auto& text : bad) {
         SCOPED_TRACE(text);
-        Standin standin({"--config", writeConfig("bad.ini", text)});
-        EXPECT_FALSE(standin.ready());
-        EXPECT_NE(standin.exitCode(), 0);
+        Messenger messenger({"--local", writeConfig("bad.ini", text)});
+        EXPECT_FALSE(messenger.ready());
+        EXPECT_NE(messenger.exitCode(), 0);
     }
 }
 

@@ -1,8 +1,8 @@
 #include "ClientSession.h"
 
 #include "CommandRunner.h"
+#include "MessengerLog.h"
 #include "Site.h"
-#include "StandinLog.h"
 #include "platform/EventLoop.h"
 
 #include <QCoreApplication>
@@ -18,7 +18,7 @@ ClientSession::ClientSession(Site& site, SiteUser& user, QLocalSocket* socket)
     : site_(site), user_(user), socket_(socket)
 {
     name_ = user_.cfg.id + "#" + std::to_string(++g_sessionCount);
-    StandinLog::line(name_, "--", "program connected");
+    MessengerLog::line(name_, "--", "program connected");
     QObject::connect(socket_, &QLocalSocket::readyRead, socket_, [this] { onReadyRead(); });
     QObject::connect(socket_, &QLocalSocket::disconnected, socket_,
                      [this] { close("program disconnected"); });
@@ -65,11 +65,11 @@ void ClientSession::handle(const ClientWire::Frame& frame)
 {
     switch (frame.kind) {
     case ClientWire::Kind::Discover:
-        StandinLog::line(name_, "<-", "discover");
+        MessengerLog::line(name_, "<-", "discover");
         discover();
         return;
     case ClientWire::Kind::Command: {
-        StandinLog::line(name_, "<- C", frame.text);
+        MessengerLog::line(name_, "<- C", frame.text);
         std::uint32_t result = 0;
         if (attached_) {
             inCommand_ = true;
@@ -77,7 +77,7 @@ void ClientSession::handle(const ClientWire::Frame& frame)
             inCommand_ = false;
         }
         send(ClientWire::encodeStatus(ClientWire::Kind::Result, result));
-        StandinLog::line(name_, "-> R", std::to_string(result));
+        MessengerLog::line(name_, "-> R", std::to_string(result));
         auto after = std::move(after_);
         after_.clear();
         for (const auto& text : after)
@@ -87,7 +87,7 @@ void ClientSession::handle(const ClientWire::Frame& frame)
     case ClientWire::Kind::Attach:
     case ClientWire::Kind::Result:
     case ClientWire::Kind::Notification:
-        StandinLog::line(name_, "ignored", "a frame only the client sends");
+        MessengerLog::line(name_, "ignored", "a frame only the client sends");
         return;
     }
 }
@@ -150,7 +150,7 @@ void ClientSession::notify(std::string_view text)
     const auto frame = ClientWire::encodeText(ClientWire::Kind::Notification, text);
     if (frame.empty())
         return;
-    StandinLog::line(name_, "-> N", text);
+    MessengerLog::line(name_, "-> N", text);
     send(frame);
 }
 
@@ -164,7 +164,7 @@ void ClientSession::notifyAfter(std::string text)
 
 void ClientSession::sendAttach(std::uint32_t status)
 {
-    StandinLog::line(name_, "-> A", std::to_string(status));
+    MessengerLog::line(name_, "-> A", std::to_string(status));
     send(ClientWire::encodeStatus(ClientWire::Kind::Attach, status));
 }
 
@@ -184,7 +184,7 @@ void ClientSession::close(const char* why)
     if (closing_)
         return;
     closing_ = true;
-    StandinLog::line(name_, "--", why);
+    MessengerLog::line(name_, "--", why);
     QMetaObject::invokeMethod(
         QCoreApplication::instance(),
         [this] {

@@ -1,7 +1,7 @@
-#include "Network.h"
+#include "LocalNetwork.h"
 
-#include "StandinConfig.h"
-#include "StandinLog.h"
+#include "LocalConfig.h"
+#include "MessengerLog.h"
 
 #include <algorithm>
 
@@ -15,17 +15,17 @@ bool isOnline(const std::string& presence)
 
 } // namespace
 
-void Network::join(SiteLink* site)
+void LocalNetwork::join(SiteLink* site)
 {
     sites_.push_back(site);
     for (const auto& [id, user] : users_) {
-        NetMsg entry{NetMsg::Type::Entry, {id, user.presence}};
+        HubMsg entry{HubMsg::Type::Entry, {id, user.presence}};
         entry.fields.insert(entry.fields.end(), user.apps.begin(), user.apps.end());
         site->send(entry);
     }
 }
 
-void Network::leave(SiteLink* site)
+void LocalNetwork::leave(SiteLink* site)
 {
     std::erase(sites_, site);
     std::vector<std::string> gone;
@@ -39,21 +39,21 @@ void Network::leave(SiteLink* site)
         userDown(id);
 }
 
-Network::User* Network::ownUser(SiteLink* site, const std::string& id)
+LocalNetwork::User* LocalNetwork::ownUser(SiteLink* site, const std::string& id)
 {
     const auto it = users_.find(id);
     if (it == users_.end() || it->second.site != site || !site) {
-        StandinLog::line(site->linkName(), "ignored",
-                         "message about a user it does not serve: " + id);
+        MessengerLog::line(site->linkName(), "ignored",
+                           "message about a user it does not serve: " + id);
         return nullptr;
     }
     return &it->second;
 }
 
-void Network::receive(SiteLink* site, const NetMsg& msg)
+void LocalNetwork::receive(SiteLink* site, const HubMsg& msg)
 {
     const auto& f = msg.fields;
-    using T = NetMsg::Type;
+    using T = HubMsg::Type;
     if (msg.type == T::UserUp) {
         userUp(site, msg);
         return;
@@ -80,29 +80,28 @@ void Network::receive(SiteLink* site, const NetMsg& msg)
         connect(f[0], f[1], f[2]);
         break;
     case T::Write:
-        write(f[0], f[1], NetWire::streamNumber(f[2]), f[3]);
+        write(f[0], f[1], hubStreamNumber(f[2]), f[3]);
         break;
     case T::Disconnect:
-        disconnect(f[0], f[1], NetWire::streamNumber(f[2]));
+        disconnect(f[0], f[1], hubStreamNumber(f[2]));
         break;
     default:
-        StandinLog::line(site->linkName(), "ignored", "a message only the network sends");
+        MessengerLog::line(site->linkName(), "ignored", "a message only the network sends");
         break;
     }
 }
 
-void Network::userUp(SiteLink* site, const NetMsg& msg)
+void LocalNetwork::userUp(SiteLink* site, const HubMsg& msg)
 {
     const std::string& id = msg.fields[0];
     std::string presence = msg.fields[1];
     if (!isValidSkypeId(id) || !normalisePresence(presence)) {
-        StandinLog::line(site->linkName(), "ignored", "user announcement " + id);
+        MessengerLog::line(site->linkName(), "ignored", "user announcement " + id);
         return;
     }
     const auto it = users_.find(id);
     if (it != users_.end() && it->second.site != site) {
-        site->send(
-            {NetMsg::Type::Error, {id, "", "user " + id + " is served by another stand-in"}});
+        site->send({HubMsg::Type::Error, {id, "", "user " + id + " is served twice"}});
         return;
     }
     User& user = users_[id];
@@ -111,7 +110,7 @@ void Network::userUp(SiteLink* site, const NetMsg& msg)
     broadcastEntry(id);
 }
 
-void Network::userDown(const std::string& id)
+void LocalNetwork::userDown(const std::string& id)
 {
     const auto it = users_.find(id);
     if (it == users_.end())
@@ -120,10 +119,10 @@ void Network::userDown(const std::string& id)
     for (const auto& app : apps)
         appDeleted(id, app);
     users_.erase(id);
-    broadcast({NetMsg::Type::EntryGone, {id}});
+    broadcast({HubMsg::Type::EntryGone, {id}});
 }
 
-void Network::appDeleted(const std::string& id, const std::string& app)
+void LocalNetwork::appDeleted(const std::string& id, const std::string& app)
 {
     User& user = users_[id];
     const bool had = user.apps.erase(app) > 0;
@@ -132,7 +131,7 @@ void Network::appDeleted(const std::string& id, const std::string& app)
         broadcastEntry(id);
 }
 
-void Network::connect(const std::string& id, const std::string& app, const std::string& peer)
+void LocalNetwork::connect(const std::string& id, const std::string& app, const std::string& peer)
 {
     const auto it = users_.find(peer);
     std::string why;
@@ -143,7 +142,7 @@ void Network::connect(const std::string& id, const std::string& app, const std::
     else if (!it->second.apps.count(app))
         why = "user " + peer + " has not created " + app;
     if (!why.empty()) {
-        sendTo(id, {NetMsg::Type::Error, {id, app, "CONNECT: " + why}});
+        sendTo(id, {HubMsg::Type::Error, {id, app, "CONNECT: " + why}});
         return;
     }
     streams_[nextStream_++] = {app, id, peer};
@@ -151,20 +150,20 @@ void Network::connect(const std::string& id, const std::string& app, const std::
     sendStreams(peer, app);
 }
 
-void Network::write(const std::string& id, const std::string& app, int number,
-                    const std::string& data)
+void LocalNetwork::write(const std::string& id, const std::string& app, int number,
+                         const std::string& data)
 {
     const auto it = streams_.find(number);
     if (it != streams_.end() && it->second.app == app &&
         (it->second.a == id || it->second.b == id)) {
         const std::string& peer = it->second.a == id ? it->second.b : it->second.a;
-        sendTo(peer, {NetMsg::Type::Deliver, {peer, app, id, std::to_string(number), data}});
+        sendTo(peer, {HubMsg::Type::Deliver, {peer, app, id, std::to_string(number), data}});
     }
     // Acknowledged also when the stream has just closed, so the writer never waits for it.
-    sendTo(id, {NetMsg::Type::Sent, {id, app, std::to_string(number)}});
+    sendTo(id, {HubMsg::Type::Sent, {id, app, std::to_string(number)}});
 }
 
-void Network::disconnect(const std::string& id, const std::string& app, int number)
+void LocalNetwork::disconnect(const std::string& id, const std::string& app, int number)
 {
     const auto it = streams_.find(number);
     if (it == streams_.end() || it->second.app != app || (it->second.a != id && it->second.b != id))
@@ -175,7 +174,7 @@ void Network::disconnect(const std::string& id, const std::string& app, int numb
     sendStreams(s.b, app);
 }
 
-void Network::closeStreams(const std::string& id, const std::string& app)
+void LocalNetwork::closeStreams(const std::string& id, const std::string& app)
 {
     std::set<std::string> peers;
     for (auto it = streams_.begin(); it != streams_.end();) {
@@ -193,9 +192,9 @@ void Network::closeStreams(const std::string& id, const std::string& app)
         sendStreams(peer, app);
 }
 
-void Network::sendStreams(const std::string& id, const std::string& app)
+void LocalNetwork::sendStreams(const std::string& id, const std::string& app)
 {
-    NetMsg msg{NetMsg::Type::Streams, {id, app}};
+    HubMsg msg{HubMsg::Type::Streams, {id, app}};
     for (const auto& [number, s] : streams_) {
         if (s.app != app || (s.a != id && s.b != id))
             continue;
@@ -205,21 +204,21 @@ void Network::sendStreams(const std::string& id, const std::string& app)
     sendTo(id, msg);
 }
 
-void Network::broadcastEntry(const std::string& id)
+void LocalNetwork::broadcastEntry(const std::string& id)
 {
     const User& user = users_[id];
-    NetMsg entry{NetMsg::Type::Entry, {id, user.presence}};
+    HubMsg entry{HubMsg::Type::Entry, {id, user.presence}};
     entry.fields.insert(entry.fields.end(), user.apps.begin(), user.apps.end());
     broadcast(entry);
 }
 
-void Network::broadcast(const NetMsg& msg)
+void LocalNetwork::broadcast(const HubMsg& msg)
 {
     for (SiteLink* site : sites_)
         site->send(msg);
 }
 
-void Network::sendTo(const std::string& id, const NetMsg& msg)
+void LocalNetwork::sendTo(const std::string& id, const HubMsg& msg)
 {
     const auto it = users_.find(id);
     if (it != users_.end() && it->second.site)

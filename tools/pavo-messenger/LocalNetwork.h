@@ -1,6 +1,6 @@
 #pragma once
 
-#include "NetWire.h"
+#include "HubMessage.h"
 
 #include <map>
 #include <set>
@@ -12,20 +12,20 @@ class SiteLink
 {
 public:
     virtual ~SiteLink() = default;
-    virtual void send(const NetMsg& msg) = 0;
+    virtual void send(const HubMsg& msg) = 0;
     virtual std::string linkName() const = 0;
 };
 
-// The network that the stand-ins' users meet on: who is on line with which applications, and
-// the streams between them. It relays stream data in order: every write goes from the writer's
-// site through here to the reader's site, each link being an ordered channel. A site may speak
-// only for the users it announced; anything else it sends is ignored.
-class Network
+// The network that the users of the local test mode meet on, inside one process: who is on line
+// with which applications, and the streams between them. It relays stream data in order: every
+// write goes from the writer's site through here to the reader's site, each link being an ordered
+// channel. A site may speak only for the users it announced; anything else it sends is ignored.
+class LocalNetwork
 {
 public:
     void join(SiteLink* site);
     void leave(SiteLink* site);
-    void receive(SiteLink* site, const NetMsg& msg);
+    void receive(SiteLink* site, const HubMsg& msg);
 
 private:
     struct User
@@ -42,7 +42,7 @@ private:
     };
 
     User* ownUser(SiteLink* site, const std::string& id);
-    void userUp(SiteLink* site, const NetMsg& msg);
+    void userUp(SiteLink* site, const HubMsg& msg);
     void userDown(const std::string& id);
     void appDeleted(const std::string& id, const std::string& app);
     void connect(const std::string& id, const std::string& app, const std::string& peer);
@@ -51,8 +51,8 @@ private:
     void closeStreams(const std::string& id, const std::string& app);
     void sendStreams(const std::string& id, const std::string& app);
     void broadcastEntry(const std::string& id);
-    void broadcast(const NetMsg& msg);
-    void sendTo(const std::string& id, const NetMsg& msg);
+    void broadcast(const HubMsg& msg);
+    void sendTo(const std::string& id, const HubMsg& msg);
 
     std::vector<SiteLink*> sites_;
     std::map<std::string, User> users_;

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "NetWire.h"
-#include "StandinConfig.h"
+#include "HubMessage.h"
+#include "LocalConfig.h"
 
 #include <cstdint>
 #include <deque>
@@ -20,7 +20,7 @@ class HubLink
 {
 public:
     virtual ~HubLink() = default;
-    virtual void send(const NetMsg& msg) = 0;
+    virtual void send(const HubMsg& msg) = 0;
 };
 
 // One application a node program created, with the streams the network reports for it, the
@@ -48,7 +48,7 @@ struct SiteApp
 
 struct SiteUser
 {
-    StandinUserConfig cfg;
+    UserConfig cfg;
     bool available = true;
     bool availabilityScheduled = false;
     std::unique_ptr<QLocalServer> server;
@@ -60,7 +60,7 @@ struct SiteUser
     void becomeAvailableLater();
 };
 
-// The users this stand-in serves: their endpoints, their node programs' applications and what
+// The users this client serves: their endpoints, their node programs' applications and what
 // the network tells about everybody else. Requests that change the network go to the hub;
 // their effects (stream lists, data, acknowledgements) come back through fromHub.
 class Site
@@ -69,7 +69,7 @@ public:
     // Beyond this much unread data a stream is closed instead of growing without bound.
     static constexpr std::size_t MaxUnreadPerStream = 64u << 20;
 
-    explicit Site(const StandinConfig& config);
+    explicit Site(const LocalConfig& config);
     ~Site();
     Site(const Site&) = delete;
     Site& operator=(const Site&) = delete;
@@ -79,7 +79,7 @@ public:
 
     void hubUp(HubLink* hub);
     void hubDown();
-    void fromHub(const NetMsg& msg);
+    void fromHub(const HubMsg& msg);
 
     // Sessions report their end; the session is deleted on the next turn of the loop.
     void sessionClosed(ClientSession* session);
@@ -115,11 +115,14 @@ private:
     SiteApp* appOf(const std::string& user, const std::string& app);
     SiteApp* ownAppMutable(ClientSession& session, const std::string& app, std::string& why);
     void entryChanged(const std::string& id, const std::string& before);
+    SiteUser* userOf(const std::string& id);
+    void contactsChanged(SiteUser& user, std::vector<std::string> contacts);
+    void onlineChanged(SiteUser& user, bool online);
     void streamsChanged(const std::string& user, const std::string& app,
                         std::vector<std::pair<std::string, int>> streams);
-    void delivered(const NetMsg& msg);
+    void delivered(const HubMsg& msg);
     void sent(const std::string& user, const std::string& app, int number);
-    void sendToHub(const NetMsg& msg);
+    void sendToHub(const HubMsg& msg);
     void notifyAll(SiteUser& user, const std::string& text);
     static std::string receivedText(const std::string& app, const SiteApp& a);
     static std::string sendingText(const std::string& app, const SiteApp& a);

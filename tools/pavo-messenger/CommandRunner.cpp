@@ -173,6 +173,8 @@ private:
             std::string id;
             if (!w.name(id) || !w.next("BUDDYSTATUS") || w.next() != "2")
                 return 0;
+            if (user().cfg.contactsFromHub)
+                return refuse("SET USER: contacts are the JIDs listed in the client's config");
             if (!isValidSkypeId(id) || id == user().cfg.id)
                 return refuse("SET USER: cannot add " + id);
             site_.addContact(user(), id);

@@ -1,4 +1,4 @@
-#include "StandinConfig.h"
+#include "LocalConfig.h"
 
 #include <algorithm>
 #include <cctype>
@@ -67,7 +67,7 @@ bool parseContacts(std::string_view value, std::vector<std::string>& out, std::s
 class Parser
 {
 public:
-    Parser(const std::string& base, const std::string& defaultRuntime, StandinConfig& out)
+    Parser(const std::string& base, const std::string& defaultRuntime, LocalConfig& out)
         : base_(base), defaultRuntime_(defaultRuntime), out_(out)
     {
     }
@@ -116,7 +116,7 @@ public:
 private:
     bool setting(const std::string& key, std::string_view value, std::string& error)
     {
-        StandinUserConfig& u = out_.users.back();
+        UserConfig& u = out_.users.back();
         if (key == "runtime") {
             if (value.empty())
                 return fail(error, "runtime needs a folder");
@@ -160,7 +160,7 @@ private:
 
     const std::string& base_;
     const std::string& defaultRuntime_;
-    StandinConfig& out_;
+    LocalConfig& out_;
 };
 
 } // namespace
@@ -190,8 +190,8 @@ bool normalisePresence(std::string& word)
     return false;
 }
 
-bool parseStandinConfig(std::string_view text, const std::string& baseFolder,
-                        const std::string& defaultRuntime, StandinConfig& out, std::string& error)
+bool parseLocalConfig(std::string_view text, const std::string& baseFolder,
+                      const std::string& defaultRuntime, LocalConfig& out, std::string& error)
 {
     out = {};
     Parser parser(baseFolder, defaultRuntime, out);
@@ -213,8 +213,8 @@ bool parseStandinConfig(std::string_view text, const std::string& baseFolder,
     return parser.finish(error);
 }
 
-bool loadStandinConfig(const std::string& path, const std::string& defaultRuntime,
-                       StandinConfig& out, std::string& error)
+bool loadLocalConfig(const std::string& path, const std::string& defaultRuntime, LocalConfig& out,
+                     std::string& error)
 {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
@@ -225,7 +225,7 @@ bool loadStandinConfig(const std::string& path, const std::string& defaultRuntim
     text << in.rdbuf();
     std::error_code ec;
     const std::string base = std::filesystem::absolute(path, ec).parent_path().string();
-    if (!parseStandinConfig(text.str(), base, defaultRuntime, out, error)) {
+    if (!parseLocalConfig(text.str(), base, defaultRuntime, out, error)) {
         error = path + ": " + error;
         return false;
     }

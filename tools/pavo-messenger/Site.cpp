@@ -1,7 +1,7 @@
 #include "Site.h"
 
 #include "ClientSession.h"
-#include "StandinLog.h"
+#include "MessengerLog.h"
 #include "platform/EventLoop.h"
 #include "skype/ClientWire.h"
 
@@ -83,7 +83,7 @@ const std::string* SiteApp::peerOf(int number) const
     return nullptr;
 }
 
-Site::Site(const StandinConfig& config)
+Site::Site(const LocalConfig& config)
 {
     for (const auto& cfg : config.users) {
         auto user = std::make_unique<SiteUser>();
@@ -142,7 +142,7 @@ void SiteUser::becomeAvailableLater()
     availabilityScheduled = true;
     QTimer::singleShot(plat::scaledMs(cfg.availableAfterMs), server.get(), [this] {
         available = true;
-        StandinLog::line(cfg.id, "--", "client became available");
+        MessengerLog::line(cfg.id, "--", "client became available");
         for (ClientSession* s : sessions)
             s->becameAvailable();
     });
@@ -152,9 +152,9 @@ void Site::hubUp(HubLink* hub)
 {
     hub_ = hub;
     for (auto& user : users_) {
-        sendToHub({NetMsg::Type::UserUp, {user->cfg.id, user->cfg.presence}});
+        sendToHub({HubMsg::Type::UserUp, {user->cfg.id, user->cfg.presence}});
         for (const auto& [name, app] : user->apps)
-            sendToHub({NetMsg::Type::AppCreated, {user->cfg.id, name}});
+            sendToHub({HubMsg::Type::AppCreated, {user->cfg.id, name}});
     }
 }
 
@@ -173,11 +173,11 @@ void Site::hubDown()
     }
 }
 
-void Site::fromHub(const NetMsg& msg)
+void Site::fromHub(const HubMsg& msg)
 {
     const auto& f = msg.fields;
     switch (msg.type) {
-    case NetMsg::Type::Entry: {
+    case HubMsg::Type::Entry: {
         const auto it = directory_.find(f[0]);
         const std::string before =
             it == directory_.end() ? std::string("OFFLINE") : publicPresence(it->second.presence);
@@ -187,7 +187,7 @@ void Site::fromHub(const NetMsg& msg)
         entryChanged(f[0], before);
         break;
     }
-    case NetMsg::Type::EntryGone: {
+    case HubMsg::Type::EntryGone: {
         const auto it = directory_.find(f[0]);
         if (it == directory_.end())
             break;
@@ -196,29 +196,37 @@ void Site::fromHub(const NetMsg& msg)
         entryChanged(f[0], before);
         break;
     }
-    case NetMsg::Type::Streams: {
+    case HubMsg::Type::Streams: {
         std::vector<std::pair<std::string, int>> streams;
         for (std::size_t i = 2; i + 1 < f.size(); i += 2)
-            streams.emplace_back(f[i], NetWire::streamNumber(f[i + 1]));
+            streams.emplace_back(f[i], hubStreamNumber(f[i + 1]));
         streamsChanged(f[0], f[1], std::move(streams));
         break;
     }
-    case NetMsg::Type::Deliver:
+    case HubMsg::Type::Deliver:
         delivered(msg);
         break;
-    case NetMsg::Type::Sent:
-        sent(f[0], f[1], NetWire::streamNumber(f[2]));
+    case HubMsg::Type::Sent:
+        sent(f[0], f[1], hubStreamNumber(f[2]));
         break;
-    case NetMsg::Type::Error: {
+    case HubMsg::Type::Contacts:
+        if (SiteUser* u = userOf(f[0]))
+            contactsChanged(*u, std::vector<std::string>(f.begin() + 1, f.end()));
+        break;
+    case HubMsg::Type::Online:
+        if (SiteUser* u = userOf(f[0]))
+            onlineChanged(*u, f[1] == "1");
+        break;
+    case HubMsg::Type::Error: {
         SiteApp* app = appOf(f[0], f[1]);
         if (app && app->owner)
             app->owner->notify("ERROR 9901 " + f[2]);
         else
-            std::fprintf(stderr, "skype-standin: %s\n", f[2].c_str());
+            std::fprintf(stderr, "pavo-messenger: %s\n", f[2].c_str());
         break;
     }
     default:
-        StandinLog::line("network", "ignored", "a message only sites send");
+        MessengerLog::line("network", "ignored", "a message only sites send");
         break;
     }
 }
@@ -232,6 +240,41 @@ void Site::entryChanged(const std::string& id, const std::string& before)
         const auto& c = user->cfg.contacts;
         if (user->cfg.id != id && std::find(c.begin(), c.end(), id) != c.end())
             notifyAll(*user, "USER " + id + " ONLINESTATUS " + now);
+    }
+}
+
+SiteUser* Site::userOf(const std::string& id)
+{
+    for (auto& u : users_) {
+        if (u->cfg.id == id)
+            return u.get();
+    }
+    return nullptr;
+}
+
+// A contact added is told as a desktop client tells it; one removed is no longer listed.
+void Site::contactsChanged(SiteUser& user, std::vector<std::string> contacts)
+{
+    const std::vector<std::string> before = std::move(user.cfg.contacts);
+    user.cfg.contacts = std::move(contacts);
+    for (const auto& id : user.cfg.contacts) {
+        if (std::find(before.begin(), before.end(), id) == before.end())
+            notifyAll(user, "USER " + id + " BUDDYSTATUS 3");
+    }
+}
+
+// Whether the client can serve the user: a program told "not available" hears when it can
+// attach; attached programs hear the connection status.
+void Site::onlineChanged(SiteUser& user, bool online)
+{
+    if (user.available == online)
+        return;
+    user.available = online;
+    MessengerLog::line(user.cfg.id, "--", online ? "logged in" : "logged out");
+    notifyAll(user, online ? "CONNSTATUS ONLINE" : "CONNSTATUS OFFLINE");
+    if (online) {
+        for (ClientSession* s : user.sessions)
+            s->becameAvailable();
     }
 }
 
@@ -252,23 +295,23 @@ void Site::streamsChanged(const std::string& user, const std::string& app,
     }
 }
 
-void Site::delivered(const NetMsg& msg)
+void Site::delivered(const HubMsg& msg)
 {
     const auto& f = msg.fields;
-    const int number = NetWire::streamNumber(f[3]);
+    const int number = hubStreamNumber(f[3]);
     SiteApp* a = appOf(f[0], f[1]);
     const std::string* peer = a ? a->peerOf(number) : nullptr;
     if (!peer || *peer != f[2]) {
-        StandinLog::line(f[0], "dropped", "data for a stream that is not open");
+        MessengerLog::line(f[0], "dropped", "data for a stream that is not open");
         return;
     }
     SiteApp::Inbox& in = a->inbox[number];
     in.messages.emplace_back(++arrivals_, f[4]);
     in.bytes += f[4].size();
     if (in.bytes > MaxUnreadPerStream) {
-        std::fprintf(stderr, "skype-standin: %s does not read stream %s:%d; closing it\n",
+        std::fprintf(stderr, "pavo-messenger: %s does not read stream %s:%d; closing it\n",
                      f[0].c_str(), f[2].c_str(), number);
-        sendToHub({NetMsg::Type::Disconnect, {f[0], f[1], std::to_string(number)}});
+        sendToHub({HubMsg::Type::Disconnect, {f[0], f[1], std::to_string(number)}});
         return;
     }
     if (a->owner)
@@ -298,7 +341,7 @@ void Site::sessionClosed(ClientSession* session)
     SiteUser& user = session->user();
     for (auto it = user.apps.begin(); it != user.apps.end();) {
         if (it->second.owner == session) {
-            sendToHub({NetMsg::Type::AppDeleted, {user.cfg.id, it->first}});
+            sendToHub({HubMsg::Type::AppDeleted, {user.cfg.id, it->first}});
             it = user.apps.erase(it);
         } else {
             ++it;
@@ -333,7 +376,7 @@ std::vector<std::string> Site::connectable(const SiteUser& user, const std::stri
 void Site::setPresence(SiteUser& user, const std::string& word)
 {
     user.cfg.presence = word;
-    sendToHub({NetMsg::Type::Presence, {user.cfg.id, word}});
+    sendToHub({HubMsg::Type::Presence, {user.cfg.id, word}});
     notifyAll(user, "USERSTATUS " + word);
 }
 
@@ -356,7 +399,7 @@ bool Site::createApp(ClientSession& session, const std::string& app, std::string
         return false;
     }
     user.apps[app].owner = &session;
-    sendToHub({NetMsg::Type::AppCreated, {user.cfg.id, app}});
+    sendToHub({HubMsg::Type::AppCreated, {user.cfg.id, app}});
     return true;
 }
 
@@ -365,7 +408,7 @@ bool Site::deleteApp(ClientSession& session, const std::string& app, std::string
     if (!ownAppMutable(session, app, why))
         return false;
     session.user().apps.erase(app);
-    sendToHub({NetMsg::Type::AppDeleted, {session.user().cfg.id, app}});
+    sendToHub({HubMsg::Type::AppDeleted, {session.user().cfg.id, app}});
     return true;
 }
 
@@ -399,7 +442,7 @@ bool Site::connect(ClientSession& session, const std::string& app, const std::st
         why = "CONNECT: the network is not reachable";
         return false;
     }
-    sendToHub({NetMsg::Type::Connect, {session.user().cfg.id, app, peer}});
+    sendToHub({HubMsg::Type::Connect, {session.user().cfg.id, app, peer}});
     return true;
 }
 
@@ -429,7 +472,7 @@ bool Site::write(ClientSession& session, const std::string& app, const std::stri
     SiteApp::Outgoing& out = a->sending[number];
     out.sizes.push_back(data.size());
     out.bytes += data.size();
-    sendToHub({NetMsg::Type::Write, {session.user().cfg.id, app, std::to_string(number), data}});
+    sendToHub({HubMsg::Type::Write, {session.user().cfg.id, app, std::to_string(number), data}});
     // After the result: a node clears its "may write" mark when the command returns, so the
     // list must not overtake the result.
     session.notifyAfter(sendingText(app, *a));
@@ -471,7 +514,7 @@ bool Site::disconnect(ClientSession& session, const std::string& app, const std:
         why = "DISCONNECT: no stream " + peer + ":" + std::to_string(number);
         return false;
     }
-    sendToHub({NetMsg::Type::Disconnect, {session.user().cfg.id, app, std::to_string(number)}});
+    sendToHub({HubMsg::Type::Disconnect, {session.user().cfg.id, app, std::to_string(number)}});
     return true;
 }
 
@@ -486,7 +529,7 @@ SiteApp* Site::appOf(const std::string& user, const std::string& app)
     return nullptr;
 }
 
-void Site::sendToHub(const NetMsg& msg)
+void Site::sendToHub(const HubMsg& msg)
 {
     if (hub_)
         hub_->send(msg);
