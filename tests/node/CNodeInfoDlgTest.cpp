@@ -212,8 +212,9 @@ TEST_F(NodeInfoWindow, CloseOnlyHidesAndPublishingGoesOn)
     // Placed as the window it really is: wholly on the screen when it fits there.
     const QRect available = window.screen()->availableGeometry();
     const QRect frame = window.frameGeometry();
-    if (frame.width() <= available.width() && frame.height() <= available.height())
+    if (frame.width() <= available.width() && frame.height() <= available.height()) {
         EXPECT_TRUE(available.contains(frame)) << frame.x() << "," << frame.y();
+    }
     EXPECT_EQ(window.size(), window.sizeHint().expandedTo(window.minimumSizeHint()));
     window.findChild<QPushButton*>(QStringLiteral("8"))->click();
     EXPECT_FALSE(window.isVisible());
