@@ -169,6 +169,14 @@ EN = {
     "ＳｋｙｐｅＩＤを使用する": "Use the messaging ID",
     "ｷｬﾝｾﾙ": "Cancel",
     "\r\nは既に存在します。置き換えますか？": "\r\nalready exists. Replace it?",
+    "パーティ鍵（合言葉）": "Party key (passphrase)",
+    "合言葉を設定すると、TCP接続はすべて暗号化され、同じ合言葉を設定したノードとだけ接続します。パーティの全ノードで同じ合言葉を設定してください。空欄のままなら、これまでどおり暗号化しません。": "With a passphrase, every TCP connection is encrypted and only nodes with the same passphrase connect. Set the same passphrase on every node of the party. Left empty, nothing is encrypted, as before.",
+    "表示": "Show",
+    "鍵を消す": "Remove the key",
+    "オンライン中はパーティ鍵を変更できません。オフラインにしてから設定してください。": "The party key cannot be changed while on line. Go off line first.",
+    "パーティ鍵はパーティ名から作られます。パーティ名を変えるときは合言葉も入力してください。": "The party key is made from the party name. Enter the passphrase too when you change the party name.",
+    "パーティ鍵を作れませんでした。パーティ鍵は変更されていません。": "The party key could not be made. It was not changed.",
+    "パーティ鍵を保存できませんでした。パーティ鍵は変更されていません。": "The party key could not be stored. It was not changed.",
 }
 
 def main():

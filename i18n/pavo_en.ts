@@ -146,6 +146,10 @@ A forced deletion does not reach the other nodes, but may leave the network inco
         <translation>First set the name of the party to join and the name of this node.</translation>
     </message>
     <message>
+        <source>オンライン中はパーティ鍵を変更できません。オフラインにしてから設定してください。</source>
+        <translation>The party key cannot be changed while on line. Go off line first.</translation>
+    </message>
+    <message>
         <source>カタログキャッシュ</source>
         <translation>Catalog</translation>
     </message>
@@ -286,6 +290,22 @@ A forced deletion does not reach the other nodes, but may leave the network inco
         <translation>The party name or the node name is not set. Set PARTY and NAME in section [SYSTEM] of Pavo.ini in the working folder, then start again.</translation>
     </message>
     <message>
+        <source>パーティ鍵はパーティ名から作られます。パーティ名を変えるときは合言葉も入力してください。</source>
+        <translation>The party key is made from the party name. Enter the passphrase too when you change the party name.</translation>
+    </message>
+    <message>
+        <source>パーティ鍵を作れませんでした。パーティ鍵は変更されていません。</source>
+        <translation>The party key could not be made. It was not changed.</translation>
+    </message>
+    <message>
+        <source>パーティ鍵を保存できませんでした。パーティ鍵は変更されていません。</source>
+        <translation>The party key could not be stored. It was not changed.</translation>
+    </message>
+    <message>
+        <source>パーティ鍵（合言葉）</source>
+        <translation>Party key (passphrase)</translation>
+    </message>
+    <message>
         <source>ファイルがドロップされました。登録方法を選択してください。</source>
         <translation>A file was dropped. Choose how to register it.</translation>
     </message>
@@ -406,6 +426,10 @@ Register a copy named "%s" instead?</translation>
     <message>
         <source>受信フォルダを開く</source>
         <translation>Open the received folder</translation>
+    </message>
+    <message>
+        <source>合言葉を設定すると、TCP接続はすべて暗号化され、同じ合言葉を設定したノードとだけ接続します。パーティの全ノードで同じ合言葉を設定してください。空欄のままなら、これまでどおり暗号化しません。</source>
+        <translation>With a passphrase, every TCP connection is encrypted and only nodes with the same passphrase connect. Set the same passphrase on every node of the party. Left empty, nothing is encrypted, as before.</translation>
     </message>
     <message>
         <source>同期操作</source>
@@ -608,6 +632,10 @@ A forced deletion does not reach the other nodes, but may leave the network inco
         <translation>Update automatically</translation>
     </message>
     <message>
+        <source>表示</source>
+        <translation>Show</translation>
+    </message>
+    <message>
         <source>複数ファイルがドロップされました.全てショートカット作成の扱いになります。&#13;
 よろしいですか？</source>
         <translation>Several files were dropped. All of them will be registered as shortcuts.&#13;
@@ -650,6 +678,10 @@ Choose "No" to minimise the window and keep the node running.</translation>
     <message>
         <source>選択したファイルとネットワークへの登録を削除します。この操作はネットワーク上他ノードのファイルも消去します。</source>
         <translation>This deletes the selected file and its registration in the network; the copies on the other nodes are erased as well.</translation>
+    </message>
+    <message>
+        <source>鍵を消す</source>
+        <translation>Remove the key</translation>
     </message>
     <message>
         <source>閉じる</source>

@@ -5,6 +5,7 @@
 #include "app/CPropatyHotLine.h"
 #include "app/CommandLine.h"
 #include "app/ModeFlags.h"
+#include "app/PartyKeyCommand.h"
 #include "platform/Diag.h"
 #include "platform/EventLoop.h"
 #include "platform/Files.h"
@@ -23,6 +24,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -106,10 +108,16 @@ int CPavoApp::run(int argc, char** argv)
                      CommandLine::usageLine().c_str());
         return CommandLine::kUsageStatus;
     case CommandLine::Action::Run:
+    case CommandLine::Action::SetPartyKey:
         break;
     }
     if (command.userFolder && !enterUserFolder())
         return 1;
+    // Setting the party key starts no node: headless nodes, the service unit and tests use it.
+    if (command.action == CommandLine::Action::SetPartyKey) {
+        QCoreApplication application(argc, argv);
+        return PartyKeyCommand::run(stdin, std::filesystem::current_path().string());
+    }
     const bool headless = chooseHeadless();
     QApplication application(argc, argv);
     // Ties the windows to the installed menu entry and its icon.

@@ -70,14 +70,48 @@ void CTcpA2AModel::notifyConnectionChanged()
         l->onConnectionChanged();
 }
 
+bool CTcpA2AModel::refreshTls()
+{
+    CPropatyHotLine* settings = CPropatyHotLine::instance();
+    const PartyKeyStore::Loaded none;
+    const PartyKeyStore::Loaded& key = settings ? settings->partyKey() : none;
+    if (key.state == PartyKeyStore::State::Missing) {
+        plat::diag("CTcpA2AModel: party key unusable (%s); no TCP\n", key.problem.c_str());
+        // Said once on the status line (standard error had the reason at start).
+        if (!m_missingKeyReported)
+            CPostError::instance()->postDetail("パーティ鍵を読み出せません.システム設定で合言葉を"
+                                               "入れ直すまでTCP接続はしません.");
+        m_missingKeyReported = true;
+        return false;
+    }
+    m_missingKeyReported = false;
+    if (key.key == m_tlsKey && (m_tls != nullptr) == key.key.has_value())
+        return true;
+    m_tls.reset();
+    m_tlsKey.reset();
+    if (key.key) {
+        std::string error;
+        m_tls = plat::TlsContext::create(*key.key, &error);
+        if (!m_tls) {
+            plat::diag("CTcpA2AModel: TLS set-up failed: %s; no TCP\n", error.c_str());
+            return false;
+        }
+        m_tlsKey = key.key;
+    }
+    m_listen.socket().setTls(m_tls);
+    return true;
+}
+
 void CTcpA2AModel::goOnline()
 {
     CPropatyHotLine* settings = CPropatyHotLine::instance();
     const int port = settings ? settings->getListenPort() : kDefaultTcpPort;
-    plat::TcpSocket& socket = m_listen.socket();
+    tcp::PeerSocket& socket = m_listen.socket();
     // Going on-line twice must not leave the first socket holding the port.
     if (socket.isOpen())
         socket.close();
+    if (!refreshTls())
+        return;
     int error = 0;
     if (!socket.createListening(port, &error)) {
         plat::diag("Error:CTcpA2AModel::goOnline()-Create() err=%d port=%d\n", error, port);
@@ -99,7 +133,7 @@ void CTcpA2AModel::goOnline()
 
 void CTcpA2AModel::goOffline()
 {
-    plat::TcpSocket& socket = m_listen.socket();
+    tcp::PeerSocket& socket = m_listen.socket();
     if (socket.isOpen()) {
         socket.shutdownBoth();
         socket.close();
@@ -133,6 +167,8 @@ void CTcpA2AModel::connectPeer(const std::string& nodeName, const std::string& h
         plat::diag("CTcpA2AModel::connectPeer() ALLRADY EXIST\r\n");
         return;
     }
+    if (!refreshTls())
+        return;
     plat::diag("CTcpA2AModel::connectPeer() Create Stream\r\n");
     auto stream = std::make_unique<CTcpSockStream>();
     stream->setHost(host);
@@ -140,6 +176,7 @@ void CTcpA2AModel::connectPeer(const std::string& nodeName, const std::string& h
     stream->setParent(this);
     stream->setKind("connect()");
     stream->setId(nextConnectionNumber());
+    stream->socket().setTls(m_tls);
 
     int error = 0;
     switch (stream->socket().connect(host, port, &error)) {

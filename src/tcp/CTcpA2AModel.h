@@ -6,6 +6,7 @@
 #include "tcp/CTcpSockStreamParent.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -84,6 +85,9 @@ private:
     // Closes the connection now and destroys it on a later turn of the loop.
     void bury(Stream stream);
     void notifyConnectionChanged();
+    // Makes the TLS set-up follow the settings' party key. False when TCP must stay off: a key
+    // was set but cannot be used.
+    bool refreshTls();
 
     std::vector<Stream> m_established;
     std::vector<Stream> m_pending;
@@ -94,4 +98,8 @@ private:
     // that destroying the model first neither leaks them nor leaves the task a dangling pointer.
     std::shared_ptr<Graveyard> m_graveyard;
     plat::TimerSet m_timer;
+    // The party key in use and its TLS set-up; none: plain TCP.
+    std::optional<plat::TlsContext::Key> m_tlsKey;
+    std::shared_ptr<const plat::TlsContext> m_tls;
+    bool m_missingKeyReported = false;
 };

@@ -7,6 +7,7 @@
 #include "platform/Cp932.h"
 #include "platform/Diag.h"
 #include "tcp/CTcpSockStreamParent.h"
+#include "tcp/HandshakeFailureLog.h"
 #include "tcp/TcpFrame.h"
 
 #include <cerrno>
@@ -404,4 +405,22 @@ void CTcpSockStream::onClose(int error)
         m_parent->onClose(m_id);
     else
         close();
+}
+
+void CTcpSockStream::onHandshakeFailed(const std::string& reason)
+{
+    if (m_dead)
+        return;
+    const std::string address = peerAddressText();
+    if (tcp::HandshakeFailureLog::instance().shouldReport(address)) {
+        // A dialled connection is named by its configured node; an accepted one only has the
+        // peer's address, as nothing it sent has been read.
+        const std::string name = m_kind == "connect()" ? m_nodeName + " (" + m_host + ")"
+                                                       : address + ":" + std::to_string(peerPort());
+        plat::diag("CTcpSockStream: id=%d %s: TLS handshake failed: %s\n", m_id, name.c_str(),
+                   reason.c_str());
+        CPostError::instance()->postDetail("TCP接続 " + name +
+                                           " のパーティ鍵が一致しません.切断します.");
+    }
+    failSocket(0);
 }

@@ -3,9 +3,9 @@
 #include "app/VX_QUE.h"
 #include "catalog/CExchange.h"
 #include "platform/LocalTime.h"
-#include "platform/TcpSocket.h"
 #include "tcp/CTcpWin.h"
 #include "tcp/CTcpWinListener.h"
+#include "tcp/PeerSocket.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -27,7 +27,7 @@ class CTcpSockStreamParent;
 // The parent may close the connection from inside any call the connection makes to it. A closed
 // connection is dead: it ignores every later notification and message, and its owner destroys it
 // on a later turn of the event loop.
-class CTcpSockStream : public plat::TcpSocketListener, public CTcpWinListener
+class CTcpSockStream : public tcp::PeerSocketListener, public CTcpWinListener
 {
 public:
     // Connection states.
@@ -51,8 +51,8 @@ public:
     CTcpSockStream(const CTcpSockStream&) = delete;
     CTcpSockStream& operator=(const CTcpSockStream&) = delete;
 
-    plat::TcpSocket& socket() { return m_socket; }
-    const plat::TcpSocket& socket() const { return m_socket; }
+    tcp::PeerSocket& socket() { return m_socket; }
+    const tcp::PeerSocket& socket() const { return m_socket; }
     CExchange& exchange() { return m_exchange; }
 
     int id() const { return m_id; }
@@ -99,6 +99,8 @@ public:
     void onReceive(int error) override;
     void onSend(int error) override;
     void onClose(int error) override;
+    // tcp::PeerSocketListener
+    void onHandshakeFailed(const std::string& reason) override;
 
     // CTcpWinListener: message 1224.
     void onTcpWinMessage(std::uintptr_t wparam, std::intptr_t lparam) override;
@@ -122,7 +124,7 @@ private:
     bool flush();
     void watchWrite(bool on);
 
-    plat::TcpSocket m_socket;
+    tcp::PeerSocket m_socket;
     int m_id = 0;
     int m_state = kIdle;
     std::string m_kind;

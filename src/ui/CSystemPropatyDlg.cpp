@@ -34,6 +34,10 @@ const char* const kNotInteger = "整数を入力してください。";
 // A limit of CP932 bytes, counted as the user can count: half-width characters are one byte,
 // full-width ones two.
 const char* const kTooLong = "全角%1文字・半角%2文字以内で入力してください。";
+const char* const kKeyOnline =
+    "オンライン中はパーティ鍵を変更できません。オフラインにしてから設定してください。";
+const char* const kKeyNeedsPassphrase =
+    "パーティ鍵はパーティ名から作られます。パーティ名を変えるときは合言葉も入力してください。";
 
 // Listening on port 0 would take a port nobody knows; the range starts at 1.
 constexpr int kMinPort = 1;
@@ -73,7 +77,7 @@ void CSystemPropatyDlg::setIntroduction(const std::string& text)
 }
 
 CSystemPropatyDlg::CSystemPropatyDlg(const Values& initial, CMultiCheck& guard, QWidget* parent)
-    : QDialog(parent), m_values(initial), m_guard(guard)
+    : QDialog(parent), m_values(initial), m_guard(guard), m_initialParty(initial.partyName)
 {
     build();
     initialise();
@@ -123,10 +127,38 @@ QWidget* CSystemPropatyDlg::partyGroup()
     m_ui.partyName = new QLineEdit(this);
     auto* row = new QHBoxLayout;
     row->addWidget(m_ui.partyName);
-    return group("パーティ名",
-                 "パーティ名はネットワークの名前で、ネットワーク全体で共通です。パーティ名が異なる"
-                 "ノードとは接続できません。全角9文字・半角18文字以内で設定してください。",
-                 this, row);
+    auto* nameBox =
+        group("パーティ名",
+              "パーティ名はネットワークの名前で、ネットワーク全体で共通です。パーティ名が"
+              "異なるノードとは接続できません。全角9文字・半角18文字以内で設定してください。",
+              this, row);
+
+    m_ui.partyKey = new QLineEdit(this);
+    m_ui.partyKey->setEchoMode(QLineEdit::Password);
+    m_ui.partyKey->setMaxLength(static_cast<int>(kMaxPassphrase));
+    m_ui.showPartyKey = new QCheckBox(QStringLiteral("表示"), this);
+    m_ui.removePartyKey = new QCheckBox(QStringLiteral("鍵を消す"), this);
+    auto* keyRow = new QHBoxLayout;
+    keyRow->addWidget(m_ui.partyKey);
+    keyRow->addWidget(m_ui.showPartyKey);
+    keyRow->addWidget(m_ui.removePartyKey);
+    auto* keyBox = group("パーティ鍵（合言葉）",
+                         "合言葉を設定すると、TCP接続はすべて暗号化され、同じ合言葉を設定したノード"
+                         "とだけ接続します。パーティの全ノードで同じ合言葉を設定してください。"
+                         "空欄のままなら、これまでどおり暗号化しません。",
+                         this, keyRow);
+    connect(m_ui.showPartyKey, &QCheckBox::toggled, this, [this](bool on) {
+        m_ui.partyKey->setEchoMode(on ? QLineEdit::Normal : QLineEdit::Password);
+    });
+    connect(m_ui.removePartyKey, &QCheckBox::toggled, this,
+            [this](bool on) { m_ui.partyKey->setEnabled(!on && !m_values.online); });
+
+    auto* both = new QWidget(this);
+    auto* column = new QVBoxLayout(both);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->addWidget(nameBox);
+    column->addWidget(keyBox);
+    return both;
 }
 
 QWidget* CSystemPropatyDlg::nodeGroup()
@@ -209,6 +241,14 @@ void CSystemPropatyDlg::initialise()
     m_ui.port->setValue(m_values.listenPort);
     m_ui.changePort->setChecked(m_values.listenPort != kDefaultTcpPort);
     m_ui.port->setEnabled(m_ui.changePort->isChecked());
+    // The key is only changed off line, like the settings of a connected node.
+    m_ui.partyKey->setEnabled(!m_values.online);
+    m_ui.removePartyKey->setEnabled(!m_values.online);
+    m_ui.removePartyKey->setVisible(m_values.partyKeySet);
+    if (m_values.online)
+        m_ui.partyKey->setPlaceholderText(QStringLiteral("オンライン中は変更できません"));
+    else if (m_values.partyKeySet)
+        m_ui.partyKey->setPlaceholderText(QStringLiteral("設定済み（変えるときだけ入力）"));
     showValues();
 }
 
@@ -248,6 +288,14 @@ bool CSystemPropatyDlg::readValues(QWidget** focus, std::string* message)
     }
     m_values.limitDay = days;
     m_values.window = m_ui.windowClosed->isChecked() ? kWindowClosed : kWindowOpen;
+    m_values.passphrase = m_ui.partyKey->text().toStdString();
+    using KeyChange = Values::KeyChange;
+    if (m_ui.removePartyKey->isChecked() && m_values.partyKeySet)
+        m_values.keyChange = KeyChange::Remove;
+    else if (!m_values.passphrase.empty())
+        m_values.keyChange = KeyChange::Set;
+    else
+        m_values.keyChange = KeyChange::Keep;
     return true;
 }
 
@@ -294,6 +342,16 @@ std::string CSystemPropatyDlg::check(QWidget** focus)
     *focus = m_ui.limitDay;
     if (m_values.limitDay < kMinLimitDay || m_values.limitDay > kMaxLimitDay)
         return kLimitRange;
+    *focus = m_ui.partyKey;
+    using KeyChange = Values::KeyChange;
+    if (m_values.online && m_values.keyChange != KeyChange::Keep) {
+        *focus = nullptr; // the field is disabled
+        return kKeyOnline;
+    }
+    // The key is made from the passphrase and the party name: a new name needs the passphrase.
+    if (m_values.partyKeySet && m_values.keyChange == KeyChange::Keep &&
+        m_values.partyName != m_initialParty)
+        return kKeyNeedsPassphrase;
     // Last: a name that passes is held from here on, even though nothing else is applied yet.
     *focus = nullptr;
     if (m_guard.check(party) == 0)

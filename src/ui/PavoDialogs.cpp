@@ -1,7 +1,9 @@
 #include "ui/PavoDialogs.h"
 
 #include "app/CMultiCheck.h"
+#include "app/PartyKeyStore.h"
 #include "catalog/CCatalog.h"
+#include "platform/KeyDerivation.h"
 #include "platform/Prompt.h"
 #include "skype/VX_SKYPECOM.h"
 #include "skype/VX_SKYPEMODEL.h"
@@ -14,6 +16,8 @@
 
 #include <QPushButton>
 
+#include <QGuiApplication>
+
 namespace {
 const char* const kNotConnected = "選択したノードは接続していません";
 const char* const kFirstStartIntro =
@@ -22,6 +26,9 @@ const char* const kAddConnectionHint =
     "次に、「接続ノード」の「追加」で接続先を1つ以上設定してください。"
     "設定が済んだら「OnLine」を押すと接続を始めます。";
 const char* const kSyncRequested = "「%s」にカタログ同期を要求しました。";
+const char* const kKeyNotDerived = "パーティ鍵を作れませんでした。パーティ鍵は変更されていません。";
+const char* const kKeyNotStored =
+    "パーティ鍵を保存できませんでした。パーティ鍵は変更されていません。";
 
 // The user model exists only while the messaging-client side of the transfer coordinator runs;
 // the link is the last of its objects to go, so without it there is no model to ask, and asking
@@ -95,6 +102,8 @@ bool PavoDialogs::systemProperties(CPavoDlg& window, const std::string& introduc
     values.window =
         window.getWindow() == 0 ? CSystemPropatyDlg::kWindowOpen : CSystemPropatyDlg::kWindowClosed;
     values.listenPort = window.getListenPort();
+    values.partyKeySet = window.partyKey().state != PartyKeyStore::State::None;
+    values.online = window.selection() == CPavoDlg::kOnline;
     CSystemPropatyDlg dialog(values, CMultiCheck::instance(), &window);
     dialog.setIntroduction(introduction);
     if (dialog.exec() != QDialog::Accepted)
@@ -117,6 +126,34 @@ void PavoDialogs::applySystemProperties(CPavoDlg& window, const CSystemPropatyDl
     window.refreshControls();
     window.tray().refresh(window.toolTipText());
     window.save();
+    applyPartyKey(window, values);
+}
+
+void PavoDialogs::applyPartyKey(CPavoDlg& window, const CSystemPropatyDlg::Values& values)
+{
+    using KeyChange = CSystemPropatyDlg::Values::KeyChange;
+    if (values.keyChange == KeyChange::Keep)
+        return;
+    const PartyKeyStore store(window.iniFileName(), window.getCurrentFolder());
+    std::string error;
+    PartyKeyStore::Loaded applied;
+    if (values.keyChange == KeyChange::Set) {
+        // The derivation is slow on purpose: a few tenths of a second.
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+        const auto key = plat::derivePartyKey(values.passphrase, values.partyName);
+        QGuiApplication::restoreOverrideCursor();
+        if (!key) {
+            plat::showMessage(kKeyNotDerived, plat::Icon::Error);
+            return;
+        }
+        applied.state = PartyKeyStore::State::Ready;
+        applied.key = key;
+    }
+    if (!store.store(applied.key, values.partyName, &error)) {
+        plat::showMessage(std::string(kKeyNotStored) + "\n" + error, plat::Icon::Error);
+        return;
+    }
+    window.setPartyKey(applied);
 }
 
 void PavoDialogs::addConnection(CPavoDlg& window)

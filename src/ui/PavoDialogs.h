@@ -26,6 +26,9 @@ public:
     // option, expiry days, listen port (taken up when the node next goes on-line); then the
     // controls are refreshed and the settings saved.
     static void applySystemProperties(CPavoDlg& window, const CSystemPropatyDlg::Values& values);
+    // Derives and stores a new party key, or removes it, as the dialog asked; the next on-line
+    // and every later dial use it.
+    static void applyPartyKey(CPavoDlg& window, const CSystemPropatyDlg::Values& values);
 
     static void addConnection(CPavoDlg& window);
     static void changeConnection(CPavoDlg& window);

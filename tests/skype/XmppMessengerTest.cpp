@@ -240,6 +240,27 @@ TEST_F(XmppMessengerTest, ServerWithoutTheCaFileIsNotTrusted)
     EXPECT_EQ(alice->output().find("logged in"), std::string::npos);
 }
 
+TEST(XmppMessengerScramTest, PasswordIsNotSentToAServerWithoutScram)
+{
+    TempDir dir;
+    ProsodyServer server(dir.file("prosody"));
+    server.addConfig("disable_sasl_mechanisms = { \"SCRAM-SHA-1\", \"SCRAM-SHA-1-PLUS\" }\n");
+    ASSERT_TRUE(server.addAccount("alice", "alice-secret"));
+    ASSERT_TRUE(server.start());
+    const std::string pw = writeFile(dir.file("alice.pw"), "alice-secret\n", 0600);
+    auto alice = StandinProcess::account(
+        writeFile(dir.file("alice.conf"),
+                  "jid = alice@localhost\npassword-file = " + pw +
+                      "\nserver = 127.0.0.1\nport = " + std::to_string(server.port()) +
+                      "\nca-file = " + server.caFile() + "\nruntime = " + dir.file("run") + "\n",
+                  0644));
+    ASSERT_TRUE(alice->start());
+    EXPECT_TRUE(alice->waitForOutput("the password was not sent", WaitMs)) << alice->output();
+    alice->stop();
+    EXPECT_EQ(alice->output().find("logged in"), std::string::npos);
+    EXPECT_EQ(server.log().find("Authenticated as"), std::string::npos) << server.log();
+}
+
 TEST(XmppMessengerConfigTest, BadAccountConfigsStopTheStartWithTheReason)
 {
     TempDir dir;

@@ -96,7 +96,7 @@ bool ProsodyServer::prepare()
                            << "storage = \"internal\"\n"
                            << "ssl = { certificate = \"" << caFile() << "\", key = \"" << key
                            << "\" }\n"
-                           << "VirtualHost \"" << Domain << "\"\n";
+                           << extra_ << "\nVirtualHost \"" << Domain << "\"\n";
     prepared_ = true;
     return true;
 }

@@ -22,6 +22,8 @@ public:
     // SIGTERM: the server closes its client streams and ends.
     void stop();
     bool running() const { return process_.state() != QProcess::NotRunning; }
+    // Lines added to the config's global section; only before the first start.
+    void addConfig(const std::string& lines) { extra_ += lines; }
     // prosodyctl register, against this server's config.
     bool addAccount(const std::string& user, const std::string& password);
 
@@ -40,6 +42,7 @@ private:
     std::string config_;
     int port_ = 0;
     int directTlsPort_ = 0;
+    std::string extra_;
     bool prepared_ = false;
     QProcess process_;
 };

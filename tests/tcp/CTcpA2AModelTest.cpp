@@ -5,6 +5,9 @@
 #include "catalog/HelloBody.h"
 #include "catalog/MessageHeader.h"
 #include "tcp/CTcpA2AModel.h"
+#include "tcp/HandshakeFailureLog.h"
+
+#include <algorithm>
 
 #include <gtest/gtest.h>
 
@@ -182,3 +185,74 @@ TEST_F(CTcpA2AModelTest, ASyncRequestRidesOnTheNextHelloOnly)
 }
 
 } // namespace
+
+namespace {
+
+PartyKeyStore::Loaded readyKey(std::uint8_t fill)
+{
+    PartyKeyStore::Loaded key;
+    key.state = PartyKeyStore::State::Ready;
+    key.key.emplace();
+    key.key->fill(fill);
+    return key;
+}
+
+int detailNotices(const TestNode& node)
+{
+    return static_cast<int>(
+        std::count(node.notices.begin(), node.notices.end(), std::pair<int, int>(1, 1)));
+}
+
+} // namespace
+
+TEST_F(CTcpA2AModelTest, AKeyedNodeAdmitsNoPlainPeerInEitherDirection)
+{
+    tcp::HandshakeFailureLog::instance().clear();
+    node.settings.addPeer("NodeB", "TCP", "127.0.0.1");
+    node.settings.setPartyKey(readyKey(3));
+    node.model().goOnline();
+
+    // A plain peer dialling in gets nothing back but the close.
+    auto peer = dialAndGreet("NodeB");
+    EXPECT_TRUE(peer->waitClosed());
+    EXPECT_EQ(peer->queued(), 0u);
+    EXPECT_EQ(node.model().establishedCount(), 0);
+    ASSERT_TRUE(plat::runUntil([&] { return detailNotices(node) == 1; }, 3000));
+    EXPECT_NE(CPostError::instance()->detailText().find("127.0.0.1"), std::string::npos);
+    EXPECT_NE(CPostError::instance()->detailText().find("パーティ鍵が一致しません"),
+              std::string::npos);
+
+    // The same address again at once: closed as well, but not reported again.
+    auto again = dialAndGreet("NodeB");
+    EXPECT_TRUE(again->waitClosed());
+    plat::runUntil([] { return false; }, 100);
+    EXPECT_EQ(detailNotices(node), 1);
+
+    // The node dialling a plain peer: the peer's hello ends the connection unread.
+    ScriptedPeer listener("NodeB", "Party1");
+    const int port = listener.listen();
+    node.model().connectPeer("NodeB", "127.0.0.1", port);
+    ASSERT_TRUE(listener.accept());
+    listener.sendHello();
+    EXPECT_TRUE(listener.waitClosed());
+    EXPECT_EQ(node.model().isConnected("NodeB", "127.0.0.1"), 0);
+    EXPECT_EQ(node.model().pendingCount(), 0);
+}
+
+TEST_F(CTcpA2AModelTest, AKeyThatWasSetButCannotBeFoundKeepsTcpOff)
+{
+    node.settings.addPeer("NodeB", "TCP", "127.0.0.1");
+    PartyKeyStore::Loaded missing;
+    missing.state = PartyKeyStore::State::Missing;
+    missing.problem = "gone";
+    node.settings.setPartyKey(missing);
+    node.model().goOnline();
+    EXPECT_FALSE(node.model().isListening());
+    ScriptedPeer listener("NodeB", "Party1");
+    node.model().connectPeer("NodeB", "127.0.0.1", listener.listen());
+    EXPECT_EQ(node.model().pendingCount(), 0);
+    EXPECT_FALSE(listener.accept(300));
+    EXPECT_EQ(detailNotices(node), 1) << "said once on the status line";
+    EXPECT_NE(CPostError::instance()->detailText().find("パーティ鍵を読み出せません"),
+              std::string::npos);
+}

@@ -163,8 +163,10 @@ TEST_F(CTcpSockStreamTest, ARecordCountBeyondTheBodyIsBoundedByIt)
     MessageHeader(batch.data()).setRecordCount(3);
     peer->send(batch);
 
+    // The first request may be the periodic one that left before the batch was read, so the
+    // merge is waited for rather than taken from the request.
     ASSERT_TRUE(peer->nextOf(MsgClass::Catalog, MsgType::CatalogRequest));
-    EXPECT_EQ(node.catalog().count(), 1);
+    EXPECT_TRUE(plat::runUntil([&] { return node.catalog().count() == 1; }, 3000));
     EXPECT_TRUE(node.catalog().hasEntry("NodeB", "only.txt", nullptr));
     EXPECT_FALSE(peer->closed());
     EXPECT_EQ(node.model().isConnected("NodeB", {}), 1);

@@ -74,6 +74,7 @@ void XmppConnection::attempt()
         return;
     authFailed_ = false;
     weakMechanism_ = false;
+    weakMechanismSent_.clear();
     g_certificateError.clear();
     lastError_.clear();
     std::weak_ptr<int> alive = alive_;
@@ -207,9 +208,24 @@ void XmppConnection::onLog(void* self, xmpp_log_level_t level, const char* area,
     auto* c = static_cast<XmppConnection*>(self);
     const std::string_view text(msg ? msg : "");
     const bool secret = text.starts_with("SENT: <auth") || text.starts_with("SENT: <response");
-    if (text.starts_with("SENT: <auth") && !mechanismOf(text).starts_with("SCRAM-")) {
-        // Queued, not yet written: ending the socket now keeps the password from leaving.
+    // libstrophe logs what it received before it acts on it: a mechanism list (over TLS)
+    // without SCRAM, or a refused sign-in, ends the socket before the library could answer
+    // with a weaker mechanism and the password.
+    const bool features =
+        text.starts_with("RECV: <features") || text.starts_with("RECV: <stream:features");
+    if (features && c->conn_ && xmpp_conn_is_secured(c->conn_) &&
+        text.find("<mechanisms") != std::string_view::npos &&
+        text.find("<mechanism>SCRAM-") == std::string_view::npos) {
         c->weakMechanism_ = true;
+        if (c->fd_ >= 0)
+            ::shutdown(c->fd_, SHUT_RDWR);
+    } else if (text.starts_with("RECV: <failure") &&
+               text.find("xmpp-sasl") != std::string_view::npos) {
+        c->authFailed_ = true;
+        if (c->fd_ >= 0)
+            ::shutdown(c->fd_, SHUT_RDWR);
+    } else if (text.starts_with("SENT: <auth") && !mechanismOf(text).starts_with("SCRAM-")) {
+        c->weakMechanismSent_ = mechanismOf(text);
         if (c->fd_ >= 0)
             ::shutdown(c->fd_, SHUT_RDWR);
     } else if (level == XMPP_LEVEL_DEBUG && text.find("auth failed") != std::string_view::npos) {
@@ -251,7 +267,10 @@ void XmppConnection::onConnection(xmpp_conn_t* conn, xmpp_conn_event_t event, in
         c->listener_.connectionDown();
     std::string why;
     const std::string& who = c->options_.jid;
-    if (c->weakMechanism_)
+    if (!c->weakMechanismSent_.empty())
+        why = "the connection of " + who + " signed in with " + c->weakMechanismSent_ +
+              " instead of SCRAM (connection closed)";
+    else if (c->weakMechanism_)
         why = "the server of " + who +
               " offers no SCRAM sign-in; the password was not sent (connection closed)";
     else if (c->authFailed_)

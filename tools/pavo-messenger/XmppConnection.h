@@ -91,6 +91,7 @@ private:
     // What went wrong during the current attempt, for the message.
     bool authFailed_ = false;
     bool weakMechanism_ = false;
+    std::string weakMechanismSent_;
     std::string lastError_;
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };

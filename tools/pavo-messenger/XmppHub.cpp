@@ -454,6 +454,10 @@ void XmppHub::onPresence(xmpp_stanza_t* stanza)
         bare, resource,
         wordOf(xs::text(conn_.ctx(), xmpp_stanza_get_child_by_name(stanza, "show"))));
     sendEntry(bare);
+    // One question per resource at a time: a resource that never answers costs nothing more.
+    std::erase_if(pending_, [&](const auto& kv) {
+        return kv.second.kind == Pending::Kind::Disco && kv.second.to == from;
+    });
     Stanza iq = xs::iq(conn_.ctx(), "get", conn_.nextId("disco"), from);
     xs::add(iq.get(), xs::element(conn_.ctx(), "query", xs::NsDiscoInfo));
     request(std::move(iq), {Pending::Kind::Disco, from, 0, 0});
