@@ -197,41 +197,65 @@ long PeerSocket::receive(void* buffer, std::size_t length, int* error)
         *error = handshakeFailed_ ? ECONNRESET : EAGAIN;
         return -1;
     }
+    // As much as the buffer takes and has arrived: a record holds at most 16 KiB, and one read
+    // per record would cost the stream a turn of the event loop each.
     auto* bytes = static_cast<std::uint8_t*>(buffer);
-    for (;;) {
+    std::size_t total = 0;
+    bool failed = false;
+    while (total < length) {
         std::size_t count = 0;
-        switch (session_->read(bytes, length, &count)) {
-        case plat::TlsSession::Result::Ok: {
-            // Keep the socket's read notification armed: it is re-armed by a read.
-            if (!session_->readable() && session_->incomingPending() == 0 && !ended_) {
-                int e = 0;
-                const long n = fill(&e);
-                if (n < 0 && !wouldBlock(e))
-                    pendingError_ = e;
-            }
-            if (leftOver())
-                notifyLater();
-            return static_cast<long>(count);
+        const plat::TlsSession::Result r = session_->read(bytes + total, length - total, &count);
+        if (r == plat::TlsSession::Result::Ok) {
+            total += count;
+            continue;
         }
-        case plat::TlsSession::Result::WantMore: {
-            if (pendingError_ != 0) {
-                *error = pendingError_;
-                return -1;
-            }
-            const long n = fill(error);
-            if (n > 0)
-                continue;
-            return n;
-        }
-        case plat::TlsSession::Result::Closed:
+        if (r == plat::TlsSession::Result::Closed) {
             ended_ = true;
-            return 0;
-        case plat::TlsSession::Result::Failed:
-            plat::diag("PeerSocket: TLS record failed: %s\n", session_->failure().c_str());
-            *error = EPROTO;
-            return -1;
+            break;
         }
+        if (r == plat::TlsSession::Result::Failed) {
+            failed = true;
+            break;
+        }
+        if (pendingError_ != 0 || ended_)
+            break;
+        int e = 0;
+        const long n = fill(&e);
+        if (n > 0)
+            continue;
+        // Would block (the read re-armed the socket's notification), the end, or an error.
+        if (n < 0 && !wouldBlock(e))
+            pendingError_ = e;
+        break;
     }
+    if (total > 0) {
+        // A full buffer may leave the socket unread: read it now, so its notification is armed
+        // again or the bytes wait here and a notification follows.
+        if (total == length && !leftOver()) {
+            int e = 0;
+            if (fill(&e) < 0 && !wouldBlock(e))
+                pendingError_ = e;
+        }
+        // A record still incomplete needs no notification: its rest arrives at the socket,
+        // whose notification the last read armed.
+        if (failed || session_->readable() || ended_ || pendingError_ != 0 ||
+            (total == length && session_->incomingPending() > 0))
+            notifyLater();
+        return static_cast<long>(total);
+    }
+    if (failed) {
+        plat::diag("PeerSocket: TLS record failed: %s\n", session_->failure().c_str());
+        *error = EPROTO;
+        return -1;
+    }
+    if (pendingError_ != 0) {
+        *error = pendingError_;
+        return -1;
+    }
+    if (ended_)
+        return 0;
+    *error = EAGAIN;
+    return -1;
 }
 
 long PeerSocket::send(const void* data, std::size_t length, int* error)

@@ -6,6 +6,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
 #include <string_view>
 #include <sys/socket.h>
 
@@ -14,8 +17,10 @@ namespace {
 constexpr int FirstRetryMs = 1000;
 constexpr int LastRetryMs = 60000;
 // libstrophe reads at most 4 KiB per turn and TLS may hold decrypted data the socket no longer
-// shows: the loop is turned until nothing more is dispatched, and a short tick catches the rest.
-constexpr int TurnsPerPump = 64;
+// shows: the loop is turned until the socket is empty and a TLS record's worth more, and a short
+// tick catches anything else.
+constexpr int TurnsPerPump = 256;
+constexpr int QuietTurns = 6;
 constexpr int TickMs = 20;
 
 // libstrophe's certificate-failure callback carries no user pointer; one connection per process.
@@ -164,11 +169,13 @@ void XmppConnection::pump()
     if (!ctx_ || pumping_)
         return;
     pumping_ = true;
-    for (int i = 0; i < TurnsPerPump; ++i) {
-        const unsigned long before = dispatched_;
+    // Each turn reads at most 4 KiB. Once the socket holds nothing more, what TLS may still
+    // hold decrypted (a record is at most 16 KiB) takes a few more turns.
+    int quiet = 0;
+    for (int i = 0; i < TurnsPerPump && quiet < QuietTurns; ++i) {
         xmpp_run_once(ctx_, 0);
-        if (i >= 3 && dispatched_ == before)
-            break;
+        pollfd p{fd_, POLLIN, 0};
+        quiet = fd_ >= 0 && ::poll(&p, 1, 0) > 0 ? 0 : quiet + 1;
     }
     pumping_ = false;
     refreshNotifiers();
@@ -299,7 +306,6 @@ void XmppConnection::onConnection(xmpp_conn_t* conn, xmpp_conn_event_t event, in
 int XmppConnection::onStanza(xmpp_conn_t*, xmpp_stanza_t* stanza, void* self)
 {
     auto* c = static_cast<XmppConnection*>(self);
-    ++c->dispatched_;
     if (!c->closing_ && c->up_)
         c->listener_.stanzaIn(stanza);
     return 1;
@@ -307,8 +313,12 @@ int XmppConnection::onStanza(xmpp_conn_t*, xmpp_stanza_t* stanza, void* self)
 
 int XmppConnection::onSocket(xmpp_conn_t* conn, void* sock)
 {
+    const int fd = *static_cast<int*>(sock);
     if (g_current)
-        g_current->watchSocket(*static_cast<int*>(sock));
+        g_current->watchSocket(fd);
+    // Acknowledgements are small and pace the streams: they must not wait for more to send.
+    const int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     return xmpp_sockopt_cb_keepalive(conn, sock);
 }
 

@@ -83,7 +83,6 @@ private:
     QTimer retry_;
     int backoffMs_ = 0;
     unsigned long ids_ = 0;
-    unsigned long dispatched_ = 0;
     bool up_ = false;
     bool pumping_ = false;
     bool pumpQueued_ = false;
