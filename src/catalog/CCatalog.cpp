@@ -167,9 +167,32 @@ void CCatalog::updateLocal(CatalogRecord record)
         m_pending.put(peer, record);
 }
 
+int CCatalog::indexOfRegistration(const CatalogRecord& record) const
+{
+    for (int index : m_cash.indicesOf(record.originNodeCp932(), record.fileNameCp932()))
+        if (catalog::compareTime(m_cash.at(index).registrationTime(), record.registrationTime()) ==
+            0)
+            return index;
+    return -1;
+}
+
+int CCatalog::deletionTarget(const CatalogRecord& record) const
+{
+    const int exact = indexOfRegistration(record);
+    return exact >= 0 ? exact : m_cash.findRec(record.originNodeCp932(), record.fileNameCp932());
+}
+
+std::optional<CatalogRecord> CCatalog::findRegistration(const CatalogRecord& shown) const
+{
+    const int index = indexOfRegistration(shown);
+    if (index < 0)
+        return std::nullopt;
+    return m_cash.at(index);
+}
+
 void CCatalog::deleteEverywhere(CatalogRecord record)
 {
-    const int index = m_cash.findRec(record.originNodeCp932(), record.fileNameCp932());
+    const int index = deletionTarget(record);
     if (index < 0)
         return;
     markDeleted(index, true);
@@ -182,7 +205,7 @@ void CCatalog::deleteEverywhere(CatalogRecord record)
 
 void CCatalog::deleteHere(CatalogRecord record)
 {
-    const int index = m_cash.findRec(record.originNodeCp932(), record.fileNameCp932());
+    const int index = deletionTarget(record);
     if (index >= 0)
         markDeleted(index, true);
 }

@@ -62,6 +62,9 @@ public:
     int count() const;
     // A copy of entry index; all zero outside the list.
     CatalogRecord getRecord(int index) const;
+    // The entry of that registration: the first with shown's origin node, file name and
+    // registration time. What a row of the list stands for, however the list has moved since.
+    std::optional<CatalogRecord> findRegistration(const CatalogRecord& shown) const;
     // The first entry of that origin node and file name; copied into out when found.
     bool hasEntry(const std::string& originNode, const std::string& fileName,
                   CatalogRecord* out) const;
@@ -126,6 +129,10 @@ private:
     void checkAtLoad();
     void replaceEntry(int index, CatalogRecord record, bool announce);
     void markDeleted(int index, bool announce);
+    int indexOfRegistration(const CatalogRecord& record) const;
+    // The entry a deletion is for: that very registration when it is in the list (the user's
+    // deletions), else the first of its origin node and file name.
+    int deletionTarget(const CatalogRecord& record) const;
     bool wantsFetch(const CatalogRecord& record, const std::string& own) const;
     // The entry of that exact version: origin node, whole file description and registration
     // time equal. -1 when none.

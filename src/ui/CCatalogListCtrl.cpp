@@ -1,5 +1,6 @@
 #include "ui/CCatalogListCtrl.h"
 
+#include "catalog/RecordKey.h"
 #include "ui/CatalogRowText.h"
 #include "ui/ListStyle.h"
 #include "ui/Translations.h"
@@ -10,7 +11,11 @@
 #include <QHeaderView>
 #include <QMenu>
 #include <QMimeData>
+#include <QScrollBar>
 #include <QUrl>
+
+#include <algorithm>
+#include <set>
 
 namespace {
 struct ColumnSpec
@@ -28,6 +33,8 @@ const ColumnSpec kColumns[ui::kCatalogColumns] = {
 };
 
 const char* const kOpenReceivedFolder = "受信フォルダを開く";
+// Where a row keeps the record it shows (on its first cell).
+constexpr int kRecordRole = Qt::UserRole + 1;
 
 QStringList localFiles(const QMimeData* data)
 {
@@ -77,11 +84,29 @@ void CCatalogListCtrl::acceptFileDrops()
     viewport()->setAcceptDrops(true);
 }
 
+// A purge clears the list and adds every entry again. The user's selection follows its entry
+// to its new row (or goes with it), and the view stays where it was unless a new entry came.
 void CCatalogListCtrl::applyEvents(const std::vector<CatalogListEvent>& events,
                                    const std::string& ownNode)
 {
     if (events.empty())
         return;
+    std::optional<std::string> selected;
+    if (const auto row = selectedRow())
+        if (const auto shown = rowRecord(*row))
+            selected = catalog::registrationKey(*shown);
+    const int scroll = verticalScrollBar()->value();
+    // Rows that a clear in this batch removes and an add brings back are not new.
+    std::set<std::string> before;
+    const bool clears = std::any_of(events.begin(), events.end(), [](const CatalogListEvent& e) {
+        return e.kind == CatalogListEvent::Clear;
+    });
+    if (clears)
+        for (int row = 0; row < rowCount(); ++row)
+            if (const auto shown = rowRecord(row))
+                before.insert(catalog::registrationKey(*shown));
+    bool showedNew = false;
+
     setUpdatesEnabled(false);
     for (std::size_t i = 0; i < events.size(); ++i) {
         const CatalogListEvent& e = events[i];
@@ -94,7 +119,10 @@ void CCatalogListCtrl::applyEvents(const std::vector<CatalogListEvent>& events,
             insertRow(m_rowCount);
             writeRow(m_rowCount, e.record, ownNode);
             ++m_rowCount;
-            scrollToItem(item(m_rowCount - 1, 0));
+            if (before.count(catalog::registrationKey(e.record)) == 0) {
+                scrollToItem(item(m_rowCount - 1, 0));
+                showedNew = true;
+            }
             break;
         case CatalogListEvent::Update:
             // A row the list does not have (an event from before a reset) is not invented.
@@ -109,7 +137,37 @@ void CCatalogListCtrl::applyEvents(const std::vector<CatalogListEvent>& events,
     for (int c = 0; c < ui::kCatalogColumns; ++c)
         widths[c] = kColumns[c].width;
     ui::fitColumns(*this, widths, ui::kCatalogColumns);
+    if (clears) {
+        const int row = selected ? rowOf(*selected) : -1;
+        if (row >= 0)
+            selectRow(row);
+        else
+            clearSelection();
+    }
+    if (!showedNew)
+        verticalScrollBar()->setValue(scroll);
     setUpdatesEnabled(true);
+}
+
+int CCatalogListCtrl::rowOf(const std::string& key) const
+{
+    for (int row = 0; row < rowCount(); ++row)
+        if (const auto shown = rowRecord(row); shown && catalog::registrationKey(*shown) == key)
+            return row;
+    return -1;
+}
+
+std::optional<CatalogRecord> CCatalogListCtrl::rowRecord(int row) const
+{
+    const QTableWidgetItem* cell = item(row, 0);
+    if (!cell)
+        return std::nullopt;
+    const QByteArray bytes = cell->data(kRecordRole).toByteArray();
+    CatalogRecord record;
+    if (bytes.size() != static_cast<qsizetype>(record.bytes.size()))
+        return std::nullopt;
+    std::copy(bytes.begin(), bytes.end(), record.bytes.begin());
+    return record;
 }
 
 void CCatalogListCtrl::writeRow(int row, const CatalogRecord& record, const std::string& ownNode)
@@ -125,6 +183,9 @@ void CCatalogListCtrl::writeRow(int row, const CatalogRecord& record, const std:
         }
         cell->setText(QString::fromStdString(texts[c]));
     }
+    item(row, 0)->setData(kRecordRole,
+                          QByteArray(reinterpret_cast<const char*>(record.bytes.data()),
+                                     static_cast<qsizetype>(record.bytes.size())));
     colourRow(row, ownNode);
 }
 

@@ -27,6 +27,9 @@ public:
     // Rows inserted since the list was last cleared.
     int catalogRowCount() const { return m_rowCount; }
     std::optional<int> selectedRow() const;
+    // The catalog entry that row shows, as it was when the row was last written; none for a
+    // row outside the list.
+    std::optional<CatalogRecord> rowRecord(int row) const;
     // Rows written since construction (added or updated): what a refresh costs.
     int rowWrites() const { return m_rowWrites; }
     std::string cellText(int row, int column) const;
@@ -60,6 +63,8 @@ private:
     // Accepts the drag or drop as a copy or a link of local files; false when it is ignored.
     bool takeDrop(QDropEvent* event) const;
     void writeRow(int row, const CatalogRecord& record, const std::string& ownNode);
+    // The row showing that registration (catalog::registrationKey), or -1.
+    int rowOf(const std::string& key) const;
     void colourRow(int row, const std::string& ownNode);
 
     int m_rowCount = 0;

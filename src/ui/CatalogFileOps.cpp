@@ -72,11 +72,20 @@ std::string sendableName(const std::string& path)
     const auto cp932 = plat::toCp932(name);
     return cp932 && cp932->size() < plat::FindLayout::FileNameSize ? name : std::string();
 }
+const char* const kGone =
+    "「%s」の登録はもうカタログにありません。一覧の更新を待って選び直してください。";
+const char* const kFileLine = "\r\n\r\nファイル: %s";
+const char* const kTakeOutFailed = "「%s」を取り出せませんでした。\r\n%s";
+const char* const kNotOnThisNode =
+    "受信したファイルがこのノードにありません（削除された可能性があります）";
 
 class ProcessCatalog : public CatalogFileOps::Catalog
 {
 public:
-    CatalogRecord getRecord(int index) override { return CCatalog::instance()->getRecord(index); }
+    std::optional<CatalogRecord> findRegistration(const CatalogRecord& shown) override
+    {
+        return CCatalog::instance()->findRegistration(shown);
+    }
     void deleteEverywhere(const CatalogRecord& r) override
     {
         CCatalog::instance()->deleteEverywhere(r);
@@ -96,14 +105,31 @@ std::string folderOf(const std::string& path)
     return slash == 0 ? std::string("/") : path.substr(0, slash);
 }
 
-bool yes(const char* question)
+bool yes(const std::string& question)
 {
     return plat::ask(question, plat::Buttons::YesNo, plat::Icon::Question) == plat::Answer::Yes;
 }
 
-void refuse(const char* text)
+void refuse(const std::string& text)
 {
     plat::showMessage(text, plat::Icon::Warning);
+}
+
+// printf-style text with %s arguments of any length.
+std::string withNames(const char* pattern, const std::string& a, const std::string& b = {})
+{
+    std::string out;
+    bool first = true;
+    for (const char* p = pattern; *p; ++p) {
+        if (p[0] == '%' && p[1] == 's') {
+            out += first ? a : b;
+            first = false;
+            ++p;
+        } else {
+            out += *p;
+        }
+    }
+    return out;
 }
 } // namespace
 
@@ -245,7 +271,7 @@ void CatalogFileOps::copyIntoSend(const std::string& path)
 void CatalogFileOps::copyIntoSend(const std::string& path, const std::string& name)
 {
     const std::string destination = plat::joinPath(m_settings.getSendFolder(), name);
-    if (!m_ui.copyFile(path, destination))
+    if (!m_ui.copyFile(path, destination).ok)
         refuse(kCancelled);
 }
 
@@ -269,61 +295,108 @@ bool CatalogFileOps::isOwn(const CatalogRecord& record)
     return ui::isOwnRecord(record, m_settings.getNodeName());
 }
 
-void CatalogFileOps::takeOut()
+std::optional<CatalogRecord> CatalogFileOps::selectedEntry()
 {
     const std::optional<int> row = m_ui.selectedRow();
-    if (!row) {
+    std::optional<CatalogRecord> shown;
+    if (row)
+        shown = m_ui.rowEntry(*row);
+    if (!shown)
         refuse(kNoSelection);
+    return shown;
+}
+
+std::optional<CatalogRecord> CatalogFileOps::stillRegistered(const CatalogRecord& shown)
+{
+    std::optional<CatalogRecord> entry = m_catalog.findRegistration(shown);
+    if (!entry)
+        refuse(withNames(kGone, shown.fileNameUtf8()));
+    return entry;
+}
+
+bool CatalogFileOps::yesFor(const char* question, const CatalogRecord& shown)
+{
+    return yes(question + withNames(kFileLine, shown.fileNameUtf8()));
+}
+
+void CatalogFileOps::takeOut()
+{
+    const std::optional<CatalogRecord> shown = selectedEntry();
+    if (!shown)
         return;
-    }
-    if (ui::isManagementFileName(m_ui.fileNameCell(*row))) {
+    if (ui::isManagementFileName(shown->fileNameUtf8())) {
         refuse(kManagementTakeOut);
         return;
     }
-    const CatalogRecord record = m_catalog.getRecord(*row);
-    if (isOwn(record)) {
+    std::optional<CatalogRecord> entry = stillRegistered(*shown);
+    if (!entry)
+        return;
+    if (isOwn(*entry)) {
         refuse(kOwnFile);
         return;
     }
-    if (record.completeFlag() != 1) {
+    if (entry->completeFlag() != 1) {
         refuse(kNotReady);
         return;
     }
-    const std::optional<std::string> target = m_ui.chooseSavePath(record.fileNameUtf8());
+    const std::optional<std::string> target = m_ui.chooseSavePath(entry->fileNameUtf8());
     if (!target)
         return;
-    const std::string source = m_catalog.contentPath(record);
-    if (source.empty()) {
-        plat::diag("take out: no safe path for the record's file\n");
+    // The save-as dialog ran the event loop: a purge may have removed the entry meanwhile.
+    entry = stillRegistered(*shown);
+    if (entry)
+        copyOut(*entry, *target);
+}
+
+void CatalogFileOps::copyOut(const CatalogRecord& entry, const std::string& target)
+{
+    const std::string source = m_catalog.contentPath(entry);
+    if (source.empty() || !plat::fileExists(source)) {
+        reportTakeOutFailure(entry, kNotOnThisNode);
         return;
     }
-    // The shell shows its own errors; a finished copy is said in the status line.
-    if (m_ui.copyFile(source, *target))
-        m_ui.notice(format(kTakenOut, record.fileNameUtf8(), *target));
+    // The copy writes under a temporary name and renames it when complete, so a failure never
+    // leaves part of the file under the chosen name.
+    const CopyResult result = m_ui.copyFile(source, target);
+    if (result.ok) // a finished copy is said in the status line
+        m_ui.notice(format(kTakenOut, entry.fileNameUtf8(), target));
+    if (!result.ok && !result.failure.empty())
+        reportTakeOutFailure(entry, result.failure);
+}
+
+void CatalogFileOps::reportTakeOutFailure(const CatalogRecord& entry, const std::string& reason)
+{
+    plat::diag("take out: %s: %s\n", entry.fileNameUtf8().c_str(), reason.c_str());
+    refuse(withNames(kTakeOutFailed, entry.fileNameUtf8(), reason));
 }
 
 void CatalogFileOps::deleteRegistration()
 {
-    const std::optional<int> row = m_ui.selectedRow();
-    if (!row) {
-        refuse(kNoSelection);
+    const std::optional<CatalogRecord> shown = selectedEntry();
+    if (!shown)
         return;
-    }
     bool forced = false;
-    if (ui::isManagementFileName(m_ui.fileNameCell(*row))) {
-        if (!yes(kForceManagement))
+    if (ui::isManagementFileName(shown->fileNameUtf8())) {
+        if (!yesFor(kForceManagement, *shown))
             return;
         forced = true;
     }
-    CatalogRecord record = m_catalog.getRecord(*row);
-    record.setKind(catalog::RecordKind::Deleted);
-    if (isOwn(record)) {
-        if (yes(kDeleteEverywhere)) {
-            m_catalog.deleteEverywhere(record);
+    std::optional<CatalogRecord> entry = stillRegistered(*shown);
+    if (!entry)
+        return;
+    if (isOwn(*entry)) {
+        const bool everywhere = yesFor(kDeleteEverywhere, *shown);
+        if (!(entry = stillRegistered(*shown)))
+            return;
+        entry->setKind(catalog::RecordKind::Deleted);
+        if (everywhere) {
+            m_catalog.deleteEverywhere(*entry);
             return;
         }
-    } else if (!forced && !yes(kForceOther)) {
-        return;
+    } else if (!forced) {
+        if (!yesFor(kForceOther, *shown) || !(entry = stillRegistered(*shown)))
+            return;
     }
-    m_catalog.deleteHere(record);
+    entry->setKind(catalog::RecordKind::Deleted);
+    m_catalog.deleteHere(*entry);
 }

@@ -416,6 +416,31 @@ TEST_F(CatalogTest, DeleteEverywhereQueuesTheDeletionDeleteHereDoesNot)
     EXPECT_TRUE(catalog::verifyChecksum(queued[0]));
 }
 
+// The user deletes the registration a row shows; with two entries of one origin and name (a
+// file registered again before the purge removed the old entry), that one and no other.
+TEST_F(CatalogTest, TheUsersDeletionsFindTheRegistrationTheyWereGiven)
+{
+    open();
+    CatalogRecord older = makeRecord("me", "doc.txt");
+    CatalogRecord newer = older;
+    newer.setRegistrationTime({2024, 5, 3, 15, 16, 0, 0, 0});
+    catalog->addLocal(older);
+    catalog->addLocal(newer);
+    ASSERT_TRUE(catalog->findRegistration(newer));
+    EXPECT_EQ(catalog->findRegistration(newer)->registrationTime(), newer.registrationTime());
+    CatalogRecord elsewhen = older;
+    elsewhen.setRegistrationTime(kYesterday);
+    EXPECT_FALSE(catalog->findRegistration(elsewhen));
+
+    newer.setKind(Deleted);
+    catalog->deleteHere(newer);
+    EXPECT_EQ(catalog->getRecord(0).kind(), New);
+    EXPECT_EQ(catalog->getRecord(1).kind(), Deleted);
+    // A deletion of no listed registration (the folder watch's) takes the first of the name.
+    catalog->deleteEverywhere(makeRecord("me", "doc.txt", 100, Deleted));
+    EXPECT_EQ(catalog->getRecord(0).kind(), Deleted);
+}
+
 TEST_F(CatalogTest, PurgeDropsDeletedEntriesWithTheirFilesButNeverAShortcutsTarget)
 {
     plat::makeFolders(path("RECV/other"));
