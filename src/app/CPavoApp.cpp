@@ -15,6 +15,7 @@
 #include "platform/TcpSocket.h"
 #include "ui/MainWindowRunner.h"
 #include "ui/QtPromptHandler.h"
+#include "ui/Translations.h"
 
 #include <QApplication>
 
@@ -124,6 +125,7 @@ int CPavoApp::run(int argc, char** argv)
     QApplication application(argc, argv);
     // Ties the windows to the installed menu entry and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("org.pavo.Pavo"));
+    ui::installTranslations(application);
     std::signal(SIGPIPE, SIG_IGN);
     // A stopping signal that arrives before the main window watches for it waits until then,
     // so it still ends the node through the orderly shutdown.

@@ -3,10 +3,13 @@
 #include "catalog/RecordKey.h"
 #include "ui/CatalogRowText.h"
 #include "ui/ListStyle.h"
+#include "ui/Translations.h"
 
+#include <QContextMenuEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QHeaderView>
+#include <QMenu>
 #include <QMimeData>
 #include <QScrollBar>
 #include <QUrl>
@@ -29,6 +32,7 @@ const ColumnSpec kColumns[ui::kCatalogColumns] = {
     {"", 40, Qt::AlignRight},
 };
 
+const char* const kOpenReceivedFolder = "受信フォルダを開く";
 // Where a row keeps the record it shows (on its first cell).
 constexpr int kRecordRole = Qt::UserRole + 1;
 
@@ -129,6 +133,10 @@ void CCatalogListCtrl::applyEvents(const std::vector<CatalogListEvent>& events,
             break;
         }
     }
+    int widths[ui::kCatalogColumns];
+    for (int c = 0; c < ui::kCatalogColumns; ++c)
+        widths[c] = kColumns[c].width;
+    ui::fitColumns(*this, widths, ui::kCatalogColumns);
     if (clears) {
         const int row = selected ? rowOf(*selected) : -1;
         if (row >= 0)
@@ -220,6 +228,29 @@ std::string CCatalogListCtrl::cellText(int row, int column) const
 {
     const QTableWidgetItem* cell = item(row, column);
     return cell ? cell->text().toStdString() : std::string();
+}
+
+std::unique_ptr<QMenu> CCatalogListCtrl::contextMenu(std::optional<int> row)
+{
+    auto menu = std::make_unique<QMenu>(this);
+    QAction* open = menu->addAction(ui::tr(kOpenReceivedFolder));
+    // Queued: the menu is gone before the file manager is asked.
+    connect(
+        open, &QAction::triggered, this, [this, row] { Q_EMIT openReceivedFolder(row); },
+        Qt::QueuedConnection);
+    return menu;
+}
+
+void CCatalogListCtrl::contextMenuEvent(QContextMenuEvent* event)
+{
+    const QModelIndex index = indexAt(viewport()->mapFromGlobal(event->globalPos()));
+    std::optional<int> row;
+    if (index.isValid()) {
+        row = index.row();
+        selectRow(index.row());
+    }
+    contextMenu(row)->exec(event->globalPos());
+    event->accept(); // not the window's own menu as well
 }
 
 // A drop only ever copies or links: a source that honoured a move would remove the original,

@@ -4,6 +4,9 @@
 
 #include <QTableWidget>
 
+class QMenu;
+
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -42,13 +45,19 @@ public:
     static const QColor kInProgress; // received file still arriving
     static const QColor kObtained;   // received file complete
 
+    // The list's context menu for a row (none: no row under the cursor): "受信フォルダを開く".
+    std::unique_ptr<QMenu> contextMenu(std::optional<int> row);
+
 Q_SIGNALS:
     void filesDropped(const QStringList& paths);
+    // The received folder of the row's origin node (or the receive folder) is to be opened.
+    void openReceivedFolder(std::optional<int> row);
 
 protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
     // Accepts the drag or drop as a copy or a link of local files; false when it is ignored.

@@ -3,14 +3,18 @@
 #include "app/CPropatyHotLine.h"
 #include "app/ShellUtil.h"
 #include "catalog/CCatalog.h"
+#include "platform/Cp932.h"
 #include "platform/Diag.h"
 #include "platform/Files.h"
 #include "platform/FindRecord.h"
 #include "platform/Prompt.h"
 #include "platform/Shortcut.h"
 #include "ui/CatalogRowText.h"
+#include "ui/NameRules.h"
+#include "ui/Translations.h"
 
 #include <cstdio>
+#include <filesystem>
 
 namespace {
 using plat::baseName;
@@ -36,6 +40,38 @@ const char* const kForceOther =
     "このファイルは他ノードで登録したファイルです. 強制削除しますか？\r\n"
     "強制削除は他ノードへの波及はしませんがネットワークの整合性を損なう恐れがあります.";
 const char* const kShortcutSuffix = "へのショートカット";
+const char* const kUnsendableOne =
+    "ファイル名「%s」には送信できない文字（%s）が含まれています。\r\n"
+    "文字を置き換えた名前「%s」でコピーを登録しますか？";
+const char* const kUnsendableMany = "次のファイルの名前には送信できない文字が含まれています。\r\n%s"
+                                    "文字を置き換えた名前でコピーを登録しますか？";
+const char* const kUnsendableLine = "「%s」（%s）→「%s」\r\n";
+const char* const kNameTooLong = "ファイル名が長すぎるため登録できません。";
+const char* const kAlreadyRegistered = "「%s」は既に登録されています。";
+const char* const kTakenOut = "「%s」を取り出しました: %s";
+
+std::string format(const char* pattern, const std::string& first, const std::string& second = {},
+                   const std::string& third = {})
+{
+    std::string text = ui::tr(pattern).toStdString();
+    std::size_t at = 0;
+    for (const std::string* value : {&first, &second, &third}) {
+        at = text.find("%s", at);
+        if (at == std::string::npos)
+            break;
+        text.replace(at, 2, *value);
+        at += value->size();
+    }
+    return text;
+}
+
+// The name a dropped file gets when its own cannot be sent; empty when even that cannot be.
+std::string sendableName(const std::string& path)
+{
+    const std::string name = ui::cp932Substitute(plat::baseName(path));
+    const auto cp932 = plat::toCp932(name);
+    return cp932 && cp932->size() < plat::FindLayout::FileNameSize ? name : std::string();
+}
 const char* const kGone =
     "「%s」の登録はもうカタログにありません。一覧の更新を待って選び直してください。";
 const char* const kFileLine = "\r\n\r\nファイル: %s";
@@ -118,20 +154,15 @@ std::string CatalogFileOps::shortcutName(const std::string& fileName)
 CatalogFileOps::Check CatalogFileOps::checkDropped(const std::string& path)
 {
     plat::FindRecord status;
-    switch (plat::statFindRecord(path, status)) {
-    case plat::FindResult::Ok:
-        break;
-    case plat::FindResult::BadName:
-        return Check::BadKind;
-    default:
+    const plat::FindResult found = plat::statFindRecord(path, status);
+    if (found != plat::FindResult::Ok && found != plat::FindResult::BadName)
         return Check::NoStatus;
-    }
     const std::uint32_t attributes = status.attributes();
     if (attributes != 0 && attributes != plat::FindAttr::Archive)
         return Check::BadKind;
     if (status.size() == 0)
         return Check::Empty;
-    return Check::Ok;
+    return found == plat::FindResult::BadName ? Check::BadName : Check::Ok;
 }
 
 void CatalogFileOps::drop(const std::vector<std::string>& paths)
@@ -153,6 +184,9 @@ void CatalogFileOps::dropOne(const std::string& path)
         return;
     case Check::Empty:
         refuse(kEmpty);
+        return;
+    case Check::BadName:
+        offerRenamedCopies({path});
         return;
     case Check::Ok:
         break;
@@ -177,8 +211,14 @@ void CatalogFileOps::dropMany(const std::vector<std::string>& paths)
     if (!yes(kManyQuestion))
         return;
     int skipped = 0;
+    std::vector<std::string> badNames;
     for (const std::string& path : paths) {
-        if (checkDropped(path) != Check::Ok) {
+        const Check check = checkDropped(path);
+        if (check == Check::BadName) {
+            badNames.push_back(path);
+            continue;
+        }
+        if (check != Check::Ok) {
             ++skipped;
             continue;
         }
@@ -189,14 +229,48 @@ void CatalogFileOps::dropMany(const std::vector<std::string>& paths)
     }
     if (skipped > 0) {
         char text[256];
-        std::snprintf(text, sizeof text, kSkipped, skipped);
+        std::snprintf(text, sizeof text, ui::tr(kSkipped).toStdString().c_str(), skipped);
         refuse(text);
     }
+    if (!badNames.empty())
+        offerRenamedCopies(badNames);
+}
+
+void CatalogFileOps::offerRenamedCopies(const std::vector<std::string>& paths)
+{
+    std::vector<std::pair<std::string, std::string>> copies; // path, new name
+    std::string lines;
+    for (const std::string& path : paths) {
+        const std::string name(baseName(path));
+        const std::string renamed = sendableName(path);
+        if (renamed.empty() || ui::unwritableList(name).empty()) {
+            refuse(kNameTooLong);
+            continue;
+        }
+        copies.emplace_back(path, renamed);
+        lines += format(kUnsendableLine, name, ui::unwritableList(name), renamed);
+    }
+    if (copies.empty())
+        return;
+    const std::string question =
+        copies.size() == 1 ? format(kUnsendableOne, std::string(baseName(copies[0].first)),
+                                    ui::unwritableList(baseName(copies[0].first)), copies[0].second)
+                           : format(kUnsendableMany, lines);
+    m_ui.bringToFront();
+    if (!yes(question.c_str()))
+        return;
+    for (const auto& [path, name] : copies)
+        copyIntoSend(path, name);
 }
 
 void CatalogFileOps::copyIntoSend(const std::string& path)
 {
-    const std::string destination = plat::joinPath(m_settings.getSendFolder(), baseName(path));
+    copyIntoSend(path, std::string(baseName(path)));
+}
+
+void CatalogFileOps::copyIntoSend(const std::string& path, const std::string& name)
+{
+    const std::string destination = plat::joinPath(m_settings.getSendFolder(), name);
     if (!m_ui.copyFile(path, destination).ok)
         refuse(kCancelled);
 }
@@ -205,6 +279,13 @@ void CatalogFileOps::shortcutIntoSend(const std::string& path)
 {
     const std::string link =
         plat::joinPath(m_settings.getSendFolder(), shortcutName(std::string(baseName(path))));
+    // The same file dropped again: its shortcut is already there and stays as it is.
+    std::error_code error;
+    if (std::filesystem::is_symlink(link, error) &&
+        std::filesystem::read_symlink(link, error) == std::filesystem::path(path)) {
+        m_ui.notice(format(kAlreadyRegistered, std::string(baseName(path))));
+        return;
+    }
     if (!createShortcut(folderOf(path), link, path))
         refuse(kShortcutFailed);
 }
@@ -277,6 +358,8 @@ void CatalogFileOps::copyOut(const CatalogRecord& entry, const std::string& targ
     // The copy writes under a temporary name and renames it when complete, so a failure never
     // leaves part of the file under the chosen name.
     const CopyResult result = m_ui.copyFile(source, target);
+    if (result.ok) // a finished copy is said in the status line
+        m_ui.notice(format(kTakenOut, entry.fileNameUtf8(), target));
     if (!result.ok && !result.failure.empty())
         reportTakeOutFailure(entry, result.failure);
 }

@@ -43,6 +43,8 @@ public:
         virtual std::optional<std::string> chooseSavePath(const std::string& proposedName) = 0;
         // The shell copy with its progress display.
         virtual CopyResult copyFile(const std::string& from, const std::string& to) = 0;
+        // A line in the main window's status line.
+        virtual void notice(const std::string& /*text*/) {}
     };
 
     // The catalog operations used; the default forwards to the process-wide catalog.
@@ -76,12 +78,17 @@ private:
         NoStatus,
         BadKind,
         Empty,
+        BadName, // a plain file whose name the records cannot hold
     };
 
     static Check checkDropped(const std::string& path);
     void dropOne(const std::string& path);
     void dropMany(const std::vector<std::string>& paths);
     void copyIntoSend(const std::string& path);
+    // Names CP932 cannot write: the characters are named and a copy under a name that replaces
+    // them is offered; a yes registers it as any copy is registered.
+    void offerRenamedCopies(const std::vector<std::string>& paths);
+    void copyIntoSend(const std::string& path, const std::string& name);
     void shortcutIntoSend(const std::string& path);
     bool isOwn(const CatalogRecord& record);
     // The entry the selected row shows; refused with a message when there is none.

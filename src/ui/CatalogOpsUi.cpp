@@ -54,3 +54,9 @@ CatalogFileOps::CopyResult CatalogOpsUi::copyFile(const std::string& from, const
     result.ok = copyFiles({to}, {from}, &progress, &result.failure) == 1;
     return result;
 }
+
+void CatalogOpsUi::notice(const std::string& text)
+{
+    if (m_notice)
+        m_notice(text);
+}

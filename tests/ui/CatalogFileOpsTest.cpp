@@ -40,6 +40,7 @@ public:
     std::function<void()> whileChoosing; // runs while the save-as dialog is open
     bool copyFails = false;
     std::vector<std::pair<std::string, std::string>> copies;
+    std::vector<std::string> notices; // status-line lines
 
     std::optional<int> selectedRow() override { return selected; }
     std::optional<CatalogRecord> rowEntry(int row) override
@@ -68,6 +69,7 @@ public:
             result.ok = copyFiles({to}, {from}, nullptr, &result.failure) == 1;
         return result;
     }
+    void notice(const std::string& text) override { notices.push_back(text); }
 };
 
 class FakeCatalog : public CatalogFileOps::Catalog
@@ -228,6 +230,60 @@ TEST_F(CatalogFileOpsTest, SingleDropMakesAShortcutOrACopyAsChosen)
     EXPECT_EQ(prompt.messages, std::vector<std::string>{kCancelled});
 }
 
+TEST_F(CatalogFileOpsTest, ANameCp932CannotWriteIsNamedAndARenamedCopyOffered)
+{
+    const std::string resume = make("résumé.txt", "cv");
+    prompt.script({Answer::No});
+    ops.drop({resume});
+    ASSERT_EQ(prompt.questions.size(), 1u);
+    EXPECT_EQ(prompt.questions[0],
+              "ファイル名「résumé.txt」には送信できない文字（é）が含まれています。\r\n"
+              "文字を置き換えた名前「resume.txt」でコピーを登録しますか？");
+    EXPECT_EQ(ui.methodAsked, 0);
+    EXPECT_TRUE(sendFolder().empty());
+
+    prompt.clear();
+    prompt.script({Answer::Yes});
+    ops.drop({resume});
+    EXPECT_EQ(sendFolder(), std::vector<std::string>{"resume.txt"});
+    EXPECT_TRUE(prompt.messages.empty());
+
+    // Several at once: one question listing each, next to the ordinary files.
+    prompt.clear();
+    prompt.script({Answer::Yes, Answer::Yes});
+    ops.drop({make("한국어.txt", "k"), make("plain.txt", "p"), make("café au lait.txt", "c")});
+    ASSERT_EQ(prompt.questions.size(), 2u);
+    EXPECT_NE(prompt.questions[1].find("「한국어.txt」（한、국、어）→「___.txt」"),
+              std::string::npos)
+        << prompt.questions[1];
+    EXPECT_NE(prompt.questions[1].find("「café au lait.txt」（é）→「cafe au lait.txt」"),
+              std::string::npos);
+    EXPECT_EQ(sendFolder(),
+              (std::vector<std::string>{"___.txt", "cafe au lait.txt",
+                                        "plain.txt" + kShortcutSuffix, "resume.txt"}));
+}
+
+TEST_F(CatalogFileOpsTest, ReDroppingARegisteredFileSaysSoInTheStatusLine)
+{
+    const std::string report = make("report.pdf", "contents");
+    ui.method = 0;
+    ops.drop({report});
+    EXPECT_TRUE(ui.notices.empty());
+    ops.drop({report});
+    EXPECT_EQ(ui.notices, std::vector<std::string>{"「report.pdf」は既に登録されています。"});
+    EXPECT_EQ(sendFolder(), std::vector<std::string>{"report.pdf" + kShortcutSuffix});
+    EXPECT_TRUE(prompt.all.empty());
+
+    // Another file of the same name elsewhere is a new registration: its shortcut replaces it.
+    fs::create_directories(dir.file("elsewhere"));
+    std::ofstream(dir.file("elsewhere/report.pdf"), std::ios::binary) << "other";
+    ui.notices.clear();
+    ops.drop({dir.file("elsewhere/report.pdf")});
+    EXPECT_TRUE(ui.notices.empty());
+    EXPECT_EQ(fs::read_symlink(settings.getSendFolder() + "/report.pdf" + kShortcutSuffix),
+              dir.file("elsewhere/report.pdf"));
+}
+
 TEST_F(CatalogFileOpsTest, ADroppedShortcutIsCopiedAsItselfOnlyWhenItsSuffixIsLowerCase)
 {
     const std::string target = make("t.txt");
@@ -295,10 +351,20 @@ TEST_F(CatalogFileOpsTest, TakeOutCopiesTheReceivedFileWhereTheUserChose)
     ops.takeOut(); // save-as cancelled
     EXPECT_TRUE(ui.copies.empty());
 
+    EXPECT_TRUE(ui.notices.empty());
+
     ui.savePath = dir.file("out/saved.txt");
     ops.takeOut();
     EXPECT_EQ(readBack(dir.file("out/saved.txt")), "received bytes");
     EXPECT_TRUE(prompt.all.empty());
+    EXPECT_EQ(ui.notices, std::vector<std::string>{"「got.txt」を取り出しました: " +
+                                                   dir.file("out/saved.txt")});
+
+    // A copy that did not finish says nothing of success.
+    ui.notices.clear();
+    ui.copyFails = true;
+    ops.takeOut();
+    EXPECT_TRUE(ui.notices.empty());
 }
 
 TEST_F(CatalogFileOpsTest, EachAnswerToTheDeletionQuestionsMakesItsDeletion)
