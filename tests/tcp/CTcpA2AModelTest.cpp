@@ -208,6 +208,12 @@ TEST_F(CTcpA2AModelTest, GoingOfflineClosesOnlyConnectionsNotYetAdmitted)
 // the waiting connection is taken.
 TEST_F(CTcpA2AModelTest, OutOfDescriptorsAcceptingPausesWhileAdmittedPeersAreServed)
 {
+#ifdef __SANITIZE_ADDRESS__
+    // UBSan judges a dynamic type it meets for the first time by writing memory to a pipe; with
+    // no descriptor left that fails and it reports a false "invalid vptr". The sanitized builds
+    // therefore leave this test to the plain ones.
+    GTEST_SKIP() << "needs a build without sanitizers";
+#endif
     node.settings.addPeer("NodeB", "TCP", "127.0.0.1");
     auto admitted = dialAndGreet("NodeB");
     ASSERT_TRUE(node.waitConnected("NodeB"));
