@@ -15,6 +15,7 @@
 #include "platform/TcpSocket.h"
 #include "ui/MainWindowRunner.h"
 #include "ui/QtPromptHandler.h"
+#include "ui/Translations.h"
 
 #include <QApplication>
 
@@ -32,6 +33,9 @@
 namespace {
 constexpr int kProbePort = 42123;
 const char* const kSecondStartText = "    ２重起動です。処理を中止します    ";
+// The instance guard's lock file has no private folder to live in.
+const char* const kNoLockFolderText =
+    "起動の重複を確かめるロックファイルを作れないため、処理を中止します: ";
 } // namespace
 
 // Without a display the node runs on Qt's offscreen platform: nothing ever waits for a click.
@@ -121,6 +125,7 @@ int CPavoApp::run(int argc, char** argv)
     QApplication application(argc, argv);
     // Ties the windows to the installed menu entry and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("org.pavo.Pavo"));
+    ui::installTranslations(application);
     std::signal(SIGPIPE, SIG_IGN);
     // A stopping signal that arrives before the main window watches for it waits until then,
     // so it still ends the node through the orderly shutdown.
@@ -131,7 +136,11 @@ int CPavoApp::run(int argc, char** argv)
 
     plat::IniFile ini(getIniFileName());
     if (!CMultiCheck::instance().check(ini.getString("SYSTEM", "PARTY", "", 260))) {
-        plat::showMessage(kSecondStartText, plat::Icon::Error);
+        // "Already running" only when another process holds the name; otherwise the real reason.
+        const std::string& failure = CMultiCheck::instance().failure();
+        plat::showMessage(failure.empty() ? std::string(kSecondStartText)
+                                          : std::string(kNoLockFolderText) + failure,
+                          plat::Icon::Error);
         return 1;
     }
     setupDiagnostics();

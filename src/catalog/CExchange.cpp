@@ -58,7 +58,7 @@ bool isConfiguredNode(CPropatyHotLine& settings, const std::string& name)
 static_assert(FileMessageHead == 48 + CatalogRecord::Size);
 
 CExchange::CExchange(std::string peerNodeName)
-    : m_peerNodeName(std::move(peerNodeName)), m_buffer(new std::uint8_t[MaxMessage]()),
+    : m_peerNodeName(std::move(peerNodeName)), m_buffer(new std::uint8_t[MaxMessage]),
       m_heldBytes(new std::uint8_t[kHeldRequests * kHeldSlot]())
 {
 }
@@ -172,19 +172,16 @@ CExchange::HelloResult CExchange::onHello(const std::uint8_t* data, std::size_t 
 {
     HelloResult result;
     CPropatyHotLine* settings = CPropatyHotLine::instance();
-    if (!settings || length < HelloLayout::MessageSize)
+    if (!settings || !helloPartyMatches(data, length)) {
+        plat::diag("CExchange: hello from another party\n");
         return result;
+    }
+    result.partyMatches = true;
     const HelloBody hello = HelloBody::read(data);
     if (hello.hasFlow) {
         m_peerWindow = std::min<int>(hello.flowWindow, kMaxWindow);
         result.peerHasNews = (hello.flowFlags & FlowNews) != 0;
     }
-    const auto ownParty = asField(settings->getPartyName(), HelloLayout::PartyNameSize);
-    if (!ownParty || hello.partyNameCp932 != *ownParty) {
-        plat::diag("CExchange: hello from another party\n");
-        return result;
-    }
-    result.partyMatches = true;
 
     const std::string helloName = safeNodeName(hello.nodeNameCp932);
     if (helloName.empty()) {
@@ -211,6 +208,15 @@ CExchange::HelloResult CExchange::onHello(const std::uint8_t* data, std::size_t 
     if (hello.syncMode != SyncMode::None && forThisPeer && isConfiguredNode(*settings, helloName))
         CCatalog::instance()->queueSince(helloName, hello.syncMode, hello.since);
     return result;
+}
+
+bool CExchange::helloPartyMatches(const std::uint8_t* data, std::size_t length) const
+{
+    CPropatyHotLine* settings = CPropatyHotLine::instance();
+    if (!settings || length < HelloLayout::MessageSize)
+        return false;
+    const auto ownParty = asField(settings->getPartyName(), HelloLayout::PartyNameSize);
+    return ownParty && HelloBody::read(data).partyNameCp932 == *ownParty;
 }
 
 // A Skype peer may take the name in its hello unless that name is this node's own or belongs
@@ -327,7 +333,8 @@ void CExchange::requestNextFile(const CatalogRecord& record)
 
 void CExchange::startDownload(std::optional<CatalogRecord> record)
 {
-    if (!record)
+    // Downloads stop while the receiving disk is near full (said once on the status line).
+    if (!record || !CCatalog::instance()->roomToFetch(*record))
         return;
     DownloadClaims::instance().claim(*record, this);
     m_download = Download{};

@@ -110,6 +110,8 @@ public:
     // unused there). A sync request in a hello of this party queues the entries asked for.
     HelloResult onHello(const std::uint8_t* data, std::size_t length, bool isTcp,
                         const std::string& peerId);
+    // True when the hello is long enough to read and names this node's party.
+    bool helloPartyMatches(const std::uint8_t* data, std::size_t length) const;
 
     // Answers with a batch of the records still pending for peerNodeName (possibly none).
     void onCatalogRequest(const std::uint8_t* data, std::size_t length,

@@ -6,7 +6,11 @@
 #include "platform/LocalTime.h"
 #include "platform/Shortcut.h"
 
+#include "platform/Diag.h"
+
+#include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace rio = catalog::recordio;
@@ -33,8 +37,9 @@ CatalogFolders::~CatalogFolders()
         ::close(o.fd);
 }
 
-int CatalogFolders::openReceived(const std::string& path, const std::string& folder) const
+int CatalogFolders::openForWrite(const CatalogRecord& record) const
 {
+    const std::string path = receivedPath(record);
     for (std::size_t i = 0; i < m_open.size(); ++i) {
         if (m_open[i].path == path) {
             const OpenReceived o = m_open[i];
@@ -43,10 +48,7 @@ int CatalogFolders::openReceived(const std::string& path, const std::string& fol
             return o.fd;
         }
     }
-    if (!plat::makeFolders(folder))
-        return -1;
-    // O_NOFOLLOW: a link planted under the receive folder must not redirect the write.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    const int fd = openReceived(record, O_WRONLY | O_CREAT, true);
     if (fd < 0)
         return -1;
     if (m_open.size() >= kOpenReceived) {
@@ -57,7 +59,7 @@ int CatalogFolders::openReceived(const std::string& path, const std::string& fol
     return fd;
 }
 
-void CatalogFolders::closeReceived(const std::string& path) const
+void CatalogFolders::closeCached(const std::string& path) const
 {
     for (std::size_t i = 0; i < m_open.size(); ++i) {
         if (m_open[i].path == path) {
@@ -76,12 +78,66 @@ std::string CatalogFolders::receivedPath(const CatalogRecord& record) const
                           utf8Of(record.fileNameCp932()));
 }
 
+int CatalogFolders::openOriginFolder(const CatalogRecord& record, bool make) const
+{
+    if (make && !plat::makeFolders(m_recvFolder))
+        return -1;
+    // The receive folder itself is the user's; only what lies in it is refused as a link.
+    const int recv = ::open(m_recvFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (recv < 0)
+        return -1;
+    const std::string origin = utf8Of(record.originNodeCp932());
+    if (make && ::mkdirat(recv, origin.c_str(), 0755) != 0 && errno != EEXIST) {
+        ::close(recv);
+        return -1;
+    }
+    const int dir = ::openat(recv, origin.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int error = errno;
+    ::close(recv);
+    if (dir < 0 && (error == ELOOP || error == ENOTDIR))
+        plat::diag("CatalogFolders: %s/%s is a link or not a folder, refused\n",
+                   m_recvFolder.c_str(), origin.c_str());
+    return dir;
+}
+
+int CatalogFolders::openReceived(const CatalogRecord& record, int flags, bool makeFolder) const
+{
+    if (!catalog::isValidRecord(record))
+        return -1;
+    const int dir = openOriginFolder(record, makeFolder);
+    if (dir < 0)
+        return -1;
+    const std::string name = utf8Of(record.fileNameCp932());
+    // O_NONBLOCK: a pipe planted under the name must not hang the node on open.
+    const int fd = ::openat(dir, name.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+    const int error = errno;
+    ::close(dir);
+    if (fd < 0) {
+        if (error == ELOOP)
+            plat::diag("CatalogFolders: received file %s is a link, refused\n", name.c_str());
+        return -1;
+    }
+    struct stat st = {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        plat::diag("CatalogFolders: received file %s is not a plain file, refused\n", name.c_str());
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 std::string CatalogFolders::contentPath(const CatalogRecord& record, bool own)
 {
     if (!catalog::isValidRecord(record))
         return {};
-    if (!own)
+    if (!own) {
+        // Taken out by path: only when neither the folder nor the file is a link.
+        const int fd = openReceived(record, O_RDONLY, false);
+        if (fd < 0)
+            return {};
+        ::close(fd);
         return receivedPath(record);
+    }
     if (record.linkFlag() != 1)
         return plat::joinPath(m_sendFolder, utf8Of(record.fileNameCp932()));
 
@@ -118,8 +174,17 @@ void CatalogFolders::deleteContent(const CatalogRecord& record, bool own)
         return;
     std::string path;
     if (!own) {
-        path = receivedPath(record);
-    } else if (record.linkFlag() == 1) {
+        // unlinkat in the origin's folder opened without following: a linked origin folder
+        // would otherwise have the purge delete in whatever folder it points at.
+        closeCached(receivedPath(record));
+        const int dir = openOriginFolder(record, false);
+        if (dir >= 0) {
+            ::unlinkat(dir, utf8Of(record.fileNameCp932()).c_str(), 0);
+            ::close(dir);
+        }
+        return;
+    }
+    if (record.linkFlag() == 1) {
         path = registeredShortcut(record);
     } else {
         path = plat::joinPath(m_sendFolder, utf8Of(record.fileNameCp932()));
@@ -127,10 +192,8 @@ void CatalogFolders::deleteContent(const CatalogRecord& record, bool own)
             path.clear();
     }
     // unlink() removes a link itself, never what it points at.
-    if (!path.empty()) {
-        closeReceived(path);
+    if (!path.empty())
         plat::removeFile(path);
-    }
 }
 
 // Size and last write time as the entry recorded them: a file of that name saved since the
@@ -163,12 +226,17 @@ std::string CatalogFolders::registeredShortcut(const CatalogRecord& record) cons
     return linkSeconds <= *registered ? link : std::string();
 }
 
-std::size_t CatalogFolders::readContent(const std::string& path, std::uint32_t offset,
-                                        std::size_t size, std::uint8_t* out) const
+std::size_t CatalogFolders::readContent(const CatalogRecord& record, bool own, std::uint32_t offset,
+                                        std::size_t size, std::uint8_t* out)
 {
-    if (path.empty())
-        return 0;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = -1;
+    if (own) {
+        const std::string path = contentPath(record, true);
+        if (!path.empty())
+            fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    } else {
+        fd = openReceived(record, O_RDONLY, false);
+    }
     if (fd < 0)
         return 0;
     const ssize_t n = rio::readAt(fd, out, size, static_cast<off_t>(offset));
@@ -179,15 +247,19 @@ std::size_t CatalogFolders::readContent(const std::string& path, std::uint32_t o
 bool CatalogFolders::writeReceived(const CatalogRecord& record, std::uint32_t offset,
                                    const std::uint8_t* bytes, std::size_t n) const
 {
-    const std::string path = receivedPath(record);
-    if (path.empty())
+    if (!catalog::isValidRecord(record))
         return false;
+    // A fresh download replaces whatever lay under the name, a planted link included (the
+    // link itself goes, never what it points at).
     if (offset == 0) {
-        closeReceived(path);
-        plat::removeFile(path);
+        closeCached(receivedPath(record));
+        const int dir = openOriginFolder(record, true);
+        if (dir < 0)
+            return false;
+        ::unlinkat(dir, utf8Of(record.fileNameCp932()).c_str(), 0);
+        ::close(dir);
     }
-    const int fd =
-        openReceived(path, plat::joinPath(m_recvFolder, utf8Of(record.originNodeCp932())));
+    const int fd = openForWrite(record);
     if (fd < 0)
         return false;
     const bool ok = n == 0 || rio::writeAt(fd, bytes, n, static_cast<off_t>(offset));

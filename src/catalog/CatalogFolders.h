@@ -12,6 +12,10 @@
 // origin node), own files and shortcuts in the send folder, and the error-record file of the
 // catalog folder. Every path built from a record requires isValidRecord() first, so a record
 // from a peer can never name anything outside these folders.
+//
+// Received files are written, read, served and deleted through their origin's folder opened
+// with O_DIRECTORY | O_NOFOLLOW and openat/unlinkat with O_NOFOLLOW: a link planted in the
+// receive folder (by another local user, or left by anything else) is refused, never followed.
 class CatalogFolders
 {
 public:
@@ -33,9 +37,10 @@ public:
     // watch. Failures are ignored.
     void deleteContent(const CatalogRecord& record, bool own);
 
-    // Reads up to size bytes at offset; 0 when the file cannot be read or offset is past its end.
-    std::size_t readContent(const std::string& path, std::uint32_t offset, std::size_t size,
-                            std::uint8_t* out) const;
+    // Reads up to size bytes of the record's contents (contentPath) at offset; 0 when the file
+    // cannot be read or offset is past its end.
+    std::size_t readContent(const CatalogRecord& record, bool own, std::uint32_t offset,
+                            std::size_t size, std::uint8_t* out);
     // Writes n bytes at offset into the received file, creating its folder and the file; at
     // offset 0 an older file of that name is deleted first. False when nothing could be written.
     // The file of a download under way stays open between chunks; it is closed when the chunk
@@ -57,9 +62,16 @@ private:
         int fd = -1;
     };
     static constexpr std::size_t kOpenReceived = 4;
-    int openReceived(const std::string& path, const std::string& folder) const;
-    void closeReceived(const std::string& path) const;
+    // The received file kept open for writing between chunks (opened as openReceived does).
+    int openForWrite(const CatalogRecord& record) const;
+    void closeCached(const std::string& path) const;
 
+    // The origin's folder in the receive folder, opened without following a link (made first
+    // when make is true); -1 when it is missing or a link (said in a diagnostic line).
+    int openOriginFolder(const CatalogRecord& record, bool make) const;
+    // The received file, opened with flags in its origin's folder; neither the folder nor the
+    // file may be a link. -1 otherwise.
+    int openReceived(const CatalogRecord& record, int flags, bool makeFolder) const;
     // The file at path has the size and last write time of the record's description.
     static bool sameVersion(const CatalogRecord& record, const std::string& path, bool noFollow);
     // The shortcut that the own entry registered, or empty when the one there now is another.

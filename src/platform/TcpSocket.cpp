@@ -397,25 +397,43 @@ bool TcpSocket::listen(int backlog, int* error)
     return true;
 }
 
-bool TcpSocket::accept(TcpSocket& into)
+bool TcpSocket::accept(TcpSocket& into, int* error)
 {
+    int dummy = 0;
+    int* err = error ? error : &dummy;
+    *err = 0;
     if (d_->state != Impl::State::Listening)
         return false;
-    d_->enableRead(true);
-    if (into.d_->fd >= 0)
+    if (into.d_->fd >= 0) {
+        d_->enableRead(true);
+        *err = EISCONN;
         return false;
+    }
     sockaddr_storage ss{};
     socklen_t len = sizeof ss;
     int s;
     do {
         s = ::accept4(d_->fd, reinterpret_cast<sockaddr*>(&ss), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
     } while (s < 0 && errno == EINTR);
-    if (s < 0)
+    if (s < 0) {
+        *err = errno;
+        const bool exhausted =
+            *err == EMFILE || *err == ENFILE || *err == ENOBUFS || *err == ENOMEM;
+        if (!exhausted)
+            d_->enableRead(true);
         return false;
+    }
+    d_->enableRead(true);
     into.d_->peer = ss;
     into.d_->havePeer = true;
     into.d_->adopt(s, Impl::State::Connected);
     return true;
+}
+
+void TcpSocket::resumeAccepting()
+{
+    if (d_->state == Impl::State::Listening)
+        d_->enableRead(true);
 }
 
 ConnectResult TcpSocket::connect(const std::string& host, int port, int* error)

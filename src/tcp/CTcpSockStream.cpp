@@ -12,6 +12,7 @@
 #include "tcp/TcpFrame.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -23,6 +24,8 @@ namespace MsgType = catalog::MsgType;
 static_assert(CTcpSockStream::kReceiveLimit + tcp::kMinFrame <= CTcpSockStream::kBufferSize);
 static_assert(tcp::kMaxFrame <= CTcpSockStream::kBufferSize);
 static_assert(VX_QUE::kSlotSize == tcp::kMaxFrame);
+static_assert(CTcpSockStream::kHandshakeFrame * 2 <= CTcpSockStream::kHandshakeBuffer);
+static_assert(catalog::HelloLayout::MessageSize <= CTcpSockStream::kHandshakeFrame);
 
 bool wouldBlock(int error)
 {
@@ -40,11 +43,18 @@ std::string helloNodeName(const std::uint8_t* msg)
     return plat::fieldToUtf8(msg + L::NodeName, L::NodeNameSize);
 }
 
+std::string establishedNotice(const std::string& nodeName)
+{
+    char text[256];
+    std::snprintf(text, sizeof text, "%sノードとTCP接続が確立しました", nodeName.c_str());
+    return text;
+}
+
 } // namespace
 
 CTcpSockStream::CTcpSockStream()
-    : m_socket(this), m_receiveBuffer(new std::uint8_t[kBufferSize]()),
-      m_sendBuffer(new std::uint8_t[kBufferSize]()), m_work(new std::uint8_t[VX_QUE::kSlotSize]()),
+    : m_socket(this), m_receiveBuffer(new std::uint8_t[kHandshakeBuffer]),
+      m_sendBuffer(new std::uint8_t[kHandshakeBuffer]), m_work(new std::uint8_t[kHandshakeBuffer]),
       m_window(this)
 {
     m_exchange.setWindowLimit(CExchange::kMaxWindow, kChunkSize);
@@ -56,9 +66,54 @@ void CTcpSockStream::setState(int state)
 {
     // A newly admitted peer gets its first conversation at the next poll rather than after
     // the full hello period.
-    if (state == kEstablished && m_state != kEstablished)
+    if (state == kEstablished && m_state != kEstablished) {
         m_helloCounter = kHelloTicks;
+        m_silentTicks = 0;
+        growBuffers();
+    }
     m_state = state;
+}
+
+void CTcpSockStream::growBuffers()
+{
+    if (m_fullBuffers)
+        return;
+    std::unique_ptr<std::uint8_t[]> receive(new std::uint8_t[kBufferSize]);
+    std::memcpy(receive.get(), m_receiveBuffer.get(), m_receivedCount);
+    std::unique_ptr<std::uint8_t[]> send(new std::uint8_t[kBufferSize]);
+    std::memcpy(send.get(), m_sendBuffer.get(), m_sendOffset + m_pendingCount);
+    m_receiveBuffer = std::move(receive);
+    m_sendBuffer = std::move(send);
+    m_sendCapacity = kBufferSize;
+    m_fullBuffers = true;
+}
+
+std::size_t CTcpSockStream::receiveLimit() const
+{
+    return m_fullBuffers ? kReceiveLimit : kHandshakeBuffer;
+}
+
+bool CTcpSockStream::receiveQueueFull() const
+{
+    return m_receiveQueue.count() >= (handshaking() ? kHandshakeQueue : VX_QUE::kSlots);
+}
+
+std::size_t CTcpSockStream::frameLimit() const
+{
+    return m_fullBuffers ? tcp::kMaxFrame : kHandshakeFrame;
+}
+
+bool CTcpSockStream::handshakeExpired()
+{
+    return ++m_handshakeTicks > kHandshakeTicks;
+}
+
+void CTcpSockStream::confirmPeer()
+{
+    if (m_peerConfirmed)
+        return;
+    m_peerConfirmed = true;
+    CPostError::instance()->postDetail(establishedNotice(m_nodeName));
 }
 
 void CTcpSockStream::setNodeName(std::string name)
@@ -106,6 +161,12 @@ void CTcpSockStream::poll()
 {
     if (m_dead || (m_state != kConnected && m_state != kEstablished))
         return;
+    if (m_state == kEstablished && ++m_silentTicks > kSilentTicks) {
+        plat::diag("CTcpSockStream: id=%d %s has sent nothing for %u polls, closed\n", m_id,
+                   m_nodeName.c_str(), kSilentTicks);
+        failSocket(0);
+        return;
+    }
     if (!pumpSend())
         return;
     // News (this node queued something for its peers, or the peer said it has something for
@@ -146,15 +207,21 @@ void CTcpSockStream::onReceive(int error)
     }
     // While the receive queue is full nothing is read: the bytes stay in the kernel, whose
     // flow control holds the peer back. Processing resumes the reading.
-    if (!m_readPaused)
-        readSocket();
+    readSocket();
 }
 
 void CTcpSockStream::readSocket()
 {
+    // Left unread, the socket is not watched again until processing resumes reading.
+    if (m_readPaused)
+        return;
+    const std::size_t room = receiveLimit() - m_receivedCount;
+    if (room == 0) {
+        m_readPaused = true;
+        return;
+    }
     int readError = 0;
-    const long n = m_socket.receive(m_receiveBuffer.get() + m_receivedCount,
-                                    kReceiveLimit - m_receivedCount, &readError);
+    const long n = m_socket.receive(m_receiveBuffer.get() + m_receivedCount, room, &readError);
     if (n > 0) {
         m_receivedCount += static_cast<std::size_t>(n);
         frameReceived();
@@ -169,16 +236,17 @@ void CTcpSockStream::readSocket()
 bool CTcpSockStream::acceptBytes(const std::uint8_t* data, std::size_t length)
 {
     while (length > 0 && !m_dead) {
-        if (m_readPaused) {
+        if (m_readPaused || m_receivedCount == receiveLimit()) {
             // What the socket would leave in the kernel: processed first, as the event loop
             // would, to make room (twice: answers that left may have let held requests go).
-            for (int i = 0; i < 2 && m_readPaused && !m_dead; ++i)
+            for (int i = 0; i < 2 && !m_dead && (m_readPaused || m_receivedCount == receiveLimit());
+                 ++i)
                 processReceived();
-            if (m_dead || m_readPaused)
+            if (m_dead || m_readPaused || m_receivedCount == receiveLimit())
                 return false;
             continue;
         }
-        const std::size_t room = kReceiveLimit - m_receivedCount;
+        const std::size_t room = receiveLimit() - m_receivedCount;
         const std::size_t take = length < room ? length : room;
         std::memcpy(m_receiveBuffer.get() + m_receivedCount, data, take);
         m_receivedCount += take;
@@ -196,12 +264,14 @@ bool CTcpSockStream::frameReceived()
     std::size_t offset = 0;
     bool queued = false;
     for (;;) {
-        if (m_receiveQueue.count() >= VX_QUE::kSlots) {
-            // Full: the frames held stay here and nothing more is read until there is room.
+        // Full (before admission: a few messages at a time): the frames held stay here and
+        // nothing more is read until processing has made room.
+        if (receiveQueueFull()) {
             m_readPaused = true;
             break;
         }
-        const tcp::FrameScan scan = tcp::scanFrame(buffer + offset, m_receivedCount - offset);
+        const tcp::FrameScan scan =
+            tcp::scanFrame(buffer + offset, m_receivedCount - offset, frameLimit());
         if (scan.status == tcp::FrameStatus::NeedMore)
             break;
         if (scan.status == tcp::FrameStatus::Bad) {
@@ -213,8 +283,9 @@ bool CTcpSockStream::frameReceived()
             return false;
         }
         // Never refused: a slot holds the largest frame and the queue has room.
-        m_receiveQueue.enqEntry(scan.length, buffer + offset);
-        queued = true;
+        if (m_receiveQueue.enqEntry(scan.length, buffer + offset))
+            queued = true;
+        m_silentTicks = 0;
         offset += scan.length;
     }
     // Bytes not framed yet move to the front. Unless reading is paused, only an incomplete
@@ -245,6 +316,11 @@ void CTcpSockStream::processReceived()
             m_inputBlocked = m_receiveQueue.count() > 0;
             break;
         }
+        // The work buffer grows with the first message that needs it (after admission).
+        if (m_receiveQueue.frontSize() > kHandshakeBuffer && !m_bigWork) {
+            m_work.reset(new std::uint8_t[VX_QUE::kSlotSize]);
+            m_bigWork = true;
+        }
         if (!m_receiveQueue.deqEntry(m_work.get()))
             break;
         m_partyMismatch = false;
@@ -265,7 +341,7 @@ void CTcpSockStream::processReceived()
 
 void CTcpSockStream::resumeReading()
 {
-    if (m_dead || !m_readPaused || m_receiveQueue.count() >= VX_QUE::kSlots)
+    if (m_dead || !m_readPaused || receiveQueueFull())
         return;
     m_readPaused = false;
     if (!frameReceived() || m_readPaused)
@@ -313,6 +389,8 @@ bool CTcpSockStream::handleMessage(const std::uint8_t* msg)
                        h.messageClass());
             return true;
         }
+        // A node asks for catalogs and files only on a connection it has admitted.
+        confirmPeer();
         break;
     default:
         return true;
@@ -334,7 +412,13 @@ bool CTcpSockStream::handleMessage(const std::uint8_t* msg)
 bool CTcpSockStream::handleHello(const std::uint8_t* msg, std::size_t length)
 {
     if (m_state == kConnected) {
-        // Before admission a hello only names the peer; the peer model decides.
+        // A hello of another party admits nobody: answering it would hand catalogs and files
+        // to whoever names one configured node.
+        if (!m_exchange.helloPartyMatches(msg, length)) {
+            m_partyMismatch = true;
+            return false;
+        }
+        // Otherwise it only names the peer; the peer model decides.
         if (m_parent)
             m_parent->notifyNodeName(m_id, helloNodeName(msg));
         return true;
@@ -405,12 +489,17 @@ bool CTcpSockStream::pumpSend()
 
 bool CTcpSockStream::takeNextMessage()
 {
-    std::uint8_t* buffer = m_sendBuffer.get();
     VX_QUE& queue = m_exchange.sendQueue();
     // What the exchange held back for want of room goes in as room appears.
     if (queue.count() < VX_QUE::kSlots && m_exchange.hasDeferred())
         m_exchange.service();
-    while (queue.deqEntry(buffer)) {
+    while (queue.count() > 0) {
+        // Only hellos are queued before admission; anything longer gets the full buffer rather
+        // than overrunning the small one.
+        if (queue.frontSize() > m_sendCapacity)
+            growBuffers();
+        std::uint8_t* buffer = m_sendBuffer.get();
+        queue.deqEntry(buffer);
         const std::size_t length = catalog::messageLength(buffer);
         if (length < tcp::kMinFrame || length > tcp::kMaxFrame) {
             plat::diag("CTcpSockStream: id=%d unsendable message length=%zu dropped\n", m_id,

@@ -50,6 +50,19 @@ public:
     static constexpr std::size_t kChunkSize = 51200;
     static constexpr std::size_t kOldChunkSize = 10240;
 
+    // Until its peer is admitted a connection only needs room for hellos (1080 bytes): its
+    // buffers are this small, a longer frame ends it, and at most kHandshakeQueue received
+    // messages wait at a time (reading stops meanwhile). The full buffers come with admission.
+    static constexpr std::size_t kHandshakeBuffer = 4096;
+    static constexpr std::size_t kHandshakeFrame = 2048;
+    static constexpr int kHandshakeQueue = 2;
+    // A connection whose peer is not admitted within this many polls is closed: half a hello
+    // period longer than the latest a peer's first hello may come (about 30 s).
+    static constexpr std::uint32_t kHandshakeTicks = (kHelloTicks + 1) * 3 / 2;
+    // An admitted peer that has sent no whole message for three hello periods (about a minute)
+    // is gone or squatting on its name; the connection is closed.
+    static constexpr std::uint32_t kSilentTicks = 3 * (kHelloTicks + 1);
+
     CTcpSockStream();
     ~CTcpSockStream() override;
 
@@ -81,6 +94,13 @@ public:
     // Every 50 ms from the peer model: sends what waits, and every kHelloTicks + 1 polls starts
     // a conversation. Does nothing unless connected or established.
     void poll();
+
+    // Called by the peer model for a connection not admitted yet, once per poll: true when the
+    // handshake has taken longer than kHandshakeTicks.
+    bool handshakeExpired();
+    // True once the admitted peer has shown that it admitted this node too (it asked for a
+    // catalog or a file, which a node does only on an established connection).
+    bool peerConfirmed() const { return m_peerConfirmed; }
 
     // Shuts the socket down and closes it; the connection is dead from then on.
     void close();
@@ -117,7 +137,8 @@ private:
     // Frames the held bytes into the receive queue until it is full (reading then pauses);
     // false when a bad frame ended the connection.
     bool frameReceived();
-    // Reads what the socket holds and frames it.
+    // Reads what the socket holds and frames it, unless the received messages must be
+    // processed first.
     void readSocket();
     // After processing: frames what waited and reads again once the receive queue has room.
     void resumeReading();
@@ -138,6 +159,14 @@ private:
     bool takeNextMessage();
     bool flush();
     void watchWrite(bool on);
+    // Gives the connection its full buffers (on admission), keeping what they hold.
+    void growBuffers();
+    std::size_t receiveLimit() const;
+    std::size_t frameLimit() const;
+    bool handshaking() const { return m_state != kEstablished; }
+    // The receive queue holds all it may: every slot, or a few messages before admission.
+    bool receiveQueueFull() const;
+    void confirmPeer();
 
     static inline std::uint64_t s_frameErrorCloses = 0;
 
@@ -154,13 +183,21 @@ private:
     std::uint32_t m_expectedSequence = 0;
 
     // The single-threaded event loop is the only user of these buffers, so they need no lock.
+    // kHandshakeBuffer bytes each until admission, then kBufferSize (m_work a queue slot).
     std::unique_ptr<std::uint8_t[]> m_receiveBuffer;
     std::size_t m_receivedCount = 0;
     std::unique_ptr<std::uint8_t[]> m_sendBuffer;
+    std::size_t m_sendCapacity = kHandshakeBuffer;
     std::size_t m_sendOffset = 0;
     std::size_t m_pendingCount = 0;
-    // One received message being processed, as large as a queue slot.
+    // One received message being processed.
     std::unique_ptr<std::uint8_t[]> m_work;
+    bool m_fullBuffers = false;
+    bool m_bigWork = false;
+    std::uint32_t m_handshakeTicks = 0;
+    // Polls since the last whole message arrived.
+    std::uint32_t m_silentTicks = 0;
+    bool m_peerConfirmed = false;
 
     // The first hello leaves at the first poll after connecting, so the handshake does not wait
     // 20 seconds.

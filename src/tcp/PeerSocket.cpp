@@ -41,9 +41,9 @@ void PeerSocket::close()
     streamWantsWrite_ = false;
 }
 
-bool PeerSocket::accept(PeerSocket& into)
+bool PeerSocket::accept(PeerSocket& into, int* error)
 {
-    if (!socket_.accept(into.socket_))
+    if (!socket_.accept(into.socket_, error))
         return false;
     into.context_ = context_;
     if (into.context_)

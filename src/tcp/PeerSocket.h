@@ -47,7 +47,9 @@ public:
     bool setReuseAddress(int* error) { return socket_.setReuseAddress(error); }
     bool listen(int backlog, int* error) { return socket_.listen(backlog, error); }
     // Accepts a waiting connection into into, which takes this socket's TLS set-up.
-    bool accept(PeerSocket& into);
+    // As plat::TcpSocket::accept: out of descriptors, accepting waits for resumeAccepting().
+    bool accept(PeerSocket& into, int* error = nullptr);
+    void resumeAccepting() { socket_.resumeAccepting(); }
     plat::ConnectResult connect(const std::string& host, int port, int* error);
 
     long receive(void* buffer, std::size_t length, int* error);

@@ -11,7 +11,9 @@
 #include "ui/MainWindowLayout.h"
 #include "ui/TrayDialog.h"
 
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -58,6 +60,25 @@ public:
     void exitFromTray();
     // WM_POSTERROR: a notice for the status line.
     void postError(std::uintptr_t code, std::intptr_t selector);
+
+    // A first start (no party or node name): the system properties open with a line saying so
+    // and then point to adding a connection. Headless, a message says where to set them.
+    void firstStartGuide();
+    // A line in the status line.
+    void notice(const std::string& text);
+
+    // Received files that became complete in one refresh of the lists; by default a desktop
+    // notification whose action opens the received folder.
+    using ArrivalHandler = std::function<void(const std::vector<CatalogRecord>&)>;
+    void setArrivalHandler(ArrivalHandler handler) { m_onArrival = std::move(handler); }
+    // Opens a folder in the file manager ("受信フォルダを開く"); tests hand in their own.
+    using FolderOpener = std::function<void(const std::string&)>;
+    void setFolderOpener(FolderOpener opener) { m_openFolder = std::move(opener); }
+    // The received folder of a catalog row's origin node, or the receive folder itself for no
+    // row, an own row or an origin that names no safe folder.
+    std::string receivedFolderOf(std::optional<int> row);
+    // The work of a refresh tick on the lists (timer 101).
+    void applyPendingEvents() { refreshLists(); }
 
     // The on-line switch was clicked: validate and listen, or stop listening.
     void applySelection();
@@ -152,6 +173,7 @@ private:
     void onNodeInformation();
 
     void buildWindow();
+    void notifyArrivals(const std::vector<CatalogRecord>& records);
     void connectControls();
     void readBoundValues();
     void disconnectAll(bool onlyConnected);
@@ -196,6 +218,9 @@ private:
     plat::MessageWindow m_messages;
     // Created hidden at initialisation; publishes the own node information every 30 s.
     std::unique_ptr<CNodeInfoDlg> m_nodeInfo;
+    class ArrivalNotifier* m_notifier = nullptr;
+    ArrivalHandler m_onArrival;
+    FolderOpener m_openFolder;
     bool m_initialised = false;
     bool m_shutDown = false;
     bool m_ended = false;

@@ -3,7 +3,9 @@
 #include "app/CMultiCheck.h"
 #include "app/CPropatyHotLine.h"
 #include "platform/Prompt.h"
+#include "ui/ElidedLabel.h"
 #include "ui/NameRules.h"
+#include "ui/Translations.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -29,6 +31,9 @@ const char* const kLimitRange = "有効期限は1日から36500日までの日�
 const char* const kPartyRunning = "パーティ名は既に実行中です。この名前は設定できません";
 const char* const kNoSkypeId = "SkypeIdが未取得です。Skypeと接続しているか確認してください。";
 const char* const kNotInteger = "整数を入力してください。";
+// A limit of CP932 bytes, counted as the user can count: half-width characters are one byte,
+// full-width ones two.
+const char* const kTooLong = "全角%1文字・半角%2文字以内で入力してください。";
 const char* const kKeyOnline =
     "オンライン中はパーティ鍵を変更できません。オフラインにしてから設定してください。";
 const char* const kKeyNeedsPassphrase =
@@ -45,7 +50,7 @@ QString qs(const std::string& s)
 
 std::string tooLong(int limit)
 {
-    return std::to_string(limit) + " 文字以内で入力してください。";
+    return ui::tr(kTooLong).arg(QString::number(limit / 2), QString::number(limit)).toStdString();
 }
 
 QGroupBox* group(const char* title, const char* explanation, QWidget* parent, QLayout* controls)
@@ -53,12 +58,23 @@ QGroupBox* group(const char* title, const char* explanation, QWidget* parent, QL
     auto* box = new QGroupBox(QString::fromUtf8(title), parent);
     auto* text = new QLabel(QString::fromUtf8(explanation), box);
     text->setWordWrap(true);
+    // A fixed width and the height the wrapped text needs at it: a label left to the layout is
+    // laid out for one width and drawn at another, and clips its last lines.
+    const int width = text->fontMetrics().horizontalAdvance(QStringLiteral("あ")) * 22;
+    text->setFixedWidth(width);
+    text->setMinimumHeight(text->heightForWidth(width));
     auto* layout = new QVBoxLayout(box);
     layout->addLayout(controls);
     layout->addWidget(text);
     return box;
 }
 } // namespace
+
+void CSystemPropatyDlg::setIntroduction(const std::string& text)
+{
+    m_ui.introduction->setText(qs(text));
+    m_ui.introduction->setVisible(!text.empty());
+}
 
 CSystemPropatyDlg::CSystemPropatyDlg(const Values& initial, CMultiCheck& guard, QWidget* parent)
     : QDialog(parent), m_values(initial), m_guard(guard), m_initialParty(initial.partyName)
@@ -80,8 +96,9 @@ void CSystemPropatyDlg::build()
     grid->addWidget(nodeGroup(), 0, 1);
     grid->addWidget(limitGroup(), 1, 0);
     grid->addWidget(windowGroup(), 1, 1);
-    grid->addWidget(portGroup(), 2, 0);
-    grid->addWidget(folderGroup(), 2, 1);
+    // The folders get the whole width: long paths are elided, but as little as possible.
+    grid->addWidget(portGroup(), 2, 0, 1, 2);
+    grid->addWidget(folderGroup(), 3, 0, 1, 2);
 
     auto* buttons = new QDialogButtonBox(this);
     buttons->addButton(QDialogButtonBox::Ok);
@@ -89,7 +106,15 @@ void CSystemPropatyDlg::build()
     connect(buttons, &QDialogButtonBox::accepted, this, &CSystemPropatyDlg::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
+    m_ui.introduction = new QLabel(this);
+    m_ui.introduction->setWordWrap(true);
+    m_ui.introduction->setVisible(false);
+    QFont bold = m_ui.introduction->font();
+    bold.setBold(true);
+    m_ui.introduction->setFont(bold);
+
     auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_ui.introduction);
     layout->addLayout(grid);
     layout->addWidget(buttons);
 
@@ -105,7 +130,7 @@ QWidget* CSystemPropatyDlg::partyGroup()
     auto* nameBox =
         group("パーティ名",
               "パーティ名はネットワークの名前で、ネットワーク全体で共通です。パーティ名が"
-              "異なるノードとは接続できません。半角18文字以内で設定してください。",
+              "異なるノードとは接続できません。全角9文字・半角18文字以内で設定してください。",
               this, row);
 
     m_ui.partyKey = new QLineEdit(this);
@@ -145,8 +170,8 @@ QWidget* CSystemPropatyDlg::nodeGroup()
     rows->addWidget(m_ui.nodeName);
     return group("ノード名",
                  "ノード名はネットワーク内でノードを識別する名前で、重複しないように設定して"
-                 "ください。Skypeを使用する場合はSkypeIDを使用すると重複しません。半角30文字以内"
-                 "で設定してください。",
+                 "ください。Skypeを使用する場合はSkypeIDを使用すると重複しません。全角15文字・"
+                 "半角30文字以内で設定してください。",
                  this, rows);
 }
 
@@ -192,10 +217,11 @@ QWidget* CSystemPropatyDlg::folderGroup()
 {
     auto* box = new QGroupBox(QStringLiteral("フォルダ設定（変更できません）"), this);
     m_ui.sendFolderButton = new QPushButton(QStringLiteral("登録フォルダ"), box);
-    m_ui.sendFolder = new QLabel(box);
+    m_ui.sendFolder = new ElidedLabel(box);
     m_ui.recvFolderButton = new QPushButton(QStringLiteral("キャッシュフォルダ"), box);
-    m_ui.recvFolder = new QLabel(box);
+    m_ui.recvFolder = new ElidedLabel(box);
     auto* layout = new QGridLayout(box);
+    layout->setColumnStretch(1, 1);
     layout->addWidget(m_ui.sendFolderButton, 0, 0);
     layout->addWidget(m_ui.sendFolder, 0, 1);
     layout->addWidget(m_ui.recvFolderButton, 1, 0);
@@ -231,8 +257,8 @@ void CSystemPropatyDlg::showValues()
     m_ui.nodeName->setText(qs(m_values.nodeName));
     m_ui.partyName->setText(qs(m_values.partyName));
     m_ui.limitDay->setText(QString::number(m_values.limitDay));
-    m_ui.sendFolder->setText(qs(m_values.sendFolder));
-    m_ui.recvFolder->setText(qs(m_values.recvFolder));
+    m_ui.sendFolder->setFullText(qs(m_values.sendFolder));
+    m_ui.recvFolder->setFullText(qs(m_values.recvFolder));
     (m_values.window == kWindowOpen ? m_ui.windowOpen : m_ui.windowClosed)->setChecked(true);
 }
 

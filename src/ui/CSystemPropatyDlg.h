@@ -5,6 +5,7 @@
 #include <string>
 
 class CMultiCheck;
+class ElidedLabel;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -57,6 +58,9 @@ public:
 
     CSystemPropatyDlg(const Values& initial, CMultiCheck& guard, QWidget* parent = nullptr);
 
+    // A line above the settings saying why the dialog opened (the first start).
+    void setIntroduction(const std::string& text);
+
     // After OK: the values to apply.
     const Values& values() const { return m_values; }
     bool useSkypeId() const;
@@ -75,9 +79,10 @@ public:
         QCheckBox* changePort = nullptr;
         QSpinBox* port = nullptr;
         QPushButton* sendFolderButton = nullptr;
-        QLabel* sendFolder = nullptr;
+        ElidedLabel* sendFolder = nullptr;
         QPushButton* recvFolderButton = nullptr;
-        QLabel* recvFolder = nullptr;
+        ElidedLabel* recvFolder = nullptr;
+        QLabel* introduction = nullptr; // hidden while empty
     };
     const Controls& controls() const { return m_ui; }
 

@@ -23,9 +23,9 @@ const std::string& address(const ConnectionCommands::Values& v)
 } // namespace
 
 ConnectionCommands::ConnectionCommands(CConnectListCtrl& rows, std::function<void()> save,
-                                       DialogRunner runner, Renamed renamed)
+                                       DialogRunner runner, Renamed renamed, int newMethod)
     : m_rows(rows), m_save(std::move(save)), m_runner(std::move(runner)),
-      m_renamed(std::move(renamed))
+      m_renamed(std::move(renamed)), m_newMethod(newMethod)
 {
 }
 
@@ -47,7 +47,9 @@ void ConnectionCommands::add()
         plat::showMessage(kTooMany, plat::Icon::Warning);
         return;
     }
-    const auto v = m_runner(Values{});
+    Values fresh;
+    fresh.method = m_newMethod;
+    const auto v = m_runner(fresh);
     if (!v)
         return;
     const int row = m_rows.count();

@@ -25,8 +25,10 @@ public:
     // goes with it).
     using Renamed = std::function<void(const std::string&, const std::string&)>;
 
+    // newMethod: the method a new connection starts with (TCP while no messaging client is
+    // linked, since its contact list would be empty).
     ConnectionCommands(CConnectListCtrl& rows, std::function<void()> save, DialogRunner runner,
-                       Renamed renamed = {});
+                       Renamed renamed = {}, int newMethod = CDialogConnectMethod::kSkype);
 
     // The runner that shows the real dialog, modally over parent.
     static DialogRunner modalDialog(QWidget* parent, CDialogConnectMethod::ContactSource contacts);
@@ -42,4 +44,5 @@ private:
     std::function<void()> m_save;
     DialogRunner m_runner;
     Renamed m_renamed;
+    int m_newMethod;
 };

@@ -3,10 +3,14 @@
 #include "app/CPropatyHotLine.h"
 #include "app/ShellUtil.h"
 #include "catalog/CCatalog.h"
+#include "platform/Cp932.h"
 #include "platform/Diag.h"
 #include "platform/Files.h"
 #include "platform/OpenCheck.h"
 #include "platform/Shortcut.h"
+
+#include <QCoreApplication>
+#include <QString>
 
 #include <algorithm>
 #include <cerrno>
@@ -67,6 +71,25 @@ bool isPlainFile(const plat::FolderEntry& e)
 {
     return e.result == plat::FindResult::Ok && (e.record.attributes() & kSkipAttributes) == 0 &&
            !isSymlink(e.record);
+}
+
+const char* const kTooLongName = "SENDフォルダの「%1」は名前が長すぎるため登録できません。";
+const char* const kUnsendableName =
+    "SENDフォルダの「%1」は送信できない文字（%2）を含むため登録できません。";
+
+// What the user is told of a file in the send folder whose name cannot be registered.
+std::string badNameNotice(const std::string& name)
+{
+    std::string characters;
+    for (const std::string& c : plat::unwritableCharacters(name))
+        characters += (characters.empty() ? "" : "、") + c;
+    // Translated here: the status line cannot find the text once the names are in it.
+    const QString n = QString::fromStdString(name);
+    if (characters.empty())
+        return QCoreApplication::translate("Pavo", kTooLongName).arg(n).toStdString();
+    return QCoreApplication::translate("Pavo", kUnsendableName)
+        .arg(n, QString::fromStdString(characters))
+        .toStdString();
 }
 
 } // namespace
@@ -159,7 +182,7 @@ void CFolderWatch::listFolder(const std::vector<plat::FolderEntry>& listing)
     std::set<std::string> targets;
     for (const plat::FolderEntry& e : listing) {
         if (e.result == plat::FindResult::BadName) {
-            refuse(e.name, "its name cannot be written in CP932");
+            refuse(e.name, "its name cannot be written in CP932", badNameNotice(e.name));
             continue;
         }
         if (e.result != plat::FindResult::Ok || (e.record.attributes() & kSkipAttributes) != 0)
@@ -384,8 +407,12 @@ const DirListRecord* CFolderWatch::findKnown(const std::string& nameCp932) const
     return nullptr;
 }
 
-void CFolderWatch::refuse(const std::string& name, const char* why)
+bool CFolderWatch::refuse(const std::string& name, const char* why, const std::string& notice)
 {
-    if (m_refusedNow.insert(name).second && m_refused.count(name) == 0)
-        plat::diag("CFolderWatch: \"%s\" is not registered: %s\n", name.c_str(), why);
+    if (!m_refusedNow.insert(name).second || m_refused.count(name) != 0)
+        return false;
+    plat::diag("CFolderWatch: \"%s\" is not registered: %s\n", name.c_str(), why);
+    if (!notice.empty() && m_notice)
+        m_notice(notice);
+    return true;
 }

@@ -1,7 +1,9 @@
 #include "catalog/CCatalog.h"
 
+#include "app/CPostError.h"
 #include "app/VX_EVENTCATALOG.h"
 #include "app/VX_EVENTCATALOGLISTENER.h"
+#include "app/WindowMessages.h"
 #include "platform/Files.h"
 #include "platform/Shortcut.h"
 #include "support/RecordFiles.h"
@@ -16,6 +18,7 @@
 #include <iterator>
 #include <memory>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using catalog::RecordKind::Changed;
 using catalog::RecordKind::Deleted;
@@ -416,6 +419,31 @@ TEST_F(CatalogTest, DeleteEverywhereQueuesTheDeletionDeleteHereDoesNot)
     EXPECT_TRUE(catalog::verifyChecksum(queued[0]));
 }
 
+// The user deletes the registration a row shows; with two entries of one origin and name (a
+// file registered again before the purge removed the old entry), that one and no other.
+TEST_F(CatalogTest, TheUsersDeletionsFindTheRegistrationTheyWereGiven)
+{
+    open();
+    CatalogRecord older = makeRecord("me", "doc.txt");
+    CatalogRecord newer = older;
+    newer.setRegistrationTime({2024, 5, 3, 15, 16, 0, 0, 0});
+    catalog->addLocal(older);
+    catalog->addLocal(newer);
+    ASSERT_TRUE(catalog->findRegistration(newer));
+    EXPECT_EQ(catalog->findRegistration(newer)->registrationTime(), newer.registrationTime());
+    CatalogRecord elsewhen = older;
+    elsewhen.setRegistrationTime(kYesterday);
+    EXPECT_FALSE(catalog->findRegistration(elsewhen));
+
+    newer.setKind(Deleted);
+    catalog->deleteHere(newer);
+    EXPECT_EQ(catalog->getRecord(0).kind(), New);
+    EXPECT_EQ(catalog->getRecord(1).kind(), Deleted);
+    // A deletion of no listed registration (the folder watch's) takes the first of the name.
+    catalog->deleteEverywhere(makeRecord("me", "doc.txt", 100, Deleted));
+    EXPECT_EQ(catalog->getRecord(0).kind(), Deleted);
+}
+
 TEST_F(CatalogTest, PurgeDropsDeletedEntriesWithTheirFilesButNeverAShortcutsTarget)
 {
     plat::makeFolders(path("RECV/other"));
@@ -730,4 +758,98 @@ TEST_F(CatalogTest, CacheModeWritesTheFileOnlyWhenTheCatalogEnds)
     catalog.reset();
     ASSERT_EQ(cacheFile().size(), 1u);
     EXPECT_EQ(cacheFile()[0].fileNameCp932(), "a.txt");
+}
+
+// Links found in the receive and catalog folders are refused, never followed: nothing outside
+// is written, served or deleted through them.
+TEST_F(CatalogTest, LinksInTheReceiveAndCatalogFoldersAreNeverFollowed)
+{
+    const std::string outside = path("outside");
+    plat::makeFolders(outside);
+    const std::vector<std::uint8_t> secret{'s', 'e', 'c', 'r', 'e', 't'};
+    writeFile(outside + "/a.txt", secret);
+    writeFile(outside + "/b.txt", secret);
+    writeFile(outside + "/peerA.dat", secret);
+    plat::makeFolders(path("RECV/other"));
+    plat::makeFolders(path("CATALOG"));
+    // RECV/linked is a link to the outside folder; RECV/other/b.txt a link to a file there.
+    ASSERT_EQ(::symlink(outside.c_str(), path("RECV/linked").c_str()), 0);
+    ASSERT_EQ(::symlink((outside + "/b.txt").c_str(), path("RECV/other/b.txt").c_str()), 0);
+    ASSERT_EQ(::symlink((outside + "/peerA.dat").c_str(), path("CATALOG/peerA.dat").c_str()), 0);
+    open();
+    const auto data = pattern(100);
+
+    // Writing through a linked origin folder: refused, also part-way through a download.
+    CatalogRecord viaFolder = makeRecord("linked", "a.txt");
+    catalog->mergeRecord(viaFolder);
+    EXPECT_EQ(catalog->storeChunk(0, 100, viaFolder, data.data()), 0);
+    EXPECT_EQ(readFile(outside + "/a.txt"), secret);
+
+    // A link in place of a received file: a fresh download removes the link itself and writes
+    // a plain file; the outside file is untouched.
+    CatalogRecord viaFile = makeRecord("other", "b.txt");
+    catalog->mergeRecord(viaFile);
+    EXPECT_EQ(catalog->storeChunk(0, 100, viaFile, data.data()), 0);
+    EXPECT_EQ(readFile(path("RECV/other/b.txt")), data);
+    EXPECT_EQ(readFile(outside + "/b.txt"), secret);
+
+    // Served: a complete entry whose file was swapped for a link gives no bytes.
+    ASSERT_EQ(::unlink(path("RECV/other/b.txt").c_str()), 0);
+    ASSERT_EQ(::symlink((outside + "/b.txt").c_str(), path("RECV/other/b.txt").c_str()), 0);
+    std::vector<std::uint8_t> out(100);
+    EXPECT_EQ(catalog->readChunk(viaFile, 0, 100, out.data()), 0u);
+    EXPECT_EQ(catalog->contentPath(viaFile), "");
+
+    // The purge of an entry under the linked folder deletes nothing outside.
+    catalog->deleteHere(viaFolder);
+    catalog->purge();
+    EXPECT_EQ(readFile(outside + "/a.txt"), secret);
+
+    // A pending file that is a link is not written through.
+    catalog->addLocal(makeRecord("me", "mine.txt"));
+    EXPECT_EQ(readFile(outside + "/peerA.dat"), secret);
+}
+
+// Downloads keep min(1 GiB, 5 %) of the receiving disk free: a file is fetched only when its
+// remaining bytes fit above that floor, and a refused chunk writes nothing.
+TEST_F(CatalogTest, DownloadsStopAtTheDiskFloor)
+{
+    int notices = 0;
+    plat::MessageWindow window(
+        [&](const plat::WindowMessage& m) { notices += m.msg == WM_POSTERROR; });
+    CPostError::instance()->setWindow(window.handle());
+    open();
+    DiskFloor::Space space;
+    catalog->setSpaceProbe([&](const std::string&) { return space; });
+    CatalogRecord r = makeRecord("other", "big.bin", 1000);
+    catalog->mergeRecord(r);
+    constexpr std::uint64_t GiB = std::uint64_t(1) << 30, MiB = std::uint64_t(1) << 20;
+    struct Row
+    {
+        std::uint64_t available, total;
+        bool fits;
+    };
+    const Row rows[] = {
+        {GiB + 1000, 100 * GiB, true},     // exactly the 1 GiB floor left afterwards
+        {GiB + 999, 100 * GiB, false},     // one byte into it
+        {5 * MiB + 1000, 100 * MiB, true}, // a small disk keeps 5 %
+        {5 * MiB + 999, 100 * MiB, false}, {500, 100 * GiB, false},
+    };
+    for (const Row& row : rows) {
+        space = {row.available, row.total};
+        EXPECT_EQ(catalog->roomToFetch(r), row.fits) << row.available << " of " << row.total;
+    }
+    const auto data = pattern(1000);
+    space = {GiB, 100 * GiB};
+    EXPECT_EQ(catalog->storeChunk(0, 1000, r, data.data()), 0);
+    EXPECT_FALSE(plat::fileExists(path("RECV/other/big.bin")));
+    // Said once on the status line for all those refusals.
+    plat::runFor(10);
+    EXPECT_EQ(notices, 1);
+    EXPECT_EQ(CPostError::instance()->detailText(),
+              "受信フォルダのディスクの空き容量が少ないため、ファイルの受信を止めています");
+    space = {2 * GiB, 100 * GiB};
+    EXPECT_EQ(catalog->storeChunk(0, 1000, r, data.data()), 0);
+    EXPECT_EQ(readFile(path("RECV/other/big.bin")), data);
+    CPostError::instance()->setWindow({});
 }

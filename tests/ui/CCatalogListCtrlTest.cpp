@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QDropEvent>
 #include <QMimeData>
+#include <QScrollBar>
 #include <QUrl>
 
 #include <gtest/gtest.h>
@@ -155,4 +156,49 @@ TEST(CCatalogListCtrl, DropsAreTakenAsCopyOrLinkOnly)
         }
         EXPECT_EQ(dropped.size(), c.taken != Qt::IgnoreAction ? 1 : 0) << c.what;
     }
+}
+
+// A purge clears the list and adds every entry again: the selection follows its entry to its
+// new row (or goes with it), and the view stays where the user had scrolled unless a new entry
+// came in.
+TEST(CCatalogListCtrl, SelectionAndScrollPositionSurviveARefresh)
+{
+    CCatalogListCtrl list;
+    list.resize(400, 200);
+    list.show();
+    std::vector<CatalogRecord> entries;
+    std::vector<CatalogListEvent> events;
+    for (int i = 0; i < 60; ++i) {
+        entries.push_back(record(("f" + std::to_string(i) + ".txt").c_str(), "peer", 1000, 1));
+        events.push_back(add(entries.back()));
+    }
+    list.applyEvents(events, "me");
+    QApplication::processEvents();
+    const auto reannounce = [&] {
+        std::vector<CatalogListEvent> batch{kClear};
+        for (const CatalogRecord& r : entries)
+            batch.push_back(add(r));
+        list.applyEvents(batch, "me");
+    };
+    const auto selectedName = [&]() -> std::string {
+        const auto row = list.selectedRow();
+        return row ? list.rowRecord(*row)->fileNameUtf8() : std::string("(none)");
+    };
+
+    list.selectRow(30);
+    list.verticalScrollBar()->setValue(20);
+    entries.erase(entries.begin() + 5); // purged
+    reannounce();
+    EXPECT_EQ(selectedName(), "f30.txt");
+    EXPECT_EQ(list.selectedRow(), 29);
+    EXPECT_EQ(list.verticalScrollBar()->value(), 20);
+
+    entries.erase(entries.begin() + 29); // the selected entry itself
+    reannounce();
+    EXPECT_EQ(selectedName(), "(none)") << "never another entry at the same row";
+    EXPECT_EQ(list.verticalScrollBar()->value(), 20);
+
+    list.applyEvents({add(record("new.txt", "peer", 1000, 1))}, "me");
+    EXPECT_EQ(list.verticalScrollBar()->value(), list.verticalScrollBar()->maximum())
+        << "a new entry is still scrolled into view";
 }

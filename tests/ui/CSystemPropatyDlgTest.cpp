@@ -3,6 +3,7 @@
 #include "app/CMultiCheck.h"
 #include "support/RecordingPrompt.h"
 #include "support/TempDir.h"
+#include "ui/ElidedLabel.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -74,8 +75,8 @@ TEST_F(SystemPropatyTest, OkChecksInOrderAndFocusesTheFieldNamed)
     const CheckCase cases[] = {
         // The field checks come first: a value that cannot be read is refused before the rest.
         {"", "", "x", "整数を入力してください。", 3},
-        {"party", longNode.c_str(), "3", "30 文字以内で入力してください。", 2},
-        {"ぱーてぃーぱーてぃX", "NodeA", "3", "18 文字以内で入力してください。", 1},
+        {"party", longNode.c_str(), "3", "全角15文字・半角30文字以内で入力してください。", 2},
+        {"ぱーてぃーぱーてぃX", "NodeA", "3", "全角9文字・半角18文字以内で入力してください。", 1},
         {"", "", "3", "パーティ名が設定されていません。", 1},
         {" party", "", "3", "パーティ名にスペースを含む名前は設定できません。", 1},
         {"par ty", "NodeA", "3", "パーティ名にスペースを含む名前は設定できません。", 1},
@@ -216,6 +217,27 @@ TEST_F(SystemPropatyTest, ShowsTheValuesAndTheFoldersCannotBeChanged)
     d.accept();
     EXPECT_EQ(d.values().window, CSystemPropatyDlg::kWindowOpen);
     EXPECT_EQ(d.values().limitDay, 12);
+}
+
+TEST_F(SystemPropatyTest, LongFolderPathsAreElidedInTheMiddleAndTheDialogFitsTheScreen)
+{
+    Values v = valid();
+    const std::string deep = "/home/someone/" + std::string(150, 'x') + "/pavo";
+    v.sendFolder = deep + "/SEND";
+    v.recvFolder = deep + "/RECV";
+    CSystemPropatyDlg d(v, guard);
+    d.show();
+    EXPECT_LE(d.frameGeometry().width(), 1024);
+    EXPECT_LE(d.frameGeometry().height(), 768);
+    for (const ElidedLabel* label : {d.controls().sendFolder, d.controls().recvFolder}) {
+        const std::string shown = label->shownText().toStdString();
+        const std::string full = label->fullText().toStdString();
+        EXPECT_EQ(label->toolTip().toStdString(), full);
+        EXPECT_LT(shown.size(), full.size());
+        EXPECT_EQ(shown.rfind("/home/", 0), 0u) << shown;
+        EXPECT_EQ(shown.substr(shown.size() - 5), full.substr(full.size() - 5)) << shown;
+        EXPECT_NE(shown.find("…"), std::string::npos) << shown;
+    }
 }
 
 TEST_F(SystemPropatyTest, ThePartyKeyIsTypedHiddenAndChangedOnlyOffLine)

@@ -14,6 +14,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -127,12 +128,57 @@ TEST_F(PavoDialogsTest, AcceptedPropertiesAreAppliedAndSaved)
     EXPECT_EQ(window->getLimitDay(), 9);
     EXPECT_EQ(window->getWindow(), 1);
     EXPECT_EQ(window->getListenPort(), 43001);
-    EXPECT_EQ(window->windowTitle().toStdString(), "Pavo [renamed]");
-    EXPECT_EQ(window->tray().toolTip(), "Pavo [renamed]\r\nOFFLINE");
+    EXPECT_EQ(window->windowTitle().toStdString(), "Pavo [renamed] - NodeZ");
+    EXPECT_EQ(window->tray().toolTip(), "Pavo [renamed] - NodeZ\r\nOFFLINE");
     const std::string saved = ini();
     for (const char* line :
          {"PARTY=renamed", "NAME=NodeZ", "LIMITDAY=9", "WINDOW=1", "LISTENPORT=43001"})
         EXPECT_NE(saved.find(line), std::string::npos) << line << "\n" << saved;
+}
+
+TEST_F(PavoDialogsTest, FirstStartIntroducesThePropertiesThenPointsToAddingAConnection)
+{
+    window->setPartyName("");
+    window->setNodeName("");
+    OnModal<CSystemPropatyDlg> cancel([](CSystemPropatyDlg& d) {
+        EXPECT_TRUE(d.controls().introduction->isVisibleTo(&d));
+        EXPECT_FALSE(d.controls().introduction->text().isEmpty());
+        d.reject();
+    });
+    PavoDialogs::firstStart(*window);
+    ASSERT_TRUE(cancel.shown);
+    EXPECT_TRUE(prompt.all.empty()); // cancelled: no further pointers
+
+    OnModal<CSystemPropatyDlg> fill([](CSystemPropatyDlg& d) {
+        d.controls().partyName->setText(QStringLiteral("party"));
+        d.controls().nodeName->setText(QStringLiteral("NodeA"));
+        d.accept();
+    });
+    PavoDialogs::firstStart(*window);
+    ASSERT_TRUE(fill.shown);
+    EXPECT_EQ(window->getNodeName(), "NodeA");
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_NE(prompt.messages[0].find("「追加」"), std::string::npos);
+
+    // The ordinary "システム設定" has no introduction.
+    OnModal<CSystemPropatyDlg> plain([](CSystemPropatyDlg& d) {
+        EXPECT_FALSE(d.controls().introduction->isVisibleTo(&d));
+        d.reject();
+    });
+    window->controls().systemSettings->click();
+    EXPECT_TRUE(plain.shown);
+}
+
+TEST_F(PavoDialogsTest, WithoutALinkedMessagingClientANewConnectionStartsAsTcp)
+{
+    ASSERT_FALSE(PavoDialogs::messagingClientLinked());
+    OnModal<CDialogConnectMethod> user([](CDialogConnectMethod& d) {
+        EXPECT_TRUE(d.controls().tcp->isChecked());
+        EXPECT_TRUE(d.controls().host->isEnabled());
+        d.reject();
+    });
+    window->controls().addConnection->click();
+    EXPECT_TRUE(user.shown);
 }
 
 TEST_F(PavoDialogsTest, CancelledPropertiesChangeNothing)
