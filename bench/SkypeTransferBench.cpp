@@ -1,10 +1,11 @@
 // One 16 MiB file from a serving node to a downloading node, over loopback TCP and through the
-// messaging-client stand-in. Each node is a separate process with its own working folder,
+// messaging client: each node's own pavo-messenger logged in to its own account on a Prosody
+// XMPP server on loopback. Each node is a separate process with its own working folder,
 // runtime folder, catalog and transfer coordinator, as two Pavo instances would run; the
 // conversation is the real one. Through the client, one chunk of 20480 bytes is in flight per
 // stream and a stream writes on its 100 ms tick, so the transport is paced by design: it is
 // measured at the real pace and with every timer period scaled down (PAVO_TIME_SCALE), which
-// shows what the encoding and the client relay themselves cost.
+// shows what the encoding, the clients and the server themselves cost.
 #include "catalog/CCatalog.h"
 #include "catalog/CatalogRecord.h"
 #include "platform/EventLoop.h"
@@ -21,8 +22,12 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 using namespace bench;
@@ -125,37 +130,124 @@ int runFetcher(const NodeRun& run, int reportFd)
     return complete ? 0 : 1;
 }
 
-// The stand-in as its own process, serving alice at the server's runtime folder and bob at the
-// fetcher's; its pid once it is ready, or -1.
-pid_t startStandin(const std::string& root, const std::string& serverRun,
-                   const std::string& fetcherRun)
+// A child process whose standard output (and error, when merge) is read until it has printed
+// marker; its pid then, or -1.
+pid_t startAndWait(const std::vector<std::string>& argv, const std::string& marker, bool merge)
 {
-    const std::string config = root + "/users.ini";
-    std::ofstream(config) << "[alice]\nruntime = " << serverRun << "\ncontacts = bob\n"
-                          << "[bob]\nruntime = " << fetcherRun << "\ncontacts = alice\n";
     int out[2];
     if (::pipe(out) != 0)
         return -1;
-    const std::string binary = fs::read_symlink("/proc/self/exe").parent_path() / "skype-standin";
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::dup2(out[1], STDOUT_FILENO);
         ::close(out[0]);
-        const int null = ::open("/dev/null", O_WRONLY);
-        ::dup2(null, STDERR_FILENO);
-        ::execl(binary.c_str(), binary.c_str(), "--config", config.c_str(),
-                static_cast<char*>(nullptr));
+        if (merge) {
+            ::dup2(out[1], STDERR_FILENO);
+        } else {
+            const int null = ::open("/dev/null", O_WRONLY);
+            ::dup2(null, STDERR_FILENO);
+        }
+        std::vector<char*> args;
+        for (const auto& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        ::execvp(args[0], args.data());
         ::_exit(127);
     }
     ::close(out[1]);
     std::string text;
     char buffer[256];
     ssize_t n;
-    while (text.find("skype-standin: ready") == std::string::npos &&
+    while (text.find(marker) == std::string::npos &&
            (n = ::read(out[0], buffer, sizeof buffer)) > 0)
         text.append(buffer, static_cast<std::size_t>(n));
-    ::close(out[0]);
-    return text.find("skype-standin: ready") != std::string::npos ? pid : -1;
+    // The rest of its output goes nowhere; the pipe stays open so it never writes into a void.
+    if (text.find(marker) == std::string::npos) {
+        ::close(out[0]);
+        std::fprintf(stderr, "%s did not print \"%s\":\n%s\n", argv[0].c_str(), marker.c_str(),
+                     text.c_str());
+        return -1;
+    }
+    return pid;
+}
+
+int freePort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr = {};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    ::close(fd);
+    return ntohs(addr.sin_port);
+}
+
+// The messaging side of one measurement: a Prosody server on loopback with the accounts alice
+// and bob, and one client per node logged in to its account.
+struct Messaging
+{
+    pid_t server = -1;
+    pid_t alice = -1;
+    pid_t bob = -1;
+};
+
+bool startMessaging(const std::string& root, const std::string& serverRun,
+                    const std::string& fetcherRun, Messaging& m)
+{
+    const std::string config = root + "/prosody.cfg.lua";
+    const int port = freePort();
+    fs::create_directories(root + "/data");
+    std::ofstream(config) << "pidfile = \"" << root << "/prosody.pid\"\n"
+                          << "data_path = \"" << root << "/data\"\ncertificates = \"" << root
+                          << "\"\nrun_as_root = true\nlog = { warn = \"" << root
+                          << "/prosody.log\" }\nmodules_enabled = { \"roster\", \"saslauth\", "
+                             "\"tls\", \"disco\", \"ping\", \"posix\" }\n"
+                          << "modules_disabled = { \"s2s\" }\ninterfaces = { \"127.0.0.1\" }\n"
+                          << "c2s_ports = { " << port << " }\ns2s_ports = { }\n"
+                          << "c2s_direct_tls_ports = { }\nc2s_require_encryption = true\n"
+                          << "authentication = \"internal_hashed\"\n"
+                          << "ssl = { certificate = \"" << root << "/localhost.crt\", key = \""
+                          << root << "/localhost.key\" }\nVirtualHost \"localhost\"\n";
+    const std::string quiet = " >/dev/null 2>&1";
+    if (std::system(("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=localhost "
+                     "-addext subjectAltName=DNS:localhost -keyout " +
+                     root + "/localhost.key -out " + root + "/localhost.crt" + quiet)
+                        .c_str()) != 0)
+        return false;
+    for (const char* user : {"alice", "bob"}) {
+        if (std::system(("prosodyctl --config " + config + " register " + user + " localhost " +
+                         user + "-secret" + quiet)
+                            .c_str()) != 0)
+            return false;
+        const std::string pw = root + "/" + user + ".pw";
+        std::ofstream(pw) << user << "-secret\n";
+        fs::permissions(pw, fs::perms::owner_read | fs::perms::owner_write);
+        std::ofstream(root + "/" + user + ".conf")
+            << "jid = " << user << "@localhost\npassword-file = " << pw
+            << "\nserver = 127.0.0.1\nport = " << port << "\nca-file = " << root
+            << "/localhost.crt\ncontacts = " << (user[0] == 'a' ? "bob" : "alice")
+            << "@localhost\nruntime = " << (user[0] == 'a' ? serverRun : fetcherRun) << "\n";
+    }
+    m.server = startAndWait({"prosody", "-F", "--config", config}, "", false);
+    // Prosody prints nothing when it is up: the port is asked until it answers.
+    for (int i = 0; i < 400; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr = {};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(static_cast<uint16_t>(port));
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const bool up = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+        ::close(fd);
+        if (up)
+            break;
+        ::usleep(50000);
+    }
+    const std::string binary = fs::read_symlink("/proc/self/exe").parent_path() / "pavo-messenger";
+    m.alice = startAndWait({binary, "--config", root + "/alice.conf"}, "logged in as", true);
+    m.bob = startAndWait({binary, "--config", root + "/bob.conf"}, "logged in as", true);
+    return m.server > 0 && m.alice > 0 && m.bob > 0;
 }
 
 // One transfer; prints its line. False when it failed.
@@ -166,11 +258,11 @@ bool measure(const std::string& root, const std::string& folder, const std::stri
     NodeRun server{base + "/serving",
                    base + "/serving/run",
                    scale,
-                   {"Server", "Fetcher", kParty, method, "bob", 0}};
+                   {"Server", "Fetcher", kParty, method, "bob@localhost", 0}};
     NodeRun fetcher{base + "/fetching",
                     base + "/fetching/run",
                     scale,
-                    {"Fetcher", "Server", kParty, method, "alice", 0}};
+                    {"Fetcher", "Server", kParty, method, "alice@localhost", 0}};
     for (const NodeRun* r : {&server, &fetcher}) {
         fs::create_directories(r->folder + "/SEND");
         fs::create_directories(r->runtime);
@@ -178,9 +270,9 @@ bool measure(const std::string& root, const std::string& folder, const std::stri
     }
     fs::copy_file(root + "/" + kFileName, server.folder + "/SEND/" + kFileName);
 
-    pid_t standin = -1;
-    if (method == "SKYPE" && (standin = startStandin(base, server.runtime, fetcher.runtime)) < 0) {
-        std::printf("%-26s the stand-in did not start\n", label.c_str());
+    Messaging messaging;
+    if (method == "SKYPE" && !startMessaging(base, server.runtime, fetcher.runtime, messaging)) {
+        std::printf("%-26s the XMPP server or a client did not start\n", label.c_str());
         return false;
     }
     const NodePair nodes = runNodePair([&](int portFd, int) { return runServer(server, portFd); },
@@ -192,17 +284,25 @@ bool measure(const std::string& root, const std::string& folder, const std::stri
     const std::string& figures = nodes.figures;
     const double fetcherCpu = reap(nodes.fetcher);
     const double serverCpu = reap(nodes.server);
-    double standinCpu = 0;
-    if (standin > 0) {
-        ::kill(standin, SIGTERM);
-        standinCpu = reap(standin);
+    double aliceCpu = 0;
+    double bobCpu = 0;
+    double prosodyCpu = 0;
+    if (method == "SKYPE") {
+        ::kill(messaging.alice, SIGTERM);
+        ::kill(messaging.bob, SIGTERM);
+        aliceCpu = reap(messaging.alice);
+        bobCpu = reap(messaging.bob);
+        ::kill(messaging.server, SIGTERM);
+        prosodyCpu = reap(messaging.server);
     }
     const bool same = sameFiles(server.folder + "/SEND/" + kFileName,
                                 fetcher.folder + "/RECV/Server/" + kFileName);
     std::printf("%-26s %s\n%-26s cpu: serving %.2f s, downloading %.2f s", label.c_str(),
                 figures.c_str(), "", serverCpu, fetcherCpu);
     if (method == "SKYPE")
-        std::printf(", client stand-in %.2f s", standinCpu);
+        std::printf(";\n%-26s      serving's client %.2f s, downloading's client %.2f s, "
+                    "XMPP server %.2f s",
+                    "", aliceCpu, bobCpu, prosodyCpu);
     std::printf("; received file %s\n", same ? "identical" : "DIFFERS");
     std::fflush(stdout);
     return same && fetcherCpu >= 0 && serverCpu >= 0;
@@ -224,8 +324,8 @@ int main()
                 static_cast<unsigned long long>(kFileSize >> 20));
     int failures = 0;
     failures += !measure(root, "tcp", "TCP loopback", "TCP", "1");
-    failures += !measure(root, "fast", "Skype, timers x0.01", "SKYPE", "0.01");
-    failures += !measure(root, "real", "Skype, real pace", "SKYPE", "1");
+    failures += !measure(root, "fast", "XMPP, timers x0.01", "SKYPE", "0.01");
+    failures += !measure(root, "real", "XMPP, real pace", "SKYPE", "1");
     fs::remove_all(root);
     return failures == 0 ? 0 : 1;
 }

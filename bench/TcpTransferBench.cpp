@@ -1,11 +1,18 @@
-// One 256 MiB file from a serving node to a downloading node over loopback TCP. Each node is a
-// separate process with its own working folder, catalog and TCP peer model, exactly as two Pavo
-// instances would run; the conversation is the real one (handshake, catalog batch, then one
-// chunk in flight at a time). Prints the transfer rate and each side's CPU time and peak memory.
+// One file from a serving node to a downloading node over loopback TCP, directly and through a
+// proxy that delays each direction by d (bandwidth unlimited). Each node is a separate process
+// with its own working folder, catalog and TCP peer model, exactly as two Pavo instances would
+// run; the conversation is the real one (handshake, catalog batch, then the window of file data
+// requests). Where rsync is installed, an rsync daemon serves the same file through the same
+// proxy in the same run, as the reference. Prints MB/s, the ratio to rsync, and each side's CPU
+// time and peak memory. One loopback case runs with a party key (TLS 1.3 on the connection); the
+// key is derived once, before the nodes start, as a node reads its stored key at start.
 #include "catalog/CCatalog.h"
+#include "catalog/CExchange.h"
 #include "catalog/CatalogRecord.h"
 #include "platform/EventLoop.h"
+#include "platform/KeyDerivation.h"
 #include "support/BenchNode.h"
+#include "support/DelayProxy.h"
 #include "tcp/CTcpA2AModel.h"
 
 #include <QCoreApplication>
@@ -14,26 +21,58 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <optional>
 #include <string>
+#include <thread>
+#include <vector>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace bench;
 
 namespace {
 
-constexpr std::uint64_t kFileSize = 256ull << 20;
 constexpr const char* kFileName = "big.bin";
 constexpr const char* kParty = "Bench";
 constexpr int kTimeoutMs = 10 * 60 * 1000;
 
-int runServer(const std::string& folder, int portFd, int reportFd)
+struct Case
+{
+    const char* label;
+    std::uint64_t size;
+    int delayMs;     // each direction; -1: no proxy at all
+    bool designPeer; // the serving node plays one built to the original design
+    bool keyed = false;
+};
+
+// The party key of both nodes in a keyed case; none otherwise.
+std::optional<plat::TlsContext::Key> g_key;
+
+void useKey(CPropatyHotLine& settings)
+{
+    PartyKeyStore::Loaded key;
+    if (g_key) {
+        key.state = PartyKeyStore::State::Ready;
+        key.key = g_key;
+    }
+    settings.setPartyKey(key);
+}
+
+int runServer(const std::string& folder, bool designPeer, int portFd, int reportFd)
 {
     int argc = 1;
     char name[] = "server";
     char* argv[] = {name, nullptr};
     QCoreApplication app(argc, argv);
+    CExchange::setFlowBlockSent(!designPeer);
     BenchSettings settings(folder, {"Server", "Fetcher", kParty});
+    useKey(settings);
     CCatalog::instance()->addLocal(
         ownRecord(settings.getSendFolder() + "/" + kFileName, "Server", kParty));
     int port = 0;
@@ -55,13 +94,14 @@ int runServer(const std::string& folder, int portFd, int reportFd)
     return port > 0 ? 0 : 1;
 }
 
-int runFetcher(const std::string& folder, int port, int reportFd)
+int runFetcher(const std::string& folder, std::uint64_t size, int port, int reportFd)
 {
     int argc = 1;
     char name[] = "fetcher";
     char* argv[] = {name, nullptr};
     QCoreApplication app(argc, argv);
     BenchSettings settings(folder, {"Fetcher", "Server", kParty, "TCP", "", port});
+    useKey(settings);
     CCatalog* catalog = CCatalog::instance();
     bool complete = false;
     double transfer = 0;
@@ -81,48 +121,190 @@ int runFetcher(const std::string& folder, int port, int reportFd)
     }
     const double total = seconds(start);
     CCatalog::destroyInstance();
-    char line[200];
+    char line[240];
     std::snprintf(line, sizeof line,
-                  "transfer     %7.1f MB/s  (%.0f MiB in %.3f s; %.3f s from dialling)%s\n",
-                  kFileSize / 1e6 / transfer, kFileSize / 1048576.0, transfer, total,
-                  complete ? "" : "  INCOMPLETE");
-    report(reportFd, line + usage("downloading"));
+                  "RATE %f\n  pavo   %8.1f MB/s  (%.0f MiB in %.3f s from the announcement; %.3f s "
+                  "from dialling)%s\n",
+                  complete ? size / 1e6 / transfer : 0.0, size / 1e6 / transfer, size / 1048576.0,
+                  transfer, total, complete ? "" : "  INCOMPLETE");
+    report(reportFd, line + ("  " + usage("downloading")));
     return complete ? 0 : 1;
+}
+
+int freePort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
+bool canConnect(int port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(fd);
+    return ok;
+}
+
+pid_t spawn(const std::vector<std::string>& args, bool quiet)
+{
+    std::fflush(stdout);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (quiet)
+            silence(true);
+        std::vector<char*> argv;
+        for (const std::string& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execvp(argv[0], argv.data());
+        ::_exit(127);
+    }
+    return pid;
+}
+
+bool haveRsync()
+{
+    const pid_t pid = spawn({"rsync", "--version"}, true);
+    int status = 0;
+    return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
+}
+
+// The rsync daemon's rate for the file in folder, through a proxy delaying by delayMs (none for
+// -1); 0 when it failed.
+double rsyncRate(const std::string& root, const std::string& folder, std::uint64_t size,
+                 int delayMs)
+{
+    namespace fs = std::filesystem;
+    const std::string conf = root + "/rsyncd.conf";
+    std::ofstream(conf) << "use chroot = no\npid file = " << root
+                        << "/rsyncd.pid\n[bench]\npath = " << folder << "\nread only = yes\n";
+    const int port = freePort();
+    const pid_t daemon = spawn({"rsync", "--daemon", "--no-detach", "--address=127.0.0.1",
+                                "--port=" + std::to_string(port), "--config=" + conf},
+                               true);
+    for (int i = 0; i < 200 && !canConnect(port); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    DelayProxy proxy;
+    int target = port;
+    if (delayMs >= 0) {
+        proxy = startDelayProxy(port, delayMs);
+        target = proxy.port;
+    }
+    const std::string dest = root + "/rsync-dest";
+    fs::create_directories(dest);
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t client =
+        spawn({"rsync", "-q", "--whole-file",
+               "rsync://127.0.0.1:" + std::to_string(target) + "/bench/" + kFileName, dest + "/"},
+              true);
+    int status = 0;
+    const bool ok = client > 0 && ::waitpid(client, &status, 0) == client && WIFEXITED(status) &&
+                    WEXITSTATUS(status) == 0;
+    const double s = seconds(start);
+    if (delayMs >= 0)
+        stopDelayProxy(proxy);
+    ::kill(daemon, SIGTERM);
+    ::waitpid(daemon, &status, 0);
+    const bool same = ok && sameFiles(folder + "/" + kFileName, dest + "/" + kFileName);
+    fs::remove_all(dest);
+    return same ? size / 1e6 / s : 0;
+}
+
+bool runCase(const std::string& root, const Case& c, bool rsync)
+{
+    namespace fs = std::filesystem;
+    const std::string serving = root + "/serving";
+    const std::string fetching = root + "/fetching";
+    fs::remove_all(serving);
+    fs::remove_all(fetching);
+    for (const std::string& dir : {serving, fetching})
+        fs::create_directories(dir + "/SEND");
+    if (!writeTestFile(serving + "/SEND/" + kFileName, c.size)) {
+        std::fprintf(stderr, "cannot write the test file under %s\n", root.c_str());
+        return false;
+    }
+    g_key.reset();
+    if (c.keyed)
+        g_key = plat::derivePartyKey("bench passphrase", kParty);
+    const NodePair nodes = runNodePair(
+        [&](int portFd, int reportFd) {
+            return runServer(serving, c.designPeer, portFd, reportFd);
+        },
+        [&](int port, int reportFd) {
+            if (c.delayMs < 0)
+                return runFetcher(fetching, c.size, port, reportFd);
+            DelayProxy proxy = startDelayProxy(port, c.delayMs);
+            const int result = runFetcher(fetching, c.size, proxy.port, reportFd);
+            stopDelayProxy(proxy);
+            return result;
+        },
+        false);
+    int failures = 0;
+    for (pid_t pid : {nodes.fetcher, nodes.server}) {
+        if (pid > 0 && reap(pid) < 0)
+            ++failures;
+    }
+    std::string figures = nodes.figures;
+    double pavo = 0;
+    if (const auto at = figures.find("RATE "); at != std::string::npos) {
+        pavo = std::atof(figures.c_str() + at + 5);
+        figures.erase(at, figures.find('\n', at) - at + 1);
+    }
+    const bool same =
+        sameFiles(serving + "/SEND/" + kFileName, fetching + "/RECV/Server/" + kFileName);
+    std::printf("%s: %llu MiB\n%s  received file %s\n", c.label,
+                static_cast<unsigned long long>(c.size >> 20), figures.c_str(),
+                same ? "identical" : "DIFFERS");
+    if (rsync && !c.keyed) {
+        const double reference = rsyncRate(root, serving + "/SEND", c.size, c.delayMs);
+        if (reference > 0)
+            std::printf("  rsync  %8.1f MB/s  (daemon, same path)   pavo/rsync %.2f\n", reference,
+                        pavo / reference);
+        else
+            std::printf("  rsync  failed\n");
+    }
+    std::fflush(stdout);
+    return failures == 0 && same && nodes.port > 0;
 }
 
 } // namespace
 
-int main()
+int main(int argc, char** argv)
 {
     namespace fs = std::filesystem;
     char pattern[] = "/tmp/pavo-bench-XXXXXX";
     if (!::mkdtemp(pattern))
         return 1;
     const std::string root = pattern;
-    const std::string serving = root + "/serving";
-    const std::string fetching = root + "/fetching";
-    for (const std::string& dir : {serving, fetching})
-        fs::create_directories(dir + "/SEND");
-    if (!writeTestFile(serving + "/SEND/" + kFileName, kFileSize)) {
-        std::fprintf(stderr, "cannot write the test file under %s\n", root.c_str());
-        return 1;
-    }
-
-    const NodePair nodes = runNodePair(
-        [&](int portFd, int reportFd) { return runServer(serving, portFd, reportFd); },
-        [&](int port, int reportFd) { return runFetcher(fetching, port, reportFd); }, false);
-    int failures = 0;
-    for (pid_t pid : {nodes.fetcher, nodes.server}) {
-        if (pid > 0 && reap(pid) < 0)
-            ++failures;
-    }
-    const std::string& figures = nodes.figures;
-    const int port = nodes.port;
-    std::printf("TCP transfer of one %llu MiB file over loopback, two node processes\n%s",
-                static_cast<unsigned long long>(kFileSize >> 20), figures.c_str());
-    const bool same =
-        sameFiles(serving + "/SEND/" + kFileName, fetching + "/RECV/Server/" + kFileName);
-    std::printf("received file %s\n", same ? "identical" : "DIFFERS");
+    const bool rsync = haveRsync();
+    const Case all[] = {
+        {"loopback, direct", 256ull << 20, -1, false},
+        {"loopback, direct, with a party key (TLS 1.3)", 256ull << 20, -1, false, true},
+        {"proxy d=0 ms", 64ull << 20, 0, false},
+        {"proxy d=5 ms (round trip 10 ms)", 64ull << 20, 5, false},
+        {"proxy d=20 ms (round trip 40 ms)", 64ull << 20, 20, false},
+        {"proxy d=20 ms, serving node built to the original design", 64ull << 20, 20, true},
+    };
+    // An argument picks the cases whose label contains it.
+    const std::string only = argc > 1 ? argv[1] : "";
+    std::printf("TCP transfer between two node processes%s\n",
+                rsync ? ", next to an rsync daemon" : " (rsync not installed)");
+    bool ok = true;
+    for (const Case& c : all)
+        if (only.empty() || std::string(c.label).find(only) != std::string::npos)
+            ok = runCase(root, c, rsync) && ok;
     fs::remove_all(root);
-    return failures == 0 && same && port > 0 ? 0 : 1;
+    return ok ? 0 : 1;
 }

@@ -6,10 +6,18 @@
 // Input layout: byte 0 picks the starting state (bit 0: already admitted) and whether sequence
 // numbers are fixed up so the fuzzer gets past the sequence check (bit 1); byte 1 picks the
 // size of the slices in which the rest arrives.
+//
+// Bit 2 puts the TLS layer of a node with a party key in front. Without bit 3 the bytes are what
+// the peer sends from the start, so they meet the TLS handshake (which no guess passes: anything
+// that comes out is handed on, but nothing should). With bit 3 a peer with the right key has
+// completed the handshake and sends the bytes as TLS records, which go through decryption into
+// the receive path; bit 4 then flips one byte of the records (at the place byte 1 names), which
+// must end the connection and hand on nothing of the altered record.
 #include "app/CPropatyHotLine.h"
 #include "catalog/CCatalog.h"
 #include "catalog/MessageHeader.h"
 #include "platform/Bytes.h"
+#include "platform/TlsSession.h"
 #include "tcp/CTcpSockStream.h"
 #include "tcp/CTcpSockStreamParent.h"
 #include "tcp/TcpFrame.h"
@@ -21,6 +29,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -134,6 +143,64 @@ void fixSequences(std::vector<std::uint8_t>& bytes, std::uint32_t first)
     }
 }
 
+std::vector<std::uint8_t> takeAll(plat::TlsSession& s)
+{
+    std::vector<std::uint8_t> out(s.outgoingPending());
+    out.resize(s.takeOutgoing(out.data(), out.size()));
+    return out;
+}
+
+std::shared_ptr<const plat::TlsContext> fuzzKey()
+{
+    static const std::shared_ptr<const plat::TlsContext> ctx = [] {
+        plat::TlsContext::Key key;
+        key.fill(0x5a);
+        return plat::TlsContext::create(key);
+    }();
+    return ctx;
+}
+
+// What a keyed node's TLS layer hands on of the bytes a peer sends (see the layout above).
+std::vector<std::uint8_t> throughTls(std::vector<std::uint8_t> bytes, bool established, bool flip,
+                                     std::size_t slice, std::uint8_t flipAt)
+{
+    plat::TlsSession server(fuzzKey(), plat::TlsSession::Role::Server);
+    if (established) {
+        plat::TlsSession client(fuzzKey(), plat::TlsSession::Role::Client);
+        for (int round = 0; round < 8 && !server.established(); ++round) {
+            client.handshake();
+            const auto c = takeAll(client);
+            server.putIncoming(c.data(), c.size());
+            server.handshake();
+            const auto s = takeAll(server);
+            client.putIncoming(s.data(), s.size());
+        }
+        client.handshake();
+        if (!server.established() || !client.established() ||
+            !client.write(bytes.data(), bytes.size()))
+            std::abort(); // the same key must always connect
+        bytes = takeAll(client);
+        if (flip && !bytes.empty())
+            bytes[(flipAt * 131u) % bytes.size()] ^= 0x01;
+    }
+    std::vector<std::uint8_t> plain;
+    std::uint8_t buffer[16384];
+    for (std::size_t at = 0; at < bytes.size(); at += slice) {
+        server.putIncoming(bytes.data() + at, std::min(slice, bytes.size() - at));
+        for (;;) {
+            std::size_t n = 0;
+            const plat::TlsSession::Result r = server.read(buffer, sizeof buffer, &n);
+            if (r == plat::TlsSession::Result::Failed || r == plat::TlsSession::Result::Closed)
+                return plain;
+            if (r != plat::TlsSession::Result::Ok)
+                break;
+            plain.insert(plain.end(), buffer, buffer + n);
+        }
+        takeAll(server); // what the server would answer goes nowhere
+    }
+    return plain;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -147,6 +214,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::uint8_t> bytes(data + 2, data + size);
     if (fixSequence)
         fixSequences(bytes, 0);
+    if (data[0] & 4) {
+        const bool established = data[0] & 8;
+        const std::size_t total = bytes.size();
+        bytes = throughTls(std::move(bytes), established, data[0] & 16, slice, data[1]);
+        // Only an intact stream from the right key comes through, and then all of it.
+        if (established && !(data[0] & 16) && bytes.size() != total)
+            std::abort();
+        if (!established && !bytes.empty())
+            std::abort();
+    }
 
     {
         FuzzParent parent;

@@ -58,6 +58,12 @@ seeds = {
             + header(4, 6, 820 + 100, 1, 0, 100, 70000) + rec + bytes(100),
     'party': b'\x03\x01' + hello('PeerA', 'Other'),
     'stranger': b'\x02\x40' + hello('Nobody', 'Party') + header(3, 0),
+    # The same conversations behind the TLS layer of a keyed node: raw handshake bytes, and
+    # records from a peer with the right key (intact, and with one byte flipped).
+    'tls-hello': b'\x04\x20' + bytes([0x16, 3, 1, 0, 60, 1, 0, 0, 56, 3, 3]) + bytes(52),
+    'tls-plain-peer': b'\x06\x20' + hello('PeerA', 'Party'),
+    'tls-stream': b'\x0e\x20' + hello('PeerA', 'Party') + hello('PeerA', 'Party', 1) + header(3, 0),
+    'tls-altered': b'\x1f\x07' + header(3, 2, 820, 1) + rec + header(3, 2),
 }
 for name, data in seeds.items():
     with open(os.path.join(out, name), 'wb') as f:

@@ -18,8 +18,11 @@ int CMultiCheck::check(std::string_view name)
     // The new lock is taken before the old one is let go: when the new name is refused, the
     // name this process already runs under stays guarded.
     auto lock = std::make_unique<plat::NamedLock>();
-    if (!lock->acquire(name))
+    m_failure.clear();
+    if (!lock->acquire(name)) {
+        m_failure = lock->failure();
         return 0;
+    }
     m_lock = std::move(lock);
     m_name = std::string(name);
     return 1;

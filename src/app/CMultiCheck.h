@@ -26,8 +26,12 @@ public:
     int check(std::string_view name);
 
     const std::string& currentName() const { return m_name; }
+    // Why the last refused check could not make the lock (no private folder for it, ...);
+    // empty when another process holds the name.
+    const std::string& failure() const { return m_failure; }
 
 private:
     std::string m_name;
+    std::string m_failure;
     std::unique_ptr<plat::NamedLock> m_lock;
 };

@@ -5,6 +5,7 @@
 #include "app/CPropatyHotLine.h"
 #include "app/CommandLine.h"
 #include "app/ModeFlags.h"
+#include "app/PartyKeyCommand.h"
 #include "platform/Diag.h"
 #include "platform/EventLoop.h"
 #include "platform/Files.h"
@@ -14,6 +15,7 @@
 #include "platform/TcpSocket.h"
 #include "ui/MainWindowRunner.h"
 #include "ui/QtPromptHandler.h"
+#include "ui/Translations.h"
 
 #include <QApplication>
 
@@ -22,6 +24,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -30,6 +33,9 @@
 namespace {
 constexpr int kProbePort = 42123;
 const char* const kSecondStartText = "    ２重起動です。処理を中止します    ";
+// The instance guard's lock file has no private folder to live in.
+const char* const kNoLockFolderText =
+    "起動の重複を確かめるロックファイルを作れないため、処理を中止します: ";
 } // namespace
 
 // Without a display the node runs on Qt's offscreen platform: nothing ever waits for a click.
@@ -105,14 +111,21 @@ int CPavoApp::run(int argc, char** argv)
                      CommandLine::usageLine().c_str());
         return CommandLine::kUsageStatus;
     case CommandLine::Action::Run:
+    case CommandLine::Action::SetPartyKey:
         break;
     }
     if (command.userFolder && !enterUserFolder())
         return 1;
+    // Setting the party key starts no node: headless nodes, the service unit and tests use it.
+    if (command.action == CommandLine::Action::SetPartyKey) {
+        QCoreApplication application(argc, argv);
+        return PartyKeyCommand::run(stdin, std::filesystem::current_path().string());
+    }
     const bool headless = chooseHeadless();
     QApplication application(argc, argv);
     // Ties the windows to the installed menu entry and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("org.pavo.Pavo"));
+    ui::installTranslations(application);
     std::signal(SIGPIPE, SIG_IGN);
     // A stopping signal that arrives before the main window watches for it waits until then,
     // so it still ends the node through the orderly shutdown.
@@ -123,7 +136,11 @@ int CPavoApp::run(int argc, char** argv)
 
     plat::IniFile ini(getIniFileName());
     if (!CMultiCheck::instance().check(ini.getString("SYSTEM", "PARTY", "", 260))) {
-        plat::showMessage(kSecondStartText, plat::Icon::Error);
+        // "Already running" only when another process holds the name; otherwise the real reason.
+        const std::string& failure = CMultiCheck::instance().failure();
+        plat::showMessage(failure.empty() ? std::string(kSecondStartText)
+                                          : std::string(kNoLockFolderText) + failure,
+                          plat::Icon::Error);
         return 1;
     }
     setupDiagnostics();

@@ -1,5 +1,6 @@
 #include "app/CPropatyHotLine.h"
 
+#include "app/PartyKeyStore.h"
 #include "platform/Files.h"
 #include "platform/IniFile.h"
 
@@ -90,6 +91,15 @@ void CPropatyHotLine::load()
     setSendFolder(plat::joinPath(m_workingFolder, "SEND"));
     setRecvFolder(plat::joinPath(m_workingFolder, "RECV"));
     loadConnections();
+    loadPartyKey();
+}
+
+void CPropatyHotLine::loadPartyKey()
+{
+    m_partyKey = PartyKeyStore(m_iniFile, m_workingFolder).load(getPartyName());
+    if (m_partyKey.state == PartyKeyStore::State::Missing)
+        std::fprintf(stderr, "pavo: %s; TCP connections stay off until then\n",
+                     m_partyKey.problem.c_str());
 }
 
 void CPropatyHotLine::loadConnections()

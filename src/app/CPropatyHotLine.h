@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/PartyKeyStore.h"
+
 #include <string>
 #include <string_view>
 
@@ -49,6 +51,13 @@ public:
     // Writes the getters' values key by key; other sections and keys of the file are kept.
     void save();
 
+    // The party key as load found it (or as the system properties last set it): TCP connections
+    // use TLS with it when Ready, and are not made at all when Missing.
+    const PartyKeyStore::Loaded& partyKey() const { return m_partyKey; }
+    void setPartyKey(PartyKeyStore::Loaded key) { m_partyKey = std::move(key); }
+    // Reads the party key for the current party name again.
+    void loadPartyKey();
+
     // The operations below keep the order of the settings interface's slots.
     virtual std::string getRecvFolder();
     virtual std::string getSendFolder();
@@ -90,4 +99,5 @@ private:
     std::string m_iniFile;
     std::string m_recvFolder;
     std::string m_sendFolder;
+    PartyKeyStore::Loaded m_partyKey;
 };

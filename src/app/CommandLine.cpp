@@ -26,6 +26,7 @@ const ModeOption kModeOptions[] = {
 const char* const kHelp = "--help";
 const char* const kVersion = "--version";
 const char* const kUserFolder = "--user-folder";
+const char* const kSetPartyKey = "--set-party-key";
 
 const ModeOption* findMode(const std::string& argument)
 {
@@ -46,8 +47,19 @@ CommandLine::Result CommandLine::parse(const std::vector<std::string>& args)
         if (a == kVersion)
             return {Action::Version, {}};
     for (const std::string& a : args)
-        if (!findMode(a) && a != kUserFolder)
+        if (!findMode(a) && a != kUserFolder && a != kSetPartyKey)
             return {Action::Error, "unknown option '" + a + "'"};
+    // Setting the key starts no node, so only the choice of the working folder goes with it.
+    if (std::find(args.begin(), args.end(), kSetPartyKey) != args.end()) {
+        Result result{Action::SetPartyKey, {}};
+        for (const std::string& a : args) {
+            if (a == kUserFolder)
+                result.userFolder = true;
+            else if (a != kSetPartyKey)
+                return {Action::Error, "'" + a + "' does not go with " + kSetPartyKey};
+        }
+        return result;
+    }
     Result result;
     for (const std::string& a : args) {
         if (const ModeOption* option = findMode(a))
@@ -60,7 +72,7 @@ CommandLine::Result CommandLine::parse(const std::vector<std::string>& args)
 
 std::string CommandLine::usageLine()
 {
-    std::string line = "usage: pavo [--help] [--version] [--user-folder]";
+    std::string line = "usage: pavo [--help] [--version] [--user-folder] [--set-party-key]";
     for (const ModeOption& o : kModeOptions)
         line += std::string(" [") + o.text + "]";
     return line;
@@ -76,7 +88,11 @@ std::string CommandLine::helpText()
         "CATALOG for the shared catalog. Without a display the node runs headless.\n\n"
         "Options:\n"
         "  --help        print this text and end\n"
-        "  --version     print the version and end\n";
+        "  --version     print the version and end\n"
+        "  --set-party-key\n"
+        "                read the party passphrase from one line of standard input,\n"
+        "                store the party key for the party of Pavo.ini (an empty\n"
+        "                line removes it) and end without starting the node\n";
     for (const ModeOption& o : kModeOptions) {
         std::string name = std::string("  ") + o.text;
         name.resize(std::max<std::size_t>(name.size() + 1, 16), ' ');

@@ -15,6 +15,8 @@ public:
         Help,    // print helpText() and end
         Version, // print versionText() and end
         Error,   // print error and usageLine() on standard error and end
+        // read a passphrase line from standard input, store the party key and end
+        SetPartyKey,
     };
 
     struct Result

@@ -6,6 +6,7 @@
 #include "platform/Shortcut.h"
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
@@ -52,6 +53,34 @@ bool isWithin(const std::string& inner, const std::string& outer)
         if (ai == a.end() || *ai != *bi)
             return false;
     return true;
+}
+
+// What an errno value means to the user.
+std::string errorText(int error)
+{
+    switch (error) {
+    case ENOSPC:
+        return "ディスクの空き容量が足りません";
+    case EDQUOT:
+        return "ディスクの使用量の上限を超えました";
+    case EFBIG:
+        return "ファイルが大きすぎます";
+    case EACCES:
+    case EPERM:
+        return "アクセスが許可されていません";
+    case EROFS:
+        return "読み取り専用の場所です";
+    case ENOENT:
+        return "ファイルまたはフォルダがありません";
+    case ENOTDIR:
+        return "途中のパスがフォルダではありません";
+    case EISDIR:
+        return "同じ名前のフォルダがあります";
+    case ENAMETOOLONG:
+        return "名前が長すぎます";
+    default:
+        return std::strerror(error);
+    }
 }
 
 class Fd
@@ -102,7 +131,25 @@ std::uint64_t FileCopier::measure(const std::string& source)
 
 FileCopier::Result FileCopier::copy(const std::string& source, const std::string& destination)
 {
+    m_failure.clear();
     return copyItem(source, destination, true);
+}
+
+FileCopier::Result FileCopier::failReading(int error)
+{
+    return fail(("元のファイルを読み込めません（" + errorText(error) + "）").c_str());
+}
+
+FileCopier::Result FileCopier::failWriting(int error)
+{
+    return fail(("保存先に書き込めません（" + errorText(error) + "）").c_str());
+}
+
+FileCopier::Result FileCopier::fail(const char* text)
+{
+    if (m_failure.empty())
+        m_failure = text;
+    return Result::Failed;
 }
 
 FileCopier::Result FileCopier::copyItem(const std::string& source, const std::string& destination,
@@ -110,8 +157,9 @@ FileCopier::Result FileCopier::copyItem(const std::string& source, const std::st
 {
     struct stat st;
     if (::lstat(source.c_str(), &st) != 0) {
-        plat::diag("copyFiles: cannot read %s (errno %d)\n", source.c_str(), errno);
-        return Result::Failed;
+        const int error = errno;
+        plat::diag("copyFiles: cannot read %s (errno %d)\n", source.c_str(), error);
+        return failReading(error);
     }
     if (S_ISLNK(st.st_mode)) {
         // Shortcuts, and any link met inside a folder, are copied as links; a link named on its
@@ -120,7 +168,7 @@ FileCopier::Result FileCopier::copyItem(const std::string& source, const std::st
             return copyLink(source, destination);
         if (::stat(source.c_str(), &st) != 0) {
             plat::diag("copyFiles: dangling link %s\n", source.c_str());
-            return Result::Failed;
+            return fail("リンク先のファイルがありません");
         }
     }
     if (S_ISDIR(st.st_mode))
@@ -129,25 +177,25 @@ FileCopier::Result FileCopier::copyItem(const std::string& source, const std::st
         return copyFile(source, destination);
     // Devices, pipes and sockets have no contents to copy (reading a pipe could block forever).
     plat::diag("copyFiles: not a file or folder: %s\n", source.c_str());
-    return topLevel ? Result::Failed : Result::Ok;
+    return topLevel ? fail("通常のファイルではありません") : Result::Ok;
 }
 
 FileCopier::Result FileCopier::copyFolder(const std::string& source, const std::string& destination)
 {
     if (isWithin(destination, source)) {
         plat::diag("copyFiles: %s lies inside %s\n", destination.c_str(), source.c_str());
-        return Result::Failed;
+        return fail("保存先がコピー元のフォルダの中にあります");
     }
     std::error_code ec;
     if (fs::exists(fs::symlink_status(destination, ec)) && !fs::is_directory(destination, ec))
-        return Result::Failed;
+        return fail("保存先に同じ名前のファイルがあります");
     if (!plat::makeFolders(destination))
-        return Result::Failed;
+        return fail("保存先のフォルダを作成できません");
     std::vector<std::string> names;
     for (fs::directory_iterator it(source, ec), end; !ec && it != end; it.increment(ec))
         names.push_back(it->path().filename().string());
     if (ec)
-        return Result::Failed;
+        return failReading(ec.value());
     for (const auto& name : names) {
         const Result r =
             copyItem(plat::joinPath(source, name), plat::joinPath(destination, name), false);
@@ -170,7 +218,7 @@ FileCopier::Result FileCopier::copyFile(const std::string& source, const std::st
     Fd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat st;
     if (in.get() < 0 || ::fstat(in.get(), &st) != 0)
-        return Result::Failed;
+        return failReading(errno);
     if (!mayReplace(destination)) {
         // Skipped files still count towards the progress total.
         if (m_progress && !m_progress->advance(static_cast<std::uint64_t>(st.st_size)))
@@ -178,11 +226,11 @@ FileCopier::Result FileCopier::copyFile(const std::string& source, const std::st
         return Result::Ok;
     }
     if (!plat::makeFolders(parentOf(destination)))
-        return Result::Failed;
+        return fail("保存先のフォルダを作成できません");
     std::string temp = tempPattern(destination);
     Fd out(::mkostemp(temp.data(), O_CLOEXEC));
     if (out.get() < 0)
-        return Result::Failed;
+        return failWriting(errno);
     Result r = writeContents(in.get(), out.get());
     if (r == Result::Ok) {
         const struct timespec times[2] = {st.st_atim, st.st_mtim};
@@ -190,7 +238,7 @@ FileCopier::Result FileCopier::copyFile(const std::string& source, const std::st
         ::futimens(out.get(), times);
         if (::fsync(out.get()) != 0 || !out.closeChecked() ||
             ::rename(temp.c_str(), destination.c_str()) != 0)
-            r = Result::Failed;
+            r = failWriting(errno);
     }
     if (r != Result::Ok)
         ::unlink(temp.c_str());
@@ -205,7 +253,7 @@ FileCopier::Result FileCopier::writeContents(int in, int out)
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
-            return Result::Failed;
+            return failReading(errno);
         if (got == 0)
             return Result::Ok;
         for (ssize_t done = 0; done < got;) {
@@ -214,7 +262,7 @@ FileCopier::Result FileCopier::writeContents(int in, int out)
             if (put < 0 && errno == EINTR)
                 continue;
             if (put <= 0)
-                return Result::Failed;
+                return failWriting(put < 0 ? errno : ENOSPC);
             done += put;
         }
         if (m_progress && !m_progress->advance(static_cast<std::uint64_t>(got)))
@@ -227,22 +275,23 @@ FileCopier::Result FileCopier::copyLink(const std::string& source, const std::st
     std::array<char, 4096> target{};
     const ssize_t n = ::readlink(source.c_str(), target.data(), target.size());
     if (n <= 0 || static_cast<std::size_t>(n) >= target.size())
-        return Result::Failed;
+        return n < 0 ? failReading(errno) : fail("リンクを読み込めません");
     if (!mayReplace(destination))
         return Result::Ok;
     if (!plat::makeFolders(parentOf(destination)))
-        return Result::Failed;
+        return fail("保存先のフォルダを作成できません");
     // mkstemp reserves a unique name; the link replaces that placeholder file.
     std::string temp = tempPattern(destination);
     Fd placeholder(::mkostemp(temp.data(), O_CLOEXEC));
     if (placeholder.get() < 0)
-        return Result::Failed;
+        return failWriting(errno);
     placeholder.closeChecked();
     const std::string linkTarget(target.data(), static_cast<std::size_t>(n));
     if (::unlink(temp.c_str()) != 0 || ::symlink(linkTarget.c_str(), temp.c_str()) != 0 ||
         ::rename(temp.c_str(), destination.c_str()) != 0) {
+        const int error = errno;
         ::unlink(temp.c_str());
-        return Result::Failed;
+        return failWriting(error);
     }
     return Result::Ok;
 }

@@ -25,8 +25,15 @@ public:
 
     // Copies source to the full name destination.
     Result copy(const std::string& source, const std::string& destination);
+    // Why the copy failed, in words for the user (the first failure met); empty otherwise.
+    const std::string& failure() const { return m_failure; }
 
 private:
+    // Each notes the failure and returns Result::Failed.
+    Result failReading(int error);
+    Result failWriting(int error);
+    Result fail(const char* text);
+
     Result copyItem(const std::string& source, const std::string& destination, bool topLevel);
     Result copyFolder(const std::string& source, const std::string& destination);
     Result copyFile(const std::string& source, const std::string& destination);
@@ -36,4 +43,5 @@ private:
     bool mayReplace(const std::string& destination);
 
     CopyProgress* m_progress;
+    std::string m_failure;
 };

@@ -131,7 +131,7 @@ std::optional<std::string> selectFolder(const std::string& initialFolder)
 }
 
 int copyFiles(const std::vector<std::string>& destinations, const std::vector<std::string>& sources,
-              CopyProgress* progress)
+              CopyProgress* progress, std::string* failure)
 {
     if (destinations.size() != sources.size())
         return 0;
@@ -146,5 +146,7 @@ int copyFiles(const std::vector<std::string>& destinations, const std::vector<st
         result = copier.copy(sources[i], destinations[i]);
     if (progress)
         progress->finish();
+    if (failure)
+        *failure = result == FileCopier::Result::Failed ? copier.failure() : std::string();
     return result == FileCopier::Result::Ok ? 1 : 0;
 }

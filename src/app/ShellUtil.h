@@ -49,9 +49,10 @@ int createShortcut(const std::string& workingFolder, const std::string& shortcut
 // failed or cancelled copy never leaves a truncated file under its final name. progress may be
 // nullptr: no display, and existing files are replaced without asking. 1 when everything was
 // copied (files the user chose not to replace are skipped), 0 when the copy was cancelled or
-// failed.
+// failed. When it failed, *failure (if given) says why, for the user; it stays empty when the
+// user cancelled.
 int copyFiles(const std::vector<std::string>& destinations, const std::vector<std::string>& sources,
-              CopyProgress* progress);
+              CopyProgress* progress, std::string* failure = nullptr);
 
 // Asks the user for a folder: (initial folder, title) → the chosen path, or nullopt on cancel.
 using FolderChooser =

@@ -5,7 +5,9 @@
 #include <memory>
 
 // A bounded first-in first-out queue of whole network messages: 20 slots of 65792 bytes (the
-// largest message, header included), allocated once at construction and never grown.
+// largest message, header included). A slot's memory is allocated the first time a message needs
+// it and kept until the queue goes; a queue that never holds more than k messages at once only
+// ever has k slots, so a connection that says little (one not admitted yet) costs little.
 //
 // There is no mutex: every caller runs on the one event-loop thread, where a re-entrant lock
 // would never be contended and so would protect nothing. Nothing here calls out while the fields
@@ -29,16 +31,15 @@ public:
     int deqEntry(void* buffer);
 
     int count() const { return m_count; }
+    // Bytes of the oldest message; 0 when the queue is empty.
+    std::size_t frontSize() const { return m_count > 0 ? m_sizes[m_read] : 0; }
+    // Slots whose memory has been allocated so far.
+    int allocatedSlots() const;
 
 private:
-    std::uint8_t* slot(int index) const
-    {
-        return m_slots.get() + static_cast<std::size_t>(index) * kSlotSize;
-    }
-
     int m_count = 0;
     int m_write = 0;
     int m_read = 0;
-    std::unique_ptr<std::uint8_t[]> m_slots;
+    std::unique_ptr<std::uint8_t[]> m_slots[kSlots];
     std::size_t m_sizes[kSlots] = {};
 };

@@ -4,12 +4,15 @@
 #include "app/ModeFlags.h"
 #include "app/VX_EVENTCATALOG.h"
 #include "catalog/CatalogDates.h"
+#include "catalog/ChangeSignal.h"
 #include "catalog/HelloBody.h"
 #include "platform/Cp932.h"
 #include "platform/Diag.h"
+#include "platform/EventLoop.h"
 #include "platform/Files.h"
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
 
 using catalog::RecordKind::Deleted;
@@ -54,7 +57,8 @@ CCatalog::CCatalog(CPropatyHotLine& settings, bool writeThrough, Clock clock)
     : m_settings(settings), m_clock(clock ? std::move(clock) : Clock(&plat::localNow)),
       m_catalogFolder(plat::joinPath(settings.getCurrentFolder(), "CATALOG")),
       m_folders(m_catalogFolder, settings.getRecvFolder(), settings.getSendFolder()),
-      m_pending(m_catalogFolder)
+      m_pending(m_catalogFolder), m_floor(settings.getRecvFolder()),
+      m_self(std::make_shared<CCatalog*>(this))
 {
     plat::makeFolders(m_catalogFolder);
     m_cash.setupList(plat::joinPath(m_catalogFolder, "catalog.dat"), writeThrough);
@@ -63,6 +67,12 @@ CCatalog::CCatalog(CPropatyHotLine& settings, bool writeThrough, Clock clock)
 
 CCatalog::~CCatalog()
 {
+    // Files of entries already purged are not left behind on disk at shutdown.
+    for (; m_doomedNext < m_doomed.size(); ++m_doomedNext) {
+        const Doomed& d = m_doomed[m_doomedNext];
+        if (m_cash.findRec(d.record.originNodeCp932(), d.record.fileNameCp932()) < 0)
+            m_folders.deleteContent(d.record, d.own);
+    }
     m_folders.forgetShortcuts();
     m_pending.closeAll();
     m_cash.wreteList();
@@ -149,6 +159,7 @@ void CCatalog::addLocal(CatalogRecord record)
     events().notifyAdd(record);
     for (const std::string& peer : peers())
         m_pending.append(peer, record);
+    ChangeSignal::raise();
 }
 
 void CCatalog::updateLocal(CatalogRecord record)
@@ -165,11 +176,35 @@ void CCatalog::updateLocal(CatalogRecord record)
     events().notifyUpdate(record, index);
     for (const std::string& peer : peers())
         m_pending.put(peer, record);
+    ChangeSignal::raise();
+}
+
+int CCatalog::indexOfRegistration(const CatalogRecord& record) const
+{
+    for (int index : m_cash.indicesOf(record.originNodeCp932(), record.fileNameCp932()))
+        if (catalog::compareTime(m_cash.at(index).registrationTime(), record.registrationTime()) ==
+            0)
+            return index;
+    return -1;
+}
+
+int CCatalog::deletionTarget(const CatalogRecord& record) const
+{
+    const int exact = indexOfRegistration(record);
+    return exact >= 0 ? exact : m_cash.findRec(record.originNodeCp932(), record.fileNameCp932());
+}
+
+std::optional<CatalogRecord> CCatalog::findRegistration(const CatalogRecord& shown) const
+{
+    const int index = indexOfRegistration(shown);
+    if (index < 0)
+        return std::nullopt;
+    return m_cash.at(index);
 }
 
 void CCatalog::deleteEverywhere(CatalogRecord record)
 {
-    const int index = m_cash.findRec(record.originNodeCp932(), record.fileNameCp932());
+    const int index = deletionTarget(record);
     if (index < 0)
         return;
     markDeleted(index, true);
@@ -178,11 +213,12 @@ void CCatalog::deleteEverywhere(CatalogRecord record)
     catalog::stampChecksum(record);
     for (const std::string& peer : peers())
         m_pending.append(peer, record);
+    ChangeSignal::raise();
 }
 
 void CCatalog::deleteHere(CatalogRecord record)
 {
-    const int index = m_cash.findRec(record.originNodeCp932(), record.fileNameCp932());
+    const int index = deletionTarget(record);
     if (index >= 0)
         markDeleted(index, true);
 }
@@ -219,12 +255,18 @@ std::vector<CatalogRecord> CCatalog::completeEntriesOf(const std::string& node) 
     return out;
 }
 
-// A received record is taken only when it is valid and of this party; what it says about the
-// sender's copy (complete flag, bytes received) means nothing here.
+// A received record is taken only when it is valid, of this party and of another origin; what it
+// says about the sender's copy (complete flag, bytes received) means nothing here.
 bool CCatalog::acceptReceived(CatalogRecord& received, const char* operation)
 {
     if (!catalog::isValidRecord(received)) {
         plat::diag("CCatalog::%s(): refused an invalid record\n", operation);
+        return false;
+    }
+    // Honest routing never brings a node its own records back; one that claims this node as
+    // its origin could withdraw the user's own file (and the purge delete it from SEND).
+    if (isOwn(received)) {
+        plat::diag("CCatalog::%s(): refused a record naming this node as its origin\n", operation);
         return false;
     }
     received.setCompleteFlag(0);
@@ -272,6 +314,20 @@ void CCatalog::queueSince(const std::string& peer, std::uint32_t syncMode,
     const auto route = makeRoute(peer);
     if (!route)
         return;
+    const auto wanted = [&](const CatalogRecord& r) {
+        return syncMode != catalog::SyncMode::Since ||
+               catalog::compareDate(r.registrationTime(), since) >= 0;
+    };
+    // The pending file keeps at most its newest PendingFiles::kKeepRecords once past its cap,
+    // so the older entries beyond that many are not queued only to be dropped again.
+    std::size_t queueable = 0;
+    for (int i = 0; i < m_cash.count(); ++i)
+        queueable += wanted(m_cash.at(i)) && routed(*route, m_cash.at(i)).has_value();
+    std::size_t skip =
+        queueable > PendingFiles::kKeepRecords ? queueable - PendingFiles::kKeepRecords : 0;
+    if (skip > 0)
+        plat::diag("CCatalog::queueSince(): %zu older entries not queued for %s\n", skip,
+                   route->peer.c_str());
     // Written in slices: one look at the pending file and one append per slice, instead of a
     // file operation per entry of the catalog.
     constexpr std::size_t Slice = 512;
@@ -279,11 +335,16 @@ void CCatalog::queueSince(const std::string& peer, std::uint32_t syncMode,
     slice.reserve(Slice);
     for (int i = 0; i < m_cash.count(); ++i) {
         const CatalogRecord& r = m_cash.at(i);
-        if (syncMode == catalog::SyncMode::Since &&
-            catalog::compareDate(r.registrationTime(), since) < 0)
+        if (!wanted(r))
             continue;
-        if (auto out = routed(*route, r))
-            slice.push_back(*out);
+        auto out = routed(*route, r);
+        if (!out)
+            continue;
+        if (skip > 0) {
+            --skip;
+            continue;
+        }
+        slice.push_back(*out);
         if (slice.size() == Slice) {
             m_pending.putAll(route->peer, slice);
             slice.clear();
@@ -304,6 +365,7 @@ void CCatalog::forwardToPeers(const CatalogRecord& record)
         return;
     for (const std::string& peer : peers())
         queueForPeer(record, peer);
+    ChangeSignal::raise();
 }
 
 void CCatalog::queueForPeer(CatalogRecord record, const std::string& peer)
@@ -368,8 +430,11 @@ void CCatalog::maintainHourly()
 
 void CCatalog::purge()
 {
+    if (purgeBacklog() > 0)
+        return;
     std::vector<bool> keep(static_cast<std::size_t>(m_cash.count()), true);
     bool changed = false;
+    std::optional<CatalogRecord> badKind;
     for (int i = 0; i < m_cash.count(); ++i) {
         const CatalogRecord& r = m_cash.at(i);
         switch (r.kind()) {
@@ -377,22 +442,51 @@ void CCatalog::purge()
         case catalog::RecordKind::Changed:
             continue;
         case Deleted:
-            m_folders.deleteContent(r, isOwn(r));
+            m_doomed.push_back({r, isOwn(r)});
             break;
         default:
             // Dropped at once, not only when a deletion happens to be purged too: otherwise it
             // would be written to the error-record file again every five seconds.
-            m_folders.writeErrorRecord(r);
+            badKind = r;
             break;
         }
         keep[static_cast<std::size_t>(i)] = false;
         changed = true;
     }
+    // The error-record file keeps the last one only: written once, not once per entry.
+    if (badKind)
+        m_folders.writeErrorRecord(*badKind);
     if (changed) {
         m_cash.keepOnly(keep);
         events().notifyReset();
         announceAll();
     }
+    deleteDoomedSlice();
+}
+
+void CCatalog::deleteDoomedSlice()
+{
+    using Clock = std::chrono::steady_clock;
+    const auto until = Clock::now() + std::chrono::milliseconds(kPurgeSliceMs);
+    while (m_doomedNext < m_doomed.size()) {
+        const Doomed& d = m_doomed[m_doomedNext++];
+        // A file deleted a few turns after its entry went may meanwhile belong to a new entry
+        // of the same origin and name (merged or registered again); that one keeps it.
+        if (m_cash.findRec(d.record.originNodeCp932(), d.record.fileNameCp932()) < 0)
+            m_folders.deleteContent(d.record, d.own);
+        if ((m_doomedNext & 3) == 0 && Clock::now() >= until)
+            break;
+    }
+    if (m_doomedNext < m_doomed.size()) {
+        std::weak_ptr<CCatalog*> self = m_self;
+        plat::post([self] {
+            if (auto alive = self.lock())
+                (*alive)->deleteDoomedSlice();
+        });
+        return;
+    }
+    m_doomed.clear();
+    m_doomedNext = 0;
     m_folders.forgetShortcuts();
 }
 
@@ -416,6 +510,13 @@ bool CCatalog::wantsFetch(const CatalogRecord& record, const std::string& own) c
            catalog::isValidRecord(record);
 }
 
+bool CCatalog::roomToFetch(const CatalogRecord& record)
+{
+    const std::uint32_t size = record.fileSize();
+    const std::uint32_t have = std::min(record.bytesReceived(), size);
+    return m_floor.roomFor(size - have);
+}
+
 std::optional<CatalogRecord> CCatalog::firstToFetch() const
 {
     const std::string own = nodeNameCp932();
@@ -437,19 +538,30 @@ std::optional<CatalogRecord> CCatalog::nextToFetch(const CatalogRecord& record) 
     return std::nullopt;
 }
 
-int CCatalog::findExact(const CatalogRecord& record) const
+bool CCatalog::sameVersion(const CatalogRecord& a, const CatalogRecord& b)
 {
     using namespace catalog::RecordLayout;
-    const auto same = [&](const CatalogRecord& e, std::size_t from, std::size_t to) {
-        return std::equal(e.bytes.begin() + from, e.bytes.begin() + to,
-                          record.bytes.begin() + from);
+    const auto same = [&](std::size_t from, std::size_t to) {
+        return std::equal(a.bytes.begin() + from, a.bytes.begin() + to, b.bytes.begin() + from);
     };
-    for (int index : m_cash.indicesOf(record.originNodeCp932(), record.fileNameCp932())) {
-        const CatalogRecord& e = m_cash.at(index);
-        if (same(e, FileDescription, HopCount) && same(e, RegistrationTime, Expiry))
+    return a.originNodeCp932() == b.originNodeCp932() && same(FileDescription, HopCount) &&
+           same(RegistrationTime, Expiry);
+}
+
+int CCatalog::findExact(const CatalogRecord& record) const
+{
+    for (int index : m_cash.indicesOf(record.originNodeCp932(), record.fileNameCp932()))
+        if (sameVersion(m_cash.at(index), record))
             return index;
-    }
     return -1;
+}
+
+std::optional<CatalogRecord> CCatalog::exactEntry(const CatalogRecord& record) const
+{
+    const int index = findExact(record);
+    if (index < 0)
+        return std::nullopt;
+    return m_cash.at(index);
 }
 
 int CCatalog::storeChunk(std::uint32_t offset, std::uint32_t length, const CatalogRecord& record,
@@ -466,6 +578,8 @@ int CCatalog::storeChunk(std::uint32_t offset, std::uint32_t length, const Catal
         offset > size)
         return 0;
     if (length == 0 && size != 0)
+        return 0;
+    if (!m_floor.roomFor(size - offset))
         return 0;
     // A peer that sends more than the file holds does not grow the file past its size.
     const std::uint32_t n = std::min(length, size - offset);
@@ -489,5 +603,5 @@ std::size_t CCatalog::readChunk(const CatalogRecord& record, std::uint32_t offse
     if (index < 0 || m_cash.at(index).completeFlag() != 1)
         return 0;
     const CatalogRecord entry = m_cash.at(index);
-    return m_folders.readContent(m_folders.contentPath(entry, isOwn(entry)), offset, size, out);
+    return m_folders.readContent(entry, isOwn(entry), offset, size, out);
 }

@@ -3,6 +3,7 @@
 #include "catalog/CCatalogCash.h"
 #include "catalog/CatalogFolders.h"
 #include "catalog/CatalogRecord.h"
+#include "catalog/DiskFloor.h"
 #include "catalog/PendingFiles.h"
 
 #include "platform/LocalTime.h"
@@ -10,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -62,6 +64,9 @@ public:
     int count() const;
     // A copy of entry index; all zero outside the list.
     CatalogRecord getRecord(int index) const;
+    // The entry of that registration: the first with shown's origin node, file name and
+    // registration time. What a row of the list stands for, however the list has moved since.
+    std::optional<CatalogRecord> findRegistration(const CatalogRecord& shown) const;
     // The first entry of that origin node and file name; copied into out when found.
     bool hasEntry(const std::string& originNode, const std::string& fileName,
                   CatalogRecord* out) const;
@@ -84,8 +89,18 @@ public:
     void queueForPeer(CatalogRecord record, const std::string& peer);
 
     // File delivery.
+    // True when the rest of the record's file fits on the receiving disk above its floor
+    // (DiskFloor); downloads stop otherwise.
+    bool roomToFetch(const CatalogRecord& record);
+    // Tests hand in their own free-space figures.
+    void setSpaceProbe(DiskFloor::Probe probe) { m_floor.setProbe(std::move(probe)); }
     std::optional<CatalogRecord> firstToFetch() const;
     std::optional<CatalogRecord> nextToFetch(const CatalogRecord& record) const;
+    // The entry of record's exact version (origin node, whole file description and
+    // registration time equal), or none.
+    std::optional<CatalogRecord> exactEntry(const CatalogRecord& record) const;
+    // Two records name the same version of a file in the sense of exactEntry.
+    static bool sameVersion(const CatalogRecord& a, const CatalogRecord& b);
     // Stores length bytes of the record's file at offset. 1 when more is wanted, 0 when the file
     // is done or cannot continue. A zero-length file completes with a chunk of length 0 at
     // offset 0.
@@ -98,8 +113,14 @@ public:
 
     // Marks expired and invalid entries deleted (main window, hourly).
     void maintainHourly();
-    // Drops deleted entries with their files (main window, every 5 seconds).
+    // Drops deleted entries (main window, every 5 seconds). Their files are deleted in slices of
+    // at most kPurgeSliceMs, each on its own turn of the event loop, so a purge of many entries
+    // never holds the loop for long; a purge called while files are still being deleted only
+    // goes on with those.
     void purge();
+    static constexpr int kPurgeSliceMs = 20;
+    // Files of purged entries not deleted yet.
+    std::size_t purgeBacklog() const { return m_doomed.size() - m_doomedNext; }
     // Announces every entry again.
     void announceAll();
 
@@ -126,6 +147,10 @@ private:
     void checkAtLoad();
     void replaceEntry(int index, CatalogRecord record, bool announce);
     void markDeleted(int index, bool announce);
+    int indexOfRegistration(const CatalogRecord& record) const;
+    // The entry a deletion is for: that very registration when it is in the list (the user's
+    // deletions), else the first of its origin node and file name.
+    int deletionTarget(const CatalogRecord& record) const;
     bool wantsFetch(const CatalogRecord& record, const std::string& own) const;
     // The entry of that exact version: origin node, whole file description and registration
     // time equal. -1 when none.
@@ -142,4 +167,17 @@ private:
     CatalogFolders m_folders;
     CCatalogCash m_cash;
     PendingFiles m_pending;
+    DiskFloor m_floor;
+
+    // The entries a purge dropped, whose files are still to be deleted (own = registered here).
+    struct Doomed
+    {
+        CatalogRecord record;
+        bool own = false;
+    };
+    void deleteDoomedSlice();
+    std::vector<Doomed> m_doomed;
+    std::size_t m_doomedNext = 0;
+    // Lets a posted slice know that the catalog it belongs to is still there.
+    std::shared_ptr<CCatalog*> m_self;
 };

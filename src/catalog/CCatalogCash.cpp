@@ -122,10 +122,21 @@ void CCatalogCash::appendRec(const CatalogRecord& record)
     writeRec(count() - 1);
 }
 
+CCatalogCash::~CCatalogCash()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
 void CCatalogCash::wreteList()
 {
     if (m_path.empty())
         return;
+    // The rewrite puts a new file in place; the open one is the old.
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
     if (rio::rewrite(m_path, m_list.size(),
                      [this](std::size_t i) -> const CatalogRecord& { return m_list[i]; })) {
         m_fileBehind = false;
@@ -137,15 +148,18 @@ void CCatalogCash::wreteList()
 
 bool CCatalogCash::writeAt(int index)
 {
-    const int fd = rio::openRw(m_path);
-    if (fd < 0) {
+    if (m_fd < 0)
+        m_fd = rio::openRw(m_path);
+    if (m_fd < 0) {
         m_fileBehind = true;
         return false;
     }
-    const bool ok = rio::writeRecord(fd, at(index), static_cast<std::size_t>(index));
-    ::close(fd);
-    if (!ok)
+    const bool ok = rio::writeRecord(m_fd, at(index), static_cast<std::size_t>(index));
+    if (!ok) {
+        ::close(m_fd);
+        m_fd = -1;
         m_fileBehind = true;
+    }
     return ok;
 }
 

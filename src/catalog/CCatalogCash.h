@@ -23,6 +23,7 @@ class CCatalogCash
 {
 public:
     CCatalogCash() = default;
+    ~CCatalogCash();
     CCatalogCash(const CCatalogCash&) = delete;
     CCatalogCash& operator=(const CCatalogCash&) = delete;
 
@@ -70,6 +71,9 @@ private:
     std::deque<CatalogRecord> m_list;
     std::string m_path;
     bool m_writeThrough = true;
+    // "catalog.dat" kept open between single-record writes (a download writes one per chunk);
+    // closed when a rewrite replaces the file. -1 when not open.
+    int m_fd = -1;
     // The file misses changes of the list (failed write, torn tail at load).
     bool m_fileBehind = false;
     std::unordered_map<std::string, std::vector<int>> m_index;

@@ -2,6 +2,7 @@
 
 #include "app/CPropatyHotLine.h"
 #include "catalog/CCatalog.h"
+#include "catalog/DownloadClaims.h"
 #include "catalog/HelloBody.h"
 #include "catalog/MessageBuilder.h"
 #include "catalog/MessageHeader.h"
@@ -54,23 +55,90 @@ bool isConfiguredNode(CPropatyHotLine& settings, const std::string& name)
 
 } // namespace
 
+static_assert(FileMessageHead == 48 + CatalogRecord::Size);
+
 CExchange::CExchange(std::string peerNodeName)
-    : m_peerNodeName(std::move(peerNodeName)), m_buffer(new std::uint8_t[MaxMessage]())
+    : m_peerNodeName(std::move(peerNodeName)), m_buffer(new std::uint8_t[MaxMessage]),
+      m_heldBytes(new std::uint8_t[kHeldRequests * kHeldSlot]())
 {
 }
 
-CExchange::~CExchange() = default;
+CExchange::~CExchange()
+{
+    DownloadClaims::instance().release(this);
+}
 
-void CExchange::queue(std::size_t length)
+bool CExchange::queue(std::size_t length)
 {
     if (length == 0)
-        return;
-    if (!m_queue.enqEntry(length, m_buffer.get()))
-        plat::diag("CExchange: send queue of %s full, message of %zu bytes dropped\n",
-                   m_peerNodeName.c_str(), length);
+        return false;
+    if (m_queue.enqEntry(length, m_buffer.get()))
+        return true;
+    // Every producer checks for room first; this is a fault, not flow control.
+    plat::diag("CExchange: send queue of %s full, message of %zu bytes not sent\n",
+               m_peerNodeName.c_str(), length);
+    return false;
 }
 
-void CExchange::sendHello(std::uint32_t syncMode, const plat::SystemTime& since)
+void CExchange::setWindowLimit(int maxWindow, std::uint32_t chunkStep)
+{
+    m_windowLimit = std::clamp(maxWindow, 1, kMaxWindow);
+    m_chunkStep = chunkStep > 0 ? chunkStep : 1;
+}
+
+int CExchange::window() const
+{
+    const int offered = m_peerWindow > 0 ? std::min(m_peerWindow, kMaxWindow) : kSafeWindow;
+    return std::clamp(std::min(m_window, offered), 1, m_windowLimit);
+}
+
+bool CExchange::hasDeferred() const
+{
+    return m_heldCount > 0 || m_owedCatalogRequests > 0 ||
+           (m_download.active && m_inFlight < window());
+}
+
+void CExchange::service()
+{
+    while (m_heldCount > 0 && hasRoom()) {
+        const Held& held = m_held[m_heldFirst];
+        const std::uint8_t* bytes = m_heldBytes.get() + std::size_t(m_heldFirst) * kHeldSlot;
+        if (held.kind == HeldKind::Catalog)
+            answerCatalogRequest(held.peer);
+        else
+            answerFileRequest(bytes, held.chunkSize);
+        m_heldFirst = (m_heldFirst + 1) % kHeldRequests;
+        --m_heldCount;
+    }
+    while (m_owedCatalogRequests > 0 && hasRoom(kFillReserve)) {
+        --m_owedCatalogRequests;
+        sendCatalogRequest();
+    }
+    fillWindow();
+}
+
+void CExchange::hold(HeldKind kind, const std::uint8_t* data, std::size_t length,
+                     std::size_t chunkSize, const std::string& peer)
+{
+    if (m_heldCount >= kHeldRequests) {
+        // Only a transport that cannot stop reading (Skype) gets here, and only from a peer
+        // with far more requests in flight than any node makes.
+        plat::diag("CExchange: %s has more than %d requests waiting, one not answered\n",
+                   m_peerNodeName.c_str(), kHeldRequests);
+        return;
+    }
+    const int slot = (m_heldFirst + m_heldCount) % kHeldRequests;
+    const std::size_t n = std::min(length, kHeldSlot);
+    std::memcpy(m_heldBytes.get() + std::size_t(slot) * kHeldSlot, data, n);
+    Held& held = m_held[slot];
+    held.kind = kind;
+    held.length = n;
+    held.chunkSize = chunkSize;
+    held.peer = peer;
+    ++m_heldCount;
+}
+
+void CExchange::sendHello(std::uint32_t syncMode, const plat::SystemTime& since, bool news)
 {
     CPropatyHotLine* settings = CPropatyHotLine::instance();
     if (!settings)
@@ -83,7 +151,14 @@ void CExchange::sendHello(std::uint32_t syncMode, const plat::SystemTime& since)
     }
     const plat::SystemTime when = syncMode == SyncMode::Since ? since : plat::SystemTime{};
     std::memset(m_buffer.get(), 0, HelloLayout::MessageSize);
-    queue(buildHello(m_buffer.get(), *node, *party, syncMode, when));
+    const std::size_t length = buildHello(m_buffer.get(), *node, *party, syncMode, when);
+    if (length == 0)
+        return;
+    // The flow block: reserved bytes to a node built to the original design.
+    if (s_flowBlockSent)
+        writeHelloFlow(m_buffer.get(), static_cast<std::uint16_t>(kMaxWindow),
+                       news ? FlowNews : std::uint16_t(0));
+    queue(length);
 }
 
 void CExchange::sendCatalogRequest()
@@ -97,15 +172,16 @@ CExchange::HelloResult CExchange::onHello(const std::uint8_t* data, std::size_t 
 {
     HelloResult result;
     CPropatyHotLine* settings = CPropatyHotLine::instance();
-    if (!settings || length < HelloLayout::MessageSize)
-        return result;
-    const HelloBody hello = HelloBody::read(data);
-    const auto ownParty = asField(settings->getPartyName(), HelloLayout::PartyNameSize);
-    if (!ownParty || hello.partyNameCp932 != *ownParty) {
+    if (!settings || !helloPartyMatches(data, length)) {
         plat::diag("CExchange: hello from another party\n");
         return result;
     }
     result.partyMatches = true;
+    const HelloBody hello = HelloBody::read(data);
+    if (hello.hasFlow) {
+        m_peerWindow = std::min<int>(hello.flowWindow, kMaxWindow);
+        result.peerHasNews = (hello.flowFlags & FlowNews) != 0;
+    }
 
     const std::string helloName = safeNodeName(hello.nodeNameCp932);
     if (helloName.empty()) {
@@ -132,6 +208,15 @@ CExchange::HelloResult CExchange::onHello(const std::uint8_t* data, std::size_t 
     if (hello.syncMode != SyncMode::None && forThisPeer && isConfiguredNode(*settings, helloName))
         CCatalog::instance()->queueSince(helloName, hello.syncMode, hello.since);
     return result;
+}
+
+bool CExchange::helloPartyMatches(const std::uint8_t* data, std::size_t length) const
+{
+    CPropatyHotLine* settings = CPropatyHotLine::instance();
+    if (!settings || length < HelloLayout::MessageSize)
+        return false;
+    const auto ownParty = asField(settings->getPartyName(), HelloLayout::PartyNameSize);
+    return ownParty && HelloBody::read(data).partyNameCp932 == *ownParty;
 }
 
 // A Skype peer may take the name in its hello unless that name is this node's own or belongs
@@ -164,6 +249,15 @@ void CExchange::onCatalogRequest(const std::uint8_t* data, std::size_t length,
 {
     if (length < HeaderSize || data == nullptr || peerNodeName.empty())
         return;
+    if (m_heldCount > 0 || !hasRoom()) {
+        hold(HeldKind::Catalog, data, HeaderSize, 0, peerNodeName);
+        return;
+    }
+    answerCatalogRequest(peerNodeName);
+}
+
+void CExchange::answerCatalogRequest(const std::string& peerNodeName)
+{
     std::vector<CatalogRecord> records = CCatalog::instance()->takePending(peerNodeName);
     if (records.size() > MaxBatchRecords)
         records.resize(MaxBatchRecords);
@@ -207,31 +301,116 @@ void CExchange::onCatalogBatch(const std::uint8_t* data, std::size_t length)
             break;
         }
     }
-    sendCatalogRequest();
+    if (hasRoom(kFillReserve))
+        sendCatalogRequest();
+    else
+        ++m_owedCatalogRequests;
 }
 
 void CExchange::requestFirstFile()
 {
-    const auto record = CCatalog::instance()->firstToFetch();
-    if (!record)
+    if (m_download.active) {
+        checkStall();
+        fillWindow();
         return;
-    std::memset(m_buffer.get(), 0, FileMessageHead);
-    queue(buildFileDataRequest(m_buffer.get(), *record));
+    }
+    CCatalog& catalog = *CCatalog::instance();
+    auto record = catalog.firstToFetch();
+    while (record && DownloadClaims::instance().claimedByOther(*record, this))
+        record = catalog.nextToFetch(*record);
+    startDownload(record);
 }
 
 void CExchange::requestNextFile(const CatalogRecord& record)
 {
-    const auto next = CCatalog::instance()->nextToFetch(record);
-    if (!next)
+    stopDownload();
+    CCatalog& catalog = *CCatalog::instance();
+    auto next = catalog.nextToFetch(record);
+    while (next && DownloadClaims::instance().claimedByOther(*next, this))
+        next = catalog.nextToFetch(*next);
+    startDownload(next);
+}
+
+void CExchange::startDownload(std::optional<CatalogRecord> record)
+{
+    // Downloads stop while the receiving disk is near full (said once on the status line).
+    if (!record || !CCatalog::instance()->roomToFetch(*record))
         return;
-    std::memset(m_buffer.get(), 0, FileMessageHead);
-    queue(buildFileDataRequest(m_buffer.get(), *next));
+    DownloadClaims::instance().claim(*record, this);
+    m_download = Download{};
+    m_download.active = true;
+    m_download.record = *record;
+    m_download.next = record->bytesReceived();
+    m_quietConversations = 0;
+    m_answersAtLastLook = m_answers;
+    fillWindow();
+}
+
+void CExchange::stopDownload()
+{
+    if (m_download.active)
+        DownloadClaims::instance().release(this);
+    m_download.active = false;
+    // The answers still to come belong to requests of the download just left.
+    m_stale = m_inFlight;
+}
+
+// A conversation found the download running. When nothing came back for several conversations
+// while requests were out, they were lost (a peer that dropped them); ask again from the bytes
+// received.
+void CExchange::checkStall()
+{
+    if (m_inFlight == 0 || m_answers != m_answersAtLastLook) {
+        m_quietConversations = 0;
+        m_answersAtLastLook = m_answers;
+        return;
+    }
+    if (++m_quietConversations < kStallConversations)
+        return;
+    plat::diag("CExchange: no answer from %s for %d conversations, asking again\n",
+               m_peerNodeName.c_str(), m_quietConversations);
+    m_quietConversations = 0;
+    m_inFlight = 0;
+    m_stale = 0;
+    if (const auto entry = CCatalog::instance()->exactEntry(m_download.record))
+        m_download.next = entry->bytesReceived();
+    m_download.emptyAsked = false;
+}
+
+void CExchange::fillWindow()
+{
+    if (!m_download.active)
+        return;
+    const std::uint32_t size = m_download.record.fileSize();
+    const int limit = window();
+    while (m_inFlight < limit && hasRoom(kFillReserve)) {
+        if (size == 0 ? m_download.emptyAsked : m_download.next >= size)
+            return;
+        CatalogRecord asked = m_download.record;
+        asked.setBytesReceived(m_download.next);
+        std::memset(m_buffer.get(), 0, FileMessageHead);
+        if (!queue(buildFileDataRequest(m_buffer.get(), asked)))
+            return;
+        ++m_inFlight;
+        m_download.emptyAsked = true;
+        const std::uint64_t next = std::uint64_t(m_download.next) + m_chunkStep;
+        m_download.next = static_cast<std::uint32_t>(std::min<std::uint64_t>(next, size));
+    }
 }
 
 void CExchange::onFileRequest(const std::uint8_t* data, std::size_t length, std::size_t chunkSize)
 {
     if (length < FileMessageHead)
         return;
+    if (m_heldCount > 0 || !hasRoom()) {
+        hold(HeldKind::File, data, FileMessageHead, chunkSize, {});
+        return;
+    }
+    answerFileRequest(data, chunkSize);
+}
+
+void CExchange::answerFileRequest(const std::uint8_t* data, std::size_t chunkSize)
+{
     // The answer is the request turned around: its header and record, then the chunk.
     std::uint8_t* out = m_buffer.get();
     std::memcpy(out, data, FileMessageHead);
@@ -270,27 +449,66 @@ void CExchange::onFileData(const std::uint8_t* data, std::size_t length)
         plat::diag("CExchange: file data whose chunk overruns its message dropped\n");
         return;
     }
+    ++m_answers;
+    s_fileBytesReceived += n;
+    if (m_inFlight > 0)
+        --m_inFlight;
+    if (m_stale > 0) {
+        --m_stale;
+        fillWindow();
+        return;
+    }
     const CatalogRecord record = recordAt(data, 0);
     if (!isValidRecord(record)) {
         plat::diag("CExchange: file data for an invalid record dropped\n");
+        fillWindow();
         return;
     }
     CCatalog& catalog = *CCatalog::instance();
+    if (!m_download.active) {
+        // An answer this connection did not ask for: follow it as a download of its own, as a
+        // one-chunk-at-a-time peer would.
+        m_download = Download{};
+        m_download.active = true;
+        m_download.record = record;
+        m_download.next = offset;
+        DownloadClaims::instance().claim(record, this);
+    } else if (!CCatalog::sameVersion(record, m_download.record)) {
+        plat::diag("CExchange: file data for another file than the one asked for dropped\n");
+        fillWindow();
+        return;
+    }
     // An empty file is complete once its (empty) first chunk is stored; without this it would
     // stay incomplete everywhere and never be passed on.
     const bool emptyFile = n == 0 && offset == 0 && record.fileSize() == 0;
-    if ((n == 0 && !emptyFile) || !chunkFits(record, offset, n) ||
-        catalog.storeChunk(offset, n, record, data + FileMessageHead) == 0) {
+    if ((n == 0 && !emptyFile) || !chunkFits(record, offset, n)) {
         requestNextFile(record);
         return;
     }
-    std::uint8_t* out = m_buffer.get();
-    std::memcpy(out, data, FileMessageHead);
-    MessageHeader next(out);
-    next.setRecordCount(1);
-    next.setFileOffset(offset + n);
-    next.setMessageType(MsgType::FileRequest);
-    next.setChunkLength(0);
-    next.setBodyLength(CatalogRecord::Size);
-    queue(FileMessageHead);
+    const auto entry = catalog.exactEntry(record);
+    // Gone, replaced, complete, or delivered past this offset by another connection: leave it.
+    if (!entry || entry->completeFlag() == 1 || offset < entry->bytesReceived()) {
+        requestNextFile(record);
+        return;
+    }
+    if (offset > entry->bytesReceived()) {
+        // Not the next piece (an earlier answer came back short): ask again from what is here.
+        plat::diag("CExchange: chunk at %u does not continue %u bytes, window restarts\n", offset,
+                   entry->bytesReceived());
+        m_stale = m_inFlight;
+        m_download.next = entry->bytesReceived();
+        m_download.emptyAsked = false;
+        fillWindow();
+        return;
+    }
+    if (catalog.storeChunk(offset, n, record, data + FileMessageHead) == 0) {
+        requestNextFile(record);
+        return;
+    }
+    const std::uint32_t stored = offset + n;
+    if (m_inFlight == 0 || stored > m_download.next)
+        m_download.next = stored;
+    if (m_window < kMaxWindow)
+        ++m_window;
+    fillWindow();
 }

@@ -217,7 +217,12 @@ bool isSafeRecordName(std::string_view cp932)
     if (cp932.empty() || !plat::isValidCp932(cp932))
         return false;
     const auto utf8 = plat::fromCp932(cp932);
-    return utf8 && plat::isSafeComponent(*utf8);
+    if (!utf8 || !plat::isSafeComponent(*utf8))
+        return false;
+    // CP932 spells some characters twice (81 E0 and 87 90 are both "≒"); both spellings would
+    // name one file on disk, so only the spelling that encoding gives back is a name.
+    const auto back = plat::toCp932(*utf8);
+    return back && *back == cp932;
 }
 
 bool isValidRecord(const CatalogRecord& r)

@@ -143,8 +143,9 @@ inline bool checksumRejects(const CatalogRecord& r)
 // cuts it), for comparing with names read from records. Empty when CP932 cannot hold the name.
 std::optional<std::string> cp932Field(std::string_view utf8, std::size_t fieldSize);
 
-// True when a name taken from a record can safely name a file or folder component: valid CP932,
-// not empty, not "." or "..", no "/" and no control character.
+// True when a name taken from a record can safely name a file or folder component: valid CP932
+// that encodes back to the same bytes, not empty, not "." or "..", no "/" and no control
+// character.
 bool isSafeRecordName(std::string_view cp932);
 
 // The catalog's validity rules, made strict enough that a record coming from a peer can never

@@ -29,6 +29,11 @@ HelloBody HelloBody::read(const std::uint8_t* msg)
     h.syncMode = plat::getU32(msg + SyncModeField);
     h.since = plat::decodeSystemTime(msg + SinceDate);
     h.partyNameCp932 = std::string(plat::fieldView(msg + PartyName, PartyNameSize));
+    if (plat::getU32(msg + FlowMark) == FlowMagic) {
+        h.hasFlow = true;
+        h.flowWindow = plat::getU16(msg + FlowWindow);
+        h.flowFlags = plat::getU16(msg + FlowFlags);
+    }
     return h;
 }
 
@@ -40,6 +45,18 @@ void HelloBody::write(std::uint8_t* msg) const
     plat::putU32(msg + SyncModeField, syncMode);
     plat::encodeSystemTime(since, msg + SinceDate);
     plat::copyCp932Field(msg + PartyName, PartyNameSize, partyNameCp932);
+    if (hasFlow) {
+        plat::putU32(msg + FlowMark, FlowMagic);
+        plat::putU16(msg + FlowWindow, flowWindow);
+        plat::putU16(msg + FlowFlags, flowFlags);
+    }
+}
+
+void writeHelloFlow(std::uint8_t* msg, std::uint16_t window, std::uint16_t flags)
+{
+    plat::putU32(msg + FlowMark, FlowMagic);
+    plat::putU16(msg + FlowWindow, window);
+    plat::putU16(msg + FlowFlags, flags);
 }
 
 } // namespace catalog

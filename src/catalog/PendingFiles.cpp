@@ -135,7 +135,33 @@ bool PendingFiles::append(const std::string& peer, const CatalogRecord& record)
     }
     p->firstPos.emplace(catalog::recordKey(record), p->count);
     ++p->count;
+    if (p->count > kMaxRecords)
+        capFile(peer);
     return true;
+}
+
+void PendingFiles::capFile(const std::string& peer)
+{
+    Peer* p = open(peer);
+    if (!p || p->count <= kMaxRecords)
+        return;
+    std::vector<CatalogRecord> pending;
+    const off_t size = rio::forEachRecord(p->fd, [&](const CatalogRecord& r, std::size_t) {
+        if (r.pendingFlag() == 1)
+            pending.push_back(r);
+    });
+    if (size < 0)
+        return;
+    const std::size_t sent = p->count - pending.size();
+    const std::size_t dropped = pending.size() > kKeepRecords ? pending.size() - kKeepRecords : 0;
+    const std::string path = p->path;
+    drop(peer);
+    if (!rio::rewrite(path, pending.size() - dropped,
+                      [&](std::size_t i) -> const CatalogRecord& { return pending[dropped + i]; }))
+        return;
+    plat::diag("PendingFiles: pending file of %s over %zu records: %zu sent and %zu oldest pending "
+               "records dropped\n",
+               peer.c_str(), kMaxRecords, sent, dropped);
 }
 
 bool PendingFiles::put(const std::string& peer, const CatalogRecord& record)
@@ -191,6 +217,8 @@ bool PendingFiles::putAll(const std::string& peer, const std::vector<CatalogReco
         return false;
     }
     p->size = std::max<off_t>(p->size, at + static_cast<off_t>(appended.size()));
+    if (p->count > kMaxRecords)
+        capFile(peer);
     return true;
 }
 

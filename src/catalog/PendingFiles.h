@@ -22,6 +22,14 @@
 class PendingFiles
 {
 public:
+    // A peer that never connects must not make its file grow without end: past kMaxRecords
+    // records the file is rewritten with only the records still pending, and of those at most
+    // the kKeepRecords newest (the oldest are dropped, with a diagnostic line). 20,000 records
+    // are 16 MiB per peer, far more than a party registers within a few days' expiry; a sync
+    // request brings back whatever was dropped.
+    static constexpr std::size_t kMaxRecords = 20000;
+    static constexpr std::size_t kKeepRecords = 15000;
+
     explicit PendingFiles(std::string catalogFolder);
     ~PendingFiles();
     PendingFiles(const PendingFiles&) = delete;
@@ -53,6 +61,8 @@ private:
     Peer* open(const std::string& peer);
     void drop(const std::string& peer);
     bool takeFrom(Peer& p, std::size_t& pos, std::size_t max, std::vector<CatalogRecord>& out);
+    // Applies the cap of kMaxRecords to the peer's file.
+    void capFile(const std::string& peer);
 
     std::string m_folder;
     std::map<std::string, std::unique_ptr<Peer>> m_peers;

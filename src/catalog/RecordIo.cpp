@@ -1,5 +1,7 @@
 #include "catalog/RecordIo.h"
 
+#include "platform/Diag.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
@@ -114,7 +116,10 @@ bool rewrite(const std::string& path, std::size_t count,
 
 int openRw(const std::string& path)
 {
-    return ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd < 0 && errno == ELOOP)
+        plat::diag("recordio: %s is a link, not opened\n", path.c_str());
+    return fd;
 }
 
 } // namespace catalog::recordio

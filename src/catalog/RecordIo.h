@@ -33,7 +33,9 @@ off_t forEachRecord(int fd, const std::function<void(const CatalogRecord&, std::
 bool rewrite(const std::string& path, std::size_t count,
              const std::function<const CatalogRecord&(std::size_t)>& record);
 
-// Opens for reading and writing, creating the file when missing and keeping its contents.
+// Opens for reading and writing, creating the file when missing and keeping its contents. A link
+// in its place is not followed (the open fails, with a diagnostic line): something else could
+// otherwise have the node write its records wherever the link points.
 int openRw(const std::string& path);
 
 } // namespace catalog::recordio

@@ -24,4 +24,18 @@ inline std::string recordKey(const CatalogRecord& r)
     return recordKey(r.originNodeCp932(), r.fileNameCp932());
 }
 
+// One registration: recordKey and the registration time (year to millisecond; the day of week
+// says nothing more). What the user chose in the catalog list, wherever its row has moved since.
+inline std::string registrationKey(const CatalogRecord& r)
+{
+    std::string key = recordKey(r);
+    key.push_back('\0');
+    const plat::SystemTime t = r.registrationTime();
+    for (std::uint16_t v : {t.year, t.month, t.day, t.hour, t.minute, t.second, t.milliseconds}) {
+        key.push_back(static_cast<char>(v & 0xff));
+        key.push_back(static_cast<char>(v >> 8));
+    }
+    return key;
+}
+
 } // namespace catalog

@@ -32,8 +32,16 @@ void CFileMFCListCtrl::setupColumns()
         auto* header = new QTableWidgetItem(QString::fromUtf8(kColumnSpecs[c].header));
         header->setTextAlignment(kColumnSpecs[c].alignment | Qt::AlignVCenter);
         setHorizontalHeaderItem(c, header);
-        setColumnWidth(c, kColumnSpecs[c].width);
+        setColumnWidth(c, ui::fontScaledWidth(*this, kColumnSpecs[c].width));
     }
+}
+
+void CFileMFCListCtrl::fitColumns()
+{
+    int widths[kColumns];
+    for (int c = 0; c < kColumns; ++c)
+        widths[c] = kColumnSpecs[c].width;
+    ui::fitColumns(*this, widths, kColumns);
 }
 
 void CFileMFCListCtrl::appendRow(const RowTexts& texts)

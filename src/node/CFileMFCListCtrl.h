@@ -22,6 +22,8 @@ public:
     void setupColumns();
     // Appends a row with these texts, coloured by its file name.
     void appendRow(const RowTexts& texts);
+    // Widens the columns to their texts and headers (after the rows are filled).
+    void fitColumns();
 
     std::optional<int> selectedRow() const;
     // Selects the row and scrolls it into view.

@@ -149,6 +149,7 @@ void CNodeFileDlg::fill()
             again = m_list->rowCount();
         m_list->appendRow(texts);
     }
+    m_list->fitColumns();
     if (again)
         m_list->selectRowShown(*again);
     m_list->setUpdatesEnabled(true);

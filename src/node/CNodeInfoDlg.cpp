@@ -12,12 +12,15 @@
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
 #include <QTableWidget>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 struct ColumnSpec
@@ -33,6 +36,8 @@ const ColumnSpec kColumns[] = {
     {"Ver", 100},
 };
 constexpr int kColumnCount = int(std::size(kColumns));
+const char* const kOwnInfoSaved =
+    "自ノード情報を保存しました。次の公開（30秒以内）で他ノードに伝わります。";
 
 QString qs(const std::string& text)
 {
@@ -124,7 +129,7 @@ void CNodeInfoDlg::setupList()
     for (int c = 0; c < kColumnCount; ++c) {
         m_list->setHorizontalHeaderItem(
             c, new QTableWidgetItem(QString::fromUtf8(kColumns[c].header)));
-        m_list->setColumnWidth(c, kColumns[c].width);
+        m_list->setColumnWidth(c, ui::fontScaledWidth(*m_list, kColumns[c].width));
     }
 }
 
@@ -176,8 +181,11 @@ void CNodeInfoDlg::editOwnInfo()
     if (!m_store)
         return;
     CNodePropatyDlg dialog(&m_store->own(), m_ownSkypeId ? m_ownSkypeId() : std::string(), this);
-    if (m_runDialog(dialog) == QDialog::Accepted)
-        m_store->saveOwnInfo();
+    if (m_runDialog(dialog) != QDialog::Accepted)
+        return;
+    m_store->saveOwnInfo();
+    if (m_notice)
+        m_notice(kOwnInfoSaved);
 }
 
 void CNodeInfoDlg::rowClicked(int row)
@@ -216,6 +224,11 @@ void CNodeInfoDlg::fillList()
         if (selected && !again && *selected == node.nodeName)
             again = row;
     }
+    int widths[kColumnCount];
+    for (int c = 0; c < kColumnCount; ++c)
+        widths[c] = kColumns[c].width;
+    // Presence texts, time stamps and versions are never cut: the columns follow their texts.
+    ui::fitColumns(*m_list, widths, kColumnCount);
     if (again) {
         m_list->setCurrentCell(*again, 0);
         m_list->selectRow(*again);
@@ -226,13 +239,26 @@ void CNodeInfoDlg::fillList()
 
 void CNodeInfoDlg::showCentred()
 {
+    // Before the first showing the window has no size of its own yet: take its layout's, so that
+    // the centring below places the window it will really be.
+    if (!m_sized && layout()) {
+        m_sized = true;
+        layout()->activate();
+        resize(sizeHint().expandedTo(minimumSizeHint()));
+    }
     const QWidget* anchor = parentWidget();
-    const QRect area = anchor && anchor->isVisible()
-                           ? anchor->frameGeometry()
-                           : (screen() ? screen()->availableGeometry() : QRect());
+    const QRect available = screen() ? screen()->availableGeometry() : QRect();
+    const QRect area = anchor && anchor->isVisible() ? anchor->frameGeometry() : available;
     if (area.isValid()) {
         QRect frame = frameGeometry();
         frame.moveCenter(area.center());
+        // Wholly on the screen, even over a parent near its edge.
+        if (available.isValid()) {
+            frame.moveLeft(std::max(available.left(),
+                                    std::min(frame.left(), available.right() + 1 - frame.width())));
+            frame.moveTop(std::max(available.top(),
+                                   std::min(frame.top(), available.bottom() + 1 - frame.height())));
+        }
         move(frame.topLeft());
     }
     show();

@@ -47,6 +47,8 @@ public:
                     NodeInfoStore::EntryLookup lookup = {});
     void setDialogRunner(DialogRunner runner) { m_runDialog = std::move(runner); }
     void setSkypeIdSource(SkypeIdSource source) { m_ownSkypeId = std::move(source); }
+    // Where a saved own information is said (the main window's status line).
+    void setNotice(std::function<void(const std::string&)> notice) { m_notice = std::move(notice); }
 
     // Centres the window on its parent (or the screen) and shows it in front.
     void showCentred();
@@ -89,5 +91,7 @@ private:
     std::vector<CNodeInfo> m_nodes;
     DialogRunner m_runDialog;
     SkypeIdSource m_ownSkypeId;
+    std::function<void(const std::string&)> m_notice;
     plat::TimerSet m_timers;
+    bool m_sized = false; // given its layout's size before it was first shown
 };

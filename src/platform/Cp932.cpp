@@ -1,5 +1,6 @@
 #include "platform/Cp932.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <iconv.h>
@@ -91,6 +92,30 @@ std::optional<std::string> convertStrict(Converter& c, std::string_view in)
     return out;
 }
 
+// The length of the UTF-8 sequence a lead byte starts (1 for a byte that starts none).
+std::size_t sequenceLength(unsigned char lead)
+{
+    if ((lead >> 5) == 0x6)
+        return 2;
+    if ((lead >> 4) == 0xE)
+        return 3;
+    if ((lead >> 3) == 0x1E)
+        return 4;
+    return 1;
+}
+
+// One character's bytes form valid UTF-8 (a lead byte in range, continuation bytes after it).
+bool isValidSequence(std::string_view character)
+{
+    const auto lead = static_cast<unsigned char>(character[0]);
+    if (lead >= 0x80 && (lead < 0xC2 || lead > 0xF4))
+        return false;
+    for (std::size_t k = 1; k < character.size(); ++k)
+        if ((static_cast<unsigned char>(character[k]) & 0xC0) != 0x80)
+            return false;
+    return true;
+}
+
 } // namespace
 
 std::optional<std::string> toCp932(std::string_view utf8)
@@ -105,6 +130,24 @@ std::optional<std::string> toCp932(std::string_view utf8)
     if (!back || *back != utf8)
         return std::nullopt;
     return out;
+}
+
+std::vector<std::string> unwritableCharacters(std::string_view utf8)
+{
+    std::vector<std::string> found;
+    std::size_t i = 0;
+    while (i < utf8.size()) {
+        const std::size_t length = sequenceLength(static_cast<unsigned char>(utf8[i]));
+        std::string character(utf8.substr(i, length));
+        i += character.size();
+        if (toCp932(character))
+            continue;
+        if (character.size() != length || !isValidSequence(character))
+            character = kReplacement;
+        if (std::find(found.begin(), found.end(), character) == found.end())
+            found.push_back(std::move(character));
+    }
+    return found;
 }
 
 std::optional<std::string> fromCp932(std::string_view cp932)

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // The text fields of stored and sent records hold Shift-JIS (code page 932) bytes;
 // the program itself works in UTF-8. These functions are the one boundary between the two.
@@ -13,6 +14,11 @@ namespace plat {
 // UTF-8 → CP932. Empty optional when the text holds a character that CP932 cannot
 // represent (or is not valid UTF-8); callers must refuse such a text, never store it mangled.
 std::optional<std::string> toCp932(std::string_view utf8);
+
+// The characters of a UTF-8 text that toCp932 refuses, each once, in the order they first
+// appear (each one UTF-8 character); empty when the text can be written. Bytes that are not
+// valid UTF-8 count as one character each, shown as U+FFFD.
+std::vector<std::string> unwritableCharacters(std::string_view utf8);
 
 // CP932 → UTF-8. Empty optional when the bytes are not valid CP932.
 std::optional<std::string> fromCp932(std::string_view cp932);

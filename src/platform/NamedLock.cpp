@@ -4,7 +4,9 @@
 #include <QCryptographicHash>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -60,18 +62,57 @@ std::string fileNameFor(std::string_view name)
     return escapeName(name, kMaxEscaped - digestSize - 1) + "#" + digest.toStdString();
 }
 
-// The folder must be ours alone: another user who could create or replace files in it could
-// hold our lock or point our lock file somewhere else.
-bool privateFolder(const std::string& path)
+void addReason(std::string* why, const std::string& path, const std::string& reason)
 {
+    if (!why)
+        return;
+    if (!why->empty())
+        *why += "; ";
+    *why += path + ": " + reason;
+}
+
+// The folder must be ours alone: another user who could create or replace files in it could
+// hold our lock (a second start would then read as "already running") or point our lock file
+// somewhere else. One whose mode was loosened may already hold such files, so it is not taken.
+bool privateFolder(const std::string& path, bool create, std::string* why)
+{
+    if (create && ::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+        addReason(why, path, std::strerror(errno));
+        return false;
+    }
     struct stat st = {};
-    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
+    if (::lstat(path.c_str(), &st) != 0) {
+        addReason(why, path, std::strerror(errno));
         return false;
-    if (::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid())
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        addReason(why, path, "not a folder");
         return false;
-    if ((st.st_mode & 077) != 0 && ::chmod(path.c_str(), 0700) != 0)
+    }
+    if (st.st_uid != ::getuid()) {
+        addReason(why, path, "owned by user " + std::to_string(st.st_uid));
         return false;
+    }
+    if ((st.st_mode & 0777) != 0700) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%03o", static_cast<unsigned>(st.st_mode & 0777));
+        addReason(why, path, std::string("mode ") + mode + ", not 0700");
+        return false;
+    }
     return true;
+}
+
+// Creates the missing parents of a folder below the user's home (mode 0700 for new ones).
+void makeParents(const std::string& path)
+{
+    for (std::size_t at = path.find('/', 1); at != std::string::npos; at = path.find('/', at + 1))
+        ::mkdir(path.substr(0, at).c_str(), 0700);
+}
+
+std::string absoluteEnv(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value && value[0] == '/' ? std::string(value) : std::string();
 }
 
 } // namespace
@@ -81,21 +122,41 @@ NamedLock::~NamedLock()
     release();
 }
 
-std::string NamedLock::runtimeFolder()
+std::string NamedLock::runtimeFolder(std::string* why)
 {
-    const char* xdg = std::getenv("XDG_RUNTIME_DIR");
-    if (xdg && xdg[0] == '/') {
+    // The session's own folder is made by the system for this user; it is only checked.
+    if (const std::string xdg = absoluteEnv("XDG_RUNTIME_DIR"); !xdg.empty()) {
         struct stat st = {};
-        if (::stat(xdg, &st) == 0 && S_ISDIR(st.st_mode))
+        if (::stat(xdg.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid() &&
+            (st.st_mode & 022) == 0)
             return xdg;
+        addReason(why, xdg, "not a folder of this user's alone");
     }
-    const std::string fallback = "/tmp/pavo-" + std::to_string(::getuid());
-    return privateFolder(fallback) ? fallback : std::string();
+    std::string tmp = absoluteEnv("TMPDIR");
+    if (tmp.empty())
+        tmp = "/tmp";
+    const std::string underTmp = tmp + "/pavo-" + std::to_string(::getuid());
+    if (privateFolder(underTmp, true, why))
+        return underTmp;
+    std::string cache = absoluteEnv("XDG_CACHE_HOME");
+    if (cache.empty()) {
+        const std::string home = absoluteEnv("HOME");
+        if (home.empty()) {
+            addReason(why, "$HOME", "not set");
+            return {};
+        }
+        cache = home + "/.cache";
+    }
+    const std::string underCache = cache + "/pavo";
+    makeParents(underCache);
+    if (privateFolder(underCache, true, why))
+        return underCache;
+    return {};
 }
 
-std::string NamedLock::lockPath(std::string_view name)
+std::string NamedLock::lockPath(std::string_view name, std::string* why)
 {
-    const std::string folder = runtimeFolder();
+    const std::string folder = runtimeFolder(why);
     if (folder.empty())
         return {};
     return folder + "/pavo-party-" + fileNameFor(name) + ".lock";
@@ -104,19 +165,27 @@ std::string NamedLock::lockPath(std::string_view name)
 bool NamedLock::acquire(std::string_view name)
 {
     release();
-    const std::string path = lockPath(name);
-    if (path.empty())
+    failure_.clear();
+    std::string why;
+    const std::string path = lockPath(name, &why);
+    if (path.empty()) {
+        failure_ = why;
         return false;
+    }
     // The lock file is never removed: unlinking it while another process waits on the same
     // file would let two processes believe they hold the lock.
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0)
+    if (fd < 0) {
+        failure_ = path + ": " + std::strerror(errno);
         return false;
+    }
     int rc;
     do {
         rc = ::flock(fd, LOCK_EX | LOCK_NB);
     } while (rc != 0 && errno == EINTR);
     if (rc != 0) {
+        if (errno != EWOULDBLOCK)
+            failure_ = path + ": " + std::strerror(errno);
         ::close(fd);
         return false;
     }

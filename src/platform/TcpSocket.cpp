@@ -96,6 +96,11 @@ struct TcpSocket::Impl
     bool wantWrite = false;
     // The close (or a read error) has been reported; reading further would only repeat it.
     bool readEnded = false;
+    // The listener read during the current receive notification.
+    bool readTaken = false;
+    // Cleared by the destructor: a notification finds out whether its listener destroyed the
+    // socket before touching it again.
+    std::shared_ptr<bool> alive = std::make_shared<bool>(true);
     QSocketNotifier* readN = nullptr;
     QSocketNotifier* writeN = nullptr;
     sockaddr_storage peer{};
@@ -104,7 +109,11 @@ struct TcpSocket::Impl
     std::vector<sockaddr_storage> nextAddrs;
     std::vector<socklen_t> nextLens;
 
-    ~Impl() { closeFd(); }
+    ~Impl()
+    {
+        *alive = false;
+        closeFd();
+    }
 
     void closeFd()
     {
@@ -169,31 +178,39 @@ struct TcpSocket::Impl
 void TcpSocket::Impl::onReadable()
 {
     DispatchScope scope;
-    readN->setEnabled(false);
     TcpSocketListener* l = listener;
     if (state == State::Listening) {
+        readN->setEnabled(false);
         if (l)
             l->onAccept(0);
         return;
     }
-    if (state != State::Connected)
+    if (state != State::Connected) {
+        readN->setEnabled(false);
         return;
+    }
     char probe;
     ssize_t n;
     do {
         n = ::recv(fd, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
     } while (n < 0 && errno == EINTR);
     if (n > 0) {
+        // The notification stays armed while the listener reads (no system calls to switch it
+        // off and on for every read); one that does not read switches it off until its next
+        // receive.
+        const std::shared_ptr<bool> living = alive;
+        readTaken = false;
         if (l)
             l->onReceive(0);
+        if (*living && !readTaken && readN)
+            readN->setEnabled(false);
         return;
     }
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-        readN->setEnabled(true);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
         return;
-    }
     // Orderly end (0) or a broken connection: either way nothing more will be read.
     const int err = n == 0 ? 0 : lastError();
+    readN->setEnabled(false);
     readEnded = true;
     if (l)
         l->onClose(err);
@@ -380,25 +397,43 @@ bool TcpSocket::listen(int backlog, int* error)
     return true;
 }
 
-bool TcpSocket::accept(TcpSocket& into)
+bool TcpSocket::accept(TcpSocket& into, int* error)
 {
+    int dummy = 0;
+    int* err = error ? error : &dummy;
+    *err = 0;
     if (d_->state != Impl::State::Listening)
         return false;
-    d_->enableRead(true);
-    if (into.d_->fd >= 0)
+    if (into.d_->fd >= 0) {
+        d_->enableRead(true);
+        *err = EISCONN;
         return false;
+    }
     sockaddr_storage ss{};
     socklen_t len = sizeof ss;
     int s;
     do {
         s = ::accept4(d_->fd, reinterpret_cast<sockaddr*>(&ss), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
     } while (s < 0 && errno == EINTR);
-    if (s < 0)
+    if (s < 0) {
+        *err = errno;
+        const bool exhausted =
+            *err == EMFILE || *err == ENFILE || *err == ENOBUFS || *err == ENOMEM;
+        if (!exhausted)
+            d_->enableRead(true);
         return false;
+    }
+    d_->enableRead(true);
     into.d_->peer = ss;
     into.d_->havePeer = true;
     into.d_->adopt(s, Impl::State::Connected);
     return true;
+}
+
+void TcpSocket::resumeAccepting()
+{
+    if (d_->state == Impl::State::Listening)
+        d_->enableRead(true);
 }
 
 ConnectResult TcpSocket::connect(const std::string& host, int port, int* error)
@@ -465,6 +500,7 @@ long TcpSocket::receive(void* buffer, std::size_t length, int* error)
         n = ::recv(d_->fd, buffer, length, MSG_DONTWAIT);
     } while (n < 0 && errno == EINTR);
     const int e = errno;
+    d_->readTaken = true;
     if (d_->state == Impl::State::Connected)
         d_->enableRead(true);
     if (n < 0 && error)

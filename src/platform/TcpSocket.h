@@ -49,8 +49,12 @@ public:
     bool setReuseAddress(int* error);
     bool listen(int backlog, int* error);
 
-    // Accepts a waiting connection into into (which must be closed). False when none waits.
-    bool accept(TcpSocket& into);
+    // Accepts a waiting connection into into (which must be closed). False when none waits or
+    // the accept failed (errno in *error). When the process or the system is out of descriptors
+    // (EMFILE, ENFILE) or memory, the listening socket is not watched again until
+    // resumeAccepting(): the waiting connection would report itself again at once, for ever.
+    bool accept(TcpSocket& into, int* error = nullptr);
+    void resumeAccepting();
 
     // Non-blocking connect; the host is a numeric address or a name resolved with getaddrinfo
     // (which blocks until it completes).

@@ -168,6 +168,7 @@ int VX_SKYPECOM::sendCommand(std::string_view text)
             connectionLost("closed while a command waited");
     }
     --m_depth;
+    postBufferedFrames();
     // A lost connection has answered every waiting command with 0 and taken itself off the list.
     if (!me.done) {
         m_pending.erase(std::remove(m_pending.begin(), m_pending.end(), &me), m_pending.end());
@@ -191,6 +192,24 @@ void VX_SKYPECOM::onReadable()
     Incoming in;
     while (takeFrame(in))
         handleFrame(in);
+}
+
+void VX_SKYPECOM::postBufferedFrames()
+{
+    // Frames read together with a result (a client writes its notifications in the same write)
+    // would otherwise wait for the next bytes to arrive. They follow as soon as the caller is
+    // back in the event loop, not inside its command.
+    if (m_inCount == 0 || m_framesPosted)
+        return;
+    m_framesPosted = true;
+    plat::post([this, life = std::weak_ptr<int>(m_life)] {
+        if (life.expired())
+            return;
+        m_framesPosted = false;
+        Incoming in;
+        while (takeFrame(in))
+            handleFrame(in);
+    });
 }
 
 bool VX_SKYPECOM::readSome()

@@ -93,6 +93,8 @@ private:
     // Takes the next whole frame off the buffer; false when none is complete (or the stream
     // went bad, which loses the client).
     bool takeFrame(Incoming& out);
+    // Handles the whole frames left in the buffer from the event loop (after a command).
+    void postBufferedFrames();
     void handleFrame(Incoming& frame);
     void onAttach(std::uint32_t status);
     void deliver(std::string text);
@@ -122,6 +124,7 @@ private:
     std::deque<std::string> m_backlog;
     std::size_t m_backlogBytes = 0;
     bool m_drainPosted = false;
+    bool m_framesPosted = false;
     // Posted work checks this, so a link destroyed in between is not touched.
     std::shared_ptr<int> m_life = std::make_shared<int>(0);
     plat::TimerSet m_timer;

@@ -2,6 +2,7 @@
 
 #include "app/ModeFlags.h"
 #include "app/ShellUtil.h"
+#include "catalog/ChangeSignal.h"
 #include "catalog/MessageHeader.h"
 #include "platform/Diag.h"
 #include "skype/SkypeLink.h"
@@ -32,6 +33,8 @@ VX_SKYPESTREAM::VX_SKYPESTREAM(SkypeLink& link, std::string peerSkypeId, int num
       m_decode(std::make_unique<std::uint8_t[]>(kBufferSize)),
       m_message(std::make_unique<std::uint8_t[]>(kBufferSize)), m_exchange(m_peerNodeName)
 {
+    // One message is in flight per stream anyway: one chunk at a time.
+    m_exchange.setWindowLimit(1, static_cast<std::uint32_t>(kChunkSize));
     m_itemPrefix = m_peerSkypeId + ":" + std::to_string(m_number) + " ";
     m_command.reserve(kMaxCommandText + 1);
 }
@@ -77,6 +80,8 @@ void VX_SKYPESTREAM::tick()
 {
     if (!m_sendReady)
         return;
+    if (m_exchange.hasDeferred())
+        m_exchange.service();
     if (m_exchange.sendQueue().deqEntry(m_message.get())) {
         sendMessage(m_message.get(), catalog::messageLength(m_message.get()));
         m_idleTicks = 0;
@@ -86,24 +91,29 @@ void VX_SKYPESTREAM::tick()
     } else {
         ++m_idleTicks;
     }
-    if (m_exchangeTicks < kExchangeTicks) {
+    // News (this node queued something for its peers, or the peer has something for this
+    // node) starts the exchange at this tick instead of after the period.
+    const bool news = ChangeSignal::generation() != m_seenChange;
+    if (m_exchangeTicks < kExchangeTicks && !news && !m_peerNews) {
         ++m_exchangeTicks;
         return;
     }
     if (m_exchange.sendQueue().count() > kBusyQueue)
         return;
+    m_seenChange = ChangeSignal::generation();
+    m_peerNews = false;
     if (!pasvMode)
-        startExchange();
+        startExchange(news);
     m_exchangeTicks = 0;
 }
 
-void VX_SKYPESTREAM::startExchange()
+void VX_SKYPESTREAM::startExchange(bool news)
 {
     if (m_helloPending) {
         m_helloPending = false;
-        m_exchange.sendHello(static_cast<std::uint32_t>(m_helloMode), m_helloDate);
+        m_exchange.sendHello(static_cast<std::uint32_t>(m_helloMode), m_helloDate, news);
     } else {
-        m_exchange.sendHello(0, plat::SystemTime{});
+        m_exchange.sendHello(0, plat::SystemTime{}, news);
     }
     m_exchange.sendCatalogRequest();
 }
@@ -159,8 +169,12 @@ void VX_SKYPESTREAM::dispatch(std::size_t length)
     switch (h.messageClass()) {
     case MsgClass::Hello:
         if (type == MsgType::Hello) {
-            if (m_exchange.onHello(msg, length, false, m_peerSkypeId).peerRenamed)
+            const CExchange::HelloResult result =
+                m_exchange.onHello(msg, length, false, m_peerSkypeId);
+            if (result.peerRenamed)
                 m_peerNodeName = m_exchange.peerNodeName();
+            if (result.peerHasNews)
+                m_peerNews = true;
         }
         break;
     case MsgClass::Catalog:

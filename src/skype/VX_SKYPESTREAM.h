@@ -61,7 +61,7 @@ public:
 
 private:
     void sendKeepAlive();
-    void startExchange();
+    void startExchange(bool news = false);
     // The decoded message of decoded bytes, bounded before anything in it is read; false when
     // it is not one whole message.
     bool wellFormed(std::size_t decoded) const;
@@ -86,6 +86,10 @@ private:
     int m_idleTicks = 0;
     int m_exchangeTicks = kFirstExchangeTicks;
     bool m_helloPending = false;
+    // The catalog-change generation the last exchange was started for, and the peer's word
+    // that it has news for this node.
+    std::uint64_t m_seenChange = 0;
+    bool m_peerNews = false;
     int m_helloMode = 0;
     plat::SystemTime m_helloDate{};
 

@@ -6,6 +6,7 @@
 #include "tcp/CA2AModelListener.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 
 namespace {
@@ -13,11 +14,21 @@ namespace {
 std::unique_ptr<CTcpA2AModel> g_instance;
 
 constexpr int kPollTimer = 1;
+constexpr int kAcceptTimer = 2;
 
-std::string establishedNotice(const std::string& nodeName)
+// For the status line: which name was offered and that it is not configured, so that a
+// misspelt connection is found at once.
+std::string refusedNotice(const std::string& offered, const std::string& dialled)
 {
-    char text[256];
-    std::snprintf(text, sizeof text, "%sノードとTCP接続が確立しました", nodeName.c_str());
+    char text[320];
+    if (dialled.empty() || dialled == offered)
+        std::snprintf(text, sizeof text,
+                      "%sノードは接続先に設定されていないため、接続を拒否しました",
+                      offered.c_str());
+    else
+        std::snprintf(text, sizeof text,
+                      "接続先%sの相手は%sノードでした。接続先に設定されていないため切断しました",
+                      dialled.c_str(), offered.c_str());
     return text;
 }
 
@@ -36,7 +47,14 @@ void CTcpA2AModel::destroyInstance()
 }
 
 CTcpA2AModel::CTcpA2AModel()
-    : m_graveyard(std::make_shared<Graveyard>()), m_timer([this](int) { poll(); })
+    : m_graveyard(std::make_shared<Graveyard>()), m_timer([this](int id) {
+          if (id == kAcceptTimer) {
+              m_timer.kill(kAcceptTimer);
+              m_listen.socket().resumeAccepting();
+              return;
+          }
+          poll();
+      })
 {
     m_timer.set(kPollTimer, kPollMs);
 }
@@ -44,6 +62,7 @@ CTcpA2AModel::CTcpA2AModel()
 CTcpA2AModel::~CTcpA2AModel()
 {
     m_timer.kill(kPollTimer);
+    m_timer.kill(kAcceptTimer);
     // Not from inside a connection's notification, so the connections can go at once.
     m_established.clear();
     m_pending.clear();
@@ -70,14 +89,48 @@ void CTcpA2AModel::notifyConnectionChanged()
         l->onConnectionChanged();
 }
 
+bool CTcpA2AModel::refreshTls()
+{
+    CPropatyHotLine* settings = CPropatyHotLine::instance();
+    const PartyKeyStore::Loaded none;
+    const PartyKeyStore::Loaded& key = settings ? settings->partyKey() : none;
+    if (key.state == PartyKeyStore::State::Missing) {
+        plat::diag("CTcpA2AModel: party key unusable (%s); no TCP\n", key.problem.c_str());
+        // Said once on the status line (standard error had the reason at start).
+        if (!m_missingKeyReported)
+            CPostError::instance()->postDetail("パーティ鍵を読み出せません.システム設定で合言葉を"
+                                               "入れ直すまでTCP接続はしません.");
+        m_missingKeyReported = true;
+        return false;
+    }
+    m_missingKeyReported = false;
+    if (key.key == m_tlsKey && (m_tls != nullptr) == key.key.has_value())
+        return true;
+    m_tls.reset();
+    m_tlsKey.reset();
+    if (key.key) {
+        std::string error;
+        m_tls = plat::TlsContext::create(*key.key, &error);
+        if (!m_tls) {
+            plat::diag("CTcpA2AModel: TLS set-up failed: %s; no TCP\n", error.c_str());
+            return false;
+        }
+        m_tlsKey = key.key;
+    }
+    m_listen.socket().setTls(m_tls);
+    return true;
+}
+
 void CTcpA2AModel::goOnline()
 {
     CPropatyHotLine* settings = CPropatyHotLine::instance();
     const int port = settings ? settings->getListenPort() : kDefaultTcpPort;
-    plat::TcpSocket& socket = m_listen.socket();
+    tcp::PeerSocket& socket = m_listen.socket();
     // Going on-line twice must not leave the first socket holding the port.
     if (socket.isOpen())
         socket.close();
+    if (!refreshTls())
+        return;
     int error = 0;
     if (!socket.createListening(port, &error)) {
         plat::diag("Error:CTcpA2AModel::goOnline()-Create() err=%d port=%d\n", error, port);
@@ -99,7 +152,7 @@ void CTcpA2AModel::goOnline()
 
 void CTcpA2AModel::goOffline()
 {
-    plat::TcpSocket& socket = m_listen.socket();
+    tcp::PeerSocket& socket = m_listen.socket();
     if (socket.isOpen()) {
         socket.shutdownBoth();
         socket.close();
@@ -133,6 +186,8 @@ void CTcpA2AModel::connectPeer(const std::string& nodeName, const std::string& h
         plat::diag("CTcpA2AModel::connectPeer() ALLRADY EXIST\r\n");
         return;
     }
+    if (!refreshTls())
+        return;
     plat::diag("CTcpA2AModel::connectPeer() Create Stream\r\n");
     auto stream = std::make_unique<CTcpSockStream>();
     stream->setHost(host);
@@ -140,6 +195,7 @@ void CTcpA2AModel::connectPeer(const std::string& nodeName, const std::string& h
     stream->setParent(this);
     stream->setKind("connect()");
     stream->setId(nextConnectionNumber());
+    stream->socket().setTls(m_tls);
 
     int error = 0;
     switch (stream->socket().connect(host, port, &error)) {
@@ -204,8 +260,26 @@ void CTcpA2AModel::requestHello(const std::string& nodeName, const std::string&,
     }
 }
 
+void CTcpA2AModel::closeExpiredHandshakes()
+{
+    for (std::size_t i = m_pending.size(); i-- > 0;) {
+        CTcpSockStream& s = *m_pending[i];
+        if (s.dead() || !s.handshakeExpired())
+            continue;
+        plat::diag("CTcpA2AModel: id=%d not admitted in time, closed. IP=%s, port=%d\n", s.id(),
+                   s.peerAddressText().c_str(), s.peerPort());
+        const bool dialled = s.state() == CTcpSockStream::kDialling;
+        bury(std::move(m_pending[i]));
+        m_pending.erase(m_pending.begin() + static_cast<std::ptrdiff_t>(i));
+        // A dial that never completed was shown as under way.
+        if (dialled)
+            notifyConnectionChanged();
+    }
+}
+
 void CTcpA2AModel::poll()
 {
+    closeExpiredHandshakes();
     // A connection may end while it is polled; it then waits in the graveyard until the next
     // turn of the loop, so the pointers taken here stay valid throughout.
     std::vector<CTcpSockStream*> streams;
@@ -267,13 +341,37 @@ void CTcpA2AModel::bury(Stream stream)
     });
 }
 
+int CTcpA2AModel::unadmittedAccepted() const
+{
+    return static_cast<int>(std::count_if(m_pending.begin(), m_pending.end(), [](const Stream& s) {
+        return s->kind() == "Accept" && !s->dead();
+    }));
+}
+
 void CTcpA2AModel::onAccept(int)
 {
     auto stream = std::make_unique<CTcpSockStream>();
     // The read notification of the listening socket is re-armed by this accept; when nobody was
     // waiting after all, there is nothing to keep.
-    if (!m_listen.socket().accept(stream->socket()))
+    int error = 0;
+    if (!m_listen.socket().accept(stream->socket(), &error)) {
+        if (error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM) {
+            // The admitted peers keep being served meanwhile; the waiting connection stays in
+            // the backlog until descriptors are free again.
+            ++m_acceptPauses;
+            plat::diag("CTcpA2AModel: accept failed err=%d, accepting pauses\n", error);
+            m_timer.set(kAcceptTimer, kAcceptPauseMs);
+        }
         return;
+    }
+    if (unadmittedAccepted() >= kMaxUnadmitted) {
+        plat::diag("CTcpA2AModel: %d connections already wait for their hello, refused. "
+                   "IP=%s, port=%d\n",
+                   kMaxUnadmitted, stream->peerAddressText().c_str(), stream->peerPort());
+        // No notification of this stream has run yet, so it can go at once.
+        stream->close();
+        return;
+    }
     stream->socket().setNoDelay(true);
     plat::diag("●●ACCEPT PeerAddress=%s, port=%d\n", stream->peerAddressText().c_str(),
                stream->peerPort());
@@ -330,9 +428,7 @@ void CTcpA2AModel::notifyNodeName(int id, const std::string& nodeName)
     if (!stream)
         return;
     if (!configured) {
-        plat::diag("接続を拒否しました. IP=%s\n, port=%d\n", stream->peerAddressText().c_str(),
-                   stream->peerPort());
-        bury(std::move(stream));
+        refuseUnconfigured(std::move(stream), nodeName);
         return;
     }
     if (hasEstablished(nodeName)) {
@@ -350,8 +446,20 @@ void CTcpA2AModel::notifyNodeName(int id, const std::string& nodeName)
         *hole = std::move(stream);
     else
         m_established.push_back(std::move(stream));
+    // The established notice waits until the peer shows that it admitted this node too
+    // (CTcpSockStream::peerConfirmed): a peer that refuses this node's name closes at once.
     notifyConnectionChanged();
-    CPostError::instance()->postDetail(establishedNotice(nodeName));
+}
+
+void CTcpA2AModel::refuseUnconfigured(Stream stream, const std::string& nodeName)
+{
+    plat::diag("接続を拒否しました. IP=%s\n, port=%d\n", stream->peerAddressText().c_str(),
+               stream->peerPort());
+    // A dialled connection carries the configured name it was dialled under.
+    const std::string dialled = stream->kind() == "Accept" ? std::string() : stream->nodeName();
+    if (!nodeName.empty())
+        CPostError::instance()->postDetail(refusedNotice(nodeName, dialled));
+    bury(std::move(stream));
 }
 
 bool CTcpA2AModel::hasEstablished(const std::string& nodeName) const

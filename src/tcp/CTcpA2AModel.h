@@ -6,6 +6,7 @@
 #include "tcp/CTcpSockStreamParent.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,12 @@ class CTcpA2AModel : public CTcpSockStreamParent
 public:
     static constexpr int kPollMs = 50;
     static constexpr int kBacklog = 5;
+    // At most this many accepted connections wait for their hello at once; further ones are
+    // closed as soon as they are accepted. A party has a handful of members, each of which
+    // dials once every ten seconds at most, so 16 leaves ample room for honest ones.
+    static constexpr int kMaxUnadmitted = 16;
+    // Out of descriptors, accepting pauses this long (scaled) instead of failing in a loop.
+    static constexpr int kAcceptPauseMs = 1000;
 
     // The process-wide model, created on first use (which starts its timer).
     static CTcpA2AModel* instance();
@@ -62,6 +69,8 @@ public:
     // Tests: the connections by list, and one by its number (nullptr when gone).
     int establishedCount() const;
     int pendingCount() const { return static_cast<int>(m_pending.size()); }
+    // Times accepting was paused for want of descriptors.
+    int acceptPauses() const { return m_acceptPauses; }
     CTcpSockStream* findStream(int id) const;
 
     // CTcpSockStreamParent
@@ -84,6 +93,12 @@ private:
     // Closes the connection now and destroys it on a later turn of the loop.
     void bury(Stream stream);
     void notifyConnectionChanged();
+    int unadmittedAccepted() const;
+    void closeExpiredHandshakes();
+    void refuseUnconfigured(Stream stream, const std::string& nodeName);
+    // Makes the TLS set-up follow the settings' party key. False when TCP must stay off: a key
+    // was set but cannot be used.
+    bool refreshTls();
 
     std::vector<Stream> m_established;
     std::vector<Stream> m_pending;
@@ -93,5 +108,10 @@ private:
     // Closed connections waiting for the next turn of the loop; shared with the posted task so
     // that destroying the model first neither leaks them nor leaves the task a dangling pointer.
     std::shared_ptr<Graveyard> m_graveyard;
+    int m_acceptPauses = 0;
     plat::TimerSet m_timer;
+    // The party key in use and its TLS set-up; none: plain TCP.
+    std::optional<plat::TlsContext::Key> m_tlsKey;
+    std::shared_ptr<const plat::TlsContext> m_tls;
+    bool m_missingKeyReported = false;
 };

@@ -1,15 +1,18 @@
 #include "tcp/CTcpSockStream.h"
 
 #include "app/CPostError.h"
+#include "catalog/ChangeSignal.h"
 #include "catalog/HelloBody.h"
 #include "catalog/MessageHeader.h"
 #include "platform/Bytes.h"
 #include "platform/Cp932.h"
 #include "platform/Diag.h"
 #include "tcp/CTcpSockStreamParent.h"
+#include "tcp/HandshakeFailureLog.h"
 #include "tcp/TcpFrame.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -21,6 +24,8 @@ namespace MsgType = catalog::MsgType;
 static_assert(CTcpSockStream::kReceiveLimit + tcp::kMinFrame <= CTcpSockStream::kBufferSize);
 static_assert(tcp::kMaxFrame <= CTcpSockStream::kBufferSize);
 static_assert(VX_QUE::kSlotSize == tcp::kMaxFrame);
+static_assert(CTcpSockStream::kHandshakeFrame * 2 <= CTcpSockStream::kHandshakeBuffer);
+static_assert(catalog::HelloLayout::MessageSize <= CTcpSockStream::kHandshakeFrame);
 
 bool wouldBlock(int error)
 {
@@ -38,13 +43,21 @@ std::string helloNodeName(const std::uint8_t* msg)
     return plat::fieldToUtf8(msg + L::NodeName, L::NodeNameSize);
 }
 
+std::string establishedNotice(const std::string& nodeName)
+{
+    char text[256];
+    std::snprintf(text, sizeof text, "%sノードとTCP接続が確立しました", nodeName.c_str());
+    return text;
+}
+
 } // namespace
 
 CTcpSockStream::CTcpSockStream()
-    : m_socket(this), m_receiveBuffer(new std::uint8_t[kBufferSize]()),
-      m_sendBuffer(new std::uint8_t[kBufferSize]()), m_work(new std::uint8_t[VX_QUE::kSlotSize]()),
+    : m_socket(this), m_receiveBuffer(new std::uint8_t[kHandshakeBuffer]),
+      m_sendBuffer(new std::uint8_t[kHandshakeBuffer]), m_work(new std::uint8_t[kHandshakeBuffer]),
       m_window(this)
 {
+    m_exchange.setWindowLimit(CExchange::kMaxWindow, kChunkSize);
 }
 
 CTcpSockStream::~CTcpSockStream() = default;
@@ -53,9 +66,54 @@ void CTcpSockStream::setState(int state)
 {
     // A newly admitted peer gets its first conversation at the next poll rather than after
     // the full hello period.
-    if (state == kEstablished && m_state != kEstablished)
+    if (state == kEstablished && m_state != kEstablished) {
         m_helloCounter = kHelloTicks;
+        m_silentTicks = 0;
+        growBuffers();
+    }
     m_state = state;
+}
+
+void CTcpSockStream::growBuffers()
+{
+    if (m_fullBuffers)
+        return;
+    std::unique_ptr<std::uint8_t[]> receive(new std::uint8_t[kBufferSize]);
+    std::memcpy(receive.get(), m_receiveBuffer.get(), m_receivedCount);
+    std::unique_ptr<std::uint8_t[]> send(new std::uint8_t[kBufferSize]);
+    std::memcpy(send.get(), m_sendBuffer.get(), m_sendOffset + m_pendingCount);
+    m_receiveBuffer = std::move(receive);
+    m_sendBuffer = std::move(send);
+    m_sendCapacity = kBufferSize;
+    m_fullBuffers = true;
+}
+
+std::size_t CTcpSockStream::receiveLimit() const
+{
+    return m_fullBuffers ? kReceiveLimit : kHandshakeBuffer;
+}
+
+bool CTcpSockStream::receiveQueueFull() const
+{
+    return m_receiveQueue.count() >= (handshaking() ? kHandshakeQueue : VX_QUE::kSlots);
+}
+
+std::size_t CTcpSockStream::frameLimit() const
+{
+    return m_fullBuffers ? tcp::kMaxFrame : kHandshakeFrame;
+}
+
+bool CTcpSockStream::handshakeExpired()
+{
+    return ++m_handshakeTicks > kHandshakeTicks;
+}
+
+void CTcpSockStream::confirmPeer()
+{
+    if (m_peerConfirmed)
+        return;
+    m_peerConfirmed = true;
+    CPostError::instance()->postDetail(establishedNotice(m_nodeName));
 }
 
 void CTcpSockStream::setNodeName(std::string name)
@@ -103,21 +161,35 @@ void CTcpSockStream::poll()
 {
     if (m_dead || (m_state != kConnected && m_state != kEstablished))
         return;
+    if (m_state == kEstablished && ++m_silentTicks > kSilentTicks) {
+        plat::diag("CTcpSockStream: id=%d %s has sent nothing for %u polls, closed\n", m_id,
+                   m_nodeName.c_str(), kSilentTicks);
+        failSocket(0);
+        return;
+    }
     if (!pumpSend())
         return;
-    if (m_helloCounter < kHelloTicks) {
+    // News (this node queued something for its peers, or the peer said it has something for
+    // this node) starts a conversation now; otherwise one every kHelloTicks + 1 polls.
+    const bool news = m_state == kEstablished && ChangeSignal::generation() != m_seenChange;
+    const bool wanted = m_state == kEstablished && (news || m_peerNews);
+    if (m_helloCounter < kHelloTicks && !wanted) {
         ++m_helloCounter;
         return;
     }
     if (m_exchange.sendQueue().count() >= kBusyQueue)
         return;
+    if (m_state == kEstablished) {
+        m_seenChange = ChangeSignal::generation();
+        m_peerNews = false;
+    }
     if (m_syncFlag) {
-        m_exchange.sendHello(static_cast<std::uint32_t>(m_syncMode), m_syncDate);
+        m_exchange.sendHello(static_cast<std::uint32_t>(m_syncMode), m_syncDate, news);
         m_syncFlag = 0;
         m_syncMode = 0;
         m_syncDate = {};
     } else {
-        m_exchange.sendHello(0, plat::SystemTime{});
+        m_exchange.sendHello(0, plat::SystemTime{}, news);
     }
     if (m_state == kEstablished)
         m_exchange.sendCatalogRequest();
@@ -133,9 +205,23 @@ void CTcpSockStream::onReceive(int error)
         failSocket(error);
         return;
     }
+    // While the receive queue is full nothing is read: the bytes stay in the kernel, whose
+    // flow control holds the peer back. Processing resumes the reading.
+    readSocket();
+}
+
+void CTcpSockStream::readSocket()
+{
+    // Left unread, the socket is not watched again until processing resumes reading.
+    if (m_readPaused)
+        return;
+    const std::size_t room = receiveLimit() - m_receivedCount;
+    if (room == 0) {
+        m_readPaused = true;
+        return;
+    }
     int readError = 0;
-    const long n = m_socket.receive(m_receiveBuffer.get() + m_receivedCount,
-                                    kReceiveLimit - m_receivedCount, &readError);
+    const long n = m_socket.receive(m_receiveBuffer.get() + m_receivedCount, room, &readError);
     if (n > 0) {
         m_receivedCount += static_cast<std::size_t>(n);
         frameReceived();
@@ -150,7 +236,17 @@ void CTcpSockStream::onReceive(int error)
 bool CTcpSockStream::acceptBytes(const std::uint8_t* data, std::size_t length)
 {
     while (length > 0 && !m_dead) {
-        const std::size_t room = kReceiveLimit - m_receivedCount;
+        if (m_readPaused || m_receivedCount == receiveLimit()) {
+            // What the socket would leave in the kernel: processed first, as the event loop
+            // would, to make room (twice: answers that left may have let held requests go).
+            for (int i = 0; i < 2 && !m_dead && (m_readPaused || m_receivedCount == receiveLimit());
+                 ++i)
+                processReceived();
+            if (m_dead || m_readPaused || m_receivedCount == receiveLimit())
+                return false;
+            continue;
+        }
+        const std::size_t room = receiveLimit() - m_receivedCount;
         const std::size_t take = length < room ? length : room;
         std::memcpy(m_receiveBuffer.get() + m_receivedCount, data, take);
         m_receivedCount += take;
@@ -168,23 +264,32 @@ bool CTcpSockStream::frameReceived()
     std::size_t offset = 0;
     bool queued = false;
     for (;;) {
-        const tcp::FrameScan scan = tcp::scanFrame(buffer + offset, m_receivedCount - offset);
+        // Full (before admission: a few messages at a time): the frames held stay here and
+        // nothing more is read until processing has made room.
+        if (receiveQueueFull()) {
+            m_readPaused = true;
+            break;
+        }
+        const tcp::FrameScan scan =
+            tcp::scanFrame(buffer + offset, m_receivedCount - offset, frameLimit());
         if (scan.status == tcp::FrameStatus::NeedMore)
             break;
         if (scan.status == tcp::FrameStatus::Bad) {
             plat::diag("CTcpSockStream: id=%d bad frame length=%zu\n", m_id,
                        catalog::messageLength(buffer + offset));
             CPostError::instance()->post(CPostError::kFrameError);
+            ++s_frameErrorCloses;
             failSocket(0);
             return false;
         }
-        // A refused frame is lost; the next message then fails the sequence check.
+        // Never refused: a slot holds the largest frame and the queue has room.
         if (m_receiveQueue.enqEntry(scan.length, buffer + offset))
             queued = true;
+        m_silentTicks = 0;
         offset += scan.length;
     }
-    // Bytes of an incomplete frame move to the front; a complete frame is never left behind,
-    // so at least kReceiveLimit - kMaxFrame bytes of room follow.
+    // Bytes not framed yet move to the front. Unless reading is paused, only an incomplete
+    // frame is left, so at least kReceiveLimit - kMaxFrame bytes of room follow.
     if (offset > 0) {
         std::memmove(buffer, buffer + offset, m_receivedCount - offset);
         m_receivedCount -= offset;
@@ -202,7 +307,22 @@ void CTcpSockStream::onTcpWinMessage(std::uintptr_t, std::intptr_t)
 
 void CTcpSockStream::processReceived()
 {
-    while (!m_dead && m_receiveQueue.deqEntry(m_work.get())) {
+    for (;;) {
+        if (m_dead)
+            return;
+        // The exchange holds as many of the peer's requests as it will: the rest waits here
+        // until answers have left (pumpSend resumes).
+        if (!m_exchange.canTakeMessage()) {
+            m_inputBlocked = m_receiveQueue.count() > 0;
+            break;
+        }
+        // The work buffer grows with the first message that needs it (after admission).
+        if (m_receiveQueue.frontSize() > kHandshakeBuffer && !m_bigWork) {
+            m_work.reset(new std::uint8_t[VX_QUE::kSlotSize]);
+            m_bigWork = true;
+        }
+        if (!m_receiveQueue.deqEntry(m_work.get()))
+            break;
         m_partyMismatch = false;
         const bool ok = handleMessage(m_work.get());
         // The handshake may have closed this connection.
@@ -214,8 +334,28 @@ void CTcpSockStream::processReceived()
         }
     }
     // Answers leave now, not at the next poll.
-    if (!m_dead)
-        pumpSend();
+    if (!pumpSend())
+        return;
+    resumeReading();
+}
+
+void CTcpSockStream::resumeReading()
+{
+    if (m_dead || !m_readPaused || receiveQueueFull())
+        return;
+    m_readPaused = false;
+    if (!frameReceived() || m_readPaused)
+        return;
+    if (m_socket.isOpen())
+        readSocket();
+}
+
+void CTcpSockStream::resumeInput()
+{
+    if (m_inputBlocked && m_exchange.canTakeMessage()) {
+        m_inputBlocked = false;
+        m_window.postReceived();
+    }
 }
 
 bool CTcpSockStream::handleMessage(const std::uint8_t* msg)
@@ -249,6 +389,8 @@ bool CTcpSockStream::handleMessage(const std::uint8_t* msg)
                        h.messageClass());
             return true;
         }
+        // A node asks for catalogs and files only on a connection it has admitted.
+        confirmPeer();
         break;
     default:
         return true;
@@ -270,20 +412,31 @@ bool CTcpSockStream::handleMessage(const std::uint8_t* msg)
 bool CTcpSockStream::handleHello(const std::uint8_t* msg, std::size_t length)
 {
     if (m_state == kConnected) {
-        // Before admission a hello only names the peer; the peer model decides.
+        // A hello of another party admits nobody: answering it would hand catalogs and files
+        // to whoever names one configured node.
+        if (!m_exchange.helloPartyMatches(msg, length)) {
+            m_partyMismatch = true;
+            return false;
+        }
+        // Otherwise it only names the peer; the peer model decides.
         if (m_parent)
             m_parent->notifyNodeName(m_id, helloNodeName(msg));
         return true;
     }
-    if (!m_exchange.onHello(msg, length, true, m_host).partyMatches) {
+    const CExchange::HelloResult result = m_exchange.onHello(msg, length, true, m_host);
+    if (!result.partyMatches) {
         m_partyMismatch = true;
         return false;
     }
+    if (result.peerHasNews)
+        m_peerNews = true;
     return true;
 }
 
 void CTcpSockStream::failProcessing(bool partyMismatch)
 {
+    if (!partyMismatch)
+        ++s_frameErrorCloses;
     CPostError::instance()->post(partyMismatch ? CPostError::kPartyMismatch
                                                : CPostError::kFrameError);
     failSocket(0);
@@ -310,20 +463,25 @@ void CTcpSockStream::onSend(int error)
 
 bool CTcpSockStream::pumpSend()
 {
+    if (m_dead)
+        return false;
     if (m_discardSends) {
         while (takeNextMessage())
             m_pendingCount = 0;
+        resumeInput();
         return true;
     }
     for (;;) {
         if (m_pendingCount == 0 && !takeNextMessage()) {
             watchWrite(false);
+            resumeInput();
             return true;
         }
         if (!flush())
             return false;
         if (m_pendingCount > 0) {
             watchWrite(true);
+            resumeInput();
             return true;
         }
     }
@@ -331,8 +489,17 @@ bool CTcpSockStream::pumpSend()
 
 bool CTcpSockStream::takeNextMessage()
 {
-    std::uint8_t* buffer = m_sendBuffer.get();
-    while (m_exchange.sendQueue().deqEntry(buffer)) {
+    VX_QUE& queue = m_exchange.sendQueue();
+    // What the exchange held back for want of room goes in as room appears.
+    if (queue.count() < VX_QUE::kSlots && m_exchange.hasDeferred())
+        m_exchange.service();
+    while (queue.count() > 0) {
+        // Only hellos are queued before admission; anything longer gets the full buffer rather
+        // than overrunning the small one.
+        if (queue.frontSize() > m_sendCapacity)
+            growBuffers();
+        std::uint8_t* buffer = m_sendBuffer.get();
+        queue.deqEntry(buffer);
         const std::size_t length = catalog::messageLength(buffer);
         if (length < tcp::kMinFrame || length > tcp::kMaxFrame) {
             plat::diag("CTcpSockStream: id=%d unsendable message length=%zu dropped\n", m_id,
@@ -404,4 +571,22 @@ void CTcpSockStream::onClose(int error)
         m_parent->onClose(m_id);
     else
         close();
+}
+
+void CTcpSockStream::onHandshakeFailed(const std::string& reason)
+{
+    if (m_dead)
+        return;
+    const std::string address = peerAddressText();
+    if (tcp::HandshakeFailureLog::instance().shouldReport(address)) {
+        // A dialled connection is named by its configured node; an accepted one only has the
+        // peer's address, as nothing it sent has been read.
+        const std::string name = m_kind == "connect()" ? m_nodeName + " (" + m_host + ")"
+                                                       : address + ":" + std::to_string(peerPort());
+        plat::diag("CTcpSockStream: id=%d %s: TLS handshake failed: %s\n", m_id, name.c_str(),
+                   reason.c_str());
+        CPostError::instance()->postDetail("TCP接続 " + name +
+                                           " のパーティ鍵が一致しません.切断します.");
+    }
+    failSocket(0);
 }

@@ -17,7 +17,7 @@ enum class FrameStatus
 {
     NeedMore, // fewer than a header's bytes, or fewer than the frame's length
     Complete, // a whole frame of length bytes starts at the data
-    Bad,      // the length fields add up to less than kMinFrame or more than kMaxFrame
+    Bad,      // the length fields add up to less than kMinFrame or more than maxFrame
 };
 
 struct FrameScan
@@ -27,6 +27,8 @@ struct FrameScan
     std::size_t length = 0;
 };
 
-FrameScan scanFrame(const std::uint8_t* data, std::size_t available);
+// maxFrame: the longest frame taken (a connection not admitted yet takes only short ones).
+FrameScan scanFrame(const std::uint8_t* data, std::size_t available,
+                    std::size_t maxFrame = kMaxFrame);
 
 } // namespace tcp

@@ -1,13 +1,21 @@
 #include "ui/CCatalogListCtrl.h"
 
+#include "catalog/RecordKey.h"
 #include "ui/CatalogRowText.h"
 #include "ui/ListStyle.h"
+#include "ui/Translations.h"
 
+#include <QContextMenuEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QHeaderView>
+#include <QMenu>
 #include <QMimeData>
+#include <QScrollBar>
 #include <QUrl>
+
+#include <algorithm>
+#include <set>
 
 namespace {
 struct ColumnSpec
@@ -23,6 +31,10 @@ const ColumnSpec kColumns[ui::kCatalogColumns] = {
     {"状況", 60, Qt::AlignLeft},        {"サイズ", 80, Qt::AlignRight},
     {"", 40, Qt::AlignRight},
 };
+
+const char* const kOpenReceivedFolder = "受信フォルダを開く";
+// Where a row keeps the record it shows (on its first cell).
+constexpr int kRecordRole = Qt::UserRole + 1;
 
 QStringList localFiles(const QMimeData* data)
 {
@@ -72,11 +84,29 @@ void CCatalogListCtrl::acceptFileDrops()
     viewport()->setAcceptDrops(true);
 }
 
+// A purge clears the list and adds every entry again. The user's selection follows its entry
+// to its new row (or goes with it), and the view stays where it was unless a new entry came.
 void CCatalogListCtrl::applyEvents(const std::vector<CatalogListEvent>& events,
                                    const std::string& ownNode)
 {
     if (events.empty())
         return;
+    std::optional<std::string> selected;
+    if (const auto row = selectedRow())
+        if (const auto shown = rowRecord(*row))
+            selected = catalog::registrationKey(*shown);
+    const int scroll = verticalScrollBar()->value();
+    // Rows that a clear in this batch removes and an add brings back are not new.
+    std::set<std::string> before;
+    const bool clears = std::any_of(events.begin(), events.end(), [](const CatalogListEvent& e) {
+        return e.kind == CatalogListEvent::Clear;
+    });
+    if (clears)
+        for (int row = 0; row < rowCount(); ++row)
+            if (const auto shown = rowRecord(row))
+                before.insert(catalog::registrationKey(*shown));
+    bool showedNew = false;
+
     setUpdatesEnabled(false);
     for (std::size_t i = 0; i < events.size(); ++i) {
         const CatalogListEvent& e = events[i];
@@ -89,7 +119,10 @@ void CCatalogListCtrl::applyEvents(const std::vector<CatalogListEvent>& events,
             insertRow(m_rowCount);
             writeRow(m_rowCount, e.record, ownNode);
             ++m_rowCount;
-            scrollToItem(item(m_rowCount - 1, 0));
+            if (before.count(catalog::registrationKey(e.record)) == 0) {
+                scrollToItem(item(m_rowCount - 1, 0));
+                showedNew = true;
+            }
             break;
         case CatalogListEvent::Update:
             // A row the list does not have (an event from before a reset) is not invented.
@@ -100,7 +133,41 @@ void CCatalogListCtrl::applyEvents(const std::vector<CatalogListEvent>& events,
             break;
         }
     }
+    int widths[ui::kCatalogColumns];
+    for (int c = 0; c < ui::kCatalogColumns; ++c)
+        widths[c] = kColumns[c].width;
+    ui::fitColumns(*this, widths, ui::kCatalogColumns);
+    if (clears) {
+        const int row = selected ? rowOf(*selected) : -1;
+        if (row >= 0)
+            selectRow(row);
+        else
+            clearSelection();
+    }
+    if (!showedNew)
+        verticalScrollBar()->setValue(scroll);
     setUpdatesEnabled(true);
+}
+
+int CCatalogListCtrl::rowOf(const std::string& key) const
+{
+    for (int row = 0; row < rowCount(); ++row)
+        if (const auto shown = rowRecord(row); shown && catalog::registrationKey(*shown) == key)
+            return row;
+    return -1;
+}
+
+std::optional<CatalogRecord> CCatalogListCtrl::rowRecord(int row) const
+{
+    const QTableWidgetItem* cell = item(row, 0);
+    if (!cell)
+        return std::nullopt;
+    const QByteArray bytes = cell->data(kRecordRole).toByteArray();
+    CatalogRecord record;
+    if (bytes.size() != static_cast<qsizetype>(record.bytes.size()))
+        return std::nullopt;
+    std::copy(bytes.begin(), bytes.end(), record.bytes.begin());
+    return record;
 }
 
 void CCatalogListCtrl::writeRow(int row, const CatalogRecord& record, const std::string& ownNode)
@@ -116,6 +183,9 @@ void CCatalogListCtrl::writeRow(int row, const CatalogRecord& record, const std:
         }
         cell->setText(QString::fromStdString(texts[c]));
     }
+    item(row, 0)->setData(kRecordRole,
+                          QByteArray(reinterpret_cast<const char*>(record.bytes.data()),
+                                     static_cast<qsizetype>(record.bytes.size())));
     colourRow(row, ownNode);
 }
 
@@ -160,29 +230,63 @@ std::string CCatalogListCtrl::cellText(int row, int column) const
     return cell ? cell->text().toStdString() : std::string();
 }
 
+std::unique_ptr<QMenu> CCatalogListCtrl::contextMenu(std::optional<int> row)
+{
+    auto menu = std::make_unique<QMenu>(this);
+    QAction* open = menu->addAction(ui::tr(kOpenReceivedFolder));
+    // Queued: the menu is gone before the file manager is asked.
+    connect(
+        open, &QAction::triggered, this, [this, row] { Q_EMIT openReceivedFolder(row); },
+        Qt::QueuedConnection);
+    return menu;
+}
+
+void CCatalogListCtrl::contextMenuEvent(QContextMenuEvent* event)
+{
+    const QModelIndex index = indexAt(viewport()->mapFromGlobal(event->globalPos()));
+    std::optional<int> row;
+    if (index.isValid()) {
+        row = index.row();
+        selectRow(index.row());
+    }
+    contextMenu(row)->exec(event->globalPos());
+    event->accept(); // not the window's own menu as well
+}
+
+// A drop only ever copies or links: a source that honoured a move would remove the original,
+// and a shortcut registered for it would point at nothing. The proposed action is kept when it
+// is one of these; otherwise copy, or link, when the source allows it.
+bool CCatalogListCtrl::takeDrop(QDropEvent* event) const
+{
+    if (!m_acceptDrops || localFiles(event->mimeData()).isEmpty()) {
+        event->ignore();
+        return false;
+    }
+    const Qt::DropActions possible = event->possibleActions();
+    Qt::DropAction action = event->proposedAction();
+    if (action != Qt::CopyAction && action != Qt::LinkAction)
+        action = possible.testFlag(Qt::CopyAction) ? Qt::CopyAction : Qt::LinkAction;
+    if (!possible.testFlag(action)) {
+        event->ignore();
+        return false;
+    }
+    event->setDropAction(action);
+    event->accept();
+    return true;
+}
+
 void CCatalogListCtrl::dragEnterEvent(QDragEnterEvent* event)
 {
-    if (m_acceptDrops && !localFiles(event->mimeData()).isEmpty())
-        event->acceptProposedAction();
-    else
-        event->ignore();
+    takeDrop(event);
 }
 
 void CCatalogListCtrl::dragMoveEvent(QDragMoveEvent* event)
 {
-    if (m_acceptDrops && !localFiles(event->mimeData()).isEmpty())
-        event->acceptProposedAction();
-    else
-        event->ignore();
+    takeDrop(event);
 }
 
 void CCatalogListCtrl::dropEvent(QDropEvent* event)
 {
-    const QStringList paths = m_acceptDrops ? localFiles(event->mimeData()) : QStringList();
-    if (paths.isEmpty()) {
-        event->ignore();
-        return;
-    }
-    event->acceptProposedAction();
-    Q_EMIT filesDropped(paths);
+    if (takeDrop(event))
+        Q_EMIT filesDropped(localFiles(event->mimeData()));
 }

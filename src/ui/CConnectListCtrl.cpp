@@ -77,11 +77,21 @@ ConnectionRecord CConnectListCtrl::record(int row) const
 void CConnectListCtrl::showStates(const std::vector<bool>& connected)
 {
     setUpdatesEnabled(false);
+    bool changed = false;
     for (int row = 0; row < rowCount(); ++row) {
         const bool up = row < static_cast<int>(connected.size()) && connected[row];
         const std::string text = up ? kConnectedText : kNotConnectedText;
-        if (cell(row, State) != text)
+        if (cell(row, State) != text) {
             setCell(row, State, text);
+            changed = true;
+        }
+    }
+    if (changed) {
+        // The rows' texts decide the widths, never less than the given ones.
+        int widths[ColumnCount];
+        for (int c = 0; c < ColumnCount; ++c)
+            widths[c] = kColumns[c].width;
+        ui::fitColumns(*this, widths, ColumnCount);
     }
     setUpdatesEnabled(true);
     viewport()->update();

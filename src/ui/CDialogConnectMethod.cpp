@@ -25,7 +25,8 @@ const char* const kNoNodeName = "接続先のノード名称を設定してく�
 const char* const kNoSkypeId = "Skpeコンタクト名を入力（選択）してください";
 const char* const kNodeNameSpace = "ノード名にスペースを含む名前は設定できません。";
 const char* const kNodeNameChars = "ノード名に使用できない文字が含まれています。";
-const char* const kNodeNameLength = "接続先のノード名称は半角31文字以内で設定してください。";
+const char* const kNodeNameLength =
+    "接続先のノード名称は全角15文字・半角31文字以内で設定してください。";
 
 // Port 0 is refused: an address with it dials the default port instead (addressPort), so the
 // row would not do what the dialog showed.
@@ -88,8 +89,8 @@ void CDialogConnectMethod::build()
     portRow->addWidget(m_ui.port);
     tcpLayout->addLayout(portRow);
 
-    auto* nodeGroup =
-        new QGroupBox(QStringLiteral("接続先ノード名称（TCP接続時のみ:半角３１文字以内）"), this);
+    auto* nodeGroup = new QGroupBox(
+        QStringLiteral("接続先ノード名称（TCP接続時のみ:全角15文字・半角31文字以内）"), this);
     m_ui.nodeName = new QLineEdit(nodeGroup);
     (new QVBoxLayout(nodeGroup))->addWidget(m_ui.nodeName);
 

@@ -1,6 +1,7 @@
 #include "ui/CMsg.h"
 
 #include "app/CPostError.h"
+#include "ui/Translations.h"
 
 namespace {
 const char* const kPartyMismatch = "TCP接続でパーティ名が不一致の接続があります.切断します.";
@@ -23,11 +24,19 @@ void CMsg::start()
 
 void CMsg::showMessage(const QString& text)
 {
-    m_message = text;
+    m_message = ui::tr(text.toStdString());
     m_showing = true;
     m_countdown = kTicks;
     setText(m_message);
     update();
+}
+
+void CMsg::queueMessage(const QString& text)
+{
+    if (m_showing)
+        m_queue.push_back(text);
+    else
+        showMessage(text);
 }
 
 void CMsg::tick()
@@ -38,6 +47,12 @@ void CMsg::tick()
         if (m_countdown == 0) {
             m_showing = false;
             m_message.clear();
+            if (!m_queue.empty()) {
+                const QString next = m_queue.front();
+                m_queue.pop_front();
+                showMessage(next);
+                return;
+            }
         }
     }
     if (wasShowing != m_showing) {

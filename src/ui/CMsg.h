@@ -5,6 +5,7 @@
 #include <QLabel>
 
 #include <cstdint>
+#include <deque>
 #include <optional>
 
 // The status line: shows one notice for ten ticks of its own half-second timer (between 4.5 and
@@ -22,6 +23,9 @@ public:
     // Starts the countdown timer (the main window does this early in its initialisation).
     void start();
     void showMessage(const QString& text);
+    // A notice that must not be lost to the next one (one per file of a folder pass): shown at
+    // once when the line is free, else after the notices before it have had their time.
+    void queueMessage(const QString& text);
     // The notice a WM_POSTERROR (code, selector) stands for; none for a pair that shows nothing.
     static std::optional<QString> noticeText(std::uintptr_t code, std::intptr_t selector);
     // One tick of the countdown.
@@ -34,5 +38,6 @@ private:
     QString m_message;
     bool m_showing = false;
     int m_countdown = 0;
+    std::deque<QString> m_queue;
     plat::TimerSet m_timer;
 };

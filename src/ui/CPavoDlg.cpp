@@ -11,17 +11,22 @@
 #include "platform/Prompt.h"
 #include "skype/VX_SKYPECOM.h"
 #include "tcp/CTcpA2AModel.h"
+#include "ui/ArrivalNotifier.h"
 #include "ui/CCatalogListCtrl.h"
 #include "ui/CConnectListCtrl.h"
 #include "ui/CMsg.h"
 #include "ui/CatalogOpsUi.h"
+#include "ui/CatalogRowText.h"
 #include "ui/PavoDialogs.h"
 #include "ui/PavoIcons.h"
+#include "ui/Translations.h"
 #include "watch/CFolderWatch.h"
+#include "watch/SendFolderTrigger.h"
 
 #include <QButtonGroup>
 #include <QPushButton>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -29,6 +34,15 @@ namespace {
 const char* const kNoNodeName = "ノード名が未設定です。ノード名を設定してください。";
 const char* const kNoPartyName = "パーティ名が未設定です。パーティ名を設定してください。";
 const char* const kNoConnection = "接続先の設定がありません。接続先を1つ以上設定してください。";
+
+const char* const kArrivedOne = "ファイルを受信しました";
+const char* const kArrivedMany = "%1個のファイルを受信しました";
+const char* const kArrivedBody = "「%1」（送信元: %2）";
+
+const char* const kFirstStartLine = "パーティ名とノード名を設定してください（「システム設定」）。";
+const char* const kFirstStartHeadless =
+    "パーティ名またはノード名が未設定です。作業フォルダの Pavo.ini の [SYSTEM] に PARTY と NAME "
+    "を設定してから起動し直してください。";
 
 // Without a link (not created yet, or already ended) the state reads as detached.
 int linkAttachState()
@@ -60,10 +74,18 @@ void CPavoDlg::buildWindow()
 {
     setWindowIcon(ui::mainIcon());
     m_ui.build(*this);
-    m_opsUi = std::make_unique<CatalogOpsUi>(*this, *m_ui.catalog, headless());
+    auto opsUi = std::make_unique<CatalogOpsUi>(*this, *m_ui.catalog, headless());
+    opsUi->setNotice([this](const std::string& text) { notice(text); });
+    m_opsUi = std::move(opsUi);
     m_fileOps = std::make_unique<CatalogFileOps>(*m_opsUi, CatalogFileOps::processCatalog(), *this);
     connectControls();
+    m_notifier = new ArrivalNotifier(this);
+    m_onArrival = [this](const std::vector<CatalogRecord>& records) { notifyArrivals(records); };
+    m_openFolder = [](const std::string& folder) { ArrivalNotifier::openFolder(folder); };
+    connect(m_ui.catalog, &CCatalogListCtrl::openReceivedFolder, this,
+            [this](std::optional<int> row) { m_openFolder(receivedFolderOf(row)); });
     connect(&tray(), &TrayIcon::exitRequested, this, &CPavoDlg::exitFromTray);
+    connect(this, &TrayDialog::exitChosen, this, &CPavoDlg::exitFromTray);
 }
 
 void CPavoDlg::connectControls()
@@ -103,9 +125,18 @@ void CPavoDlg::initialise()
     m_transfer.initialise(m_messages.handle());
     CCatalog::instance();
     m_folderWatch = std::make_unique<CFolderWatch>();
+    m_folderWatch->setNotice([this](const std::string& text) {
+        m_ui.status->queueMessage(QString::fromStdString(text));
+    });
     applySelection();
     m_folderWatch->setFolder(getSendFolder());
     m_folderWatch->load();
+    // A file placed in the send folder is looked at half a second later, not at the next
+    // periodic pass.
+    m_sendTrigger = std::make_unique<SendFolderTrigger>(getSendFolder(), [this] {
+        if (m_folderWatch)
+            m_folderWatch->scan();
+    });
     tray().add(toolTipText());
     centreOnScreen();
     if (m_window == 0)
@@ -115,6 +146,7 @@ void CPavoDlg::initialise()
     else
         hideWindow();
     m_nodeInfo = std::make_unique<CNodeInfoDlg>(this);
+    m_nodeInfo->setNotice([this](const std::string& text) { notice(text); });
     m_nodeInfo->initialise(&m_transfer, *this);
     m_nodeInfo->hide();
     m_ui.nodeInfo->setEnabled(true);
@@ -134,6 +166,7 @@ void CPavoDlg::shutdown()
     disconnectAll(false);
     m_transfer.terminate();
     save();
+    m_sendTrigger.reset();
     m_folderWatch.reset();
     CCatalog::destroyInstance();
     // Lets the peers see the connections close before the process goes.
@@ -157,9 +190,13 @@ void CPavoDlg::refreshControls()
     setWindowTitle(QString::fromStdString(titleText()));
 }
 
+// The node name tells two nodes on one desktop apart, in the title and the tray tool-tip.
 std::string CPavoDlg::titleText() const
 {
-    return "Pavo [" + m_partyName + "]";
+    std::string title = "Pavo [" + m_partyName + "]";
+    if (!m_nodeName.empty())
+        title += " - " + m_nodeName;
+    return title;
 }
 
 std::string CPavoDlg::toolTipText() const
@@ -198,6 +235,23 @@ void CPavoDlg::applySelection()
     }
 }
 
+void CPavoDlg::firstStartGuide()
+{
+    if (!m_partyName.empty() && !m_nodeName.empty())
+        return;
+    notice(kFirstStartLine);
+    if (headless()) {
+        plat::showMessage(kFirstStartHeadless, plat::Icon::Information);
+        return;
+    }
+    PavoDialogs::firstStart(*this);
+}
+
+void CPavoDlg::notice(const std::string& text)
+{
+    m_ui.status->showMessage(QString::fromStdString(text));
+}
+
 void CPavoDlg::postError(std::uintptr_t code, std::intptr_t selector)
 {
     if (const auto text = CMsg::noticeText(code, selector))
@@ -212,8 +266,10 @@ void CPavoDlg::exitFromTray()
 
 void CPavoDlg::queryEndSession()
 {
-    m_periodic.stopHeartbeat();
-    disconnectAll(false);
+    // Nothing stops here: the log-off may yet be cancelled, and nothing would start the node
+    // again. What it holds is saved now, in case the session then ends without a word; the
+    // periodic work and the connections end with the session (endSession, then shutdown).
+    save();
 }
 
 void CPavoDlg::endSession()
@@ -349,8 +405,64 @@ void CPavoDlg::refreshLists()
     for (int i = 0; i < count; ++i)
         connected.push_back(m_transfer.isConnected(i) == 1);
     rows().showStates(connected);
+    // A received file has arrived when its row turns to complete; a row that already showed it
+    // complete (a later change of the entry) is no new arrival, nor are management files.
+    std::vector<CatalogRecord> arrived;
+    std::vector<int> arrivedRows;
+    const CCatalogListCtrl& list = *m_ui.catalog;
+    for (const CatalogListEvent& e : m_pending) {
+        if (e.kind != CatalogListEvent::Update || e.record.completeFlag() != 1 ||
+            ui::isOwnRecord(e.record, m_nodeName) ||
+            ui::isManagementFileName(e.record.fileNameUtf8()) || e.row < 0 ||
+            e.row >= list.rowCount() ||
+            std::find(arrivedRows.begin(), arrivedRows.end(), e.row) != arrivedRows.end())
+            continue;
+        const std::string status = ui::rowTexts(e.record, m_nodeName)[ui::CatalogColumn::Status];
+        if (list.cellText(e.row, ui::CatalogColumn::Status) == status)
+            continue;
+        arrived.push_back(e.record);
+        arrivedRows.push_back(e.row);
+    }
     m_ui.catalog->applyEvents(m_pending, m_nodeName);
     m_pending.clear();
+    if (!arrived.empty() && m_onArrival)
+        m_onArrival(arrived);
+}
+
+std::string CPavoDlg::receivedFolderOf(std::optional<int> row)
+{
+    const std::string recv = getRecvFolder();
+    if (!row || *row < 0 || *row >= m_ui.catalog->rowCount())
+        return recv;
+    const std::string origin = m_ui.catalog->cellText(*row, ui::CatalogColumn::Sender);
+    if (origin == m_nodeName || !plat::isSafeComponent(origin))
+        return recv;
+    return plat::joinPath(recv, origin);
+}
+
+void CPavoDlg::notifyArrivals(const std::vector<CatalogRecord>& records)
+{
+    std::string folder = getRecvFolder();
+    const std::string origin = records.front().originNodeUtf8();
+    const bool oneOrigin = std::all_of(records.begin(), records.end(), [&](const CatalogRecord& r) {
+        return r.originNodeUtf8() == origin;
+    });
+    if (oneOrigin && plat::isSafeComponent(origin))
+        folder = plat::joinPath(folder, origin);
+    QString body;
+    for (std::size_t i = 0; i < records.size() && i < 3; ++i) {
+        QString line = ui::tr(kArrivedBody)
+                           .arg(QString::fromStdString(records[i].fileNameUtf8()),
+                                QString::fromStdString(records[i].originNodeUtf8()));
+        body += (i ? QStringLiteral("\n") : QString()) + line;
+    }
+    if (records.size() > 3)
+        body += QStringLiteral("\n…");
+    const QString summary = records.size() == 1
+                                ? ui::tr(kArrivedOne)
+                                : ui::tr(kArrivedMany).arg(qsizetype(records.size()));
+    m_notifier->setTrayIcon(tray().icon());
+    m_notifier->notify(summary, body, folder);
 }
 
 void CPavoDlg::scanSendFolder()

@@ -11,11 +11,14 @@
 #include "ui/MainWindowLayout.h"
 #include "ui/TrayDialog.h"
 
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 class CFolderWatch;
+class SendFolderTrigger;
 class CNodeInfoDlg;
 
 // The node's main window and the owner of everything that lives while the program runs. It holds
@@ -45,9 +48,11 @@ public:
     // settings and the catalog. Runs once; the destructor runs it when nobody did.
     void shutdown();
 
-    // The session asks whether it may end: the heartbeat stops and every connection is dropped.
+    // The session asks whether it may end: the settings are saved, and the node goes on until
+    // the session really ends (the log-off may still be cancelled).
     void queryEndSession();
-    // The program ends as when the session ends (emits ended() once).
+    // The program ends as when the session ends (emits ended() once); shutdown() then stops the
+    // timers and drops every connection.
     void endSession();
     void suspend();
     void resume();
@@ -55,6 +60,25 @@ public:
     void exitFromTray();
     // WM_POSTERROR: a notice for the status line.
     void postError(std::uintptr_t code, std::intptr_t selector);
+
+    // A first start (no party or node name): the system properties open with a line saying so
+    // and then point to adding a connection. Headless, a message says where to set them.
+    void firstStartGuide();
+    // A line in the status line.
+    void notice(const std::string& text);
+
+    // Received files that became complete in one refresh of the lists; by default a desktop
+    // notification whose action opens the received folder.
+    using ArrivalHandler = std::function<void(const std::vector<CatalogRecord>&)>;
+    void setArrivalHandler(ArrivalHandler handler) { m_onArrival = std::move(handler); }
+    // Opens a folder in the file manager ("受信フォルダを開く"); tests hand in their own.
+    using FolderOpener = std::function<void(const std::string&)>;
+    void setFolderOpener(FolderOpener opener) { m_openFolder = std::move(opener); }
+    // The received folder of a catalog row's origin node, or the receive folder itself for no
+    // row, an own row or an origin that names no safe folder.
+    std::string receivedFolderOf(std::optional<int> row);
+    // The work of a refresh tick on the lists (timer 101).
+    void applyPendingEvents() { refreshLists(); }
 
     // The on-line switch was clicked: validate and listen, or stop listening.
     void applySelection();
@@ -149,6 +173,7 @@ private:
     void onNodeInformation();
 
     void buildWindow();
+    void notifyArrivals(const std::vector<CatalogRecord>& records);
     void connectControls();
     void readBoundValues();
     void disconnectAll(bool onlyConnected);
@@ -180,6 +205,7 @@ private:
     std::string m_partyName;
     int m_limitDay = 3;
     std::unique_ptr<CFolderWatch> m_folderWatch;
+    std::unique_ptr<SendFolderTrigger> m_sendTrigger;
     bool m_anyConnected = false;
     int m_window = 0;
     int m_listenPort = kDefaultTcpPort;
@@ -192,6 +218,9 @@ private:
     plat::MessageWindow m_messages;
     // Created hidden at initialisation; publishes the own node information every 30 s.
     std::unique_ptr<CNodeInfoDlg> m_nodeInfo;
+    class ArrivalNotifier* m_notifier = nullptr;
+    ArrivalHandler m_onArrival;
+    FolderOpener m_openFolder;
     bool m_initialised = false;
     bool m_shutDown = false;
     bool m_ended = false;

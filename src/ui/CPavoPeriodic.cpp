@@ -31,11 +31,6 @@ void CPavoPeriodic::stop()
     m_timers.kill(kPurge);
 }
 
-void CPavoPeriodic::stopHeartbeat()
-{
-    m_timers.kill(kHeartbeat);
-}
-
 void CPavoPeriodic::onTimer(int id)
 {
     switch (id) {

@@ -46,8 +46,6 @@ public:
     void start();
     // Stops the three timers.
     void stop();
-    // Stops only the heartbeat (the session's log-off query).
-    void stopHeartbeat();
     bool running(int timerId) const { return m_timers.active(timerId); }
 
     // One tick of each timer (the timers call these; tests may too).

@@ -1,5 +1,7 @@
 #include "ui/CSyncDlg.h"
 
+#include "ui/Translations.h"
+
 #include "platform/Prompt.h"
 
 #include <QButtonGroup>
@@ -23,11 +25,14 @@ QDate localToday()
     return QDate(now.year, now.month, now.day);
 }
 
+const char* const kSinceQuestion = "%4d年%2d月%2d日以降のデータで同期します。よろしいですか";
+
 std::string sinceQuestion(const QDate& d)
 {
     char text[160];
-    std::snprintf(text, sizeof text, "%4d年%2d月%2d日以降のデータで同期します。よろしいですか",
-                  d.year(), d.month(), d.day());
+    // The pattern in the interface's language; the English one keeps the same conversions.
+    const std::string pattern = ui::tr(kSinceQuestion).toStdString();
+    std::snprintf(text, sizeof text, pattern.c_str(), d.year(), d.month(), d.day());
     return text;
 }
 } // namespace

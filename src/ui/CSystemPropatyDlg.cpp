@@ -3,7 +3,9 @@
 #include "app/CMultiCheck.h"
 #include "app/CPropatyHotLine.h"
 #include "platform/Prompt.h"
+#include "ui/ElidedLabel.h"
 #include "ui/NameRules.h"
+#include "ui/Translations.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -29,6 +31,13 @@ const char* const kLimitRange = "有効期限は1日から36500日までの日�
 const char* const kPartyRunning = "パーティ名は既に実行中です。この名前は設定できません";
 const char* const kNoSkypeId = "SkypeIdが未取得です。Skypeと接続しているか確認してください。";
 const char* const kNotInteger = "整数を入力してください。";
+// A limit of CP932 bytes, counted as the user can count: half-width characters are one byte,
+// full-width ones two.
+const char* const kTooLong = "全角%1文字・半角%2文字以内で入力してください。";
+const char* const kKeyOnline =
+    "オンライン中はパーティ鍵を変更できません。オフラインにしてから設定してください。";
+const char* const kKeyNeedsPassphrase =
+    "パーティ鍵はパーティ名から作られます。パーティ名を変えるときは合言葉も入力してください。";
 
 // Listening on port 0 would take a port nobody knows; the range starts at 1.
 constexpr int kMinPort = 1;
@@ -41,7 +50,7 @@ QString qs(const std::string& s)
 
 std::string tooLong(int limit)
 {
-    return std::to_string(limit) + " 文字以内で入力してください。";
+    return ui::tr(kTooLong).arg(QString::number(limit / 2), QString::number(limit)).toStdString();
 }
 
 QGroupBox* group(const char* title, const char* explanation, QWidget* parent, QLayout* controls)
@@ -49,6 +58,11 @@ QGroupBox* group(const char* title, const char* explanation, QWidget* parent, QL
     auto* box = new QGroupBox(QString::fromUtf8(title), parent);
     auto* text = new QLabel(QString::fromUtf8(explanation), box);
     text->setWordWrap(true);
+    // A fixed width and the height the wrapped text needs at it: a label left to the layout is
+    // laid out for one width and drawn at another, and clips its last lines.
+    const int width = text->fontMetrics().horizontalAdvance(QStringLiteral("あ")) * 22;
+    text->setFixedWidth(width);
+    text->setMinimumHeight(text->heightForWidth(width));
     auto* layout = new QVBoxLayout(box);
     layout->addLayout(controls);
     layout->addWidget(text);
@@ -56,8 +70,14 @@ QGroupBox* group(const char* title, const char* explanation, QWidget* parent, QL
 }
 } // namespace
 
+void CSystemPropatyDlg::setIntroduction(const std::string& text)
+{
+    m_ui.introduction->setText(qs(text));
+    m_ui.introduction->setVisible(!text.empty());
+}
+
 CSystemPropatyDlg::CSystemPropatyDlg(const Values& initial, CMultiCheck& guard, QWidget* parent)
-    : QDialog(parent), m_values(initial), m_guard(guard)
+    : QDialog(parent), m_values(initial), m_guard(guard), m_initialParty(initial.partyName)
 {
     build();
     initialise();
@@ -76,8 +96,9 @@ void CSystemPropatyDlg::build()
     grid->addWidget(nodeGroup(), 0, 1);
     grid->addWidget(limitGroup(), 1, 0);
     grid->addWidget(windowGroup(), 1, 1);
-    grid->addWidget(portGroup(), 2, 0);
-    grid->addWidget(folderGroup(), 2, 1);
+    // The folders get the whole width: long paths are elided, but as little as possible.
+    grid->addWidget(portGroup(), 2, 0, 1, 2);
+    grid->addWidget(folderGroup(), 3, 0, 1, 2);
 
     auto* buttons = new QDialogButtonBox(this);
     buttons->addButton(QDialogButtonBox::Ok);
@@ -85,7 +106,15 @@ void CSystemPropatyDlg::build()
     connect(buttons, &QDialogButtonBox::accepted, this, &CSystemPropatyDlg::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
+    m_ui.introduction = new QLabel(this);
+    m_ui.introduction->setWordWrap(true);
+    m_ui.introduction->setVisible(false);
+    QFont bold = m_ui.introduction->font();
+    bold.setBold(true);
+    m_ui.introduction->setFont(bold);
+
     auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_ui.introduction);
     layout->addLayout(grid);
     layout->addWidget(buttons);
 
@@ -98,10 +127,38 @@ QWidget* CSystemPropatyDlg::partyGroup()
     m_ui.partyName = new QLineEdit(this);
     auto* row = new QHBoxLayout;
     row->addWidget(m_ui.partyName);
-    return group("パーティ名",
-                 "パーティ名はネットワークの名前で、ネットワーク全体で共通です。パーティ名が異なる"
-                 "ノードとは接続できません。半角18文字以内で設定してください。",
-                 this, row);
+    auto* nameBox =
+        group("パーティ名",
+              "パーティ名はネットワークの名前で、ネットワーク全体で共通です。パーティ名が"
+              "異なるノードとは接続できません。全角9文字・半角18文字以内で設定してください。",
+              this, row);
+
+    m_ui.partyKey = new QLineEdit(this);
+    m_ui.partyKey->setEchoMode(QLineEdit::Password);
+    m_ui.partyKey->setMaxLength(static_cast<int>(kMaxPassphrase));
+    m_ui.showPartyKey = new QCheckBox(QStringLiteral("表示"), this);
+    m_ui.removePartyKey = new QCheckBox(QStringLiteral("鍵を消す"), this);
+    auto* keyRow = new QHBoxLayout;
+    keyRow->addWidget(m_ui.partyKey);
+    keyRow->addWidget(m_ui.showPartyKey);
+    keyRow->addWidget(m_ui.removePartyKey);
+    auto* keyBox = group("パーティ鍵（合言葉）",
+                         "合言葉を設定すると、TCP接続はすべて暗号化され、同じ合言葉を設定したノード"
+                         "とだけ接続します。パーティの全ノードで同じ合言葉を設定してください。"
+                         "空欄のままなら、これまでどおり暗号化しません。",
+                         this, keyRow);
+    connect(m_ui.showPartyKey, &QCheckBox::toggled, this, [this](bool on) {
+        m_ui.partyKey->setEchoMode(on ? QLineEdit::Normal : QLineEdit::Password);
+    });
+    connect(m_ui.removePartyKey, &QCheckBox::toggled, this,
+            [this](bool on) { m_ui.partyKey->setEnabled(!on && !m_values.online); });
+
+    auto* both = new QWidget(this);
+    auto* column = new QVBoxLayout(both);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->addWidget(nameBox);
+    column->addWidget(keyBox);
+    return both;
 }
 
 QWidget* CSystemPropatyDlg::nodeGroup()
@@ -113,8 +170,8 @@ QWidget* CSystemPropatyDlg::nodeGroup()
     rows->addWidget(m_ui.nodeName);
     return group("ノード名",
                  "ノード名はネットワーク内でノードを識別する名前で、重複しないように設定して"
-                 "ください。Skypeを使用する場合はSkypeIDを使用すると重複しません。半角30文字以内"
-                 "で設定してください。",
+                 "ください。Skypeを使用する場合はSkypeIDを使用すると重複しません。全角15文字・"
+                 "半角30文字以内で設定してください。",
                  this, rows);
 }
 
@@ -160,10 +217,11 @@ QWidget* CSystemPropatyDlg::folderGroup()
 {
     auto* box = new QGroupBox(QStringLiteral("フォルダ設定（変更できません）"), this);
     m_ui.sendFolderButton = new QPushButton(QStringLiteral("登録フォルダ"), box);
-    m_ui.sendFolder = new QLabel(box);
+    m_ui.sendFolder = new ElidedLabel(box);
     m_ui.recvFolderButton = new QPushButton(QStringLiteral("キャッシュフォルダ"), box);
-    m_ui.recvFolder = new QLabel(box);
+    m_ui.recvFolder = new ElidedLabel(box);
     auto* layout = new QGridLayout(box);
+    layout->setColumnStretch(1, 1);
     layout->addWidget(m_ui.sendFolderButton, 0, 0);
     layout->addWidget(m_ui.sendFolder, 0, 1);
     layout->addWidget(m_ui.recvFolderButton, 1, 0);
@@ -183,6 +241,14 @@ void CSystemPropatyDlg::initialise()
     m_ui.port->setValue(m_values.listenPort);
     m_ui.changePort->setChecked(m_values.listenPort != kDefaultTcpPort);
     m_ui.port->setEnabled(m_ui.changePort->isChecked());
+    // The key is only changed off line, like the settings of a connected node.
+    m_ui.partyKey->setEnabled(!m_values.online);
+    m_ui.removePartyKey->setEnabled(!m_values.online);
+    m_ui.removePartyKey->setVisible(m_values.partyKeySet);
+    if (m_values.online)
+        m_ui.partyKey->setPlaceholderText(QStringLiteral("オンライン中は変更できません"));
+    else if (m_values.partyKeySet)
+        m_ui.partyKey->setPlaceholderText(QStringLiteral("設定済み（変えるときだけ入力）"));
     showValues();
 }
 
@@ -191,8 +257,8 @@ void CSystemPropatyDlg::showValues()
     m_ui.nodeName->setText(qs(m_values.nodeName));
     m_ui.partyName->setText(qs(m_values.partyName));
     m_ui.limitDay->setText(QString::number(m_values.limitDay));
-    m_ui.sendFolder->setText(qs(m_values.sendFolder));
-    m_ui.recvFolder->setText(qs(m_values.recvFolder));
+    m_ui.sendFolder->setFullText(qs(m_values.sendFolder));
+    m_ui.recvFolder->setFullText(qs(m_values.recvFolder));
     (m_values.window == kWindowOpen ? m_ui.windowOpen : m_ui.windowClosed)->setChecked(true);
 }
 
@@ -222,6 +288,14 @@ bool CSystemPropatyDlg::readValues(QWidget** focus, std::string* message)
     }
     m_values.limitDay = days;
     m_values.window = m_ui.windowClosed->isChecked() ? kWindowClosed : kWindowOpen;
+    m_values.passphrase = m_ui.partyKey->text().toStdString();
+    using KeyChange = Values::KeyChange;
+    if (m_ui.removePartyKey->isChecked() && m_values.partyKeySet)
+        m_values.keyChange = KeyChange::Remove;
+    else if (!m_values.passphrase.empty())
+        m_values.keyChange = KeyChange::Set;
+    else
+        m_values.keyChange = KeyChange::Keep;
     return true;
 }
 
@@ -268,6 +342,16 @@ std::string CSystemPropatyDlg::check(QWidget** focus)
     *focus = m_ui.limitDay;
     if (m_values.limitDay < kMinLimitDay || m_values.limitDay > kMaxLimitDay)
         return kLimitRange;
+    *focus = m_ui.partyKey;
+    using KeyChange = Values::KeyChange;
+    if (m_values.online && m_values.keyChange != KeyChange::Keep) {
+        *focus = nullptr; // the field is disabled
+        return kKeyOnline;
+    }
+    // The key is made from the passphrase and the party name: a new name needs the passphrase.
+    if (m_values.partyKeySet && m_values.keyChange == KeyChange::Keep &&
+        m_values.partyName != m_initialParty)
+        return kKeyNeedsPassphrase;
     // Last: a name that passes is held from here on, even though nothing else is applied yet.
     *focus = nullptr;
     if (m_guard.check(party) == 0)

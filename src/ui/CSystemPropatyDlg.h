@@ -5,6 +5,7 @@
 #include <string>
 
 class CMultiCheck;
+class ElidedLabel;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -12,10 +13,10 @@ class QPushButton;
 class QRadioButton;
 class QSpinBox;
 
-// The node's own settings: party name, node name (optionally the messaging client's own ID),
-// expiry days, whether the window opens at start, and the TCP listen port; the send and receive
-// folders are only shown. OK runs the checks in order and, last, takes the new party name in the
-// instance guard, so a name another running node holds is refused.
+// The node's own settings: party name with its optional party key, node name (optionally the
+// messaging client's own ID), expiry days, whether the window opens at start, and the TCP listen
+// port; the send and receive folders are only shown. OK runs the checks in order and, last, takes
+// the new party name in the instance guard, so a name another running node holds is refused.
 class CSystemPropatyDlg : public QDialog
 {
     Q_OBJECT
@@ -29,6 +30,8 @@ public:
     // beyond it the expiry date can no longer be written into a record.
     static constexpr int kMinLimitDay = 1;
     static constexpr int kMaxLimitDay = 36500;
+    // The longest passphrase taken, as by "pavo --set-party-key".
+    static constexpr std::size_t kMaxPassphrase = 1024;
 
     struct Values
     {
@@ -40,9 +43,23 @@ public:
         std::string recvFolder;
         int window = kWindowOpen;
         int listenPort = 42000;
+        // The party key: whether one is set, and whether the node is on line (the key is then
+        // not changed). After OK: what to do with it, and the passphrase to derive it from.
+        bool partyKeySet = false;
+        bool online = false;
+        enum class KeyChange
+        {
+            Keep,
+            Set,
+            Remove,
+        } keyChange = KeyChange::Keep;
+        std::string passphrase;
     };
 
     CSystemPropatyDlg(const Values& initial, CMultiCheck& guard, QWidget* parent = nullptr);
+
+    // A line above the settings saying why the dialog opened (the first start).
+    void setIntroduction(const std::string& text);
 
     // After OK: the values to apply.
     const Values& values() const { return m_values; }
@@ -51,6 +68,9 @@ public:
     struct Controls
     {
         QLineEdit* partyName = nullptr;
+        QLineEdit* partyKey = nullptr;
+        QCheckBox* showPartyKey = nullptr;
+        QCheckBox* removePartyKey = nullptr;
         QCheckBox* useSkypeId = nullptr;
         QLineEdit* nodeName = nullptr;
         QLineEdit* limitDay = nullptr;
@@ -59,9 +79,10 @@ public:
         QCheckBox* changePort = nullptr;
         QSpinBox* port = nullptr;
         QPushButton* sendFolderButton = nullptr;
-        QLabel* sendFolder = nullptr;
+        ElidedLabel* sendFolder = nullptr;
         QPushButton* recvFolderButton = nullptr;
-        QLabel* recvFolder = nullptr;
+        ElidedLabel* recvFolder = nullptr;
+        QLabel* introduction = nullptr; // hidden while empty
     };
     const Controls& controls() const { return m_ui; }
 
@@ -87,5 +108,6 @@ private:
 
     Values m_values;
     CMultiCheck& m_guard;
+    std::string m_initialParty;
     Controls m_ui;
 };

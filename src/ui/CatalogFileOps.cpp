@@ -3,14 +3,18 @@
 #include "app/CPropatyHotLine.h"
 #include "app/ShellUtil.h"
 #include "catalog/CCatalog.h"
+#include "platform/Cp932.h"
 #include "platform/Diag.h"
 #include "platform/Files.h"
 #include "platform/FindRecord.h"
 #include "platform/Prompt.h"
 #include "platform/Shortcut.h"
 #include "ui/CatalogRowText.h"
+#include "ui/NameRules.h"
+#include "ui/Translations.h"
 
 #include <cstdio>
+#include <filesystem>
 
 namespace {
 using plat::baseName;
@@ -36,11 +40,52 @@ const char* const kForceOther =
     "このファイルは他ノードで登録したファイルです. 強制削除しますか？\r\n"
     "強制削除は他ノードへの波及はしませんがネットワークの整合性を損なう恐れがあります.";
 const char* const kShortcutSuffix = "へのショートカット";
+const char* const kUnsendableOne =
+    "ファイル名「%s」には送信できない文字（%s）が含まれています。\r\n"
+    "文字を置き換えた名前「%s」でコピーを登録しますか？";
+const char* const kUnsendableMany = "次のファイルの名前には送信できない文字が含まれています。\r\n%s"
+                                    "文字を置き換えた名前でコピーを登録しますか？";
+const char* const kUnsendableLine = "「%s」（%s）→「%s」\r\n";
+const char* const kNameTooLong = "ファイル名が長すぎるため登録できません。";
+const char* const kAlreadyRegistered = "「%s」は既に登録されています。";
+const char* const kTakenOut = "「%s」を取り出しました: %s";
+
+std::string format(const char* pattern, const std::string& first, const std::string& second = {},
+                   const std::string& third = {})
+{
+    std::string text = ui::tr(pattern).toStdString();
+    std::size_t at = 0;
+    for (const std::string* value : {&first, &second, &third}) {
+        at = text.find("%s", at);
+        if (at == std::string::npos)
+            break;
+        text.replace(at, 2, *value);
+        at += value->size();
+    }
+    return text;
+}
+
+// The name a dropped file gets when its own cannot be sent; empty when even that cannot be.
+std::string sendableName(const std::string& path)
+{
+    const std::string name = ui::cp932Substitute(plat::baseName(path));
+    const auto cp932 = plat::toCp932(name);
+    return cp932 && cp932->size() < plat::FindLayout::FileNameSize ? name : std::string();
+}
+const char* const kGone =
+    "「%s」の登録はもうカタログにありません。一覧の更新を待って選び直してください。";
+const char* const kFileLine = "\r\n\r\nファイル: %s";
+const char* const kTakeOutFailed = "「%s」を取り出せませんでした。\r\n%s";
+const char* const kNotOnThisNode =
+    "受信したファイルがこのノードにありません（削除された可能性があります）";
 
 class ProcessCatalog : public CatalogFileOps::Catalog
 {
 public:
-    CatalogRecord getRecord(int index) override { return CCatalog::instance()->getRecord(index); }
+    std::optional<CatalogRecord> findRegistration(const CatalogRecord& shown) override
+    {
+        return CCatalog::instance()->findRegistration(shown);
+    }
     void deleteEverywhere(const CatalogRecord& r) override
     {
         CCatalog::instance()->deleteEverywhere(r);
@@ -60,14 +105,31 @@ std::string folderOf(const std::string& path)
     return slash == 0 ? std::string("/") : path.substr(0, slash);
 }
 
-bool yes(const char* question)
+bool yes(const std::string& question)
 {
     return plat::ask(question, plat::Buttons::YesNo, plat::Icon::Question) == plat::Answer::Yes;
 }
 
-void refuse(const char* text)
+void refuse(const std::string& text)
 {
     plat::showMessage(text, plat::Icon::Warning);
+}
+
+// printf-style text with %s arguments of any length.
+std::string withNames(const char* pattern, const std::string& a, const std::string& b = {})
+{
+    std::string out;
+    bool first = true;
+    for (const char* p = pattern; *p; ++p) {
+        if (p[0] == '%' && p[1] == 's') {
+            out += first ? a : b;
+            first = false;
+            ++p;
+        } else {
+            out += *p;
+        }
+    }
+    return out;
 }
 } // namespace
 
@@ -92,20 +154,15 @@ std::string CatalogFileOps::shortcutName(const std::string& fileName)
 CatalogFileOps::Check CatalogFileOps::checkDropped(const std::string& path)
 {
     plat::FindRecord status;
-    switch (plat::statFindRecord(path, status)) {
-    case plat::FindResult::Ok:
-        break;
-    case plat::FindResult::BadName:
-        return Check::BadKind;
-    default:
+    const plat::FindResult found = plat::statFindRecord(path, status);
+    if (found != plat::FindResult::Ok && found != plat::FindResult::BadName)
         return Check::NoStatus;
-    }
     const std::uint32_t attributes = status.attributes();
     if (attributes != 0 && attributes != plat::FindAttr::Archive)
         return Check::BadKind;
     if (status.size() == 0)
         return Check::Empty;
-    return Check::Ok;
+    return found == plat::FindResult::BadName ? Check::BadName : Check::Ok;
 }
 
 void CatalogFileOps::drop(const std::vector<std::string>& paths)
@@ -127,6 +184,9 @@ void CatalogFileOps::dropOne(const std::string& path)
         return;
     case Check::Empty:
         refuse(kEmpty);
+        return;
+    case Check::BadName:
+        offerRenamedCopies({path});
         return;
     case Check::Ok:
         break;
@@ -151,8 +211,14 @@ void CatalogFileOps::dropMany(const std::vector<std::string>& paths)
     if (!yes(kManyQuestion))
         return;
     int skipped = 0;
+    std::vector<std::string> badNames;
     for (const std::string& path : paths) {
-        if (checkDropped(path) != Check::Ok) {
+        const Check check = checkDropped(path);
+        if (check == Check::BadName) {
+            badNames.push_back(path);
+            continue;
+        }
+        if (check != Check::Ok) {
             ++skipped;
             continue;
         }
@@ -163,15 +229,49 @@ void CatalogFileOps::dropMany(const std::vector<std::string>& paths)
     }
     if (skipped > 0) {
         char text[256];
-        std::snprintf(text, sizeof text, kSkipped, skipped);
+        std::snprintf(text, sizeof text, ui::tr(kSkipped).toStdString().c_str(), skipped);
         refuse(text);
     }
+    if (!badNames.empty())
+        offerRenamedCopies(badNames);
+}
+
+void CatalogFileOps::offerRenamedCopies(const std::vector<std::string>& paths)
+{
+    std::vector<std::pair<std::string, std::string>> copies; // path, new name
+    std::string lines;
+    for (const std::string& path : paths) {
+        const std::string name(baseName(path));
+        const std::string renamed = sendableName(path);
+        if (renamed.empty() || ui::unwritableList(name).empty()) {
+            refuse(kNameTooLong);
+            continue;
+        }
+        copies.emplace_back(path, renamed);
+        lines += format(kUnsendableLine, name, ui::unwritableList(name), renamed);
+    }
+    if (copies.empty())
+        return;
+    const std::string question =
+        copies.size() == 1 ? format(kUnsendableOne, std::string(baseName(copies[0].first)),
+                                    ui::unwritableList(baseName(copies[0].first)), copies[0].second)
+                           : format(kUnsendableMany, lines);
+    m_ui.bringToFront();
+    if (!yes(question.c_str()))
+        return;
+    for (const auto& [path, name] : copies)
+        copyIntoSend(path, name);
 }
 
 void CatalogFileOps::copyIntoSend(const std::string& path)
 {
-    const std::string destination = plat::joinPath(m_settings.getSendFolder(), baseName(path));
-    if (!m_ui.copyFile(path, destination))
+    copyIntoSend(path, std::string(baseName(path)));
+}
+
+void CatalogFileOps::copyIntoSend(const std::string& path, const std::string& name)
+{
+    const std::string destination = plat::joinPath(m_settings.getSendFolder(), name);
+    if (!m_ui.copyFile(path, destination).ok)
         refuse(kCancelled);
 }
 
@@ -179,6 +279,13 @@ void CatalogFileOps::shortcutIntoSend(const std::string& path)
 {
     const std::string link =
         plat::joinPath(m_settings.getSendFolder(), shortcutName(std::string(baseName(path))));
+    // The same file dropped again: its shortcut is already there and stays as it is.
+    std::error_code error;
+    if (std::filesystem::is_symlink(link, error) &&
+        std::filesystem::read_symlink(link, error) == std::filesystem::path(path)) {
+        m_ui.notice(format(kAlreadyRegistered, std::string(baseName(path))));
+        return;
+    }
     if (!createShortcut(folderOf(path), link, path))
         refuse(kShortcutFailed);
 }
@@ -188,60 +295,108 @@ bool CatalogFileOps::isOwn(const CatalogRecord& record)
     return ui::isOwnRecord(record, m_settings.getNodeName());
 }
 
-void CatalogFileOps::takeOut()
+std::optional<CatalogRecord> CatalogFileOps::selectedEntry()
 {
     const std::optional<int> row = m_ui.selectedRow();
-    if (!row) {
+    std::optional<CatalogRecord> shown;
+    if (row)
+        shown = m_ui.rowEntry(*row);
+    if (!shown)
         refuse(kNoSelection);
+    return shown;
+}
+
+std::optional<CatalogRecord> CatalogFileOps::stillRegistered(const CatalogRecord& shown)
+{
+    std::optional<CatalogRecord> entry = m_catalog.findRegistration(shown);
+    if (!entry)
+        refuse(withNames(kGone, shown.fileNameUtf8()));
+    return entry;
+}
+
+bool CatalogFileOps::yesFor(const char* question, const CatalogRecord& shown)
+{
+    return yes(question + withNames(kFileLine, shown.fileNameUtf8()));
+}
+
+void CatalogFileOps::takeOut()
+{
+    const std::optional<CatalogRecord> shown = selectedEntry();
+    if (!shown)
         return;
-    }
-    if (ui::isManagementFileName(m_ui.fileNameCell(*row))) {
+    if (ui::isManagementFileName(shown->fileNameUtf8())) {
         refuse(kManagementTakeOut);
         return;
     }
-    const CatalogRecord record = m_catalog.getRecord(*row);
-    if (isOwn(record)) {
+    std::optional<CatalogRecord> entry = stillRegistered(*shown);
+    if (!entry)
+        return;
+    if (isOwn(*entry)) {
         refuse(kOwnFile);
         return;
     }
-    if (record.completeFlag() != 1) {
+    if (entry->completeFlag() != 1) {
         refuse(kNotReady);
         return;
     }
-    const std::optional<std::string> target = m_ui.chooseSavePath(record.fileNameUtf8());
+    const std::optional<std::string> target = m_ui.chooseSavePath(entry->fileNameUtf8());
     if (!target)
         return;
-    const std::string source = m_catalog.contentPath(record);
-    if (source.empty()) {
-        plat::diag("take out: no safe path for the record's file\n");
+    // The save-as dialog ran the event loop: a purge may have removed the entry meanwhile.
+    entry = stillRegistered(*shown);
+    if (entry)
+        copyOut(*entry, *target);
+}
+
+void CatalogFileOps::copyOut(const CatalogRecord& entry, const std::string& target)
+{
+    const std::string source = m_catalog.contentPath(entry);
+    if (source.empty() || !plat::fileExists(source)) {
+        reportTakeOutFailure(entry, kNotOnThisNode);
         return;
     }
-    // The shell shows its own errors; the outcome is not reported further.
-    m_ui.copyFile(source, *target);
+    // The copy writes under a temporary name and renames it when complete, so a failure never
+    // leaves part of the file under the chosen name.
+    const CopyResult result = m_ui.copyFile(source, target);
+    if (result.ok) // a finished copy is said in the status line
+        m_ui.notice(format(kTakenOut, entry.fileNameUtf8(), target));
+    if (!result.ok && !result.failure.empty())
+        reportTakeOutFailure(entry, result.failure);
+}
+
+void CatalogFileOps::reportTakeOutFailure(const CatalogRecord& entry, const std::string& reason)
+{
+    plat::diag("take out: %s: %s\n", entry.fileNameUtf8().c_str(), reason.c_str());
+    refuse(withNames(kTakeOutFailed, entry.fileNameUtf8(), reason));
 }
 
 void CatalogFileOps::deleteRegistration()
 {
-    const std::optional<int> row = m_ui.selectedRow();
-    if (!row) {
-        refuse(kNoSelection);
+    const std::optional<CatalogRecord> shown = selectedEntry();
+    if (!shown)
         return;
-    }
     bool forced = false;
-    if (ui::isManagementFileName(m_ui.fileNameCell(*row))) {
-        if (!yes(kForceManagement))
+    if (ui::isManagementFileName(shown->fileNameUtf8())) {
+        if (!yesFor(kForceManagement, *shown))
             return;
         forced = true;
     }
-    CatalogRecord record = m_catalog.getRecord(*row);
-    record.setKind(catalog::RecordKind::Deleted);
-    if (isOwn(record)) {
-        if (yes(kDeleteEverywhere)) {
-            m_catalog.deleteEverywhere(record);
+    std::optional<CatalogRecord> entry = stillRegistered(*shown);
+    if (!entry)
+        return;
+    if (isOwn(*entry)) {
+        const bool everywhere = yesFor(kDeleteEverywhere, *shown);
+        if (!(entry = stillRegistered(*shown)))
+            return;
+        entry->setKind(catalog::RecordKind::Deleted);
+        if (everywhere) {
+            m_catalog.deleteEverywhere(*entry);
             return;
         }
-    } else if (!forced && !yes(kForceOther)) {
-        return;
+    } else if (!forced) {
+        if (!yesFor(kForceOther, *shown) || !(entry = stillRegistered(*shown)))
+            return;
     }
-    m_catalog.deleteHere(record);
+    entry->setKind(catalog::RecordKind::Deleted);
+    m_catalog.deleteHere(*entry);
 }

@@ -12,24 +12,39 @@ class CPropatyHotLine;
 // or a shortcut to it, in the send folder, where the folder watch registers it), take a received
 // file out, and delete a registration network-wide or at this node only. Every refusal is a
 // message box and leaves the folders and the catalog unchanged.
+//
+// Take-out and deletion act on the registration the chosen row shows (origin node, file name,
+// registration time), never on a position in the catalog: the list lags the catalog by up to a
+// refresh, and a purge may renumber the entries while a question is open. The registration is
+// looked up again after every question, and the questions name the file.
 class CatalogFileOps
 {
 public:
+    struct CopyResult
+    {
+        bool ok = false;
+        // Why it failed, for the user; empty when the user cancelled it.
+        std::string failure;
+    };
+
     // What the operations ask of the main window.
     class Ui
     {
     public:
         virtual ~Ui() = default;
         virtual std::optional<int> selectedRow() = 0;
-        // Column 0 (the file name) of a row.
-        virtual std::string fileNameCell(int row) = 0;
+        // The catalog entry the row shows (as of the list's last refresh); none when the row
+        // shows none.
+        virtual std::optional<CatalogRecord> rowEntry(int row) = 0;
         virtual void bringToFront() = 0;
         // The registration method dialog: 0 shortcut, 1 copy; nullopt on cancel.
         virtual std::optional<int> chooseMethod() = 0;
         // The save-as dialog proposing proposedName; nullopt on cancel.
         virtual std::optional<std::string> chooseSavePath(const std::string& proposedName) = 0;
-        // The shell copy with its progress display; false when it failed or was cancelled.
-        virtual bool copyFile(const std::string& from, const std::string& to) = 0;
+        // The shell copy with its progress display.
+        virtual CopyResult copyFile(const std::string& from, const std::string& to) = 0;
+        // A line in the main window's status line.
+        virtual void notice(const std::string& /*text*/) {}
     };
 
     // The catalog operations used; the default forwards to the process-wide catalog.
@@ -37,7 +52,9 @@ public:
     {
     public:
         virtual ~Catalog() = default;
-        virtual CatalogRecord getRecord(int index) = 0;
+        // The entry of the registration that shown names (origin node, file name, registration
+        // time); none when it has gone.
+        virtual std::optional<CatalogRecord> findRegistration(const CatalogRecord& shown) = 0;
         virtual void deleteEverywhere(const CatalogRecord& record) = 0;
         virtual void deleteHere(const CatalogRecord& record) = 0;
         // Where this node holds the record's contents; empty when it names no safe path.
@@ -61,14 +78,28 @@ private:
         NoStatus,
         BadKind,
         Empty,
+        BadName, // a plain file whose name the records cannot hold
     };
 
     static Check checkDropped(const std::string& path);
     void dropOne(const std::string& path);
     void dropMany(const std::vector<std::string>& paths);
     void copyIntoSend(const std::string& path);
+    // Names CP932 cannot write: the characters are named and a copy under a name that replaces
+    // them is offered; a yes registers it as any copy is registered.
+    void offerRenamedCopies(const std::vector<std::string>& paths);
+    void copyIntoSend(const std::string& path, const std::string& name);
     void shortcutIntoSend(const std::string& path);
     bool isOwn(const CatalogRecord& record);
+    // The entry the selected row shows; refused with a message when there is none.
+    std::optional<CatalogRecord> selectedEntry();
+    // That registration as the catalog holds it now; refused with a message naming the file when
+    // it has gone (deleted, purged or registered again since the list showed it).
+    std::optional<CatalogRecord> stillRegistered(const CatalogRecord& shown);
+    bool yesFor(const char* question, const CatalogRecord& shown);
+    // Copies the received file of entry to target; a message naming the file when it fails.
+    void copyOut(const CatalogRecord& entry, const std::string& target);
+    void reportTakeOutFailure(const CatalogRecord& entry, const std::string& reason);
 
     Ui& m_ui;
     Catalog& m_catalog;

@@ -19,9 +19,9 @@ std::optional<int> CatalogOpsUi::selectedRow()
     return m_list.selectedRow();
 }
 
-std::string CatalogOpsUi::fileNameCell(int row)
+std::optional<CatalogRecord> CatalogOpsUi::rowEntry(int row)
 {
-    return m_list.cellText(row, ui::CatalogColumn::FileName);
+    return m_list.rowRecord(row);
 }
 
 void CatalogOpsUi::bringToFront()
@@ -47,8 +47,16 @@ std::optional<std::string> CatalogOpsUi::chooseSavePath(const std::string& propo
     return ui::chooseSavePath(&m_window, proposedName);
 }
 
-bool CatalogOpsUi::copyFile(const std::string& from, const std::string& to)
+CatalogFileOps::CopyResult CatalogOpsUi::copyFile(const std::string& from, const std::string& to)
 {
     QtCopyProgress progress(&m_window);
-    return copyFiles({to}, {from}, &progress) == 1;
+    CatalogFileOps::CopyResult result;
+    result.ok = copyFiles({to}, {from}, &progress, &result.failure) == 1;
+    return result;
+}
+
+void CatalogOpsUi::notice(const std::string& text)
+{
+    if (m_notice)
+        m_notice(text);
 }

@@ -2,6 +2,8 @@
 
 #include "ui/CatalogFileOps.h"
 
+#include <functional>
+
 class CCatalogListCtrl;
 class QWidget;
 
@@ -14,14 +16,17 @@ public:
     CatalogOpsUi(QWidget& window, CCatalogListCtrl& list, bool headless);
 
     std::optional<int> selectedRow() override;
-    std::string fileNameCell(int row) override;
+    std::optional<CatalogRecord> rowEntry(int row) override;
     void bringToFront() override;
     std::optional<int> chooseMethod() override;
     std::optional<std::string> chooseSavePath(const std::string& proposedName) override;
-    bool copyFile(const std::string& from, const std::string& to) override;
+    CatalogFileOps::CopyResult copyFile(const std::string& from, const std::string& to) override;
+    void notice(const std::string& text) override;
+    void setNotice(std::function<void(const std::string&)> notice) { m_notice = std::move(notice); }
 
 private:
     QWidget& m_window;
     CCatalogListCtrl& m_list;
     bool m_headless;
+    std::function<void(const std::string&)> m_notice;
 };

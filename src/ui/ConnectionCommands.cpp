@@ -23,8 +23,9 @@ const std::string& address(const ConnectionCommands::Values& v)
 } // namespace
 
 ConnectionCommands::ConnectionCommands(CConnectListCtrl& rows, std::function<void()> save,
-                                       DialogRunner runner)
-    : m_rows(rows), m_save(std::move(save)), m_runner(std::move(runner))
+                                       DialogRunner runner, Renamed renamed, int newMethod)
+    : m_rows(rows), m_save(std::move(save)), m_runner(std::move(runner)),
+      m_renamed(std::move(renamed)), m_newMethod(newMethod)
 {
 }
 
@@ -46,7 +47,9 @@ void ConnectionCommands::add()
         plat::showMessage(kTooMany, plat::Icon::Warning);
         return;
     }
-    const auto v = m_runner(Values{});
+    Values fresh;
+    fresh.method = m_newMethod;
+    const auto v = m_runner(fresh);
     if (!v)
         return;
     const int row = m_rows.count();
@@ -84,7 +87,19 @@ void ConnectionCommands::change()
     m_rows.setCell(*row, CConnectListCtrl::Address, address(*v));
     m_rows.setCell(*row, CConnectListCtrl::Comment, v->comment);
     m_rows.setUpdatesEnabled(true);
+    renamed(initial.nodeName, m_rows.cell(*row, CConnectListCtrl::NodeName));
     m_save();
+}
+
+void ConnectionCommands::renamed(const std::string& oldName, const std::string& newName)
+{
+    if (!m_renamed || oldName == newName)
+        return;
+    // Another connection of the old name still queues its records in that file.
+    for (int i = 0; i < m_rows.count(); ++i)
+        if (m_rows.cell(i, CConnectListCtrl::NodeName) == oldName)
+            return;
+    m_renamed(oldName, newName);
 }
 
 void ConnectionCommands::remove()

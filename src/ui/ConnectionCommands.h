@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <optional>
+#include <string>
 
 class CConnectListCtrl;
 class QWidget;
@@ -20,7 +21,14 @@ public:
     // The settings file reads no more connections than this.
     static constexpr int kMaxConnections = 10;
 
-    ConnectionCommands(CConnectListCtrl& rows, std::function<void()> save, DialogRunner runner);
+    // A connection's node name changed from the first name to the second (its pending file
+    // goes with it).
+    using Renamed = std::function<void(const std::string&, const std::string&)>;
+
+    // newMethod: the method a new connection starts with (TCP while no messaging client is
+    // linked, since its contact list would be empty).
+    ConnectionCommands(CConnectListCtrl& rows, std::function<void()> save, DialogRunner runner,
+                       Renamed renamed = {}, int newMethod = CDialogConnectMethod::kSkype);
 
     // The runner that shows the real dialog, modally over parent.
     static DialogRunner modalDialog(QWidget* parent, CDialogConnectMethod::ContactSource contacts);
@@ -30,7 +38,11 @@ public:
     void remove();
 
 private:
+    void renamed(const std::string& oldName, const std::string& newName);
+
     CConnectListCtrl& m_rows;
     std::function<void()> m_save;
     DialogRunner m_runner;
+    Renamed m_renamed;
+    int m_newMethod;
 };

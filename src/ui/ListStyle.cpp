@@ -32,3 +32,15 @@ int fontScaledWidth(const QWidget& widget, int pixels)
 }
 
 } // namespace ui
+
+namespace ui {
+
+void fitColumns(QTableWidget& list, const int* pixels, int count)
+{
+    for (int c = 0; c < count; ++c) {
+        list.resizeColumnToContents(c); // the wider of the cells' texts and the header
+        list.setColumnWidth(c, std::max(list.columnWidth(c), fontScaledWidth(list, pixels[c])));
+    }
+}
+
+} // namespace ui

@@ -6,6 +6,7 @@
 #include "ui/SessionEvents.h"
 
 #include <QApplication>
+#include <QTimer>
 
 #include <csignal>
 
@@ -27,10 +28,8 @@ int MainWindowRunner::run(bool headless)
         },
         [&current] {
             // A terminating signal or the end of the session: the log-off path.
-            if (current) {
-                current->queryEndSession();
+            if (current)
                 current->endSession();
-            }
         },
         [&current] {
             if (current)
@@ -50,6 +49,8 @@ int MainWindowRunner::run(bool headless)
         QObject::connect(&window, &CPavoDlg::ended, qApp, [] { QCoreApplication::exit(0); });
         current = &window;
         window.initialise();
+        // From the loop, so the window is on screen before the first-start dialog opens over it.
+        QTimer::singleShot(0, &window, &CPavoDlg::firstStartGuide);
         status = QApplication::exec();
         window.shutdown();
         current = nullptr;

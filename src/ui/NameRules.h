@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <string>
 #include <string_view>
 
 // What the settings dialogs require of the names they accept, so that a name taken there is never
@@ -18,6 +19,14 @@ std::optional<std::size_t> cp932Length(std::string_view utf8);
 std::size_t limitLength(std::string_view utf8);
 
 bool hasSpace(std::string_view text);
+
+// The name with every character CP932 cannot write replaced by its closest form that it can
+// (the letter without its accents: "é" → "e") or else by "_"; characters it can write are kept
+// exactly as they are.
+std::string cp932Substitute(std::string_view utf8);
+
+// "é、ü": the characters CP932 cannot write, for a message.
+std::string unwritableList(std::string_view utf8);
 
 // CP932 can write it and it is usable as one path component.
 bool isUsableNodeName(std::string_view utf8);

@@ -1,15 +1,34 @@
 #include "ui/PavoDialogs.h"
 
 #include "app/CMultiCheck.h"
+#include "app/PartyKeyStore.h"
+#include "catalog/CCatalog.h"
+#include "platform/KeyDerivation.h"
 #include "platform/Prompt.h"
 #include "skype/VX_SKYPECOM.h"
 #include "skype/VX_SKYPEMODEL.h"
+#include "ui/CConnectListCtrl.h"
 #include "ui/CPavoDlg.h"
 #include "ui/CSyncDlg.h"
 #include "ui/ConnectionCommands.h"
+#include "ui/MainWindowLayout.h"
+#include "ui/Translations.h"
+
+#include <QPushButton>
+
+#include <QGuiApplication>
 
 namespace {
 const char* const kNotConnected = "選択したノードは接続していません";
+const char* const kFirstStartIntro =
+    "はじめに、参加するパーティの名前とこのノードの名前を設定してください。";
+const char* const kAddConnectionHint =
+    "次に、「接続ノード」の「追加」で接続先を1つ以上設定してください。"
+    "設定が済んだら「OnLine」を押すと接続を始めます。";
+const char* const kSyncRequested = "「%s」にカタログ同期を要求しました。";
+const char* const kKeyNotDerived = "パーティ鍵を作れませんでした。パーティ鍵は変更されていません。";
+const char* const kKeyNotStored =
+    "パーティ鍵を保存できませんでした。パーティ鍵は変更されていません。";
 
 // The user model exists only while the messaging-client side of the transfer coordinator runs;
 // the link is the last of its objects to go, so without it there is no model to ask, and asking
@@ -23,7 +42,22 @@ ConnectionCommands commandsOf(CPavoDlg& window)
 {
     return ConnectionCommands(
         window.rows(), [&window] { window.save(); },
-        ConnectionCommands::modalDialog(&window, &PavoDialogs::skypeContacts));
+        ConnectionCommands::modalDialog(&window, &PavoDialogs::skypeContacts),
+        [](const std::string& oldName, const std::string& newName) {
+            // Records still pending for the peer stay queued for it under its new name.
+            if (CCatalog* catalog = CCatalog::instance())
+                catalog->renamePendingFile(CConnectListCtrl::settingText(oldName),
+                                           CConnectListCtrl::settingText(newName));
+        },
+        PavoDialogs::messagingClientLinked() ? CDialogConnectMethod::kSkype
+                                             : CDialogConnectMethod::kTcp);
+}
+
+std::string format(const char* pattern, const std::string& value)
+{
+    std::string text = ui::tr(pattern).toStdString();
+    text.replace(text.find("%s"), 2, value);
+    return text;
 }
 } // namespace
 
@@ -42,7 +76,21 @@ std::vector<std::string> PavoDialogs::skypeContacts()
     return ids;
 }
 
-void PavoDialogs::systemProperties(CPavoDlg& window)
+bool PavoDialogs::messagingClientLinked()
+{
+    const VX_SKYPECOM* link = VX_SKYPECOM::existing();
+    return link && link->linkState() == VX_SKYPECOM::LINK_ATTACHED;
+}
+
+void PavoDialogs::firstStart(CPavoDlg& window)
+{
+    if (!systemProperties(window, kFirstStartIntro) || window.getConnectCount() > 0)
+        return;
+    plat::showMessage(kAddConnectionHint, plat::Icon::Information);
+    window.controls().addConnection->setFocus();
+}
+
+bool PavoDialogs::systemProperties(CPavoDlg& window, const std::string& introduction)
 {
     CSystemPropatyDlg::Values values;
     values.ownSkypeId = ownSkypeId();
@@ -54,9 +102,14 @@ void PavoDialogs::systemProperties(CPavoDlg& window)
     values.window =
         window.getWindow() == 0 ? CSystemPropatyDlg::kWindowOpen : CSystemPropatyDlg::kWindowClosed;
     values.listenPort = window.getListenPort();
+    values.partyKeySet = window.partyKey().state != PartyKeyStore::State::None;
+    values.online = window.selection() == CPavoDlg::kOnline;
     CSystemPropatyDlg dialog(values, CMultiCheck::instance(), &window);
-    if (dialog.exec() == QDialog::Accepted)
-        applySystemProperties(window, dialog.values());
+    dialog.setIntroduction(introduction);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    applySystemProperties(window, dialog.values());
+    return true;
 }
 
 void PavoDialogs::applySystemProperties(CPavoDlg& window, const CSystemPropatyDlg::Values& values)
@@ -65,14 +118,42 @@ void PavoDialogs::applySystemProperties(CPavoDlg& window, const CSystemPropatyDl
     if (values.partyName != window.getPartyName()) {
         window.transfer().changePartyName(values.partyName);
         window.setPartyName(values.partyName);
-        window.refreshControls();
-        window.tray().refresh(window.toolTipText());
     }
     window.setWindow(values.window);
     window.setLimitDay(values.limitDay);
     window.setListenPort(values.listenPort);
+    // The title and the tool-tip name the node too, so a new node name rebuilds them as well.
     window.refreshControls();
+    window.tray().refresh(window.toolTipText());
     window.save();
+    applyPartyKey(window, values);
+}
+
+void PavoDialogs::applyPartyKey(CPavoDlg& window, const CSystemPropatyDlg::Values& values)
+{
+    using KeyChange = CSystemPropatyDlg::Values::KeyChange;
+    if (values.keyChange == KeyChange::Keep)
+        return;
+    const PartyKeyStore store(window.iniFileName(), window.getCurrentFolder());
+    std::string error;
+    PartyKeyStore::Loaded applied;
+    if (values.keyChange == KeyChange::Set) {
+        // The derivation is slow on purpose: a few tenths of a second.
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+        const auto key = plat::derivePartyKey(values.passphrase, values.partyName);
+        QGuiApplication::restoreOverrideCursor();
+        if (!key) {
+            plat::showMessage(kKeyNotDerived, plat::Icon::Error);
+            return;
+        }
+        applied.state = PartyKeyStore::State::Ready;
+        applied.key = key;
+    }
+    if (!store.store(applied.key, values.partyName, &error)) {
+        plat::showMessage(std::string(kKeyNotStored) + "\n" + error, plat::Icon::Error);
+        return;
+    }
+    window.setPartyKey(applied);
 }
 
 void PavoDialogs::addConnection(CPavoDlg& window)
@@ -100,6 +181,8 @@ void PavoDialogs::catalogSync(CPavoDlg& window)
         return;
     }
     CSyncDlg dialog(&window);
-    if (dialog.exec() == QDialog::Accepted)
-        window.transfer().requestHello(*row, dialog.mode(), dialog.date());
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    window.transfer().requestHello(*row, dialog.mode(), dialog.date());
+    window.notice(format(kSyncRequested, window.getConnectNodeName(*row)));
 }

@@ -3,7 +3,10 @@
 #include "app/ShellUtil.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QStandardPaths>
 
 namespace ui {
 
@@ -25,11 +28,20 @@ void removeFolderChooser()
     setFolderChooser({});
 }
 
+QString saveFolder()
+{
+    const QString downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    if (!downloads.isEmpty() && QFileInfo(downloads).isDir())
+        return downloads;
+    return QDir::homePath();
+}
+
 std::optional<std::string> chooseSavePath(QWidget* owner, const std::string& proposedName)
 {
+    // In the user's own folders, never in the node's working folder.
+    const QString proposed = QDir(saveFolder()).filePath(QString::fromStdString(proposedName));
     const QString chosen = QFileDialog::getSaveFileName(
-        owner, QString(), QString::fromStdString(proposedName),
-        QStringLiteral("全てのファイル(*.*) (*)"), nullptr,
+        owner, QString(), proposed, QStringLiteral("全てのファイル(*.*) (*)"), nullptr,
         // The copy that follows asks before it replaces a file; asking here too would ask twice.
         QFileDialog::DontConfirmOverwrite);
     if (chosen.isEmpty())

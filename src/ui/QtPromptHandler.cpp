@@ -1,5 +1,7 @@
 #include "ui/QtPromptHandler.h"
 
+#include "ui/Translations.h"
+
 #include <QApplication>
 #include <QMessageBox>
 
@@ -53,14 +55,14 @@ plat::Answer fromQt(int button, plat::Buttons buttons)
 
 void QtPromptHandler::message(const std::string& text, plat::Icon icon)
 {
-    QMessageBox box(toQt(icon), QStringLiteral("Pavo"), QString::fromStdString(text),
-                    QMessageBox::Ok, QApplication::activeWindow());
+    QMessageBox box(toQt(icon), QStringLiteral("Pavo"), ui::tr(text), QMessageBox::Ok,
+                    QApplication::activeWindow());
     box.exec();
 }
 
 plat::Answer QtPromptHandler::ask(const std::string& text, plat::Buttons buttons, plat::Icon icon)
 {
-    QMessageBox box(toQt(icon), QStringLiteral("Pavo"), QString::fromStdString(text), toQt(buttons),
+    QMessageBox box(toQt(icon), QStringLiteral("Pavo"), ui::tr(text), toQt(buttons),
                     QApplication::activeWindow());
     return fromQt(box.exec(), buttons);
 }

@@ -1,5 +1,6 @@
 #include "ui/TrayDialog.h"
 
+#include "platform/Prompt.h"
 #include "ui/CAboutDlg.h"
 
 #include <QCloseEvent>
@@ -10,6 +11,10 @@
 
 namespace {
 const char* const kAboutItem = "Pavo のﾊﾞｰｼﾞｮﾝ情報(&A)...";
+const char* const kExitItem = "終了";
+const char* const kEndQuestion =
+    "通知領域がないため、ウィンドウを閉じるとノードを終了します。ノードを終了しますか？\r\n"
+    "「いいえ」を選ぶとウィンドウを最小化し、ノードは動作を続けます。";
 } // namespace
 
 TrayDialog::TrayDialog(bool headless)
@@ -62,7 +67,15 @@ void TrayDialog::closeToTray()
 void TrayDialog::closeEvent(QCloseEvent* event)
 {
     event->ignore();
-    closeToTray();
+    if (m_tray.available()) {
+        hideWindow();
+        return;
+    }
+    // Without a notification area the close box is the only way out the user can see.
+    if (plat::ask(kEndQuestion, plat::Buttons::YesNo, plat::Icon::Question) == plat::Answer::Yes)
+        Q_EMIT exitChosen();
+    else
+        showMinimized();
 }
 
 void TrayDialog::keyPressEvent(QKeyEvent* event)
@@ -88,12 +101,23 @@ void TrayDialog::accept()
     closeToTray();
 }
 
+std::unique_ptr<QMenu> TrayDialog::contextMenu()
+{
+    auto menu = std::make_unique<QMenu>(this);
+    QAction* about = menu->addAction(QString::fromUtf8(kAboutItem));
+    menu->addSeparator();
+    QAction* exit = menu->addAction(QString::fromUtf8(kExitItem));
+    // Queued: the menu is gone before the about box opens or the program ends.
+    connect(
+        about, &QAction::triggered, this, [this] { systemCommand(kAboutCommand); },
+        Qt::QueuedConnection);
+    connect(exit, &QAction::triggered, this, &TrayDialog::exitChosen, Qt::QueuedConnection);
+    return menu;
+}
+
 void TrayDialog::contextMenuEvent(QContextMenuEvent* event)
 {
-    QMenu menu(this);
-    QAction* about = menu.addAction(QString::fromUtf8(kAboutItem));
-    if (menu.exec(event->globalPos()) == about)
-        systemCommand(kAboutCommand);
+    contextMenu()->exec(event->globalPos());
 }
 
 void TrayDialog::systemCommand(int id)

@@ -26,6 +26,8 @@ public:
 
     bool available() const;
     const std::string& toolTip() const { return m_toolTip; }
+    // The icon while it is added; nullptr without a notification area.
+    QSystemTrayIcon* icon() const { return m_icon; }
 
     // Adds the icon with this tool-tip.
     void add(const std::string& toolTip);

@@ -3,10 +3,14 @@
 #include "app/CPropatyHotLine.h"
 #include "app/ShellUtil.h"
 #include "catalog/CCatalog.h"
+#include "platform/Cp932.h"
 #include "platform/Diag.h"
 #include "platform/Files.h"
 #include "platform/OpenCheck.h"
 #include "platform/Shortcut.h"
+
+#include <QCoreApplication>
+#include <QString>
 
 #include <algorithm>
 #include <cerrno>
@@ -67,6 +71,25 @@ bool isPlainFile(const plat::FolderEntry& e)
 {
     return e.result == plat::FindResult::Ok && (e.record.attributes() & kSkipAttributes) == 0 &&
            !isSymlink(e.record);
+}
+
+const char* const kTooLongName = "SENDフォルダの「%1」は名前が長すぎるため登録できません。";
+const char* const kUnsendableName =
+    "SENDフォルダの「%1」は送信できない文字（%2）を含むため登録できません。";
+
+// What the user is told of a file in the send folder whose name cannot be registered.
+std::string badNameNotice(const std::string& name)
+{
+    std::string characters;
+    for (const std::string& c : plat::unwritableCharacters(name))
+        characters += (characters.empty() ? "" : "、") + c;
+    // Translated here: the status line cannot find the text once the names are in it.
+    const QString n = QString::fromStdString(name);
+    if (characters.empty())
+        return QCoreApplication::translate("Pavo", kTooLongName).arg(n).toStdString();
+    return QCoreApplication::translate("Pavo", kUnsendableName)
+        .arg(n, QString::fromStdString(characters))
+        .toStdString();
 }
 
 } // namespace
@@ -142,7 +165,8 @@ void CFolderWatch::scan()
     findGone(reports);
     for (FolderScanEntry& entry : m_scan) {
         const DirListRecord* known = findKnown(entry.record.find.nameCp932());
-        if (known)
+        // A remembered empty file was never registered: once it has content it is new.
+        if (known && known->find.size() != 0)
             checkKnown(entry, *known, reports);
         else
             checkNew(entry, reports);
@@ -158,7 +182,7 @@ void CFolderWatch::listFolder(const std::vector<plat::FolderEntry>& listing)
     std::set<std::string> targets;
     for (const plat::FolderEntry& e : listing) {
         if (e.result == plat::FindResult::BadName) {
-            refuse(e.name, "its name cannot be written in CP932");
+            refuse(e.name, "its name cannot be written in CP932", badNameNotice(e.name));
             continue;
         }
         if (e.result != plat::FindResult::Ok || (e.record.attributes() & kSkipAttributes) != 0)
@@ -284,6 +308,12 @@ void CFolderWatch::checkKnown(FolderScanEntry& entry, const DirListRecord& known
     plat::FindRecord current;
     if (plat::statFindRecord(entry.path, current, true) == plat::FindResult::Ok)
         entry.record.find = current;
+    // Emptied: an empty file is not registered, so its registration goes. It is remembered
+    // empty, and registered anew when it has content again.
+    if (entry.record.find.size() == 0) {
+        report(Build::Deleted, known, reports.gone);
+        return;
+    }
     if (entry.record.find.lastWriteTime() <= known.find.lastWriteTime())
         return;
     if (tooLarge(entry.record)) {
@@ -377,8 +407,12 @@ const DirListRecord* CFolderWatch::findKnown(const std::string& nameCp932) const
     return nullptr;
 }
 
-void CFolderWatch::refuse(const std::string& name, const char* why)
+bool CFolderWatch::refuse(const std::string& name, const char* why, const std::string& notice)
 {
-    if (m_refusedNow.insert(name).second && m_refused.count(name) == 0)
-        plat::diag("CFolderWatch: \"%s\" is not registered: %s\n", name.c_str(), why);
+    if (!m_refusedNow.insert(name).second || m_refused.count(name) != 0)
+        return false;
+    plat::diag("CFolderWatch: \"%s\" is not registered: %s\n", name.c_str(), why);
+    if (!notice.empty() && m_notice)
+        m_notice(notice);
+    return true;
 }

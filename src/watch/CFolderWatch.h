@@ -6,6 +6,7 @@
 #include "watch/DirListRecord.h"
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <set>
 #include <string>
@@ -52,6 +53,10 @@ public:
     // One pass over the folder.
     void scan();
 
+    // Where a file the user placed but that cannot be registered is said, once while it stays
+    // (the main window's status line): a name CP932 cannot write, or one too long for a record.
+    void setNotice(std::function<void(const std::string&)> notice) { m_notice = std::move(notice); }
+
     // The folder's content as of the last pass.
     const std::vector<watch::DirListRecord>& knownEntries() const { return m_known; }
 
@@ -90,8 +95,9 @@ private:
     void remember(bool changed);
     void writeDirList();
     const watch::DirListRecord* findKnown(const std::string& nameCp932) const;
-    // A diagnostic line for name, once while it keeps being refused pass after pass.
-    void refuse(const std::string& name, const char* why);
+    // A diagnostic line for name, once while it keeps being refused pass after pass; with a
+    // notice for the user, that too. True the first time.
+    bool refuse(const std::string& name, const char* why, const std::string& notice = {});
 
     Catalog* m_catalog;
     CPropatyHotLine* m_settings;
@@ -105,4 +111,5 @@ private:
     bool m_rewrite = false;
     std::set<std::string> m_refused;    // names refused in the last pass
     std::set<std::string> m_refusedNow; // names refused in this pass
+    std::function<void(const std::string&)> m_notice;
 };

@@ -73,6 +73,11 @@ TEST(CommandLine, ActionsAndFlagsForEachLine)
         {{"-h"}, A::Error, none},
         {{"file.txt"}, A::Error, none},
         {{""}, A::Error, none},
+        // Setting the party key starts no node: no mode flag goes with it.
+        {{"--set-party-key"}, A::SetPartyKey, none},
+        {{"--user-folder", "--set-party-key"}, A::SetPartyKey, none},
+        {{"--set-party-key", "-D119"}, A::Error, none},
+        {{"--set-party-key", "--help"}, A::Help, none},
     };
     FlagsGuard guard;
     for (const Case& c : cases) {

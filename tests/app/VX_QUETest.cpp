@@ -115,3 +115,23 @@ TEST(VX_QUE, EmptyQueueLeavesTheBufferAlone)
     EXPECT_EQ(q.deqEntry(buffer.data()), 0);
     EXPECT_EQ(buffer[0], 0xEE);
 }
+
+// A queue that never holds more than two messages at once has two slots of memory, however
+// many messages pass through it; the slots are kept once made.
+TEST(VX_QUE, AllocatesOnlyAsManySlotsAsMessagesWaitAtOnce)
+{
+    VX_QUE q;
+    EXPECT_EQ(q.allocatedSlots(), 0);
+    std::vector<std::uint8_t> buffer(VX_QUE::kSlotSize);
+    for (std::uint32_t i = 0; i < 100; i += 2) {
+        const auto a = message(i);
+        const auto b = message(i + 1);
+        ASSERT_EQ(q.enqEntry(a.size(), a.data()), 1);
+        ASSERT_EQ(q.enqEntry(b.size(), b.data()), 1);
+        EXPECT_EQ(q.frontSize(), a.size());
+        EXPECT_EQ(take(q, buffer), i);
+        EXPECT_EQ(take(q, buffer), i + 1);
+    }
+    EXPECT_EQ(q.allocatedSlots(), 2);
+    EXPECT_EQ(q.frontSize(), 0u);
+}

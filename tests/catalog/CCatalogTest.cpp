@@ -1,7 +1,9 @@
 #include "catalog/CCatalog.h"
 
+#include "app/CPostError.h"
 #include "app/VX_EVENTCATALOG.h"
 #include "app/VX_EVENTCATALOGLISTENER.h"
+#include "app/WindowMessages.h"
 #include "platform/Files.h"
 #include "platform/Shortcut.h"
 #include "support/RecordFiles.h"
@@ -10,9 +12,13 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using catalog::RecordKind::Changed;
 using catalog::RecordKind::Deleted;
@@ -56,6 +62,19 @@ CatalogRecord makeRecord(const std::string& origin, const std::string& name,
     f.setNameCp932(name);
     f.setSize(size);
     r.setFileDescription(f);
+    return r;
+}
+
+// An own entry as the folder watch registers it: the description of the file at path (for a
+// shortcut, of its target) and a registration time of now.
+CatalogRecord registered(const std::string& path, std::uint32_t link = 0)
+{
+    plat::FindRecord f;
+    EXPECT_EQ(plat::statFindRecord(path, f), plat::FindResult::Ok) << path;
+    CatalogRecord r = makeRecord("me", f.nameCp932(), static_cast<std::uint32_t>(f.size()));
+    r.setFileDescription(f);
+    r.setLinkFlag(link);
+    r.setRegistrationTime(plat::localNow());
     return r;
 }
 
@@ -400,6 +419,31 @@ TEST_F(CatalogTest, DeleteEverywhereQueuesTheDeletionDeleteHereDoesNot)
     EXPECT_TRUE(catalog::verifyChecksum(queued[0]));
 }
 
+// The user deletes the registration a row shows; with two entries of one origin and name (a
+// file registered again before the purge removed the old entry), that one and no other.
+TEST_F(CatalogTest, TheUsersDeletionsFindTheRegistrationTheyWereGiven)
+{
+    open();
+    CatalogRecord older = makeRecord("me", "doc.txt");
+    CatalogRecord newer = older;
+    newer.setRegistrationTime({2024, 5, 3, 15, 16, 0, 0, 0});
+    catalog->addLocal(older);
+    catalog->addLocal(newer);
+    ASSERT_TRUE(catalog->findRegistration(newer));
+    EXPECT_EQ(catalog->findRegistration(newer)->registrationTime(), newer.registrationTime());
+    CatalogRecord elsewhen = older;
+    elsewhen.setRegistrationTime(kYesterday);
+    EXPECT_FALSE(catalog->findRegistration(elsewhen));
+
+    newer.setKind(Deleted);
+    catalog->deleteHere(newer);
+    EXPECT_EQ(catalog->getRecord(0).kind(), New);
+    EXPECT_EQ(catalog->getRecord(1).kind(), Deleted);
+    // A deletion of no listed registration (the folder watch's) takes the first of the name.
+    catalog->deleteEverywhere(makeRecord("me", "doc.txt", 100, Deleted));
+    EXPECT_EQ(catalog->getRecord(0).kind(), Deleted);
+}
+
 TEST_F(CatalogTest, PurgeDropsDeletedEntriesWithTheirFilesButNeverAShortcutsTarget)
 {
     plat::makeFolders(path("RECV/other"));
@@ -410,10 +454,8 @@ TEST_F(CatalogTest, PurgeDropsDeletedEntriesWithTheirFilesButNeverAShortcutsTarg
     ASSERT_TRUE(plat::makeShortcut(path("SEND/target.txt.lnk"), path("elsewhere/target.txt")));
     open();
     catalog->mergeRecord(makeRecord("other", "recv.txt"));
-    catalog->addLocal(makeRecord("me", "copy.txt"));
-    CatalogRecord linked = makeRecord("me", "target.txt");
-    linked.setLinkFlag(1);
-    catalog->addLocal(linked);
+    catalog->addLocal(registered(path("SEND/copy.txt")));
+    catalog->addLocal(registered(path("elsewhere/target.txt"), 1));
     catalog->addLocal(makeRecord("me", "kept.txt"));
     for (const char* name : {"recv.txt", "copy.txt", "target.txt"}) {
         const std::string origin = std::string(name) == "recv.txt" ? "other" : "me";
@@ -433,6 +475,77 @@ TEST_F(CatalogTest, PurgeDropsDeletedEntriesWithTheirFilesButNeverAShortcutsTarg
     clearLog();
     catalog->purge();
     EXPECT_TRUE(log.events.empty()) << "nothing to purge, nothing announced";
+}
+
+// The purge runs up to 5 s after a deletion; a file the user put back under the same name by
+// then is not the one the deleted entry describes and must survive it.
+TEST_F(CatalogTest, PurgeRemovesAnOwnFileOnlyWhileItIsStillTheRegisteredOne)
+{
+    // Moves a file's (or a link's own) last write time seconds ahead.
+    const auto later = [](const std::string& file, int seconds) {
+        struct stat st;
+        ASSERT_EQ(::lstat(file.c_str(), &st), 0);
+        timespec times[2] = {st.st_atim, st.st_mtim};
+        times[1].tv_sec += seconds;
+        ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+    };
+    struct Case
+    {
+        const char* what;
+        bool shortcut;
+        std::function<void(const std::string& file, const std::string& link)> meanwhile;
+        bool removed;
+    };
+    const Case cases[] = {
+        {"unchanged copy", false, {}, true},
+        {"copy saved again", false,
+         [&](const std::string& file, const std::string&) {
+             writeFile(file, {4, 5, 6, 7});
+             later(file, 10);
+         },
+         false},
+        {"same size written since", false,
+         [&](const std::string& file, const std::string&) { later(file, 10); }, false},
+        {"unchanged shortcut", true, {}, true},
+        {"shortcut made again", true,
+         [&](const std::string& file, const std::string& link) {
+             plat::removeFile(link);
+             ASSERT_TRUE(plat::makeShortcut(link, file));
+             later(link, 60);
+         },
+         false},
+        {"shortcut's target rewritten", true,
+         [&](const std::string& file, const std::string&) {
+             writeFile(file, {4, 5, 6, 7});
+             later(file, 10);
+         },
+         false},
+    };
+    plat::makeFolders(path("docs"));
+    open();
+    int n = 0;
+    for (const Case& c : cases) {
+        const std::string name = "doc" + std::to_string(n++) + ".txt";
+        const std::string file = path((c.shortcut ? "docs/" : "SEND/") + name);
+        const std::string link = path("SEND/" + name + "へのショートカット.lnk");
+        writeFile(file, {1, 2, 3});
+        if (c.shortcut) {
+            ASSERT_TRUE(plat::makeShortcut(link, file));
+        }
+        const CatalogRecord entry = registered(file, c.shortcut ? 1 : 0);
+        catalog->addLocal(entry);
+        CatalogRecord gone = entry;
+        gone.setKind(Deleted);
+        catalog->deleteEverywhere(gone);
+        if (c.meanwhile)
+            c.meanwhile(file, link);
+
+        catalog->purge();
+        EXPECT_EQ(catalog->count(), 0) << c.what;
+        EXPECT_EQ(plat::fileExists(c.shortcut ? link : file), !c.removed) << c.what;
+        EXPECT_TRUE(plat::fileExists(file) || !c.shortcut)
+            << c.what << ": a target is never removed";
+    }
 }
 
 TEST_F(CatalogTest, UnknownKindGoesToTheErrorFileAndLeavesAtTheNextPurge)
@@ -479,10 +592,10 @@ TEST_F(CatalogTest, HourlyWorkExpiresEntriesAndThePurgeDeletesTheirFiles)
     writeFile(path("SEND/old.txt"), {1});
     writeFile(path("SEND/today.txt"), {2});
     open();
-    CatalogRecord old = makeRecord("me", "old.txt");
+    CatalogRecord old = registered(path("SEND/old.txt"));
     old.setExpiry(kYesterday);
     catalog->addLocal(old);
-    CatalogRecord today = makeRecord("me", "today.txt");
+    CatalogRecord today = registered(path("SEND/today.txt"));
     today.setExpiry(kToday);
     catalog->addLocal(today);
     clearLog();
@@ -645,4 +758,98 @@ TEST_F(CatalogTest, CacheModeWritesTheFileOnlyWhenTheCatalogEnds)
     catalog.reset();
     ASSERT_EQ(cacheFile().size(), 1u);
     EXPECT_EQ(cacheFile()[0].fileNameCp932(), "a.txt");
+}
+
+// Links found in the receive and catalog folders are refused, never followed: nothing outside
+// is written, served or deleted through them.
+TEST_F(CatalogTest, LinksInTheReceiveAndCatalogFoldersAreNeverFollowed)
+{
+    const std::string outside = path("outside");
+    plat::makeFolders(outside);
+    const std::vector<std::uint8_t> secret{'s', 'e', 'c', 'r', 'e', 't'};
+    writeFile(outside + "/a.txt", secret);
+    writeFile(outside + "/b.txt", secret);
+    writeFile(outside + "/peerA.dat", secret);
+    plat::makeFolders(path("RECV/other"));
+    plat::makeFolders(path("CATALOG"));
+    // RECV/linked is a link to the outside folder; RECV/other/b.txt a link to a file there.
+    ASSERT_EQ(::symlink(outside.c_str(), path("RECV/linked").c_str()), 0);
+    ASSERT_EQ(::symlink((outside + "/b.txt").c_str(), path("RECV/other/b.txt").c_str()), 0);
+    ASSERT_EQ(::symlink((outside + "/peerA.dat").c_str(), path("CATALOG/peerA.dat").c_str()), 0);
+    open();
+    const auto data = pattern(100);
+
+    // Writing through a linked origin folder: refused, also part-way through a download.
+    CatalogRecord viaFolder = makeRecord("linked", "a.txt");
+    catalog->mergeRecord(viaFolder);
+    EXPECT_EQ(catalog->storeChunk(0, 100, viaFolder, data.data()), 0);
+    EXPECT_EQ(readFile(outside + "/a.txt"), secret);
+
+    // A link in place of a received file: a fresh download removes the link itself and writes
+    // a plain file; the outside file is untouched.
+    CatalogRecord viaFile = makeRecord("other", "b.txt");
+    catalog->mergeRecord(viaFile);
+    EXPECT_EQ(catalog->storeChunk(0, 100, viaFile, data.data()), 0);
+    EXPECT_EQ(readFile(path("RECV/other/b.txt")), data);
+    EXPECT_EQ(readFile(outside + "/b.txt"), secret);
+
+    // Served: a complete entry whose file was swapped for a link gives no bytes.
+    ASSERT_EQ(::unlink(path("RECV/other/b.txt").c_str()), 0);
+    ASSERT_EQ(::symlink((outside + "/b.txt").c_str(), path("RECV/other/b.txt").c_str()), 0);
+    std::vector<std::uint8_t> out(100);
+    EXPECT_EQ(catalog->readChunk(viaFile, 0, 100, out.data()), 0u);
+    EXPECT_EQ(catalog->contentPath(viaFile), "");
+
+    // The purge of an entry under the linked folder deletes nothing outside.
+    catalog->deleteHere(viaFolder);
+    catalog->purge();
+    EXPECT_EQ(readFile(outside + "/a.txt"), secret);
+
+    // A pending file that is a link is not written through.
+    catalog->addLocal(makeRecord("me", "mine.txt"));
+    EXPECT_EQ(readFile(outside + "/peerA.dat"), secret);
+}
+
+// Downloads keep min(1 GiB, 5 %) of the receiving disk free: a file is fetched only when its
+// remaining bytes fit above that floor, and a refused chunk writes nothing.
+TEST_F(CatalogTest, DownloadsStopAtTheDiskFloor)
+{
+    int notices = 0;
+    plat::MessageWindow window(
+        [&](const plat::WindowMessage& m) { notices += m.msg == WM_POSTERROR; });
+    CPostError::instance()->setWindow(window.handle());
+    open();
+    DiskFloor::Space space;
+    catalog->setSpaceProbe([&](const std::string&) { return space; });
+    CatalogRecord r = makeRecord("other", "big.bin", 1000);
+    catalog->mergeRecord(r);
+    constexpr std::uint64_t GiB = std::uint64_t(1) << 30, MiB = std::uint64_t(1) << 20;
+    struct Row
+    {
+        std::uint64_t available, total;
+        bool fits;
+    };
+    const Row rows[] = {
+        {GiB + 1000, 100 * GiB, true},     // exactly the 1 GiB floor left afterwards
+        {GiB + 999, 100 * GiB, false},     // one byte into it
+        {5 * MiB + 1000, 100 * MiB, true}, // a small disk keeps 5 %
+        {5 * MiB + 999, 100 * MiB, false}, {500, 100 * GiB, false},
+    };
+    for (const Row& row : rows) {
+        space = {row.available, row.total};
+        EXPECT_EQ(catalog->roomToFetch(r), row.fits) << row.available << " of " << row.total;
+    }
+    const auto data = pattern(1000);
+    space = {GiB, 100 * GiB};
+    EXPECT_EQ(catalog->storeChunk(0, 1000, r, data.data()), 0);
+    EXPECT_FALSE(plat::fileExists(path("RECV/other/big.bin")));
+    // Said once on the status line for all those refusals.
+    plat::runFor(10);
+    EXPECT_EQ(notices, 1);
+    EXPECT_EQ(CPostError::instance()->detailText(),
+              "受信フォルダのディスクの空き容量が少ないため、ファイルの受信を止めています");
+    space = {2 * GiB, 100 * GiB};
+    EXPECT_EQ(catalog->storeChunk(0, 1000, r, data.data()), 0);
+    EXPECT_EQ(readFile(path("RECV/other/big.bin")), data);
+    CPostError::instance()->setWindow({});
 }

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <deque>
 #include <fstream>
 #include <functional>
 #include <optional>
@@ -516,48 +517,62 @@ TEST_F(CExchangeDownloadTest, InterruptedDownloadResumesAtBytesReceived)
 {
     const Bytes content = pattern(120000);
     receive({remoteRecord("big.bin", 120000)});
-    exchange.requestFirstFile();
-    const Bytes first = answer(*single(exchange), content, 51200);
-    exchange.onFileData(first.data(), first.size());
+    {
+        CExchange lost("REMOTE");
+        lost.requestFirstFile();
+        const Bytes first = answer(*single(lost), content, 51200);
+        lost.onFileData(first.data(), first.size());
+    } // the connection was lost; a new one fetches again
 
-    CExchange later("REMOTE"); // the connection was lost; a new one fetches again
+    CExchange later("REMOTE");
     later.requestFirstFile();
     const auto request = single(later);
     ASSERT_TRUE(request);
     EXPECT_EQ(ConstMessageHeader(request->data()).fileOffset(), 51200u);
 }
 
-// Two connections fetching the same file: the first answer wins, the second is discarded and its
-// connection moves on to the next incomplete file.
-TEST_F(CExchangeDownloadTest, SecondAnswerForSameChunkMovesOn)
+// Two connections of one node do not fetch the same entry: the second takes the next one, and
+// the first entry is free again once its connection has gone. An answer that another connection
+// has already delivered (a peer answering the same chunk) is not stored, and its connection moves
+// on.
+TEST_F(CExchangeDownloadTest, ConnectionsOfOneNodeFetchDifferentEntries)
 {
     const Bytes content = pattern(120000);
     receive({remoteRecord("a.bin", 120000), remoteRecord("b.bin", 300)});
+    auto first = std::make_unique<CExchange>("REMOTE");
     CExchange other("OTHER");
-    exchange.requestFirstFile();
+    first->requestFirstFile();
     other.requestFirstFile();
-    const Bytes fromRemote = answer(*single(exchange), content, 51200);
-    const Bytes fromOther = answer(*single(other), content, 51200);
+    const auto toFirst = single(*first);
+    const auto toOther = single(other);
+    ASSERT_TRUE(toFirst && toOther);
+    EXPECT_EQ(recordAt(toFirst->data(), 0).fileNameCp932(), "a.bin");
+    EXPECT_EQ(recordAt(toOther->data(), 0).fileNameCp932(), "b.bin");
 
-    exchange.onFileData(fromRemote.data(), fromRemote.size());
-    other.onFileData(fromOther.data(), fromOther.size());
-
-    const auto next = single(exchange);
-    ASSERT_TRUE(next);
-    EXPECT_EQ(ConstMessageHeader(next->data()).fileOffset(), 51200u);
-    EXPECT_EQ(recordAt(next->data(), 0).fileNameCp932(), "a.bin");
-    const auto moved = single(other);
-    ASSERT_TRUE(moved);
-    EXPECT_EQ(recordAt(moved->data(), 0).fileNameCp932(), "b.bin");
-    EXPECT_EQ(ConstMessageHeader(moved->data()).fileOffset(), 0u);
+    const Bytes chunk0 = answer(*toFirst, content, 51200);
+    first->onFileData(chunk0.data(), chunk0.size());
     EXPECT_EQ(entry("a.bin")->bytesReceived(), 51200u);
+
+    // The same first chunk, answered to a third connection that did not ask: behind the bytes
+    // received, so not stored; that connection moves on (b.bin is taken, so to nothing).
+    CExchange third("OTHER");
+    third.onFileData(chunk0.data(), chunk0.size());
+    EXPECT_TRUE(drain(third).empty());
+    EXPECT_EQ(entry("a.bin")->bytesReceived(), 51200u);
+
+    first.reset();
+    third.requestFirstFile();
+    const auto resumed = single(third);
+    ASSERT_TRUE(resumed);
+    EXPECT_EQ(recordAt(resumed->data(), 0).fileNameCp932(), "a.bin");
+    EXPECT_EQ(ConstMessageHeader(resumed->data()).fileOffset(), 51200u);
 }
 
-// Answers that must not be stored: nothing is written, the download stands where it stood and
-// the connection moves on to the next file (or, for a malformed frame, does nothing at all).
+// Answers that must not be stored: nothing is written; the connection moves on to the next file,
+// asks again from the bytes received (a chunk that does not continue the file), or, for a
+// malformed frame, does nothing at all.
 TEST_F(CExchangeDownloadTest, RefusedChunksStoreNothing)
 {
-    const Bytes content = pattern(1000);
     receive({remoteRecord("a.bin", 1000), remoteRecord("b.bin", 300)});
     const CatalogRecord a = *entry("a.bin");
     struct Row
@@ -566,35 +581,216 @@ TEST_F(CExchangeDownloadTest, RefusedChunksStoreNothing)
         std::uint32_t offset;
         std::size_t n;
         std::int64_t chunkFieldDelta; // added to the chunk length field after building
-        bool movesOn;
+        const char* nextRequest;      // file asked for next, or nothing
+        std::uint32_t nextOffset;
     };
     const Row rows[] = {
-        {"0-byte answer", 0, 0, 0, true},
-        {"past the file size", 0, 1000 + 1, 0, true},
-        {"ahead of bytes received", 500, 100, 0, true},
-        {"chunk longer than its body", 0, 100, 1, false},
+        {"0-byte answer", 0, 0, 0, "b.bin", 0},
+        {"past the file size", 0, 1000 + 1, 0, "b.bin", 0},
+        {"ahead of bytes received", 500, 100, 0, "a.bin", 0},
+        {"chunk longer than its body", 0, 100, 1, nullptr, 0},
     };
     Bytes longContent = pattern(2000);
     for (const Row& row : rows) {
         SCOPED_TRACE(row.why);
+        CExchange link("REMOTE");
         Bytes data = build([&](std::uint8_t* b) {
             return buildFileData(b, a, row.offset,
                                  std::span(longContent.data() + row.offset, row.n));
         });
         MessageHeader(data.data())
             .setChunkLength(static_cast<std::uint32_t>(std::int64_t(row.n) + row.chunkFieldDelta));
-        exchange.onFileData(data.data(), data.size());
-        const auto sent = drain(exchange);
-        if (row.movesOn) {
+        link.onFileData(data.data(), data.size());
+        const auto sent = drain(link);
+        if (row.nextRequest) {
             ASSERT_EQ(sent.size(), 1u);
             EXPECT_TRUE(is(sent[0], MsgClass::File, MsgType::FileRequest));
-            EXPECT_EQ(recordAt(sent[0].data(), 0).fileNameCp932(), "b.bin");
+            EXPECT_EQ(recordAt(sent[0].data(), 0).fileNameCp932(), row.nextRequest);
+            EXPECT_EQ(ConstMessageHeader(sent[0].data()).fileOffset(), row.nextOffset);
         } else {
             EXPECT_TRUE(sent.empty());
         }
         EXPECT_EQ(entry("a.bin")->bytesReceived(), 0u);
         EXPECT_FALSE(plat::fileExists(received("a.bin")));
     }
+}
+
+// A peer that answers strictly one request at a time, the oldest first. Without the flow block
+// in its hello (a node built to the original design) it never has more than the safe window of
+// requests outstanding; a Pavo peer's hello lets the window grow past it, up to what it offers.
+TEST_F(CExchangeDownloadTest, TheWindowStaysSafeUnlessThePeerOffersMore)
+{
+    struct Row
+    {
+        const char* peer;
+        std::optional<std::uint16_t> offered; // the hello's flow window; none: no flow block
+        int expectedMax;                      // 0: more than the safe window, within the offer
+    };
+    const Row rows[] = {
+        {"design peer", std::nullopt, CExchange::kSafeWindow},
+        {"Pavo peer offering 12", 12, 12},
+        {"Pavo peer offering 64", 64, 0},
+    };
+    const Bytes content = pattern(51200 * 40 + 123);
+    int fileNo = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.peer);
+        const std::string name = "f" + std::to_string(fileNo++) + ".bin";
+        receive({remoteRecord(name, static_cast<std::uint32_t>(content.size()))});
+        CExchange link("REMOTE");
+        link.setWindowLimit(CExchange::kMaxWindow, 51200);
+        Bytes hello = helloFrom("REMOTE", "PARTY");
+        if (row.offered)
+            writeHelloFlow(hello.data(), *row.offered, 0);
+        link.onHello(hello.data(), hello.size(), true, "127.0.0.1");
+        link.requestFirstFile();
+
+        std::deque<Bytes> outstanding;
+        std::vector<std::uint32_t> asked;
+        int most = 0;
+        for (int guard = 0; guard < 1000; ++guard) {
+            for (Bytes& m : drain(link)) {
+                ASSERT_TRUE(is(m, MsgClass::File, MsgType::FileRequest));
+                asked.push_back(ConstMessageHeader(m.data()).fileOffset());
+                outstanding.push_back(std::move(m));
+            }
+            most = std::max(most, static_cast<int>(outstanding.size()));
+            if (outstanding.empty())
+                break;
+            const Bytes data = answer(outstanding.front(), content, 51200);
+            outstanding.pop_front();
+            link.onFileData(data.data(), data.size());
+        }
+        if (row.expectedMax > 0) {
+            EXPECT_EQ(most, row.expectedMax);
+        } else {
+            EXPECT_GT(most, CExchange::kSafeWindow);
+            EXPECT_LE(most, static_cast<int>(*row.offered));
+        }
+        EXPECT_EQ(entry(name)->completeFlag(), 1u);
+        EXPECT_EQ(readFile(received(name)), content);
+        // Every chunk asked for once, in order.
+        for (std::size_t i = 0; i < asked.size(); ++i)
+            ASSERT_EQ(asked[i], i * 51200u);
+        EXPECT_EQ(asked.size(), 41u);
+    }
+}
+
+// Answers coming back out of order: a chunk that does not continue the file is never stored; the
+// window starts again from the bytes received, and the file still completes intact.
+TEST_F(CExchangeDownloadTest, AChunkOutOfOrderIsNeverStored)
+{
+    const Bytes content = pattern(51200 * 6);
+    receive({remoteRecord("o.bin", static_cast<std::uint32_t>(content.size()))});
+    CExchange link("REMOTE");
+    link.setWindowLimit(CExchange::kMaxWindow, 51200);
+    link.requestFirstFile();
+    // Grow the window to two requests by answering the first.
+    auto first = single(link);
+    ASSERT_TRUE(first);
+    const Bytes a0 = answer(*first, content, 51200);
+    link.onFileData(a0.data(), a0.size());
+    auto two = drain(link);
+    ASSERT_EQ(two.size(), 2u);
+    // The second request's answer arrives first (as a peer that reorders would send it).
+    const Bytes late = answer(two[1], content, 51200);
+    link.onFileData(late.data(), late.size());
+    EXPECT_EQ(entry("o.bin")->bytesReceived(), 51200u);
+    Bytes onDisk = readFile(received("o.bin"));
+    EXPECT_EQ(onDisk.size(), 51200u);
+
+    // The rest is answered in order until nothing more is asked.
+    std::deque<Bytes> outstanding(two.begin(), two.begin() + 1);
+    for (Bytes& m : drain(link))
+        outstanding.push_back(std::move(m));
+    for (int guard = 0; guard < 100 && !outstanding.empty(); ++guard) {
+        const Bytes data = answer(outstanding.front(), content, 51200);
+        outstanding.pop_front();
+        link.onFileData(data.data(), data.size());
+        for (Bytes& m : drain(link))
+            outstanding.push_back(std::move(m));
+    }
+    EXPECT_EQ(entry("o.bin")->completeFlag(), 1u);
+    EXPECT_EQ(readFile(received("o.bin")), content);
+}
+
+// Slow answers and conversations that come faster: a conversation that finds the download running
+// leaves it alone, so each chunk is asked for once. Only when several conversations pass without
+// any answer are the requests taken as lost and asked again from the bytes received.
+TEST_F(CExchangeDownloadTest, ConversationsDoNotStartASecondDownload)
+{
+    const Bytes content = pattern(51200 * 3);
+    receive({remoteRecord("s.bin", static_cast<std::uint32_t>(content.size()))});
+    const Bytes empty = batchOf({});
+    exchange.onCatalogBatch(empty.data(), empty.size());
+    std::vector<std::uint32_t> asked;
+    std::optional<Bytes> pending = single(exchange);
+    while (pending) {
+        asked.push_back(ConstMessageHeader(pending->data()).fileOffset());
+        // Two conversations while the answer is on its way.
+        for (int i = 0; i < 2; ++i) {
+            exchange.onCatalogBatch(empty.data(), empty.size());
+            ASSERT_TRUE(drain(exchange).empty());
+        }
+        const Bytes data = answer(*pending, content, 51200);
+        exchange.onFileData(data.data(), data.size());
+        pending = single(exchange);
+    }
+    EXPECT_EQ(asked, (std::vector<std::uint32_t>{0, 51200, 102400}));
+    EXPECT_EQ(entry("s.bin")->completeFlag(), 1u);
+
+    // A request that is never answered: asked again after kStallConversations quiet ones.
+    receive({remoteRecord("t.bin", 5000)});
+    exchange.requestFirstFile();
+    ASSERT_TRUE(single(exchange));
+    int conversations = 0;
+    std::optional<Bytes> again;
+    while (!again && conversations < 10) {
+        exchange.onCatalogBatch(empty.data(), empty.size());
+        ++conversations;
+        again = single(exchange);
+    }
+    ASSERT_TRUE(again);
+    EXPECT_EQ(conversations, CExchange::kStallConversations);
+    EXPECT_EQ(recordAt(again->data(), 0).fileNameCp932(), "t.bin");
+    EXPECT_EQ(ConstMessageHeader(again->data()).fileOffset(), 0u);
+}
+
+// The serving side with its send queue full: requests are held, in order, and answered as room
+// appears; none is lost. While the store of held requests is full the exchange takes no more.
+TEST_F(CExchangeTest, RequestsWaitForSendRoomAndAreAnsweredInOrder)
+{
+    const Bytes content = pattern(4000);
+    writeFile(plat::joinPath(settings.getSendFolder(), "own.bin"), content);
+    catalog().addLocal(makeTestRecord("HOME", "PARTY", "own.bin", 4000));
+    const CatalogRecord own = catalog().getRecord(0);
+    const int total = VX_QUE::kSlots + CExchange::kHeldRequests;
+    for (int i = 0; i < total; ++i) {
+        ASSERT_TRUE(exchange.canTakeMessage());
+        CatalogRecord asked = own;
+        asked.setBytesReceived(static_cast<std::uint32_t>(i % 40) * 100);
+        const Bytes request =
+            build([&](std::uint8_t* b) { return buildFileDataRequest(b, asked); });
+        exchange.onFileRequest(request.data(), request.size(), 100);
+    }
+    EXPECT_FALSE(exchange.canTakeMessage());
+    EXPECT_EQ(exchange.sendQueue().count(), VX_QUE::kSlots);
+
+    std::vector<std::uint32_t> offsets;
+    for (int guard = 0; guard < 100 && static_cast<int>(offsets.size()) < total; ++guard) {
+        for (const Bytes& m : drain(exchange)) {
+            ASSERT_TRUE(is(m, MsgClass::File, MsgType::FileData));
+            const ConstMessageHeader h(m.data());
+            ASSERT_EQ(h.chunkLength(), 100u);
+            ASSERT_TRUE(std::equal(m.end() - 100, m.end(), content.begin() + h.fileOffset()));
+            offsets.push_back(h.fileOffset());
+        }
+        exchange.service();
+    }
+    ASSERT_EQ(static_cast<int>(offsets.size()), total);
+    for (int i = 0; i < total; ++i)
+        EXPECT_EQ(offsets[static_cast<std::size_t>(i)], static_cast<std::uint32_t>(i % 40) * 100);
+    EXPECT_TRUE(exchange.canTakeMessage());
 }
 
 // An empty file has no chunk to carry; its empty answer completes it so it can be passed on.

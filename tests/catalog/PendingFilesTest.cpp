@@ -74,3 +74,29 @@ TEST(PendingFiles, NamesThatCannotNameAPendingFile)
     EXPECT_EQ(files.pathOf("ノード"), dir.file("ノード.dat"));
     EXPECT_FALSE(files.rename("missing", "other"));
 }
+
+// A peer that never takes its records: past the cap the file is cut to the newest pending
+// records; records already sent go first. Later appends still land after the kept ones.
+TEST(PendingFiles, AFilePastItsCapKeepsOnlyTheNewestPendingRecords)
+{
+    TempDir dir;
+    PendingFiles files(dir.path());
+    std::vector<CatalogRecord> batch;
+    for (std::size_t i = 0; i < PendingFiles::kMaxRecords; ++i)
+        batch.push_back(pendingRecord("r" + std::to_string(i)));
+    ASSERT_TRUE(files.putAll("peer", batch));
+    EXPECT_EQ(readFile(dir.file("peer.dat")).size(), PendingFiles::kMaxRecords * 820u);
+    // Twelve are sent (they stay in the file, marked), then one more record passes the cap.
+    ASSERT_EQ(files.take("peer", 12).size(), 12u);
+    ASSERT_TRUE(files.append("peer", pendingRecord("newest")));
+
+    const auto kept = recordsOf(dir.file("peer.dat"));
+    ASSERT_EQ(kept.size(), PendingFiles::kKeepRecords);
+    const std::size_t firstKept = PendingFiles::kMaxRecords + 1 - PendingFiles::kKeepRecords;
+    EXPECT_EQ(kept.front().fileNameCp932(), "r" + std::to_string(firstKept));
+    EXPECT_EQ(kept.back().fileNameCp932(), "newest");
+    ASSERT_TRUE(files.append("peer", pendingRecord("after")));
+    EXPECT_EQ(recordsOf(dir.file("peer.dat")).back().fileNameCp932(), "after");
+    EXPECT_EQ(names(files.take("peer", 1)),
+              std::vector<std::string>{"r" + std::to_string(firstKept)});
+}

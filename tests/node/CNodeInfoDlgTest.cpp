@@ -17,10 +17,12 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTableWidget>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 
 namespace {
@@ -150,9 +152,25 @@ TEST_F(NodeInfoWindow, SelectionAndDetailsFollowTheRefreshedList)
     EXPECT_EQ(window.detail().mailLabel().text().toStdString(), "new@example.org");
 }
 
+TEST_F(NodeInfoWindow, ColumnsAreAsWideAsTheirTextsAndHeaders)
+{
+    receive("a-node-with-a-rather-long-name", CNodeInfo::PRESENCE_NOT_CONTACTABLE);
+    open();
+    QTableWidget& list = window.nodeList();
+    const QFontMetrics fm = list.fontMetrics();
+    for (int c = 0; c < list.columnCount(); ++c) {
+        int widest = fm.horizontalAdvance(list.horizontalHeaderItem(c)->text());
+        for (int r = 0; r < list.rowCount(); ++r)
+            widest = std::max(widest, fm.horizontalAdvance(list.item(r, c)->text()));
+        EXPECT_GT(list.columnWidth(c), widest) << c;
+    }
+}
+
 TEST_F(NodeInfoWindow, OwnInformationIsEditedAndSavedOnOkOnly)
 {
     open();
+    std::vector<std::string> notices;
+    window.setNotice([&](const std::string& text) { notices.push_back(text); });
     std::string offered;
     window.setSkypeIdSource([] { return std::string("me.skype"); });
     window.setDialogRunner([&](CNodePropatyDlg& dialog) {
@@ -169,6 +187,8 @@ TEST_F(NodeInfoWindow, OwnInformationIsEditedAndSavedOnOkOnly)
     const plat::IniFile ini(settings.iniFileName());
     EXPECT_EQ(ini.getString("SYSTEM", "NODESKYPEID", ""), "me.skype");
     EXPECT_EQ(ini.getString("SYSTEM", "NODEMAILADR", ""), "me@example.org");
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(notices[0].rfind("自ノード情報を保存しました。", 0), 0u);
 
     window.setSkypeIdSource([] { return std::string(); });
     window.setDialogRunner([](CNodePropatyDlg& dialog) {
@@ -181,6 +201,7 @@ TEST_F(NodeInfoWindow, OwnInformationIsEditedAndSavedOnOkOnly)
     window.editOwnInfo();
     EXPECT_EQ(ini.getString("SYSTEM", "NODEMAILADR", ""), "me@example.org");
     EXPECT_EQ(window.store().own().mailAddress, "me@example.org");
+    EXPECT_EQ(notices.size(), 1u); // cancelled: nothing saved, nothing said
 }
 
 TEST_F(NodeInfoWindow, CloseOnlyHidesAndPublishingGoesOn)
@@ -188,6 +209,13 @@ TEST_F(NodeInfoWindow, CloseOnlyHidesAndPublishingGoesOn)
     open();
     window.showCentred();
     EXPECT_TRUE(window.isVisible());
+    // Placed as the window it really is: wholly on the screen when it fits there.
+    const QRect available = window.screen()->availableGeometry();
+    const QRect frame = window.frameGeometry();
+    if (frame.width() <= available.width() && frame.height() <= available.height()) {
+        EXPECT_TRUE(available.contains(frame)) << frame.x() << "," << frame.y();
+    }
+    EXPECT_EQ(window.size(), window.sizeHint().expandedTo(window.minimumSizeHint()));
     window.findChild<QPushButton*>(QStringLiteral("8"))->click();
     EXPECT_FALSE(window.isVisible());
     receive("late");

@@ -134,3 +134,25 @@ TEST(Cp932, CopyUtf8FieldLeavesTheFieldAloneWhenRefused)
     EXPECT_EQ(bytes(field.data(), field.size()), std::string("\xB1\x82\xD6\0\0\0\0\0", 8));
     EXPECT_EQ(fieldView(field.data(), field.size()), "\xB1\x82\xD6");
 }
+
+TEST(Cp932, UnwritableCharactersAreNamedOnceInOrder)
+{
+    struct Case
+    {
+        const char* utf8;
+        std::vector<std::string> characters;
+    };
+    const Case cases[] = {
+        {"plain.txt", {}},
+        {"議事録ｶﾀｶﾅ①.txt", {}},
+        {"résumé café.txt", {"é"}},
+        {"한국어.txt", {"한", "국", "어"}},
+        {"ü-é-ü", {"ü", "é"}},
+        {"〜", {"〜"}},                  // would read back as another character
+        {"a\xC3", {"\xEF\xBF\xBD"}},     // a cut sequence
+        {"\xFF\xFEx", {"\xEF\xBF\xBD"}}, // stray bytes, named once
+        {"😀.txt", {"😀"}},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(plat::unwritableCharacters(c.utf8), c.characters) << c.utf8;
+}

@@ -189,24 +189,64 @@ TEST_F(NamedLockTest, AnyNameGivesADistinctFileInTheRuntimeFolder)
     }
 }
 
-TEST_F(NamedLockTest, PrivateFolderUnderTmpWithoutRuntimeDir)
+// Where the lock file may live: only a folder of this user's alone (owned, mode 0700). A folder
+// under $TMPDIR that another user made, or whose mode was loosened, is passed over for one under
+// $XDG_CACHE_HOME; when none can be had, the lock says why instead of reading as "running".
+TEST_F(NamedLockTest, LockFolderMustBeThisUsersAloneWithFallbacks)
 {
+    const bool root = ::getuid() == 0;
+    const std::string tmp = dir_.file("tmp");
+    const std::string cache = dir_.file("cache");
+    ASSERT_EQ(::mkdir(tmp.c_str(), 0755), 0);
+    ::setenv("TMPDIR", tmp.c_str(), 1);
+    ::setenv("XDG_CACHE_HOME", cache.c_str(), 1);
+    const std::string underTmp = tmp + "/pavo-" + std::to_string(::getuid());
+    const std::string underCache = cache + "/pavo";
+    const auto modeOf = [](const std::string& path) {
+        struct stat st = {};
+        return ::lstat(path.c_str(), &st) == 0 ? st.st_mode & 0777 : 0u;
+    };
+
     for (const char* xdg : {"", "relative/dir", "/no/such/folder"}) {
         ::setenv("XDG_RUNTIME_DIR", xdg, 1);
-        EXPECT_EQ(plat::NamedLock::runtimeFolder(), "/tmp/pavo-" + std::to_string(::getuid()))
-            << xdg;
+        EXPECT_EQ(plat::NamedLock::runtimeFolder(), underTmp) << xdg;
     }
-    ::unsetenv("XDG_RUNTIME_DIR");
-    const std::string folder = plat::NamedLock::runtimeFolder();
-    ASSERT_EQ(folder, "/tmp/pavo-" + std::to_string(::getuid()));
-    // Loosened permissions are taken back before the folder is used.
-    ASSERT_EQ(::chmod(folder.c_str(), 0777), 0);
-    EXPECT_EQ(plat::NamedLock::runtimeFolder(), folder);
-    struct stat st = {};
-    ASSERT_EQ(::lstat(folder.c_str(), &st), 0);
-    EXPECT_TRUE(S_ISDIR(st.st_mode));
-    EXPECT_EQ(st.st_mode & 0777, 0700u);
-    EXPECT_EQ(st.st_uid, ::getuid());
+    EXPECT_EQ(modeOf(underTmp), 0700u);
+
+    ASSERT_EQ(::chmod(underTmp.c_str(), 0777), 0);
+    std::string why;
+    EXPECT_EQ(plat::NamedLock::runtimeFolder(&why), underCache);
+    EXPECT_NE(why.find(underTmp + ": mode 777"), std::string::npos) << why;
+    EXPECT_EQ(modeOf(underCache), 0700u);
+
+    if (root) {
+        // Another user's folders: the runtime folder is not used, nor the one under $TMPDIR.
+        ::setenv("XDG_RUNTIME_DIR", dir_.path().c_str(), 1);
+        ASSERT_EQ(::chown(dir_.path().c_str(), 65534, 65534), 0);
+        ASSERT_EQ(::chmod(underTmp.c_str(), 0700), 0);
+        ASSERT_EQ(::chown(underTmp.c_str(), 65534, 65534), 0);
+        ASSERT_EQ(::chown(underCache.c_str(), 65534, 65534), 0);
+        why.clear();
+        EXPECT_EQ(plat::NamedLock::runtimeFolder(&why), "");
+        EXPECT_NE(why.find(underTmp + ": owned by user 65534"), std::string::npos) << why;
+        EXPECT_NE(why.find(underCache + ": owned by user 65534"), std::string::npos) << why;
+        plat::NamedLock lock;
+        EXPECT_FALSE(lock.acquire("party"));
+        EXPECT_NE(lock.failure().find("owned by user 65534"), std::string::npos);
+        ASSERT_EQ(::chown(dir_.path().c_str(), 0, 0), 0);
+    }
+    ::unsetenv("TMPDIR");
+    ::unsetenv("XDG_CACHE_HOME");
+}
+
+// Held by another process: refused with no failure text, so the caller says "already running".
+TEST_F(NamedLockTest, HeldElsewhereIsNotAFailureToMakeTheLock)
+{
+    plat::NamedLock first;
+    ASSERT_TRUE(first.acquire("party"));
+    plat::NamedLock second;
+    EXPECT_FALSE(second.acquire("party"));
+    EXPECT_EQ(second.failure(), "");
 }
 
 } // namespace

@@ -303,6 +303,33 @@ TEST_F(LinkTest, HostileNotificationsChangeNothing)
     EXPECT_EQ(link.linkState(), VX_SKYPECOM::LINK_ATTACHED);
 }
 
+// A client may write a command's result and its next notifications in one write: they are all
+// read with the result, and must not wait in the buffer for the client's next bytes.
+TEST_F(LinkTest, NotificationsReadWithAResultFollowItAtOnce)
+{
+    ::mkdir(runtime("x").c_str(), 0700);
+    ScriptedEndpoint endpoint(runtime("x") + "/client.sock");
+    VX_SKYPECOM link(runtime("x") + "/client.sock");
+    Recorder rec;
+    link.addUser(&rec);
+    link.openWindow({});
+    ASSERT_TRUE(endpoint.acceptAndAttach());
+    ASSERT_TRUE(waitState(link, VX_SKYPECOM::LINK_ATTACHED));
+    rec.calls.clear();
+
+    std::vector<std::uint8_t> oneWrite = ClientWire::encodeStatus(Kind::Result, 7);
+    for (const char* text : {"USERS bob carol", "USER bob ONLINESTATUS ONLINE"}) {
+        const auto frame = ClientWire::encodeText(Kind::Notification, text);
+        oneWrite.insert(oneWrite.end(), frame.begin(), frame.end());
+    }
+    endpoint.send(oneWrite);
+    EXPECT_EQ(link.sendCommand("SEARCH FRIENDS"), 7);
+    EXPECT_TRUE(rec.calls.empty()) << "handled after the command, not inside it";
+    ASSERT_TRUE(plat::runUntil([&] { return rec.calls.size() >= 2; }, 2000));
+    EXPECT_EQ(rec.calls,
+              (std::vector<std::string>{"users:bob carol", "user:bob ONLINESTATUS ONLINE"}));
+}
+
 TEST_F(LinkTest, BrokenFramingDropsTheClientWhichIsFoundAgain)
 {
     ::mkdir(runtime("x").c_str(), 0700);

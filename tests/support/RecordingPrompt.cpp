@@ -22,6 +22,8 @@ plat::Answer RecordingPrompt::ask(const std::string& text, plat::Buttons buttons
 {
     questions.push_back(text);
     all.push_back(text);
+    if (whileAsking)
+        whileAsking(text);
     if (m_answers.empty())
         return plat::safeAnswer(buttons);
     const plat::Answer answer = m_answers.front();

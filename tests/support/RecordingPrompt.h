@@ -3,6 +3,7 @@
 #include "platform/Prompt.h"
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,8 @@ public:
     std::vector<std::string> questions; // questions asked
     // Messages and questions together, in the order they came.
     std::vector<std::string> all;
+    // Runs while a question is open (as the event loop of a real message box runs timers).
+    std::function<void(const std::string&)> whileAsking;
 
     void clear();
 

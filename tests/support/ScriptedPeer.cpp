@@ -111,8 +111,22 @@ void ScriptedPeer::send(std::vector<std::uint8_t> message)
     sendRaw(message);
 }
 
+void ScriptedPeer::setReading(bool on)
+{
+    m_reading = on;
+    if (on && m_readWanted) {
+        m_readWanted = false;
+        onReceive(0);
+    }
+}
+
 void ScriptedPeer::onReceive(int)
 {
+    if (!m_reading) {
+        // Not reading leaves the read notification off until the next receive.
+        m_readWanted = true;
+        return;
+    }
     std::uint8_t buffer[65536];
     int error = 0;
     const long n = m_socket.receive(buffer, sizeof buffer, &error);

@@ -78,6 +78,11 @@ public:
 
     const std::string& nodeName() const { return m_nodeName; }
 
+    // With reading off, nothing is read from the socket: the node's writes back up.
+    void setReading(bool on);
+    // Bytes given to send() that the socket has not taken yet (the kernel is full).
+    std::size_t unsent() const { return m_out.size(); }
+
     void onConnect(int error) override;
     void onReceive(int error) override;
     void onSend(int error) override;
@@ -98,6 +103,8 @@ private:
     std::uint32_t m_sendSequence = 0;
     std::uint32_t m_receiveSequence = 0;
     bool m_sequenceOk = true;
+    bool m_reading = true;
+    bool m_readWanted = false;
     std::vector<std::uint8_t> m_in;
     std::vector<std::uint8_t> m_out;
     std::vector<Message> m_frames;

@@ -23,6 +23,39 @@ StandinProcess::StandinProcess(std::string configPath, std::vector<std::string> 
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
 }
 
+std::unique_ptr<StandinProcess> StandinProcess::account(std::string configPath)
+{
+    auto p = std::make_unique<StandinProcess>(std::move(configPath));
+    p->m_mode = "--config";
+    p->m_process.setProcessChannelMode(QProcess::MergedChannels);
+    return p;
+}
+
+bool StandinProcess::waitForOutput(const std::string& text, int timeoutMs)
+{
+    const auto until = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        if (output().find(text) != std::string::npos)
+            return true;
+        if (Clock::now() >= until || m_process.state() == QProcess::NotRunning)
+            return output().find(text) != std::string::npos;
+        m_process.waitForReadyRead(50);
+    }
+}
+
+const std::string& StandinProcess::output()
+{
+    m_output += m_process.readAll().toStdString();
+    return m_output;
+}
+
+int StandinProcess::exitCode()
+{
+    m_process.waitForFinished(kWaitMs);
+    output();
+    return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+}
+
 StandinProcess::~StandinProcess()
 {
     stop();
@@ -30,19 +63,21 @@ StandinProcess::~StandinProcess()
 
 std::string StandinProcess::binary()
 {
-    return PAVO_BIN_DIR "/skype-standin";
+    return PAVO_BIN_DIR "/pavo-messenger";
 }
 
 bool StandinProcess::start()
 {
-    QStringList list{QStringLiteral("--config"), QString::fromStdString(m_config)};
+    QStringList list{QString::fromStdString(m_mode), QString::fromStdString(m_config)};
     for (const auto& a : m_args)
         list << QString::fromStdString(a);
     m_process.start(QString::fromStdString(binary()), list);
     const auto until = Clock::now() + std::chrono::milliseconds(kWaitMs);
     while (Clock::now() < until) {
         while (m_process.canReadLine()) {
-            if (m_process.readLine().startsWith("skype-standin: ready"))
+            const QByteArray line = m_process.readLine();
+            m_output += line.toStdString();
+            if (line.startsWith("pavo-messenger: ready"))
                 return true;
         }
         if (m_process.state() == QProcess::NotRunning)
@@ -137,10 +172,25 @@ bool StandinClient::attach()
     while (auto f = next(kWaitMs, text)) {
         if (f->kind == ClientWire::Kind::Attach && f->status == ClientWire::AttachSuccess)
             return true;
+        if (f->kind == ClientWire::Kind::Attach && f->status == ClientWire::AttachAvailable)
+            sendBytes(ClientWire::encodeDiscover());
         if (f->kind == ClientWire::Kind::Notification)
             notes.push_back(text);
     }
     return false;
+}
+
+std::optional<std::uint32_t> StandinClient::discover()
+{
+    sendBytes(ClientWire::encodeDiscover());
+    std::string text;
+    while (auto f = next(kWaitMs, text)) {
+        if (f->kind == ClientWire::Kind::Attach)
+            return f->status;
+        if (f->kind == ClientWire::Kind::Notification)
+            notes.push_back(text);
+    }
+    return std::nullopt;
 }
 
 StandinClient::Reply StandinClient::command(const std::string& text)

@@ -5,17 +5,21 @@
 #include <QProcess>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-// The messaging-client stand-in (tools/skype-standin) run as the real program for a test.
+// The messaging client (tools/pavo-messenger) in its local mode, serving the users of a users
+// file inside one process, run as the real program for a test.
 // Stopped with SIGTERM when the object goes; it can be stopped and started again.
 class StandinProcess
 {
 public:
     explicit StandinProcess(std::string configPath, std::vector<std::string> extraArgs = {});
+    // The client serving the XMPP account of an account config (--config) instead.
+    static std::unique_ptr<StandinProcess> account(std::string configPath);
     ~StandinProcess();
     StandinProcess(const StandinProcess&) = delete;
     StandinProcess& operator=(const StandinProcess&) = delete;
@@ -27,9 +31,16 @@ public:
 
     static std::string binary();
 
+    // Waits until what the program wrote (standard output and error) contains text.
+    bool waitForOutput(const std::string& text, int timeoutMs);
+    const std::string& output();
+    int exitCode();
+
 private:
     std::string m_config;
     std::vector<std::string> m_args;
+    std::string m_mode = "--local";
+    std::string m_output;
     QProcess m_process;
 };
 
@@ -52,8 +63,11 @@ public:
     StandinClient& operator=(const StandinClient&) = delete;
 
     bool connected() const { return m_fd >= 0; }
-    // Discover, then wait for attach status 0.
+    // Discover, then wait for attach status 0 (discovering again when told the client has
+    // become available).
     bool attach();
+    // Discover and return the first attach status.
+    std::optional<std::uint32_t> discover();
     Reply command(const std::string& text);
     // Sends raw bytes as they are (for protocol abuse).
     void sendBytes(const std::vector<std::uint8_t>& bytes);

@@ -2,6 +2,12 @@
 
 #include "ui/CatalogRowText.h"
 
+#include <QApplication>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QScrollBar>
+#include <QUrl>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -100,4 +106,99 @@ TEST(CCatalogListCtrl, RowColoursTellOwnReceivedIncompleteAndManagementFilesApar
         }
     EXPECT_EQ(list.item(0, ui::CatalogColumn::Size)->textAlignment() & Qt::AlignRight,
               Qt::AlignRight);
+}
+
+// Whatever the drag source proposes, a drop on the list is carried out as a copy or a link,
+// never a move (which a file manager would honour by removing the original).
+TEST(CCatalogListCtrl, DropsAreTakenAsCopyOrLinkOnly)
+{
+    struct Case
+    {
+        const char* what;
+        Qt::DropActions possible;
+        Qt::KeyboardModifiers keys; // what the source proposes follows the modifiers
+        Qt::DropAction proposed;
+        Qt::DropAction taken; // IgnoreAction: refused
+    };
+    const Case cases[] = {
+        {"move proposed, copy possible", Qt::CopyAction | Qt::MoveAction | Qt::LinkAction,
+         Qt::ShiftModifier, Qt::MoveAction, Qt::CopyAction},
+        {"move proposed, link possible", Qt::MoveAction | Qt::LinkAction, Qt::ShiftModifier,
+         Qt::MoveAction, Qt::LinkAction},
+        {"move only", Qt::MoveAction, Qt::ShiftModifier, Qt::MoveAction, Qt::IgnoreAction},
+        {"link proposed", Qt::CopyAction | Qt::MoveAction | Qt::LinkAction,
+         Qt::ControlModifier | Qt::ShiftModifier, Qt::LinkAction, Qt::LinkAction},
+        {"copy proposed", Qt::CopyAction | Qt::MoveAction, Qt::ControlModifier, Qt::CopyAction,
+         Qt::CopyAction},
+    };
+    CCatalogListCtrl list;
+    list.acceptFileDrops();
+    QStringList dropped;
+    QObject::connect(&list, &CCatalogListCtrl::filesDropped,
+                     [&dropped](const QStringList& paths) { dropped += paths; });
+    QMimeData files;
+    files.setUrls({QUrl::fromLocalFile(QStringLiteral("/tmp/report.pdf"))});
+    for (const Case& c : cases) {
+        dropped.clear();
+        for (QEvent::Type type : {QEvent::DragEnter, QEvent::DragMove, QEvent::Drop}) {
+            QDragEnterEvent enter({5, 5}, c.possible, &files, Qt::LeftButton, c.keys);
+            QDragMoveEvent move({5, 5}, c.possible, &files, Qt::LeftButton, c.keys);
+            QDropEvent drop(QPointF(5, 5), c.possible, &files, Qt::LeftButton, c.keys);
+            QDropEvent* event = type == QEvent::DragEnter  ? &enter
+                                : type == QEvent::DragMove ? &move
+                                                           : &drop;
+            ASSERT_EQ(event->proposedAction(), c.proposed) << c.what;
+            QApplication::sendEvent(list.viewport(), event);
+            EXPECT_EQ(event->isAccepted(), c.taken != Qt::IgnoreAction) << c.what << " " << type;
+            if (c.taken != Qt::IgnoreAction) {
+                EXPECT_EQ(event->dropAction(), c.taken) << c.what << " " << type;
+            }
+        }
+        EXPECT_EQ(dropped.size(), c.taken != Qt::IgnoreAction ? 1 : 0) << c.what;
+    }
+}
+
+// A purge clears the list and adds every entry again: the selection follows its entry to its
+// new row (or goes with it), and the view stays where the user had scrolled unless a new entry
+// came in.
+TEST(CCatalogListCtrl, SelectionAndScrollPositionSurviveARefresh)
+{
+    CCatalogListCtrl list;
+    list.resize(400, 200);
+    list.show();
+    std::vector<CatalogRecord> entries;
+    std::vector<CatalogListEvent> events;
+    for (int i = 0; i < 60; ++i) {
+        entries.push_back(record(("f" + std::to_string(i) + ".txt").c_str(), "peer", 1000, 1));
+        events.push_back(add(entries.back()));
+    }
+    list.applyEvents(events, "me");
+    QApplication::processEvents();
+    const auto reannounce = [&] {
+        std::vector<CatalogListEvent> batch{kClear};
+        for (const CatalogRecord& r : entries)
+            batch.push_back(add(r));
+        list.applyEvents(batch, "me");
+    };
+    const auto selectedName = [&]() -> std::string {
+        const auto row = list.selectedRow();
+        return row ? list.rowRecord(*row)->fileNameUtf8() : std::string("(none)");
+    };
+
+    list.selectRow(30);
+    list.verticalScrollBar()->setValue(20);
+    entries.erase(entries.begin() + 5); // purged
+    reannounce();
+    EXPECT_EQ(selectedName(), "f30.txt");
+    EXPECT_EQ(list.selectedRow(), 29);
+    EXPECT_EQ(list.verticalScrollBar()->value(), 20);
+
+    entries.erase(entries.begin() + 29); // the selected entry itself
+    reannounce();
+    EXPECT_EQ(selectedName(), "(none)") << "never another entry at the same row";
+    EXPECT_EQ(list.verticalScrollBar()->value(), 20);
+
+    list.applyEvents({add(record("new.txt", "peer", 1000, 1))}, "me");
+    EXPECT_EQ(list.verticalScrollBar()->value(), list.verticalScrollBar()->maximum())
+        << "a new entry is still scrolled into view";
 }

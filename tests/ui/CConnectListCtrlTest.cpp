@@ -24,3 +24,14 @@ TEST(CConnectListCtrl, StateColumnAndColourFollowTheConnections)
     EXPECT_EQ(list.item(0, 0)->background().color(), base);
     EXPECT_EQ(list.item(2, 4)->background().color(), CConnectListCtrl::kConnected);
 }
+
+TEST(CConnectListCtrl, ColumnsWidenToTheirTexts)
+{
+    CConnectListCtrl list;
+    list.insertConnection(0, "a-node-name-far-longer-than-the-column");
+    list.setCell(0, CConnectListCtrl::Address, "a.host.name.that.is.long.example.org/42000");
+    list.showStates({false});
+    const QFontMetrics fm = list.fontMetrics();
+    for (int c : {CConnectListCtrl::NodeName, CConnectListCtrl::Address, CConnectListCtrl::State})
+        EXPECT_GT(list.columnWidth(c), fm.horizontalAdvance(list.item(0, c)->text())) << c;
+}

@@ -22,3 +22,19 @@ TEST(CMsg, ANewNoticeReplacesTheOldAndStaysTenTicks)
     EXPECT_TRUE(msg.text().isEmpty());
     EXPECT_FALSE(msg.showing());
 }
+
+TEST(CMsg, QueuedNoticesEachGetTheirTenTicks)
+{
+    CMsg msg;
+    msg.queueMessage(QStringLiteral("a"));
+    msg.queueMessage(QStringLiteral("b"));
+    msg.queueMessage(QStringLiteral("c"));
+    for (const char* expected : {"a", "b", "c"}) {
+        for (int i = 0; i < 10; ++i) {
+            EXPECT_EQ(msg.text(), QString::fromUtf8(expected)) << i;
+            msg.tick();
+        }
+    }
+    EXPECT_TRUE(msg.text().isEmpty());
+    EXPECT_FALSE(msg.showing());
+}

@@ -7,6 +7,7 @@
 #include "app/CPostError.h"
 #include "app/ModeFlags.h"
 #include "catalog/CCatalog.h"
+#include "platform/FindRecord.h"
 #include "platform/IniFile.h"
 #include "ui/CCatalogListCtrl.h"
 #include "ui/CMsg.h"
@@ -15,6 +16,7 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 
 #include <gtest/gtest.h>
@@ -104,18 +106,18 @@ TEST(CPavoDlg, ConnectedPeersLockTheSettingsButtonsAndShowInTheToolTip)
     const auto& c = w.dlg->controls();
     const std::vector<QPushButton*> locked{c.systemSettings, c.addConnection, c.changeConnection,
                                            c.deleteConnection};
-    EXPECT_EQ(w.dlg->toolTipText(), "Pavo [p]\r\nOFFLINE");
-    EXPECT_EQ(w.dlg->windowTitle().toStdString(), "Pavo [p]");
+    EXPECT_EQ(w.dlg->toolTipText(), "Pavo [p] - a\r\nOFFLINE");
+    EXPECT_EQ(w.dlg->windowTitle().toStdString(), "Pavo [p] - a");
     w.dlg->onAnyConnected(1);
     w.dlg->onAnyConnected(1);
     for (QPushButton* b : locked)
         EXPECT_FALSE(b->isEnabled());
     EXPECT_TRUE(c.catalogSync->isEnabled());
-    EXPECT_EQ(w.dlg->toolTipText(), "Pavo [p]\r\nONLINE");
+    EXPECT_EQ(w.dlg->toolTipText(), "Pavo [p] - a\r\nONLINE");
     w.dlg->onAnyConnected(0);
     for (QPushButton* b : locked)
         EXPECT_TRUE(b->isEnabled());
-    EXPECT_EQ(w.dlg->toolTipText(), "Pavo [p]\r\nOFFLINE");
+    EXPECT_EQ(w.dlg->toolTipText(), "Pavo [p] - a\r\nOFFLINE");
 }
 
 TEST(CPavoDlg, ToolTipIsCutTo127BytesWithoutSplittingACharacter)
@@ -226,6 +228,129 @@ TEST(CPavoDlg, CloseEscapeAndEnterKeepTheProgramRunningAndExitEndsIt)
     EXPECT_FALSE(w.dlg->visibleFlag());
 }
 
+TEST(CPavoDlg, WithoutANotificationAreaTheCloseBoxAsksWhetherToEndTheNode)
+{
+    Window w("PARTY=p\nNAME=a\n");
+    if (w.dlg->tray().available())
+        GTEST_SKIP() << "this desktop has a notification area";
+    int ended = 0;
+    QObject::connect(w.dlg.get(), &CPavoDlg::ended, w.dlg.get(), [&ended] { ++ended; });
+    w.dlg->close(); // the safe answer keeps the node running, minimised
+    ASSERT_EQ(w.prompt.questions.size(), 1u);
+    EXPECT_NE(w.prompt.questions[0].find("ノードを終了しますか？"), std::string::npos);
+    EXPECT_TRUE(w.dlg->isMinimized());
+    EXPECT_EQ(ended, 0);
+    w.prompt.script({plat::Answer::Yes});
+    w.dlg->close();
+    EXPECT_EQ(ended, 1);
+}
+
+TEST(CPavoDlg, TheContextMenuOffersTheAboutBoxAndEndingTheNode)
+{
+    Window w("PARTY=p\nNAME=a\n");
+    int ended = 0;
+    QObject::connect(w.dlg.get(), &CPavoDlg::ended, w.dlg.get(), [&ended] { ++ended; });
+    const auto menu = w.dlg->contextMenu();
+    QAction* exit = nullptr;
+    QStringList texts;
+    for (QAction* a : menu->actions()) {
+        texts << a->text();
+        if (a->text() == QStringLiteral("終了"))
+            exit = a;
+    }
+    EXPECT_EQ(texts, (QStringList{QStringLiteral("Pavo のﾊﾞｰｼﾞｮﾝ情報(&A)..."), QString(),
+                                  QStringLiteral("終了")}));
+    ASSERT_NE(exit, nullptr);
+    exit->trigger();
+    EXPECT_TRUE(plat::runUntil([&] { return ended == 1; }, 2000));
+}
+
+TEST(CPavoDlg, AFirstStartWithoutNamesSaysWhereToSetThem)
+{
+    Window named("PARTY=p\nNAME=a\n");
+    named.dlg->firstStartGuide();
+    EXPECT_TRUE(named.prompt.all.empty());
+    EXPECT_TRUE(named.dlg->controls().status->text().isEmpty());
+    EXPECT_EQ(named.dlg->windowTitle().toStdString(), "Pavo [p] - a");
+    named.dlg.reset();
+
+    // Headless nobody could fill in a dialog: the message says where the names go.
+    Window fresh("");
+    EXPECT_EQ(fresh.dlg->windowTitle().toStdString(), "Pavo []");
+    fresh.dlg->firstStartGuide();
+    ASSERT_EQ(fresh.prompt.messages.size(), 1u);
+    EXPECT_NE(fresh.prompt.messages[0].find("Pavo.ini の [SYSTEM] に PARTY と NAME"),
+              std::string::npos);
+    EXPECT_FALSE(fresh.dlg->controls().status->text().isEmpty());
+}
+
+namespace {
+CatalogRecord received(const char* name, const char* origin, std::uint32_t complete)
+{
+    CatalogRecord r;
+    r.setKind(catalog::RecordKind::New);
+    EXPECT_TRUE(r.setOriginNodeUtf8(origin));
+    plat::FindRecord f;
+    f.setSize(5);
+    f.setNameCp932(name);
+    r.setFileDescription(f);
+    r.setCompleteFlag(complete);
+    return r;
+}
+} // namespace
+
+TEST(CPavoDlg, AReceivedFileThatBecomesCompleteIsAnnouncedOnce)
+{
+    Window w("PARTY=p\nNAME=a\n");
+    std::vector<std::string> announced;
+    w.dlg->setArrivalHandler([&](const std::vector<CatalogRecord>& records) {
+        for (const CatalogRecord& r : records)
+            announced.push_back(r.fileNameUtf8() + "@" + r.originNodeUtf8());
+    });
+    w.dlg->applyPendingEvents();
+    const int first = w.dlg->controls().catalog->rowCount();
+    w.dlg->entryAdded(received("got.txt", "peer", 0));
+    w.dlg->entryAdded(received("info.nod", "peer", 0));
+    w.dlg->entryAdded(received("mine.txt", "a", 0));
+    w.dlg->entryAdded(received("old.txt", "peer", 1)); // complete when listed: no arrival
+    w.dlg->applyPendingEvents();
+    EXPECT_TRUE(announced.empty());
+
+    for (int i = 0; i < 2; ++i) // two updates of one row in one refresh: one arrival
+        w.dlg->entryChanged(first, received("got.txt", "peer", 1));
+    w.dlg->entryChanged(first + 1, received("info.nod", "peer", 1));
+    w.dlg->entryChanged(first + 2, received("mine.txt", "a", 1));
+    w.dlg->entryChanged(first + 3, received("old.txt", "peer", 1));
+    w.dlg->applyPendingEvents();
+    EXPECT_EQ(announced, std::vector<std::string>{"got.txt@peer"});
+
+    w.dlg->entryChanged(first, received("got.txt", "peer", 1)); // already shown complete
+    w.dlg->applyPendingEvents();
+    EXPECT_EQ(announced.size(), 1u);
+}
+
+TEST(CPavoDlg, TheCatalogListOpensTheReceivedFolderOfARow)
+{
+    Window w("PARTY=p\nNAME=a\n");
+    std::vector<std::string> opened;
+    w.dlg->setFolderOpener([&](const std::string& folder) { opened.push_back(folder); });
+    w.dlg->applyPendingEvents();
+    const int first = w.dlg->controls().catalog->rowCount();
+    w.dlg->entryAdded(received("got.txt", "peer", 1));
+    w.dlg->entryAdded(received("mine.txt", "a", 1));
+    w.dlg->applyPendingEvents();
+    const std::string recv = w.dlg->getRecvFolder();
+    for (const std::optional<int> row :
+         {std::optional<int>(first), std::optional<int>(first + 1), std::optional<int>()}) {
+        const auto menu = w.dlg->controls().catalog->contextMenu(row);
+        ASSERT_EQ(menu->actions().size(), 1);
+        EXPECT_EQ(menu->actions()[0]->text(), QStringLiteral("受信フォルダを開く"));
+        menu->actions()[0]->trigger();
+        QApplication::processEvents();
+    }
+    EXPECT_EQ(opened, (std::vector<std::string>{recv + "/peer", recv, recv}));
+}
+
 TEST(CPavoDlg, AFilePlacedInTheSendFolderBecomesARowOfTheCatalogList)
 {
     Window w("PARTY=p\nNAME=a\n");
@@ -245,4 +370,31 @@ TEST(CPavoDlg, AFilePlacedInTheSendFolderBecomesARowOfTheCatalogList)
     EXPECT_EQ(list.cellText(row, ui::CatalogColumn::Size), "10");
     EXPECT_EQ(list.catalogRowCount(), CCatalog::instance()->count());
     EXPECT_TRUE(w.dlg->pendingEvents().empty());
+}
+
+// The session manager asks before a log-off, and the log-off may still be cancelled: the node
+// must go on working after the question, and stop only when the session really ends.
+TEST(CPavoDlg, ALogOffQueryLeavesTheNodeWorkingUntilTheSessionEnds)
+{
+    Window w("PARTY=p\nNAME=a\n");
+    int ended = 0;
+    QObject::connect(w.dlg.get(), &CPavoDlg::ended, w.dlg.get(), [&ended] { ++ended; });
+    w.dlg->queryEndSession();
+    EXPECT_EQ(ended, 0);
+    EXPECT_TRUE(w.dlg->periodic().running(CPavoPeriodic::kHeartbeat));
+
+    // Still scanning the send folder and refreshing the list.
+    std::ofstream(w.dir.file("SEND/after-query.txt"), std::ios::binary) << "bytes";
+    const CCatalogListCtrl& list = *w.dlg->controls().catalog;
+    EXPECT_TRUE(plat::runUntil(
+        [&] {
+            for (int row = 0; row < list.rowCount(); ++row)
+                if (list.cellText(row, ui::CatalogColumn::FileName) == "after-query.txt")
+                    return true;
+            return false;
+        },
+        5000));
+
+    w.dlg->endSession();
+    EXPECT_EQ(ended, 1);
 }

@@ -3,6 +3,7 @@
 #include "app/CMultiCheck.h"
 #include "support/RecordingPrompt.h"
 #include "support/TempDir.h"
+#include "ui/ElidedLabel.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -74,8 +75,8 @@ TEST_F(SystemPropatyTest, OkChecksInOrderAndFocusesTheFieldNamed)
     const CheckCase cases[] = {
         // The field checks come first: a value that cannot be read is refused before the rest.
         {"", "", "x", "整数を入力してください。", 3},
-        {"party", longNode.c_str(), "3", "30 文字以内で入力してください。", 2},
-        {"ぱーてぃーぱーてぃX", "NodeA", "3", "18 文字以内で入力してください。", 1},
+        {"party", longNode.c_str(), "3", "全角15文字・半角30文字以内で入力してください。", 2},
+        {"ぱーてぃーぱーてぃX", "NodeA", "3", "全角9文字・半角18文字以内で入力してください。", 1},
         {"", "", "3", "パーティ名が設定されていません。", 1},
         {" party", "", "3", "パーティ名にスペースを含む名前は設定できません。", 1},
         {"par ty", "NodeA", "3", "パーティ名にスペースを含む名前は設定できません。", 1},
@@ -216,4 +217,92 @@ TEST_F(SystemPropatyTest, ShowsTheValuesAndTheFoldersCannotBeChanged)
     d.accept();
     EXPECT_EQ(d.values().window, CSystemPropatyDlg::kWindowOpen);
     EXPECT_EQ(d.values().limitDay, 12);
+}
+
+TEST_F(SystemPropatyTest, LongFolderPathsAreElidedInTheMiddleAndTheDialogFitsTheScreen)
+{
+    Values v = valid();
+    const std::string deep = "/home/someone/" + std::string(150, 'x') + "/pavo";
+    v.sendFolder = deep + "/SEND";
+    v.recvFolder = deep + "/RECV";
+    CSystemPropatyDlg d(v, guard);
+    d.show();
+    EXPECT_LE(d.frameGeometry().width(), 1024);
+    EXPECT_LE(d.frameGeometry().height(), 768);
+    for (const ElidedLabel* label : {d.controls().sendFolder, d.controls().recvFolder}) {
+        const std::string shown = label->shownText().toStdString();
+        const std::string full = label->fullText().toStdString();
+        EXPECT_EQ(label->toolTip().toStdString(), full);
+        EXPECT_LT(shown.size(), full.size());
+        EXPECT_EQ(shown.rfind("/home/", 0), 0u) << shown;
+        EXPECT_EQ(shown.substr(shown.size() - 5), full.substr(full.size() - 5)) << shown;
+        EXPECT_NE(shown.find("…"), std::string::npos) << shown;
+    }
+}
+
+TEST_F(SystemPropatyTest, ThePartyKeyIsTypedHiddenAndChangedOnlyOffLine)
+{
+    using KeyChange = Values::KeyChange;
+    struct Case
+    {
+        const char* name;
+        bool keySet;
+        bool online;
+        const char* party; // as typed
+        const char* passphrase;
+        bool remove;
+        const char* message; // empty: accepted
+        KeyChange change;
+    };
+    const char* const kOnline =
+        "オンライン中はパーティ鍵を変更できません。オフラインにしてから設定してください。";
+    const char* const kRenamed =
+        "パーティ鍵はパーティ名から作られます。パーティ名を変えるときは合言葉も入力してください。";
+    const Case cases[] = {
+        {"nothing typed, no key", false, false, "party", "", false, "", KeyChange::Keep},
+        {"a new key", false, false, "party", "open sesame", false, "", KeyChange::Set},
+        {"a key kept", true, false, "party", "", false, "", KeyChange::Keep},
+        {"a key removed", true, false, "party", "", true, "", KeyChange::Remove},
+        {"renamed with the passphrase", true, false, "other", "open sesame", false, "",
+         KeyChange::Set},
+        {"renamed without it", true, false, "other", "", false, kRenamed, KeyChange::Keep},
+        {"typed while on line", false, true, "party", "open sesame", false, kOnline,
+         KeyChange::Set},
+        {"kept while on line", true, true, "party", "", false, "", KeyChange::Keep},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        prompt.clear();
+        Values v = valid();
+        v.partyKeySet = c.keySet;
+        v.online = c.online;
+        CSystemPropatyDlg d(v, guard);
+        const auto& ui = d.controls();
+        EXPECT_EQ(ui.partyKey->echoMode(), QLineEdit::Password);
+        EXPECT_EQ(ui.partyKey->isEnabled(), !c.online);
+        EXPECT_EQ(ui.removePartyKey->isVisibleTo(&d), c.keySet);
+        ui.partyName->setText(QString::fromUtf8(c.party));
+        ui.partyKey->setText(QString::fromUtf8(c.passphrase));
+        ui.removePartyKey->setChecked(c.remove);
+        d.accept();
+        if (*c.message) {
+            EXPECT_EQ(prompt.messages, std::vector<std::string>{c.message});
+            EXPECT_NE(d.result(), QDialog::Accepted);
+            EXPECT_EQ(d.focusWidget(), c.online ? nullptr : ui.partyKey);
+            continue;
+        }
+        EXPECT_TRUE(prompt.all.empty()) << prompt.all.front();
+        ASSERT_EQ(d.result(), QDialog::Accepted);
+        EXPECT_EQ(d.values().keyChange, c.change);
+        if (c.change == KeyChange::Set) {
+            EXPECT_EQ(d.values().passphrase, c.passphrase);
+        }
+    }
+
+    // "表示" shows the passphrase in clear and hides it again.
+    CSystemPropatyDlg d(valid(), guard);
+    d.controls().showPartyKey->setChecked(true);
+    EXPECT_EQ(d.controls().partyKey->echoMode(), QLineEdit::Normal);
+    d.controls().showPartyKey->setChecked(false);
+    EXPECT_EQ(d.controls().partyKey->echoMode(), QLineEdit::Password);
 }

@@ -5,12 +5,15 @@
 #include "support/TempDir.h"
 
 #include "app/ShellUtil.h"
+#include "catalog/RecordKey.h"
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <sys/resource.h>
 
 namespace fs = std::filesystem;
 using plat::Answer;
@@ -30,19 +33,21 @@ class FakeUi : public CatalogFileOps::Ui
 {
 public:
     std::optional<int> selected;
-    std::vector<std::string> names; // column 0 of each row
-    std::optional<int> method;      // the registration dialog's answer
+    std::vector<CatalogRecord> shown; // what each row of the list shows
+    std::optional<int> method;        // the registration dialog's answer
     int methodAsked = 0;
     std::optional<std::string> savePath;
+    std::function<void()> whileChoosing; // runs while the save-as dialog is open
     bool copyFails = false;
     std::vector<std::pair<std::string, std::string>> copies;
+    std::vector<std::string> notices; // status-line lines
 
     std::optional<int> selectedRow() override { return selected; }
-    std::string fileNameCell(int row) override
+    std::optional<CatalogRecord> rowEntry(int row) override
     {
-        return row >= 0 && row < static_cast<int>(names.size())
-                   ? names[static_cast<std::size_t>(row)]
-                   : std::string();
+        if (row < 0 || row >= static_cast<int>(shown.size()))
+            return std::nullopt;
+        return shown[static_cast<std::size_t>(row)];
     }
     void bringToFront() override {}
     std::optional<int> chooseMethod() override
@@ -50,29 +55,43 @@ public:
         ++methodAsked;
         return method;
     }
-    std::optional<std::string> chooseSavePath(const std::string&) override { return savePath; }
-    bool copyFile(const std::string& from, const std::string& to) override
+    std::optional<std::string> chooseSavePath(const std::string&) override
+    {
+        if (whileChoosing)
+            whileChoosing();
+        return savePath;
+    }
+    CatalogFileOps::CopyResult copyFile(const std::string& from, const std::string& to) override
     {
         copies.emplace_back(from, to);
-        return !copyFails && copyFiles({to}, {from}, nullptr) == 1;
+        CatalogFileOps::CopyResult result;
+        if (!copyFails)
+            result.ok = copyFiles({to}, {from}, nullptr, &result.failure) == 1;
+        return result;
     }
+    void notice(const std::string& text) override { notices.push_back(text); }
 };
 
 class FakeCatalog : public CatalogFileOps::Catalog
 {
 public:
     std::vector<CatalogRecord> records;
-    std::string content;
+    std::string contentFolder;      // received files lie here under their names
     std::vector<std::string> calls; // "everywhere:<name>" / "here:<name>"
 
-    CatalogRecord getRecord(int i) override
+    std::optional<CatalogRecord> findRegistration(const CatalogRecord& shown) override
     {
-        return i >= 0 && i < static_cast<int>(records.size()) ? records[static_cast<std::size_t>(i)]
-                                                              : CatalogRecord{};
+        for (const CatalogRecord& r : records)
+            if (catalog::registrationKey(r) == catalog::registrationKey(shown))
+                return r;
+        return std::nullopt;
     }
     void deleteEverywhere(const CatalogRecord& r) override { log("everywhere", r); }
     void deleteHere(const CatalogRecord& r) override { log("here", r); }
-    std::string contentPath(const CatalogRecord&) override { return content; }
+    std::string contentPath(const CatalogRecord& r) override
+    {
+        return contentFolder + "/" + r.fileNameUtf8();
+    }
 
 private:
     void log(const char* what, const CatalogRecord& r)
@@ -82,9 +101,11 @@ private:
     }
 };
 
-CatalogRecord record(const char* name, const char* origin, std::uint32_t complete)
+CatalogRecord record(const char* name, const char* origin, std::uint32_t complete,
+                     std::uint16_t registeredSecond = 0)
 {
     CatalogRecord r;
+    r.setRegistrationTime({2024, 5, 3, 15, 10, 0, registeredSecond, 0});
     r.setKind(catalog::RecordKind::New);
     EXPECT_TRUE(r.setOriginNodeUtf8(origin));
     plat::FindRecord f;
@@ -105,7 +126,11 @@ public:
     FakeCatalog catalog;
     CatalogFileOps ops{ui, catalog, settings};
 
-    CatalogFileOpsTest() { settings.nodeName = "self"; }
+    CatalogFileOpsTest()
+    {
+        settings.nodeName = "self";
+        catalog.contentFolder = dir.file("in");
+    }
 
     std::string make(const std::string& name, const std::string& bytes = "hello")
     {
@@ -122,12 +147,16 @@ public:
         std::sort(names.begin(), names.end());
         return names;
     }
+    // The catalog holds these entries and the list shows them.
     void rows(std::vector<CatalogRecord> records)
     {
-        catalog.records = std::move(records);
-        ui.names.clear();
-        for (const CatalogRecord& r : catalog.records)
-            ui.names.push_back(r.fileNameUtf8());
+        catalog.records = records;
+        ui.shown = std::move(records);
+    }
+    std::string readBack(const std::string& path) const
+    {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
     }
 };
 } // namespace
@@ -201,6 +230,60 @@ TEST_F(CatalogFileOpsTest, SingleDropMakesAShortcutOrACopyAsChosen)
     EXPECT_EQ(prompt.messages, std::vector<std::string>{kCancelled});
 }
 
+TEST_F(CatalogFileOpsTest, ANameCp932CannotWriteIsNamedAndARenamedCopyOffered)
+{
+    const std::string resume = make("résumé.txt", "cv");
+    prompt.script({Answer::No});
+    ops.drop({resume});
+    ASSERT_EQ(prompt.questions.size(), 1u);
+    EXPECT_EQ(prompt.questions[0],
+              "ファイル名「résumé.txt」には送信できない文字（é）が含まれています。\r\n"
+              "文字を置き換えた名前「resume.txt」でコピーを登録しますか？");
+    EXPECT_EQ(ui.methodAsked, 0);
+    EXPECT_TRUE(sendFolder().empty());
+
+    prompt.clear();
+    prompt.script({Answer::Yes});
+    ops.drop({resume});
+    EXPECT_EQ(sendFolder(), std::vector<std::string>{"resume.txt"});
+    EXPECT_TRUE(prompt.messages.empty());
+
+    // Several at once: one question listing each, next to the ordinary files.
+    prompt.clear();
+    prompt.script({Answer::Yes, Answer::Yes});
+    ops.drop({make("한국어.txt", "k"), make("plain.txt", "p"), make("café au lait.txt", "c")});
+    ASSERT_EQ(prompt.questions.size(), 2u);
+    EXPECT_NE(prompt.questions[1].find("「한국어.txt」（한、국、어）→「___.txt」"),
+              std::string::npos)
+        << prompt.questions[1];
+    EXPECT_NE(prompt.questions[1].find("「café au lait.txt」（é）→「cafe au lait.txt」"),
+              std::string::npos);
+    EXPECT_EQ(sendFolder(),
+              (std::vector<std::string>{"___.txt", "cafe au lait.txt",
+                                        "plain.txt" + kShortcutSuffix, "resume.txt"}));
+}
+
+TEST_F(CatalogFileOpsTest, ReDroppingARegisteredFileSaysSoInTheStatusLine)
+{
+    const std::string report = make("report.pdf", "contents");
+    ui.method = 0;
+    ops.drop({report});
+    EXPECT_TRUE(ui.notices.empty());
+    ops.drop({report});
+    EXPECT_EQ(ui.notices, std::vector<std::string>{"「report.pdf」は既に登録されています。"});
+    EXPECT_EQ(sendFolder(), std::vector<std::string>{"report.pdf" + kShortcutSuffix});
+    EXPECT_TRUE(prompt.all.empty());
+
+    // Another file of the same name elsewhere is a new registration: its shortcut replaces it.
+    fs::create_directories(dir.file("elsewhere"));
+    std::ofstream(dir.file("elsewhere/report.pdf"), std::ios::binary) << "other";
+    ui.notices.clear();
+    ops.drop({dir.file("elsewhere/report.pdf")});
+    EXPECT_TRUE(ui.notices.empty());
+    EXPECT_EQ(fs::read_symlink(settings.getSendFolder() + "/report.pdf" + kShortcutSuffix),
+              dir.file("elsewhere/report.pdf"));
+}
+
 TEST_F(CatalogFileOpsTest, ADroppedShortcutIsCopiedAsItselfOnlyWhenItsSuffixIsLowerCase)
 {
     const std::string target = make("t.txt");
@@ -249,7 +332,7 @@ TEST_F(CatalogFileOpsTest, TakeOutRefusals)
                           {0, kOwnFile},
                           {1, kManagementTakeOut},
                           {2, kNotReady},
-                          {7, kNotReady}};
+                          {7, kNoSelection}};
     ui.savePath = dir.file("out.txt");
     for (const Case& c : cases) {
         prompt.clear();
@@ -263,16 +346,25 @@ TEST_F(CatalogFileOpsTest, TakeOutRefusals)
 TEST_F(CatalogFileOpsTest, TakeOutCopiesTheReceivedFileWhereTheUserChose)
 {
     rows({record("got.txt", "peer", 1)});
-    catalog.content = make("got.txt", "received bytes");
+    make("got.txt", "received bytes");
     ui.selected = 0;
     ops.takeOut(); // save-as cancelled
     EXPECT_TRUE(ui.copies.empty());
 
+    EXPECT_TRUE(ui.notices.empty());
+
     ui.savePath = dir.file("out/saved.txt");
     ops.takeOut();
-    std::ifstream in(dir.file("out/saved.txt"), std::ios::binary);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "received bytes");
+    EXPECT_EQ(readBack(dir.file("out/saved.txt")), "received bytes");
     EXPECT_TRUE(prompt.all.empty());
+    EXPECT_EQ(ui.notices, std::vector<std::string>{"「got.txt」を取り出しました: " +
+                                                   dir.file("out/saved.txt")});
+
+    // A copy that did not finish says nothing of success.
+    ui.notices.clear();
+    ui.copyFails = true;
+    ops.takeOut();
+    EXPECT_TRUE(ui.notices.empty());
 }
 
 TEST_F(CatalogFileOpsTest, EachAnswerToTheDeletionQuestionsMakesItsDeletion)
@@ -308,4 +400,133 @@ TEST_F(CatalogFileOpsTest, EachAnswerToTheDeletionQuestionsMakesItsDeletion)
     ui.selected.reset();
     ops.deleteRegistration();
     EXPECT_EQ(prompt.messages, std::vector<std::string>{kNoSelection});
+}
+
+namespace {
+std::string goneText(const std::string& name)
+{
+    return "「" + name +
+           "」の登録はもうカタログにありません。一覧の更新を待って選び直してください。";
+}
+} // namespace
+
+// The list lags the catalog by up to a refresh: after a purge, row 1 may show an entry that
+// is no longer at index 1. Both operations act on what the row shows.
+TEST_F(CatalogFileOpsTest, OperationsActOnTheRegistrationTheRowShowsNotOnItsIndex)
+{
+    rows({record("x.txt", "peer", 1), record("y.txt", "peer", 1), record("z.txt", "peer", 1)});
+    catalog.records.erase(catalog.records.begin()); // x purged, the list not yet refreshed
+    make("y.txt", "why");
+    make("z.txt", "zed");
+    ui.selected = 1;
+
+    ui.savePath = dir.file("out/taken.txt");
+    ops.takeOut();
+    EXPECT_EQ(readBack(dir.file("out/taken.txt")), "why");
+
+    prompt.script({Answer::Yes});
+    ops.deleteRegistration();
+    EXPECT_EQ(catalog.calls, std::vector<std::string>{"here:y.txt"});
+    ASSERT_EQ(prompt.questions.size(), 1u);
+    EXPECT_NE(prompt.questions[0].find("y.txt"), std::string::npos)
+        << "the question names the file";
+    EXPECT_TRUE(prompt.messages.empty());
+}
+
+// A question runs the event loop, and with it the purge: the registration is looked up again
+// after every question and nothing happens when it has gone.
+TEST_F(CatalogFileOpsTest, TheRegistrationIsLookedUpAgainAfterEveryQuestion)
+{
+    struct Case
+    {
+        const char* what;
+        CatalogRecord row;
+        bool takeOut;
+        bool goneBeforeAsking; // registered again (a later registration time) before the click
+    };
+    const Case cases[] = {
+        {"own file, network question", record("own.txt", "self", 1), false, false},
+        {"other node's file, force question", record("theirs.txt", "peer", 1), false, false},
+        {"management file, force question", record("info.nod", "peer", 1), false, false},
+        {"take-out, save-as dialog", record("got.txt", "peer", 1), true, false},
+        {"registered again since the refresh", record("again.txt", "peer", 1), false, true},
+    };
+    for (const Case& c : cases) {
+        prompt.clear();
+        catalog.calls.clear();
+        ui.copies.clear();
+        rows({record("first.txt", "peer", 1), c.row});
+        make(c.row.fileNameUtf8());
+        ui.selected = 1;
+        ui.savePath = dir.file("out/" + c.row.fileNameUtf8());
+        const auto purge = [this] { catalog.records.clear(); };
+        if (c.goneBeforeAsking)
+            catalog.records[1] = record("again.txt", "peer", 1, 30);
+        prompt.whileAsking = [&](const std::string&) { purge(); };
+        ui.whileChoosing = purge;
+        prompt.script({Answer::Yes, Answer::Yes});
+
+        c.takeOut ? ops.takeOut() : ops.deleteRegistration();
+        EXPECT_EQ(prompt.messages, std::vector<std::string>{goneText(c.row.fileNameUtf8())})
+            << c.what;
+        EXPECT_TRUE(catalog.calls.empty()) << c.what;
+        EXPECT_TRUE(ui.copies.empty()) << c.what;
+        for (const std::string& q : prompt.questions)
+            EXPECT_NE(q.find(c.row.fileNameUtf8()), std::string::npos) << c.what << ": " << q;
+    }
+}
+
+// A take-out that cannot complete says which file and why, and leaves nothing under the name
+// the user chose (nor a temporary file beside it).
+TEST_F(CatalogFileOpsTest, AFailedTakeOutNamesTheFileAndTheReasonAndLeavesNoPartialCopy)
+{
+    struct Case
+    {
+        const char* what;
+        std::function<std::string(CatalogFileOpsTest&)> prepare; // the path chosen
+        const char* reason;
+        rlim_t fileSizeLimit; // RLIM_INFINITY: none
+    };
+    const Case cases[] = {
+        {"destination folder cannot be made",
+         [](auto& t) {
+             t.make("blocker");
+             return t.dir.file("in/blocker/out.bin");
+         },
+         "保存先のフォルダを作成できません", RLIM_INFINITY},
+        {"received file already purged",
+         [](auto& t) {
+             std::filesystem::remove(t.dir.file("in/got.bin"));
+             return t.dir.file("out1/got.bin");
+         },
+         "受信したファイルがこのノードにありません（削除された可能性があります）", RLIM_INFINITY},
+        {"no room for the whole file", [](auto& t) { return t.dir.file("out2/got.bin"); },
+         "保存先に書き込めません（ファイルが大きすぎます）", 4096},
+    };
+    rows({record("got.bin", "peer", 1)});
+    ui.selected = 0;
+    for (const Case& c : cases) {
+        prompt.clear();
+        make("got.bin", std::string(256 * 1024, 'x'));
+        ui.savePath = c.prepare(*this);
+        rlimit saved{};
+        ::getrlimit(RLIMIT_FSIZE, &saved);
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limited = saved;
+        limited.rlim_cur = c.fileSizeLimit;
+        ::setrlimit(RLIMIT_FSIZE, &limited);
+        ops.takeOut();
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, oldHandler);
+
+        EXPECT_EQ(prompt.messages,
+                  std::vector<std::string>{"「got.bin」を取り出せませんでした。\r\n" +
+                                           std::string(c.reason)})
+            << c.what;
+        const std::filesystem::path chosen(*ui.savePath);
+        EXPECT_FALSE(std::filesystem::exists(chosen)) << c.what;
+        if (std::filesystem::is_directory(chosen.parent_path())) {
+            EXPECT_TRUE(std::filesystem::is_empty(chosen.parent_path())) << c.what;
+        }
+    }
 }

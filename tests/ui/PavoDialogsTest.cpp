@@ -1,5 +1,8 @@
 #include "ui/PavoDialogs.h"
 
+#include "catalog/CCatalog.h"
+#include "platform/Files.h"
+#include "support/RecordFiles.h"
 #include "support/RecordingPrompt.h"
 #include "support/SettingsFixture.h"
 #include "support/TempDir.h"
@@ -11,6 +14,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -65,6 +69,7 @@ protected:
     }
     void TearDown() override
     {
+        CCatalog::destroyInstance();
         window.reset();
         if (m_oldRuntime)
             ::setenv("XDG_RUNTIME_DIR", m_oldRuntime->c_str(), 1);
@@ -123,12 +128,57 @@ TEST_F(PavoDialogsTest, AcceptedPropertiesAreAppliedAndSaved)
     EXPECT_EQ(window->getLimitDay(), 9);
     EXPECT_EQ(window->getWindow(), 1);
     EXPECT_EQ(window->getListenPort(), 43001);
-    EXPECT_EQ(window->windowTitle().toStdString(), "Pavo [renamed]");
-    EXPECT_EQ(window->tray().toolTip(), "Pavo [renamed]\r\nOFFLINE");
+    EXPECT_EQ(window->windowTitle().toStdString(), "Pavo [renamed] - NodeZ");
+    EXPECT_EQ(window->tray().toolTip(), "Pavo [renamed] - NodeZ\r\nOFFLINE");
     const std::string saved = ini();
     for (const char* line :
          {"PARTY=renamed", "NAME=NodeZ", "LIMITDAY=9", "WINDOW=1", "LISTENPORT=43001"})
         EXPECT_NE(saved.find(line), std::string::npos) << line << "\n" << saved;
+}
+
+TEST_F(PavoDialogsTest, FirstStartIntroducesThePropertiesThenPointsToAddingAConnection)
+{
+    window->setPartyName("");
+    window->setNodeName("");
+    OnModal<CSystemPropatyDlg> cancel([](CSystemPropatyDlg& d) {
+        EXPECT_TRUE(d.controls().introduction->isVisibleTo(&d));
+        EXPECT_FALSE(d.controls().introduction->text().isEmpty());
+        d.reject();
+    });
+    PavoDialogs::firstStart(*window);
+    ASSERT_TRUE(cancel.shown);
+    EXPECT_TRUE(prompt.all.empty()); // cancelled: no further pointers
+
+    OnModal<CSystemPropatyDlg> fill([](CSystemPropatyDlg& d) {
+        d.controls().partyName->setText(QStringLiteral("party"));
+        d.controls().nodeName->setText(QStringLiteral("NodeA"));
+        d.accept();
+    });
+    PavoDialogs::firstStart(*window);
+    ASSERT_TRUE(fill.shown);
+    EXPECT_EQ(window->getNodeName(), "NodeA");
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_NE(prompt.messages[0].find("「追加」"), std::string::npos);
+
+    // The ordinary "システム設定" has no introduction.
+    OnModal<CSystemPropatyDlg> plain([](CSystemPropatyDlg& d) {
+        EXPECT_FALSE(d.controls().introduction->isVisibleTo(&d));
+        d.reject();
+    });
+    window->controls().systemSettings->click();
+    EXPECT_TRUE(plain.shown);
+}
+
+TEST_F(PavoDialogsTest, WithoutALinkedMessagingClientANewConnectionStartsAsTcp)
+{
+    ASSERT_FALSE(PavoDialogs::messagingClientLinked());
+    OnModal<CDialogConnectMethod> user([](CDialogConnectMethod& d) {
+        EXPECT_TRUE(d.controls().tcp->isChecked());
+        EXPECT_TRUE(d.controls().host->isEnabled());
+        d.reject();
+    });
+    window->controls().addConnection->click();
+    EXPECT_TRUE(user.shown);
 }
 
 TEST_F(PavoDialogsTest, CancelledPropertiesChangeNothing)
@@ -159,4 +209,39 @@ TEST_F(PavoDialogsTest, AnAddedConnectionIsSavedAndReadBack)
     reread.load();
     ASSERT_EQ(reread.connections.size(), 1u);
     EXPECT_EQ(reread.connections[0], (ConnectionRecord{"NodeB", "TCP", "example", ""}));
+}
+
+// The records still to be sent to a peer lie in CATALOG/<node name>.dat; a connection renamed in
+// the dialog takes them along, unless another connection of the old name still uses that file.
+TEST_F(PavoDialogsTest, RenamingAConnectionTakesItsPendingFileAlong)
+{
+    const std::vector<std::uint8_t> pending = recordfiles::recordsBytes(
+        {recordfiles::markedRecord("NodeA", "a.txt", 1, [](auto& r) { r.setPendingFlag(1); })});
+    const std::string folder = dir.file("CATALOG");
+    plat::makeFolders(folder);
+    recordfiles::writeFile(folder + "/NodeB.dat", pending);
+    recordfiles::writeFile(folder + "/Twin.dat", pending);
+    for (const char* node : {"NodeB", "Twin", "Twin"}) {
+        const int row = window->getConnectCount();
+        window->addConnect(row, node);
+        window->setConnectMethod(row, "TCP");
+        window->setHostName(row, "example");
+    }
+    const auto renameRow = [&](int row, const char* newName) {
+        window->rows().selectRow(row);
+        OnModal<CDialogConnectMethod> user([newName](CDialogConnectMethod& d) {
+            d.controls().nodeName->setText(QString::fromUtf8(newName));
+            d.accept();
+        });
+        window->controls().changeConnection->click();
+        ASSERT_TRUE(user.shown);
+    };
+
+    renameRow(0, "NodeC");
+    EXPECT_FALSE(plat::fileExists(folder + "/NodeB.dat"));
+    EXPECT_EQ(recordfiles::readFile(folder + "/NodeC.dat"), pending);
+
+    renameRow(1, "Single");
+    EXPECT_EQ(recordfiles::readFile(folder + "/Twin.dat"), pending) << "row 2 still queues there";
+    EXPECT_FALSE(plat::fileExists(folder + "/Single.dat"));
 }

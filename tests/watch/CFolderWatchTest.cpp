@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <fcntl.h>
 #include <fstream>
 #include <memory>
@@ -139,11 +141,18 @@ TEST_F(FolderWatchTest, RegistersNewFilesOnceAndRemembersEmptyOnes)
 
     EXPECT_EQ(pass(), Calls{});
 
-    // The empty file was never registered; its content arriving is reported as a change, which
-    // the catalog finds nothing to apply to.
+    // The empty file was never registered: once it has content it is new ("new empty document"
+    // in a file manager, then edited). A registered file emptied loses its registration and
+    // comes back as new with its next content.
     write(inSend("empty.txt"), "now", kBaseTime + 10);
-    EXPECT_EQ(pass(), Calls{"update empty.txt"});
-    EXPECT_EQ(catalog.records[0].kind(), Changed);
+    write(inSend("a.txt"), "", kBaseTime + 10);
+    EXPECT_EQ(pass(), (Calls{"add empty.txt", "delete a.txt"}));
+    EXPECT_EQ(catalog.records[0].kind(), New);
+    EXPECT_EQ(catalog.records[0].fileSize(), 3u);
+    EXPECT_EQ(catalog.records[1].fileSize(), 2u) << "the registration that goes";
+    EXPECT_EQ(pass(), Calls{});
+    write(inSend("a.txt"), "again", kBaseTime + 20);
+    EXPECT_EQ(pass(), Calls{"add a.txt"});
 }
 
 TEST_F(FolderWatchTest, ReportsNewThenGoneThenChanged)
@@ -269,6 +278,32 @@ TEST_F(FolderWatchTest, OnlyOrdinaryFilesAndShortcutsAreRegistered)
     // Refused, not remembered: once it can be described it registers as new.
     ASSERT_EQ(::truncate(inSend("huge.bin").c_str(), 10), 0);
     EXPECT_EQ(pass(), Calls{"add huge.bin"});
+}
+
+TEST_F(FolderWatchTest, ANameCp932CannotWriteIsSaidOncePerFileWhileItStays)
+{
+    std::vector<std::string> notices;
+    watch->setNotice([&](const std::string& text) { notices.push_back(text); });
+    write(inSend("résumé café.txt"), "r");
+    write(inSend("한국어.txt"), "k");
+    write(inSend("fine.txt"), "f");
+    EXPECT_EQ(pass(), Calls{"add fine.txt"});
+    std::sort(notices.begin(), notices.end());
+    EXPECT_EQ(
+        notices,
+        (std::vector<std::string>{
+            "SENDフォルダの「résumé café.txt」は送信できない文字（é）を含むため登録できません。",
+            "SENDフォルダの「한국어."
+            "txt」は送信できない文字（한、국、어）を含むため登録できません。"}));
+    EXPECT_EQ(pass(), Calls{});
+    EXPECT_EQ(notices.size(), 2u); // not again while the files stay
+
+    // Taken away and put back: a new placement, said again.
+    ASSERT_EQ(::rename(inSend("한국어.txt").c_str(), outside("k.txt").c_str()), 0);
+    pass();
+    ASSERT_EQ(::rename(outside("k.txt").c_str(), inSend("한국어.txt").c_str()), 0);
+    pass();
+    EXPECT_EQ(notices.size(), 3u);
 }
 
 TEST_F(FolderWatchTest, DirListWithATornTailKeepsItsWholeRecordsAndIsWrittenCleanAgain)
