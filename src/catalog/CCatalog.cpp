@@ -579,7 +579,10 @@ int CCatalog::storeChunk(std::uint32_t offset, std::uint32_t length, const Catal
         return 0;
     if (length == 0 && size != 0)
         return 0;
-    if (!m_floor.roomFor(size - offset))
+    // The free space is looked at when a file starts and then once per MiB written: another
+    // writer may fill the disk meanwhile, but seeing that needs no statfs per chunk.
+    const bool look = offset == 0 || (offset >> 20) != ((std::uint64_t(offset) + length) >> 20);
+    if (look && !m_floor.roomFor(size - offset))
         return 0;
     // A peer that sends more than the file holds does not grow the file past its size.
     const std::uint32_t n = std::min(length, size - offset);
