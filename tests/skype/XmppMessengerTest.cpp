@@ -1,10 +1,16 @@
+#include "platform/EventLoop.h"
+#include "skype/ClientWire.h"
+#include "skype/VX_SKYPECOM.h"
+#include "skype/VX_SKYPECOMUSER.h"
 #include "support/ProsodyServer.h"
 #include "support/StandinProcess.h"
 #include "support/TempDir.h"
+#include "support/TestNode.h"
 #include "support/XmppTestAccount.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -225,6 +231,26 @@ TEST_F(XmppMessengerTest, WrongPasswordIsToldAndTheClientStaysUnavailableWhileIt
     EXPECT_NE(alice->output().find("authentication failed", first + 1), std::string::npos);
     EXPECT_EQ(p.discover(), ClientWire::AttachNotAvailable);
     EXPECT_TRUE(alice->running());
+
+    // A node's link shows the client as not available and goes on looking for it.
+    TestNode::useFastTimers();
+    struct States : VX_SKYPECOMUSER
+    {
+        std::vector<int> seen;
+        void onAttachState(int state) override { seen.push_back(state); }
+    } states;
+    VX_SKYPECOM link(ClientWire::endpointPath(dir.file("alice-run")));
+    link.addUser(&states);
+    link.openWindow({});
+    ASSERT_TRUE(plat::runUntil(
+        [&] {
+            return std::count(states.seen.begin(), states.seen.end(),
+                              int(VX_SKYPECOM::LINK_NOT_AVAILABLE)) >= 2;
+        },
+        WaitMs));
+    EXPECT_EQ(link.linkState(), VX_SKYPECOM::LINK_NOT_AVAILABLE);
+    EXPECT_EQ(std::count(states.seen.begin(), states.seen.end(), int(VX_SKYPECOM::LINK_ATTACHED)),
+              0);
 }
 
 TEST_F(XmppMessengerTest, ServerWithoutTheCaFileIsNotTrusted)
