@@ -8,6 +8,7 @@
 #include "platform/EventLoop.h"
 #include "platform/LocalTime.h"
 #include "ui/CConnectListCtrl.h"
+#include "ui/CMsg.h"
 #include "ui/CPavoDlg.h"
 #include "ui/CSyncDlg.h"
 #include "ui/MainWindowLayout.h"
@@ -154,6 +155,9 @@ TEST_F(CatalogSync, FromADateThenEverythingBringsBackThePeersEntries)
 
     sync(3);
     EXPECT_EQ(prompt.questions.size(), 1u);
+    // The request is said on the status line.
+    EXPECT_EQ(window->controls().status->text().toStdString(),
+              "「NodeB」にカタログ同期を要求しました。");
     const std::set<std::string> recent{"mid.txt", "new.txt"};
     EXPECT_TRUE(plat::runUntil([&] { return entriesAtA() == recent; }, 30000)) << peer->output();
     // The older entry is not on its way either.
