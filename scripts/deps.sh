@@ -11,7 +11,7 @@ packages=(
   libssl-dev qtkeychain-qt6-dev
   libstrophe-dev prosody openssl
   qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools qt6-translations-l10n
-  desktop-file-utils appstream clang-format
+  desktop-file-utils appstream clang-format dbus-daemon
 )
 missing=()
 for p in "${packages[@]}"; do

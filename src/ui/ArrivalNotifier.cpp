@@ -3,7 +3,6 @@
 #include "platform/Diag.h"
 #include "platform/Files.h"
 
-#include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusReply>
@@ -21,6 +20,11 @@ const char* const kOpenText = "受信フォルダを開く";
 } // namespace
 
 ArrivalNotifier::ArrivalNotifier(QObject* parent) : QObject(parent) {}
+
+QDBusConnection ArrivalNotifier::bus() const
+{
+    return m_bus ? *m_bus : QDBusConnection::sessionBus();
+}
 
 bool ArrivalNotifier::openFolder(const std::string& folder)
 {
@@ -46,7 +50,7 @@ void ArrivalNotifier::notify(const QString& summary, const QString& body, const 
 bool ArrivalNotifier::notifyService(const QString& summary, const QString& body,
                                     const std::string& folder)
 {
-    QDBusConnection bus = QDBusConnection::sessionBus();
+    QDBusConnection bus = this->bus();
     if (!bus.isConnected() || !bus.interface() ||
         !bus.interface()->isServiceRegistered(kService).value())
         return false;

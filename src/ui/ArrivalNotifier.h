@@ -1,8 +1,10 @@
 #pragma once
 
+#include <QDBusConnection>
 #include <QObject>
 
 #include <map>
+#include <optional>
 #include <string>
 
 class QSystemTrayIcon;
@@ -16,6 +18,8 @@ class ArrivalNotifier : public QObject
 public:
     explicit ArrivalNotifier(QObject* parent = nullptr);
 
+    // The bus to find the notification service on; the session bus unless set.
+    void setBus(const QDBusConnection& bus) { m_bus = bus; }
     // The tray icon that carries the message where the service is missing; may be nullptr.
     void setTrayIcon(QSystemTrayIcon* icon) { m_tray = icon; }
 
@@ -32,6 +36,9 @@ private Q_SLOTS:
 private:
     bool notifyService(const QString& summary, const QString& body, const std::string& folder);
 
+    QDBusConnection bus() const;
+
+    std::optional<QDBusConnection> m_bus;
     QSystemTrayIcon* m_tray = nullptr;
     bool m_serviceWatched = false;
     std::map<uint, std::string> m_folders; // open notifications and the folder each opens
