@@ -1,6 +1,7 @@
 #include "app/FileCopier.h"
 
 #include "app/CopyProgress.h"
+#include "platform/AtomicFile.h"
 #include "platform/Diag.h"
 #include "platform/Files.h"
 #include "platform/Shortcut.h"
@@ -28,16 +29,6 @@ std::string parentOf(const std::string& path)
     if (slash == std::string::npos)
         return ".";
     return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// A hidden name beside destination that nobody else uses: the file is built there and renamed
-// into place only when complete.
-std::string tempPattern(const std::string& destination)
-{
-    std::string name = ".";
-    name += baseName(destination);
-    name += ".pavo-XXXXXX";
-    return plat::joinPath(parentOf(destination), name);
 }
 
 // True when inner is outer or lies inside it (a folder copied into itself would never end).
@@ -95,12 +86,6 @@ public:
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
     int get() const { return m_fd; }
-    bool closeChecked()
-    {
-        const int r = ::close(m_fd);
-        m_fd = -1;
-        return r == 0;
-    }
 
 private:
     int m_fd;
@@ -227,25 +212,21 @@ FileCopier::Result FileCopier::copyFile(const std::string& source, const std::st
     }
     if (!plat::makeFolders(parentOf(destination)))
         return fail("保存先のフォルダを作成できません");
-    std::string temp = tempPattern(destination);
-    Fd out(::mkostemp(temp.data(), O_CLOEXEC));
-    if (out.get() < 0)
-        return failWriting(errno);
-    Result r = writeContents(in.get(), out.get());
-    if (r == Result::Ok) {
-        const struct timespec times[2] = {st.st_atim, st.st_mtim};
-        ::fchmod(out.get(), st.st_mode & 07777);
-        ::futimens(out.get(), times);
-        if (::fsync(out.get()) != 0 || !out.closeChecked() ||
-            ::rename(temp.c_str(), destination.c_str()) != 0)
-            r = failWriting(errno);
-    }
+    // Built under a hidden name beside the destination and renamed into place only when
+    // complete; a failed or cancelled copy leaves the destination as it was.
+    plat::AtomicFile out(destination);
+    if (!out.open())
+        return failWriting(out.error());
+    const Result r = writeContents(in.get(), out);
     if (r != Result::Ok)
-        ::unlink(temp.c_str());
-    return r;
+        return r;
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    ::fchmod(out.fd(), st.st_mode & 07777);
+    ::futimens(out.fd(), times);
+    return out.commit() ? Result::Ok : failWriting(out.error());
 }
 
-FileCopier::Result FileCopier::writeContents(int in, int out)
+FileCopier::Result FileCopier::writeContents(int in, plat::AtomicFile& out)
 {
     std::vector<char> buffer(kChunk);
     for (;;) {
@@ -256,15 +237,8 @@ FileCopier::Result FileCopier::writeContents(int in, int out)
             return failReading(errno);
         if (got == 0)
             return Result::Ok;
-        for (ssize_t done = 0; done < got;) {
-            const ssize_t put =
-                ::write(out, buffer.data() + done, static_cast<std::size_t>(got - done));
-            if (put < 0 && errno == EINTR)
-                continue;
-            if (put <= 0)
-                return failWriting(put < 0 ? errno : ENOSPC);
-            done += put;
-        }
+        if (!out.write(buffer.data(), static_cast<std::size_t>(got)))
+            return failWriting(out.error());
         if (m_progress && !m_progress->advance(static_cast<std::uint64_t>(got)))
             return Result::Cancelled;
     }
@@ -280,18 +254,8 @@ FileCopier::Result FileCopier::copyLink(const std::string& source, const std::st
         return Result::Ok;
     if (!plat::makeFolders(parentOf(destination)))
         return fail("保存先のフォルダを作成できません");
-    // mkstemp reserves a unique name; the link replaces that placeholder file.
-    std::string temp = tempPattern(destination);
-    Fd placeholder(::mkostemp(temp.data(), O_CLOEXEC));
-    if (placeholder.get() < 0)
-        return failWriting(errno);
-    placeholder.closeChecked();
     const std::string linkTarget(target.data(), static_cast<std::size_t>(n));
-    if (::unlink(temp.c_str()) != 0 || ::symlink(linkTarget.c_str(), temp.c_str()) != 0 ||
-        ::rename(temp.c_str(), destination.c_str()) != 0) {
-        const int error = errno;
-        ::unlink(temp.c_str());
-        return failWriting(error);
-    }
+    if (!plat::AtomicFile::saveLink(destination, linkTarget))
+        return failWriting(errno);
     return Result::Ok;
 }

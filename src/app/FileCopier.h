@@ -4,6 +4,9 @@
 #include <string>
 
 class CopyProgress;
+namespace plat {
+class AtomicFile;
+}
 
 // The engine behind copyFiles: a plain recursive copy that writes each file under a temporary
 // name beside its destination and renames it when complete, keeps ".lnk" shortcuts and links
@@ -38,7 +41,7 @@ private:
     Result copyFolder(const std::string& source, const std::string& destination);
     Result copyFile(const std::string& source, const std::string& destination);
     Result copyLink(const std::string& source, const std::string& destination);
-    Result writeContents(int in, int out);
+    Result writeContents(int in, plat::AtomicFile& out);
     // False when destination exists and the user keeps it.
     bool mayReplace(const std::string& destination);
 

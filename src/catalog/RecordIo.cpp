@@ -1,5 +1,6 @@
 #include "catalog/RecordIo.h"
 
+#include "platform/AtomicFile.h"
 #include "platform/Diag.h"
 
 #include <algorithm>
@@ -86,11 +87,8 @@ off_t forEachRecord(int fd, const std::function<void(const CatalogRecord&, std::
 bool rewrite(const std::string& path, std::size_t count,
              const std::function<const CatalogRecord&(std::size_t)>& record)
 {
-    std::string temp = path + ".XXXXXX";
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    bool ok = ::fchmod(fd, 0644) == 0;
+    plat::AtomicFile file(path);
+    bool ok = file.open(0644);
     std::vector<std::uint8_t> block(BlockSize);
     for (std::size_t i = 0; ok && i < count; i += RecordsPerBlock) {
         const std::size_t n = std::min(RecordsPerBlock, count - i);
@@ -98,19 +96,12 @@ bool rewrite(const std::string& path, std::size_t count,
             const CatalogRecord& r = record(i + k);
             std::copy(r.bytes.begin(), r.bytes.end(), block.data() + k * CatalogRecord::Size);
         }
-        ok = writeAt(fd, block.data(), n * CatalogRecord::Size,
-                     static_cast<off_t>(i * CatalogRecord::Size));
+        ok = file.write(block.data(), n * CatalogRecord::Size);
     }
-    // Without the sync a crash right after the rename could leave an empty file in place of the
-    // old records.
-    ok = ok && ::fsync(fd) == 0;
-    const int saved = errno;
-    ok = ::close(fd) == 0 && ok;
-    if (ok && ::rename(temp.c_str(), path.c_str()) == 0)
+    if (ok && file.commit())
         return true;
-    const int failure = ok ? errno : saved;
-    ::unlink(temp.c_str());
-    errno = failure;
+    file.discard();
+    errno = file.error();
     return false;
 }
 

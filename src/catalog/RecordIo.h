@@ -27,8 +27,8 @@ bool readRecord(int fd, CatalogRecord& record, std::size_t position);
 // block. The size of the file in bytes, or -1 when it could not be read.
 off_t forEachRecord(int fd, const std::function<void(const CatalogRecord&, std::size_t)>& fn);
 
-// Writes records to a temporary file beside path, syncs it and renames it over path. On failure
-// path is untouched and errno tells why.
+// Replaces path with a file of count records (mode 0644) through a temporary file, so a crash
+// leaves the old records or the new ones. On failure path is untouched and errno tells why.
 // record(i) gives record i.
 bool rewrite(const std::string& path, std::size_t count,
              const std::function<const CatalogRecord&(std::size_t)>& record);

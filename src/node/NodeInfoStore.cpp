@@ -3,6 +3,7 @@
 #include "app/CPropatyHotLine.h"
 #include "app/ShellUtil.h"
 #include "catalog/CCatalog.h"
+#include "platform/AtomicFile.h"
 #include "platform/Cp932.h"
 #include "platform/Diag.h"
 #include "platform/Files.h"
@@ -130,7 +131,7 @@ bool NodeInfoStore::writeOwnFile()
     if (m_own.nodeName.empty())
         return false;
     const std::string path = ownFilePath();
-    if (!plat::writeFileAtomic(path, m_image.data(), m_image.size())) {
+    if (!plat::AtomicFile::save(path, m_image.data(), m_image.size())) {
         plat::diag("writeOwnFile: %s could not be written\n", path.c_str());
         return false;
     }

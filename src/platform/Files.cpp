@@ -9,82 +9,12 @@
 #include <unistd.h>
 
 namespace plat {
-namespace {
-
-bool writeAll(int fd, const std::uint8_t* p, std::size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = ::write(fd, p, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        p += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-std::string folderOf(const std::string& path)
-{
-    const auto slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// The mode a new file would get from open(): a replaced file keeps its own.
-mode_t modeFor(const std::string& path)
-{
-    struct stat sb
-    {
-    };
-    if (::stat(path.c_str(), &sb) == 0)
-        return sb.st_mode & 07777;
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return 0666 & ~mask;
-}
-
-void syncFolder(const std::string& folder)
-{
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return;
-    ::fsync(fd);
-    ::close(fd);
-}
-
-} // namespace
 
 bool makeFolders(const std::string& path)
 {
     std::error_code ec;
     std::filesystem::create_directories(path, ec);
     return std::filesystem::is_directory(path, ec);
-}
-
-bool writeFileAtomic(const std::string& path, const void* data, std::size_t size)
-{
-    const std::string folder = folderOf(path);
-    const auto slash = path.rfind('/');
-    std::string temp = joinPath(folder, ".");
-    temp += slash == std::string::npos ? path : path.substr(slash + 1);
-    temp += ".XXXXXX";
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    bool ok = ::fchmod(fd, modeFor(path)) == 0 &&
-              writeAll(fd, static_cast<const std::uint8_t*>(data), size) && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    // Without the sync before the rename a crash could leave an empty file under the old name.
-    if (ok && ::rename(temp.c_str(), path.c_str()) == 0) {
-        syncFolder(folder);
-        return true;
-    }
-    ::unlink(temp.c_str());
-    return false;
 }
 
 bool readWholeFile(const std::string& path, std::vector<std::uint8_t>& out, std::uint64_t maxSize)

@@ -11,9 +11,6 @@ namespace plat {
 // Creates the folder with all missing parents. True when it exists afterwards.
 bool makeFolders(const std::string& path);
 
-// Writes data to a temporary file beside path, syncs it, and renames it over path.
-bool writeFileAtomic(const std::string& path, const void* data, std::size_t size);
-
 // Reads a whole file; false when it cannot be opened or read, or is larger than maxSize.
 bool readWholeFile(const std::string& path, std::vector<std::uint8_t>& out,
                    std::uint64_t maxSize = UINT64_MAX);

@@ -1,5 +1,7 @@
 #include "platform/IniFile.h"
 
+#include "platform/AtomicFile.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -207,28 +209,6 @@ std::optional<std::string> lookup(const std::string& path, std::string_view sect
     return std::string(classify(lines[*loc.key].text, *loc.key == 0).value);
 }
 
-bool writeAll(int fd, const std::string& data)
-{
-    std::size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-std::string folderOf(const std::string& path)
-{
-    const auto slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 // A settings file reached through a symbolic link stays a link: the target is replaced.
 std::string realTarget(const std::string& path)
 {
@@ -243,45 +223,11 @@ std::string realTarget(const std::string& path)
     return out;
 }
 
-int createTemp(const std::string& target, std::string& tempPath)
-{
-    static unsigned counter = 0;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        tempPath = target + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
-        const int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST)
-            return fd;
-    }
-    return -1;
-}
-
-// Temporary file in the same folder, flushed to the disk before the rename, so that after a
-// crash or power loss the file is either the old one or the new one, never a torn mix.
+// The rewrite goes through a temporary file in the same folder, so that after a crash or power
+// loss the file is either the old one or the new one, never a torn mix.
 bool replaceAtomically(const std::string& path, const std::string& content)
 {
-    const std::string target = realTarget(path);
-    std::string tempPath;
-    const int fd = createTemp(target, tempPath);
-    if (fd < 0)
-        return false;
-    struct stat old = {};
-    bool ok = true;
-    if (::stat(target.c_str(), &old) == 0)
-        ok = ::fchmod(fd, old.st_mode & 07777) == 0;
-    ok = ok && writeAll(fd, content) && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    ok = ok && ::rename(tempPath.c_str(), target.c_str()) == 0;
-    if (!ok) {
-        ::unlink(tempPath.c_str());
-        return false;
-    }
-    // The rename itself must reach the disk too; a failure here cannot undo it any more.
-    const int dirFd = ::open(folderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        ::fsync(dirFd);
-        ::close(dirFd);
-    }
-    return true;
+    return AtomicFile::save(realTarget(path), content.data(), content.size());
 }
 
 bool hasAny(std::string_view s, std::string_view chars)

@@ -3,6 +3,7 @@
 #include "app/CPropatyHotLine.h"
 #include "app/ShellUtil.h"
 #include "catalog/CCatalog.h"
+#include "platform/AtomicFile.h"
 #include "platform/Cp932.h"
 #include "platform/Diag.h"
 #include "platform/Files.h"
@@ -384,7 +385,7 @@ void CFolderWatch::writeDirList()
     // failed write is tried again next pass, since an outdated list would report old entries as
     // new at the next start.
     const std::string path = dirListPath();
-    m_rewrite = !plat::writeFileAtomic(path, bytes.data(), bytes.size());
+    m_rewrite = !plat::AtomicFile::save(path, bytes.data(), bytes.size());
     if (m_rewrite)
         plat::diag("CFolderWatch: %s cannot be written (%s)\n", path.c_str(), std::strerror(errno));
 }

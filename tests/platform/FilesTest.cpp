@@ -1,10 +1,11 @@
 #include "platform/Files.h"
 
+#include "platform/AtomicFile.h"
+
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <fstream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,17 +17,6 @@ namespace {
 std::vector<std::uint8_t> bytesOf(std::string_view s)
 {
     return {s.begin(), s.end()};
-}
-
-int entryCount(const std::string& folder)
-{
-    int n = 0;
-    DIR* d = ::opendir(folder.c_str());
-    while (const dirent* e = d ? ::readdir(d) : nullptr)
-        n += std::string_view(e->d_name) != "." && std::string_view(e->d_name) != "..";
-    if (d)
-        ::closedir(d);
-    return n;
 }
 
 } // namespace
@@ -63,38 +53,12 @@ TEST(Files, SafeComponentRefusesWhatCouldLeaveTheFolder)
         EXPECT_EQ(isSafeComponent(name), expected) << testing::PrintToString(name);
 }
 
-TEST(Files, AtomicWriteReplacesTheWholeFile)
-{
-    TempDir dir;
-    const std::string path = dir.file("Pavo.ini");
-    ASSERT_TRUE(writeFileAtomic(path, "first version", 13));
-    ::chmod(path.c_str(), 0640);
-    ASSERT_TRUE(writeFileAtomic(path, "2nd", 3));
-
-    std::vector<std::uint8_t> data;
-    ASSERT_TRUE(readWholeFile(path, data));
-    EXPECT_EQ(data, bytesOf("2nd"));
-    struct stat sb
-    {
-    };
-    ASSERT_EQ(::stat(path.c_str(), &sb), 0);
-    EXPECT_EQ(sb.st_mode & 0777, 0640u);  // a replaced file keeps its permissions
-    EXPECT_EQ(entryCount(dir.path()), 1); // no temporary file left behind
-
-    ASSERT_TRUE(writeFileAtomic(path, nullptr, 0));
-    ASSERT_TRUE(readWholeFile(path, data));
-    EXPECT_TRUE(data.empty());
-
-    EXPECT_FALSE(writeFileAtomic(dir.file("missing/x"), "x", 1));
-    EXPECT_EQ(entryCount(dir.path()), 1);
-}
-
 TEST(Files, ReadWholeFileHonoursItsLimit)
 {
     TempDir dir;
     const std::string path = dir.file("data");
     std::string big(200000, 'z');
-    ASSERT_TRUE(writeFileAtomic(path, big.data(), big.size()));
+    ASSERT_TRUE(AtomicFile::save(path, big.data(), big.size()));
 
     std::vector<std::uint8_t> data = bytesOf("old");
     EXPECT_FALSE(readWholeFile(path, data, big.size() - 1));

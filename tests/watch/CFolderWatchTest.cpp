@@ -2,6 +2,7 @@
 
 #include "app/VX_EVENTCATALOG.h"
 #include "catalog/CCatalog.h"
+#include "platform/AtomicFile.h"
 #include "platform/Files.h"
 #include "support/HoldingChild.h"
 #include "support/SettingsFixture.h"
@@ -315,7 +316,7 @@ TEST_F(FolderWatchTest, DirListWithATornTailKeepsItsWholeRecordsAndIsWrittenClea
     ASSERT_EQ(clean.size(), 2 * watch::DirListLayout::Size);
     std::vector<std::uint8_t> torn = clean;
     torn.insert(torn.end(), 100, 0xAB);
-    ASSERT_TRUE(plat::writeFileAtomic(watch->dirListPath(), torn.data(), torn.size()));
+    ASSERT_TRUE(plat::AtomicFile::save(watch->dirListPath(), torn.data(), torn.size()));
 
     start();
     EXPECT_EQ(knownNames(), (std::vector<std::string>{"a.txt", "b.txt"}));

@@ -1,0 +1,201 @@
+#include "platform/AtomicFile.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <fcntl.h>
+#include <random>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace plat {
+namespace {
+
+constexpr int kNameAttempts = 100;
+// "." + name + "." + 12 hexadecimal digits must still be one valid file name.
+constexpr std::size_t kSuffixSize = 14;
+
+std::string folderOf(const std::string& path)
+{
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Hidden, so that a folder scan running meanwhile never registers it, and never ending in the
+// target's own extension (".lnk" included).
+std::string tempName(const std::string& name)
+{
+    thread_local std::mt19937_64 random{std::random_device{}()};
+    char suffix[16];
+    std::snprintf(suffix, sizeof suffix, ".%012llx",
+                  static_cast<unsigned long long>(random() & 0xFFFFFFFFFFFFULL));
+    return "." + name.substr(0, NAME_MAX - kSuffixSize) + suffix;
+}
+
+} // namespace
+
+const AtomicFile::Ops& AtomicFile::systemOps()
+{
+    static const Ops ops{
+        [](int fd, const void* data, std::size_t size) { return ::write(fd, data, size); },
+        [](int fd) { return ::fsync(fd); },
+        [](int dir, const char* from, const char* to) { return ::renameat(dir, from, dir, to); },
+    };
+    return ops;
+}
+
+AtomicFile::AtomicFile(std::string path, const Ops& ops) : m_path(std::move(path)), m_ops(ops) {}
+
+AtomicFile::~AtomicFile()
+{
+    discard();
+}
+
+bool AtomicFile::fail(int error)
+{
+    if (m_error == 0)
+        m_error = error != 0 ? error : EIO;
+    return false;
+}
+
+bool AtomicFile::openFolder()
+{
+    const auto slash = m_path.rfind('/');
+    m_name = slash == std::string::npos ? m_path : m_path.substr(slash + 1);
+    if (m_name.empty() || m_name == "." || m_name == "..")
+        return fail(EISDIR);
+    m_dir = ::open(folderOf(m_path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    return m_dir >= 0 || fail(errno);
+}
+
+// create(name) makes the temporary under that name in m_dir, failing with EEXIST when the name
+// is taken.
+template <typename Create> bool AtomicFile::createTemp(Create create)
+{
+    if (m_dir >= 0 || m_error != 0)
+        return fail(EALREADY);
+    if (!openFolder())
+        return false;
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        const std::string name = tempName(m_name);
+        if (create(name)) {
+            m_temp = name;
+            return true;
+        }
+        if (errno != EEXIST)
+            return fail(errno);
+    }
+    return fail(EEXIST);
+}
+
+bool AtomicFile::open(std::optional<mode_t> mode)
+{
+    const bool created = createTemp([this](const std::string& name) {
+        m_fd = ::openat(m_dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        return m_fd >= 0;
+    });
+    return created && applyMode(mode);
+}
+
+bool AtomicFile::applyMode(std::optional<mode_t> mode)
+{
+    if (!mode) {
+        // Only a regular file passes its mode on: a link's own mode is always 0777.
+        struct stat old = {};
+        if (::fstatat(m_dir, m_name.c_str(), &old, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(old.st_mode))
+            return true;
+        mode = old.st_mode & 07777;
+    }
+    return ::fchmod(m_fd, *mode) == 0 || fail(errno);
+}
+
+bool AtomicFile::openLink(const std::string& target)
+{
+    return createTemp([this, &target](const std::string& name) {
+        return ::symlinkat(target.c_str(), m_dir, name.c_str()) == 0;
+    });
+}
+
+bool AtomicFile::write(const void* data, std::size_t size)
+{
+    if (m_fd < 0)
+        return fail(EBADF);
+    const auto* p = static_cast<const char*>(data);
+    while (size > 0 && m_error == 0) {
+        const ssize_t n = m_ops.write(m_fd, p, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return fail(n < 0 ? errno : ENOSPC);
+        p += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return m_error == 0;
+}
+
+bool AtomicFile::commit()
+{
+    if (m_temp.empty())
+        return fail(EBADF);
+    // Without the sync before the rename a crash could leave an empty file under the old name.
+    if (m_fd >= 0 && m_error == 0 && m_ops.fsync(m_fd) != 0)
+        fail(errno);
+    if (m_fd >= 0 && ::close(m_fd) != 0)
+        fail(errno);
+    m_fd = -1;
+    if (m_error == 0 && m_ops.rename(m_dir, m_temp.c_str(), m_name.c_str()) != 0)
+        fail(errno);
+    if (m_error != 0) {
+        discard();
+        return false;
+    }
+    m_temp.clear();
+    // Past the rename a failure cannot be undone, so it is not reported.
+    m_ops.fsync(m_dir);
+    discard();
+    return true;
+}
+
+void AtomicFile::discard()
+{
+    closeFd();
+    if (!m_temp.empty())
+        ::unlinkat(m_dir, m_temp.c_str(), 0);
+    m_temp.clear();
+    if (m_dir >= 0)
+        ::close(m_dir);
+    m_dir = -1;
+}
+
+void AtomicFile::closeFd()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+}
+
+bool AtomicFile::save(const std::string& path, const void* data, std::size_t size,
+                      std::optional<mode_t> mode)
+{
+    AtomicFile file(path);
+    if (file.open(mode) && file.write(data, size) && file.commit())
+        return true;
+    file.discard();
+    errno = file.error();
+    return false;
+}
+
+bool AtomicFile::saveLink(const std::string& path, const std::string& target)
+{
+    AtomicFile file(path);
+    if (file.openLink(target) && file.commit())
+        return true;
+    file.discard();
+    errno = file.error();
+    return false;
+}
+
+} // namespace plat
