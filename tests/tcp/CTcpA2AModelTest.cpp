@@ -5,6 +5,7 @@
 #include "catalog/HelloBody.h"
 #include "catalog/MessageHeader.h"
 #include "tcp/CTcpA2AModel.h"
+#include "tcp/CTcpSockStream.h"
 #include "tcp/HandshakeFailureLog.h"
 
 #include <algorithm>
@@ -208,12 +209,6 @@ TEST_F(CTcpA2AModelTest, GoingOfflineClosesOnlyConnectionsNotYetAdmitted)
 // the waiting connection is taken.
 TEST_F(CTcpA2AModelTest, OutOfDescriptorsAcceptingPausesWhileAdmittedPeersAreServed)
 {
-#ifdef __SANITIZE_ADDRESS__
-    // UBSan judges a dynamic type it meets for the first time by writing memory to a pipe; with
-    // no descriptor left that fails and it reports a false "invalid vptr". The sanitized builds
-    // therefore leave this test to the plain ones.
-    GTEST_SKIP() << "needs a build without sanitizers";
-#endif
     node.settings.addPeer("NodeB", "TCP", "127.0.0.1");
     auto admitted = dialAndGreet("NodeB");
     ASSERT_TRUE(node.waitConnected("NodeB"));
@@ -225,6 +220,13 @@ TEST_F(CTcpA2AModelTest, OutOfDescriptorsAcceptingPausesWhileAdmittedPeersAreSer
     to.sin_port = htons(static_cast<std::uint16_t>(node.port()));
     to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     ASSERT_EQ(::connect(waiting, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+
+    // UBSan checks a dynamic type the first time it meets it by writing to a pipe, which needs
+    // descriptors: a connection object made and dropped here is not met first at the limit (its
+    // destruction is what a failed accept does).
+    {
+        CTcpSockStream unused;
+    }
 
     rlimit saved{};
     ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
