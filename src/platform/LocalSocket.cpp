@@ -1,5 +1,7 @@
 #include "platform/LocalSocket.h"
 
+#include "platform/NotifierDisposal.h"
+
 #include <QObject>
 #include <QSocketNotifier>
 
@@ -14,9 +16,7 @@ namespace plat {
 
 namespace {
 
-// A notifier that is emitting must not be deleted; while any notification of a local socket
-// runs, the notifier of a closing socket goes through deleteLater instead.
-int g_dispatchDepth = 0;
+NotifierDisposal g_notifiers;
 
 using Clock = std::chrono::steady_clock;
 
@@ -50,22 +50,9 @@ struct LocalSocket::Impl
 
     ~Impl() { closeFd(); }
 
-    void discardNotifier()
-    {
-        if (!readN)
-            return;
-        readN->setEnabled(false);
-        QObject::disconnect(readN, nullptr, nullptr, nullptr);
-        if (g_dispatchDepth > 0)
-            readN->deleteLater();
-        else
-            delete readN;
-        readN = nullptr;
-    }
-
     void closeFd()
     {
-        discardNotifier();
+        g_notifiers.discard(readN);
         if (fd >= 0)
             ::close(fd);
         fd = -1;
@@ -74,13 +61,12 @@ struct LocalSocket::Impl
     // Level-triggered: the callback must read or close, or it is called again at once.
     void readable()
     {
-        ++g_dispatchDepth;
+        NotifierDisposal::Scope scope(g_notifiers);
         if (onReadable) {
             // A copy, because the callback may replace or destroy the one stored here.
             const std::function<void()> call = onReadable;
             call();
         }
-        --g_dispatchDepth;
     }
 };
 

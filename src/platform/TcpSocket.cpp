@@ -1,13 +1,13 @@
 #include "platform/TcpSocket.h"
 
+#include "platform/NotifierDisposal.h"
+#include "platform/SocketAddress.h"
+#include "platform/TcpDial.h"
+
 #include <QObject>
 #include <QSocketNotifier>
 
-#include <arpa/inet.h>
 #include <cerrno>
-#include <cstdlib>
-#include <cstring>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -18,63 +18,16 @@ namespace plat {
 
 namespace {
 
-// Notifications of any socket currently on the call stack. A notifier that is emitting must not
-// be deleted, and which one that is cannot be asked of Qt; so while any notification runs, the
-// notifiers of a closing socket go through deleteLater, otherwise they are deleted at once.
-int g_dispatchDepth = 0;
-
-struct DispatchScope
-{
-    DispatchScope() { ++g_dispatchDepth; }
-    ~DispatchScope() { --g_dispatchDepth; }
-    DispatchScope(const DispatchScope&) = delete;
-    DispatchScope& operator=(const DispatchScope&) = delete;
-};
+NotifierDisposal g_notifiers;
 
 void discardNotifier(QSocketNotifier*& n)
 {
-    if (!n)
-        return;
-    n->setEnabled(false);
-    QObject::disconnect(n, nullptr, nullptr, nullptr);
-    if (g_dispatchDepth > 0)
-        n->deleteLater();
-    else
-        delete n;
-    n = nullptr;
+    g_notifiers.discard(n);
 }
 
 int lastError(int fallback = EIO)
 {
     return errno != 0 ? errno : fallback;
-}
-
-// Numeric text of an address; an IPv4-mapped IPv6 address reads as the plain IPv4 address.
-bool addressText(const sockaddr_storage& ss, std::string& address, int& port)
-{
-    sockaddr_storage copy = ss;
-    if (ss.ss_family == AF_INET6) {
-        const auto* in6 = reinterpret_cast<const sockaddr_in6*>(&ss);
-        if (IN6_IS_ADDR_V4MAPPED(&in6->sin6_addr)) {
-            sockaddr_in in4{};
-            in4.sin_family = AF_INET;
-            in4.sin_port = in6->sin6_port;
-            std::memcpy(&in4.sin_addr, in6->sin6_addr.s6_addr + 12, 4);
-            std::memset(&copy, 0, sizeof copy);
-            std::memcpy(&copy, &in4, sizeof in4);
-        }
-    }
-    const socklen_t len = copy.ss_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
-    if (copy.ss_family != AF_INET && copy.ss_family != AF_INET6)
-        return false;
-    char host[NI_MAXHOST];
-    char serv[NI_MAXSERV];
-    if (getnameinfo(reinterpret_cast<const sockaddr*>(&copy), len, host, sizeof host, serv,
-                    sizeof serv, NI_NUMERICHOST | NI_NUMERICSERV) != 0)
-        return false;
-    address = host;
-    port = std::atoi(serv);
-    return true;
 }
 
 } // namespace
@@ -103,11 +56,9 @@ struct TcpSocket::Impl
     std::shared_ptr<bool> alive = std::make_shared<bool>(true);
     QSocketNotifier* readN = nullptr;
     QSocketNotifier* writeN = nullptr;
-    sockaddr_storage peer{};
+    SocketAddress peer;
     bool havePeer = false;
-    // Addresses still to try when a connect in progress fails.
-    std::vector<sockaddr_storage> nextAddrs;
-    std::vector<socklen_t> nextLens;
+    TcpDial dial;
 
     ~Impl()
     {
@@ -117,17 +68,21 @@ struct TcpSocket::Impl
 
     void closeFd()
     {
+        dropSocket();
+        wantWrite = false;
+        readEnded = false;
+        havePeer = false;
+        dial.clear();
+    }
+
+    void dropSocket()
+    {
         discardNotifier(readN);
         discardNotifier(writeN);
         if (fd >= 0)
             ::close(fd);
         fd = -1;
         state = State::Closed;
-        wantWrite = false;
-        readEnded = false;
-        havePeer = false;
-        nextAddrs.clear();
-        nextLens.clear();
     }
 
     void makeNotifiers()
@@ -172,12 +127,12 @@ struct TcpSocket::Impl
     void onReadable();
     void onWritable();
     void connectFinished();
-    bool startConnect(const sockaddr* addr, socklen_t len, int* error, bool* inProgress);
+    void takeAttempt(const TcpDial::Attempt& attempt);
 };
 
 void TcpSocket::Impl::onReadable()
 {
-    DispatchScope scope;
+    NotifierDisposal::Scope scope(g_notifiers);
     TcpSocketListener* l = listener;
     if (state == State::Listening) {
         readN->setEnabled(false);
@@ -218,7 +173,7 @@ void TcpSocket::Impl::onReadable()
 
 void TcpSocket::Impl::onWritable()
 {
-    DispatchScope scope;
+    NotifierDisposal::Scope scope(g_notifiers);
     if (state == State::Connecting) {
         connectFinished();
         return;
@@ -239,78 +194,34 @@ void TcpSocket::Impl::connectFinished()
         err = lastError();
     if (err == 0) {
         state = State::Connected;
-        socklen_t plen = sizeof peer;
-        havePeer = ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &plen) == 0;
-        nextAddrs.clear();
-        nextLens.clear();
+        havePeer = SocketAddress::ofPeer(fd, peer);
+        dial.clear();
         enableRead(true);
         updateWrite();
         if (listener)
             listener->onConnect(0);
         return;
     }
-    // A name may resolve to several addresses (localhost: ::1 and 127.0.0.1); a refusal on one
-    // is not yet a failure of the dial.
-    while (!nextAddrs.empty()) {
-        sockaddr_storage addr = nextAddrs.front();
-        socklen_t alen = nextLens.front();
-        nextAddrs.erase(nextAddrs.begin());
-        nextLens.erase(nextLens.begin());
-        bool inProgress = false;
-        int nextErr = 0;
-        if (startConnect(reinterpret_cast<const sockaddr*>(&addr), alen, &nextErr, &inProgress)) {
-            if (inProgress)
-                return;
-            if (listener)
-                listener->onConnect(0);
-            return;
-        }
+    dropSocket();
+    TcpDial::Attempt next;
+    if (dial.next(next)) {
+        takeAttempt(next);
+        if (!next.inProgress && listener)
+            listener->onConnect(0);
+        return;
     }
-    discardNotifier(readN);
-    discardNotifier(writeN);
-    if (fd >= 0)
-        ::close(fd);
-    fd = -1;
-    state = State::Closed;
     if (listener)
         listener->onConnect(err);
 }
 
-// Opens a socket for addr and starts connecting; true when connected or in progress.
-bool TcpSocket::Impl::startConnect(const sockaddr* addr, socklen_t len, int* error,
-                                   bool* inProgress)
+// A connection made at once knows its peer; one in progress learns it when it completes.
+void TcpSocket::Impl::takeAttempt(const TcpDial::Attempt& attempt)
 {
-    discardNotifier(readN);
-    discardNotifier(writeN);
-    if (fd >= 0)
-        ::close(fd);
-    fd = -1;
-    const int s = ::socket(addr->sa_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (s < 0) {
-        *error = lastError();
-        return false;
-    }
-    int rc;
-    do {
-        rc = ::connect(s, addr, len);
-    } while (rc != 0 && errno == EINTR);
-    if (rc == 0) {
-        std::memset(&peer, 0, sizeof peer);
-        std::memcpy(&peer, addr, len);
+    if (!attempt.inProgress) {
+        peer = attempt.address;
         havePeer = true;
-        adopt(s, State::Connected);
-        *inProgress = false;
-        return true;
     }
-    if (errno == EINPROGRESS) {
-        adopt(s, State::Connecting);
-        *inProgress = true;
-        return true;
-    }
-    *error = lastError();
-    ::close(s);
-    state = State::Closed;
-    return false;
+    adopt(attempt.fd, attempt.inProgress ? State::Connecting : State::Connected);
 }
 
 TcpSocket::TcpSocket(TcpSocketListener* listener) : d_(std::make_unique<Impl>())
@@ -348,22 +259,10 @@ bool TcpSocket::createListening(int port, int* error)
     const int one = 1;
     const int zero = 0;
     ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    int rc;
-    if (v6) {
+    if (v6)
         ::setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, &zero, sizeof zero);
-        sockaddr_in6 a{};
-        a.sin6_family = AF_INET6;
-        a.sin6_addr = in6addr_any;
-        a.sin6_port = htons(static_cast<uint16_t>(port));
-        rc = ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    } else {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_ANY);
-        a.sin_port = htons(static_cast<uint16_t>(port));
-        rc = ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    }
-    if (rc != 0) {
+    const SocketAddress any = SocketAddress::any(v6 ? AF_INET6 : AF_INET, port);
+    if (::bind(s, any.get(), any.length) != 0) {
         *err = lastError();
         ::close(s);
         return false;
@@ -409,11 +308,11 @@ bool TcpSocket::accept(TcpSocket& into, int* error)
         *err = EISCONN;
         return false;
     }
-    sockaddr_storage ss{};
-    socklen_t len = sizeof ss;
+    SocketAddress from;
+    from.length = sizeof from.storage;
     int s;
     do {
-        s = ::accept4(d_->fd, reinterpret_cast<sockaddr*>(&ss), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        s = ::accept4(d_->fd, from.get(), &from.length, SOCK_NONBLOCK | SOCK_CLOEXEC);
     } while (s < 0 && errno == EINTR);
     if (s < 0) {
         *err = errno;
@@ -424,7 +323,7 @@ bool TcpSocket::accept(TcpSocket& into, int* error)
         return false;
     }
     d_->enableRead(true);
-    into.d_->peer = ss;
+    into.d_->peer = from;
     into.d_->havePeer = true;
     into.d_->adopt(s, Impl::State::Connected);
     return true;
@@ -448,44 +347,16 @@ ConnectResult TcpSocket::connect(const std::string& host, int port, int* error)
         *err = EINVAL;
         return ConnectResult::Failed;
     }
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_NUMERICSERV;
-    addrinfo* list = nullptr;
-    const std::string service = std::to_string(port);
-    const int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &list);
-    if (rc != 0 || !list) {
-        // Resolution failures are negative, so that they never read as an errno.
-        *err = rc < 0 ? rc : -(rc == 0 ? EAI_NONAME : rc);
-        if (list)
-            ::freeaddrinfo(list);
+    std::vector<SocketAddress> addresses;
+    if (!SocketAddress::resolve(host, port, addresses, err))
+        return ConnectResult::Failed;
+    TcpDial::Attempt attempt;
+    if (!d_->dial.start(addresses, attempt, err)) {
+        d_->state = Impl::State::Closed;
         return ConnectResult::Failed;
     }
-    std::vector<sockaddr_storage> addrs;
-    std::vector<socklen_t> lens;
-    for (addrinfo* ai = list; ai; ai = ai->ai_next) {
-        if (ai->ai_addrlen > sizeof(sockaddr_storage))
-            continue;
-        sockaddr_storage ss{};
-        std::memcpy(&ss, ai->ai_addr, ai->ai_addrlen);
-        addrs.push_back(ss);
-        lens.push_back(ai->ai_addrlen);
-    }
-    ::freeaddrinfo(list);
-    *err = EADDRNOTAVAIL;
-    for (std::size_t i = 0; i < addrs.size(); ++i) {
-        bool inProgress = false;
-        if (!d_->startConnect(reinterpret_cast<const sockaddr*>(&addrs[i]), lens[i], err,
-                              &inProgress))
-            continue;
-        if (!inProgress)
-            return ConnectResult::Connected;
-        d_->nextAddrs.assign(addrs.begin() + static_cast<long>(i) + 1, addrs.end());
-        d_->nextLens.assign(lens.begin() + static_cast<long>(i) + 1, lens.end());
-        return ConnectResult::InProgress;
-    }
-    return ConnectResult::Failed;
+    d_->takeAttempt(attempt);
+    return attempt.inProgress ? ConnectResult::InProgress : ConnectResult::Connected;
 }
 
 long TcpSocket::receive(void* buffer, std::size_t length, int* error)
@@ -559,27 +430,17 @@ bool TcpSocket::peerAddress(std::string& address, int& port) const
     if (d_->fd < 0)
         return false;
     if (d_->havePeer)
-        return addressText(d_->peer, address, port);
-    sockaddr_storage ss{};
-    socklen_t len = sizeof ss;
-    if (::getpeername(d_->fd, reinterpret_cast<sockaddr*>(&ss), &len) != 0)
-        return false;
-    return addressText(ss, address, port);
+        return d_->peer.text(address, port);
+    SocketAddress other;
+    return SocketAddress::ofPeer(d_->fd, other) && other.text(address, port);
 }
 
 int TcpSocket::localPort() const
 {
-    if (d_->fd < 0)
+    SocketAddress local;
+    if (d_->fd < 0 || !SocketAddress::ofLocal(d_->fd, local))
         return 0;
-    sockaddr_storage ss{};
-    socklen_t len = sizeof ss;
-    if (::getsockname(d_->fd, reinterpret_cast<sockaddr*>(&ss), &len) != 0)
-        return 0;
-    if (ss.ss_family == AF_INET6)
-        return ntohs(reinterpret_cast<sockaddr_in6*>(&ss)->sin6_port);
-    if (ss.ss_family == AF_INET)
-        return ntohs(reinterpret_cast<sockaddr_in*>(&ss)->sin_port);
-    return 0;
+    return local.port();
 }
 
 } // namespace plat

@@ -151,7 +151,7 @@ private:
             if (same(property, "STREAMS")) {
                 std::string why;
                 const SiteApp* app = site_.ownApp(session_, name, why);
-                return app ? reply(Site::streamsText(name, *app)) : refuse(why);
+                return app ? reply(app->streamsText(name)) : refuse(why);
             }
         }
         return 0;

@@ -2,6 +2,7 @@
 
 #include "ClientSession.h"
 #include "MessengerLog.h"
+#include "SiteEndpoint.h"
 #include "platform/EventLoop.h"
 #include "skype/ClientWire.h"
 
@@ -10,13 +11,7 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 namespace {
 
@@ -26,62 +21,7 @@ std::string publicPresence(const std::string& presence)
     return presence == "INVISIBLE" ? std::string("OFFLINE") : presence;
 }
 
-bool makePrivateFolder(const std::string& path, std::string& error)
-{
-    for (std::size_t at = 1; at <= path.size(); ++at) {
-        if (at != path.size() && path[at] != '/')
-            continue;
-        const std::string part = path.substr(0, at);
-        if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
-            error = "cannot create " + part + ": " + std::strerror(errno);
-            return false;
-        }
-    }
-    // Only this user may reach the endpoint, whoever made the folder before.
-    if (::chmod(path.c_str(), 0700) != 0) {
-        error = "cannot restrict " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    return true;
-}
-
-// A socket file left by an ended client is removed; one that still answers belongs to a client
-// that is running, and is not taken from it.
-bool clearStaleSocket(const std::string& path, std::string& error)
-{
-    struct stat st = {};
-    if (::lstat(path.c_str(), &st) != 0)
-        return true;
-    if (!S_ISSOCK(st.st_mode)) {
-        error = path + " exists and is not a socket";
-        return false;
-    }
-    sockaddr_un addr = {};
-    addr.sun_family = AF_UNIX;
-    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const bool live =
-        fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    if (fd >= 0)
-        ::close(fd);
-    if (live) {
-        error = "another client already serves " + path;
-        return false;
-    }
-    ::unlink(path.c_str());
-    return true;
-}
-
 } // namespace
-
-const std::string* SiteApp::peerOf(int number) const
-{
-    for (const auto& [peer, n] : streams) {
-        if (n == number)
-            return &peer;
-    }
-    return nullptr;
-}
 
 Site::Site(const LocalConfig& config)
 {
@@ -113,20 +53,9 @@ bool Site::listen(std::string& error)
 
 bool Site::openEndpoint(SiteUser& user, std::string& error)
 {
-    const std::string folder = ClientWire::endpointFolder(user.cfg.runtimeFolder);
-    const std::string path = ClientWire::endpointPath(user.cfg.runtimeFolder);
-    if (path.size() >= sizeof(sockaddr_un::sun_path)) {
-        error = "endpoint path too long for a socket: " + path;
+    user.server = openSiteEndpoint(user.cfg.runtimeFolder, error);
+    if (!user.server)
         return false;
-    }
-    if (!makePrivateFolder(user.cfg.runtimeFolder, error) || !makePrivateFolder(folder, error) ||
-        !clearStaleSocket(path, error))
-        return false;
-    user.server = std::make_unique<QLocalServer>();
-    if (!user.server->listen(QString::fromStdString(path))) {
-        error = "cannot listen on " + path + ": " + user.server->errorString().toStdString();
-        return false;
-    }
     SiteUser* u = &user;
     QObject::connect(user.server.get(), &QLocalServer::newConnection, user.server.get(), [this, u] {
         while (QLocalSocket* socket = u->server->nextPendingConnection())
@@ -197,7 +126,7 @@ void Site::fromHub(const HubMsg& msg)
         break;
     }
     case HubMsg::Type::Streams: {
-        std::vector<std::pair<std::string, int>> streams;
+        SiteApp::Streams streams;
         for (std::size_t i = 2; i + 1 < f.size(); i += 2)
             streams.emplace_back(f[i], hubStreamNumber(f[i + 1]));
         streamsChanged(f[0], f[1], std::move(streams));
@@ -278,20 +207,16 @@ void Site::onlineChanged(SiteUser& user, bool online)
     }
 }
 
-void Site::streamsChanged(const std::string& user, const std::string& app,
-                          std::vector<std::pair<std::string, int>> streams)
+void Site::streamsChanged(const std::string& user, const std::string& app, SiteApp::Streams streams)
 {
     SiteApp* a = appOf(user, app);
     if (!a || a->streams == streams)
         return;
-    a->streams = std::move(streams);
-    std::erase_if(a->inbox, [a](const auto& kv) { return !a->peerOf(kv.first); });
-    const bool wasSending = !a->sending.empty();
-    std::erase_if(a->sending, [a](const auto& kv) { return !a->peerOf(kv.first); });
+    const bool drained = a->setStreams(std::move(streams));
     if (a->owner) {
-        a->owner->notify(streamsText(app, *a));
-        if (wasSending && a->sending.empty())
-            a->owner->notify(sendingText(app, *a));
+        a->owner->notify(a->streamsText(app));
+        if (drained)
+            a->owner->notify(a->sendingText(app));
     }
 }
 
@@ -305,35 +230,23 @@ void Site::delivered(const HubMsg& msg)
         MessengerLog::line(f[0], "dropped", "data for a stream that is not open");
         return;
     }
-    SiteApp::Inbox& in = a->inbox[number];
-    in.messages.emplace_back(++arrivals_, f[4]);
-    in.bytes += f[4].size();
-    if (in.bytes > MaxUnreadPerStream) {
+    if (a->arrived(number, ++arrivals_, f[4]) > MaxUnreadPerStream) {
         std::fprintf(stderr, "pavo-messenger: %s does not read stream %s:%d; closing it\n",
                      f[0].c_str(), f[2].c_str(), number);
         sendToHub({HubMsg::Type::Disconnect, {f[0], f[1], std::to_string(number)}});
         return;
     }
     if (a->owner)
-        a->owner->notify(receivedText(f[1], *a));
+        a->owner->notify(a->receivedText(f[1]));
 }
 
 void Site::sent(const std::string& user, const std::string& app, int number)
 {
     SiteApp* a = appOf(user, app);
-    if (!a)
+    if (!a || !a->acknowledged(number))
         return;
-    const auto it = a->sending.find(number);
-    if (it == a->sending.end())
-        return;
-    if (!it->second.sizes.empty()) {
-        it->second.bytes -= it->second.sizes.front();
-        it->second.sizes.pop_front();
-    }
-    if (it->second.sizes.empty())
-        a->sending.erase(it);
     if (a->owner)
-        a->owner->notify(sendingText(app, *a));
+        a->owner->notify(a->sendingText(app));
 }
 
 void Site::sessionClosed(ClientSession* session)
@@ -469,13 +382,11 @@ bool Site::write(ClientSession& session, const std::string& app, const std::stri
         why = "WRITE: the data would not fit into a read reply";
         return false;
     }
-    SiteApp::Outgoing& out = a->sending[number];
-    out.sizes.push_back(data.size());
-    out.bytes += data.size();
+    a->written(number, data.size());
     sendToHub({HubMsg::Type::Write, {session.user().cfg.id, app, std::to_string(number), data}});
     // After the result: a node clears its "may write" mark when the command returns, so the
     // list must not overtake the result.
-    session.notifyAfter(sendingText(app, *a));
+    session.notifyAfter(a->sendingText(app));
     return true;
 }
 
@@ -486,20 +397,14 @@ bool Site::read(ClientSession& session, const std::string& app, const std::strin
     if (!a)
         return false;
     const std::string* streamPeer = a->peerOf(number);
-    const auto it = a->inbox.find(number);
-    if (!streamPeer || *streamPeer != peer || it == a->inbox.end()) {
+    if (!streamPeer || *streamPeer != peer || !a->takeUnread(number, data)) {
         why = "READ: no data waiting on " + peer + ":" + std::to_string(number);
         return false;
     }
-    data = std::move(it->second.messages.front().second);
-    it->second.messages.pop_front();
-    it->second.bytes -= data.size();
-    if (it->second.messages.empty())
-        a->inbox.erase(it);
     // The rest is announced after the result, so a node reads one unit per command instead of
     // nesting a read inside every read.
     if (!a->inbox.empty())
-        session.notifyAfter(receivedText(app, *a));
+        session.notifyAfter(a->receivedText(app));
     return true;
 }
 
@@ -541,36 +446,4 @@ void Site::notifyAll(SiteUser& user, const std::string& text)
         if (s->attached())
             s->notify(text);
     }
-}
-
-std::string Site::streamsText(const std::string& app, const SiteApp& a)
-{
-    std::string text = "APPLICATION " + app + " STREAMS";
-    for (const auto& [peer, number] : a.streams)
-        text += " " + peer + ":" + std::to_string(number);
-    return text;
-}
-
-// Streams in the order their oldest unread data arrived: a node reads the first item only, so
-// a busy stream listed first every time would starve the others.
-std::string Site::receivedText(const std::string& app, const SiteApp& a)
-{
-    std::vector<std::pair<std::uint64_t, int>> order;
-    for (const auto& [number, in] : a.inbox)
-        order.emplace_back(in.messages.front().first, number);
-    std::sort(order.begin(), order.end());
-    std::string text = "APPLICATION " + app + " RECEIVED";
-    for (const auto& [arrival, number] : order)
-        text += " " + *a.peerOf(number) + ":" + std::to_string(number) + "=" +
-                std::to_string(a.inbox.at(number).bytes);
-    return text;
-}
-
-std::string Site::sendingText(const std::string& app, const SiteApp& a)
-{
-    std::string text = "APPLICATION " + app + " SENDING";
-    for (const auto& [number, out] : a.sending)
-        text += " " + *a.peerOf(number) + ":" + std::to_string(number) + "=" +
-                std::to_string(out.bytes);
-    return text;
 }

@@ -2,6 +2,7 @@
 
 #include "HubMessage.h"
 #include "LocalConfig.h"
+#include "SiteApp.h"
 
 #include <cstdint>
 #include <deque>
@@ -21,29 +22,6 @@ class HubLink
 public:
     virtual ~HubLink() = default;
     virtual void send(const HubMsg& msg) = 0;
-};
-
-// One application a node program created, with the streams the network reports for it, the
-// data waiting to be read (one write = one read unit) and the writes not yet acknowledged.
-struct SiteApp
-{
-    struct Inbox
-    {
-        std::deque<std::pair<std::uint64_t, std::string>> messages; // arrival number, data
-        std::size_t bytes = 0;
-    };
-    struct Outgoing
-    {
-        std::deque<std::size_t> sizes;
-        std::size_t bytes = 0;
-    };
-
-    ClientSession* owner = nullptr;
-    std::vector<std::pair<std::string, int>> streams; // peer, stream number
-    std::map<int, Inbox> inbox;
-    std::map<int, Outgoing> sending;
-
-    const std::string* peerOf(int number) const;
 };
 
 struct SiteUser
@@ -101,8 +79,6 @@ public:
     bool disconnect(ClientSession& session, const std::string& app, const std::string& peer,
                     int number, std::string& why);
 
-    static std::string streamsText(const std::string& app, const SiteApp& a);
-
 private:
     struct Entry
     {
@@ -118,14 +94,11 @@ private:
     SiteUser* userOf(const std::string& id);
     void contactsChanged(SiteUser& user, std::vector<std::string> contacts);
     void onlineChanged(SiteUser& user, bool online);
-    void streamsChanged(const std::string& user, const std::string& app,
-                        std::vector<std::pair<std::string, int>> streams);
+    void streamsChanged(const std::string& user, const std::string& app, SiteApp::Streams streams);
     void delivered(const HubMsg& msg);
     void sent(const std::string& user, const std::string& app, int number);
     void sendToHub(const HubMsg& msg);
     void notifyAll(SiteUser& user, const std::string& text);
-    static std::string receivedText(const std::string& app, const SiteApp& a);
-    static std::string sendingText(const std::string& app, const SiteApp& a);
 
     std::vector<std::unique_ptr<SiteUser>> users_;
     std::map<std::string, Entry> directory_;
