@@ -85,7 +85,8 @@ int main(int argc, char** argv)
     std::string folder = "/tmp/pavo-catalog-bench-XXXXXX";
     if (!::mkdtemp(folder.data()))
         return 1;
-    BenchSettings settings(folder, {"me", "peer", "party"});
+    NodeSettings settings(folder);
+    configure(settings, Side{"me", "peer", "party"});
     // Written record by record so that the setup does not inflate the peak memory measured.
     {
         const std::string cache = plat::joinPath(folder, "CATALOG/catalog.dat");

@@ -4,7 +4,7 @@
 // 11 half-second ticks and the pass shortly after the SEND folder changes, the TCP peer model,
 // redialling); the file is written into A's SEND folder as a user's copy would. Prints the time
 // to complete at B and at C for a small file and a 64 MiB one.
-#include "app/CPropatyHotLine.h"
+#include "app/NodeSettings.h"
 #include "catalog/CCatalog.h"
 #include "catalog/CatalogRecord.h"
 #include "platform/EventLoop.h"
@@ -51,40 +51,6 @@ struct Peer
     int port = 0;
 };
 
-class ChainSettings : public CPropatyHotLine
-{
-public:
-    ChainSettings(std::string folder, std::string node, std::vector<Peer> peers)
-        : CPropatyHotLine(std::move(folder)), m_node(std::move(node)), m_peers(std::move(peers))
-    {
-    }
-    std::vector<Peer>& peers() { return m_peers; }
-    std::string getHostName(int) override { return "127.0.0.1"; }
-    int getPort(int i) override { return m_peers[static_cast<std::size_t>(i)].port; }
-    std::string getConnectMethod(int) override { return "TCP"; }
-    int getConnectCount() override { return static_cast<int>(m_peers.size()); }
-    std::string getConnectNodeName(int i) override
-    {
-        return m_peers[static_cast<std::size_t>(i)].name;
-    }
-    int isConnectSkypeId(const std::string&) override { return 0; }
-    std::string getNodeName() override { return m_node; }
-    std::string getPartyName() override { return kParty; }
-    int getLimitDay() override { return 3; }
-    int getWindow() override { return 0; }
-    void setWindow(int) override {}
-    void setListenPort(int) override {}
-    int getListenPort() override { return 0; }
-    std::string findConnectNodeName(int, const std::string&) override { return {}; }
-    void renameConnectNode(int, const std::string&, const std::string&, const std::string&) override
-    {
-    }
-
-private:
-    std::string m_node;
-    std::vector<Peer> m_peers;
-};
-
 std::string readLine(int fd)
 {
     std::string line;
@@ -111,7 +77,10 @@ int runNode(int index, const std::string& folder, int inFd, int outFd)
     std::vector<Peer> peers;
     for (int j : neighbours)
         peers.push_back({names[j], 0});
-    ChainSettings settings(folder, names[index], peers);
+    NodeSettings settings(folder);
+    configure(settings, names[index], kParty);
+    for (const Peer& peer : peers)
+        settings.connections().append(loopbackPeer(peer.name));
     CCatalog* catalog = CCatalog::instance();
     CFolderWatch watch;
     watch.setFolder(settings.getSendFolder());
@@ -126,7 +95,7 @@ int runNode(int index, const std::string& folder, int inFd, int outFd)
         for (int p; table >> p;)
             ports.push_back(p);
         for (std::size_t k = 0; k < peers.size(); ++k)
-            settings.peers()[k].port = ports[static_cast<std::size_t>(neighbours[k])];
+            peers[k].port = ports[static_cast<std::size_t>(neighbours[k])];
         int tick = 0;
         // The main window's half-second timer: redial every 21 ticks, scan every 11.
         plat::TimerSet timers([&](int id) {
@@ -136,7 +105,7 @@ int runNode(int index, const std::string& folder, int inFd, int outFd)
             if (tick % 21 == 1)
                 for (std::size_t k = 0; k < peers.size(); ++k)
                     if (neighbours[k] > index && !model.isConnected(peers[k].name, {}))
-                        model.connectPeer(peers[k].name, "127.0.0.1", settings.peers()[k].port);
+                        model.connectPeer(peers[k].name, "127.0.0.1", peers[k].port);
             if (tick % 11 == 0)
                 watch.scan();
         });

@@ -113,7 +113,8 @@ int main(int argc, char** argv)
     std::string folder = "/tmp/pavo-handshake-bench-XXXXXX";
     if (!::mkdtemp(folder.data()))
         return 1;
-    BenchSettings settings(folder, {"me", "peer", "Bench"});
+    NodeSettings settings(folder);
+    configure(settings, Side{"me", "peer", "Bench"});
     CCatalog::instance();
     CTcpA2AModel::instance()->goOnline();
     const int port = CTcpA2AModel::instance()->listenPort();

@@ -5,7 +5,7 @@
 // closed for frame or sequence errors, and its peak memory; then the totals.
 //
 //   PartyBench [nodes=16] [MiB=16]
-#include "app/CPropatyHotLine.h"
+#include "app/NodeSettings.h"
 #include "catalog/CCatalog.h"
 #include "catalog/CExchange.h"
 #include "catalog/CatalogRecord.h"
@@ -58,39 +58,6 @@ struct Peer
     int port = 0;
 };
 
-class PartySettings : public CPropatyHotLine
-{
-public:
-    PartySettings(std::string folder, std::string node, std::vector<Peer> peers)
-        : CPropatyHotLine(std::move(folder)), m_node(std::move(node)), m_peers(std::move(peers))
-    {
-    }
-    std::string getHostName(int) override { return "127.0.0.1"; }
-    int getPort(int i) override { return m_peers[static_cast<std::size_t>(i)].port; }
-    std::string getConnectMethod(int) override { return "TCP"; }
-    int getConnectCount() override { return static_cast<int>(m_peers.size()); }
-    std::string getConnectNodeName(int i) override
-    {
-        return m_peers[static_cast<std::size_t>(i)].name;
-    }
-    int isConnectSkypeId(const std::string&) override { return 0; }
-    std::string getNodeName() override { return m_node; }
-    std::string getPartyName() override { return kParty; }
-    int getLimitDay() override { return 3; }
-    int getWindow() override { return 0; }
-    void setWindow(int) override {}
-    void setListenPort(int) override {}
-    int getListenPort() override { return 0; }
-    std::string findConnectNodeName(int, const std::string&) override { return {}; }
-    void renameConnectNode(int, const std::string&, const std::string&, const std::string&) override
-    {
-    }
-
-private:
-    std::string m_node;
-    std::vector<Peer> m_peers;
-};
-
 std::string readLine(int fd)
 {
     std::string line;
@@ -111,7 +78,10 @@ int runNode(int index, const std::string& folder, const std::vector<int>& neighb
     std::vector<Peer> peers;
     for (int j : neighbours)
         peers.push_back({nodeName(j), 0});
-    PartySettings settings(folder, nodeName(index), peers);
+    NodeSettings settings(folder);
+    configure(settings, nodeName(index), kParty);
+    for (const Peer& peer : peers)
+        settings.connections().append(loopbackPeer(peer.name));
     CCatalog* catalog = CCatalog::instance();
     if (index == 0)
         catalog->addLocal(

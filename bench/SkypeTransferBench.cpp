@@ -63,7 +63,8 @@ int runServer(const NodeRun& run, int portFd)
     char name[] = "server";
     char* argv[] = {name, nullptr};
     QCoreApplication app(argc, argv);
-    BenchSettings settings(run.folder, run.side);
+    NodeSettings settings(run.folder);
+    configure(settings, run.side);
     CCatalog::instance()->addLocal(
         ownRecord(settings.getSendFolder() + "/" + kFileName, "Server", kParty));
     {
@@ -95,7 +96,8 @@ int runFetcher(const NodeRun& run, int reportFd)
     char name[] = "fetcher";
     char* argv[] = {name, nullptr};
     QCoreApplication app(argc, argv);
-    BenchSettings settings(run.folder, run.side);
+    NodeSettings settings(run.folder);
+    configure(settings, run.side);
     CCatalog* catalog = CCatalog::instance();
     bool complete = false;
     double transfer = 0;

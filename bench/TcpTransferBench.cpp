@@ -71,7 +71,8 @@ int runServer(const std::string& folder, bool designPeer, int portFd, int report
     char* argv[] = {name, nullptr};
     QCoreApplication app(argc, argv);
     CExchange::setFlowBlockSent(!designPeer);
-    BenchSettings settings(folder, {"Server", "Fetcher", kParty});
+    NodeSettings settings(folder);
+    configure(settings, Side{"Server", "Fetcher", kParty});
     useKey(settings);
     CCatalog::instance()->addLocal(
         ownRecord(settings.getSendFolder() + "/" + kFileName, "Server", kParty));
@@ -100,7 +101,8 @@ int runFetcher(const std::string& folder, std::uint64_t size, int port, int repo
     char name[] = "fetcher";
     char* argv[] = {name, nullptr};
     QCoreApplication app(argc, argv);
-    BenchSettings settings(folder, {"Fetcher", "Server", kParty, "TCP", "", port});
+    NodeSettings settings(folder);
+    configure(settings, Side{"Fetcher", "Server", kParty, "TCP", "", port});
     useKey(settings);
     CCatalog* catalog = CCatalog::instance();
     bool complete = false;

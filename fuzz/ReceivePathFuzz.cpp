@@ -13,7 +13,7 @@
 // completed the handshake and sends the bytes as TLS records, which go through decryption into
 // the receive path; bit 4 then flips one byte of the records (at the place byte 1 names), which
 // must end the connection and hand on nothing of the altered record.
-#include "app/CPropatyHotLine.h"
+#include "app/NodeSettings.h"
 #include "catalog/CCatalog.h"
 #include "catalog/MessageHeader.h"
 #include "platform/Bytes.h"
@@ -34,28 +34,6 @@
 #include <vector>
 
 namespace {
-
-class FuzzSettings : public CPropatyHotLine
-{
-public:
-    explicit FuzzSettings(std::string folder) : CPropatyHotLine(std::move(folder)) {}
-    std::string getHostName(int) override { return "127.0.0.1"; }
-    int getPort(int) override { return kDefaultTcpPort; }
-    int getConnectCount() override { return 2; }
-    std::string getConnectNodeName(int i) override { return i == 0 ? "PeerA" : "PeerS"; }
-    std::string getConnectMethod(int i) override { return i == 0 ? "TCP" : "SKYPE"; }
-    std::string getNodeName() override { return "Fuzz"; }
-    std::string getPartyName() override { return "Party"; }
-    int getLimitDay() override { return 3; }
-    int getWindow() override { return 0; }
-    void setWindow(int) override {}
-    void setListenPort(int) override {}
-    int getListenPort() override { return kDefaultTcpPort; }
-    std::string findConnectNodeName(int, const std::string&) override { return {}; }
-    void renameConnectNode(int, const std::string&, const std::string&, const std::string&) override
-    {
-    }
-};
 
 // Plays the peer model for one connection: admits "PeerA", closes on everything else.
 class FuzzParent : public CTcpSockStreamParent
@@ -94,7 +72,11 @@ struct Scratch
         // lands where containedInFolders() sees it.
         folder = scratch + "/work";
         std::filesystem::create_directories(folder);
-        settings = new FuzzSettings(folder);
+        settings = new NodeSettings(folder);
+        settings->setNodeName("Fuzz");
+        settings->setPartyName("Party");
+        settings->connections().append({"PeerA", "TCP", "127.0.0.1", {}});
+        settings->connections().append({"PeerS", "SKYPE", "peer.s", {}});
         CCatalog::instance();
     }
 
@@ -127,7 +109,7 @@ struct Scratch
     QCoreApplication* app;
     std::string scratch;
     std::string folder;
-    FuzzSettings* settings;
+    NodeSettings* settings;
 };
 
 // Stamps consecutive sequence numbers into whole frames of the slice, where they fit.

@@ -15,19 +15,28 @@
 
 namespace bench {
 
-BenchSettings::BenchSettings(std::string folder, Side side)
-    : CPropatyHotLine(std::move(folder)), m_side(std::move(side))
+ConnectionRecord loopbackPeer(const std::string& name, int port)
 {
+    std::string address = "127.0.0.1";
+    if (port != 0)
+        address += "/" + std::to_string(port);
+    return ConnectionRecord{name, "TCP", address, {}};
 }
 
-int BenchSettings::isConnectSkypeId(const std::string& id)
+void configure(NodeSettings& settings, const std::string& node, const std::string& party)
 {
-    return m_side.method == "SKYPE" && id == m_side.peerSkypeId ? 1 : 0;
+    settings.setNodeName(node);
+    settings.setPartyName(party);
+    settings.setListenPort(0);
 }
 
-std::string BenchSettings::findConnectNodeName(int method, const std::string& host)
+void configure(NodeSettings& settings, const Side& side)
 {
-    return method == kMethodSkype && host == m_side.peerSkypeId ? m_side.peer : std::string();
+    configure(settings, side.node, side.party);
+    if (side.method == "SKYPE")
+        settings.connections().append({side.peer, "SKYPE", side.peerSkypeId, {}});
+    else
+        settings.connections().append(loopbackPeer(side.peer, side.peerPort));
 }
 
 double seconds(std::chrono::steady_clock::time_point from)

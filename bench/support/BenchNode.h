@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/CPropatyHotLine.h"
+#include "app/NodeSettings.h"
 #include "catalog/CatalogRecord.h"
 
 #include <chrono>
@@ -11,8 +11,8 @@
 #include <sys/resource.h>
 #include <sys/types.h>
 
-// What the benchmarks that run nodes share: the settings of a node with one configured peer, the
-// test file, the two node processes and the figures they report through pipes.
+// What the benchmarks that run nodes share: the settings of a node and its peers, the test file,
+// the two node processes and the figures they report through pipes.
 namespace bench {
 
 // The one connection of a benchmark node.
@@ -26,34 +26,12 @@ struct Side
     int peerPort = 0;
 };
 
-// Settings held in memory: the node listens on any free port (0) and dials its peer on loopback.
-class BenchSettings : public CPropatyHotLine
-{
-public:
-    BenchSettings(std::string folder, Side side);
-
-    std::string getHostName(int) override { return "127.0.0.1"; }
-    int getPort(int) override { return m_side.peerPort; }
-    std::string getSkypeId(int) override { return m_side.peerSkypeId; }
-    std::string getConnectMethod(int) override { return m_side.method; }
-    int getConnectCount() override { return 1; }
-    std::string getConnectNodeName(int) override { return m_side.peer; }
-    int isConnectSkypeId(const std::string& id) override;
-    std::string getNodeName() override { return m_side.node; }
-    std::string getPartyName() override { return m_side.party; }
-    int getLimitDay() override { return 3; }
-    int getWindow() override { return 0; }
-    void setWindow(int) override {}
-    void setListenPort(int) override {}
-    int getListenPort() override { return 0; }
-    std::string findConnectNodeName(int method, const std::string& host) override;
-    void renameConnectNode(int, const std::string&, const std::string&, const std::string&) override
-    {
-    }
-
-private:
-    Side m_side;
-};
+// A peer on loopback: "127.0.0.1", with "/port" when port is not 0.
+ConnectionRecord loopbackPeer(const std::string& name, int port = 0);
+// The node and party names; the node listens on any free port (0).
+void configure(NodeSettings& settings, const std::string& node, const std::string& party);
+// Those of side, with its one connection: a TCP peer on loopback or a Skype contact.
+void configure(NodeSettings& settings, const Side& side);
 
 double seconds(std::chrono::steady_clock::time_point from);
 double cpuOf(const rusage& ru);

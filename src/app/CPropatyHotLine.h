@@ -1,6 +1,8 @@
 #pragma once
 
+#include "app/ConnectionList.h"
 #include "app/PartyKeyStore.h"
+#include "app/TcpAddress.h"
 
 #include <string>
 #include <string_view>
@@ -9,21 +11,10 @@
 // settings object exists.
 std::string getIniFileName();
 
-// The port every node listens on unless told otherwise, and the one dialled when a TCP address
-// names none.
-constexpr int kDefaultTcpPort = 42000;
-
-// The host part of a TCP address: everything before its first "/", or the whole text.
-std::string addressHost(std::string_view address);
-// The port part of a TCP address: the decimal number after its first "/"; kDefaultTcpPort when
-// there is no "/", or when the text after it does not start with a port number in 1..65535
-// (so "host/abc" and "host/99999" dial the default port rather than port 0 or a wrapped one).
-int addressPort(std::string_view address);
-
 // The single door to the node's settings. This base owns the file and folder paths and reads
-// and writes "Pavo.ini"; the object that holds the live settings (the main window) derives from
-// it and implements the virtual operations. Every other part of the program reads settings
-// through instance().
+// and writes "Pavo.ini"; the object that holds the live settings (NodeSettings) derives from it
+// and implements the virtual operations. Every other part of the program reads settings through
+// instance().
 class CPropatyHotLine
 {
 public:
@@ -31,7 +22,7 @@ public:
     static constexpr int kMethodSkype = 0;
     static constexpr int kMethodTcp = 1;
     // At most this many connection sections are read, whatever CONNECTNUM says.
-    static constexpr int kMaxConnections = 10;
+    static constexpr int kMaxConnections = ConnectionList::kMaxConnections;
 
     // Captures the process's current folder as the working folder.
     CPropatyHotLine();

@@ -1,11 +1,8 @@
 #include "ui/CConnectListCtrl.h"
 
-#include "app/CPropatyHotLine.h"
 #include "ui/ListStyle.h"
 
 #include <QHeaderView>
-
-#include <algorithm>
 
 namespace {
 struct ColumnSpec
@@ -52,26 +49,46 @@ void CConnectListCtrl::setCell(int row, int column, const std::string& text)
         colourRow(row);
 }
 
-void CConnectListCtrl::insertConnection(int index, const std::string& nodeName)
+CConnectListCtrl::~CConnectListCtrl()
 {
-    index = std::clamp(index, 0, rowCount());
+    if (m_list)
+        m_list->setListener(nullptr);
+}
+
+void CConnectListCtrl::display(ConnectionList* list)
+{
+    if (m_list)
+        m_list->setListener(nullptr);
+    m_list = list;
+    setRowCount(0);
+    if (!m_list)
+        return;
+    m_list->setListener(this);
+    for (int i = 0; i < m_list->count(); ++i)
+        connectionInserted(i);
+}
+
+void CConnectListCtrl::connectionInserted(int index)
+{
     insertRow(index);
     for (int c = 0; c < ColumnCount; ++c)
         setItem(index, c, new QTableWidgetItem);
-    setCell(index, NodeName, nodeName);
+    connectionChanged(index);
     colourRow(index);
 }
 
-void CConnectListCtrl::removeConnection(int index)
+void CConnectListCtrl::connectionRemoved(int index)
 {
-    if (index >= 0 && index < rowCount())
-        removeRow(index);
+    removeRow(index);
 }
 
-ConnectionRecord CConnectListCtrl::record(int row) const
+void CConnectListCtrl::connectionChanged(int index)
 {
-    return ConnectionRecord{cell(row, NodeName), cell(row, Method), cell(row, Address),
-                            cell(row, Comment)};
+    const ConnectionRecord c = m_list->at(index);
+    setCell(index, NodeName, c.nodeName);
+    setCell(index, Method, c.connectMethod);
+    setCell(index, Address, c.address);
+    setCell(index, Comment, c.comment);
 }
 
 void CConnectListCtrl::showStates(const std::vector<bool>& connected)
@@ -103,63 +120,6 @@ std::optional<int> CConnectListCtrl::selectedRow() const
     if (ranges.isEmpty())
         return std::nullopt;
     return ranges.first().topRow();
-}
-
-std::string CConnectListCtrl::hostName(int row) const
-{
-    return addressHost(cell(row, Address));
-}
-
-int CConnectListCtrl::port(int row) const
-{
-    return addressPort(cell(row, Address));
-}
-
-std::string CConnectListCtrl::findNodeName(const std::string& method, const std::string& host) const
-{
-    for (int row = 0; row < rowCount(); ++row)
-        if (cell(row, Method) == method && hostName(row) == host)
-            return cell(row, NodeName);
-    return {};
-}
-
-void CConnectListCtrl::renameNode(const std::string& method, const std::string& host,
-                                  const std::string& oldName, const std::string& newName)
-{
-    for (int row = 0; row < rowCount(); ++row)
-        if (cell(row, Method) == method && hostName(row) == host && cell(row, NodeName) == oldName)
-            setCell(row, NodeName, newName);
-}
-
-bool CConnectListCtrl::hasSkypeId(const std::string& skypeId) const
-{
-    for (int row = 0; row < rowCount(); ++row)
-        if (cell(row, Method) == "SKYPE" && cell(row, Address) == skypeId)
-            return true;
-    return false;
-}
-
-std::string CConnectListCtrl::settingText(std::string text)
-{
-    if (text.size() > kMaxSettingBytes) {
-        std::size_t end = kMaxSettingBytes;
-        while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
-            --end;
-        text.resize(end);
-    }
-    return text;
-}
-
-const char* CConnectListCtrl::methodText(int method)
-{
-    switch (method) {
-    case CPropatyHotLine::kMethodSkype:
-        return "SKYPE";
-    case CPropatyHotLine::kMethodTcp:
-        return "TCP";
-    default:
-        return nullptr;
-    }
 }
 
 void CConnectListCtrl::colourRow(int row)

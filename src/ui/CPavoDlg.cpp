@@ -55,29 +55,34 @@ int linkAttachState()
 CPavoDlg::CPavoDlg(bool headless) : CPavoDlg(plat::currentFolder(), headless) {}
 
 CPavoDlg::CPavoDlg(const std::string& workingFolder, bool headless)
-    : TrayDialog(headless), CPropatyHotLine(workingFolder),
+    : TrayDialog(headless), m_settings(workingFolder),
       m_skypeStatus(VX_SKYPECOM::stateText(VX_SKYPECOM::LINK_DETACHED)), m_periodic(*this),
       m_messages([this](const plat::WindowMessage& m) {
           if (m.msg == WM_POSTERROR)
               postError(m.wparam, m.lparam);
       })
 {
+    m_settings.setOnline(false);
     buildWindow();
 }
 
 CPavoDlg::~CPavoDlg()
 {
     shutdown();
+    // The list is a child widget and outlives the settings it shows.
+    rows().display(nullptr);
 }
 
 void CPavoDlg::buildWindow()
 {
     setWindowIcon(ui::mainIcon());
     m_ui.build(*this);
+    rows().display(&m_settings.connections());
     auto opsUi = std::make_unique<CatalogOpsUi>(*this, *m_ui.catalog, headless());
     opsUi->setNotice([this](const std::string& text) { notice(text); });
     m_opsUi = std::move(opsUi);
-    m_fileOps = std::make_unique<CatalogFileOps>(*m_opsUi, CatalogFileOps::processCatalog(), *this);
+    m_fileOps =
+        std::make_unique<CatalogFileOps>(*m_opsUi, CatalogFileOps::processCatalog(), m_settings);
     connectControls();
     m_notifier = new ArrivalNotifier(this);
     m_onArrival = [this](const std::vector<CatalogRecord>& records) { notifyArrivals(records); };
@@ -118,8 +123,8 @@ void CPavoDlg::initialise()
     CPostError::instance()->setWindow(m_messages.handle());
     m_ui.status->start();
     m_anyConnected = false;
-    load();
-    m_selection = getConnectCount() == 0 ? kOffline : kOnline;
+    m_settings.load();
+    select(m_settings.getConnectCount() == 0 ? kOffline : kOnline);
     refreshControls();
     m_transfer.addListener(this);
     m_transfer.initialise(m_messages.handle());
@@ -129,17 +134,17 @@ void CPavoDlg::initialise()
         m_ui.status->queueMessage(QString::fromStdString(text));
     });
     applySelection();
-    m_folderWatch->setFolder(getSendFolder());
+    m_folderWatch->setFolder(m_settings.getSendFolder());
     m_folderWatch->load();
     // A file placed in the send folder is looked at half a second later, not at the next
     // periodic pass.
-    m_sendTrigger = std::make_unique<SendFolderTrigger>(getSendFolder(), [this] {
+    m_sendTrigger = std::make_unique<SendFolderTrigger>(m_settings.getSendFolder(), [this] {
         if (m_folderWatch)
             m_folderWatch->scan();
     });
     tray().add(toolTipText());
     centreOnScreen();
-    if (m_window == 0)
+    if (m_settings.getWindow() == 0)
         showWindow();
     else if (!tray().available())
         showMinimized(); // no notification area: the window must stay reachable
@@ -147,7 +152,7 @@ void CPavoDlg::initialise()
         hideWindow();
     m_nodeInfo = std::make_unique<CNodeInfoDlg>(this);
     m_nodeInfo->setNotice([this](const std::string& text) { notice(text); });
-    m_nodeInfo->initialise(&m_transfer, *this);
+    m_nodeInfo->initialise(&m_transfer, m_settings);
     m_nodeInfo->hide();
     m_ui.nodeInfo->setEnabled(true);
     m_periodic.start();
@@ -159,13 +164,13 @@ void CPavoDlg::shutdown()
     if (!m_initialised || m_shutDown)
         return;
     m_shutDown = true;
-    m_selection = kOffline;
+    select(kOffline);
     m_nodeInfo.reset();
     refreshControls();
     m_periodic.stop();
     disconnectAll(false);
     m_transfer.terminate();
-    save();
+    m_settings.save();
     m_sendTrigger.reset();
     m_folderWatch.reset();
     CCatalog::destroyInstance();
@@ -178,13 +183,19 @@ void CPavoDlg::readBoundValues()
 {
     const int checked = m_ui.selection->checkedId();
     if (checked == kOnline || checked == kOffline)
-        m_selection = checked;
+        select(checked);
+}
+
+void CPavoDlg::select(int selection)
+{
+    m_selection = selection;
+    m_settings.setOnline(selection == kOnline);
 }
 
 void CPavoDlg::refreshControls()
 {
-    m_ui.partyName->setText(QString::fromStdString(m_partyName));
-    m_ui.nodeName->setText(QString::fromStdString(m_nodeName));
+    m_ui.partyName->setText(QString::fromStdString(m_settings.partyName()));
+    m_ui.nodeName->setText(QString::fromStdString(m_settings.nodeName()));
     m_ui.skypeStatus->setText(QString::fromStdString(m_skypeStatus));
     (m_selection == kOnline ? m_ui.online : m_ui.offline)->setChecked(true);
     setWindowTitle(QString::fromStdString(titleText()));
@@ -193,9 +204,9 @@ void CPavoDlg::refreshControls()
 // The node name tells two nodes on one desktop apart, in the title and the tray tool-tip.
 std::string CPavoDlg::titleText() const
 {
-    std::string title = "Pavo [" + m_partyName + "]";
-    if (!m_nodeName.empty())
-        title += " - " + m_nodeName;
+    std::string title = "Pavo [" + m_settings.partyName() + "]";
+    if (!m_settings.nodeName().empty())
+        title += " - " + m_settings.nodeName();
     return title;
 }
 
@@ -209,15 +220,15 @@ void CPavoDlg::applySelection()
     readBoundValues();
     if (m_selection == kOnline) {
         const char* failed = nullptr;
-        if (m_nodeName.empty())
+        if (m_settings.nodeName().empty())
             failed = kNoNodeName;
-        else if (m_partyName.empty())
+        else if (m_settings.partyName().empty())
             failed = kNoPartyName;
-        else if (getConnectCount() == 0)
+        else if (m_settings.getConnectCount() == 0)
             failed = kNoConnection;
         if (failed) {
             plat::showMessage(failed, plat::Icon::Warning);
-            m_selection = kOffline;
+            select(kOffline);
             refreshControls();
             // Falls through to closing the listener: a node shown off-line must not listen.
         } else if (!m_listening) {
@@ -237,7 +248,7 @@ void CPavoDlg::applySelection()
 
 void CPavoDlg::firstStartGuide()
 {
-    if (!m_partyName.empty() && !m_nodeName.empty())
+    if (!m_settings.partyName().empty() && !m_settings.nodeName().empty())
         return;
     notice(kFirstStartLine);
     if (headless()) {
@@ -269,7 +280,7 @@ void CPavoDlg::queryEndSession()
     // Nothing stops here: the log-off may yet be cancelled, and nothing would start the node
     // again. What it holds is saved now, in case the session then ends without a word; the
     // periodic work and the connections end with the session (endSession, then shutdown).
-    save();
+    m_settings.save();
 }
 
 void CPavoDlg::endSession()
@@ -286,7 +297,7 @@ void CPavoDlg::suspend()
         return;
     m_savedSelection = m_selection;
     m_suspended = true;
-    m_selection = kOffline;
+    select(kOffline);
     refreshControls();
     disconnectAll(true);
 }
@@ -295,14 +306,14 @@ void CPavoDlg::resume()
 {
     if (!m_suspended)
         return;
-    m_selection = m_savedSelection;
+    select(m_savedSelection);
     m_suspended = false;
     refreshControls();
 }
 
 void CPavoDlg::disconnectAll(bool onlyConnected)
 {
-    const int count = getConnectCount();
+    const int count = m_settings.getConnectCount();
     for (int i = 0; i < count; ++i)
         if (!onlyConnected || m_transfer.isConnected(i) == 1)
             m_transfer.disconnectPeer(i);
@@ -345,26 +356,6 @@ void CPavoDlg::onNodeInformation()
         m_nodeInfo->showCentred();
 }
 
-int CPavoDlg::isConnectSkypeId(const std::string& skypeId)
-{
-    if (m_selection == kOffline)
-        return 0;
-    return rows().hasSkypeId(skypeId) ? 1 : 0;
-}
-
-std::string CPavoDlg::findConnectNodeName(int method, const std::string& host)
-{
-    const char* text = CConnectListCtrl::methodText(method);
-    return text ? cut(rows().findNodeName(text, host)) : std::string();
-}
-
-void CPavoDlg::renameConnectNode(int method, const std::string& host, const std::string& oldName,
-                                 const std::string& newName)
-{
-    if (const char* text = CConnectListCtrl::methodText(method))
-        rows().renameNode(text, host, oldName, newName);
-}
-
 void CPavoDlg::entryAdded(const CatalogRecord& record)
 {
     m_pending.push_back(CatalogListEvent{CatalogListEvent::Add, 0, record});
@@ -401,7 +392,7 @@ void CPavoDlg::onAnyConnected(int anyConnected)
 void CPavoDlg::refreshLists()
 {
     std::vector<bool> connected;
-    const int count = getConnectCount();
+    const int count = m_settings.getConnectCount();
     for (int i = 0; i < count; ++i)
         connected.push_back(m_transfer.isConnected(i) == 1);
     rows().showStates(connected);
@@ -412,18 +403,19 @@ void CPavoDlg::refreshLists()
     const CCatalogListCtrl& list = *m_ui.catalog;
     for (const CatalogListEvent& e : m_pending) {
         if (e.kind != CatalogListEvent::Update || e.record.completeFlag() != 1 ||
-            ui::isOwnRecord(e.record, m_nodeName) ||
+            ui::isOwnRecord(e.record, m_settings.nodeName()) ||
             ui::isManagementFileName(e.record.fileNameUtf8()) || e.row < 0 ||
             e.row >= list.rowCount() ||
             std::find(arrivedRows.begin(), arrivedRows.end(), e.row) != arrivedRows.end())
             continue;
-        const std::string status = ui::rowTexts(e.record, m_nodeName)[ui::CatalogColumn::Status];
+        const std::string status =
+            ui::rowTexts(e.record, m_settings.nodeName())[ui::CatalogColumn::Status];
         if (list.cellText(e.row, ui::CatalogColumn::Status) == status)
             continue;
         arrived.push_back(e.record);
         arrivedRows.push_back(e.row);
     }
-    m_ui.catalog->applyEvents(m_pending, m_nodeName);
+    m_ui.catalog->applyEvents(m_pending, m_settings.nodeName());
     m_pending.clear();
     if (!arrived.empty() && m_onArrival)
         m_onArrival(arrived);
@@ -431,18 +423,18 @@ void CPavoDlg::refreshLists()
 
 std::string CPavoDlg::receivedFolderOf(std::optional<int> row)
 {
-    const std::string recv = getRecvFolder();
+    const std::string recv = m_settings.getRecvFolder();
     if (!row || *row < 0 || *row >= m_ui.catalog->rowCount())
         return recv;
     const std::string origin = m_ui.catalog->cellText(*row, ui::CatalogColumn::Sender);
-    if (origin == m_nodeName || !plat::isSafeComponent(origin))
+    if (origin == m_settings.nodeName() || !plat::isSafeComponent(origin))
         return recv;
     return plat::joinPath(recv, origin);
 }
 
 void CPavoDlg::notifyArrivals(const std::vector<CatalogRecord>& records)
 {
-    std::string folder = getRecvFolder();
+    std::string folder = m_settings.getRecvFolder();
     const std::string origin = records.front().originNodeUtf8();
     const bool oneOrigin = std::all_of(records.begin(), records.end(), [&](const CatalogRecord& r) {
         return r.originNodeUtf8() == origin;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/CPropatyHotLine.h"
+#include "app/NodeSettings.h"
 #include "platform/EventLoop.h"
 #include "transfer/CTransfer.h"
 #include "transfer/CTransferListener.h"
@@ -21,15 +21,13 @@ class CFolderWatch;
 class SendFolderTrigger;
 class CNodeInfoDlg;
 
-// The node's main window and the owner of everything that lives while the program runs. It holds
-// the live settings (the configured connections are the rows of its connection list), owns the
-// transfer coordinator and is its listener, owns the folder watch, and drives the periodic work.
+// The node's main window and the owner of everything that lives while the program runs. It owns
+// the live settings and shows them (the configured connections are the rows of its connection
+// list), owns the transfer coordinator and is its listener, owns the folder watch, and drives the
+// periodic work.
 // Closing it only hides it (TrayDialog); the program ends through the tray menu, the end of the
 // session or a terminating signal, all of which emit ended().
-class CPavoDlg : public TrayDialog,
-                 public CPropatyHotLine,
-                 public CTransferListener,
-                 private CPavoPeriodic::Host
+class CPavoDlg : public TrayDialog, public CTransferListener, private CPavoPeriodic::Host
 {
     Q_OBJECT
 public:
@@ -96,61 +94,8 @@ public:
     CatalogFileOps& fileOps() { return *m_fileOps; }
     const std::vector<CatalogListEvent>& pendingEvents() const { return m_pending; }
 
-    // CPropatyHotLine over the window's members and its connection list (connection i is row i).
-    std::string getComment(int i) override
-    {
-        return cut(rows().cell(i, CConnectListCtrl::Comment));
-    }
-    std::string getAddress(int i) override
-    {
-        return cut(rows().cell(i, CConnectListCtrl::Address));
-    }
-    std::string getHostName(int i) override { return cut(rows().hostName(i)); }
-    int getPort(int i) override { return rows().port(i); }
-    std::string getSkypeId(int i) override { return getAddress(i); }
-    std::string getConnectMethod(int i) override
-    {
-        return cut(rows().cell(i, CConnectListCtrl::Method));
-    }
-    int getConnectCount() override { return rows().count(); }
-    std::string getNodeName() override { return m_nodeName; }
-    std::string getConnectNodeName(int i) override
-    {
-        return cut(rows().cell(i, CConnectListCtrl::NodeName));
-    }
-    int isConnectSkypeId(const std::string& skypeId) override;
-    std::string getPartyName() override { return m_partyName; }
-    int getLimitDay() override { return m_limitDay; }
-    int getWindow() override { return m_window; }
-    void setWindow(int window) override { m_window = window; }
-    void setListenPort(int port) override { m_listenPort = port; }
-    int getListenPort() override { return m_listenPort; }
-    std::string findConnectNodeName(int method, const std::string& host) override;
-    void renameConnectNode(int method, const std::string& host, const std::string& oldName,
-                           const std::string& newName) override;
-    void setComment(int i, const std::string& text) override
-    {
-        rows().setCell(i, CConnectListCtrl::Comment, text);
-    }
-    void setHostName(int i, const std::string& text) override
-    {
-        rows().setCell(i, CConnectListCtrl::Address, text);
-    }
-    void setSkypeId(int i, const std::string& text) override
-    {
-        rows().setCell(i, CConnectListCtrl::Address, text);
-    }
-    void setConnectMethod(int i, const std::string& text) override
-    {
-        rows().setCell(i, CConnectListCtrl::Method, text);
-    }
-    void addConnect(int i, const std::string& nodeName) override
-    {
-        rows().insertConnection(i, nodeName);
-    }
-    void setNodeName(const std::string& name) override { m_nodeName = name; }
-    void setPartyName(const std::string& name) override { m_partyName = name; }
-    void setLimitDay(int days) override { m_limitDay = days; }
+    // The settings the window shows and edits; its connection list shows their connections.
+    NodeSettings& settings() { return m_settings; }
     CConnectListCtrl& rows() const { return *m_ui.connections; }
 
     // CTransferListener: catalog changes wait for the next refresh.
@@ -181,7 +126,7 @@ private:
 
     // CPavoPeriodic::Host
     bool isOnlineSelected() override { return m_selection == kOnline; }
-    int connectionCount() override { return getConnectCount(); }
+    int connectionCount() override { return m_settings.getConnectCount(); }
     int isPeerConnected(int index) override { return m_transfer.isConnected(index); }
     int canConnectPeer(int index) override { return m_transfer.canConnect(index); }
     void connectPeer(int index) override { m_transfer.connectPeer(index); }
@@ -191,24 +136,19 @@ private:
     void maintainCatalog() override;
     void refreshTray() override;
     void purgeCatalog() override;
-    static std::string cut(std::string text)
-    {
-        return CConnectListCtrl::settingText(std::move(text));
-    }
+    // Sets the on-line switch's value; the settings admit Skype peers only while on-line.
+    void select(int selection);
 
+    // First, so that it is the settings instance while everything else is built and taken down.
+    NodeSettings m_settings;
     CTransfer m_transfer;
     MainWindowLayout m_ui;
-    std::string m_nodeName;
     std::string m_skypeStatus;
     int m_selection = kOffline;
     bool m_listening = false;
-    std::string m_partyName;
-    int m_limitDay = 3;
     std::unique_ptr<CFolderWatch> m_folderWatch;
     std::unique_ptr<SendFolderTrigger> m_sendTrigger;
     bool m_anyConnected = false;
-    int m_window = 0;
-    int m_listenPort = kDefaultTcpPort;
     int m_savedSelection = kOffline;
     std::vector<CatalogListEvent> m_pending;
     bool m_suspended = false;

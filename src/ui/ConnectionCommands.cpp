@@ -1,5 +1,6 @@
 #include "ui/ConnectionCommands.h"
 
+#include "app/ConnectionList.h"
 #include "platform/Prompt.h"
 #include "ui/CConnectListCtrl.h"
 
@@ -15,17 +16,23 @@ bool isTcp(const ConnectionCommands::Values& v)
     return v.method == CDialogConnectMethod::kTcp;
 }
 
-// The destination column: the host text (with its port) or the Skype ID.
+const char* methodOf(const ConnectionCommands::Values& v)
+{
+    return isTcp(v) ? kTcp : kSkype;
+}
+
+// The destination: the host text (with its port) or the Skype ID.
 const std::string& address(const ConnectionCommands::Values& v)
 {
     return isTcp(v) ? v.host : v.skypeId;
 }
 } // namespace
 
-ConnectionCommands::ConnectionCommands(CConnectListCtrl& rows, std::function<void()> save,
-                                       DialogRunner runner, Renamed renamed, int newMethod)
-    : m_rows(rows), m_save(std::move(save)), m_runner(std::move(runner)),
-      m_renamed(std::move(renamed)), m_newMethod(newMethod)
+ConnectionCommands::ConnectionCommands(ConnectionList& connections, CConnectListCtrl& rows,
+                                       std::function<void()> save, DialogRunner runner,
+                                       Renamed renamed, int newMethod)
+    : m_connections(connections), m_rows(rows), m_save(std::move(save)),
+      m_runner(std::move(runner)), m_renamed(std::move(renamed)), m_newMethod(newMethod)
 {
 }
 
@@ -42,8 +49,9 @@ ConnectionCommands::modalDialog(QWidget* parent, CDialogConnectMethod::ContactSo
 
 void ConnectionCommands::add()
 {
-    // An eleventh row would be saved but never read back: refuse it before anything is typed.
-    if (m_rows.count() >= kMaxConnections) {
+    // An eleventh connection would be saved but never read back: refuse it before anything is
+    // typed.
+    if (m_connections.count() >= ConnectionList::kMaxConnections) {
         plat::showMessage(kTooMany, plat::Icon::Warning);
         return;
     }
@@ -52,11 +60,8 @@ void ConnectionCommands::add()
     const auto v = m_runner(fresh);
     if (!v)
         return;
-    const int row = m_rows.count();
-    m_rows.insertConnection(row, isTcp(*v) ? v->nodeName : v->skypeId);
-    m_rows.setCell(row, CConnectListCtrl::Method, isTcp(*v) ? kTcp : kSkype);
-    m_rows.setCell(row, CConnectListCtrl::Address, address(*v));
-    m_rows.setCell(row, CConnectListCtrl::Comment, v->comment);
+    const int row = m_connections.append(ConnectionRecord{isTcp(*v) ? v->nodeName : v->skypeId,
+                                                          methodOf(*v), address(*v), v->comment});
     m_rows.scrollToItem(m_rows.item(row, CConnectListCtrl::NodeName));
     m_save();
 }
@@ -66,28 +71,25 @@ void ConnectionCommands::change()
     const auto row = m_rows.selectedRow();
     if (!row)
         return;
+    const ConnectionRecord old = m_connections.at(*row);
     Values initial;
-    initial.nodeName = m_rows.cell(*row, CConnectListCtrl::NodeName);
-    initial.comment = m_rows.cell(*row, CConnectListCtrl::Comment);
-    if (m_rows.cell(*row, CConnectListCtrl::Method) != kSkype) {
+    initial.nodeName = old.nodeName;
+    initial.comment = old.comment;
+    if (old.connectMethod != kSkype) {
         initial.method = CDialogConnectMethod::kTcp;
-        initial.host = m_rows.cell(*row, CConnectListCtrl::Address);
+        initial.host = old.address;
     } else {
         initial.method = CDialogConnectMethod::kSkype;
-        initial.skypeId = m_rows.cell(*row, CConnectListCtrl::Address);
+        initial.skypeId = old.address;
     }
     const auto v = m_runner(initial);
     if (!v)
         return;
-    m_rows.setUpdatesEnabled(false);
-    // A Skype row keeps its node name: it is learnt from the peer's hello.
-    if (isTcp(*v))
-        m_rows.setCell(*row, CConnectListCtrl::NodeName, v->nodeName);
-    m_rows.setCell(*row, CConnectListCtrl::Method, isTcp(*v) ? kTcp : kSkype);
-    m_rows.setCell(*row, CConnectListCtrl::Address, address(*v));
-    m_rows.setCell(*row, CConnectListCtrl::Comment, v->comment);
-    m_rows.setUpdatesEnabled(true);
-    renamed(initial.nodeName, m_rows.cell(*row, CConnectListCtrl::NodeName));
+    // A Skype connection keeps its node name: it is learnt from the peer's hello.
+    const ConnectionRecord changed{isTcp(*v) ? v->nodeName : old.nodeName, methodOf(*v),
+                                   address(*v), v->comment};
+    m_connections.replace(*row, changed);
+    renamed(old.nodeName, changed.nodeName);
     m_save();
 }
 
@@ -96,9 +98,8 @@ void ConnectionCommands::renamed(const std::string& oldName, const std::string& 
     if (!m_renamed || oldName == newName)
         return;
     // Another connection of the old name still queues its records in that file.
-    for (int i = 0; i < m_rows.count(); ++i)
-        if (m_rows.cell(i, CConnectListCtrl::NodeName) == oldName)
-            return;
+    if (m_connections.hasNodeName(oldName))
+        return;
     m_renamed(oldName, newName);
 }
 
@@ -111,6 +112,6 @@ void ConnectionCommands::remove()
     }
     if (plat::ask(kDeleteQuestion, plat::Buttons::YesNo) != plat::Answer::Yes)
         return;
-    m_rows.removeConnection(*row);
+    m_connections.remove(*row);
     m_save();
 }

@@ -41,13 +41,13 @@ VX_SKYPEMODEL* skypeModel()
 ConnectionCommands commandsOf(CPavoDlg& window)
 {
     return ConnectionCommands(
-        window.rows(), [&window] { window.save(); },
+        window.settings().connections(), window.rows(), [&window] { window.settings().save(); },
         ConnectionCommands::modalDialog(&window, &PavoDialogs::skypeContacts),
         [](const std::string& oldName, const std::string& newName) {
             // Records still pending for the peer stay queued for it under its new name.
             if (CCatalog* catalog = CCatalog::instance())
-                catalog->renamePendingFile(CConnectListCtrl::settingText(oldName),
-                                           CConnectListCtrl::settingText(newName));
+                catalog->renamePendingFile(ConnectionList::settingText(oldName),
+                                           ConnectionList::settingText(newName));
         },
         PavoDialogs::messagingClientLinked() ? CDialogConnectMethod::kSkype
                                              : CDialogConnectMethod::kTcp);
@@ -84,7 +84,7 @@ bool PavoDialogs::messagingClientLinked()
 
 void PavoDialogs::firstStart(CPavoDlg& window)
 {
-    if (!systemProperties(window, kFirstStartIntro) || window.getConnectCount() > 0)
+    if (!systemProperties(window, kFirstStartIntro) || window.settings().getConnectCount() > 0)
         return;
     plat::showMessage(kAddConnectionHint, plat::Icon::Information);
     window.controls().addConnection->setFocus();
@@ -92,17 +92,18 @@ void PavoDialogs::firstStart(CPavoDlg& window)
 
 bool PavoDialogs::systemProperties(CPavoDlg& window, const std::string& introduction)
 {
+    NodeSettings& settings = window.settings();
     CSystemPropatyDlg::Values values;
     values.ownSkypeId = ownSkypeId();
-    values.nodeName = window.getNodeName();
-    values.partyName = window.getPartyName();
-    values.limitDay = window.getLimitDay();
-    values.sendFolder = window.getSendFolder();
-    values.recvFolder = window.getRecvFolder();
-    values.window =
-        window.getWindow() == 0 ? CSystemPropatyDlg::kWindowOpen : CSystemPropatyDlg::kWindowClosed;
-    values.listenPort = window.getListenPort();
-    values.partyKeySet = window.partyKey().state != PartyKeyStore::State::None;
+    values.nodeName = settings.getNodeName();
+    values.partyName = settings.getPartyName();
+    values.limitDay = settings.getLimitDay();
+    values.sendFolder = settings.getSendFolder();
+    values.recvFolder = settings.getRecvFolder();
+    values.window = settings.getWindow() == 0 ? CSystemPropatyDlg::kWindowOpen
+                                              : CSystemPropatyDlg::kWindowClosed;
+    values.listenPort = settings.getListenPort();
+    values.partyKeySet = settings.partyKey().state != PartyKeyStore::State::None;
     values.online = window.selection() == CPavoDlg::kOnline;
     CSystemPropatyDlg dialog(values, CMultiCheck::instance(), &window);
     dialog.setIntroduction(introduction);
@@ -114,18 +115,19 @@ bool PavoDialogs::systemProperties(CPavoDlg& window, const std::string& introduc
 
 void PavoDialogs::applySystemProperties(CPavoDlg& window, const CSystemPropatyDlg::Values& values)
 {
-    window.setNodeName(values.nodeName);
-    if (values.partyName != window.getPartyName()) {
+    NodeSettings& settings = window.settings();
+    settings.setNodeName(values.nodeName);
+    if (values.partyName != settings.getPartyName()) {
         window.transfer().changePartyName(values.partyName);
-        window.setPartyName(values.partyName);
+        settings.setPartyName(values.partyName);
     }
-    window.setWindow(values.window);
-    window.setLimitDay(values.limitDay);
-    window.setListenPort(values.listenPort);
+    settings.setWindow(values.window);
+    settings.setLimitDay(values.limitDay);
+    settings.setListenPort(values.listenPort);
     // The title and the tool-tip name the node too, so a new node name rebuilds them as well.
     window.refreshControls();
     window.tray().refresh(window.toolTipText());
-    window.save();
+    settings.save();
     applyPartyKey(window, values);
 }
 
@@ -134,7 +136,8 @@ void PavoDialogs::applyPartyKey(CPavoDlg& window, const CSystemPropatyDlg::Value
     using KeyChange = CSystemPropatyDlg::Values::KeyChange;
     if (values.keyChange == KeyChange::Keep)
         return;
-    const PartyKeyStore store(window.iniFileName(), window.getCurrentFolder());
+    NodeSettings& settings = window.settings();
+    const PartyKeyStore store(settings.iniFileName(), settings.getCurrentFolder());
     std::string error;
     PartyKeyStore::Loaded applied;
     if (values.keyChange == KeyChange::Set) {
@@ -153,7 +156,7 @@ void PavoDialogs::applyPartyKey(CPavoDlg& window, const CSystemPropatyDlg::Value
         plat::showMessage(std::string(kKeyNotStored) + "\n" + error, plat::Icon::Error);
         return;
     }
-    window.setPartyKey(applied);
+    settings.setPartyKey(applied);
 }
 
 void PavoDialogs::addConnection(CPavoDlg& window)
@@ -184,5 +187,5 @@ void PavoDialogs::catalogSync(CPavoDlg& window)
     if (dialog.exec() != QDialog::Accepted)
         return;
     window.transfer().requestHello(*row, dialog.mode(), dialog.date());
-    window.notice(format(kSyncRequested, window.getConnectNodeName(*row)));
+    window.notice(format(kSyncRequested, window.settings().getConnectNodeName(*row)));
 }

@@ -1,6 +1,6 @@
 #include "app/CPropatyHotLine.h"
+#include "app/NodeSettings.h"
 #include "platform/IniFile.h"
-#include "support/SettingsFixture.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -49,7 +49,7 @@ TEST_F(CPropatyHotLineTest, ConstructionMakesTheFoldersAndTheInstance)
 {
     const std::string work = dir.file("fresh/work");
     {
-        SettingsFixture settings(work);
+        NodeSettings settings(work);
         for (const char* sub : {"SEND", "RECV", "CATALOG"})
             EXPECT_TRUE(fs::is_directory(work + "/" + sub)) << sub;
         EXPECT_EQ(settings.getRecvFolder(), work + "/RECV");
@@ -63,31 +63,31 @@ TEST_F(CPropatyHotLineTest, ConstructionMakesTheFoldersAndTheInstance)
 
 TEST_F(CPropatyHotLineTest, MissingFileLoadsDefaults)
 {
-    SettingsFixture settings(dir.path());
-    settings.party = "old";
-    settings.limitDay = 9;
-    settings.window = 1;
-    settings.listenPort = 1;
+    NodeSettings settings(dir.path());
+    settings.setPartyName("old");
+    settings.setLimitDay(9);
+    settings.setWindow(1);
+    settings.setListenPort(1);
     settings.load();
-    EXPECT_EQ(settings.party, "");
-    EXPECT_EQ(settings.nodeName, "");
-    EXPECT_EQ(settings.limitDay, 3);
-    EXPECT_EQ(settings.window, 0);
-    EXPECT_EQ(settings.listenPort, 42000);
-    EXPECT_TRUE(settings.connections.empty());
+    EXPECT_EQ(settings.getPartyName(), "");
+    EXPECT_EQ(settings.getNodeName(), "");
+    EXPECT_EQ(settings.getLimitDay(), 3);
+    EXPECT_EQ(settings.getWindow(), 0);
+    EXPECT_EQ(settings.getListenPort(), 42000);
+    EXPECT_TRUE(settings.connections().records().empty());
 }
 
 TEST_F(CPropatyHotLineTest, LoadsTheSystemSection)
 {
     writeFile(dir.file("Pavo.ini"), "[SYSTEM]\nPARTY=team\nNAME=ノードA\nLIMITDAY=7\nWINDOW=1\n"
                                     "LISTENPORT=43001\nCONNECTNUM=0\n");
-    SettingsFixture settings(dir.path());
+    NodeSettings settings(dir.path());
     settings.load();
-    EXPECT_EQ(settings.party, "team");
-    EXPECT_EQ(settings.nodeName, "ノードA");
-    EXPECT_EQ(settings.limitDay, 7);
-    EXPECT_EQ(settings.window, 1);
-    EXPECT_EQ(settings.listenPort, 43001);
+    EXPECT_EQ(settings.getPartyName(), "team");
+    EXPECT_EQ(settings.getNodeName(), "ノードA");
+    EXPECT_EQ(settings.getLimitDay(), 7);
+    EXPECT_EQ(settings.getWindow(), 1);
+    EXPECT_EQ(settings.getListenPort(), 43001);
 }
 
 struct LoadCase
@@ -104,9 +104,9 @@ class LoadConnections : public CPropatyHotLineTest, public testing::WithParamInt
 TEST_P(LoadConnections, Table)
 {
     writeFile(dir.file("Pavo.ini"), GetParam().ini);
-    SettingsFixture settings(dir.path());
+    NodeSettings settings(dir.path());
     settings.load();
-    EXPECT_EQ(settings.connections, GetParam().expected);
+    EXPECT_EQ(settings.connections().records(), GetParam().expected);
 }
 
 namespace {
@@ -162,14 +162,14 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(CPropatyHotLineTest, SaveThenLoadGivesTheSameSettings)
 {
-    SettingsFixture out(dir.path());
-    out.party = "team";
-    out.nodeName = "node-1";
-    out.limitDay = 5;
-    out.window = 1;
-    out.listenPort = 42001;
-    out.addPeer("a", "SKYPE", "alice", "friend");
-    out.addPeer("b", "TCP", "host-b/43000", "");
+    NodeSettings out(dir.path());
+    out.setPartyName("team");
+    out.setNodeName("node-1");
+    out.setLimitDay(5);
+    out.setWindow(1);
+    out.setListenPort(42001);
+    out.connections().append({"a", "SKYPE", "alice", "friend"});
+    out.connections().append({"b", "TCP", "host-b/43000", ""});
     out.save();
 
     const plat::IniFile ini(dir.file("Pavo.ini"));
@@ -178,14 +178,14 @@ TEST_F(CPropatyHotLineTest, SaveThenLoadGivesTheSameSettings)
     EXPECT_EQ(ini.getString("REC2", "SKYPEID", "?"), "");
     EXPECT_EQ(ini.getString("REC2", "HOSTNAME", "?"), "host-b/43000");
 
-    SettingsFixture in(dir.path());
+    NodeSettings in(dir.path());
     in.load();
-    EXPECT_EQ(in.party, "team");
-    EXPECT_EQ(in.nodeName, "node-1");
-    EXPECT_EQ(in.limitDay, 5);
-    EXPECT_EQ(in.window, 1);
-    EXPECT_EQ(in.listenPort, 42001);
-    EXPECT_EQ(in.connections, out.connections);
+    EXPECT_EQ(in.getPartyName(), "team");
+    EXPECT_EQ(in.getNodeName(), "node-1");
+    EXPECT_EQ(in.getLimitDay(), 5);
+    EXPECT_EQ(in.getWindow(), 1);
+    EXPECT_EQ(in.getListenPort(), 42001);
+    EXPECT_EQ(in.connections().records(), out.connections().records());
     EXPECT_EQ(in.getHostName(1), "host-b");
     EXPECT_EQ(in.getPort(1), 43000);
 }
@@ -194,12 +194,12 @@ TEST_F(CPropatyHotLineTest, SaveKeepsForeignKeysAndStaleSections)
 {
     writeFile(dir.file("Pavo.ini"), "[SYSTEM]\nMAILADDRESS=a@example.org\nPARTY=old\n"
                                     "[ELSEWHERE]\nKEY=value\n");
-    SettingsFixture settings(dir.path());
-    settings.party = "team";
+    NodeSettings settings(dir.path());
+    settings.setPartyName("team");
     for (const char* n : {"a", "b", "c"})
-        settings.addPeer(n, "TCP", std::string("host-") + n);
+        settings.connections().append({n, "TCP", std::string("host-") + n, {}});
     settings.save();
-    settings.connections.erase(settings.connections.begin() + 1);
+    settings.connections().remove(1);
     settings.save();
 
     const plat::IniFile ini(dir.file("Pavo.ini"));
@@ -209,10 +209,10 @@ TEST_F(CPropatyHotLineTest, SaveKeepsForeignKeysAndStaleSections)
     EXPECT_EQ(ini.getInt("SYSTEM", "CONNECTNUM", -1), 2);
     EXPECT_EQ(ini.getString("REC3", "NAME", ""), "c"); // left over, no longer read
 
-    SettingsFixture reread(dir.path());
+    NodeSettings reread(dir.path());
     reread.load();
-    ASSERT_EQ(reread.connections.size(), 2u);
-    EXPECT_EQ(reread.connections[1].nodeName, "c");
+    ASSERT_EQ(reread.connections().records().size(), 2u);
+    EXPECT_EQ(reread.connections().records()[1].nodeName, "c");
 }
 
 TEST_F(CPropatyHotLineTest, BinaryFileDoesNotBreakLoadOrSave)
@@ -222,40 +222,9 @@ TEST_F(CPropatyHotLineTest, BinaryFileDoesNotBreakLoadOrSave)
         junk.push_back(static_cast<char>((i * 131 + 7) % 256));
     junk += "\n[SYSTEM]\nCONNECTNUM=3\n[REC1]\nNAME=\x01\xff\nTRS=TCP\nHOSTNAME=\x80/\xfe\n";
     writeFile(dir.file("Pavo.ini"), junk);
-    SettingsFixture settings(dir.path());
+    NodeSettings settings(dir.path());
     settings.load();
-    EXPECT_LE(settings.connections.size(), 1u);
+    EXPECT_LE(settings.connections().records().size(), 1u);
     settings.save();
     EXPECT_FALSE(readFile(dir.file("Pavo.ini")).empty());
-}
-
-struct AddressCase
-{
-    const char* address;
-    const char* host;
-    int port;
-};
-
-TEST(CPropatyHotLineAddress, HostAndPortSplitAtTheFirstSlash)
-{
-    const AddressCase cases[] = {
-        {"example.org", "example.org", 42000},
-        {"example.org/43000", "example.org", 43000},
-        {"10.0.0.1/1", "10.0.0.1", 1},
-        {"h/65535", "h", 65535},
-        {"h/1/2", "h", 1},
-        {"h/43000x", "h", 43000},
-        {"/123", "", 123},
-        // No port number after the slash: the default port rather than port 0.
-        {"h/", "h", 42000},
-        {"h/abc", "h", 42000},
-        {"h/0", "h", 42000},
-        {"h/65536", "h", 42000},
-        {"h/99999999999999999999", "h", 42000},
-        {"", "", 42000},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(addressHost(c.address), c.host) << c.address;
-        EXPECT_EQ(addressPort(c.address), c.port) << c.address;
-    }
 }

@@ -1,13 +1,13 @@
 #include "catalog/CCatalog.h"
 
 #include "app/CPostError.h"
+#include "app/NodeSettings.h"
 #include "app/VX_EVENTCATALOG.h"
 #include "app/VX_EVENTCATALOGLISTENER.h"
 #include "app/WindowMessages.h"
 #include "platform/Files.h"
 #include "platform/Shortcut.h"
 #include "support/RecordFiles.h"
-#include "support/SettingsFixture.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -99,10 +99,10 @@ class CatalogTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        settings.party = "party";
-        settings.nodeName = "me";
-        settings.addPeer("peerA", "TCP", "hostA");
-        settings.addPeer("peerB", "TCP", "hostB");
+        settings.setPartyName("party");
+        settings.setNodeName("me");
+        settings.connections().append({"peerA", "TCP", "hostA", {}});
+        settings.connections().append({"peerB", "TCP", "hostB", {}});
         VX_EVENTCATALOG::destroyInstance();
         VX_EVENTCATALOG::instance()->addListener(&log);
     }
@@ -132,7 +132,7 @@ protected:
     void clearLog() { log.events.clear(); }
 
     TempDir dir;
-    SettingsFixture settings{dir.path()};
+    NodeSettings settings{dir.path()};
     EventLog log;
     plat::SystemTime now = kNow;
     std::unique_ptr<CCatalog> catalog;
@@ -171,7 +171,8 @@ TEST_F(CatalogTest, LoadTurnsDamagedEntriesIntoDeletionsAndFillsPartyNames)
 
 TEST_F(CatalogTest, AddLocalStoresCompleteEntryAndQueuesItForEveryPeer)
 {
-    settings.addPeer("catalog", "TCP", "hostC"); // would share the cache file's name
+    settings.connections().append(
+        {"catalog", "TCP", "hostC", {}}); // would share the cache file's name
     open();
     catalog->addLocal(makeRecord("me", "doc.txt", 1234));
 

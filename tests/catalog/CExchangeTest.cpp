@@ -1,12 +1,12 @@
 #include "catalog/CExchange.h"
 
+#include "app/NodeSettings.h"
 #include "catalog/CCatalog.h"
 #include "catalog/HelloBody.h"
 #include "catalog/MessageBuilder.h"
 #include "platform/Bytes.h"
 #include "platform/Files.h"
 #include "support/ScriptedPeer.h"
-#include "support/SettingsFixture.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -81,10 +81,10 @@ protected:
     CExchangeTest() : settings(dir.path())
     {
         CCatalog::destroyInstance();
-        settings.party = "PARTY";
-        settings.nodeName = "HOME";
-        settings.addPeer("REMOTE", "TCP", "127.0.0.1");
-        settings.addPeer("OTHER", "TCP", "127.0.0.2");
+        settings.setPartyName("PARTY");
+        settings.setNodeName("HOME");
+        settings.connections().append({"REMOTE", "TCP", "127.0.0.1", {}});
+        settings.connections().append({"OTHER", "TCP", "127.0.0.2", {}});
     }
     ~CExchangeTest() override { CCatalog::destroyInstance(); }
 
@@ -93,7 +93,7 @@ protected:
     CatalogRecord remoteRecord(const std::string& name, std::uint32_t size,
                                const std::string& origin = "REMOTE")
     {
-        return makeTestRecord(origin, settings.party, name, size);
+        return makeTestRecord(origin, settings.getPartyName(), name, size);
     }
 
     // Every message the exchange queued, oldest first; the queue is empty afterwards.
@@ -137,7 +137,7 @@ protected:
     }
 
     TempDir dir;
-    SettingsFixture settings;
+    NodeSettings settings;
     CExchange exchange{"REMOTE"};
 };
 
@@ -222,7 +222,7 @@ TEST_F(CExchangeTest, SyncSinceDateQueuesEntriesFromThatDay)
 
 TEST_F(CExchangeTest, SkypeHelloBindsConfiguredNameAndPendingFile)
 {
-    settings.addPeer("OLDNAME", "SKYPE", "alice");
+    settings.connections().append({"OLDNAME", "SKYPE", "alice", {}});
     catalog().queueForPeer(remoteRecord("for-alice.txt", 10, "THIRD"), "OLDNAME");
     const std::string folder = catalog().catalogFolder();
     ASSERT_TRUE(plat::fileExists(plat::joinPath(folder, "OLDNAME.dat")));
@@ -233,7 +233,7 @@ TEST_F(CExchangeTest, SkypeHelloBindsConfiguredNameAndPendingFile)
     EXPECT_TRUE(result.partyMatches);
     EXPECT_TRUE(result.peerRenamed);
     EXPECT_EQ(skype.peerNodeName(), "NEWNAME");
-    EXPECT_EQ(settings.connections.back().nodeName, "NEWNAME");
+    EXPECT_EQ(settings.connections().records().back().nodeName, "NEWNAME");
     EXPECT_FALSE(plat::fileExists(plat::joinPath(folder, "OLDNAME.dat")));
     const auto batch = batchFor(skype.peerNodeName());
     ASSERT_EQ(batch.size(), 1u);
@@ -243,7 +243,7 @@ TEST_F(CExchangeTest, SkypeHelloBindsConfiguredNameAndPendingFile)
 // Hellos that must not rebind: the peer's name, the settings and every pending file stay.
 TEST_F(CExchangeTest, SkypeHelloRefusesUnsafeOrForeignBindings)
 {
-    settings.addPeer("OLDNAME", "SKYPE", "alice");
+    settings.connections().append({"OLDNAME", "SKYPE", "alice", {}});
     catalog().queueForPeer(remoteRecord("for-remote.txt", 10, "THIRD"), "REMOTE");
     struct Row
     {
@@ -271,8 +271,8 @@ TEST_F(CExchangeTest, SkypeHelloRefusesUnsafeOrForeignBindings)
         EXPECT_TRUE(result.partyMatches);
         EXPECT_FALSE(result.peerRenamed);
         EXPECT_EQ(skype.peerNodeName(), "OLDNAME");
-        EXPECT_EQ(settings.connections.back().nodeName, "OLDNAME");
-        EXPECT_EQ(settings.connections.front().nodeName, "REMOTE");
+        EXPECT_EQ(settings.connections().records().back().nodeName, "OLDNAME");
+        EXPECT_EQ(settings.connections().records().front().nodeName, "REMOTE");
     }
     EXPECT_EQ(batchFor("REMOTE").size(), 1u);
 }

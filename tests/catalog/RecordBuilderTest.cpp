@@ -1,6 +1,6 @@
 #include "catalog/RecordBuilder.h"
 
-#include "support/SettingsFixture.h"
+#include "app/NodeSettings.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -44,10 +44,10 @@ catalog::RegistrationContext context(std::time_t now, int ms = 0, int limitDay =
 TEST(RecordBuilderTest, BuildsEveryFieldOfTheThreeKinds)
 {
     TempDir dir;
-    SettingsFixture settings(dir.path());
-    settings.nodeName = "ノード";
-    settings.party = "party";
-    settings.limitDay = 3;
+    NodeSettings settings(dir.path());
+    settings.setNodeName("ノード");
+    settings.setPartyName("party");
+    settings.setLimitDay(3);
     const plat::SystemTime at{2024, 5, 5, 3, 9, 41, 7, 250};
     const auto ctx = catalog::RegistrationContext::from(settings, [&] {
         return catalog::WallClock{unixOf(at), 250};

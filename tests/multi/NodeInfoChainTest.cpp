@@ -1,5 +1,5 @@
+#include "app/NodeSettings.h"
 #include "support/MultiNode.h"
-#include "support/SettingsFixture.h"
 #include "support/TempDir.h"
 
 #include "catalog/CatalogRecord.h"
@@ -35,8 +35,8 @@ struct Node : MultiNode
     // file, the files it received and the hop lists in its catalog.
     std::vector<CNodeInfo> nodeList() const
     {
-        SettingsFixture settings(dir);
-        settings.nodeName = name;
+        NodeSettings settings(dir);
+        settings.setNodeName(name);
         NodeInfoStore store(settings, [this](const std::string& origin, const std::string& file) {
             for (const CatalogRecord& r : catalogRecords(dir))
                 if (r.originNodeUtf8() == origin && r.fileNameUtf8() == file)

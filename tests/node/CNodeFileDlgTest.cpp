@@ -1,11 +1,11 @@
 #include "node/CNodeFileDlg.h"
 
+#include "app/NodeSettings.h"
 #include "catalog/CCatalog.h"
 #include "node/CFileMFCListCtrl.h"
 #include "platform/Files.h"
 #include "support/RecordingPrompt.h"
 #include "support/ScriptedPeer.h"
-#include "support/SettingsFixture.h"
 #include "support/TempDir.h"
 
 #include <QCheckBox>
@@ -38,9 +38,9 @@ struct PaneWorld
 {
     PaneWorld() : settings(dir.path())
     {
-        settings.nodeName = "Own";
-        settings.party = "party";
-        settings.addPeer("Peer", "TCP", "localhost");
+        settings.setNodeName("Own");
+        settings.setPartyName("party");
+        settings.connections().append({"Peer", "TCP", "localhost", {}});
         plat::makeFolders(settings.getSendFolder());
         plat::makeFolders(plat::joinPath(settings.getRecvFolder(), "Other"));
         catalog = std::make_unique<CCatalog>(settings, true);
@@ -90,7 +90,7 @@ struct PaneWorld
     }
 
     TempDir dir;
-    SettingsFixture settings;
+    NodeSettings settings;
     std::unique_ptr<CCatalog> catalog;
     CNodeFileDlg pane;
     RecordingPrompt prompt;

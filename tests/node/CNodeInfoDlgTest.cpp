@@ -1,5 +1,6 @@
 #include "node/CNodeInfoDlg.h"
 
+#include "app/NodeSettings.h"
 #include "catalog/CCatalog.h"
 #include "node/CNodeDetailDlg.h"
 #include "node/CNodeFileDlg.h"
@@ -7,7 +8,6 @@
 #include "platform/Files.h"
 #include "platform/IniFile.h"
 #include "support/RecordingPrompt.h"
-#include "support/SettingsFixture.h"
 #include "support/TempDir.h"
 
 #include <QAbstractButton>
@@ -49,10 +49,10 @@ class NodeInfoWindow : public ::testing::Test
 protected:
     NodeInfoWindow() : settings(dir.path())
     {
-        settings.nodeName = "Own";
-        settings.party = "party";
+        settings.setNodeName("Own");
+        settings.setPartyName("party");
         for (const char* peer : {"alpha", "beta", "gamma"})
-            settings.addPeer(peer, "TCP", "localhost");
+            settings.connections().append({peer, "TCP", "localhost", {}});
         plat::makeFolders(settings.getSendFolder());
         plat::makeFolders(settings.getRecvFolder());
     }
@@ -98,7 +98,7 @@ protected:
     }
 
     TempDir dir;
-    SettingsFixture settings;
+    NodeSettings settings;
     RecordingPrompt prompt;
     CNodeInfoDlg window;
 };

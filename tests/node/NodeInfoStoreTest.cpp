@@ -1,11 +1,11 @@
 #include "node/NodeInfoStore.h"
 
+#include "app/NodeSettings.h"
 #include "app/ShellUtil.h"
 #include "catalog/CCatalog.h"
 #include "platform/Files.h"
 #include "platform/IniFile.h"
 #include "support/ScriptedPeer.h"
-#include "support/SettingsFixture.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -49,8 +49,8 @@ struct Node
 {
     explicit Node(const std::string& name) : settings(dir.path())
     {
-        settings.nodeName = name;
-        settings.party = "party";
+        settings.setNodeName(name);
+        settings.setPartyName("party");
         plat::makeFolders(settings.getSendFolder());
         plat::makeFolders(settings.getRecvFolder());
     }
@@ -74,7 +74,7 @@ struct Node
     }
 
     TempDir dir;
-    SettingsFixture settings;
+    NodeSettings settings;
 };
 
 TEST(NodeInfoStore, ContactKeysRoundTripThroughTheSettingsFile)
@@ -156,7 +156,7 @@ TEST(NodeInfoStore, NeighboursAreTheDistinctConnectionNames)
     for (const Case& c : cases) {
         Node node("NodeA");
         for (const std::string& name : c.connections)
-            node.settings.addPeer(name, "TCP", "host");
+            node.settings.connections().append({name, "TCP", "host", {}});
         NodeInfoStore store = node.store();
         store.buildOwnRecord();
         EXPECT_EQ(store.own().neighbours, c.neighbours);

@@ -1,4 +1,5 @@
 #include "skype/VX_A2AMODEL.h"
+#include "app/NodeSettings.h"
 #include "catalog/CCatalog.h"
 #include "catalog/HelloBody.h"
 #include "catalog/MessageBuilder.h"
@@ -9,7 +10,6 @@
 #include "skype/VX_SKYPEMODEL.h"
 #include "skype/VX_SKYPESTREAM.h"
 #include "support/FakeSkypeLink.h"
-#include "support/SettingsFixture.h"
 #include "support/StandinProcess.h"
 #include "support/TempDir.h"
 #include "support/TestNode.h"
@@ -38,16 +38,16 @@ class PeerModelTest : public ::testing::Test
 protected:
     PeerModelTest() : settings((TestNode::useFastTimers(), dir.path()))
     {
-        settings.nodeName = "NodeA";
-        settings.party = "Party1";
-        settings.addPeer("NodeB", "SKYPE", "bob");
+        settings.setNodeName("NodeA");
+        settings.setPartyName("Party1");
+        settings.connections().append({"NodeB", "SKYPE", "bob", {}});
         peers.addListener(&changes);
         peers.setApplicationName(App);
     }
     ~PeerModelTest() override { plat::runFor(1); }
 
     TempDir dir;
-    SettingsFixture settings;
+    NodeSettings settings;
     FakeSkypeLink link;
     VX_SKYPEMODEL users{link};
     VX_A2AMODEL peers{link, users};
@@ -186,10 +186,10 @@ class StandinPeersTest : public ::testing::Test
 protected:
     StandinPeersTest() : settings((TestNode::useFastTimers(), dir.path()))
     {
-        settings.nodeName = "NodeA";
-        settings.party = "Party1";
-        settings.addPeer("NodeB", "SKYPE", "bob");
-        settings.addPeer("NodeD", "SKYPE", "dave");
+        settings.setNodeName("NodeA");
+        settings.setPartyName("Party1");
+        settings.connections().append({"NodeB", "SKYPE", "bob", {}});
+        settings.connections().append({"NodeD", "SKYPE", "dave", {}});
         std::ofstream(dir.file("users.ini"))
             << "[alice]\nruntime = alice\ncontacts = bob, carol, dave\n"
                "[bob]\nruntime = bob\ncontacts = alice\n"
@@ -266,7 +266,7 @@ protected:
     }
 
     TempDir dir;
-    SettingsFixture settings;
+    NodeSettings settings;
     // Outlives the models, which tell their listeners until they go.
     Changes changes;
     StandinProcess standin{dir.file("users.ini")};

@@ -1,10 +1,10 @@
 #include "skype/VX_SKYPEAPPLICATION.h"
+#include "app/NodeSettings.h"
 #include "platform/EventLoop.h"
 #include "skype/VX_SKYPEAPPLICATIONLISTENER.h"
 #include "skype/VX_SKYPEMODEL.h"
 #include "skype/VX_SKYPESTREAM.h"
 #include "support/FakeSkypeLink.h"
-#include "support/SettingsFixture.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -26,11 +26,11 @@ class ApplicationTest : public ::testing::Test
 protected:
     ApplicationTest() : settings(dir.path())
     {
-        settings.nodeName = "NodeA";
-        settings.party = "Party1";
-        settings.addPeer("NodeB", "SKYPE", "bob");
-        settings.addPeer("NodeC", "SKYPE", "carol");
-        settings.addPeer("NodeT", "TCP", "mallory");
+        settings.setNodeName("NodeA");
+        settings.setPartyName("Party1");
+        settings.connections().append({"NodeB", "SKYPE", "bob", {}});
+        settings.connections().append({"NodeC", "SKYPE", "carol", {}});
+        settings.connections().append({"NodeT", "TCP", "mallory", {}});
         app.setName(App, 0);
         app.addListener(&listener);
     }
@@ -48,7 +48,7 @@ protected:
     }
 
     TempDir dir;
-    SettingsFixture settings;
+    NodeSettings settings;
     FakeSkypeLink link;
     VX_SKYPEMODEL users{link};
     VX_SKYPEAPPLICATION app{link, &users};
@@ -99,7 +99,7 @@ TEST_F(ApplicationTest, StreamsFromUnconfiguredPeersAreDisconnectedAtOnce)
                                         "ALTER APPLICATION " + App + " DISCONNECT eve:4"}));
     // Off line, even configured peers are refused.
     link.commands.clear();
-    settings.online = false;
+    settings.setOnline(false);
     app.onNotification("STREAMS bob:1 carol:2");
     EXPECT_EQ(slots(), std::vector<std::string>{"bob:1"});
     EXPECT_EQ(link.commands,

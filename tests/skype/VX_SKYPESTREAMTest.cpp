@@ -1,5 +1,6 @@
 #include "skype/VX_SKYPESTREAM.h"
 #include "app/ModeFlags.h"
+#include "app/NodeSettings.h"
 #include "catalog/CCatalog.h"
 #include "catalog/HelloBody.h"
 #include "catalog/MessageBuilder.h"
@@ -7,7 +8,6 @@
 #include "platform/Bytes.h"
 #include "support/FakeSkypeLink.h"
 #include "support/HexBytes.h"
-#include "support/SettingsFixture.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -29,9 +29,9 @@ class StreamTest : public ::testing::Test
 protected:
     StreamTest() : settings(dir.path())
     {
-        settings.nodeName = "NodeA";
-        settings.party = "Party1";
-        settings.addPeer("NodeB", "SKYPE", "bob");
+        settings.setNodeName("NodeA");
+        settings.setPartyName("Party1");
+        settings.connections().append({"NodeB", "SKYPE", "bob", {}});
         CCatalog::instance();
         stream = std::make_unique<VX_SKYPESTREAM>(link, "bob", 1, App, "NodeB");
     }
@@ -82,7 +82,7 @@ protected:
     }
 
     TempDir dir;
-    SettingsFixture settings;
+    NodeSettings settings;
     FakeSkypeLink link;
     std::unique_ptr<VX_SKYPESTREAM> stream;
 };
@@ -227,7 +227,7 @@ TEST_F(StreamTest, HelloBindsThePeerToTheNameItCarries)
 {
     stream->receive(reply(hello("NodeZ", "Party1"), 0));
     EXPECT_EQ(stream->peerNodeName(), "NodeZ");
-    EXPECT_EQ(settings.connections[0].nodeName, "NodeZ");
+    EXPECT_EQ(settings.connections().records()[0].nodeName, "NodeZ");
     // A hello of another party is still counted but binds nothing.
     stream->receive(reply(hello("NodeY", "Party2"), 1));
     EXPECT_EQ(stream->peerNodeName(), "NodeZ");

@@ -19,9 +19,9 @@ TestNode::TestNode(const std::string& nodeName, const std::string& party)
               notices.emplace_back(static_cast<int>(m.wparam), static_cast<int>(m.lparam));
       })
 {
-    settings.nodeName = nodeName;
-    settings.party = party;
-    settings.listenPort = 0;
+    settings.setNodeName(nodeName);
+    settings.setPartyName(party);
+    settings.setListenPort(0);
     CPostError::instance()->setWindow(m_noticeWindow.handle());
     CCatalog::instance();
     m_model = std::make_unique<CTcpA2AModel>();

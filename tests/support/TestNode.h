@@ -1,7 +1,7 @@
 #pragma once
 
-#include "SettingsFixture.h"
 #include "TempDir.h"
+#include "app/NodeSettings.h"
 
 #include "platform/EventLoop.h"
 #include "tcp/CA2AModelListener.h"
@@ -30,7 +30,7 @@ public:
     static void useFastTimers();
 
     TempDir dir;
-    SettingsFixture settings;
+    NodeSettings settings;
 
     CTcpA2AModel& model() { return *m_model; }
     CCatalog& catalog();

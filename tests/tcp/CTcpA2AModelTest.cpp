@@ -43,7 +43,7 @@ protected:
 TEST_F(CTcpA2AModelTest, AdmitsAConfiguredTcpNodeFromAnyAddress)
 {
     // The configured host is not where the peer comes from: only the name counts.
-    node.settings.addPeer("NodeB", "TCP", "nodeb.example/42000");
+    node.settings.connections().append({"NodeB", "TCP", "nodeb.example/42000", {}});
     auto peer = dialAndGreet("NodeB");
 
     ASSERT_TRUE(node.waitConnected("NodeB"));
@@ -76,7 +76,7 @@ TEST_F(CTcpA2AModelTest, AMisspeltPeerNameIsReportedAndNeverClaimedAsEstablished
     ScriptedPeer beta("beta", "Party1");
     const int port = beta.listen();
     ASSERT_GT(port, 0);
-    node.settings.addPeer("betta", "TCP", "127.0.0.1/" + std::to_string(port));
+    node.settings.connections().append({"betta", "TCP", "127.0.0.1/" + std::to_string(port), {}});
     node.model().connectPeer("betta", "127.0.0.1", port);
     ASSERT_TRUE(beta.accept());
     ASSERT_TRUE(beta.nextOf(MsgClass::Hello, MsgType::Hello));
@@ -95,7 +95,7 @@ TEST_F(CTcpA2AModelTest, AMisspeltPeerNameIsReportedAndNeverClaimedAsEstablished
 
     // The admitting side: a peer that is admitted but sends nothing further (the other side
     // refused this node) leaves no established notice behind.
-    node.settings.addPeer("NodeB", "TCP", "127.0.0.1");
+    node.settings.connections().append({"NodeB", "TCP", "127.0.0.1", {}});
     auto b = dialAndGreet("NodeB");
     ASSERT_TRUE(node.waitConnected("NodeB"));
     plat::runFor(100);
@@ -104,8 +104,8 @@ TEST_F(CTcpA2AModelTest, AMisspeltPeerNameIsReportedAndNeverClaimedAsEstablished
 
 TEST_F(CTcpA2AModelTest, RefusesNodesThatAreNotConfiguredForTcp)
 {
-    node.settings.addPeer("NodeS", "SKYPE", "skype.user");
-    node.settings.addPeer("NodeB", "TCP", "127.0.0.1");
+    node.settings.connections().append({"NodeS", "SKYPE", "skype.user", {}});
+    node.settings.connections().append({"NodeB", "TCP", "127.0.0.1", {}});
     for (const char* name : {"NodeS", "Stranger", "nodeb"}) {
         SCOPED_TRACE(name);
         auto peer = dialAndGreet(name);
@@ -118,7 +118,7 @@ TEST_F(CTcpA2AModelTest, RefusesNodesThatAreNotConfiguredForTcp)
 
 TEST_F(CTcpA2AModelTest, KeepsTheFirstConnectionOfANodeAndDropsTheDuplicate)
 {
-    node.settings.addPeer("NodeB", "TCP", "127.0.0.1");
+    node.settings.connections().append({"NodeB", "TCP", "127.0.0.1", {}});
     auto first = dialAndGreet("NodeB");
     ASSERT_TRUE(node.waitConnected("NodeB"));
     auto second = dialAndGreet("NodeB");
@@ -137,7 +137,7 @@ TEST_F(CTcpA2AModelTest, DialsAConfiguredPeerByHostNameAndAdmitsItAfterItsHello)
     ScriptedPeer peer("NodeB", "Party1");
     const int port = peer.listen();
     ASSERT_GT(port, 0);
-    node.settings.addPeer("NodeB", "TCP", "localhost/" + std::to_string(port));
+    node.settings.connections().append({"NodeB", "TCP", "localhost/" + std::to_string(port), {}});
 
     node.model().connectPeer("NodeB", "localhost", port);
     EXPECT_EQ(node.model().pendingCount(), 1);
@@ -161,8 +161,8 @@ TEST_F(CTcpA2AModelTest, AFailedDialLeavesNothingBehind)
 
 TEST_F(CTcpA2AModelTest, DisconnectAndPeerCloseBothTellTheListeners)
 {
-    node.settings.addPeer("NodeB", "TCP", "127.0.0.1");
-    node.settings.addPeer("NodeC", "TCP", "127.0.0.1");
+    node.settings.connections().append({"NodeB", "TCP", "127.0.0.1", {}});
+    node.settings.connections().append({"NodeC", "TCP", "127.0.0.1", {}});
     auto b = dialAndGreet("NodeB");
     auto c = dialAndGreet("NodeC");
     ASSERT_TRUE(node.waitConnected("NodeB"));
@@ -183,7 +183,7 @@ TEST_F(CTcpA2AModelTest, DisconnectAndPeerCloseBothTellTheListeners)
 
 TEST_F(CTcpA2AModelTest, GoingOfflineClosesOnlyConnectionsNotYetAdmitted)
 {
-    node.settings.addPeer("NodeB", "TCP", "127.0.0.1");
+    node.settings.connections().append({"NodeB", "TCP", "127.0.0.1", {}});
     auto admitted = dialAndGreet("NodeB");
     ASSERT_TRUE(node.waitConnected("NodeB"));
     ScriptedPeer silent("NodeC", "Party1");
@@ -209,7 +209,7 @@ TEST_F(CTcpA2AModelTest, GoingOfflineClosesOnlyConnectionsNotYetAdmitted)
 // the waiting connection is taken.
 TEST_F(CTcpA2AModelTest, OutOfDescriptorsAcceptingPausesWhileAdmittedPeersAreServed)
 {
-    node.settings.addPeer("NodeB", "TCP", "127.0.0.1");
+    node.settings.connections().append({"NodeB", "TCP", "127.0.0.1", {}});
     auto admitted = dialAndGreet("NodeB");
     ASSERT_TRUE(node.waitConnected("NodeB"));
 
@@ -257,7 +257,7 @@ TEST_F(CTcpA2AModelTest, OutOfDescriptorsAcceptingPausesWhileAdmittedPeersAreSer
 
 TEST_F(CTcpA2AModelTest, ASyncRequestRidesOnTheNextHelloOnly)
 {
-    node.settings.addPeer("NodeB", "TCP", "127.0.0.1");
+    node.settings.connections().append({"NodeB", "TCP", "127.0.0.1", {}});
     auto peer = dialAndGreet("NodeB");
     ASSERT_TRUE(node.waitConnected("NodeB"));
     const plat::SystemTime since{2026, 4, 3, 1, 0, 0, 0, 0};
@@ -307,7 +307,7 @@ int detailNotices(const TestNode& node)
 TEST_F(CTcpA2AModelTest, AKeyedNodeAdmitsNoPlainPeerInEitherDirection)
 {
     tcp::HandshakeFailureLog::instance().clear();
-    node.settings.addPeer("NodeB", "TCP", "127.0.0.1");
+    node.settings.connections().append({"NodeB", "TCP", "127.0.0.1", {}});
     node.settings.setPartyKey(readyKey(3));
     node.model().goOnline();
 
@@ -340,7 +340,7 @@ TEST_F(CTcpA2AModelTest, AKeyedNodeAdmitsNoPlainPeerInEitherDirection)
 
 TEST_F(CTcpA2AModelTest, AKeyThatWasSetButCannotBeFoundKeepsTcpOff)
 {
-    node.settings.addPeer("NodeB", "TCP", "127.0.0.1");
+    node.settings.connections().append({"NodeB", "TCP", "127.0.0.1", {}});
     PartyKeyStore::Loaded missing;
     missing.state = PartyKeyStore::State::Missing;
     missing.problem = "gone";

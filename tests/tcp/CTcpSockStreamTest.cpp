@@ -50,8 +50,8 @@ class CTcpSockStreamTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        node.settings.addPeer("NodeB", "TCP", "127.0.0.1");
-        node.settings.addPeer("NodeC", "TCP", "127.0.0.1");
+        node.settings.connections().append({"NodeB", "TCP", "127.0.0.1", {}});
+        node.settings.connections().append({"NodeC", "TCP", "127.0.0.1", {}});
         peer = admit("NodeB");
     }
 
@@ -454,7 +454,7 @@ TEST_F(CTcpSockStreamTest, AHelloWithASyncModeQueuesTheEntriesAskedFor)
         stampChecksum(r);
         node.catalog().addLocal(r);
     }
-    node.settings.addPeer("NodeD", "TCP", "127.0.0.1");
+    node.settings.connections().append({"NodeD", "TCP", "127.0.0.1", {}});
     auto d = admit("NodeD");
     EXPECT_TRUE(askBatch(*d).empty());
 

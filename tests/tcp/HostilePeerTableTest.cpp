@@ -41,8 +41,8 @@ class HostileTable : public ::testing::Test
 public:
     void SetUp() override
     {
-        node.settings.addPeer("NodeB", "TCP", "127.0.0.1");
-        node.settings.addPeer("NodeC", "TCP", "127.0.0.1");
+        node.settings.connections().append({"NodeB", "TCP", "127.0.0.1", {}});
+        node.settings.connections().append({"NodeC", "TCP", "127.0.0.1", {}});
         const auto bytes = smallContent();
         std::ofstream(node.settings.getSendFolder() + "/" + kSmallFile, std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes.data()),

@@ -1,5 +1,5 @@
+#include "app/NodeSettings.h"
 #include "support/HexBytes.h"
-#include "support/SettingsFixture.h"
 #include "support/StandinProcess.h"
 #include "support/TempDir.h"
 #include "support/TestNode.h"
@@ -44,11 +44,11 @@ protected:
     {
         m_oldRuntime = std::getenv("XDG_RUNTIME_DIR") ? std::getenv("XDG_RUNTIME_DIR") : "";
         ::setenv("XDG_RUNTIME_DIR", dir.file("alice").c_str(), 1);
-        settings.nodeName = "NodeA";
-        settings.party = "Party1";
-        settings.listenPort = 0;
-        bobIndex = settings.addPeer("NodeB", "SKYPE", "bob");
-        carolIndex = settings.addPeer("NodeC", "SKYPE", "carol");
+        settings.setNodeName("NodeA");
+        settings.setPartyName("Party1");
+        settings.setListenPort(0);
+        bobIndex = settings.connections().append({"NodeB", "SKYPE", "bob", {}});
+        carolIndex = settings.connections().append({"NodeC", "SKYPE", "carol", {}});
         std::ofstream(dir.file("users.ini")) << "[alice]\nruntime = alice\ncontacts = bob, carol\n"
                                                 "[bob]\nruntime = bob\ncontacts = alice\n"
                                                 "[carol]\nruntime = carol\ncontacts = alice\n";
@@ -82,7 +82,7 @@ protected:
     }
 
     TempDir dir;
-    SettingsFixture settings;
+    NodeSettings settings;
     StandinProcess standin{dir.file("users.ini")};
     CTransfer transfer;
     Recorder recorder;
@@ -205,7 +205,7 @@ TEST_F(SkypeColumnTest, WithoutSkypeNothingIsConnectable)
 TEST_F(SkypeColumnTest, PartyNameChangeRenamesTheApplication)
 {
     const std::string party(24, 'q');
-    settings.party = party;
+    settings.setPartyName(party);
     ASSERT_TRUE(standin.start());
     transfer.initialise({});
     EXPECT_EQ(app().name(), "PAVO000" + party);
@@ -217,7 +217,7 @@ TEST_F(SkypeColumnTest, PartyNameChangeRenamesTheApplication)
     transfer.connectPeer(bobIndex);
     ASSERT_TRUE(plat::runUntil([&] { return transfer.isConnected(bobIndex) == 1; }, 5000));
 
-    settings.party = "Party2";
+    settings.setPartyName("Party2");
     transfer.changePartyName("Party2");
     EXPECT_EQ(app().name(), "PAVO000Party2");
     EXPECT_EQ(app().state(), VX_SKYPEAPPLICATION::APP_CREATED);

@@ -1,5 +1,5 @@
+#include "app/NodeSettings.h"
 #include "support/ScriptedPeer.h"
-#include "support/SettingsFixture.h"
 #include "support/TempDir.h"
 #include "support/TestNode.h"
 
@@ -53,9 +53,9 @@ class CTransferTest : public ::testing::Test
 protected:
     CTransferTest() : settings((TestNode::useFastTimers(), dir.path()))
     {
-        settings.nodeName = "NodeA";
-        settings.party = "Party1";
-        settings.listenPort = 0;
+        settings.setNodeName("NodeA");
+        settings.setPartyName("Party1");
+        settings.setListenPort(0);
         transfer.addListener(&first);
         transfer.addListener(&second);
     }
@@ -69,7 +69,7 @@ protected:
     }
 
     TempDir dir;
-    SettingsFixture settings;
+    NodeSettings settings;
     std::vector<std::string> log;
     RecordingListener first{log, "1"};
     RecordingListener second{log, "2"};
@@ -91,9 +91,9 @@ TEST_F(CTransferTest, PassesCatalogAndLogEventsOnInRegistrationOrder)
 TEST_F(CTransferTest, RoutesEachConnectionByItsMethod)
 {
     transfer.initialise({});
-    settings.addPeer("NodeT", "TCP", "127.0.0.1/1");
-    settings.addPeer("NodeS", "SKYPE", "skype.user");
-    settings.addPeer("NodeX", "UDP", "127.0.0.1");
+    settings.connections().append({"NodeT", "TCP", "127.0.0.1/1", {}});
+    settings.connections().append({"NodeS", "SKYPE", "skype.user", {}});
+    settings.connections().append({"NodeX", "UDP", "127.0.0.1", {}});
     const struct
     {
         int index;
@@ -123,7 +123,8 @@ TEST_F(CTransferTest, DialsTcpPeersAndReportsThemConnectedOnceAdmitted)
     transfer.initialise({});
     ScriptedPeer peer("NodeB", "Party1");
     const int port = peer.listen();
-    const int index = settings.addPeer("NodeB", "TCP", "127.0.0.1/" + std::to_string(port));
+    const int index =
+        settings.connections().append({"NodeB", "TCP", "127.0.0.1/" + std::to_string(port), {}});
 
     transfer.connectPeer(index);
     ASSERT_TRUE(peer.accept());
@@ -148,7 +149,8 @@ TEST_F(CTransferTest, InServerOnlyModeDialsNothingButAdmitsCallers)
     CTcpA2AModel::instance()->goOnline();
     ScriptedPeer listening("NodeB", "Party1");
     const int port = listening.listen();
-    const int index = settings.addPeer("NodeB", "TCP", "127.0.0.1/" + std::to_string(port));
+    const int index =
+        settings.connections().append({"NodeB", "TCP", "127.0.0.1/" + std::to_string(port), {}});
 
     transfer.connectPeer(index);
     EXPECT_FALSE(listening.accept(200));

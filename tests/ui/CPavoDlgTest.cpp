@@ -131,31 +131,31 @@ TEST(CPavoDlg, ToolTipIsCutTo127BytesWithoutSplittingACharacter)
     EXPECT_TRUE(QString::fromStdString(tip).toStdString() == tip); // valid UTF-8 throughout
 }
 
-TEST(CPavoDlg, SettingsInterfaceReadsTheConnectionRows)
+TEST(CPavoDlg, ListShowsTheSettingsConnectionsAndFollowsTheirChanges)
 {
     Window w("PARTY=p\nNAME=a\nCONNECTNUM=3\n"
              "[REC1]\nNAME=b\nTRS=TCP\nHOSTNAME=hostb/4000\nCOMMENT=first\n"
              "[REC2]\nNAME=c\nTRS=TCP\nHOSTNAME=hostc\n"
              "[REC3]\nNAME=d\nTRS=SKYPE\nSKYPEID=skype.d\n");
     CPavoDlg& d = *w.dlg;
-    ASSERT_EQ(d.getConnectCount(), 3);
-    EXPECT_EQ(d.getHostName(0), "hostb");
-    EXPECT_EQ(d.getPort(0), 4000);
-    EXPECT_EQ(d.getPort(1), 42000);
-    EXPECT_EQ(d.getComment(0), "first");
-    EXPECT_EQ(d.getSkypeId(2), "skype.d");
-    EXPECT_EQ(d.getConnectMethod(2), "SKYPE");
-    EXPECT_EQ(d.findConnectNodeName(CPropatyHotLine::kMethodTcp, "hostc"), "c");
-    EXPECT_EQ(d.findConnectNodeName(CPropatyHotLine::kMethodSkype, "hostc"), "");
-    EXPECT_EQ(d.isConnectSkypeId("skype.d"), 1);
-    EXPECT_EQ(d.isConnectSkypeId("hostc"), 0);
-    d.renameConnectNode(CPropatyHotLine::kMethodSkype, "skype.d", "d", "dd");
-    EXPECT_EQ(d.getConnectNodeName(2), "dd");
+    NodeSettings& settings = d.settings();
+    ASSERT_EQ(d.rows().count(), 3);
+    EXPECT_EQ(d.rows().cell(0, CConnectListCtrl::Address), "hostb/4000");
+    EXPECT_EQ(d.rows().cell(0, CConnectListCtrl::Comment), "first");
+    EXPECT_EQ(d.rows().cell(2, CConnectListCtrl::Method), "SKYPE");
+    EXPECT_EQ(settings.isConnectSkypeId("skype.d"), 1);
+    // A peer's name learnt from its hello shows at once.
+    settings.renameConnectNode(CPropatyHotLine::kMethodSkype, "skype.d", "d", "dd");
+    EXPECT_EQ(d.rows().cell(2, CConnectListCtrl::NodeName), "dd");
+    // Off-line, no Skype peer is admitted.
     d.controls().offline->click();
-    EXPECT_EQ(d.isConnectSkypeId("skype.d"), 0);
+    EXPECT_EQ(settings.isConnectSkypeId("skype.d"), 0);
+    d.controls().online->click();
+    EXPECT_EQ(settings.isConnectSkypeId("skype.d"), 1);
 
     // The window saves what it holds when it ends.
-    d.setComment(1, "second");
+    settings.setComment(1, "second");
+    EXPECT_EQ(d.rows().cell(1, CConnectListCtrl::Comment), "second");
     w.dlg.reset();
     plat::IniFile ini(w.dir.file("Pavo.ini"));
     EXPECT_EQ(ini.getString("REC2", "COMMENT", ""), "second");
@@ -339,7 +339,7 @@ TEST(CPavoDlg, TheCatalogListOpensTheReceivedFolderOfARow)
     w.dlg->entryAdded(received("got.txt", "peer", 1));
     w.dlg->entryAdded(received("mine.txt", "a", 1));
     w.dlg->applyPendingEvents();
-    const std::string recv = w.dlg->getRecvFolder();
+    const std::string recv = w.dlg->settings().getRecvFolder();
     for (const std::optional<int> row :
          {std::optional<int>(first), std::optional<int>(first + 1), std::optional<int>()}) {
         const auto menu = w.dlg->controls().catalog->contextMenu(row);

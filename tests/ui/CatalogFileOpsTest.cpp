@@ -1,7 +1,7 @@
 #include "ui/CatalogFileOps.h"
 
+#include "app/NodeSettings.h"
 #include "support/RecordingPrompt.h"
-#include "support/SettingsFixture.h"
 #include "support/TempDir.h"
 
 #include "app/ShellUtil.h"
@@ -120,7 +120,7 @@ class CatalogFileOpsTest : public ::testing::Test
 {
 public:
     TempDir dir;
-    SettingsFixture settings{dir.path()};
+    NodeSettings settings{dir.path()};
     RecordingPrompt prompt;
     FakeUi ui;
     FakeCatalog catalog;
@@ -128,7 +128,7 @@ public:
 
     CatalogFileOpsTest()
     {
-        settings.nodeName = "self";
+        settings.setNodeName("self");
         catalog.contentFolder = dir.file("in");
     }
 

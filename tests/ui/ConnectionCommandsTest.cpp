@@ -22,6 +22,9 @@ using Script = std::function<bool(CDialogConnectMethod&)>;
 class ConnectionCommandsTest : public ::testing::Test
 {
 protected:
+    ConnectionCommandsTest() { rows.display(&connections); }
+
+    ConnectionList connections;
     CConnectListCtrl rows;
     RecordingPrompt prompt;
     int saves = 0;
@@ -29,7 +32,7 @@ protected:
     Script script;
     std::vector<Values> opened; // the values each dialog was opened with
 
-    ConnectionCommands commands{rows, [this] { ++saves; },
+    ConnectionCommands commands{connections, rows, [this] { ++saves; },
                                 [this](const Values& initial) {
                                     opened.push_back(initial);
                                     CDialogConnectMethod d(initial, [this] { return contactIds; });
@@ -51,10 +54,7 @@ protected:
 
     void addRow(const std::string& node, const std::string& method, const std::string& address)
     {
-        const int r = rows.count();
-        rows.insertConnection(r, node);
-        rows.setCell(r, CConnectListCtrl::Method, method);
-        rows.setCell(r, CConnectListCtrl::Address, address);
+        connections.append({node, method, address, {}});
     }
 
     static Script tcpWithPort(const char* host, const char* node, int port)
@@ -86,15 +86,15 @@ TEST_F(ConnectionCommandsTest, AddTcpWithAPortWritesHostSlashPortAndSaves)
     commands.add();
     ASSERT_EQ(rows.count(), 1);
     EXPECT_EQ(row(0), (std::vector<std::string>{"NodeB", "TCP", "example/990", "会社"}));
-    EXPECT_EQ(rows.hostName(0), "example");
-    EXPECT_EQ(rows.port(0), 990);
+    EXPECT_EQ(connections.hostName(0), "example");
+    EXPECT_EQ(connections.port(0), 990);
     EXPECT_EQ(saves, 1);
     EXPECT_EQ(opened.at(0).method, CDialogConnectMethod::kSkype);
 
     script = tcpWithPort("plain", "NodeC", 0);
     commands.add();
     EXPECT_EQ(row(1), (std::vector<std::string>{"NodeC", "TCP", "plain", ""}));
-    EXPECT_EQ(rows.port(1), 42000);
+    EXPECT_EQ(connections.port(1), 42000);
 }
 
 TEST_F(ConnectionCommandsTest, AddSkypeNamesTheRowAfterTheContact)

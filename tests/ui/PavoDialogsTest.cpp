@@ -1,10 +1,10 @@
 #include "ui/PavoDialogs.h"
 
+#include "app/NodeSettings.h"
 #include "catalog/CCatalog.h"
 #include "platform/Files.h"
 #include "support/RecordFiles.h"
 #include "support/RecordingPrompt.h"
-#include "support/SettingsFixture.h"
 #include "support/TempDir.h"
 #include "ui/CConnectListCtrl.h"
 #include "ui/CDialogConnectMethod.h"
@@ -64,8 +64,8 @@ protected:
             m_oldRuntime = old;
         ::setenv("XDG_RUNTIME_DIR", m_runtime.path().c_str(), 1);
         window = std::make_unique<CPavoDlg>(dir.path(), true);
-        window->setPartyName("party");
-        window->setNodeName("NodeA");
+        window->settings().setPartyName("party");
+        window->settings().setNodeName("NodeA");
     }
     void TearDown() override
     {
@@ -77,7 +77,7 @@ protected:
             ::unsetenv("XDG_RUNTIME_DIR");
     }
 
-    std::string ini() const { return readFile(window->iniFileName()); }
+    std::string ini() const { return readFile(window->settings().iniFileName()); }
 
     TempDir dir;
     RecordingPrompt prompt;
@@ -92,9 +92,7 @@ private:
 
 TEST_F(PavoDialogsTest, SyncWantsASelectedConnectedRow)
 {
-    window->rows().insertConnection(0, "NodeB");
-    window->rows().setCell(0, CConnectListCtrl::Method, "TCP");
-    window->rows().setCell(0, CConnectListCtrl::Address, "127.0.0.1");
+    window->settings().connections().append({"NodeB", "TCP", "127.0.0.1", {}});
 
     OnModal<CSyncDlg> noDialog([](CSyncDlg& d) { d.reject(); });
     PavoDialogs::catalogSync(*window);
@@ -123,11 +121,11 @@ TEST_F(PavoDialogsTest, AcceptedPropertiesAreAppliedAndSaved)
     window->controls().systemSettings->click();
     ASSERT_TRUE(user.shown);
     EXPECT_TRUE(prompt.all.empty());
-    EXPECT_EQ(window->getPartyName(), "renamed");
-    EXPECT_EQ(window->getNodeName(), "NodeZ");
-    EXPECT_EQ(window->getLimitDay(), 9);
-    EXPECT_EQ(window->getWindow(), 1);
-    EXPECT_EQ(window->getListenPort(), 43001);
+    EXPECT_EQ(window->settings().getPartyName(), "renamed");
+    EXPECT_EQ(window->settings().getNodeName(), "NodeZ");
+    EXPECT_EQ(window->settings().getLimitDay(), 9);
+    EXPECT_EQ(window->settings().getWindow(), 1);
+    EXPECT_EQ(window->settings().getListenPort(), 43001);
     EXPECT_EQ(window->windowTitle().toStdString(), "Pavo [renamed] - NodeZ");
     EXPECT_EQ(window->tray().toolTip(), "Pavo [renamed] - NodeZ\r\nOFFLINE");
     const std::string saved = ini();
@@ -138,8 +136,8 @@ TEST_F(PavoDialogsTest, AcceptedPropertiesAreAppliedAndSaved)
 
 TEST_F(PavoDialogsTest, FirstStartIntroducesThePropertiesThenPointsToAddingAConnection)
 {
-    window->setPartyName("");
-    window->setNodeName("");
+    window->settings().setPartyName("");
+    window->settings().setNodeName("");
     OnModal<CSystemPropatyDlg> cancel([](CSystemPropatyDlg& d) {
         EXPECT_TRUE(d.controls().introduction->isVisibleTo(&d));
         EXPECT_FALSE(d.controls().introduction->text().isEmpty());
@@ -156,7 +154,7 @@ TEST_F(PavoDialogsTest, FirstStartIntroducesThePropertiesThenPointsToAddingAConn
     });
     PavoDialogs::firstStart(*window);
     ASSERT_TRUE(fill.shown);
-    EXPECT_EQ(window->getNodeName(), "NodeA");
+    EXPECT_EQ(window->settings().getNodeName(), "NodeA");
     ASSERT_EQ(prompt.messages.size(), 1u);
     EXPECT_NE(prompt.messages[0].find("「追加」"), std::string::npos);
 
@@ -189,7 +187,7 @@ TEST_F(PavoDialogsTest, CancelledPropertiesChangeNothing)
     });
     window->controls().systemSettings->click();
     ASSERT_TRUE(user.shown);
-    EXPECT_EQ(window->getPartyName(), "party");
+    EXPECT_EQ(window->settings().getPartyName(), "party");
     EXPECT_TRUE(ini().empty());
 }
 
@@ -203,12 +201,12 @@ TEST_F(PavoDialogsTest, AnAddedConnectionIsSavedAndReadBack)
     });
     window->controls().addConnection->click();
     ASSERT_TRUE(user.shown);
-    ASSERT_EQ(window->getConnectCount(), 1);
+    ASSERT_EQ(window->settings().getConnectCount(), 1);
 
-    SettingsFixture reread(dir.path());
+    NodeSettings reread(dir.path());
     reread.load();
-    ASSERT_EQ(reread.connections.size(), 1u);
-    EXPECT_EQ(reread.connections[0], (ConnectionRecord{"NodeB", "TCP", "example", ""}));
+    ASSERT_EQ(reread.connections().records().size(), 1u);
+    EXPECT_EQ(reread.connections().records()[0], (ConnectionRecord{"NodeB", "TCP", "example", ""}));
 }
 
 // The records still to be sent to a peer lie in CATALOG/<node name>.dat; a connection renamed in
@@ -221,12 +219,8 @@ TEST_F(PavoDialogsTest, RenamingAConnectionTakesItsPendingFileAlong)
     plat::makeFolders(folder);
     recordfiles::writeFile(folder + "/NodeB.dat", pending);
     recordfiles::writeFile(folder + "/Twin.dat", pending);
-    for (const char* node : {"NodeB", "Twin", "Twin"}) {
-        const int row = window->getConnectCount();
-        window->addConnect(row, node);
-        window->setConnectMethod(row, "TCP");
-        window->setHostName(row, "example");
-    }
+    for (const char* node : {"NodeB", "Twin", "Twin"})
+        window->settings().connections().append({node, "TCP", "example", {}});
     const auto renameRow = [&](int row, const char* newName) {
         window->rows().selectRow(row);
         OnModal<CDialogConnectMethod> user([newName](CDialogConnectMethod& d) {

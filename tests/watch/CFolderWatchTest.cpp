@@ -1,11 +1,11 @@
 #include "watch/CFolderWatch.h"
 
+#include "app/NodeSettings.h"
 #include "app/VX_EVENTCATALOG.h"
 #include "catalog/CCatalog.h"
 #include "platform/AtomicFile.h"
 #include "platform/Files.h"
 #include "support/HoldingChild.h"
-#include "support/SettingsFixture.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -53,8 +53,8 @@ class FolderWatchTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        settings.party = "party";
-        settings.nodeName = "me";
+        settings.setPartyName("party");
+        settings.setNodeName("me");
         plat::makeFolders(send);
         plat::makeFolders(elsewhere);
         start();
@@ -117,7 +117,7 @@ protected:
     }
 
     TempDir dir;
-    SettingsFixture settings{dir.path()};
+    NodeSettings settings{dir.path()};
     RecordingCatalog catalog;
     std::string send = dir.file("SEND");
     std::string elsewhere = dir.file("elsewhere");
@@ -338,10 +338,10 @@ TEST_F(FolderWatchTest, FolderThatCannotBeListedWithdrawsNothing)
 TEST(FolderWatchCatalogTest, EntersFilesAndShortcutsIntoTheProcessCatalog)
 {
     TempDir dir;
-    SettingsFixture settings(dir.path());
-    settings.party = "party";
-    settings.nodeName = "me";
-    settings.addPeer("peerA", "TCP", "hostA");
+    NodeSettings settings(dir.path());
+    settings.setPartyName("party");
+    settings.setNodeName("me");
+    settings.connections().append({"peerA", "TCP", "hostA", {}});
     VX_EVENTCATALOG::destroyInstance();
     plat::makeFolders(dir.file("elsewhere"));
     std::ofstream(dir.file("SEND/a.txt")) << "abc";
