@@ -4,7 +4,6 @@
 #include "app/CPostError.h"
 #include "app/CPropatyHotLine.h"
 #include "app/CommandLine.h"
-#include "app/ModeFlags.h"
 #include "app/PartyKeyCommand.h"
 #include "platform/Diag.h"
 #include "platform/EventLoop.h"
@@ -55,9 +54,9 @@ bool CPavoApp::chooseHeadless()
 
 // In debug mode the terminal keeps every diagnostic line and the interrupt keys do not end the
 // program; otherwise the lines go to the null device.
-void CPavoApp::setupDiagnostics()
+void CPavoApp::setupDiagnostics(bool debug)
 {
-    if (debugMode) {
+    if (debug) {
         std::signal(SIGINT, SIG_IGN);
         std::signal(SIGQUIT, SIG_IGN);
         std::setvbuf(stdout, nullptr, _IOLBF, 0);
@@ -143,15 +142,16 @@ int CPavoApp::run(int argc, char** argv)
                           plat::Icon::Error);
         return 1;
     }
-    setupDiagnostics();
-    for (const std::string& line : CommandLine::modeLines())
+    const NodeOptions& options = command.options;
+    setupDiagnostics(options.debug);
+    for (const std::string& line : CommandLine::modeLines(options))
         plat::diag("%s", line.c_str());
-    if (!clientOnlyMode)
+    if (!options.clientOnly)
         probePort();
 
-    const int status = MainWindowRunner::run(headless);
+    const int status = MainWindowRunner::run(headless, options);
 
-    if (debugMode) {
+    if (options.debug) {
         std::fflush(stdout);
         plat::runFor(plat::scaledMs(1000));
     }

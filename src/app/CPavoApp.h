@@ -1,7 +1,7 @@
 #pragma once
 
 // The program's single entry point: prepares the process, guards the party name, reads the
-// command line options into the mode flags and runs the main window until it closes.
+// command line into the node's options and runs the main window with them until it closes.
 class CPavoApp
 {
 public:
@@ -10,6 +10,6 @@ public:
 private:
     static bool chooseHeadless();
     static bool enterUserFolder();
-    static void setupDiagnostics();
+    static void setupDiagnostics(bool debug);
     static void probePort();
 };

@@ -1,7 +1,5 @@
 #include "app/CommandLine.h"
 
-#include "app/ModeFlags.h"
-
 #include <algorithm>
 #include <cstdlib>
 
@@ -9,18 +7,21 @@ namespace {
 struct ModeOption
 {
     const char* text;
-    int* flag;
-    int value;
+    bool NodeOptions::*option;
+    bool value;
     const char* help;
 };
 
 const ModeOption kModeOptions[] = {
-    {"-D119", &debugMode, 1, "show diagnostic lines on the terminal"},
-    {"-PASV", &pasvMode, 1, "messaging-client streams send no periodic hello or catalog request"},
-    {"-SERVER", &serverOnlyMode, 1, "never dial TCP connections, only accept them"},
-    {"-CLIENT", &clientOnlyMode, 1, "never listen for TCP connections"},
-    {"-CATALOGCASH", &catalogCashMode, 1, "write the catalog file only at shutdown"},
-    {"-NOSKYPE", &skypeMode, 0, "do not look for the desktop messaging client"},
+    {"-D119", &NodeOptions::debug, true, "show diagnostic lines on the terminal"},
+    {"-PASV", &NodeOptions::passive, true,
+     "messaging-client streams send no periodic hello or catalog request"},
+    {"-SERVER", &NodeOptions::serverOnly, true, "never dial TCP connections, only accept them"},
+    {"-CLIENT", &NodeOptions::clientOnly, true, "never listen for TCP connections"},
+    {"-CATALOGCASH", &NodeOptions::catalogCacheAtShutdown, true,
+     "write the catalog file only at shutdown"},
+    {"-NOSKYPE", &NodeOptions::messagingClient, false,
+     "do not look for the desktop messaging client"},
 };
 
 const char* const kHelp = "--help";
@@ -62,8 +63,8 @@ CommandLine::Result CommandLine::parse(const std::vector<std::string>& args)
     }
     Result result;
     for (const std::string& a : args) {
-        if (const ModeOption* option = findMode(a))
-            *option->flag = option->value;
+        if (const ModeOption* mode = findMode(a))
+            result.options.*(mode->option) = mode->value;
         else
             result.userFolder = true;
     }
@@ -118,20 +119,20 @@ std::string CommandLine::versionText()
     return std::string("pavo ") + PAVO_VERSION + "\n";
 }
 
-std::vector<std::string> CommandLine::modeLines()
+std::vector<std::string> CommandLine::modeLines(const NodeOptions& options)
 {
     std::vector<std::string> lines;
-    if (debugMode)
+    if (options.debug)
         lines.emplace_back("DEBUG_MODE ON\n");
-    if (pasvMode)
+    if (options.passive)
         lines.emplace_back("PASV_MODE ON\n");
-    if (serverOnlyMode)
+    if (options.serverOnly)
         lines.emplace_back("SERVERONLY_MODE ON\n");
-    if (clientOnlyMode)
+    if (options.clientOnly)
         lines.emplace_back("CLIENTONLY_MODE ON\n");
-    if (catalogCashMode)
+    if (options.catalogCacheAtShutdown)
         lines.emplace_back("CATALOGCASH_MODE ON\n");
-    if (!skypeMode)
+    if (!options.messagingClient)
         lines.emplace_back("NO SKYPE MODE\n");
     return lines;
 }

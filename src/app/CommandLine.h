@@ -1,17 +1,19 @@
 #pragma once
 
+#include "app/NodeOptions.h"
+
 #include <string>
 #include <vector>
 
-// The program's command line, read in one place: the mode options, which set the process-wide
-// mode flags, and the informational options, which only print. Every argument must be one of
+// The program's command line, read in one place: the mode options, which make up the node's
+// options, and the informational options, which only print. Every argument must be one of
 // them, compared as a whole and case-sensitively; anything else is an error with the usage line.
 class CommandLine
 {
 public:
     enum class Action
     {
-        Run,     // start the node; the mode flags are set
+        Run,     // start the node with options
         Help,    // print helpText() and end
         Version, // print versionText() and end
         Error,   // print error and usageLine() on standard error and end
@@ -24,10 +26,10 @@ public:
         Action action = Action::Run;
         std::string error;       // for Action::Error: what was wrong
         bool userFolder = false; // "--user-folder": run in userFolderPath(), not the current one
+        NodeOptions options{};   // for Action::Run; the defaults for every other action
     };
 
-    // args: the arguments after the program name. The mode flags are set only for Action::Run,
-    // so asking for help or giving a wrong option never changes what a node would do.
+    // args: the arguments after the program name.
     static Result parse(const std::vector<std::string>& args);
 
     // The working folder of "--user-folder": $XDG_DATA_HOME/pavo, or ~/.local/share/pavo when
@@ -38,8 +40,8 @@ public:
     static std::string helpText();
     static std::string versionText();
 
-    // One line per active mode flag, in the fixed order of the flags.
-    static std::vector<std::string> modeLines();
+    // One line per option that differs from the default, in the fixed order of the options.
+    static std::vector<std::string> modeLines(const NodeOptions& options);
 
     // The exit status of a command line error.
     static constexpr int kUsageStatus = 2;

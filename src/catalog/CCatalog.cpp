@@ -1,7 +1,6 @@
 #include "catalog/CCatalog.h"
 
 #include "app/CPropatyHotLine.h"
-#include "app/ModeFlags.h"
 #include "app/VX_EVENTCATALOG.h"
 #include "catalog/CatalogDates.h"
 #include "catalog/ChangeSignal.h"
@@ -43,8 +42,15 @@ CCatalog* CCatalog::instance()
             plat::diag("CCatalog::instance(): no settings\n");
             return nullptr;
         }
-        g_instance = std::make_unique<CCatalog>(*settings, catalogCashMode == 0);
+        return createInstance(*settings, true);
     }
+    return g_instance.get();
+}
+
+CCatalog* CCatalog::createInstance(CPropatyHotLine& settings, bool writeThrough)
+{
+    if (!g_instance)
+        g_instance = std::make_unique<CCatalog>(settings, writeThrough);
     return g_instance.get();
 }
 

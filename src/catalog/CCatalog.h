@@ -38,9 +38,11 @@ public:
     // Local date-time source; tests hand in a fixed one.
     using Clock = std::function<plat::SystemTime()>;
 
-    // The process-wide catalog, created on first use from CPropatyHotLine::instance() and the
-    // "-CATALOGCASH" mode flag.
+    // The process-wide catalog; when none exists yet, one is created over
+    // CPropatyHotLine::instance(), writing its cache file through.
     static CCatalog* instance();
+    // Creates the process-wide catalog over settings unless one exists; returns it.
+    static CCatalog* createInstance(CPropatyHotLine& settings, bool writeThrough);
     // Destroys the process-wide catalog (its cache file is rewritten); instance() then creates a
     // fresh one.
     static void destroyInstance();

@@ -77,6 +77,12 @@ void VX_A2AMODEL::setApplicationName(std::string_view name)
     m_slots[0]->setName(name, 0);
 }
 
+void VX_A2AMODEL::setPassive(bool passive)
+{
+    for (auto& slot : m_slots)
+        slot->setPassive(passive);
+}
+
 void VX_A2AMODEL::createApplications()
 {
     for (std::size_t i = 0; i < m_slots.size(); ++i) {

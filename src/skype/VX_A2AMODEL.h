@@ -43,6 +43,8 @@ public:
 
     // Slot 0's application name (at most 99 bytes kept), index 0.
     void setApplicationName(std::string_view name);
+    // Passive ("-PASV"): the streams of every slot start no exchange of their own.
+    void setPassive(bool passive);
     void createApplications();
     void deleteApplications();
     // The link was lost: every slot back to APP_NONE without streams.

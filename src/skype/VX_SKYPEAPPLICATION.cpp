@@ -231,6 +231,7 @@ void VX_SKYPEAPPLICATION::addStream(const std::string& skypeId, int number)
     auto stream = std::make_unique<VX_SKYPESTREAM>(
         m_link, skypeId, number, m_name,
         settings->findConnectNodeName(CPropatyHotLine::kMethodSkype, skypeId));
+    stream->setPassive(m_passive);
     auto free = std::find(m_streams.begin(), m_streams.end(), nullptr);
     if (free != m_streams.end())
         *free = std::move(stream);

@@ -41,6 +41,8 @@ public:
     // At most 99 bytes of name are kept; an empty name leaves the slot silent.
     void setName(std::string_view name, int index);
     const std::string& name() const { return m_name; }
+    // Streams connected from now on are passive (VX_SKYPESTREAM::setPassive).
+    void setPassive(bool passive) { m_passive = passive; }
     int index() const { return m_index; }
     int state() const { return m_state; }
     int pollCounter() const { return m_pollCounter; }
@@ -94,6 +96,7 @@ private:
     VX_SKYPEMODEL* m_userModel;
     int m_index = 0;
     std::string m_name;
+    bool m_passive = false;
     std::string m_createCommand;
     std::string m_deleteCommand;
     std::string m_connectTarget;

@@ -1,6 +1,5 @@
 #include "skype/VX_SKYPECOM.h"
 
-#include "app/ModeFlags.h"
 #include "platform/Diag.h"
 #include "platform/NamedLock.h"
 #include "skype/SkypeNotice.h"
@@ -96,13 +95,13 @@ void VX_SKYPECOM::openWindow(plat::WindowHandle owner)
     m_owner = std::move(owner);
     m_windowOpen = true;
     m_timer.set(kDiscoverTimer, kDiscoverMs);
-    if (skypeMode && !m_attached)
+    if (m_lookForClient && !m_attached)
         discover();
 }
 
 void VX_SKYPECOM::onTimer()
 {
-    if (skypeMode && !m_attached)
+    if (m_lookForClient && !m_attached)
         discover();
 }
 

@@ -16,8 +16,8 @@ class VX_SKYPECOMUSER;
 
 // The one link between the node and the desktop messaging client. The client listens on a
 // Unix-domain socket in the user's runtime folder; discovery is a connect to it followed by a
-// discover frame, repeated every 5 s (timer 1) while no client has attached and skypeMode is on.
-// The link keeps the attach state, sends text commands and waits for their answers, and hands
+// discover frame, repeated every 5 s (timer 1) while no client has attached and the link looks for
+// one. The link keeps the attach state, sends text commands and waits for their answers, and hands
 // every reply and notification of the attached client to its users.
 //
 // Commands are synchronous: sendCommand returns only when the client has answered. Replies that
@@ -67,7 +67,9 @@ public:
     int sendCommand(std::string_view text) override;
     int linkState() const override { return m_linkState; }
 
-    // Starts the discovery timer and, when skypeMode is on, looks for the client at once.
+    // Off ("-NOSKYPE"): the link never looks for the client, so it stays detached.
+    void setLookForClient(bool on) { m_lookForClient = on; }
+    // Starts the discovery timer and, when it looks for the client, looks at once.
     void openWindow(plat::WindowHandle owner);
     bool attached() const { return m_attached; }
     const std::string& endpointPath() const { return m_endpoint; }
@@ -113,6 +115,7 @@ private:
     std::vector<VX_SKYPECOMUSER*> m_users;
     int m_linkState = LINK_DETACHED;
     bool m_attached = false;
+    bool m_lookForClient = true;
     bool m_windowOpen = false;
 
     plat::LocalSocket m_socket;

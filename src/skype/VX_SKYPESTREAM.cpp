@@ -1,6 +1,5 @@
 #include "skype/VX_SKYPESTREAM.h"
 
-#include "app/ModeFlags.h"
 #include "app/ShellUtil.h"
 #include "catalog/ChangeSignal.h"
 #include "catalog/MessageHeader.h"
@@ -102,7 +101,7 @@ void VX_SKYPESTREAM::tick()
         return;
     m_seenChange = ChangeSignal::generation();
     m_peerNews = false;
-    if (!pasvMode)
+    if (!m_passive)
         startExchange(news);
     m_exchangeTicks = 0;
 }

@@ -41,6 +41,9 @@ public:
     const std::string& peerNodeName() const { return m_peerNodeName; }
     CExchange& exchange() { return m_exchange; }
 
+    // Passive: the periodic hello and catalog request are left to the peer.
+    void setPassive(bool passive) { m_passive = passive; }
+
     bool seen() const { return m_seen; }
     void setSeen(bool seen) { m_seen = seen; }
     bool sendReady() const { return m_sendReady; }
@@ -90,6 +93,7 @@ private:
     // that it has news for this node.
     std::uint64_t m_seenChange = 0;
     bool m_peerNews = false;
+    bool m_passive = false;
     int m_helloMode = 0;
     plat::SystemTime m_helloDate{};
 

@@ -25,11 +25,13 @@ CSkypeColumn::~CSkypeColumn()
 void CSkypeColumn::initialise(plat::WindowHandle mainWindow)
 {
     m_link = VX_SKYPECOM::instance();
+    m_link->setLookForClient(m_options.messagingClient);
     m_link->addUser(this);
     m_model = VX_SKYPEMODEL::instance();
     m_model->addListener(this);
     m_peers = VX_A2AMODEL::instance();
     m_peers->addListener(&m_transfer);
+    m_peers->setPassive(m_options.passive);
     CPropatyHotLine* s = CPropatyHotLine::instance();
     m_peers->setApplicationName(applicationName(s ? s->getPartyName() : std::string()));
     m_link->openWindow(std::move(mainWindow));

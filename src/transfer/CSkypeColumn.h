@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/NodeOptions.h"
 #include "skype/MODELLISTENER.h"
 #include "skype/VX_SKYPECOMUSER.h"
 #include "transfer/TransferColumn.h"
@@ -19,7 +20,11 @@ class CSkypeColumn : public TransferColumn, public VX_SKYPECOMUSER, public MODEL
 public:
     static constexpr const char* kApplicationPrefix = "PAVO000";
 
-    explicit CSkypeColumn(CTransfer& transfer) : m_transfer(transfer) {}
+    // The options say whether the link looks for the client and whether streams are passive.
+    explicit CSkypeColumn(CTransfer& transfer, const NodeOptions& options = {})
+        : m_transfer(transfer), m_options(options)
+    {
+    }
     ~CSkypeColumn() override;
 
     // Link, user model, peer model (each registered with), the application named, then the
@@ -44,6 +49,7 @@ private:
     std::string skypeIdOf(int index) const;
 
     CTransfer& m_transfer;
+    NodeOptions m_options;
     // Not owned: the process-wide instances, destroyed by terminate().
     VX_SKYPECOM* m_link = nullptr;
     VX_SKYPEMODEL* m_model = nullptr;

@@ -1,7 +1,6 @@
 #include "transfer/CTcpColumn.h"
 
 #include "app/CPropatyHotLine.h"
-#include "app/ModeFlags.h"
 #include "platform/Diag.h"
 #include "tcp/CTcpA2AModel.h"
 
@@ -41,7 +40,7 @@ int CTcpColumn::canConnect(int)
 void CTcpColumn::connectPeer(int index)
 {
     CPropatyHotLine* s = CPropatyHotLine::instance();
-    if (serverOnlyMode || !m_model || !s)
+    if (m_serverOnly || !m_model || !s)
         return;
     plat::diag("CTransfer::connectPeer(TCP:%d)\r\n", index);
     m_model->connectPeer(s->getConnectNodeName(index), s->getHostName(index), s->getPort(index));

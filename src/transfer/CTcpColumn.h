@@ -10,7 +10,11 @@ class CTcpA2AModel;
 class CTcpColumn : public TransferColumn
 {
 public:
-    explicit CTcpColumn(CA2AModelListener* listener) : m_listener(listener) {}
+    // serverOnly: connections are never dialled, only accepted.
+    explicit CTcpColumn(CA2AModelListener* listener, bool serverOnly = false)
+        : m_listener(listener), m_serverOnly(serverOnly)
+    {
+    }
     ~CTcpColumn() override;
 
     void initialise(plat::WindowHandle mainWindow) override;
@@ -24,6 +28,7 @@ public:
 
 private:
     CA2AModelListener* m_listener;
+    bool m_serverOnly;
     // Not owned: the process-wide instance, destroyed by terminate().
     CTcpA2AModel* m_model = nullptr;
 };

@@ -20,8 +20,9 @@ template <class Call> void forEach(const std::vector<CTransferListener*>& listen
 
 } // namespace
 
-CTransfer::CTransfer()
-    : m_skype(std::make_unique<CSkypeColumn>(*this)), m_tcp(std::make_unique<CTcpColumn>(this))
+CTransfer::CTransfer(const NodeOptions& options)
+    : m_skype(std::make_unique<CSkypeColumn>(*this, options)),
+      m_tcp(std::make_unique<CTcpColumn>(this, options.serverOnly))
 {
     VX_EVENTLOG::instance()->addListener(this);
     VX_EVENTCATALOG::instance()->addListener(this);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/NodeOptions.h"
 #include "app/VX_EVENTCATALOGLISTENER.h"
 #include "app/VX_EVENTLOGLISTENER.h"
 #include "platform/EventLoop.h"
@@ -27,8 +28,8 @@ class CTransfer : public CA2AModelListener,
 {
 public:
     // Registers with the log channel (created here) and the catalog channel (created when it
-    // does not exist yet).
-    CTransfer();
+    // does not exist yet). The options go to the transport columns.
+    explicit CTransfer(const NodeOptions& options = {});
     // Runs terminate(), which does nothing when the main window has run it already.
     ~CTransfer() override;
     CTransfer(const CTransfer&) = delete;

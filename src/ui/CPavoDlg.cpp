@@ -1,7 +1,6 @@
 #include "ui/CPavoDlg.h"
 
 #include "app/CPostError.h"
-#include "app/ModeFlags.h"
 #include "app/ShellUtil.h"
 #include "app/WindowMessages.h"
 #include "catalog/CCatalog.h"
@@ -52,10 +51,13 @@ int linkAttachState()
 }
 } // namespace
 
-CPavoDlg::CPavoDlg(bool headless) : CPavoDlg(plat::currentFolder(), headless) {}
+CPavoDlg::CPavoDlg(bool headless, const NodeOptions& options)
+    : CPavoDlg(plat::currentFolder(), headless, options)
+{
+}
 
-CPavoDlg::CPavoDlg(const std::string& workingFolder, bool headless)
-    : TrayDialog(headless), m_settings(workingFolder),
+CPavoDlg::CPavoDlg(const std::string& workingFolder, bool headless, const NodeOptions& options)
+    : TrayDialog(headless), m_options(options), m_settings(workingFolder), m_transfer(options),
       m_skypeStatus(VX_SKYPECOM::stateText(VX_SKYPECOM::LINK_DETACHED)), m_periodic(*this),
       m_messages([this](const plat::WindowMessage& m) {
           if (m.msg == WM_POSTERROR)
@@ -128,7 +130,7 @@ void CPavoDlg::initialise()
     refreshControls();
     m_transfer.addListener(this);
     m_transfer.initialise(m_messages.handle());
-    CCatalog::instance();
+    CCatalog::createInstance(m_settings, !m_options.catalogCacheAtShutdown);
     m_folderWatch = std::make_unique<CFolderWatch>();
     m_folderWatch->setNotice([this](const std::string& text) {
         m_ui.status->queueMessage(QString::fromStdString(text));
@@ -233,7 +235,7 @@ void CPavoDlg::applySelection()
             // Falls through to closing the listener: a node shown off-line must not listen.
         } else if (!m_listening) {
             m_listening = true;
-            if (!clientOnlyMode)
+            if (!m_options.clientOnly)
                 CTcpA2AModel::instance()->goOnline();
             return;
         } else {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/NodeOptions.h"
 #include "app/NodeSettings.h"
 #include "platform/EventLoop.h"
 #include "transfer/CTransfer.h"
@@ -35,9 +36,9 @@ public:
     static constexpr int kOffline = MainWindowLayout::kOffline;
 
     // headless: no dialog ever waits for a click (the method and save-as dialogs cancel).
-    explicit CPavoDlg(bool headless = false);
+    explicit CPavoDlg(bool headless = false, const NodeOptions& options = {});
     // A window whose settings and folders live in workingFolder (tests).
-    CPavoDlg(const std::string& workingFolder, bool headless);
+    CPavoDlg(const std::string& workingFolder, bool headless, const NodeOptions& options = {});
     ~CPavoDlg() override;
 
     // Loads the settings, starts the transports, the catalog, the folder watch and the timers.
@@ -139,7 +140,8 @@ private:
     // Sets the on-line switch's value; the settings admit Skype peers only while on-line.
     void select(int selection);
 
-    // First, so that it is the settings instance while everything else is built and taken down.
+    const NodeOptions m_options;
+    // Before the parts, so that it is the settings instance while they are built and taken down.
     NodeSettings m_settings;
     CTransfer m_transfer;
     MainWindowLayout m_ui;

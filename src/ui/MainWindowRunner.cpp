@@ -10,7 +10,7 @@
 
 #include <csignal>
 
-int MainWindowRunner::run(bool headless)
+int MainWindowRunner::run(bool headless, const NodeOptions& options)
 {
     // The window lives hidden in the notification area; hiding it, or closing a message box while
     // it is hidden, must not end the program.
@@ -22,30 +22,33 @@ int MainWindowRunner::run(bool headless)
     // the node starts up still takes the orderly path (it is handled once the loop runs).
     CPavoDlg* current = nullptr;
     SessionEvents session(SessionEvents::Callbacks{
-        [&current] {
-            if (current)
-                current->queryEndSession();
-        },
-        [&current] {
-            // A terminating signal or the end of the session: the log-off path.
-            if (current)
-                current->endSession();
-        },
-        [&current] {
-            if (current)
-                current->suspend();
-        },
-        [&current] {
-            if (current)
-                current->resume();
-        },
-    });
+                              [&current] {
+                                  if (current)
+                                      current->queryEndSession();
+                              },
+                              [&current] {
+                                  // A terminating signal or the end of the session: the log-off
+                                  // path.
+                                  if (current)
+                                      current->endSession();
+                              },
+                              [&current] {
+                                  if (current)
+                                      current->suspend();
+                              },
+                              [&current] {
+                                  if (current)
+                                      current->resume();
+                              },
+                          },
+                          // In debug mode the interrupt key leaves the node running.
+                          !options.debug);
 
     plat::SignalWatcher::unblock({SIGTERM, SIGHUP, SIGINT});
 
     int status = 0;
     {
-        CPavoDlg window(headless);
+        CPavoDlg window(headless, options);
         QObject::connect(&window, &CPavoDlg::ended, qApp, [] { QCoreApplication::exit(0); });
         current = &window;
         window.initialise();

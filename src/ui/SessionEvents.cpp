@@ -1,6 +1,5 @@
 #include "ui/SessionEvents.h"
 
-#include "app/ModeFlags.h"
 #include "platform/Diag.h"
 #include "platform/SignalWatcher.h"
 
@@ -10,7 +9,7 @@
 
 #include <csignal>
 
-SessionEvents::SessionEvents(Callbacks callbacks, QObject* parent)
+SessionEvents::SessionEvents(Callbacks callbacks, bool endOnInterrupt, QObject* parent)
     : QObject(parent), m_callbacks(std::move(callbacks))
 {
     connect(qGuiApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager&) {
@@ -27,12 +26,12 @@ SessionEvents::SessionEvents(Callbacks callbacks, QObject* parent)
         if (m_callbacks.endSession)
             m_callbacks.endSession();
     };
-    if (debugMode)
-        m_signals = std::make_unique<plat::SignalWatcher>(
-            std::initializer_list<int>{SIGTERM, SIGHUP}, stop);
-    else
+    if (endOnInterrupt)
         m_signals = std::make_unique<plat::SignalWatcher>(
             std::initializer_list<int>{SIGTERM, SIGHUP, SIGINT}, stop);
+    else
+        m_signals = std::make_unique<plat::SignalWatcher>(
+            std::initializer_list<int>{SIGTERM, SIGHUP}, stop);
     watchSleep();
 }
 

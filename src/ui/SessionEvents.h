@@ -11,8 +11,8 @@ class SignalWatcher;
 
 // What the desktop session tells the node: the session manager's log-off query, the end of the
 // session, suspend and resume (logind's PrepareForSleep on the system bus, when there is one),
-// and the signals that end the program the orderly way (SIGTERM, SIGHUP, and SIGINT outside
-// debug mode). Each is handed to a callback on the event loop.
+// and the signals that end the program the orderly way (SIGTERM, SIGHUP, and SIGINT when
+// endOnInterrupt). Each is handed to a callback on the event loop.
 class SessionEvents : public QObject
 {
     Q_OBJECT
@@ -25,7 +25,7 @@ public:
         std::function<void()> resume;
     };
 
-    explicit SessionEvents(Callbacks callbacks, QObject* parent = nullptr);
+    SessionEvents(Callbacks callbacks, bool endOnInterrupt, QObject* parent = nullptr);
     ~SessionEvents() override;
 
     // True when logind's sleep notifications are being received.

@@ -1,4 +1,5 @@
 #include "app/CPropatyHotLine.h"
+
 #include "app/NodeSettings.h"
 #include "platform/IniFile.h"
 #include "support/TempDir.h"

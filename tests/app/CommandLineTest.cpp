@@ -1,6 +1,6 @@
 #include "app/CommandLine.h"
 
-#include "app/ModeFlags.h"
+#include "app/NodeOptions.h"
 
 #include <gtest/gtest.h>
 
@@ -8,55 +8,25 @@
 #include <cstdlib>
 
 namespace {
-// The six flags in table order; restored after each case.
-std::array<int*, 6> flags()
+// The six options in table order: debug, passive, server only, client only, catalog cache at
+// shutdown, messaging client.
+std::array<bool, 6> flags(const NodeOptions& o)
 {
-    return {&debugMode, &pasvMode, &serverOnlyMode, &clientOnlyMode, &catalogCashMode, &skypeMode};
-}
-
-class FlagsGuard
-{
-public:
-    FlagsGuard()
-    {
-        for (std::size_t i = 0; i < m_saved.size(); ++i)
-            m_saved[i] = *flags()[i];
-    }
-    ~FlagsGuard()
-    {
-        for (std::size_t i = 0; i < m_saved.size(); ++i)
-            *flags()[i] = m_saved[i];
-    }
-    static void reset()
-    {
-        for (int* f : flags())
-            *f = 0;
-        skypeMode = 1;
-    }
-
-private:
-    std::array<int, 6> m_saved{};
-};
-
-std::array<int, 6> current()
-{
-    std::array<int, 6> values{};
-    for (std::size_t i = 0; i < values.size(); ++i)
-        values[i] = *flags()[i];
-    return values;
+    return {o.debug,          o.passive, o.serverOnly, o.clientOnly, o.catalogCacheAtShutdown,
+            o.messagingClient};
 }
 } // namespace
 
-TEST(CommandLine, ActionsAndFlagsForEachLine)
+TEST(CommandLine, ActionsAndOptionsForEachLine)
 {
     using A = CommandLine::Action;
     struct Case
     {
         std::vector<std::string> args;
         A action;
-        std::array<int, 6> flags; // debug, pasv, server, client, catalogCash, skype
+        std::array<bool, 6> flags;
     };
-    const std::array<int, 6> none{0, 0, 0, 0, 0, 1};
+    const std::array<bool, 6> none{0, 0, 0, 0, 0, 1};
     const Case cases[] = {
         {{}, A::Run, none},
         {{"-D119", "-PASV", "-SERVER", "-CLIENT", "-CATALOGCASH", "-NOSKYPE"},
@@ -67,25 +37,23 @@ TEST(CommandLine, ActionsAndFlagsForEachLine)
         {{"-D119", "--help", "--bogus"}, A::Help, none},
         {{"--version"}, A::Version, none},
         {{"-NOSKYPE", "--version"}, A::Version, none},
-        // Case and added characters make another word, which is refused; no flag is set.
+        // Case and added characters make another word, which is refused; no option is set.
         {{"-D119", "-d119"}, A::Error, none},
         {{"-PASV2"}, A::Error, none},
         {{"-h"}, A::Error, none},
         {{"file.txt"}, A::Error, none},
         {{""}, A::Error, none},
-        // Setting the party key starts no node: no mode flag goes with it.
+        // Setting the party key starts no node: no mode option goes with it.
         {{"--set-party-key"}, A::SetPartyKey, none},
         {{"--user-folder", "--set-party-key"}, A::SetPartyKey, none},
         {{"--set-party-key", "-D119"}, A::Error, none},
         {{"--set-party-key", "--help"}, A::Help, none},
     };
-    FlagsGuard guard;
     for (const Case& c : cases) {
-        FlagsGuard::reset();
         const CommandLine::Result r = CommandLine::parse(c.args);
         const std::string line = c.args.empty() ? "(none)" : c.args.front();
         EXPECT_EQ(r.action, c.action) << line;
-        EXPECT_EQ(current(), c.flags) << line;
+        EXPECT_EQ(flags(r.options), c.flags) << line;
         EXPECT_EQ(r.error.empty(), c.action != A::Error) << line;
     }
 }
@@ -100,26 +68,22 @@ TEST(CommandLine, ErrorNamesTheArgumentAndUsageListsEveryOption)
     EXPECT_EQ(CommandLine::helpText().rfind(usage, 0), 0u);
 }
 
-TEST(CommandLine, ModeLinesFollowTheFlagOrder)
+TEST(CommandLine, ModeLinesFollowTheOptionOrder)
 {
-    FlagsGuard guard;
-    FlagsGuard::reset();
-    EXPECT_TRUE(CommandLine::modeLines().empty());
-    ASSERT_EQ(CommandLine::parse({"-NOSKYPE", "-CLIENT", "-D119", "-SERVER"}).action,
-              CommandLine::Action::Run);
-    EXPECT_EQ(CommandLine::modeLines(),
+    EXPECT_TRUE(CommandLine::modeLines(NodeOptions{}).empty());
+    const CommandLine::Result r = CommandLine::parse({"-NOSKYPE", "-CLIENT", "-D119", "-SERVER"});
+    ASSERT_EQ(r.action, CommandLine::Action::Run);
+    EXPECT_EQ(CommandLine::modeLines(r.options),
               (std::vector<std::string>{"DEBUG_MODE ON\n", "SERVERONLY_MODE ON\n",
                                         "CLIENTONLY_MODE ON\n", "NO SKYPE MODE\n"}));
 }
 
 TEST(CommandLine, UserFolderIsAnOptionAndFollowsXdgDataHome)
 {
-    FlagsGuard guard;
-    FlagsGuard::reset();
     const CommandLine::Result r = CommandLine::parse({"--user-folder", "-NOSKYPE"});
     EXPECT_EQ(r.action, CommandLine::Action::Run);
     EXPECT_TRUE(r.userFolder);
-    EXPECT_EQ(skypeMode, 0);
+    EXPECT_FALSE(r.options.messagingClient);
     EXPECT_FALSE(CommandLine::parse({"-NOSKYPE"}).userFolder);
 
     struct Case

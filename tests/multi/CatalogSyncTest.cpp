@@ -2,7 +2,7 @@
 #include "support/RecordingPrompt.h"
 #include "support/TempDir.h"
 
-#include "app/ModeFlags.h"
+#include "app/NodeOptions.h"
 #include "catalog/CCatalog.h"
 #include "catalog/CatalogRecord.h"
 #include "platform/EventLoop.h"
@@ -91,7 +91,6 @@ protected:
     void SetUp() override
     {
         ::setenv("PAVO_TIME_SCALE", kScale, 1);
-        skypeMode = 0; // both nodes run as with "-NOSKYPE"
         if (const char* old = std::getenv("XDG_RUNTIME_DIR"))
             m_oldRuntime = old;
         ::setenv("XDG_RUNTIME_DIR", m_runtime.path().c_str(), 1);
@@ -106,7 +105,10 @@ protected:
             NodeProcess::pavoNode(b.path(), {"-D119", "-NOSKYPE"}, kScale));
         ASSERT_TRUE(peer->start());
         ASSERT_TRUE(peer->waitForOutput("DEBUG_MODE ON", 30s)) << peer->errors();
-        window = std::make_unique<CPavoDlg>(a.path(), true);
+        // Both nodes run as with "-NOSKYPE".
+        NodeOptions options;
+        options.messagingClient = false;
+        window = std::make_unique<CPavoDlg>(a.path(), true, options);
         window->initialise();
     }
 
@@ -121,7 +123,6 @@ protected:
             ::setenv("XDG_RUNTIME_DIR", m_oldRuntime->c_str(), 1);
         else
             ::unsetenv("XDG_RUNTIME_DIR");
-        skypeMode = 1;
     }
 
     void sync(std::optional<int> daysAgo)

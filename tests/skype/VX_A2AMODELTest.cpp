@@ -1,4 +1,5 @@
 #include "skype/VX_A2AMODEL.h"
+
 #include "app/NodeSettings.h"
 #include "catalog/CCatalog.h"
 #include "catalog/HelloBody.h"

@@ -1,5 +1,7 @@
 #include "skype/VX_SKYPEAPPLICATION.h"
+
 #include "app/NodeSettings.h"
+#include "catalog/CCatalog.h"
 #include "platform/EventLoop.h"
 #include "skype/VX_SKYPEAPPLICATIONLISTENER.h"
 #include "skype/VX_SKYPEMODEL.h"
@@ -256,3 +258,22 @@ TEST_F(ApplicationTest, LongNamesAreCut)
 }
 
 } // namespace
+
+TEST_F(ApplicationTest, APassiveApplicationsStreamsStartNoExchange)
+{
+    CCatalog::instance(); // the hello describes the catalog
+    for (bool passive : {false, true}) {
+        app.setPassive(passive);
+        app.onNotification("STREAMS bob:1");
+        VX_SKYPESTREAM* bob = app.stream(0);
+        ASSERT_NE(bob, nullptr);
+        link.commands.clear();
+        for (int i = 0; i < 450; ++i) {
+            bob->tick();
+            bob->setSendReady();
+        }
+        EXPECT_EQ(link.commands.empty(), passive) << passive;
+        app.onNotification("STREAMS   ");
+    }
+    CCatalog::destroyInstance();
+}

@@ -1,5 +1,4 @@
 #include "skype/VX_SKYPECOM.h"
-#include "app/ModeFlags.h"
 #include "platform/EventLoop.h"
 #include "skype/ClientWire.h"
 #include "skype/VX_SKYPECOMUSER.h"
@@ -49,7 +48,6 @@ class LinkTest : public ::testing::Test
 {
 protected:
     LinkTest() { TestNode::useFastTimers(); }
-    ~LinkTest() override { skypeMode = 1; }
 
     std::string runtime(const std::string& user) const { return dir.file(user); }
     std::string config(const std::string& text)
@@ -196,8 +194,8 @@ TEST_F(LinkTest, NoSkypeModeNeverLooksForTheClient)
 {
     StandinProcess standin(config("[alice]\nruntime = alice\n"));
     ASSERT_TRUE(standin.start());
-    skypeMode = 0;
     VX_SKYPECOM link(ClientWire::endpointPath(runtime("alice")));
+    link.setLookForClient(false);
     Recorder rec;
     link.addUser(&rec);
     link.openWindow({});

@@ -1,5 +1,5 @@
 #include "skype/VX_SKYPESTREAM.h"
-#include "app/ModeFlags.h"
+
 #include "app/NodeSettings.h"
 #include "catalog/CCatalog.h"
 #include "catalog/HelloBody.h"
@@ -39,7 +39,6 @@ protected:
     {
         stream.reset();
         CCatalog::destroyInstance();
-        pasvMode = 0;
     }
 
     // The messages written so far, decoded; the write commands are checked on the way.
@@ -136,7 +135,7 @@ TEST_F(StreamTest, PendingSyncRequestRidesTheNextHelloOnly)
 
 TEST_F(StreamTest, PassiveStreamNeverStartsButAnswers)
 {
-    pasvMode = 1;
+    stream->setPassive(true);
     ticks(450);
     EXPECT_TRUE(link.commands.empty());
     stream->receive(reply(message(buildCatalogRequest), 0));
@@ -148,7 +147,7 @@ TEST_F(StreamTest, PassiveStreamNeverStartsButAnswers)
 
 TEST_F(StreamTest, KeepAliveAfter3000IdleTicks)
 {
-    pasvMode = 1;
+    stream->setPassive(true);
     ticks(3000);
     EXPECT_TRUE(link.commands.empty());
     ticks(1);

@@ -4,7 +4,7 @@
 #include "support/TempDir.h"
 #include "support/TestNode.h"
 
-#include "app/ModeFlags.h"
+#include "app/NodeOptions.h"
 #include "catalog/CCatalog.h"
 #include "catalog/HelloBody.h"
 #include "catalog/MessageHeader.h"
@@ -60,7 +60,6 @@ protected:
         transfer.terminate();
         CCatalog::destroyInstance();
         plat::runFor(5);
-        skypeMode = 1;
         if (m_oldRuntime.empty())
             ::unsetenv("XDG_RUNTIME_DIR");
         else
@@ -192,13 +191,16 @@ TEST_F(SkypeColumnTest, LostLinkDropsEverySkypeConnection)
 TEST_F(SkypeColumnTest, WithoutSkypeNothingIsConnectable)
 {
     ASSERT_TRUE(standin.start());
-    skypeMode = 0;
-    transfer.initialise({});
+    NodeOptions options;
+    options.messagingClient = false;
+    CTransfer noClient(options);
+    noClient.addListener(&recorder);
+    noClient.initialise({});
     auto b = bob();
     plat::runFor(400);
     EXPECT_EQ(VX_SKYPECOM::instance()->linkState(), VX_SKYPECOM::LINK_DETACHED);
-    EXPECT_EQ(transfer.canConnect(bobIndex), 0);
-    EXPECT_EQ(transfer.isConnected(bobIndex), 0);
+    EXPECT_EQ(noClient.canConnect(bobIndex), 0);
+    EXPECT_EQ(noClient.isConnected(bobIndex), 0);
     EXPECT_EQ(recorder.linkChanges, 0);
 }
 

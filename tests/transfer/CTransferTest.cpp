@@ -3,7 +3,7 @@
 #include "support/TempDir.h"
 #include "support/TestNode.h"
 
-#include "app/ModeFlags.h"
+#include "app/NodeOptions.h"
 #include "app/VX_EVENTCATALOG.h"
 #include "app/VX_EVENTLOG.h"
 #include "catalog/CCatalog.h"
@@ -64,7 +64,6 @@ protected:
     {
         transfer.terminate();
         CCatalog::destroyInstance();
-        serverOnlyMode = 0;
         plat::runFor(5);
     }
 
@@ -144,22 +143,24 @@ TEST_F(CTransferTest, DialsTcpPeersAndReportsThemConnectedOnceAdmitted)
 
 TEST_F(CTransferTest, InServerOnlyModeDialsNothingButAdmitsCallers)
 {
-    serverOnlyMode = 1;
-    transfer.initialise({});
+    NodeOptions options;
+    options.serverOnly = true;
+    CTransfer serverOnly(options);
+    serverOnly.initialise({});
     CTcpA2AModel::instance()->goOnline();
     ScriptedPeer listening("NodeB", "Party1");
     const int port = listening.listen();
     const int index =
         settings.connections().append({"NodeB", "TCP", "127.0.0.1/" + std::to_string(port), {}});
 
-    transfer.connectPeer(index);
+    serverOnly.connectPeer(index);
     EXPECT_FALSE(listening.accept(200));
     EXPECT_EQ(CTcpA2AModel::instance()->pendingCount(), 0);
 
     ScriptedPeer caller("NodeB", "Party1");
     ASSERT_TRUE(caller.dial(CTcpA2AModel::instance()->listenPort()));
     caller.sendHello();
-    EXPECT_TRUE(plat::runUntil([&] { return transfer.isConnected(index) == 1; }, 3000));
+    EXPECT_TRUE(plat::runUntil([&] { return serverOnly.isConnected(index) == 1; }, 3000));
 }
 
 TEST_F(CTransferTest, TerminateTwiceIsHarmlessAndSilencesTheListeners)

@@ -5,7 +5,6 @@
 #include "support/TestNode.h"
 
 #include "app/CPostError.h"
-#include "app/ModeFlags.h"
 #include "catalog/CCatalog.h"
 #include "platform/FindRecord.h"
 #include "platform/IniFile.h"
@@ -36,24 +35,17 @@ public:
     explicit Window(const std::string& ini)
     {
         TestNode::useFastTimers();
-        m_skypeMode = skypeMode;
-        skypeMode = 0; // no messaging client here: the link must not look for one
         std::ofstream(dir.file("Pavo.ini"), std::ios::binary) << "[SYSTEM]\nLISTENPORT=0\n" << ini;
-        dlg = std::make_unique<CPavoDlg>(dir.path(), true);
+        // No messaging client here: the link must not look for one.
+        NodeOptions options;
+        options.messagingClient = false;
+        dlg = std::make_unique<CPavoDlg>(dir.path(), true, options);
         dlg->initialise();
-    }
-    ~Window()
-    {
-        dlg.reset();
-        skypeMode = m_skypeMode;
     }
 
     TempDir dir;
     RecordingPrompt prompt;
     std::unique_ptr<CPavoDlg> dlg;
-
-private:
-    int m_skypeMode = 1;
 };
 
 const char* const kOnePeer = "CONNECTNUM=1\n[REC1]\nNAME=b\nTRS=TCP\nHOSTNAME=127.0.0.1/9\n";
