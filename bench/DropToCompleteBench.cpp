@@ -51,15 +51,6 @@ struct Peer
     int port = 0;
 };
 
-std::string readLine(int fd)
-{
-    std::string line;
-    char c;
-    while (::read(fd, &c, 1) == 1 && c != '\n')
-        line.push_back(c);
-    return line;
-}
-
 // index 0 = A, 1 = B, 2 = C; neighbours in the chain.
 int runNode(int index, const std::string& folder, int inFd, int outFd)
 {

@@ -58,15 +58,6 @@ struct Peer
     int port = 0;
 };
 
-std::string readLine(int fd)
-{
-    std::string line;
-    char c;
-    while (::read(fd, &c, 1) == 1 && c != '\n')
-        line.push_back(c);
-    return line;
-}
-
 int runNode(int index, const std::string& folder, const std::vector<int>& neighbours, int inFd,
             int outFd)
 {

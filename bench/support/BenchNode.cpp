@@ -81,6 +81,15 @@ std::string readAll(int fd)
     return text;
 }
 
+std::string readLine(int fd)
+{
+    std::string line;
+    char c;
+    while (::read(fd, &c, 1) == 1 && c != '\n')
+        line.push_back(c);
+    return line;
+}
+
 void silence(bool errorsToo)
 {
     const int null = ::open("/dev/null", O_WRONLY);

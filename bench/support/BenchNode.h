@@ -42,6 +42,8 @@ std::string usage(const char* side);
 void report(int fd, const std::string& text);
 // Everything until the writers close fd.
 std::string readAll(int fd);
+// One line from fd without its newline (empty once the writers close fd).
+std::string readLine(int fd);
 // The diagnostic lines of the nodes would drown the figures.
 void silence(bool errorsToo);
 

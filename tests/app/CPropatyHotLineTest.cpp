@@ -3,6 +3,7 @@
 #include "app/NodeSettings.h"
 #include "platform/IniFile.h"
 #include "support/TempDir.h"
+#include "support/TextFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -21,17 +22,6 @@ static void PrintTo(const ConnectionRecord& c, std::ostream* os)
 namespace {
 
 namespace fs = std::filesystem;
-
-void writeFile(const std::string& path, const std::string& text)
-{
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 std::string tcpSection(int p, const std::string& name, const std::string& host)
 {
@@ -80,7 +70,7 @@ TEST_F(CPropatyHotLineTest, MissingFileLoadsDefaults)
 
 TEST_F(CPropatyHotLineTest, LoadsTheSystemSection)
 {
-    writeFile(dir.file("Pavo.ini"), "[SYSTEM]\nPARTY=team\nNAME=ノードA\nLIMITDAY=7\nWINDOW=1\n"
+    writeText(dir.file("Pavo.ini"), "[SYSTEM]\nPARTY=team\nNAME=ノードA\nLIMITDAY=7\nWINDOW=1\n"
                                     "LISTENPORT=43001\nCONNECTNUM=0\n");
     NodeSettings settings(dir.path());
     settings.load();
@@ -104,7 +94,7 @@ class LoadConnections : public CPropatyHotLineTest, public testing::WithParamInt
 
 TEST_P(LoadConnections, Table)
 {
-    writeFile(dir.file("Pavo.ini"), GetParam().ini);
+    writeText(dir.file("Pavo.ini"), GetParam().ini);
     NodeSettings settings(dir.path());
     settings.load();
     EXPECT_EQ(settings.connections().records(), GetParam().expected);
@@ -193,7 +183,7 @@ TEST_F(CPropatyHotLineTest, SaveThenLoadGivesTheSameSettings)
 
 TEST_F(CPropatyHotLineTest, SaveKeepsForeignKeysAndStaleSections)
 {
-    writeFile(dir.file("Pavo.ini"), "[SYSTEM]\nMAILADDRESS=a@example.org\nPARTY=old\n"
+    writeText(dir.file("Pavo.ini"), "[SYSTEM]\nMAILADDRESS=a@example.org\nPARTY=old\n"
                                     "[ELSEWHERE]\nKEY=value\n");
     NodeSettings settings(dir.path());
     settings.setPartyName("team");
@@ -222,10 +212,10 @@ TEST_F(CPropatyHotLineTest, BinaryFileDoesNotBreakLoadOrSave)
     for (int i = 0; i < 4096; ++i)
         junk.push_back(static_cast<char>((i * 131 + 7) % 256));
     junk += "\n[SYSTEM]\nCONNECTNUM=3\n[REC1]\nNAME=\x01\xff\nTRS=TCP\nHOSTNAME=\x80/\xfe\n";
-    writeFile(dir.file("Pavo.ini"), junk);
+    writeText(dir.file("Pavo.ini"), junk);
     NodeSettings settings(dir.path());
     settings.load();
     EXPECT_LE(settings.connections().records().size(), 1u);
     settings.save();
-    EXPECT_FALSE(readFile(dir.file("Pavo.ini")).empty());
+    EXPECT_FALSE(readText(dir.file("Pavo.ini")).empty());
 }

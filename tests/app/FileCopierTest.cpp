@@ -1,6 +1,7 @@
 #include "app/CopyProgress.h"
 #include "app/ShellUtil.h"
 #include "support/TempDir.h"
+#include "support/TextFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -12,17 +13,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-void writeFile(const std::string& path, const std::string& text)
-{
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 std::vector<std::string> namesIn(const std::string& folder)
 {
@@ -68,12 +58,12 @@ protected:
 
 TEST_F(FileCopierTest, CopiesAFileIntoNewFoldersKeepingItsTime)
 {
-    writeFile(src("a.txt"), "contents");
+    writeText(src("a.txt"), "contents");
     const auto when = fs::last_write_time(src("a.txt")) - std::chrono::hours(48);
     fs::last_write_time(src("a.txt"), when);
     Recorder progress;
     ASSERT_EQ(copyFiles({dst("deep/er/a copy.txt")}, {src("a.txt")}, &progress), 1);
-    EXPECT_EQ(readFile(dst("deep/er/a copy.txt")), "contents");
+    EXPECT_EQ(readText(dst("deep/er/a copy.txt")), "contents");
     EXPECT_EQ(fs::last_write_time(dst("deep/er/a copy.txt")), when);
     EXPECT_EQ(namesIn(dst("deep/er")), std::vector<std::string>{"a copy.txt"});
     EXPECT_EQ(progress.total, 8u);
@@ -85,14 +75,14 @@ TEST_F(FileCopierTest, CopiesAFileIntoNewFoldersKeepingItsTime)
 TEST_F(FileCopierTest, CopiesAFolderWithShortcutsAsLinks)
 {
     fs::create_directories(src("tree/sub"));
-    writeFile(src("tree/one"), "1");
-    writeFile(src("tree/sub/two"), "22");
+    writeText(src("tree/one"), "1");
+    writeText(src("tree/sub/two"), "22");
     fs::create_symlink(src("tree/one"), src("tree/sub/one.lnk"));
     fs::create_symlink("/nowhere/at/all", src("tree/dangling.lnk"));
     Recorder progress;
     ASSERT_EQ(copyFiles({dst("tree")}, {src("tree")}, &progress), 1);
-    EXPECT_EQ(readFile(dst("tree/one")), "1");
-    EXPECT_EQ(readFile(dst("tree/sub/two")), "22");
+    EXPECT_EQ(readText(dst("tree/one")), "1");
+    EXPECT_EQ(readText(dst("tree/sub/two")), "22");
     EXPECT_TRUE(fs::is_symlink(dst("tree/sub/one.lnk")));
     EXPECT_EQ(fs::read_symlink(dst("tree/sub/one.lnk")), src("tree/one"));
     EXPECT_EQ(fs::read_symlink(dst("tree/dangling.lnk")), "/nowhere/at/all");
@@ -101,7 +91,7 @@ TEST_F(FileCopierTest, CopiesAFolderWithShortcutsAsLinks)
 
 TEST_F(FileCopierTest, ShortcutIsCopiedAsTheLinkItselfButOtherLinksAreFollowed)
 {
-    writeFile(src("target"), "data");
+    writeText(src("target"), "data");
     fs::create_symlink(src("target"), src("doc.lnk"));
     fs::create_symlink(src("target"), src("plain-link"));
     ASSERT_EQ(
@@ -109,50 +99,50 @@ TEST_F(FileCopierTest, ShortcutIsCopiedAsTheLinkItselfButOtherLinksAreFollowed)
     EXPECT_TRUE(fs::is_symlink(dst("doc.lnk")));
     EXPECT_EQ(fs::read_symlink(dst("doc.lnk")), src("target"));
     EXPECT_FALSE(fs::is_symlink(dst("plain")));
-    EXPECT_EQ(readFile(dst("plain")), "data");
+    EXPECT_EQ(readText(dst("plain")), "data");
 }
 
 TEST_F(FileCopierTest, CancelRemovesThePartlyWrittenFile)
 {
-    writeFile(src("small"), "s");
-    writeFile(src("big"), std::string(300 * 1024, 'x'));
+    writeText(src("small"), "s");
+    writeText(src("big"), std::string(300 * 1024, 'x'));
     fs::create_directories(dst(""));
-    writeFile(dst("big"), "previous");
+    writeText(dst("big"), "previous");
     Recorder progress;
     progress.cancelAfter = 2; // the small file, then one chunk of the big one
     EXPECT_EQ(copyFiles({dst("small"), dst("big")}, {src("small"), src("big")}, &progress), 0);
-    EXPECT_EQ(readFile(dst("small")), "s");
-    EXPECT_EQ(readFile(dst("big")), "previous"); // the old file is untouched
+    EXPECT_EQ(readText(dst("small")), "s");
+    EXPECT_EQ(readText(dst("big")), "previous"); // the old file is untouched
     EXPECT_EQ(namesIn(dst("")), (std::vector<std::string>{"big", "small"}));
     EXPECT_EQ(progress.finishes, 1);
 }
 
 TEST_F(FileCopierTest, ReplacingAsksWhenThereIsSomeoneToAsk)
 {
-    writeFile(src("f"), "new");
+    writeText(src("f"), "new");
     fs::create_directories(dst(""));
-    writeFile(dst("f"), "old");
+    writeText(dst("f"), "old");
 
     Recorder keep;
     keep.replace = false;
     EXPECT_EQ(copyFiles({dst("f")}, {src("f")}, &keep), 1);
     EXPECT_EQ(keep.asked, std::vector<std::string>{dst("f")});
-    EXPECT_EQ(readFile(dst("f")), "old");
+    EXPECT_EQ(readText(dst("f")), "old");
 
     Recorder replace;
     EXPECT_EQ(copyFiles({dst("f")}, {src("f")}, &replace), 1);
-    EXPECT_EQ(readFile(dst("f")), "new");
+    EXPECT_EQ(readText(dst("f")), "new");
 
-    writeFile(src("f"), "newer");
+    writeText(src("f"), "newer");
     EXPECT_EQ(copyFiles({dst("f")}, {src("f")}, nullptr), 1);
-    EXPECT_EQ(readFile(dst("f")), "newer");
+    EXPECT_EQ(readText(dst("f")), "newer");
 }
 
 TEST_F(FileCopierTest, RefusedCopies)
 {
     fs::create_directories(src("tree"));
-    writeFile(src("tree/x"), "x");
-    writeFile(src("f"), "f");
+    writeText(src("tree/x"), "x");
+    writeText(src("f"), "f");
     fs::create_directories(dst("folder"));
     // A folder into itself would never end.
     EXPECT_EQ(copyFiles({src("tree/inner")}, {src("tree")}, nullptr), 0);

@@ -1,6 +1,7 @@
 #include "platform/AtomicFile.h"
 
 #include "support/TempDir.h"
+#include "support/TextFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -15,19 +16,6 @@
 using plat::AtomicFile;
 
 namespace {
-
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-void writeFile(const std::string& path, const std::string& text)
-{
-    std::ofstream(path, std::ios::binary) << text;
-}
 
 std::vector<std::string> entries(const std::string& folder)
 {
@@ -72,7 +60,7 @@ TEST(AtomicFile, ReplacesTheWholeFileAndKeepsItsMode)
     ASSERT_TRUE(AtomicFile::save(path, "first version", 13, 0600));
     EXPECT_EQ(modeOf(path) & 07777, 0600u);
     ASSERT_TRUE(AtomicFile::save(path, "2nd", 3));
-    EXPECT_EQ(readFile(path), "2nd");
+    EXPECT_EQ(readText(path), "2nd");
     EXPECT_EQ(modeOf(path) & 07777, 0600u); // an owner-only file stays owner-only
     EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"Pavo.ini"});
 
@@ -80,14 +68,14 @@ TEST(AtomicFile, ReplacesTheWholeFileAndKeepsItsMode)
     ASSERT_TRUE(AtomicFile::save(dir.file("new"), nullptr, 0));
     ::umask(mask);
     EXPECT_EQ(modeOf(dir.file("new")) & 07777, 0644u);
-    EXPECT_EQ(readFile(dir.file("new")), "");
+    EXPECT_EQ(readText(dir.file("new")), "");
 }
 
 TEST(AtomicFile, ALinkAtThePathIsReplacedNotFollowed)
 {
     TempDir dir;
     const std::string outside = dir.file("outside");
-    writeFile(outside, "keep me");
+    writeText(outside, "keep me");
     ASSERT_EQ(::chmod(outside.c_str(), 0600), 0);
     const std::string path = dir.file("catalog.dat");
     ASSERT_EQ(::symlink(outside.c_str(), path.c_str()), 0);
@@ -95,13 +83,13 @@ TEST(AtomicFile, ALinkAtThePathIsReplacedNotFollowed)
     ASSERT_TRUE(AtomicFile::save(path, "new", 3));
     EXPECT_TRUE(S_ISREG(modeOf(path)));
     EXPECT_NE(modeOf(path) & 07777, 0600u); // the mode of the file behind the link is not taken
-    EXPECT_EQ(readFile(path), "new");
-    EXPECT_EQ(readFile(outside), "keep me");
+    EXPECT_EQ(readText(path), "new");
+    EXPECT_EQ(readText(outside), "keep me");
 
     // And the other way round: a link replaces a file, which the link may point at.
     ASSERT_TRUE(AtomicFile::saveLink(path, outside));
     EXPECT_TRUE(S_ISLNK(modeOf(path)));
-    EXPECT_EQ(readFile(path), "keep me");
+    EXPECT_EQ(readText(path), "keep me");
     EXPECT_EQ(entries(dir.path()), (std::vector<std::string>{"catalog.dat", "outside"}));
 }
 
@@ -133,9 +121,9 @@ TEST(AtomicFile, AFailureLeavesTheOldFileAndNoTemporary)
     for (const auto& [what, ops] : cases) {
         TempDir dir;
         const std::string path = dir.file("Pavo.ini");
-        writeFile(path, "old contents");
+        writeText(path, "old contents");
         EXPECT_FALSE(save(path, "new and longer contents", ops)) << what;
-        EXPECT_EQ(readFile(path), "old contents") << what;
+        EXPECT_EQ(readText(path), "old contents") << what;
         EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"Pavo.ini"}) << what;
     }
 }
@@ -145,7 +133,7 @@ TEST(AtomicFile, AFullDiskLeavesTheOldFile)
     TempDir dir;
     const std::string path = dir.file("nodeInfomation");
     const std::string old(100, 'o');
-    writeFile(path, old);
+    writeText(path, old);
     rlimit saved{};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
     const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
@@ -160,7 +148,7 @@ TEST(AtomicFile, AFullDiskLeavesTheOldFile)
     std::signal(SIGXFSZ, oldHandler);
     EXPECT_FALSE(written);
     EXPECT_EQ(error, EFBIG);
-    EXPECT_EQ(readFile(path), old);
+    EXPECT_EQ(readText(path), old);
     EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"nodeInfomation"});
 }
 

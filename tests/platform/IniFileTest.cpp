@@ -1,6 +1,7 @@
 #include "platform/IniFile.h"
 
 #include "support/TempDir.h"
+#include "support/TextFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -14,19 +15,6 @@
 #include <unistd.h>
 
 namespace {
-
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-void writeFile(const std::string& path, const std::string& content)
-{
-    std::ofstream(path, std::ios::binary) << content;
-}
 
 std::size_t entriesIn(const std::string& folder)
 {
@@ -59,7 +47,7 @@ const std::string kMessy = "\xEF\xBB\xBF"
 TEST(IniFile, ReadsNamesWithoutCaseAndValuesTrimmed)
 {
     TempDir dir;
-    writeFile(dir.file("Pavo.ini"), kMessy);
+    writeText(dir.file("Pavo.ini"), kMessy);
     const plat::IniFile ini(dir.file("Pavo.ini"));
     struct Row
     {
@@ -95,7 +83,7 @@ TEST(IniFile, MissingOrUnreadableFileGivesDefaults)
     EXPECT_EQ(missing.getInt("SYSTEM", "LISTENPORT", 42000), 42000);
     const plat::IniFile folder(dir.path());
     EXPECT_EQ(folder.getString("SYSTEM", "PARTY", "def"), "def");
-    writeFile(dir.file("empty.ini"), "");
+    writeText(dir.file("empty.ini"), "");
     EXPECT_EQ(plat::IniFile(dir.file("empty.ini")).getInt("SYSTEM", "WINDOW", 7), 7);
 }
 
@@ -124,7 +112,7 @@ TEST(IniFile, GetIntTakesLeadingDigitsAndSaturates)
         {"1 2", 1},
     };
     for (const Row& row : rows) {
-        writeFile(dir.file("n.ini"), std::string("[S]\nK=") + row.value + "\n");
+        writeText(dir.file("n.ini"), std::string("[S]\nK=") + row.value + "\n");
         EXPECT_EQ(plat::IniFile(dir.file("n.ini")).getInt("S", "K", -99), row.expected)
             << '"' << row.value << '"';
     }
@@ -135,7 +123,7 @@ TEST(IniFile, GetStringCutsAtLimitButNeverInsideACharacter)
 {
     TempDir dir;
     // "あいう" is three 3-byte characters.
-    writeFile(dir.file("u.ini"), "[S]\nK=\xE3\x81\x82\xE3\x81\x84\xE3\x81\x86\n");
+    writeText(dir.file("u.ini"), "[S]\nK=\xE3\x81\x82\xE3\x81\x84\xE3\x81\x86\n");
     const plat::IniFile ini(dir.file("u.ini"));
     EXPECT_EQ(ini.getString("S", "K", "", 9).size(), 9u);
     EXPECT_EQ(ini.getString("S", "K", "", 8), "\xE3\x81\x82\xE3\x81\x84");
@@ -149,7 +137,7 @@ TEST(IniFile, WritesInPlaceAppendToSectionOrAddSection)
 {
     TempDir dir;
     const std::string path = dir.file("Pavo.ini");
-    writeFile(path, "; settings\n"
+    writeText(path, "; settings\n"
                     "[SYSTEM]\n"
                     "PARTY=old\n"
                     "NAME=node\n"
@@ -162,7 +150,7 @@ TEST(IniFile, WritesInPlaceAppendToSectionOrAddSection)
     ASSERT_TRUE(ini.writeInt("SYSTEM", "LIMITDAY", 9));
     ASSERT_TRUE(ini.writeString("REC1", "TRS", "TCP"));
     ASSERT_TRUE(ini.writeString("REC2", "NAME", "second"));
-    EXPECT_EQ(readFile(path), "; settings\n"
+    EXPECT_EQ(readText(path), "; settings\n"
                               "[SYSTEM]\n"
                               "party=new\n"
                               "NAME=node\n"
@@ -183,14 +171,14 @@ TEST(IniFile, WriteCreatesAMissingFile)
     TempDir dir;
     plat::IniFile ini(dir.file("Pavo.ini"));
     ASSERT_TRUE(ini.writeInt("SYSTEM", "CONNECTNUM", 0));
-    EXPECT_EQ(readFile(ini.path()), "[SYSTEM]\nCONNECTNUM=0\n");
+    EXPECT_EQ(readText(ini.path()), "[SYSTEM]\nCONNECTNUM=0\n");
 }
 
 TEST(IniFile, WriteKeepsCrLfAndEveryOtherByte)
 {
     TempDir dir;
     const std::string path = dir.file("Pavo.ini");
-    writeFile(path, kMessy);
+    writeText(path, kMessy);
     plat::IniFile ini(path);
     ASSERT_TRUE(ini.writeString("SYSTEM", "NAME", "node1"));
     ASSERT_TRUE(ini.writeString("broken", "added", "x"));
@@ -198,7 +186,7 @@ TEST(IniFile, WriteKeepsCrLfAndEveryOtherByte)
     std::string expected = kMessy;
     expected.replace(expected.find("name=\r\n"), 7, "NAME=node1\r\n");
     expected += "added=x\r\n[NEW]\r\nK=v\r\n";
-    EXPECT_EQ(readFile(path), expected);
+    EXPECT_EQ(readText(path), expected);
 }
 
 TEST(IniFile, BinaryGarbageIsReadAroundAndKeptOnWrite)
@@ -209,7 +197,7 @@ TEST(IniFile, BinaryGarbageIsReadAroundAndKeptOnWrite)
     const std::string longLine(1 << 20, 'x');
     const std::string content = "\x00\xFF\xFE[\x80\x00=\xC3\n"s + "[SYSTEM]\nPARTY=p\xFF\x00q\n"s +
                                 longLine + "\nNAME=n\n" + "\x00\x01\x02"s;
-    writeFile(path, content);
+    writeText(path, content);
     plat::IniFile ini(path);
     EXPECT_EQ(ini.getString("SYSTEM", "PARTY", ""), "p\xFF\x00q"s);
     EXPECT_EQ(ini.getString("SYSTEM", "NAME", ""), "n");
@@ -219,7 +207,7 @@ TEST(IniFile, BinaryGarbageIsReadAroundAndKeptOnWrite)
     expected.replace(expected.find("NAME=n"), 6, "NAME=m");
     expected += "\n[OTHER]\nK=v\n";
     // Compared as a whole but not printed: the long line would bury the report.
-    EXPECT_TRUE(readFile(path) == expected);
+    EXPECT_TRUE(readText(path) == expected);
     EXPECT_EQ(ini.getString("OTHER", "K", ""), "v");
 }
 
@@ -235,7 +223,7 @@ TEST(IniFile, ValuesAndNamesCannotInjectLines)
         EXPECT_FALSE(ini.writeString("SYSTEM", key, "v")) << '"' << key << '"';
     EXPECT_FALSE(ini.writeString("a]b", "K", "v"));
     EXPECT_FALSE(ini.writeString("a\nb", "K", "v"));
-    EXPECT_EQ(readFile(ini.path()), "[SYSTEM]\nCOMMENT=one  [SYSTEM] PARTY=evil\n");
+    EXPECT_EQ(readText(ini.path()), "[SYSTEM]\nCOMMENT=one  [SYSTEM] PARTY=evil\n");
 }
 
 TEST(IniFile, FailedWriteLeavesTheOldFile)
@@ -252,7 +240,7 @@ TEST(IniFile, FailedWriteLeavesTheOldFile)
     // the temporary file must not be left behind.
     const std::string path = dir.file("Pavo.ini");
     const std::string old = "[SYSTEM]\nPARTY=old\n";
-    writeFile(path, old);
+    writeText(path, old);
     rlimit saved{};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
     const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
@@ -263,7 +251,7 @@ TEST(IniFile, FailedWriteLeavesTheOldFile)
     ::setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, oldHandler);
     EXPECT_FALSE(written);
-    EXPECT_EQ(readFile(path), old);
+    EXPECT_EQ(readText(path), old);
     EXPECT_EQ(entriesIn(dir.path()), 1u);
 }
 
@@ -271,7 +259,7 @@ TEST(IniFile, RewriteKeepsModeAndFollowsALink)
 {
     TempDir dir;
     const std::string real = dir.file("real.ini");
-    writeFile(real, "[S]\nK=1\n");
+    writeText(real, "[S]\nK=1\n");
     ASSERT_EQ(::chmod(real.c_str(), 0640), 0);
     ASSERT_EQ(::symlink("real.ini", dir.file("Pavo.ini").c_str()), 0);
     plat::IniFile ini(dir.file("Pavo.ini"));
@@ -281,7 +269,7 @@ TEST(IniFile, RewriteKeepsModeAndFollowsALink)
     EXPECT_TRUE(S_ISLNK(st.st_mode));
     ASSERT_EQ(::stat(real.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
-    EXPECT_EQ(readFile(real), "[S]\nK=2\n");
+    EXPECT_EQ(readText(real), "[S]\nK=2\n");
     EXPECT_EQ(entriesIn(dir.path()), 2u);
 }
 

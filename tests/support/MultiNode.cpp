@@ -1,6 +1,7 @@
 #include "MultiNode.h"
 
 #include "platform/FindRecord.h"
+#include "support/TextFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -85,16 +86,13 @@ int freePort()
 
 std::string readFile(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return readText(path);
 }
 
 void writeFile(const std::string& path, const std::string& bytes)
 {
     fs::create_directories(fs::path(path).parent_path());
-    std::ofstream(path, std::ios::binary) << bytes;
+    writeText(path, bytes);
 }
 
 std::string pattern(std::size_t size, unsigned seed)

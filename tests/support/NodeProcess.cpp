@@ -1,4 +1,5 @@
 #include "NodeProcess.h"
+#include "support/TextFiles.h"
 
 #include <cerrno>
 #include <csignal>
@@ -14,14 +15,6 @@
 extern char** environ;
 
 namespace {
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 void makeFolder(const std::string& path)
 {
     std::string partial;
@@ -121,12 +114,12 @@ int NodeProcess::waitExit(std::chrono::milliseconds timeout)
 
 std::string NodeProcess::output() const
 {
-    return readFile(m_options.workDir + "/stdout.txt");
+    return readText(m_options.workDir + "/stdout.txt");
 }
 
 std::string NodeProcess::errors() const
 {
-    return readFile(m_options.workDir + "/stderr.txt");
+    return readText(m_options.workDir + "/stderr.txt");
 }
 
 bool NodeProcess::waitForOutput(const std::string& text, std::chrono::milliseconds timeout)

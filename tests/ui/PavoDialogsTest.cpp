@@ -6,6 +6,7 @@
 #include "support/RecordFiles.h"
 #include "support/RecordingPrompt.h"
 #include "support/TempDir.h"
+#include "support/TextFiles.h"
 #include "ui/CConnectListCtrl.h"
 #include "ui/CDialogConnectMethod.h"
 #include "ui/CPavoDlg.h"
@@ -47,12 +48,6 @@ public:
     bool shown = false;
 };
 
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 // The main window over a private working folder, not started: its settings, lists and dialogs
 // work without the transports running.
 class PavoDialogsTest : public ::testing::Test
@@ -77,7 +72,7 @@ protected:
             ::unsetenv("XDG_RUNTIME_DIR");
     }
 
-    std::string ini() const { return readFile(window->settings().iniFileName()); }
+    std::string ini() const { return readText(window->settings().iniFileName()); }
 
     TempDir dir;
     RecordingPrompt prompt;
