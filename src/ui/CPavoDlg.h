@@ -99,10 +99,12 @@ public:
     NodeSettings& settings() { return m_settings; }
     CConnectListCtrl& rows() const { return *m_ui.connections; }
 
-    // CTransferListener: catalog changes wait for the next refresh.
+    // CTransferListener: catalog changes wait for the next refresh, and after a reset also for
+    // the whole list to be announced again (the list is never shown half refilled).
     void entryAdded(const CatalogRecord& record) override;
     void entryChanged(int index, const CatalogRecord& record) override;
     void listReset() override;
+    void listRefilled() override;
     void onSkypeLinkChanged() override;
     void onAnyConnected(int anyConnected) override;
 
@@ -153,6 +155,7 @@ private:
     bool m_anyConnected = false;
     int m_savedSelection = kOffline;
     std::vector<CatalogListEvent> m_pending;
+    bool m_refilling = false;
     bool m_suspended = false;
     CPavoPeriodic m_periodic;
     std::unique_ptr<CatalogFileOps::Ui> m_opsUi;

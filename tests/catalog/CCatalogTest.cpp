@@ -5,18 +5,22 @@
 #include "app/VX_EVENTCATALOG.h"
 #include "app/VX_EVENTCATALOGLISTENER.h"
 #include "app/WindowMessages.h"
+#include "platform/EventLoop.h"
 #include "platform/Files.h"
 #include "platform/Shortcut.h"
 #include "support/RecordFiles.h"
 #include "support/TempDir.h"
 
+#include <QCoreApplication>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fcntl.h>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <memory>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -586,6 +590,147 @@ TEST_F(CatalogTest, RecordsWithUnsafeNamesNeverReachFilesOutsideTheFolders)
     catalog->queueForPeer(sneaky, "peerA");
     EXPECT_FALSE(plat::fileExists(path("CATALOG/peerA.dat")));
     EXPECT_EQ(readFile(path("victim.txt")), std::vector<std::uint8_t>{9});
+}
+
+// What a window keeps of the catalog's announcements: its rows, in catalog order.
+class RowModel : public VX_EVENTCATALOGLISTENER
+{
+public:
+    std::vector<CatalogRecord> rows;
+    int resets = 0, refills = 0, unknownRows = 0;
+    void entryAdded(const CatalogRecord& r) override { rows.push_back(r); }
+    void entryChanged(int index, const CatalogRecord& r) override
+    {
+        if (index >= 0 && static_cast<std::size_t>(index) < rows.size())
+            rows[static_cast<std::size_t>(index)] = r;
+        else
+            ++unknownRows;
+    }
+    void listReset() override
+    {
+        rows.clear();
+        ++resets;
+    }
+    void listRefilled() override { ++refills; }
+};
+
+// A purge of many entries goes a slice per turn of the event loop, and the catalog is in use
+// between the slices: downloads store chunks, peers' records are merged, the user registers and
+// deletes files. Everything done meanwhile ends up in the list, in catalog.dat and in the
+// listeners' rows; and at every turn catalog.dat holds every entry as it is then, plus only
+// deletions not purged yet, so a crash at any point loses nothing.
+TEST_F(CatalogTest, APurgeInSlicesKeepsWhatHappensBetweenTheSlices)
+{
+    constexpr int kEntries = 200;
+    std::vector<CatalogRecord> stored;
+    plat::makeFolders(path("RECV/other"));
+    for (int i = 0; i < kEntries; ++i) {
+        const std::string name = "f" + std::to_string(i) + ".txt";
+        CatalogRecord r = makeRecord("other", name, 100, i % 2 ? Deleted : New);
+        r.setCompleteFlag(1);
+        r.setBytesReceived(100);
+        catalog::stampChecksum(r);
+        stored.push_back(r);
+        writeFile(path("RECV/other/" + name), pattern(100));
+    }
+    // A kept entry still downloading, near the end of the list.
+    stored[kEntries - 10] = makeRecord("other", "download.bin", 100);
+    catalog::stampChecksum(stored[kEntries - 10]);
+    writeRecords(path("CATALOG/catalog.dat"), stored);
+    open();
+    RowModel window;
+    VX_EVENTCATALOG::instance()->addListener(&window);
+    catalog->announceAll();
+    catalog->setPurgeSliceLimit(3);
+
+    const auto digest = [](const CatalogRecord& r) {
+        return std::hash<std::string_view>{}(
+            std::string_view(reinterpret_cast<const char*>(r.bytes.data()), r.bytes.size()));
+    };
+    const auto fileHoldsTheCatalog = [&] {
+        std::multiset<std::size_t> left;
+        for (const CatalogRecord& r : cacheFile())
+            if (r.kind() != Deleted)
+                left.insert(digest(r));
+        for (int i = 0; i < catalog->count(); ++i) {
+            const CatalogRecord r = catalog->getRecord(i);
+            const auto it = left.find(digest(r));
+            if (it != left.end())
+                left.erase(it);
+            else if (r.kind() != Deleted)
+                return false;
+        }
+        return left.empty();
+    };
+
+    const auto data = pattern(100);
+    CatalogRecord download = stored[kEntries - 10];
+    std::uint32_t offset = 0;
+    int turns = 0;
+    catalog->purge();
+    while (catalog->purging() && turns < 3000) {
+        ASSERT_TRUE(fileHoldsTheCatalog()) << "turn " << turns;
+        ++turns;
+        // A peer's record every second turn; a chunk of the download every fifth; a newer
+        // version of a kept entry every turn; the user's registration and deletion once.
+        if (turns % 2 == 0)
+            catalog->mergeRecord(makeRecord("peer", "m" + std::to_string(turns) + ".txt"));
+        if (turns % 5 == 0 && offset < 100) {
+            catalog->storeChunk(offset, 20, download, data.data() + offset);
+            offset += 20;
+        }
+        CatalogRecord newer =
+            makeRecord("other", "f" + std::to_string(4 + turns * 2 % 180) + ".txt");
+        newer.setRegistrationTime({2024, 5, 3, 15, 16, static_cast<std::uint16_t>(turns / 60),
+                                   static_cast<std::uint16_t>(turns % 60), 0});
+        catalog->mergeRecord(newer);
+        if (turns == 30)
+            catalog->addLocal(makeRecord("me", "mine.txt"));
+        if (turns == 40)
+            catalog->deleteHere(makeRecord("other", "f2.txt", 100, Deleted));
+        QCoreApplication::processEvents();
+    }
+    EXPECT_GT(turns, 50) << "the purge went in slices";
+    ASSERT_FALSE(catalog->purging());
+
+    EXPECT_EQ(cacheFile(), entries());
+    EXPECT_EQ(window.rows, entries());
+    EXPECT_EQ(window.unknownRows, 0);
+    EXPECT_EQ(window.resets, 1);
+    EXPECT_EQ(window.refills, 1);
+    EXPECT_EQ(catalog->count(), kEntries / 2 + turns / 2 + 1);
+    for (int i = 0; i < kEntries; i += 2)
+        if (i != kEntries - 10) {
+            EXPECT_TRUE(catalog->hasEntry("other", "f" + std::to_string(i) + ".txt", nullptr)) << i;
+        }
+    for (int i = 1; i < kEntries; i += 2) {
+        EXPECT_FALSE(catalog->hasEntry("other", "f" + std::to_string(i) + ".txt", nullptr)) << i;
+        EXPECT_FALSE(plat::fileExists(path("RECV/other/f" + std::to_string(i) + ".txt"))) << i;
+    }
+    CatalogRecord done;
+    ASSERT_TRUE(catalog->hasEntry("other", "download.bin", &done));
+    EXPECT_EQ(done.completeFlag(), 1u);
+    EXPECT_EQ(readFile(path("RECV/other/download.bin")), data);
+    CatalogRecord deleted;
+    ASSERT_TRUE(catalog->hasEntry("other", "f2.txt", &deleted));
+    EXPECT_EQ(deleted.kind(), Deleted) << "marked during the purge, dropped by the next one";
+    EXPECT_TRUE(plat::fileExists(path("RECV/other/f2.txt")));
+    CatalogRecord newer;
+    ASSERT_TRUE(catalog->hasEntry("other", "f18.txt", &newer));
+    EXPECT_EQ(newer.registrationTime().hour, 16);
+    EXPECT_TRUE(catalog->hasEntry("me", "mine.txt", nullptr));
+    const auto queued = pendingOf("peerA");
+    EXPECT_TRUE(std::any_of(queued.begin(), queued.end(), [](const CatalogRecord& r) {
+        return r.fileNameCp932() == "download.bin";
+    })) << "forwarded when done";
+
+    // The next purge starts from a file in the list's own layout.
+    catalog->setPurgeSliceLimit(0);
+    catalog->purge();
+    ASSERT_TRUE(plat::runUntil([&] { return !catalog->purging(); }, 10000));
+    EXPECT_FALSE(catalog->hasEntry("other", "f2.txt", nullptr));
+    EXPECT_EQ(cacheFile(), entries());
+    EXPECT_EQ(window.rows, entries());
 }
 
 TEST_F(CatalogTest, HourlyWorkExpiresEntriesAndThePurgeDeletesTheirFiles)
