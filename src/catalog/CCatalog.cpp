@@ -305,7 +305,7 @@ void CCatalog::mergeRecord(CatalogRecord received)
         return;
     const int index = m_cash.findRec(received.originNodeCp932(), received.fileNameCp932());
     if (index < 0) {
-        if (catalog::compareDate(received.expiry(), today()) < 0)
+        if (catalog::compareDate(received.expiry(), today()) < 0 || !m_limit.roomFor(count()))
             return;
         catalog::stampChecksum(received);
         m_cash.addRec(received);
@@ -339,6 +339,11 @@ void CCatalog::queueSince(const std::string& peer, std::uint32_t syncMode,
     const auto route = makeRoute(peer);
     if (!route)
         return;
+    if (!m_syncGate.admit(route->peer, syncMode, since)) {
+        plat::diag("CCatalog::queueSince(): %s repeats its sync request, not queued again\n",
+                   route->peer.c_str());
+        return;
+    }
     const auto wanted = [&](const CatalogRecord& r) {
         return syncMode != catalog::SyncMode::Since ||
                catalog::compareDate(r.registrationTime(), since) >= 0;

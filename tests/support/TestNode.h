@@ -3,8 +3,8 @@
 #include "TempDir.h"
 #include "app/NodeSettings.h"
 
+#include "app/CA2AModelListener.h"
 #include "platform/EventLoop.h"
-#include "tcp/CA2AModelListener.h"
 
 #include <memory>
 #include <string>
