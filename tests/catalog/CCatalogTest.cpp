@@ -134,6 +134,12 @@ protected:
         return out;
     }
     void clearLog() { log.events.clear(); }
+    // A purge runs in slices on the event loop; this one until its last.
+    void purgeAll()
+    {
+        catalog->purge();
+        ASSERT_TRUE(plat::runUntil([this] { return !catalog->purging(); }, 10000));
+    }
 
     TempDir dir;
     NodeSettings settings{dir.path()};
@@ -168,7 +174,7 @@ TEST_F(CatalogTest, LoadTurnsDamagedEntriesIntoDeletionsAndFillsPartyNames)
     EXPECT_TRUE(catalog::verifyChecksum(list[2]));
     EXPECT_EQ(cacheFile(), list);
 
-    catalog->purge();
+    purgeAll();
     EXPECT_FALSE(plat::fileExists(path("RECV/other/damaged.txt")));
     EXPECT_EQ(catalog->count(), 2);
 }
@@ -481,7 +487,7 @@ TEST_F(CatalogTest, PurgeDropsDeletedEntriesWithTheirFilesButNeverAShortcutsTarg
     }
     clearLog();
 
-    catalog->purge();
+    purgeAll();
     EXPECT_FALSE(plat::fileExists(path("RECV/other/recv.txt")));
     EXPECT_FALSE(plat::fileExists(path("SEND/copy.txt")));
     EXPECT_FALSE(plat::fileExists(path("SEND/target.txt.lnk")));
@@ -491,7 +497,7 @@ TEST_F(CatalogTest, PurgeDropsDeletedEntriesWithTheirFilesButNeverAShortcutsTarg
     EXPECT_EQ(cacheFile(), entries());
 
     clearLog();
-    catalog->purge();
+    purgeAll();
     EXPECT_TRUE(log.events.empty()) << "nothing to purge, nothing announced";
 }
 
@@ -558,7 +564,7 @@ TEST_F(CatalogTest, PurgeRemovesAnOwnFileOnlyWhileItIsStillTheRegisteredOne)
         if (c.meanwhile)
             c.meanwhile(file, link);
 
-        catalog->purge();
+        purgeAll();
         EXPECT_EQ(catalog->count(), 0) << c.what;
         EXPECT_EQ(plat::fileExists(c.shortcut ? link : file), !c.removed) << c.what;
         EXPECT_TRUE(plat::fileExists(file) || !c.shortcut)
@@ -572,7 +578,7 @@ TEST_F(CatalogTest, UnknownKindGoesToTheErrorFileAndLeavesAtTheNextPurge)
     catalog::stampChecksum(odd);
     writeRecords(path("CATALOG/catalog.dat"), {odd, makeRecord("other", "fine.txt")});
     open();
-    catalog->purge();
+    purgeAll();
     EXPECT_EQ(recordsOf(path("CATALOG/catalogErroRec.err")), std::vector<CatalogRecord>{odd});
     ASSERT_EQ(catalog->count(), 1);
     EXPECT_EQ(catalog->getRecord(0).fileNameCp932(), "fine.txt");
@@ -591,7 +597,7 @@ TEST_F(CatalogTest, RecordsWithUnsafeNamesNeverReachFilesOutsideTheFolders)
     catalog->maintainHourly();
     EXPECT_EQ(catalog->getRecord(0).kind(), Deleted);
     EXPECT_EQ(recordsOf(path("CATALOG/catalogErroRec.err"))[0].originNodeCp932(), "..");
-    catalog->purge();
+    purgeAll();
     EXPECT_EQ(catalog->count(), 0);
     EXPECT_TRUE(plat::fileExists(path("victim.txt")));
 
@@ -766,7 +772,7 @@ TEST_F(CatalogTest, HourlyWorkExpiresEntriesAndThePurgeDeletesTheirFiles)
     EXPECT_EQ(cacheFile(), entries());
     EXPECT_FALSE(plat::fileExists(path("CATALOG/catalogErroRec.err")));
 
-    catalog->purge();
+    purgeAll();
     EXPECT_FALSE(plat::fileExists(path("SEND/old.txt")));
     EXPECT_TRUE(plat::fileExists(path("SEND/today.txt")));
 }
@@ -904,7 +910,7 @@ TEST_F(CatalogTest, OwnFilesAreServedFromTheSendFolderOrTheShortcutsTarget)
         << "another version is not served";
 
     ::rename(path("docs/linked.bin").c_str(), path("docs/moved.bin").c_str());
-    catalog->purge(); // forgets resolved shortcuts
+    purgeAll(); // forgets resolved shortcuts
     EXPECT_EQ(catalog->readChunk(catalog->getRecord(1), 0, 51200, out.data()), 0u);
 }
 
@@ -961,7 +967,7 @@ TEST_F(CatalogTest, LinksInTheReceiveAndCatalogFoldersAreNeverFollowed)
 
     // The purge of an entry under the linked folder deletes nothing outside.
     catalog->deleteHere(viaFolder);
-    catalog->purge();
+    purgeAll();
     EXPECT_EQ(readFile(outside + "/a.txt"), secret);
 
     // A pending file that is a link is not written through.
@@ -1042,7 +1048,7 @@ TEST_F(CatalogTest, PeersCannotGrowTheCatalogPastItsLimit)
 
     catalog->deleteHere(catalog->getRecord(1));
     catalog->deleteHere(catalog->getRecord(2));
-    catalog->purge();
+    purgeAll();
     plat::runFor(50);
     catalog->mergeRecord(makeRecord("other", "f"));
     EXPECT_EQ(catalog->count(), 3);
