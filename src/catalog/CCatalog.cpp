@@ -319,6 +319,11 @@ void CCatalog::queueSince(const std::string& peer, std::uint32_t syncMode,
     const auto route = makeRoute(peer);
     if (!route)
         return;
+    if (!m_syncGate.admit(route->peer, syncMode, since)) {
+        plat::diag("CCatalog::queueSince(): %s repeats its sync request, not queued again\n",
+                   route->peer.c_str());
+        return;
+    }
     const auto wanted = [&](const CatalogRecord& r) {
         return syncMode != catalog::SyncMode::Since ||
                catalog::compareDate(r.registrationTime(), since) >= 0;

@@ -5,6 +5,7 @@
 #include "catalog/CatalogRecord.h"
 #include "catalog/DiskFloor.h"
 #include "catalog/PendingFiles.h"
+#include "catalog/SyncRequestGate.h"
 
 #include "platform/LiveInstance.h"
 #include "platform/LocalTime.h"
@@ -164,6 +165,7 @@ private:
     CatalogFolders m_folders;
     CCatalogCash m_cash;
     PendingFiles m_pending;
+    SyncRequestGate m_syncGate;
     DiskFloor m_floor;
 
     // The entries a purge dropped, whose files are still to be deleted (own = registered here).

@@ -1,12 +1,12 @@
 #include "skype/VX_A2AMODEL.h"
 
+#include "app/CA2AModelListener.h"
 #include "app/ShellUtil.h"
 #include "skype/SkypeLink.h"
 #include "skype/SkypeText.h"
 #include "skype/VX_SKYPEAPPLICATION.h"
 #include "skype/VX_SKYPECOM.h"
 #include "skype/VX_SKYPEMODEL.h"
-#include "tcp/CA2AModelListener.h"
 
 #include <optional>
 #include <string>

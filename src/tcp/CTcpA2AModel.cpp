@@ -1,9 +1,9 @@
 #include "tcp/CTcpA2AModel.h"
 
+#include "app/CA2AModelListener.h"
 #include "app/CPostError.h"
 #include "app/CPropatyHotLine.h"
 #include "platform/Diag.h"
-#include "tcp/CA2AModelListener.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -7,15 +7,6 @@
 
 namespace tcp {
 
-namespace {
-
-bool wouldBlock(int error)
-{
-    return error == EAGAIN || error == EWOULDBLOCK || error == EINTR;
-}
-
-} // namespace
-
 PeerSocket::PeerSocket(PeerSocketListener* listener)
     : socket_(this), listener_(listener), self_(std::make_shared<PeerSocket*>(this))
 {
@@ -35,9 +26,6 @@ void PeerSocket::close()
 {
     socket_.close();
     session_.reset();
-    in_.reset();
-    out_.reset();
-    outOffset_ = outLength_ = 0;
     streamWantsWrite_ = false;
 }
 
@@ -59,16 +47,24 @@ plat::ConnectResult PeerSocket::connect(const std::string& host, int port, int* 
     return r;
 }
 
+long PeerSocket::receiveCiphertext(void* buffer, std::size_t length, int* error)
+{
+    return socket_.receive(buffer, length, error);
+}
+
+long PeerSocket::sendCiphertext(const void* data, std::size_t length, bool more, int* error)
+{
+    return socket_.send(data, length, error, more);
+}
+
 void PeerSocket::startTls(plat::TlsSession::Role role)
 {
-    session_ = std::make_unique<plat::TlsSession>(context_, role);
-    in_.reset(new std::uint8_t[kChunk]);
-    // Room for a chunk of plaintext as records: 16 KiB each plus header and tag.
-    out_.reset(new std::uint8_t[kChunk + 1024]);
-    outOffset_ = outLength_ = 0;
+    plat::TlsLink* link = this;
+    session_ = std::make_unique<plat::TlsSession>(context_, role, link);
     handshakeFailed_ = false;
     ended_ = false;
     pendingError_ = 0;
+    socketUnread_ = false;
     // The client speaks first; the server waits for its hello.
     if (role == plat::TlsSession::Role::Client)
         driveHandshake();
@@ -76,28 +72,25 @@ void PeerSocket::startTls(plat::TlsSession::Role role)
 
 void PeerSocket::driveHandshake()
 {
-    for (;;) {
-        const plat::TlsSession::Result r = session_->handshake();
-        // A failed handshake sends nothing more, not even an alert: a peer that is not ours
-        // learns nothing but the close.
-        if (r != plat::TlsSession::Result::Ok && r != plat::TlsSession::Result::WantMore) {
-            handshakeFailed(session_->failure());
-            return;
-        }
-        int error = 0;
-        if (!flushOut(&error)) {
-            handshakeFailed("write failed during the handshake");
-            return;
-        }
-        if (r == plat::TlsSession::Result::Ok)
-            break;
-        const long n = fill(&error);
-        if (n > 0)
-            continue;
-        if (n < 0 && wouldBlock(error))
-            return;
-        handshakeFailed(n == 0 ? "closed by the peer during the handshake"
-                               : "read failed during the handshake");
+    // The session reads the socket until it would block, so one pass takes all that arrived.
+    const plat::TlsSession::Result r = session_->handshake();
+    // A failed handshake sends nothing more, not even an alert: a peer that is not ours
+    // learns nothing but the close.
+    if (r != plat::TlsSession::Result::Ok && r != plat::TlsSession::Result::WantMore) {
+        handshakeFailed(session_->failure());
+        return;
+    }
+    int error = 0;
+    if (!flushOut(&error)) {
+        handshakeFailed("write failed during the handshake");
+        return;
+    }
+    if (r != plat::TlsSession::Result::Ok) {
+        if (session_->linkEnded())
+            handshakeFailed("closed by the peer during the handshake");
+        else if (session_->linkError() != 0)
+            handshakeFailed("read failed during the handshake");
+        // Otherwise the socket would block, and the read armed its notification again.
         return;
     }
     updateWatch();
@@ -120,43 +113,26 @@ void PeerSocket::handshakeFailed(std::string reason)
         listener_->onHandshakeFailed(reason);
 }
 
-long PeerSocket::fill(int* error)
+void PeerSocket::noteLinkState()
 {
-    if (ended_)
-        return 0;
-    const long n = socket_.receive(in_.get(), kChunk, error);
-    if (n > 0)
-        session_->putIncoming(in_.get(), static_cast<std::size_t>(n));
-    else if (n == 0)
+    if (session_->linkEnded())
         ended_ = true;
-    return n;
+    else if (session_->linkError() != 0 && pendingError_ == 0)
+        pendingError_ = session_->linkError();
 }
 
 bool PeerSocket::outPending() const
 {
-    return outOffset_ < outLength_ || (session_ && session_->outgoingPending() > 0);
+    return session_ && session_->outgoingPending() > 0;
 }
 
 bool PeerSocket::flushOut(int* error)
 {
-    for (;;) {
-        if (outOffset_ == outLength_) {
-            outOffset_ = 0;
-            outLength_ = session_->takeOutgoing(out_.get(), kChunk + 1024);
-            if (outLength_ == 0)
-                return true;
-        }
-        const long n = socket_.send(out_.get() + outOffset_, outLength_ - outOffset_, error);
-        if (n > 0) {
-            outOffset_ += static_cast<std::size_t>(n);
-            continue;
-        }
-        if (n == 0 || wouldBlock(*error)) {
-            updateWatch();
-            return true;
-        }
+    if (!session_->flushOutgoing(error))
         return false;
-    }
+    if (outPending())
+        updateWatch();
+    return true;
 }
 
 void PeerSocket::updateWatch()
@@ -169,7 +145,7 @@ void PeerSocket::updateWatch()
 
 bool PeerSocket::leftOver() const
 {
-    return session_->readable() || session_->incomingPending() > 0 || ended_ || pendingError_ != 0;
+    return session_->readable() || session_->hasIncoming() || ended_ || pendingError_ != 0;
 }
 
 void PeerSocket::notifyLater()
@@ -184,7 +160,8 @@ void PeerSocket::notifyLater()
         if (!self)
             return;
         self->notifyPosted_ = false;
-        if (self->session_ && self->secured() && self->leftOver() && self->listener_)
+        if (self->session_ && self->secured() && (self->leftOver() || self->socketUnread_) &&
+            self->listener_)
             self->listener_->onReceive(0);
     });
 }
@@ -197,6 +174,8 @@ long PeerSocket::receive(void* buffer, std::size_t length, int* error)
         *error = handshakeFailed_ ? ECONNRESET : EAGAIN;
         return -1;
     }
+    socketUnread_ = false;
+    const std::uint64_t readsBefore = session_->linkReads();
     // As much as the buffer takes and has arrived: a record holds at most 16 KiB, and one read
     // per record would cost the stream a turn of the event loop each.
     auto* bytes = static_cast<std::uint8_t*>(buffer);
@@ -209,37 +188,25 @@ long PeerSocket::receive(void* buffer, std::size_t length, int* error)
             total += count;
             continue;
         }
-        if (r == plat::TlsSession::Result::Closed) {
+        if (r == plat::TlsSession::Result::Closed)
             ended_ = true;
-            break;
-        }
-        if (r == plat::TlsSession::Result::Failed) {
+        else if (r == plat::TlsSession::Result::Failed)
             failed = true;
-            break;
-        }
-        if (pendingError_ != 0 || ended_)
-            break;
-        int e = 0;
-        const long n = fill(&e);
-        if (n > 0)
-            continue;
-        // Would block (the read re-armed the socket's notification), the end, or an error.
-        if (n < 0 && !wouldBlock(e))
-            pendingError_ = e;
+        else
+            // Would block (the read armed the socket's notification again), the end, or an
+            // error.
+            noteLinkState();
         break;
     }
     if (total > 0) {
-        // A full buffer may leave the socket unread: read it now, so its notification is armed
-        // again or the bytes wait here and a notification follows.
-        if (total == length && !leftOver()) {
-            int e = 0;
-            if (fill(&e) < 0 && !wouldBlock(e))
-                pendingError_ = e;
-        }
+        // A full buffer may have been served from the session alone; the socket's notification
+        // then stays off, and a posted one reads on.
+        if (total == length && session_->linkReads() == readsBefore)
+            socketUnread_ = true;
         // A record still incomplete needs no notification: its rest arrives at the socket,
         // whose notification the last read armed.
-        if (failed || session_->readable() || ended_ || pendingError_ != 0 ||
-            (total == length && session_->incomingPending() > 0))
+        if (failed || session_->readable() || ended_ || pendingError_ != 0 || socketUnread_ ||
+            (total == length && session_->hasIncoming()))
             notifyLater();
         return static_cast<long>(total);
     }
@@ -283,9 +250,10 @@ long PeerSocket::send(const void* data, std::size_t length, int* error)
         return -1;
     }
     // The bytes are taken; a socket error shows at the next call.
-    int e = 0;
-    if (!flushOut(&e))
-        pendingError_ = e;
+    if (session_->sendError() != 0)
+        pendingError_ = session_->sendError();
+    else if (outPending())
+        updateWatch();
     return static_cast<long>(take);
 }
 
@@ -353,7 +321,7 @@ void PeerSocket::onClose(int error)
         return;
     }
     // Records still held are read first; the end then shows as a read of 0.
-    if (session_ && (session_->readable() || session_->incomingPending() > 0)) {
+    if (session_ && session_->hasIncoming()) {
         ended_ = true;
         if (listener_)
             listener_->onReceive(0);

@@ -2,6 +2,7 @@
 
 #include "platform/TcpSocket.h"
 #include "platform/TlsContext.h"
+#include "platform/TlsLink.h"
 #include "platform/TlsSession.h"
 
 #include <cstddef>
@@ -28,8 +29,10 @@ public:
 //
 // Ciphertext is read from the socket only when the stream asks for bytes, so a stream that
 // stops reading holds the peer back as with plain TCP. When decrypted bytes are left over after
-// a read, a receive notification follows on a later turn of the event loop.
-class PeerSocket : private plat::TcpSocketListener
+// a read, a receive notification follows on a later turn of the event loop. The TLS session
+// reads and writes the socket itself (its link), so records move between the kernel and
+// OpenSSL's buffers without a copy of ours in between.
+class PeerSocket : private plat::TcpSocketListener, private plat::TlsLink
 {
 public:
     explicit PeerSocket(PeerSocketListener* listener);
@@ -67,6 +70,7 @@ public:
     int localPort() const { return socket_.localPort(); }
 
 private:
+    // The most plaintext one send encrypts.
     static constexpr std::size_t kChunk = 65536;
 
     // plat::TcpSocketListener of the socket underneath.
@@ -76,12 +80,16 @@ private:
     void onSend(int error) override;
     void onClose(int error) override;
 
+    // plat::TlsLink: the session's ciphertext through the socket.
+    long receiveCiphertext(void* buffer, std::size_t length, int* error) override;
+    long sendCiphertext(const void* data, std::size_t length, bool more, int* error) override;
+
     void startTls(plat::TlsSession::Role role);
     // Runs the handshake as far as the bytes that arrived allow.
     void driveHandshake();
     void handshakeFailed(std::string reason);
-    // Reads ciphertext from the socket into the session: > 0 bytes, 0 end, -1 with *error.
-    long fill(int* error);
+    // Takes over what the session's last read of the socket said: the end or an error.
+    void noteLinkState();
     // Writes the session's ciphertext to the socket as far as it takes it; false on an error.
     bool flushOut(int* error);
     bool outPending() const;
@@ -94,15 +102,14 @@ private:
     PeerSocketListener* listener_;
     std::shared_ptr<const plat::TlsContext> context_;
     std::unique_ptr<plat::TlsSession> session_;
-    std::unique_ptr<std::uint8_t[]> in_;
-    std::unique_ptr<std::uint8_t[]> out_;
-    std::size_t outOffset_ = 0;
-    std::size_t outLength_ = 0;
     bool streamWantsWrite_ = false;
     bool handshakeFailed_ = false;
     bool ended_ = false;   // the peer closed, seen by a read of ours
     int pendingError_ = 0; // a socket error seen outside a call, reported by the next
     bool notifyPosted_ = false;
+    // A read was served from the session alone during a receive notification, which then
+    // leaves the socket's notification off: the posted notification reads on.
+    bool socketUnread_ = false;
     // Lets a posted notification find out whether this socket still exists.
     std::shared_ptr<PeerSocket*> self_;
 };

@@ -1,11 +1,11 @@
 #pragma once
 
+#include "app/CA2AModelListener.h"
 #include "app/NodeOptions.h"
 #include "app/VX_EVENTCATALOGLISTENER.h"
 #include "app/VX_EVENTLOGLISTENER.h"
 #include "platform/EventLoop.h"
 #include "platform/LocalTime.h"
-#include "tcp/CA2AModelListener.h"
 
 #include <memory>
 #include <string>

@@ -4,7 +4,7 @@
 #include "app/ShellUtil.h"
 #include "app/WindowMessages.h"
 #include "catalog/CCatalog.h"
-#include "node/CNodeInfoDlg.h"
+#include "nodeui/CNodeInfoDlg.h"
 #include "platform/Diag.h"
 #include "platform/Files.h"
 #include "platform/Prompt.h"

@@ -372,6 +372,19 @@ TEST_F(CatalogTest, QueueSinceSelectsByRegistrationDate)
     EXPECT_TRUE(names(3).empty());
 }
 
+TEST_F(CatalogTest, ARepeatedSyncRequestIsNotQueuedAgain)
+{
+    open();
+    catalog->mergeRecord(makeRecord("other", "a.txt"));
+    catalog->queueSince("peerA", 1, {});
+    ASSERT_EQ(catalog->takePending("peerA").size(), 1u);
+
+    catalog->queueSince("peerA", 1, {});
+    EXPECT_TRUE(catalog->takePending("peerA").empty()) << "a stream of hellos costs nothing";
+    catalog->queueSince("peerA", 2, {2024, 4, 1, 1, 0, 0, 0, 0});
+    EXPECT_EQ(catalog->takePending("peerA").size(), 1u) << "another range is answered";
+}
+
 TEST_F(CatalogTest, MergeDeletionMarksQuietlyAndAlwaysForwards)
 {
     open();

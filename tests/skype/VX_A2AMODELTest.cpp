@@ -1,5 +1,6 @@
 #include "skype/VX_A2AMODEL.h"
 
+#include "app/CA2AModelListener.h"
 #include "app/NodeSettings.h"
 #include "catalog/CCatalog.h"
 #include "catalog/HelloBody.h"
@@ -14,7 +15,6 @@
 #include "support/StandinProcess.h"
 #include "support/TempDir.h"
 #include "support/TestNode.h"
-#include "tcp/CA2AModelListener.h"
 
 #include <gtest/gtest.h>
 

@@ -4,8 +4,8 @@
 #include "app/CPostError.h"
 #include "app/NodeSettings.h"
 
+#include "app/CA2AModelListener.h"
 #include "platform/EventLoop.h"
-#include "tcp/CA2AModelListener.h"
 
 #include <memory>
 #include <string>

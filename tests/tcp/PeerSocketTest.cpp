@@ -31,6 +31,7 @@ struct End : PeerSocketListener
     std::size_t sent = 0;
     std::size_t readChunk = 65536;
     int handshakeFailures = 0;
+    int sendError = 0; // the first error a send reported
     int connects = 0;
     int accepts = 0;
     bool closed = false;
@@ -68,8 +69,12 @@ struct End : PeerSocketListener
         while (sent < toSend.size()) {
             int e = 0;
             const long n = sock.send(toSend.data() + sent, toSend.size() - sent, &e);
+            if (n <= 0 && e != EAGAIN && e != EWOULDBLOCK) {
+                sendError = e;
+                sock.watchWrite(false);
+                return;
+            }
             if (n <= 0) {
-                ASSERT_TRUE(e == EAGAIN || e == EWOULDBLOCK) << e;
                 sock.watchWrite(true);
                 return;
             }
@@ -124,6 +129,8 @@ TEST(PeerSocketTest, TheSameKeyCarriesLargeStreamsBothWaysIntact)
     p.accepted.pump();
     ASSERT_TRUE(plat::runUntil(
         [&] {
+            EXPECT_EQ(p.client.sendError, 0);
+            EXPECT_EQ(p.accepted.sendError, 0);
             return p.accepted.received.size() == p.client.toSend.size() &&
                    p.client.received.size() == p.accepted.toSend.size();
         },
@@ -189,6 +196,24 @@ TEST(PeerSocketTest, WithoutAMatchingKeyNoByteIsPassedOn)
         EXPECT_FALSE(p.client.sock.secured());
         EXPECT_FALSE(p.accepted.sock.secured());
     }
+}
+
+// Records go to the socket as they are made; one the socket refuses because the peer is gone
+// must come back to the writer as an error, not as bytes taken for ever.
+TEST(PeerSocketTest, AWriterWhosePeerIsGoneGetsAnError)
+{
+    auto tls = plat::TlsContext::create(keyOf(7));
+    Pair p(tls, tls);
+    ASSERT_TRUE(plat::runUntil([&] { return p.client.sock.secured() && p.accepted.sock.secured(); },
+                               WaitMs));
+    p.accepted.sock.close();
+    // More than the socket buffers hold, so the writer meets the peer's reset.
+    p.client.toSend = pattern(16 << 20, 'z');
+    p.client.pump();
+    ASSERT_TRUE(plat::runUntil([&] { return p.client.sendError != 0; }, WaitMs));
+    EXPECT_TRUE(p.client.sendError == EPIPE || p.client.sendError == ECONNRESET)
+        << p.client.sendError;
+    EXPECT_LT(p.client.sent, p.client.toSend.size());
 }
 
 } // namespace

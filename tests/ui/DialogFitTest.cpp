@@ -1,6 +1,6 @@
 #include "app/CMultiCheck.h"
-#include "node/CNodeInfoDlg.h"
-#include "node/CNodePropatyDlg.h"
+#include "nodeui/CNodeInfoDlg.h"
+#include "nodeui/CNodePropatyDlg.h"
 #include "support/TempDir.h"
 #include "ui/CAboutDlg.h"
 #include "ui/CDialogConnectMethod.h"

@@ -3,7 +3,7 @@
 
 #include <cstdlib>
 
-// Every test program runs with a Qt application object, so that the event loop,
+// The user interface's test programs run with a Qt application object, so that the event loop,
 // socket notifiers and (offscreen) widgets are available to the tests.
 int main(int argc, char** argv)
 {

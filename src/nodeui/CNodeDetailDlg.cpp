@@ -1,4 +1,4 @@
-#include "node/CNodeDetailDlg.h"
+#include "nodeui/CNodeDetailDlg.h"
 
 #include "platform/Prompt.h"
 

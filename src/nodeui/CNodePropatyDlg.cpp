@@ -1,4 +1,4 @@
-#include "node/CNodePropatyDlg.h"
+#include "nodeui/CNodePropatyDlg.h"
 
 #include "node/CNodeInfo.h"
 #include "platform/Cp932.h"

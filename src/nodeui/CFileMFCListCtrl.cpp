@@ -1,4 +1,4 @@
-#include "node/CFileMFCListCtrl.h"
+#include "nodeui/CFileMFCListCtrl.h"
 
 #include "ui/CatalogRowText.h"
 #include "ui/ListStyle.h"

@@ -1,9 +1,9 @@
-#include "node/CNodeInfoDlg.h"
+#include "nodeui/CNodeInfoDlg.h"
 
 #include "app/CPropatyHotLine.h"
-#include "node/CNodeDetailDlg.h"
-#include "node/CNodeFileDlg.h"
-#include "node/CNodePropatyDlg.h"
+#include "nodeui/CNodeDetailDlg.h"
+#include "nodeui/CNodeFileDlg.h"
+#include "nodeui/CNodePropatyDlg.h"
 #include "skype/VX_SKYPEMODEL.h"
 #include "ui/ListStyle.h"
 

@@ -1,4 +1,4 @@
-#include "app/CPavoApp.h"
+#include "startup/CPavoApp.h"
 
 int main(int argc, char** argv)
 {

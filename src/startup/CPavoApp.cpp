@@ -1,4 +1,4 @@
-#include "app/CPavoApp.h"
+#include "startup/CPavoApp.h"
 
 #include "app/CMultiCheck.h"
 #include "app/CPropatyHotLine.h"

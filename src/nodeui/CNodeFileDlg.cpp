@@ -1,9 +1,9 @@
-#include "node/CNodeFileDlg.h"
+#include "nodeui/CNodeFileDlg.h"
 
 #include "app/CPropatyHotLine.h"
 #include "app/ShellUtil.h"
 #include "catalog/CCatalog.h"
-#include "node/CFileMFCListCtrl.h"
+#include "nodeui/CFileMFCListCtrl.h"
 #include "platform/Prompt.h"
 #include "ui/CatalogRowText.h"
 #include "ui/QtCopyProgress.h"

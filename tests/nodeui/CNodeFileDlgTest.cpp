@@ -1,8 +1,8 @@
-#include "node/CNodeFileDlg.h"
+#include "nodeui/CNodeFileDlg.h"
 
 #include "app/NodeSettings.h"
 #include "catalog/CCatalog.h"
-#include "node/CFileMFCListCtrl.h"
+#include "nodeui/CFileMFCListCtrl.h"
 #include "platform/Files.h"
 #include "support/RecordingPrompt.h"
 #include "support/ScriptedPeer.h"
