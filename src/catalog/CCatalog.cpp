@@ -285,7 +285,7 @@ void CCatalog::mergeRecord(CatalogRecord received)
         return;
     const int index = m_cash.findRec(received.originNodeCp932(), received.fileNameCp932());
     if (index < 0) {
-        if (catalog::compareDate(received.expiry(), today()) < 0)
+        if (catalog::compareDate(received.expiry(), today()) < 0 || !m_limit.roomFor(count()))
             return;
         catalog::stampChecksum(received);
         m_cash.addRec(received);

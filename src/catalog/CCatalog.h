@@ -4,6 +4,7 @@
 #include "catalog/CatalogFolders.h"
 #include "catalog/CatalogRecord.h"
 #include "catalog/DiskFloor.h"
+#include "catalog/EntryLimit.h"
 #include "catalog/PendingFiles.h"
 #include "catalog/SyncRequestGate.h"
 
@@ -60,6 +61,9 @@ public:
     void deleteHere(CatalogRecord record);
 
     int count() const;
+    // The number of entries past which new ones from peers are refused (EntryLimit::kMaxEntries
+    // unless a test or benchmark sets a smaller one).
+    void setEntryLimit(int max) { m_limit.setMax(max); }
     // A copy of entry index; all zero outside the list.
     CatalogRecord getRecord(int index) const;
     // The entry of that registration: the first with shown's origin node, file name and
@@ -166,6 +170,7 @@ private:
     CCatalogCash m_cash;
     PendingFiles m_pending;
     SyncRequestGate m_syncGate;
+    EntryLimit m_limit;
     DiskFloor m_floor;
 
     // The entries a purge dropped, whose files are still to be deleted (own = registered here).

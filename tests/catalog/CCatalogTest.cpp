@@ -863,3 +863,39 @@ TEST_F(CatalogTest, DownloadsStopAtTheDiskFloor)
     EXPECT_EQ(catalog->storeChunk(0, 1000, r, data.data()), 0);
     EXPECT_EQ(readFile(path("RECV/other/big.bin")), data);
 }
+
+// A peer naming files without end fills the catalog only up to its limit: past it new entries
+// are refused (said once), known entries are still updated and the user's own files still
+// register; a purge that makes room lets new ones in again.
+TEST_F(CatalogTest, PeersCannotGrowTheCatalogPastItsLimit)
+{
+    int notices = 0;
+    plat::MessageWindow window(
+        [&](const plat::WindowMessage& m) { notices += m.msg == WM_POSTERROR; });
+    CPostError::instance()->setWindow(window.handle());
+    open();
+    catalog->setEntryLimit(3);
+    for (const char* name : {"a", "b", "c", "d", "e"})
+        catalog->mergeRecord(makeRecord("other", name));
+    EXPECT_EQ(catalog->count(), 3);
+
+    CatalogRecord newer = makeRecord("other", "a", 77, Changed);
+    newer.setRegistrationTime({2024, 5, 4, 16, 9, 0, 0, 0});
+    catalog->mergeRecord(newer);
+    catalog->addLocal(makeRecord("me", "mine.txt"));
+    ASSERT_EQ(catalog->count(), 4);
+    EXPECT_EQ(catalog->getRecord(0).fileSize(), 77u);
+    plat::runFor(10);
+    EXPECT_EQ(notices, 1);
+    EXPECT_EQ(
+        CPostError::instance()->detailText(),
+        "カタログの登録数が上限に達したため、他ノードからの新しいファイルを受け付けていません");
+
+    catalog->deleteHere(catalog->getRecord(1));
+    catalog->deleteHere(catalog->getRecord(2));
+    catalog->purge();
+    plat::runFor(50);
+    catalog->mergeRecord(makeRecord("other", "f"));
+    EXPECT_EQ(catalog->count(), 3);
+    CPostError::instance()->setWindow({});
+}
