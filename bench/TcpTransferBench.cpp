@@ -26,6 +26,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -127,8 +128,8 @@ int runServer(const std::string& folder, bool designPeer, int portFd, int report
     NodeSettings settings(folder);
     configure(settings, Side{"Server", "Fetcher", kParty});
     useKey(settings);
-    CCatalog::instance()->addLocal(
-        ownRecord(settings.getSendFolder() + "/" + kFileName, "Server", kParty));
+    auto catalog = std::make_unique<CCatalog>(settings, true);
+    catalog->addLocal(ownRecord(settings.getSendFolder() + "/" + kFileName, "Server", kParty));
     int port = 0;
     {
         CTcpA2AModel model;
@@ -143,7 +144,7 @@ int runServer(const std::string& folder, bool designPeer, int portFd, int report
             },
             kTimeoutMs);
     }
-    CCatalog::destroyInstance();
+    catalog.reset();
     report(reportFd, usage("serving"));
     return port > 0 ? 0 : 1;
 }
@@ -157,7 +158,7 @@ int runFetcher(const std::string& folder, std::uint64_t size, int port, int repo
     NodeSettings settings(folder);
     configure(settings, Side{"Fetcher", "Server", kParty, "TCP", "", port});
     useKey(settings);
-    CCatalog* catalog = CCatalog::instance();
+    auto catalog = std::make_unique<CCatalog>(settings, true);
     bool complete = false;
     double transfer = 0;
     const auto start = std::chrono::steady_clock::now();
@@ -175,7 +176,7 @@ int runFetcher(const std::string& folder, std::uint64_t size, int port, int repo
         plat::runFor(10);
     }
     const double total = seconds(start);
-    CCatalog::destroyInstance();
+    catalog.reset();
     char line[240];
     std::snprintf(line, sizeof line,
                   "RATE %f\n  pavo   %8.1f MB/s  (%.0f MiB in %.3f s from the announcement; %.3f s "

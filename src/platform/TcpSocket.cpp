@@ -379,7 +379,7 @@ long TcpSocket::receive(void* buffer, std::size_t length, int* error)
     return static_cast<long>(n);
 }
 
-long TcpSocket::send(const void* data, std::size_t length, int* error, bool more)
+long TcpSocket::send(const void* data, std::size_t length, int* error)
 {
     if (d_->fd < 0) {
         if (error)
@@ -388,7 +388,7 @@ long TcpSocket::send(const void* data, std::size_t length, int* error, bool more
     }
     ssize_t n;
     do {
-        n = ::send(d_->fd, data, length, MSG_NOSIGNAL | MSG_DONTWAIT | (more ? MSG_MORE : 0));
+        n = ::send(d_->fd, data, length, MSG_NOSIGNAL | MSG_DONTWAIT);
     } while (n < 0 && errno == EINTR);
     if (n < 0 && error)
         *error = errno;

@@ -62,9 +62,8 @@ public:
 
     // > 0 bytes read; 0 the peer closed; -1 with *error (EAGAIN/EWOULDBLOCK: nothing to read).
     long receive(void* buffer, std::size_t length, int* error);
-    // >= 0 bytes written; -1 with *error (EAGAIN/EWOULDBLOCK: would block). more: further bytes
-    // follow at once, so the kernel may hold these back to send them in one segment.
-    long send(const void* data, std::size_t length, int* error, bool more = false);
+    // >= 0 bytes written; -1 with *error (EAGAIN/EWOULDBLOCK: would block).
+    long send(const void* data, std::size_t length, int* error);
 
     // Report onSend while on; watch it only while bytes are pending.
     void watchWrite(bool on);

@@ -17,22 +17,11 @@ bool wouldBlock(int error)
     return error == EAGAIN || error == EWOULDBLOCK || error == EINTR;
 }
 
-// Drops the bytes before offset once they are at least half of the buffer, so a buffer that is
-// never emptied completely does not grow without end.
-void compact(std::vector<std::uint8_t>& bytes, std::size_t& offset)
-{
-    if (offset == 0 || offset * 2 < bytes.size())
-        return;
-    bytes.erase(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(offset));
-    offset = 0;
-}
-
 } // namespace
 
-// The session's own BIO, both ways: OpenSSL reads records straight from the link into its
-// record buffer and writes each record straight from its buffer to the link. The bytes put in
-// come first; what the link does not take is kept and reported as written, so a write never
-// waits; an empty read asks to be retried, like an empty memory BIO.
+// The session's own BIO, both ways: reads come from the bytes received (put in, or read from the
+// link in large blocks), writes are kept until taken or flushed, so a write never waits; an empty
+// read asks to be retried, like an empty memory BIO.
 struct TlsSession::Bio
 {
     static TlsSession* of(BIO* b) { return static_cast<TlsSession*>(BIO_get_data(b)); }
@@ -62,7 +51,7 @@ struct TlsSession::Bio
         case BIO_CTRL_FLUSH:
             return 1;
         case BIO_CTRL_PENDING:
-            return static_cast<long>(s->incoming_.size() - s->incomingOffset_);
+            return static_cast<long>(s->incomingEnd_ - s->incomingBegin_);
         case BIO_CTRL_WPENDING:
             return static_cast<long>(s->outgoingPending());
         case BIO_CTRL_EOF:
@@ -134,59 +123,61 @@ void TlsSession::putIncoming(const std::uint8_t* data, std::size_t length)
 {
     if (!ssl_ || length == 0)
         return;
-    compact(incoming_, incomingOffset_);
-    incoming_.insert(incoming_.end(), data, data + length);
+    if (incomingBegin_ > 0) {
+        std::memmove(incoming_.data(), incoming_.data() + incomingBegin_,
+                     incomingEnd_ - incomingBegin_);
+        incomingEnd_ -= incomingBegin_;
+        incomingBegin_ = 0;
+    }
+    if (incoming_.size() < incomingEnd_ + length)
+        incoming_.resize(incomingEnd_ + length);
+    std::memcpy(incoming_.data() + incomingEnd_, data, length);
+    incomingEnd_ += length;
 }
 
 bool TlsSession::hasIncoming() const
 {
-    return incomingOffset_ < incoming_.size() || (ssl_ && SSL_has_pending(ssl_) == 1);
+    return incomingBegin_ < incomingEnd_ || (ssl_ && SSL_has_pending(ssl_) == 1);
 }
 
 bool TlsSession::bioRead(char* buffer, std::size_t length, std::size_t* count)
 {
-    if (incomingOffset_ < incoming_.size()) {
-        const std::size_t n = std::min(length, incoming_.size() - incomingOffset_);
-        std::memcpy(buffer, incoming_.data() + incomingOffset_, n);
-        incomingOffset_ += n;
-        *count = n;
-        return true;
+    if (incomingBegin_ == incomingEnd_) {
+        incomingBegin_ = incomingEnd_ = 0;
+        if (!link_ || linkDry_ || linkEnded_ || linkError_ != 0)
+            return false;
+        if (incoming_.size() < kLinkRead)
+            incoming_.resize(kLinkRead);
+        ++linkReads_;
+        int error = 0;
+        const long n = link_->receiveCiphertext(incoming_.data(), incoming_.size(), &error);
+        if (n <= 0) {
+            linkDry_ = true;
+            if (n == 0)
+                linkEnded_ = true;
+            else if (!wouldBlock(error))
+                linkError_ = error;
+            return false;
+        }
+        incomingEnd_ = static_cast<std::size_t>(n);
+        // A short read has taken all there was: the next one would only say so again.
+        linkDry_ = incomingEnd_ < incoming_.size();
     }
-    if (!link_ || linkEnded_ || linkError_ != 0 || length == 0)
-        return false;
-    ++linkReads_;
-    int error = 0;
-    const long n = link_->receiveCiphertext(buffer, length, &error);
-    if (n > 0) {
-        *count = static_cast<std::size_t>(n);
-        return true;
-    }
-    if (n == 0)
-        linkEnded_ = true;
-    else if (!wouldBlock(error))
-        linkError_ = error;
-    return false;
+    const std::size_t n = std::min(length, incomingEnd_ - incomingBegin_);
+    std::memcpy(buffer, incoming_.data() + incomingBegin_, n);
+    incomingBegin_ += n;
+    *count = n;
+    return true;
 }
 
 void TlsSession::bioWrite(const char* data, std::size_t length)
 {
-    // A link that failed takes nothing more: the connection is lost.
-    if (sendError_ != 0)
-        return;
-    if (link_ && outgoingPending() == 0) {
-        int error = 0;
-        const long n = link_->sendCiphertext(data, length, more_, &error);
-        if (n > 0) {
-            data += n;
-            length -= static_cast<std::size_t>(n);
-        } else if (!wouldBlock(error)) {
-            sendError_ = error;
-            return;
-        }
+    // What has been taken goes once it is all or half of what is held.
+    if (outgoingOffset_ > 0 && outgoingOffset_ * 2 >= outgoing_.size()) {
+        outgoing_.erase(outgoing_.begin(),
+                        outgoing_.begin() + static_cast<std::ptrdiff_t>(outgoingOffset_));
+        outgoingOffset_ = 0;
     }
-    if (length == 0)
-        return;
-    compact(outgoing_, outgoingOffset_);
     outgoing_.insert(outgoing_.end(), data, data + length);
 }
 
@@ -264,15 +255,11 @@ bool TlsSession::write(const std::uint8_t* data, std::size_t length)
 {
     if (failed_ || !established_)
         return false;
-    // One record per call, so the link knows which records have another right behind them.
+    ERR_clear_error();
     while (length > 0) {
-        const std::size_t piece = std::min(length, kMaxRecord);
-        more_ = piece < length;
-        ERR_clear_error();
         std::size_t n = 0;
-        const int rc = SSL_write_ex(ssl_, data, piece, &n);
-        more_ = false;
-        if (rc != 1) {
+        // The BIO takes everything, so a write never waits.
+        if (SSL_write_ex(ssl_, data, length, &n) != 1) {
             fail();
             return false;
         }
@@ -305,7 +292,7 @@ bool TlsSession::flushOutgoing(int* error)
     while (link_ && outgoingPending() > 0) {
         int e = 0;
         const long n =
-            link_->sendCiphertext(outgoing_.data() + outgoingOffset_, outgoingPending(), false, &e);
+            link_->sendCiphertext(outgoing_.data() + outgoingOffset_, outgoingPending(), &e);
         if (n > 0) {
             outgoingOffset_ += static_cast<std::size_t>(n);
             continue;

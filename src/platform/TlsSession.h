@@ -12,11 +12,12 @@
 typedef struct ssl_st SSL;
 typedef struct bio_st BIO;
 
-// One TLS connection whose ciphertext the caller carries: without a link, the bytes that arrive
-// from the peer are put in and the bytes for the peer are taken out; with a link (the caller's
-// non-blocking socket), records are read from it as plaintext is asked for and written to it as
-// plaintext is given, and only what the socket does not take at once is held here until
-// flushOutgoing(). Either way the session never waits, so the caller keeps its own event loop.
+// One TLS connection run in memory, so the caller keeps its own non-blocking I/O and event loop:
+// without a link, the bytes that arrive from the peer are put in and the bytes for the peer are
+// taken out; with a link (the caller's socket), the session reads the socket itself in large
+// blocks as plaintext is asked for, and sends the records it holds when flushOutgoing() is
+// called. Reading in blocks of kLinkRead and sending a whole write's records at once keeps the
+// system calls per byte as few as without TLS.
 namespace plat {
 
 class TlsSession
@@ -36,8 +37,8 @@ public:
         Failed,   // the handshake or a record failed; failure() says why
     };
 
-    // The largest plaintext of one record.
-    static constexpr std::size_t kMaxRecord = 16384;
+    // The most ciphertext one receive from the link asks for.
+    static constexpr std::size_t kLinkRead = 262144;
 
     TlsSession(std::shared_ptr<const TlsContext> context, Role role, TlsLink* link = nullptr);
     ~TlsSession();
@@ -46,6 +47,9 @@ public:
 
     // Bytes received from the peer (they are read before the link's).
     void putIncoming(const std::uint8_t* data, std::size_t length);
+    // The link may have received bytes since a receive from it last came back short (which
+    // the session takes to mean that it has run dry for now).
+    void expectIncoming() { linkDry_ = false; }
     // Received bytes wait here: a record not complete or not decrypted yet, or plaintext not
     // read yet.
     bool hasIncoming() const;
@@ -55,23 +59,23 @@ public:
     bool established() const { return established_; }
 
     // Decrypted bytes into buffer; *count holds how many when Ok. With a link, WantMore means
-    // the link said EAGAIN, ended (linkEnded()) or failed (linkError()).
+    // the link has run dry, ended (linkEnded()) or failed (linkError()).
     Result read(std::uint8_t* buffer, std::size_t length, std::size_t* count);
     // True while decrypted bytes wait to be read (a record larger than the last read).
     bool readable() const;
-    // Encrypts the bytes into records for the peer. False when the session has failed. A send
-    // error of the link does not fail the write: it shows in sendError().
+    // Encrypts the bytes into records for the peer, held until taken or flushed. False when
+    // the session has failed.
     bool write(const std::uint8_t* data, std::size_t length);
 
     // Bytes for the peer that wait here: how many, and up to length of them moved into buffer.
     std::size_t outgoingPending() const;
     std::size_t takeOutgoing(std::uint8_t* buffer, std::size_t length);
     // Sends what waits through the link as far as it takes it; false (with *error) when the link
-    // failed.
+    // failed, then and at every later call.
     bool flushOutgoing(int* error);
 
     // What the link said: the peer closed, a receive error, a send error (0: none); and how
-    // many receives the session has asked of it.
+    // many receives the session has made from it.
     bool linkEnded() const { return linkEnded_; }
     int linkError() const { return linkError_; }
     int sendError() const { return sendError_; }
@@ -90,11 +94,14 @@ private:
     std::shared_ptr<const TlsContext> context_;
     TlsLink* link_;
     SSL* ssl_ = nullptr;
+    // Received bytes not read yet lie between incomingBegin_ and incomingEnd_; the buffer only
+    // grows.
     std::vector<std::uint8_t> incoming_;
-    std::size_t incomingOffset_ = 0;
+    std::size_t incomingBegin_ = 0;
+    std::size_t incomingEnd_ = 0;
     std::vector<std::uint8_t> outgoing_;
     std::size_t outgoingOffset_ = 0;
-    bool more_ = false; // the record being written is followed by another at once
+    bool linkDry_ = false;
     bool linkEnded_ = false;
     int linkError_ = 0;
     int sendError_ = 0;

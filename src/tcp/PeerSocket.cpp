@@ -52,9 +52,9 @@ long PeerSocket::receiveCiphertext(void* buffer, std::size_t length, int* error)
     return socket_.receive(buffer, length, error);
 }
 
-long PeerSocket::sendCiphertext(const void* data, std::size_t length, bool more, int* error)
+long PeerSocket::sendCiphertext(const void* data, std::size_t length, int* error)
 {
-    return socket_.send(data, length, error, more);
+    return socket_.send(data, length, error);
 }
 
 void PeerSocket::startTls(plat::TlsSession::Role role)
@@ -72,7 +72,8 @@ void PeerSocket::startTls(plat::TlsSession::Role role)
 
 void PeerSocket::driveHandshake()
 {
-    // The session reads the socket until it would block, so one pass takes all that arrived.
+    // The session reads the socket until it has run dry, so one pass takes all that arrived.
+    session_->expectIncoming();
     const plat::TlsSession::Result r = session_->handshake();
     // A failed handshake sends nothing more, not even an alert: a peer that is not ours
     // learns nothing but the close.
@@ -175,6 +176,7 @@ long PeerSocket::receive(void* buffer, std::size_t length, int* error)
         return -1;
     }
     socketUnread_ = false;
+    session_->expectIncoming();
     const std::uint64_t readsBefore = session_->linkReads();
     // As much as the buffer takes and has arrived: a record holds at most 16 KiB, and one read
     // per record would cost the stream a turn of the event loop each.
@@ -193,8 +195,8 @@ long PeerSocket::receive(void* buffer, std::size_t length, int* error)
         else if (r == plat::TlsSession::Result::Failed)
             failed = true;
         else
-            // Would block (the read armed the socket's notification again), the end, or an
-            // error.
+            // The socket has run dry (its last read armed the notification again), ended, or
+            // failed.
             noteLinkState();
         break;
     }
@@ -250,10 +252,9 @@ long PeerSocket::send(const void* data, std::size_t length, int* error)
         return -1;
     }
     // The bytes are taken; a socket error shows at the next call.
-    if (session_->sendError() != 0)
-        pendingError_ = session_->sendError();
-    else if (outPending())
-        updateWatch();
+    int e = 0;
+    if (!flushOut(&e))
+        pendingError_ = e;
     return static_cast<long>(take);
 }
 

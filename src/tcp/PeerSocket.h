@@ -30,8 +30,8 @@ public:
 // Ciphertext is read from the socket only when the stream asks for bytes, so a stream that
 // stops reading holds the peer back as with plain TCP. When decrypted bytes are left over after
 // a read, a receive notification follows on a later turn of the event loop. The TLS session
-// reads and writes the socket itself (its link), so records move between the kernel and
-// OpenSSL's buffers without a copy of ours in between.
+// reads and writes the socket itself (its link): ciphertext in blocks as large as the stream
+// reads, and each send's records in one write.
 class PeerSocket : private plat::TcpSocketListener, private plat::TlsLink
 {
 public:
@@ -82,7 +82,7 @@ private:
 
     // plat::TlsLink: the session's ciphertext through the socket.
     long receiveCiphertext(void* buffer, std::size_t length, int* error) override;
-    long sendCiphertext(const void* data, std::size_t length, bool more, int* error) override;
+    long sendCiphertext(const void* data, std::size_t length, int* error) override;
 
     void startTls(plat::TlsSession::Role role);
     // Runs the handshake as far as the bytes that arrived allow.

@@ -107,14 +107,9 @@ protected:
         settings.setNodeName("me");
         settings.connections().append({"peerA", "TCP", "hostA", {}});
         settings.connections().append({"peerB", "TCP", "hostB", {}});
-        VX_EVENTCATALOG::destroyInstance();
-        VX_EVENTCATALOG::instance()->addListener(&log);
+        events.addListener(&log);
     }
-    void TearDown() override
-    {
-        catalog.reset();
-        VX_EVENTCATALOG::destroyInstance();
-    }
+    void TearDown() override { catalog.reset(); }
 
     void open(bool writeThrough = true)
     {
@@ -144,6 +139,7 @@ protected:
     TempDir dir;
     NodeSettings settings{dir.path()};
     EventLog log;
+    VX_EVENTCATALOG events;
     plat::SystemTime now = kNow;
     std::unique_ptr<CCatalog> catalog;
 };
@@ -982,7 +978,8 @@ TEST_F(CatalogTest, DownloadsStopAtTheDiskFloor)
     int notices = 0;
     plat::MessageWindow window(
         [&](const plat::WindowMessage& m) { notices += m.msg == WM_POSTERROR; });
-    CPostError::instance()->setWindow(window.handle());
+    CPostError poster;
+    poster.setWindow(window.handle());
     open();
     DiskFloor::Space space;
     catalog->setSpaceProbe([&](const std::string&) { return space; });
@@ -1011,12 +1008,11 @@ TEST_F(CatalogTest, DownloadsStopAtTheDiskFloor)
     // Said once on the status line for all those refusals.
     plat::runFor(10);
     EXPECT_EQ(notices, 1);
-    EXPECT_EQ(CPostError::instance()->detailText(),
+    EXPECT_EQ(poster.detailText(),
               "受信フォルダのディスクの空き容量が少ないため、ファイルの受信を止めています");
     space = {2 * GiB, 100 * GiB};
     EXPECT_EQ(catalog->storeChunk(0, 1000, r, data.data()), 0);
     EXPECT_EQ(readFile(path("RECV/other/big.bin")), data);
-    CPostError::instance()->setWindow({});
 }
 
 // A peer naming files without end fills the catalog only up to its limit: past it new entries
