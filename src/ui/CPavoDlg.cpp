@@ -142,6 +142,7 @@ void CPavoDlg::showWholeCatalog()
     if (const CCatalog* catalog = m_node.catalog())
         for (int i = 0; i < catalog->count(); ++i)
             entryAdded(catalog->getRecord(i));
+    listRefilled();
 }
 
 void CPavoDlg::shutdown()
