@@ -188,6 +188,8 @@ int main(int argc, char** argv)
 
     std::size_t batches = 0, taken = 0;
     {
+        // The node's catalog channel, which the window listens to.
+        VX_EVENTCATALOG channel;
         std::unique_ptr<CCatalog> store;
         {
             Phase p("load 100000 entries");
@@ -243,7 +245,7 @@ int main(int argc, char** argv)
             const std::size_t before = static_cast<std::size_t>(store->count());
             // The window's rows as they are before the purge.
             WindowLikeListener window;
-            VX_EVENTCATALOG::instance()->addListener(&window);
+            channel.addListener(&window);
             window.setDirect(true);
             store->announceAll();
             window.setDirect(false);

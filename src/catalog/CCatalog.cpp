@@ -44,6 +44,11 @@ struct Announcements
         if (VX_EVENTCATALOG* channel = VX_EVENTCATALOG::instance())
             channel->notifyReset();
     }
+    void notifyRefilled()
+    {
+        if (VX_EVENTCATALOG* channel = VX_EVENTCATALOG::instance())
+            channel->notifyRefilled();
+    }
 };
 
 Announcements events()

@@ -654,7 +654,7 @@ TEST_F(CatalogTest, APurgeInSlicesKeepsWhatHappensBetweenTheSlices)
     writeRecords(path("CATALOG/catalog.dat"), stored);
     open();
     RowModel window;
-    VX_EVENTCATALOG::instance()->addListener(&window);
+    events.addListener(&window);
     catalog->announceAll();
     catalog->setPurgeSliceLimit(3);
 
