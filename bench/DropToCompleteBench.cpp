@@ -72,7 +72,8 @@ int runNode(int index, const std::string& folder, int inFd, int outFd)
     configure(settings, names[index], kParty);
     for (const Peer& peer : peers)
         settings.connections().append(loopbackPeer(peer.name));
-    CCatalog* catalog = CCatalog::instance();
+    CCatalog store(settings, true);
+    CCatalog* catalog = &store;
     CFolderWatch watch;
     watch.setFolder(settings.getSendFolder());
     watch.load();
@@ -121,7 +122,6 @@ int runNode(int index, const std::string& folder, int inFd, int outFd)
         }
         plat::runUntil([] { return g_stop != 0; }, kTimeoutMs);
     }
-    CCatalog::destroyInstance();
     return 0;
 }
 

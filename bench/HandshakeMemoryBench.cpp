@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <netinet/in.h>
 #include <string>
 #include <sys/socket.h>
@@ -115,9 +116,10 @@ int main(int argc, char** argv)
         return 1;
     NodeSettings settings(folder);
     configure(settings, Side{"me", "peer", "Bench"});
-    CCatalog::instance();
-    CTcpA2AModel::instance()->goOnline();
-    const int port = CTcpA2AModel::instance()->listenPort();
+    auto catalog = std::make_unique<CCatalog>(settings, true);
+    auto model = std::make_unique<CTcpA2AModel>();
+    model->goOnline();
+    const int port = model->listenPort();
     if (port <= 0)
         return 1;
     plat::runFor(200);
@@ -146,8 +148,8 @@ int main(int argc, char** argv)
     std::fprintf(stderr,
                  "resident memory: %.1f MiB at the start, %.1f MiB at the end (%+.1f MiB)\n", start,
                  residentMiB(), residentMiB() - start);
-    CTcpA2AModel::destroyInstance();
-    CCatalog::destroyInstance();
+    model.reset();
+    catalog.reset();
     std::system(("rm -rf " + folder).c_str());
     return 0;
 }

@@ -73,7 +73,8 @@ int runNode(int index, const std::string& folder, const std::vector<int>& neighb
     configure(settings, nodeName(index), kParty);
     for (const Peer& peer : peers)
         settings.connections().append(loopbackPeer(peer.name));
-    CCatalog* catalog = CCatalog::instance();
+    CCatalog store(settings, true);
+    CCatalog* catalog = &store;
     if (index == 0)
         catalog->addLocal(
             ownRecord(settings.getSendFolder() + "/" + kFileName, nodeName(0), kParty));
@@ -121,7 +122,6 @@ int runNode(int index, const std::string& folder, const std::vector<int>& neighb
                       ru.ru_maxrss / 1024.0, model.establishedCount());
         report(outFd, line);
     }
-    CCatalog::destroyInstance();
     return 0;
 }
 

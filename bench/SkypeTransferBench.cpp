@@ -6,11 +6,14 @@
 // stream and a stream writes on its 100 ms tick, so the transport is paced by design: it is
 // measured at the real pace and with every timer period scaled down (PAVO_TIME_SCALE), which
 // shows what the encoding, the clients and the server themselves cost.
+#include "app/VX_EVENTCATALOG.h"
+#include "app/VX_EVENTLOG.h"
 #include "catalog/CCatalog.h"
 #include "catalog/CatalogRecord.h"
 #include "platform/EventLoop.h"
 #include "support/BenchNode.h"
 #include "tcp/CTcpA2AModel.h"
+#include "transfer/CTcpColumn.h"
 #include "transfer/CTransfer.h"
 
 #include <QCoreApplication>
@@ -21,6 +24,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -65,12 +69,14 @@ int runServer(const NodeRun& run, int portFd)
     QCoreApplication app(argc, argv);
     NodeSettings settings(run.folder);
     configure(settings, run.side);
-    CCatalog::instance()->addLocal(
-        ownRecord(settings.getSendFolder() + "/" + kFileName, "Server", kParty));
+    VX_EVENTLOG log;
+    VX_EVENTCATALOG events;
+    auto catalog = std::make_unique<CCatalog>(settings, true);
+    catalog->addLocal(ownRecord(settings.getSendFolder() + "/" + kFileName, "Server", kParty));
     {
-        CTransfer transfer;
+        CTransfer transfer(settings, log, events);
         transfer.initialise({});
-        CTcpA2AModel* tcp = CTcpA2AModel::instance();
+        CTcpA2AModel* tcp = transfer.tcp().model();
         if (run.side.method == "TCP")
             tcp->goOnline();
         report(portFd, std::to_string(run.side.method == "TCP" ? tcp->listenPort() : 1) + "\n");
@@ -85,7 +91,7 @@ int runServer(const NodeRun& run, int portFd)
             kTimeoutMs);
         transfer.terminate();
     }
-    CCatalog::destroyInstance();
+    catalog.reset();
     return 0;
 }
 
@@ -98,12 +104,14 @@ int runFetcher(const NodeRun& run, int reportFd)
     QCoreApplication app(argc, argv);
     NodeSettings settings(run.folder);
     configure(settings, run.side);
-    CCatalog* catalog = CCatalog::instance();
+    VX_EVENTLOG log;
+    VX_EVENTCATALOG events;
+    auto catalog = std::make_unique<CCatalog>(settings, true);
     bool complete = false;
     double transfer = 0;
     const auto start = std::chrono::steady_clock::now();
     {
-        CTransfer coordinator;
+        CTransfer coordinator(settings, log, events);
         coordinator.initialise({});
         // What the main window's on-line tick does, checked more often.
         plat::TimerSet dial([&](int) {
@@ -123,7 +131,7 @@ int runFetcher(const NodeRun& run, int reportFd)
         plat::runFor(200);
         coordinator.terminate();
     }
-    CCatalog::destroyInstance();
+    catalog.reset();
     char line[200];
     std::snprintf(line, sizeof line, "%7.2f MB/s  (%.0f MiB in %.2f s; %.2f s from start)%s",
                   kFileSize / 1e6 / transfer, kFileSize / 1048576.0, transfer, seconds(start),

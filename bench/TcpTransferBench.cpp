@@ -26,6 +26,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -129,8 +130,8 @@ int runServer(const std::string& folder, bool designPeer, int portFd, int report
     NodeSettings settings(folder);
     configure(settings, Side{"Server", "Fetcher", kParty});
     useKey(settings);
-    CCatalog::instance()->addLocal(
-        ownRecord(settings.getSendFolder() + "/" + kFileName, "Server", kParty));
+    auto catalog = std::make_unique<CCatalog>(settings, true);
+    catalog->addLocal(ownRecord(settings.getSendFolder() + "/" + kFileName, "Server", kParty));
     int port = 0;
     {
         CTcpA2AModel model;
@@ -145,7 +146,7 @@ int runServer(const std::string& folder, bool designPeer, int portFd, int report
             },
             kTimeoutMs);
     }
-    CCatalog::destroyInstance();
+    catalog.reset();
     report(reportFd, usage("serving"));
     return port > 0 ? 0 : 1;
 }
@@ -159,7 +160,7 @@ int runFetcher(const std::string& folder, std::uint64_t size, int port, int repo
     NodeSettings settings(folder);
     configure(settings, Side{"Fetcher", "Server", kParty, "TCP", "", port});
     useKey(settings);
-    CCatalog* catalog = CCatalog::instance();
+    auto catalog = std::make_unique<CCatalog>(settings, true);
     bool complete = false;
     double transfer = 0;
     const auto start = std::chrono::steady_clock::now();
@@ -177,7 +178,7 @@ int runFetcher(const std::string& folder, std::uint64_t size, int port, int repo
         plat::runFor(10);
     }
     const double total = seconds(start);
-    CCatalog::destroyInstance();
+    catalog.reset();
     char line[240];
     std::snprintf(line, sizeof line,
                   "RATE %f\n  pavo   %8.1f MB/s  (%.0f MiB in %.3f s from the announcement; %.3f s "

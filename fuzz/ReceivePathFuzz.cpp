@@ -77,13 +77,13 @@ struct Scratch
         settings->setPartyName("Party");
         settings->connections().append({"PeerA", "TCP", "127.0.0.1", {}});
         settings->connections().append({"PeerS", "SKYPE", "peer.s", {}});
-        CCatalog::instance();
+        catalog = std::make_unique<CCatalog>(*settings, true);
     }
 
     // A run that ends normally leaves no scratch folder behind; a crash keeps it for a look.
     ~Scratch()
     {
-        CCatalog::destroyInstance();
+        catalog.reset();
         std::error_code ec;
         std::filesystem::remove_all(scratch, ec);
     }
@@ -110,6 +110,7 @@ struct Scratch
     std::string scratch;
     std::string folder;
     NodeSettings* settings;
+    std::unique_ptr<CCatalog> catalog;
 };
 
 // Stamps consecutive sequence numbers into whole frames of the slice, where they fit.

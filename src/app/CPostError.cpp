@@ -2,22 +2,21 @@
 
 #include "app/WindowMessages.h"
 
-#include <memory>
-
-namespace {
-std::unique_ptr<CPostError> g_instance;
-}
-
 CPostError* CPostError::instance()
 {
-    if (!g_instance)
-        g_instance.reset(new CPostError);
-    return g_instance.get();
+    return plat::LiveInstance<CPostError>::get();
 }
 
-void CPostError::destroyInstance()
+void CPostError::postIfLive(int kind)
 {
-    g_instance.reset();
+    if (CPostError* poster = instance())
+        poster->post(kind);
+}
+
+void CPostError::postDetailIfLive(const std::string& text)
+{
+    if (CPostError* poster = instance())
+        poster->postDetail(text);
 }
 
 void CPostError::post(int kind)

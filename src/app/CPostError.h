@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/EventLoop.h"
+#include "platform/LiveInstance.h"
 
 #include <string>
 
@@ -14,8 +15,13 @@ public:
     static constexpr int kPartyMismatch = 1;
     static constexpr int kFrameError = 3;
 
+    // The node's poster while it lives (the last one built), or nullptr: a notice posted while
+    // no node runs has nobody to reach.
     static CPostError* instance();
-    static void destroyInstance();
+
+    CPostError() = default;
+    CPostError(const CPostError&) = delete;
+    CPostError& operator=(const CPostError&) = delete;
 
     void setWindow(plat::WindowHandle window) { m_window = std::move(window); }
     const plat::WindowHandle& window() const { return m_window; }
@@ -26,9 +32,12 @@ public:
     void postDetail(const std::string& text);
     const std::string& detailText() const { return m_detail; }
 
-private:
-    CPostError() = default;
+    // Through the node's poster; nothing while none lives.
+    static void postIfLive(int kind);
+    static void postDetailIfLive(const std::string& text);
 
+private:
     plat::WindowHandle m_window;
     std::string m_detail;
+    plat::LiveInstance<CPostError> m_live{this};
 };

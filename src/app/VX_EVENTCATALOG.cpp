@@ -2,22 +2,9 @@
 
 #include "app/VX_EVENTCATALOGLISTENER.h"
 
-#include <memory>
-
-namespace {
-std::unique_ptr<VX_EVENTCATALOG> g_instance;
-}
-
 VX_EVENTCATALOG* VX_EVENTCATALOG::instance()
 {
-    if (!g_instance)
-        g_instance.reset(new VX_EVENTCATALOG);
-    return g_instance.get();
-}
-
-void VX_EVENTCATALOG::destroyInstance()
-{
-    g_instance.reset();
+    return plat::LiveInstance<VX_EVENTCATALOG>::get();
 }
 
 void VX_EVENTCATALOG::addListener(VX_EVENTCATALOGLISTENER* listener)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/LiveInstance.h"
+
 #include <vector>
 
 struct CatalogRecord;
@@ -8,7 +10,7 @@ using ::CatalogRecord; // the catalog code names the record catalog::CatalogReco
 }
 class VX_EVENTCATALOGLISTENER;
 
-// The process-wide channel on which the catalog store announces changes of its cache. Listeners
+// The node's channel on which the catalog store announces changes of its cache. Listeners
 // are not owned, are called synchronously in registration order, and are never removed; a
 // listener may use the channel again from inside a call.
 //
@@ -17,11 +19,11 @@ class VX_EVENTCATALOGLISTENER;
 class VX_EVENTCATALOG
 {
 public:
-    // The channel, created on first use.
+    // The channel the node owns while it lives (the last one built), or nullptr; never creates
+    // one.
     static VX_EVENTCATALOG* instance();
-    // Destroys the channel; the next instance() creates a fresh one without listeners.
-    static void destroyInstance();
 
+    VX_EVENTCATALOG() = default;
     VX_EVENTCATALOG(const VX_EVENTCATALOG&) = delete;
     VX_EVENTCATALOG& operator=(const VX_EVENTCATALOG&) = delete;
 
@@ -35,9 +37,8 @@ public:
     void notifyReset();
 
 private:
-    VX_EVENTCATALOG() = default;
-
     template <class Call> void forEachListener(Call call);
 
     std::vector<VX_EVENTCATALOGLISTENER*> m_listeners;
+    plat::LiveInstance<VX_EVENTCATALOG> m_live{this};
 };

@@ -2,22 +2,9 @@
 
 #include "app/VX_EVENTLOGLISTENER.h"
 
-#include <memory>
-
-namespace {
-std::unique_ptr<VX_EVENTLOG> g_instance;
-}
-
 VX_EVENTLOG* VX_EVENTLOG::instance()
 {
-    if (!g_instance)
-        g_instance.reset(new VX_EVENTLOG);
-    return g_instance.get();
-}
-
-void VX_EVENTLOG::destroyInstance()
-{
-    g_instance.reset();
+    return plat::LiveInstance<VX_EVENTLOG>::get();
 }
 
 void VX_EVENTLOG::addListener(VX_EVENTLOGLISTENER* listener)

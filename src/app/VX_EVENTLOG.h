@@ -1,16 +1,20 @@
 #pragma once
 
+#include "platform/LiveInstance.h"
+
 #include <vector>
 
 class VX_EVENTLOGLISTENER;
 
-// A process-wide channel for log events, shaped like VX_EVENTCATALOG: listeners not owned,
-// called synchronously in registration order, never removed. No mutex, for the same reason.
+// The node's channel for log events, shaped like VX_EVENTCATALOG: listeners not owned, called
+// synchronously in registration order, never removed. No mutex, for the same reason.
 class VX_EVENTLOG
 {
 public:
+    // The channel the node owns while it lives (the last one built), or nullptr.
     static VX_EVENTLOG* instance();
-    static void destroyInstance();
+
+    VX_EVENTLOG() = default;
 
     VX_EVENTLOG(const VX_EVENTLOG&) = delete;
     VX_EVENTLOG& operator=(const VX_EVENTLOG&) = delete;
@@ -19,7 +23,6 @@ public:
     void notify(int a, int b);
 
 private:
-    VX_EVENTLOG() = default;
-
     std::vector<VX_EVENTLOGLISTENER*> m_listeners;
+    plat::LiveInstance<VX_EVENTLOG> m_live{this};
 };

@@ -21,42 +21,41 @@ using catalog::RecordLayout::PartyNameSize;
 
 namespace {
 
-std::unique_ptr<CCatalog> g_instance;
-
 // At most this many records go into one catalog batch (12 × 820 bytes, the first count past
 // 9216 bytes).
 constexpr std::size_t BatchRecords = 12;
 
-VX_EVENTCATALOG& events()
+// Announcements go to the node's channel; a catalog built without one (tools, tests) announces
+// to nobody.
+struct Announcements
 {
-    return *VX_EVENTCATALOG::instance();
+    void notifyAdd(const CatalogRecord& record)
+    {
+        if (VX_EVENTCATALOG* channel = VX_EVENTCATALOG::instance())
+            channel->notifyAdd(record);
+    }
+    void notifyUpdate(const CatalogRecord& record, int index)
+    {
+        if (VX_EVENTCATALOG* channel = VX_EVENTCATALOG::instance())
+            channel->notifyUpdate(record, index);
+    }
+    void notifyReset()
+    {
+        if (VX_EVENTCATALOG* channel = VX_EVENTCATALOG::instance())
+            channel->notifyReset();
+    }
+};
+
+Announcements events()
+{
+    return {};
 }
 
 } // namespace
 
 CCatalog* CCatalog::instance()
 {
-    if (!g_instance) {
-        CPropatyHotLine* settings = CPropatyHotLine::instance();
-        if (!settings) {
-            plat::diag("CCatalog::instance(): no settings\n");
-            return nullptr;
-        }
-        return createInstance(*settings, true);
-    }
-    return g_instance.get();
-}
-
-CCatalog* CCatalog::createInstance(CPropatyHotLine& settings, bool writeThrough)
-{
-    if (!g_instance)
-        g_instance = std::make_unique<CCatalog>(settings, writeThrough);
-    return g_instance.get();
-}
-
-void CCatalog::destroyInstance()
-{
-    g_instance.reset();
+    return plat::LiveInstance<CCatalog>::get();
 }
 
 CCatalog::CCatalog(CPropatyHotLine& settings, bool writeThrough, Clock clock)

@@ -8,6 +8,7 @@
 #include "catalog/PendingFiles.h"
 #include "catalog/SyncRequestGate.h"
 
+#include "platform/LiveInstance.h"
 #include "platform/LocalTime.h"
 
 #include <cstddef>
@@ -40,14 +41,8 @@ public:
     // Local date-time source; tests hand in a fixed one.
     using Clock = std::function<plat::SystemTime()>;
 
-    // The process-wide catalog; when none exists yet, one is created over
-    // CPropatyHotLine::instance(), writing its cache file through.
+    // The node's catalog while it lives (the catalog last built), or nullptr; never creates one.
     static CCatalog* instance();
-    // Creates the process-wide catalog over settings unless one exists; returns it.
-    static CCatalog* createInstance(CPropatyHotLine& settings, bool writeThrough);
-    // Destroys the process-wide catalog (its cache file is rewritten); instance() then creates a
-    // fresh one.
-    static void destroyInstance();
 
     // Loads "catalog.dat" from the catalog folder of settings' working folder, marks entries that
     // fail their checksum as deleted, fills in missing party names and announces every entry.
@@ -189,4 +184,5 @@ private:
     std::size_t m_doomedNext = 0;
     // Lets a posted slice know that the catalog it belongs to is still there.
     std::shared_ptr<CCatalog*> m_self;
+    plat::LiveInstance<CCatalog> m_live{this};
 };

@@ -62,7 +62,7 @@ bool DiskFloor::roomFor(std::uint64_t bytes)
         plat::diag("DiskFloor: %llu bytes free on %s, floor %llu: downloads stop\n",
                    static_cast<unsigned long long>(space->available), m_folder.c_str(),
                    static_cast<unsigned long long>(floor));
-        CPostError::instance()->postDetail(kDiskFullText);
+        CPostError::postDetailIfLive(kDiskFullText);
     }
     return false;
 }

@@ -13,8 +13,6 @@
 
 namespace {
 
-VX_A2AMODEL* g_instance = nullptr;
-
 // Stored commands are compared over at most this many bytes, the size of their buffers.
 constexpr std::size_t kCommandBytes = 1024;
 
@@ -27,16 +25,7 @@ bool sameCommand(std::string_view a, std::string_view b)
 
 VX_A2AMODEL* VX_A2AMODEL::instance()
 {
-    if (!g_instance)
-        g_instance = new VX_A2AMODEL(*VX_SKYPECOM::instance(), *VX_SKYPEMODEL::instance());
-    return g_instance;
-}
-
-void VX_A2AMODEL::destroyInstance()
-{
-    VX_A2AMODEL* model = g_instance;
-    g_instance = nullptr;
-    delete model;
+    return plat::LiveInstance<VX_A2AMODEL>::get();
 }
 
 VX_A2AMODEL::VX_A2AMODEL(SkypeLink& link, VX_SKYPEMODEL& userModel)
@@ -57,8 +46,6 @@ VX_A2AMODEL::~VX_A2AMODEL()
     for (auto& slot : m_slots)
         slot.reset();
     m_link.removeUser(this);
-    if (g_instance == this)
-        g_instance = nullptr;
 }
 
 void VX_A2AMODEL::addListener(CA2AModelListener* listener)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/EventLoop.h"
+#include "platform/LiveInstance.h"
 #include "skype/VX_SKYPEAPPLICATIONLISTENER.h"
 #include "skype/VX_SKYPECOMUSER.h"
 
@@ -26,10 +27,8 @@ public:
     static constexpr int kTickMs = 100;
     static constexpr int kPollTicks = 300;
 
-    // The process-wide model over the process-wide link and user model, built on first use
-    // (which starts its timer).
+    // The node's peer model while it lives (the last one built), or nullptr; never creates one.
     static VX_A2AMODEL* instance();
-    static void destroyInstance();
 
     // Registers itself with link and with every slot, and starts the 100 ms timer.
     VX_A2AMODEL(SkypeLink& link, VX_SKYPEMODEL& userModel);
@@ -69,4 +68,5 @@ private:
     // followed.
     bool m_closing = false;
     plat::TimerSet m_timer;
+    plat::LiveInstance<VX_A2AMODEL> m_live{this};
 };

@@ -13,8 +13,6 @@
 
 namespace {
 
-VX_SKYPECOM* g_instance = nullptr;
-
 // Notifications held back while commands nest deeply; more than this means the client floods
 // the node, which is then cut off rather than allowed to grow the backlog without end.
 constexpr std::size_t kMaxBacklogBytes = 16u << 20;
@@ -25,21 +23,7 @@ using Clock = std::chrono::steady_clock;
 
 VX_SKYPECOM* VX_SKYPECOM::instance()
 {
-    if (!g_instance)
-        g_instance = new VX_SKYPECOM();
-    return g_instance;
-}
-
-VX_SKYPECOM* VX_SKYPECOM::existing()
-{
-    return g_instance;
-}
-
-void VX_SKYPECOM::destroyInstance()
-{
-    VX_SKYPECOM* link = g_instance;
-    g_instance = nullptr;
-    delete link;
+    return plat::LiveInstance<VX_SKYPECOM>::get();
 }
 
 std::string VX_SKYPECOM::defaultEndpoint()
@@ -74,8 +58,6 @@ VX_SKYPECOM::~VX_SKYPECOM()
     m_timer.kill(kDiscoverTimer);
     m_socket.close();
     m_users.clear();
-    if (g_instance == this)
-        g_instance = nullptr;
 }
 
 void VX_SKYPECOM::addUser(VX_SKYPECOMUSER* user)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/EventLoop.h"
+#include "platform/LiveInstance.h"
 #include "platform/LocalSocket.h"
 #include "skype/ClientWire.h"
 #include "skype/SkypeLink.h"
@@ -44,11 +45,8 @@ public:
     // Replies nested deeper than this wait until the outermost handler has returned.
     static constexpr int kMaxNesting = 8;
 
-    // The process-wide link, built on first use with the endpoint of this user's runtime folder.
+    // The node's link while it lives (the last one built), or nullptr; never creates one.
     static VX_SKYPECOM* instance();
-    // The process-wide link, or nullptr while none exists; builds nothing.
-    static VX_SKYPECOM* existing();
-    static void destroyInstance();
     // <runtime folder>/pavo-skype/client.sock.
     static std::string defaultEndpoint();
 
@@ -131,4 +129,5 @@ private:
     // Posted work checks this, so a link destroyed in between is not touched.
     std::shared_ptr<int> m_life = std::make_shared<int>(0);
     plat::TimerSet m_timer;
+    plat::LiveInstance<VX_SKYPECOM> m_live{this};
 };

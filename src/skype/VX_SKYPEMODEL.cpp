@@ -10,8 +10,6 @@
 
 namespace {
 
-VX_SKYPEMODEL* g_instance = nullptr;
-
 bool offlineWord(std::string_view word)
 {
     return skype::startsWith(word, "OFFLINE") || skype::startsWith(word, "UNKNOWN");
@@ -21,16 +19,7 @@ bool offlineWord(std::string_view word)
 
 VX_SKYPEMODEL* VX_SKYPEMODEL::instance()
 {
-    if (!g_instance)
-        g_instance = new VX_SKYPEMODEL(*VX_SKYPECOM::instance());
-    return g_instance;
-}
-
-void VX_SKYPEMODEL::destroyInstance()
-{
-    VX_SKYPEMODEL* model = g_instance;
-    g_instance = nullptr;
-    delete model;
+    return plat::LiveInstance<VX_SKYPEMODEL>::get();
 }
 
 VX_SKYPEMODEL::VX_SKYPEMODEL(SkypeLink& link) : m_link(link)
@@ -41,8 +30,6 @@ VX_SKYPEMODEL::VX_SKYPEMODEL(SkypeLink& link) : m_link(link)
 VX_SKYPEMODEL::~VX_SKYPEMODEL()
 {
     m_link.removeUser(this);
-    if (g_instance == this)
-        g_instance = nullptr;
 }
 
 void VX_SKYPEMODEL::addListener(MODELLISTENER* listener)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/LiveInstance.h"
 #include "skype/VX_SKYPECOMUSER.h"
 
 #include <array>
@@ -37,9 +38,8 @@ public:
     static constexpr std::size_t kMaxContacts = 1024;
     static constexpr int kSlots = 5;
 
-    // The process-wide model over the process-wide link, built on first use.
+    // The node's user model while it lives (the last one built), or nullptr; never creates one.
     static VX_SKYPEMODEL* instance();
-    static void destroyInstance();
 
     // Registers itself as a user of link.
     explicit VX_SKYPEMODEL(SkypeLink& link);
@@ -79,4 +79,5 @@ private:
     std::string m_ownSkypeId;
     std::vector<SkypeContact> m_contacts;
     std::vector<MODELLISTENER*> m_listeners;
+    plat::LiveInstance<VX_SKYPEMODEL> m_live{this};
 };

@@ -1,10 +1,10 @@
 #include "startup/CPavoApp.h"
 
 #include "app/CMultiCheck.h"
-#include "app/CPostError.h"
 #include "app/CPropatyHotLine.h"
 #include "app/CommandLine.h"
 #include "app/PartyKeyCommand.h"
+#include "node/PavoNode.h"
 #include "platform/Diag.h"
 #include "platform/EventLoop.h"
 #include "platform/Files.h"
@@ -149,13 +149,17 @@ int CPavoApp::run(int argc, char** argv)
     if (!options.clientOnly)
         probePort();
 
-    const int status = MainWindowRunner::run(headless, options);
+    int status = 0;
+    {
+        // The node first, then the window that shows it; the window's end shuts the node down.
+        PavoNode node(plat::currentFolder(), options);
+        status = MainWindowRunner::run(node, headless);
+    }
 
     if (options.debug) {
         std::fflush(stdout);
         plat::runFor(plat::scaledMs(1000));
     }
-    CPostError::destroyInstance();
     plat::setPromptHandler(nullptr);
     return status;
 }

@@ -11,8 +11,6 @@
 
 namespace {
 
-std::unique_ptr<CTcpA2AModel> g_instance;
-
 constexpr int kPollTimer = 1;
 constexpr int kAcceptTimer = 2;
 
@@ -36,14 +34,7 @@ std::string refusedNotice(const std::string& offered, const std::string& dialled
 
 CTcpA2AModel* CTcpA2AModel::instance()
 {
-    if (!g_instance)
-        g_instance = std::make_unique<CTcpA2AModel>();
-    return g_instance.get();
-}
-
-void CTcpA2AModel::destroyInstance()
-{
-    g_instance.reset();
+    return plat::LiveInstance<CTcpA2AModel>::get();
 }
 
 CTcpA2AModel::CTcpA2AModel()
@@ -98,8 +89,8 @@ bool CTcpA2AModel::refreshTls()
         plat::diag("CTcpA2AModel: party key unusable (%s); no TCP\n", key.problem.c_str());
         // Said once on the status line (standard error had the reason at start).
         if (!m_missingKeyReported)
-            CPostError::instance()->postDetail("パーティ鍵を読み出せません.システム設定で合言葉を"
-                                               "入れ直すまでTCP接続はしません.");
+            CPostError::postDetailIfLive("パーティ鍵を読み出せません.システム設定で合言葉を"
+                                         "入れ直すまでTCP接続はしません.");
         m_missingKeyReported = true;
         return false;
     }
@@ -458,7 +449,7 @@ void CTcpA2AModel::refuseUnconfigured(Stream stream, const std::string& nodeName
     // A dialled connection carries the configured name it was dialled under.
     const std::string dialled = stream->kind() == "Accept" ? std::string() : stream->nodeName();
     if (!nodeName.empty())
-        CPostError::instance()->postDetail(refusedNotice(nodeName, dialled));
+        CPostError::postDetailIfLive(refusedNotice(nodeName, dialled));
     bury(std::move(stream));
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/EventLoop.h"
+#include "platform/LiveInstance.h"
 #include "platform/LocalTime.h"
 #include "tcp/CTcpSockStream.h"
 #include "tcp/CTcpSockStreamParent.h"
@@ -32,10 +33,8 @@ public:
     // Out of descriptors, accepting pauses this long (scaled) instead of failing in a loop.
     static constexpr int kAcceptPauseMs = 1000;
 
-    // The process-wide model, created on first use (which starts its timer).
+    // The node's model while it lives (the last one built), or nullptr; never creates one.
     static CTcpA2AModel* instance();
-    // Destroys the model with every connection; the next instance() creates a fresh one.
-    static void destroyInstance();
 
     CTcpA2AModel();
     ~CTcpA2AModel() override;
@@ -114,4 +113,5 @@ private:
     std::optional<plat::TlsContext::Key> m_tlsKey;
     std::shared_ptr<const plat::TlsContext> m_tls;
     bool m_missingKeyReported = false;
+    plat::LiveInstance<CTcpA2AModel> m_live{this};
 };

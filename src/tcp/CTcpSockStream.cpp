@@ -113,7 +113,7 @@ void CTcpSockStream::confirmPeer()
     if (m_peerConfirmed)
         return;
     m_peerConfirmed = true;
-    CPostError::instance()->postDetail(establishedNotice(m_nodeName));
+    CPostError::postDetailIfLive(establishedNotice(m_nodeName));
 }
 
 void CTcpSockStream::setNodeName(std::string name)
@@ -277,7 +277,7 @@ bool CTcpSockStream::frameReceived()
         if (scan.status == tcp::FrameStatus::Bad) {
             plat::diag("CTcpSockStream: id=%d bad frame length=%zu\n", m_id,
                        catalog::messageLength(buffer + offset));
-            CPostError::instance()->post(CPostError::kFrameError);
+            CPostError::postIfLive(CPostError::kFrameError);
             ++s_frameErrorCloses;
             failSocket(0);
             return false;
@@ -437,8 +437,7 @@ void CTcpSockStream::failProcessing(bool partyMismatch)
 {
     if (!partyMismatch)
         ++s_frameErrorCloses;
-    CPostError::instance()->post(partyMismatch ? CPostError::kPartyMismatch
-                                               : CPostError::kFrameError);
+    CPostError::postIfLive(partyMismatch ? CPostError::kPartyMismatch : CPostError::kFrameError);
     failSocket(0);
 }
 
@@ -585,8 +584,7 @@ void CTcpSockStream::onHandshakeFailed(const std::string& reason)
                                                        : address + ":" + std::to_string(peerPort());
         plat::diag("CTcpSockStream: id=%d %s: TLS handshake failed: %s\n", m_id, name.c_str(),
                    reason.c_str());
-        CPostError::instance()->postDetail("TCP接続 " + name +
-                                           " のパーティ鍵が一致しません.切断します.");
+        CPostError::postDetailIfLive("TCP接続 " + name + " のパーティ鍵が一致しません.切断します.");
     }
     failSocket(0);
 }

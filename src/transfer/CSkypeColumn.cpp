@@ -17,6 +17,12 @@ std::string applicationName(const std::string& partyName)
 
 } // namespace
 
+CSkypeColumn::CSkypeColumn(CTransfer& transfer, CPropatyHotLine& settings,
+                           const NodeOptions& options)
+    : m_transfer(transfer), m_settings(settings), m_options(options)
+{
+}
+
 CSkypeColumn::~CSkypeColumn()
 {
     terminate();
@@ -24,16 +30,17 @@ CSkypeColumn::~CSkypeColumn()
 
 void CSkypeColumn::initialise(plat::WindowHandle mainWindow)
 {
-    m_link = VX_SKYPECOM::instance();
+    if (m_link)
+        return;
+    m_link = std::make_unique<VX_SKYPECOM>();
     m_link->setLookForClient(m_options.messagingClient);
     m_link->addUser(this);
-    m_model = VX_SKYPEMODEL::instance();
+    m_model = std::make_unique<VX_SKYPEMODEL>(*m_link);
     m_model->addListener(this);
-    m_peers = VX_A2AMODEL::instance();
+    m_peers = std::make_unique<VX_A2AMODEL>(*m_link, *m_model);
     m_peers->addListener(&m_transfer);
     m_peers->setPassive(m_options.passive);
-    CPropatyHotLine* s = CPropatyHotLine::instance();
-    m_peers->setApplicationName(applicationName(s ? s->getPartyName() : std::string()));
+    m_peers->setApplicationName(applicationName(m_settings.getPartyName()));
     m_link->openWindow(std::move(mainWindow));
 }
 
@@ -41,21 +48,19 @@ void CSkypeColumn::terminate()
 {
     if (!m_link)
         return;
-    // Cleared first: deleting the application at the client may report a lost link, which must
-    // not reach objects that are going.
-    m_peers = nullptr;
-    m_model = nullptr;
-    VX_A2AMODEL::destroyInstance();
-    VX_SKYPEMODEL::destroyInstance();
+    // Taken out of the members first: deleting the application at the client may report a lost
+    // link, which must not reach objects that are going.
+    std::unique_ptr<VX_A2AMODEL> peers = std::move(m_peers);
+    std::unique_ptr<VX_SKYPEMODEL> model = std::move(m_model);
+    peers.reset();
+    model.reset();
     m_link->removeUser(this);
-    m_link = nullptr;
-    VX_SKYPECOM::destroyInstance();
+    m_link.reset();
 }
 
 std::string CSkypeColumn::skypeIdOf(int index) const
 {
-    CPropatyHotLine* s = CPropatyHotLine::instance();
-    return s ? s->getSkypeId(index) : std::string();
+    return m_settings.getSkypeId(index);
 }
 
 int CSkypeColumn::isConnected(int index)

@@ -5,13 +5,17 @@
 #include "skype/VX_SKYPECOMUSER.h"
 #include "transfer/TransferColumn.h"
 
+#include <memory>
+
+class CPropatyHotLine;
 class CTransfer;
 class VX_A2AMODEL;
 class VX_SKYPECOM;
 class VX_SKYPEMODEL;
 
-// The "SKYPE" connections of the transfer coordinator, served through the messaging client: the
-// link, the user model and the peer model with the node's application ("PAVO000" + party name).
+// The "SKYPE" connections of the transfer coordinator, served through the messaging client: it
+// owns the link, the user model and the peer model with the node's application ("PAVO000" +
+// party name).
 // A connection's address is its Skype ID. It is the coordinator's user of the link and listener
 // of the user model: link and contact changes go on to the coordinator's listeners, and a lost
 // link drops every Skype stream and forgets every contact at once.
@@ -21,14 +25,11 @@ public:
     static constexpr const char* kApplicationPrefix = "PAVO000";
 
     // The options say whether the link looks for the client and whether streams are passive.
-    explicit CSkypeColumn(CTransfer& transfer, const NodeOptions& options = {})
-        : m_transfer(transfer), m_options(options)
-    {
-    }
+    CSkypeColumn(CTransfer& transfer, CPropatyHotLine& settings, const NodeOptions& options = {});
     ~CSkypeColumn() override;
 
-    // Link, user model, peer model (each registered with), the application named, then the
-    // link's discovery started.
+    // Builds the link, the user model and the peer model (each registered with), names the
+    // application, then starts the link's discovery.
     void initialise(plat::WindowHandle mainWindow) override;
     // Destroys the peer model, the user model and the link, in that order.
     void terminate() override;
@@ -45,13 +46,18 @@ public:
     // MODELLISTENER
     void onModelChanged() override;
 
+    // Between initialise and terminate, otherwise nullptr.
+    VX_SKYPECOM* link() { return m_link.get(); }
+    VX_SKYPEMODEL* userModel() { return m_model.get(); }
+    VX_A2AMODEL* peers() { return m_peers.get(); }
+
 private:
     std::string skypeIdOf(int index) const;
 
     CTransfer& m_transfer;
+    CPropatyHotLine& m_settings;
     NodeOptions m_options;
-    // Not owned: the process-wide instances, destroyed by terminate().
-    VX_SKYPECOM* m_link = nullptr;
-    VX_SKYPEMODEL* m_model = nullptr;
-    VX_A2AMODEL* m_peers = nullptr;
+    std::unique_ptr<VX_SKYPECOM> m_link;
+    std::unique_ptr<VX_SKYPEMODEL> m_model;
+    std::unique_ptr<VX_A2AMODEL> m_peers;
 };

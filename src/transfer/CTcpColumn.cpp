@@ -4,6 +4,11 @@
 #include "platform/Diag.h"
 #include "tcp/CTcpA2AModel.h"
 
+CTcpColumn::CTcpColumn(CPropatyHotLine& settings, CA2AModelListener& listener, bool serverOnly)
+    : m_settings(settings), m_listener(listener), m_serverOnly(serverOnly)
+{
+}
+
 CTcpColumn::~CTcpColumn()
 {
     terminate();
@@ -11,25 +16,24 @@ CTcpColumn::~CTcpColumn()
 
 void CTcpColumn::initialise(plat::WindowHandle mainWindow)
 {
-    m_model = CTcpA2AModel::instance();
-    m_model->addListener(m_listener);
+    if (m_model)
+        return;
+    m_model = std::make_unique<CTcpA2AModel>();
+    m_model->addListener(&m_listener);
     m_model->setMainWindow(std::move(mainWindow));
 }
 
 void CTcpColumn::terminate()
 {
-    if (!m_model)
-        return;
-    m_model = nullptr;
-    CTcpA2AModel::destroyInstance();
+    m_model.reset();
 }
 
 int CTcpColumn::isConnected(int index)
 {
-    CPropatyHotLine* s = CPropatyHotLine::instance();
-    if (!m_model || !s)
+    if (!m_model)
         return 0;
-    return m_model->isConnected(s->getConnectNodeName(index), s->getHostName(index));
+    return m_model->isConnected(m_settings.getConnectNodeName(index),
+                                m_settings.getHostName(index));
 }
 
 int CTcpColumn::canConnect(int)
@@ -39,23 +43,23 @@ int CTcpColumn::canConnect(int)
 
 void CTcpColumn::connectPeer(int index)
 {
-    CPropatyHotLine* s = CPropatyHotLine::instance();
-    if (m_serverOnly || !m_model || !s)
+    if (m_serverOnly || !m_model)
         return;
     plat::diag("CTransfer::connectPeer(TCP:%d)\r\n", index);
-    m_model->connectPeer(s->getConnectNodeName(index), s->getHostName(index), s->getPort(index));
+    m_model->connectPeer(m_settings.getConnectNodeName(index), m_settings.getHostName(index),
+                         m_settings.getPort(index));
 }
 
 void CTcpColumn::disconnectPeer(int index)
 {
-    CPropatyHotLine* s = CPropatyHotLine::instance();
-    if (m_model && s)
-        m_model->disconnectPeer(s->getConnectNodeName(index), s->getHostName(index));
+    if (m_model)
+        m_model->disconnectPeer(m_settings.getConnectNodeName(index),
+                                m_settings.getHostName(index));
 }
 
 void CTcpColumn::requestHello(int index, int mode, const plat::SystemTime& date)
 {
-    CPropatyHotLine* s = CPropatyHotLine::instance();
-    if (m_model && s)
-        m_model->requestHello(s->getConnectNodeName(index), s->getHostName(index), mode, date);
+    if (m_model)
+        m_model->requestHello(m_settings.getConnectNodeName(index), m_settings.getHostName(index),
+                              mode, date);
 }

@@ -2,22 +2,24 @@
 
 #include "transfer/TransferColumn.h"
 
+#include <memory>
+
 class CA2AModelListener;
+class CPropatyHotLine;
 class CTcpA2AModel;
 
-// The "TCP" connections of the transfer coordinator, served by the process-wide TCP peer model.
-// A connection's address gives the host and port to dial; the peer is known by its node name.
+// The "TCP" connections of the transfer coordinator, served by the TCP peer model it owns. A
+// connection's address gives the host and port to dial; the peer is known by its node name.
 class CTcpColumn : public TransferColumn
 {
 public:
     // serverOnly: connections are never dialled, only accepted.
-    explicit CTcpColumn(CA2AModelListener* listener, bool serverOnly = false)
-        : m_listener(listener), m_serverOnly(serverOnly)
-    {
-    }
+    CTcpColumn(CPropatyHotLine& settings, CA2AModelListener& listener, bool serverOnly = false);
     ~CTcpColumn() override;
 
+    // Builds the peer model (its 50 ms timer starts) with the listener registered.
     void initialise(plat::WindowHandle mainWindow) override;
+    // Destroys the peer model with every connection.
     void terminate() override;
 
     int isConnected(int index) override;
@@ -26,9 +28,12 @@ public:
     void disconnectPeer(int index) override;
     void requestHello(int index, int mode, const plat::SystemTime& date) override;
 
+    // The peer model between initialise and terminate, otherwise nullptr.
+    CTcpA2AModel* model() { return m_model.get(); }
+
 private:
-    CA2AModelListener* m_listener;
+    CPropatyHotLine& m_settings;
+    CA2AModelListener& m_listener;
     bool m_serverOnly;
-    // Not owned: the process-wide instance, destroyed by terminate().
-    CTcpA2AModel* m_model = nullptr;
+    std::unique_ptr<CTcpA2AModel> m_model;
 };

@@ -20,12 +20,13 @@ template <class Call> void forEach(const std::vector<CTransferListener*>& listen
 
 } // namespace
 
-CTransfer::CTransfer(const NodeOptions& options)
-    : m_skype(std::make_unique<CSkypeColumn>(*this, options)),
-      m_tcp(std::make_unique<CTcpColumn>(this, options.serverOnly))
+CTransfer::CTransfer(CPropatyHotLine& settings, VX_EVENTLOG& log, VX_EVENTCATALOG& catalogEvents,
+                     const NodeOptions& options)
+    : m_settings(settings), m_skype(std::make_unique<CSkypeColumn>(*this, settings, options)),
+      m_tcp(std::make_unique<CTcpColumn>(settings, *this, options.serverOnly))
 {
-    VX_EVENTLOG::instance()->addListener(this);
-    VX_EVENTCATALOG::instance()->addListener(this);
+    log.addListener(this);
+    catalogEvents.addListener(this);
 }
 
 CTransfer::~CTransfer()
@@ -53,10 +54,9 @@ void CTransfer::changePartyName(const std::string& partyName)
 
 TransferColumn* CTransfer::columnFor(int index)
 {
-    CPropatyHotLine* settings = CPropatyHotLine::instance();
-    if (!settings || index < 0 || index >= settings->getConnectCount())
+    if (index < 0 || index >= m_settings.getConnectCount())
         return nullptr;
-    const std::string method = settings->getConnectMethod(index);
+    const std::string method = m_settings.getConnectMethod(index);
     if (method == "TCP")
         return m_tcp.get();
     if (method == "SKYPE")
@@ -102,20 +102,16 @@ void CTransfer::terminate()
     m_listeners.clear();
     m_tcp->terminate();
     m_skype->terminate();
-    VX_EVENTLOG::destroyInstance();
-    VX_EVENTCATALOG::destroyInstance();
 }
 
 void CTransfer::onConnectionChanged()
 {
     forEach(m_listeners, [](CTransferListener* l) { l->onConnectionChanged(); });
     int connected = 0;
-    if (CPropatyHotLine* settings = CPropatyHotLine::instance()) {
-        const int count = settings->getConnectCount();
-        for (int i = 0; i < count; ++i)
-            if (isConnected(i) != 0)
-                ++connected;
-    }
+    const int count = m_settings.getConnectCount();
+    for (int i = 0; i < count; ++i)
+        if (isConnected(i) != 0)
+            ++connected;
     const int any = connected > 0 ? 1 : 0;
     forEach(m_listeners, [any](CTransferListener* l) { l->onAnyConnected(any); });
 }

@@ -11,8 +11,13 @@
 #include <string>
 #include <vector>
 
+class CPropatyHotLine;
+class CSkypeColumn;
+class CTcpColumn;
 class CTransferListener;
 class TransferColumn;
+class VX_EVENTCATALOG;
+class VX_EVENTLOG;
 
 // The hub between the transports, the catalog's change events and the main window. Every
 // configured connection is addressed by its index in the settings; each operation goes to the
@@ -27,9 +32,10 @@ class CTransfer : public CA2AModelListener,
                   public VX_EVENTCATALOGLISTENER
 {
 public:
-    // Registers with the log channel (created here) and the catalog channel (created when it
-    // does not exist yet). The options go to the transport columns.
-    explicit CTransfer(const NodeOptions& options = {});
+    // Reads the connections from settings and registers with the node's two channels, which
+    // outlive it. The options go to the transport columns.
+    CTransfer(CPropatyHotLine& settings, VX_EVENTLOG& log, VX_EVENTCATALOG& catalogEvents,
+              const NodeOptions& options = {});
     // Runs terminate(), which does nothing when the main window has run it already.
     ~CTransfer() override;
     CTransfer(const CTransfer&) = delete;
@@ -37,8 +43,8 @@ public:
 
     void addListener(CTransferListener* listener);
 
-    // Creates the transport objects (the Skype side first, then the TCP peer model with its
-    // 50 ms timer) and registers this object with each of them.
+    // Has the columns build the transport objects (the Skype side first, then the TCP peer model
+    // with its 50 ms timer) and registers this object with each of them.
     void initialise(plat::WindowHandle mainWindow);
     // Renames the node's Skype application; TCP connections are not touched.
     void changePartyName(const std::string& partyName);
@@ -50,8 +56,8 @@ public:
     // Mode 1 asks for every record, mode 2 for those registered on or after date.
     void requestHello(int index, int mode, const plat::SystemTime& date);
 
-    // Empties the listener list, destroys the TCP peer model, the Skype objects and both event
-    // channels. A second call does nothing.
+    // Empties the listener list, destroys the TCP peer model and the Skype objects. A second call
+    // does nothing.
     void terminate();
 
     // CA2AModelListener (both peer models).
@@ -67,12 +73,16 @@ public:
     void notifySkypeLinkChanged();
     void notifyModelChanged();
 
+    CTcpColumn& tcp() { return *m_tcp; }
+    CSkypeColumn& skype() { return *m_skype; }
+
 private:
     // The column serving connection index, or nullptr for an unknown method or index.
     TransferColumn* columnFor(int index);
 
+    CPropatyHotLine& m_settings;
     std::vector<CTransferListener*> m_listeners;
-    std::unique_ptr<TransferColumn> m_skype;
-    std::unique_ptr<TransferColumn> m_tcp;
+    std::unique_ptr<CSkypeColumn> m_skype;
+    std::unique_ptr<CTcpColumn> m_tcp;
     bool m_terminated = false;
 };

@@ -68,6 +68,7 @@ std::optional<QString> CMsg::noticeText(std::uintptr_t code, std::intptr_t selec
     if (selector == 0 && code == CPostError::kFrameError)
         return QString::fromUtf8(kFrameError);
     if (selector == 1 && code == 1)
-        return QString::fromStdString(CPostError::instance()->detailText());
+        if (const CPostError* poster = CPostError::instance())
+            return QString::fromStdString(poster->detailText());
     return std::nullopt;
 }

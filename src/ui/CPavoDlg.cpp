@@ -46,31 +46,22 @@ const char* const kFirstStartHeadless =
 // Without a link (not created yet, or already ended) the state reads as detached.
 int linkAttachState()
 {
-    const VX_SKYPECOM* link = VX_SKYPECOM::existing();
+    const VX_SKYPECOM* link = VX_SKYPECOM::instance();
     return link ? link->linkState() : VX_SKYPECOM::LINK_DETACHED;
 }
 } // namespace
 
-CPavoDlg::CPavoDlg(bool headless, const NodeOptions& options)
-    : CPavoDlg(plat::currentFolder(), headless, options)
+CPavoDlg::CPavoDlg(PavoNode& node, bool headless)
+    : TrayDialog(headless), m_node(node),
+      m_skypeStatus(VX_SKYPECOM::stateText(VX_SKYPECOM::LINK_DETACHED))
 {
-}
-
-CPavoDlg::CPavoDlg(const std::string& workingFolder, bool headless, const NodeOptions& options)
-    : TrayDialog(headless), m_options(options), m_settings(workingFolder), m_transfer(options),
-      m_skypeStatus(VX_SKYPECOM::stateText(VX_SKYPECOM::LINK_DETACHED)), m_periodic(*this),
-      m_messages([this](const plat::WindowMessage& m) {
-          if (m.msg == WM_POSTERROR)
-              postError(m.wparam, m.lparam);
-      })
-{
-    m_settings.setOnline(false);
     buildWindow();
 }
 
 CPavoDlg::~CPavoDlg()
 {
     shutdown();
+    m_node.setDisplay(nullptr);
     // The list is a child widget and outlives the settings it shows.
     rows().display(nullptr);
 }
@@ -79,12 +70,12 @@ void CPavoDlg::buildWindow()
 {
     setWindowIcon(ui::mainIcon());
     m_ui.build(*this);
-    rows().display(&m_settings.connections());
+    rows().display(&settings().connections());
     auto opsUi = std::make_unique<CatalogOpsUi>(*this, *m_ui.catalog, headless());
     opsUi->setNotice([this](const std::string& text) { notice(text); });
     m_opsUi = std::move(opsUi);
     m_fileOps =
-        std::make_unique<CatalogFileOps>(*m_opsUi, CatalogFileOps::processCatalog(), m_settings);
+        std::make_unique<CatalogFileOps>(*m_opsUi, CatalogFileOps::processCatalog(), settings());
     connectControls();
     m_notifier = new ArrivalNotifier(this);
     m_onArrival = [this](const std::vector<CatalogRecord>& records) { notifyArrivals(records); };
@@ -122,31 +113,16 @@ void CPavoDlg::initialise()
     if (m_initialised)
         return;
     m_initialised = true;
-    CPostError::instance()->setWindow(m_messages.handle());
+    m_node.setDisplay(this);
     m_ui.status->start();
     m_anyConnected = false;
-    m_settings.load();
-    select(m_settings.getConnectCount() == 0 ? kOffline : kOnline);
-    refreshControls();
-    m_transfer.addListener(this);
-    m_transfer.initialise(m_messages.handle());
-    CCatalog::createInstance(m_settings, !m_options.catalogCacheAtShutdown);
-    m_folderWatch = std::make_unique<CFolderWatch>();
-    m_folderWatch->setNotice([this](const std::string& text) {
-        m_ui.status->queueMessage(QString::fromStdString(text));
-    });
-    applySelection();
-    m_folderWatch->setFolder(m_settings.getSendFolder());
-    m_folderWatch->load();
-    // A file placed in the send folder is looked at half a second later, not at the next
-    // periodic pass.
-    m_sendTrigger = std::make_unique<SendFolderTrigger>(m_settings.getSendFolder(), [this] {
-        if (m_folderWatch)
-            m_folderWatch->scan();
-    });
+    m_node.transfer().addListener(this);
+    showWholeCatalog();
+    onSkypeLinkChanged();
+    applySelectionOf(settings().getConnectCount() == 0 ? kOffline : kOnline);
     tray().add(toolTipText());
     centreOnScreen();
-    if (m_settings.getWindow() == 0)
+    if (settings().getWindow() == 0)
         showWindow();
     else if (!tray().available())
         showMinimized(); // no notification area: the window must stay reachable
@@ -154,11 +130,18 @@ void CPavoDlg::initialise()
         hideWindow();
     m_nodeInfo = std::make_unique<CNodeInfoDlg>(this);
     m_nodeInfo->setNotice([this](const std::string& text) { notice(text); });
-    m_nodeInfo->initialise(&m_transfer, m_settings);
+    m_nodeInfo->initialise(&m_node.transfer(), settings());
     m_nodeInfo->hide();
     m_ui.nodeInfo->setEnabled(true);
-    m_periodic.start();
     m_ui.catalog->acceptFileDrops();
+}
+
+void CPavoDlg::showWholeCatalog()
+{
+    listReset();
+    if (const CCatalog* catalog = m_node.catalog())
+        for (int i = 0; i < catalog->count(); ++i)
+            entryAdded(catalog->getRecord(i));
 }
 
 void CPavoDlg::shutdown()
@@ -166,49 +149,29 @@ void CPavoDlg::shutdown()
     if (!m_initialised || m_shutDown)
         return;
     m_shutDown = true;
-    select(kOffline);
     m_nodeInfo.reset();
+    m_node.shutdown();
     refreshControls();
-    m_periodic.stop();
-    disconnectAll(false);
-    m_transfer.terminate();
-    m_settings.save();
-    m_sendTrigger.reset();
-    m_folderWatch.reset();
-    CCatalog::destroyInstance();
     // Lets the peers see the connections close before the process goes.
     std::this_thread::sleep_for(std::chrono::milliseconds(plat::scaledMs(1000)));
     tray().remove();
 }
 
-void CPavoDlg::readBoundValues()
-{
-    const int checked = m_ui.selection->checkedId();
-    if (checked == kOnline || checked == kOffline)
-        select(checked);
-}
-
-void CPavoDlg::select(int selection)
-{
-    m_selection = selection;
-    m_settings.setOnline(selection == kOnline);
-}
-
 void CPavoDlg::refreshControls()
 {
-    m_ui.partyName->setText(QString::fromStdString(m_settings.partyName()));
-    m_ui.nodeName->setText(QString::fromStdString(m_settings.nodeName()));
+    m_ui.partyName->setText(QString::fromStdString(settings().partyName()));
+    m_ui.nodeName->setText(QString::fromStdString(settings().nodeName()));
     m_ui.skypeStatus->setText(QString::fromStdString(m_skypeStatus));
-    (m_selection == kOnline ? m_ui.online : m_ui.offline)->setChecked(true);
+    (selection() == kOnline ? m_ui.online : m_ui.offline)->setChecked(true);
     setWindowTitle(QString::fromStdString(titleText()));
 }
 
 // The node name tells two nodes on one desktop apart, in the title and the tray tool-tip.
 std::string CPavoDlg::titleText() const
 {
-    std::string title = "Pavo [" + m_settings.partyName() + "]";
-    if (!m_settings.nodeName().empty())
-        title += " - " + m_settings.nodeName();
+    std::string title = "Pavo [" + settings().partyName() + "]";
+    if (!settings().nodeName().empty())
+        title += " - " + settings().nodeName();
     return title;
 }
 
@@ -219,38 +182,34 @@ std::string CPavoDlg::toolTipText() const
 
 void CPavoDlg::applySelection()
 {
-    readBoundValues();
-    if (m_selection == kOnline) {
-        const char* failed = nullptr;
-        if (m_settings.nodeName().empty())
-            failed = kNoNodeName;
-        else if (m_settings.partyName().empty())
-            failed = kNoPartyName;
-        else if (m_settings.getConnectCount() == 0)
-            failed = kNoConnection;
-        if (failed) {
-            plat::showMessage(failed, plat::Icon::Warning);
-            select(kOffline);
-            refreshControls();
-            // Falls through to closing the listener: a node shown off-line must not listen.
-        } else if (!m_listening) {
-            m_listening = true;
-            if (!m_options.clientOnly)
-                CTcpA2AModel::instance()->goOnline();
-            return;
-        } else {
-            return;
-        }
+    const int checked = m_ui.selection->checkedId();
+    applySelectionOf(checked == kOnline ? kOnline : kOffline);
+}
+
+void CPavoDlg::applySelectionOf(int selection)
+{
+    const char* failed = nullptr;
+    switch (m_node.setOnline(selection == kOnline)) {
+    case PavoNode::OnlineRefusal::None:
+        break;
+    case PavoNode::OnlineRefusal::NoNodeName:
+        failed = kNoNodeName;
+        break;
+    case PavoNode::OnlineRefusal::NoPartyName:
+        failed = kNoPartyName;
+        break;
+    case PavoNode::OnlineRefusal::NoConnection:
+        failed = kNoConnection;
+        break;
     }
-    if (m_listening) {
-        m_listening = false;
-        CTcpA2AModel::instance()->goOffline();
-    }
+    if (failed)
+        plat::showMessage(failed, plat::Icon::Warning);
+    refreshControls();
 }
 
 void CPavoDlg::firstStartGuide()
 {
-    if (!m_settings.partyName().empty() && !m_settings.nodeName().empty())
+    if (!settings().partyName().empty() && !settings().nodeName().empty())
         return;
     notice(kFirstStartLine);
     if (headless()) {
@@ -282,7 +241,7 @@ void CPavoDlg::queryEndSession()
     // Nothing stops here: the log-off may yet be cancelled, and nothing would start the node
     // again. What it holds is saved now, in case the session then ends without a word; the
     // periodic work and the connections end with the session (endSession, then shutdown).
-    m_settings.save();
+    settings().save();
 }
 
 void CPavoDlg::endSession()
@@ -295,30 +254,14 @@ void CPavoDlg::endSession()
 
 void CPavoDlg::suspend()
 {
-    if (m_suspended)
-        return;
-    m_savedSelection = m_selection;
-    m_suspended = true;
-    select(kOffline);
+    m_node.suspend();
     refreshControls();
-    disconnectAll(true);
 }
 
 void CPavoDlg::resume()
 {
-    if (!m_suspended)
-        return;
-    select(m_savedSelection);
-    m_suspended = false;
+    m_node.resume();
     refreshControls();
-}
-
-void CPavoDlg::disconnectAll(bool onlyConnected)
-{
-    const int count = m_settings.getConnectCount();
-    for (int i = 0; i < count; ++i)
-        if (!onlyConnected || m_transfer.isConnected(i) == 1)
-            m_transfer.disconnectPeer(i);
 }
 
 void CPavoDlg::setConnectionButtons(bool enabled)
@@ -394,9 +337,9 @@ void CPavoDlg::onAnyConnected(int anyConnected)
 void CPavoDlg::refreshLists()
 {
     std::vector<bool> connected;
-    const int count = m_settings.getConnectCount();
+    const int count = settings().getConnectCount();
     for (int i = 0; i < count; ++i)
-        connected.push_back(m_transfer.isConnected(i) == 1);
+        connected.push_back(transfer().isConnected(i) == 1);
     rows().showStates(connected);
     // A received file has arrived when its row turns to complete; a row that already showed it
     // complete (a later change of the entry) is no new arrival, nor are management files.
@@ -405,19 +348,19 @@ void CPavoDlg::refreshLists()
     const CCatalogListCtrl& list = *m_ui.catalog;
     for (const CatalogListEvent& e : m_pending) {
         if (e.kind != CatalogListEvent::Update || e.record.completeFlag() != 1 ||
-            ui::isOwnRecord(e.record, m_settings.nodeName()) ||
+            ui::isOwnRecord(e.record, settings().nodeName()) ||
             ui::isManagementFileName(e.record.fileNameUtf8()) || e.row < 0 ||
             e.row >= list.rowCount() ||
             std::find(arrivedRows.begin(), arrivedRows.end(), e.row) != arrivedRows.end())
             continue;
         const std::string status =
-            ui::rowTexts(e.record, m_settings.nodeName())[ui::CatalogColumn::Status];
+            ui::rowTexts(e.record, settings().nodeName())[ui::CatalogColumn::Status];
         if (list.cellText(e.row, ui::CatalogColumn::Status) == status)
             continue;
         arrived.push_back(e.record);
         arrivedRows.push_back(e.row);
     }
-    m_ui.catalog->applyEvents(m_pending, m_settings.nodeName());
+    m_ui.catalog->applyEvents(m_pending, settings().nodeName());
     m_pending.clear();
     if (!arrived.empty() && m_onArrival)
         m_onArrival(arrived);
@@ -425,18 +368,18 @@ void CPavoDlg::refreshLists()
 
 std::string CPavoDlg::receivedFolderOf(std::optional<int> row)
 {
-    const std::string recv = m_settings.getRecvFolder();
+    const std::string recv = settings().getRecvFolder();
     if (!row || *row < 0 || *row >= m_ui.catalog->rowCount())
         return recv;
     const std::string origin = m_ui.catalog->cellText(*row, ui::CatalogColumn::Sender);
-    if (origin == m_settings.nodeName() || !plat::isSafeComponent(origin))
+    if (origin == settings().nodeName() || !plat::isSafeComponent(origin))
         return recv;
     return plat::joinPath(recv, origin);
 }
 
 void CPavoDlg::notifyArrivals(const std::vector<CatalogRecord>& records)
 {
-    std::string folder = m_settings.getRecvFolder();
+    std::string folder = settings().getRecvFolder();
     const std::string origin = records.front().originNodeUtf8();
     const bool oneOrigin = std::all_of(records.begin(), records.end(), [&](const CatalogRecord& r) {
         return r.originNodeUtf8() == origin;
@@ -459,23 +402,7 @@ void CPavoDlg::notifyArrivals(const std::vector<CatalogRecord>& records)
     m_notifier->notify(summary, body, folder);
 }
 
-void CPavoDlg::scanSendFolder()
-{
-    if (m_folderWatch)
-        m_folderWatch->scan();
-}
-
-void CPavoDlg::maintainCatalog()
-{
-    CCatalog::instance()->maintainHourly();
-}
-
 void CPavoDlg::refreshTray()
 {
     tray().refresh(toolTipText());
-}
-
-void CPavoDlg::purgeCatalog()
-{
-    CCatalog::instance()->purge();
 }

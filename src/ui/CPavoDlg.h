@@ -1,12 +1,10 @@
 #pragma once
 
-#include "app/NodeOptions.h"
 #include "app/NodeSettings.h"
-#include "platform/EventLoop.h"
+#include "node/PavoNode.h"
 #include "transfer/CTransfer.h"
 #include "transfer/CTransferListener.h"
 #include "ui/CConnectListCtrl.h"
-#include "ui/CPavoPeriodic.h"
 #include "ui/CatalogFileOps.h"
 #include "ui/CatalogListEvent.h"
 #include "ui/MainWindowLayout.h"
@@ -18,33 +16,30 @@
 #include <string>
 #include <vector>
 
-class CFolderWatch;
-class SendFolderTrigger;
 class CNodeInfoDlg;
 
-// The node's main window and the owner of everything that lives while the program runs. It owns
-// the live settings and shows them (the configured connections are the rows of its connection
-// list), owns the transfer coordinator and is its listener, owns the folder watch, and drives the
-// periodic work.
+// The node's main window: it shows a node that start-up built (PavoNode), listens to it (as
+// the node's display and its transfer coordinator's listener) and sends the user's commands to
+// it. The configured connections are the rows of its connection list.
 // Closing it only hides it (TrayDialog); the program ends through the tray menu, the end of the
 // session or a terminating signal, all of which emit ended().
-class CPavoDlg : public TrayDialog, public CTransferListener, private CPavoPeriodic::Host
+class CPavoDlg : public TrayDialog, public CTransferListener, private PavoNode::Display
 {
     Q_OBJECT
 public:
     static constexpr int kOnline = MainWindowLayout::kOnline;
     static constexpr int kOffline = MainWindowLayout::kOffline;
 
-    // headless: no dialog ever waits for a click (the method and save-as dialogs cancel).
-    explicit CPavoDlg(bool headless = false, const NodeOptions& options = {});
-    // A window whose settings and folders live in workingFolder (tests).
-    CPavoDlg(const std::string& workingFolder, bool headless, const NodeOptions& options = {});
+    // headless: no dialog ever waits for a click (the method and save-as dialogs cancel). The
+    // node outlives the window.
+    explicit CPavoDlg(PavoNode& node, bool headless = false);
     ~CPavoDlg() override;
 
-    // Loads the settings, starts the transports, the catalog, the folder watch and the timers.
+    // Shows the node: its catalog rows, the on-line switch applied (on-line when connections
+    // are configured), the tray icon, the window and the node-information window.
     void initialise();
-    // Goes off-line, stops the timers, drops every connection, ends the transports, saves the
-    // settings and the catalog. Runs once; the destructor runs it when nobody did.
+    // Shows the node off-line and shuts it down (PavoNode::shutdown), then removes the tray
+    // icon. Runs once; the destructor runs it when nobody did.
     void shutdown();
 
     // The session asks whether it may end: the settings are saved, and the node goes on until
@@ -58,13 +53,13 @@ public:
     // Tray menu: end the program.
     void exitFromTray();
     // WM_POSTERROR: a notice for the status line.
-    void postError(std::uintptr_t code, std::intptr_t selector);
+    void postError(std::uintptr_t code, std::intptr_t selector) override;
 
     // A first start (no party or node name): the system properties open with a line saying so
     // and then point to adding a connection. Headless, a message says where to set them.
     void firstStartGuide();
     // A line in the status line.
-    void notice(const std::string& text);
+    void notice(const std::string& text) override;
 
     // Received files that became complete in one refresh of the lists; by default a desktop
     // notification whose action opens the received folder.
@@ -84,19 +79,21 @@ public:
     // Bound values → controls, and the window title.
     void refreshControls();
 
-    int selection() const { return m_selection; }
-    bool isListening() const { return m_listening; }
+    int selection() const { return m_node.online() ? kOnline : kOffline; }
+    bool isListening() const { return m_node.isListening(); }
     bool peersConnected() const { return m_anyConnected; }
     std::string titleText() const;
     std::string toolTipText() const;
     const MainWindowLayout& controls() const { return m_ui; }
-    CTransfer& transfer() { return m_transfer; }
-    CPavoPeriodic& periodic() { return m_periodic; }
+    PavoNode& node() { return m_node; }
+    CTransfer& transfer() { return m_node.transfer(); }
+    CPavoPeriodic& periodic() { return m_node.periodic(); }
     CatalogFileOps& fileOps() { return *m_fileOps; }
     const std::vector<CatalogListEvent>& pendingEvents() const { return m_pending; }
 
     // The settings the window shows and edits; its connection list shows their connections.
-    NodeSettings& settings() { return m_settings; }
+    NodeSettings& settings() { return m_node.settings(); }
+    const NodeSettings& settings() const { return m_node.settings(); }
     CConnectListCtrl& rows() const { return *m_ui.connections; }
 
     // CTransferListener: catalog changes wait for the next refresh.
@@ -122,42 +119,26 @@ private:
     void notifyArrivals(const std::vector<CatalogRecord>& records);
     void connectControls();
     void readBoundValues();
-    void disconnectAll(bool onlyConnected);
     void setConnectionButtons(bool enabled);
+    // The node goes on-line or off-line; a refusal is said in a message and the switch shows
+    // off-line.
+    void applySelectionOf(int selection);
+    // The catalog as it stands, as the list's first events (the node loaded it before the window
+    // listened).
+    void showWholeCatalog();
 
-    // CPavoPeriodic::Host
-    bool isOnlineSelected() override { return m_selection == kOnline; }
-    int connectionCount() override { return m_settings.getConnectCount(); }
-    int isPeerConnected(int index) override { return m_transfer.isConnected(index); }
-    int canConnectPeer(int index) override { return m_transfer.canConnect(index); }
-    void connectPeer(int index) override { m_transfer.connectPeer(index); }
-    void disconnectPeer(int index) override { m_transfer.disconnectPeer(index); }
+    // PavoNode::Display
     void refreshLists() override;
-    void scanSendFolder() override;
-    void maintainCatalog() override;
     void refreshTray() override;
-    void purgeCatalog() override;
-    // Sets the on-line switch's value; the settings admit Skype peers only while on-line.
-    void select(int selection);
+    // (postError and notice are public above.)
 
-    const NodeOptions m_options;
-    // Before the parts, so that it is the settings instance while they are built and taken down.
-    NodeSettings m_settings;
-    CTransfer m_transfer;
+    PavoNode& m_node;
     MainWindowLayout m_ui;
     std::string m_skypeStatus;
-    int m_selection = kOffline;
-    bool m_listening = false;
-    std::unique_ptr<CFolderWatch> m_folderWatch;
-    std::unique_ptr<SendFolderTrigger> m_sendTrigger;
     bool m_anyConnected = false;
-    int m_savedSelection = kOffline;
     std::vector<CatalogListEvent> m_pending;
-    bool m_suspended = false;
-    CPavoPeriodic m_periodic;
     std::unique_ptr<CatalogFileOps::Ui> m_opsUi;
     std::unique_ptr<CatalogFileOps> m_fileOps;
-    plat::MessageWindow m_messages;
     // Created hidden at initialisation; publishes the own node information every 30 s.
     std::unique_ptr<CNodeInfoDlg> m_nodeInfo;
     class ArrivalNotifier* m_notifier = nullptr;

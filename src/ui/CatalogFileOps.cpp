@@ -79,21 +79,29 @@ const char* const kTakeOutFailed = "「%s」を取り出せませんでした。
 const char* const kNotOnThisNode =
     "受信したファイルがこのノードにありません（削除された可能性があります）";
 
+// The node's catalog while it lives; after the node's shutdown nothing is found or changed.
 class ProcessCatalog : public CatalogFileOps::Catalog
 {
 public:
     std::optional<CatalogRecord> findRegistration(const CatalogRecord& shown) override
     {
-        return CCatalog::instance()->findRegistration(shown);
+        CCatalog* c = CCatalog::instance();
+        return c ? c->findRegistration(shown) : std::nullopt;
     }
     void deleteEverywhere(const CatalogRecord& r) override
     {
-        CCatalog::instance()->deleteEverywhere(r);
+        if (CCatalog* c = CCatalog::instance())
+            c->deleteEverywhere(r);
     }
-    void deleteHere(const CatalogRecord& r) override { CCatalog::instance()->deleteHere(r); }
+    void deleteHere(const CatalogRecord& r) override
+    {
+        if (CCatalog* c = CCatalog::instance())
+            c->deleteHere(r);
+    }
     std::string contentPath(const CatalogRecord& r) override
     {
-        return CCatalog::instance()->contentPath(r);
+        CCatalog* c = CCatalog::instance();
+        return c ? c->contentPath(r) : std::string();
     }
 };
 

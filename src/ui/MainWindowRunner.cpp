@@ -1,5 +1,6 @@
 #include "ui/MainWindowRunner.h"
 
+#include "node/PavoNode.h"
 #include "platform/SignalWatcher.h"
 #include "ui/CPavoDlg.h"
 #include "ui/QtFileDialogs.h"
@@ -10,7 +11,7 @@
 
 #include <csignal>
 
-int MainWindowRunner::run(bool headless, const NodeOptions& options)
+int MainWindowRunner::run(PavoNode& node, bool headless)
 {
     // The window lives hidden in the notification area; hiding it, or closing a message box while
     // it is hidden, must not end the program.
@@ -42,13 +43,13 @@ int MainWindowRunner::run(bool headless, const NodeOptions& options)
                               },
                           },
                           // In debug mode the interrupt key leaves the node running.
-                          !options.debug);
+                          !node.options().debug);
 
     plat::SignalWatcher::unblock({SIGTERM, SIGHUP, SIGINT});
 
     int status = 0;
     {
-        CPavoDlg window(headless, options);
+        CPavoDlg window(node, headless);
         QObject::connect(&window, &CPavoDlg::ended, qApp, [] { QCoreApplication::exit(0); });
         current = &window;
         window.initialise();

@@ -1,10 +1,11 @@
 #pragma once
 
-#include "app/NodeOptions.h"
+class PavoNode;
 
-// Runs the node's window until the program ends; the exit status of the program.
+// Shows the node in its main window until the program ends; the exit status of the program.
+// The window's end shuts the node down.
 class MainWindowRunner
 {
 public:
-    static int run(bool headless, const NodeOptions& options);
+    static int run(PavoNode& node, bool headless);
 };

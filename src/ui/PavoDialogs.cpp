@@ -30,12 +30,10 @@ const char* const kKeyNotDerived = "パーティ鍵を作れませんでした�
 const char* const kKeyNotStored =
     "パーティ鍵を保存できませんでした。パーティ鍵は変更されていません。";
 
-// The user model exists only while the messaging-client side of the transfer coordinator runs;
-// the link is the last of its objects to go, so without it there is no model to ask, and asking
-// for the model's instance must not build one.
+// The user model exists only while the messaging-client side of the transfer coordinator runs.
 VX_SKYPEMODEL* skypeModel()
 {
-    return VX_SKYPECOM::existing() ? VX_SKYPEMODEL::instance() : nullptr;
+    return VX_SKYPEMODEL::instance();
 }
 
 ConnectionCommands commandsOf(CPavoDlg& window)
@@ -78,7 +76,7 @@ std::vector<std::string> PavoDialogs::skypeContacts()
 
 bool PavoDialogs::messagingClientLinked()
 {
-    const VX_SKYPECOM* link = VX_SKYPECOM::existing();
+    const VX_SKYPECOM* link = VX_SKYPECOM::instance();
     return link && link->linkState() == VX_SKYPECOM::LINK_ATTACHED;
 }
 

@@ -11,8 +11,7 @@ namespace {
 class CPostErrorTest : public testing::Test
 {
 protected:
-    void TearDown() override { CPostError::destroyInstance(); }
-
+    CPostError poster;
     std::vector<plat::WindowMessage> received;
     std::unique_ptr<plat::MessageWindow> window = std::make_unique<plat::MessageWindow>(
         [this](const plat::WindowMessage& m) { received.push_back(m); });
@@ -27,32 +26,48 @@ bool same(const plat::WindowMessage& m, unsigned msg, std::uintptr_t w, std::int
 
 TEST_F(CPostErrorTest, NoticesReachTheWindowAfterTheCurrentHandler)
 {
-    CPostError::instance()->setWindow(window->handle());
-    CPostError::instance()->post(CPostError::kFrameError);
-    CPostError::instance()->postDetail("nodeAノードとTCP接続が確立しました");
+    poster.setWindow(window->handle());
+    poster.post(CPostError::kFrameError);
+    poster.postDetail("nodeAノードとTCP接続が確立しました");
     EXPECT_TRUE(received.empty()); // posted, not sent
 
     ASSERT_TRUE(plat::runUntil([&] { return received.size() == 2; }, 5000));
     EXPECT_TRUE(same(received[0], WM_POSTERROR, 3, 0));
     EXPECT_TRUE(same(received[1], WM_POSTERROR, 1, 1));
-    EXPECT_EQ(CPostError::instance()->detailText(), "nodeAノードとTCP接続が確立しました");
+    EXPECT_EQ(poster.detailText(), "nodeAノードとTCP接続が確立しました");
 }
 
 TEST_F(CPostErrorTest, NoticesWithoutAWindowAreLost)
 {
-    CPostError::instance()->post(CPostError::kPartyMismatch);
-    CPostError::instance()->postDetail("x");
-    EXPECT_EQ(CPostError::instance()->detailText(), "x");
+    poster.post(CPostError::kPartyMismatch);
+    poster.postDetail("x");
+    EXPECT_EQ(poster.detailText(), "x");
 
     // A window that has gone away counts as none.
-    CPostError::instance()->setWindow(window->handle());
+    poster.setWindow(window->handle());
     window.reset();
-    CPostError::instance()->post(CPostError::kPartyMismatch);
+    poster.post(CPostError::kPartyMismatch);
     plat::runFor(50);
     EXPECT_TRUE(received.empty());
+}
 
-    // A fresh instance after destruction knows no window either.
-    CPostError::destroyInstance();
-    EXPECT_FALSE(CPostError::instance()->window());
-    EXPECT_TRUE(CPostError::instance()->detailText().empty());
+// The poster is the instance only while it lives; afterwards notices reach nobody and no fresh
+// poster appears.
+TEST_F(CPostErrorTest, InstanceIsTheLivePosterOnly)
+{
+    poster.setWindow(window->handle());
+    EXPECT_EQ(CPostError::instance(), &poster);
+    CPostError::postDetailIfLive("live");
+    {
+        CPostError later;
+        EXPECT_EQ(CPostError::instance(), &later);
+    }
+    EXPECT_EQ(CPostError::instance(), nullptr);
+    CPostError::postIfLive(CPostError::kFrameError);
+    CPostError::postDetailIfLive("gone");
+    EXPECT_EQ(CPostError::instance(), nullptr);
+    plat::runFor(50);
+    ASSERT_EQ(received.size(), 1u);
+    EXPECT_TRUE(same(received[0], WM_POSTERROR, 1, 1));
+    EXPECT_EQ(poster.detailText(), "live");
 }

@@ -103,14 +103,9 @@ protected:
         settings.setNodeName("me");
         settings.connections().append({"peerA", "TCP", "hostA", {}});
         settings.connections().append({"peerB", "TCP", "hostB", {}});
-        VX_EVENTCATALOG::destroyInstance();
-        VX_EVENTCATALOG::instance()->addListener(&log);
+        events.addListener(&log);
     }
-    void TearDown() override
-    {
-        catalog.reset();
-        VX_EVENTCATALOG::destroyInstance();
-    }
+    void TearDown() override { catalog.reset(); }
 
     void open(bool writeThrough = true)
     {
@@ -134,6 +129,7 @@ protected:
     TempDir dir;
     NodeSettings settings{dir.path()};
     EventLog log;
+    VX_EVENTCATALOG events;
     plat::SystemTime now = kNow;
     std::unique_ptr<CCatalog> catalog;
 };
@@ -831,7 +827,8 @@ TEST_F(CatalogTest, DownloadsStopAtTheDiskFloor)
     int notices = 0;
     plat::MessageWindow window(
         [&](const plat::WindowMessage& m) { notices += m.msg == WM_POSTERROR; });
-    CPostError::instance()->setWindow(window.handle());
+    CPostError poster;
+    poster.setWindow(window.handle());
     open();
     DiskFloor::Space space;
     catalog->setSpaceProbe([&](const std::string&) { return space; });
@@ -860,12 +857,11 @@ TEST_F(CatalogTest, DownloadsStopAtTheDiskFloor)
     // Said once on the status line for all those refusals.
     plat::runFor(10);
     EXPECT_EQ(notices, 1);
-    EXPECT_EQ(CPostError::instance()->detailText(),
+    EXPECT_EQ(poster.detailText(),
               "受信フォルダのディスクの空き容量が少ないため、ファイルの受信を止めています");
     space = {2 * GiB, 100 * GiB};
     EXPECT_EQ(catalog->storeChunk(0, 1000, r, data.data()), 0);
     EXPECT_EQ(readFile(path("RECV/other/big.bin")), data);
-    CPostError::instance()->setWindow({});
 }
 
 // A peer naming files without end fills the catalog only up to its limit: past it new entries
@@ -876,7 +872,8 @@ TEST_F(CatalogTest, PeersCannotGrowTheCatalogPastItsLimit)
     int notices = 0;
     plat::MessageWindow window(
         [&](const plat::WindowMessage& m) { notices += m.msg == WM_POSTERROR; });
-    CPostError::instance()->setWindow(window.handle());
+    CPostError poster;
+    poster.setWindow(window.handle());
     open();
     catalog->setEntryLimit(3);
     for (const char* name : {"a", "b", "c", "d", "e"})
@@ -892,7 +889,7 @@ TEST_F(CatalogTest, PeersCannotGrowTheCatalogPastItsLimit)
     plat::runFor(10);
     EXPECT_EQ(notices, 1);
     EXPECT_EQ(
-        CPostError::instance()->detailText(),
+        poster.detailText(),
         "カタログの登録数が上限に達したため、他ノードからの新しいファイルを受け付けていません");
 
     catalog->deleteHere(catalog->getRecord(1));
@@ -901,5 +898,4 @@ TEST_F(CatalogTest, PeersCannotGrowTheCatalogPastItsLimit)
     plat::runFor(50);
     catalog->mergeRecord(makeRecord("other", "f"));
     EXPECT_EQ(catalog->count(), 3);
-    CPostError::instance()->setWindow({});
 }

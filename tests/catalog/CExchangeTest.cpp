@@ -80,15 +80,14 @@ class CExchangeTest : public ::testing::Test
 protected:
     CExchangeTest() : settings(dir.path())
     {
-        CCatalog::destroyInstance();
         settings.setPartyName("PARTY");
         settings.setNodeName("HOME");
         settings.connections().append({"REMOTE", "TCP", "127.0.0.1", {}});
         settings.connections().append({"OTHER", "TCP", "127.0.0.2", {}});
+        m_catalog = std::make_unique<CCatalog>(settings, true);
     }
-    ~CExchangeTest() override { CCatalog::destroyInstance(); }
 
-    CCatalog& catalog() { return *CCatalog::instance(); }
+    CCatalog& catalog() { return *m_catalog; }
 
     CatalogRecord remoteRecord(const std::string& name, std::uint32_t size,
                                const std::string& origin = "REMOTE")
@@ -138,6 +137,7 @@ protected:
 
     TempDir dir;
     NodeSettings settings;
+    std::unique_ptr<CCatalog> m_catalog;
     CExchange exchange{"REMOTE"};
 };
 

@@ -108,13 +108,15 @@ protected:
         // Both nodes run as with "-NOSKYPE".
         NodeOptions options;
         options.messagingClient = false;
-        window = std::make_unique<CPavoDlg>(a.path(), true, options);
+        node = std::make_unique<PavoNode>(a.path(), options);
+        window = std::make_unique<CPavoDlg>(*node, true);
         window->initialise();
     }
 
     void TearDown() override
     {
         window.reset();
+        node.reset();
         if (peer) {
             peer->signal(SIGTERM);
             EXPECT_EQ(peer->waitExit(30s), 0) << peer->errors();
@@ -137,6 +139,7 @@ protected:
     TempDir b;
     RecordingPrompt prompt;
     std::unique_ptr<NodeProcess> peer;
+    std::unique_ptr<PavoNode> node;
     std::unique_ptr<CPavoDlg> window;
 
 private:

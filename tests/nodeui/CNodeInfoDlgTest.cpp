@@ -57,9 +57,6 @@ protected:
         plat::makeFolders(settings.getRecvFolder());
     }
 
-    // The file pane works on the process-wide catalog, which must go with this test's folder.
-    void TearDown() override { CCatalog::destroyInstance(); }
-
     void open()
     {
         window.initialise(nullptr, settings, [](const std::string&, const std::string&) {

@@ -196,7 +196,7 @@ protected:
                "[bob]\nruntime = bob\ncontacts = alice\n"
                "[carol]\nruntime = carol\ncontacts = alice\n"
                "[dave]\nruntime = dave\ncontacts = alice\n";
-        CCatalog::instance();
+        catalog = std::make_unique<CCatalog>(settings, true);
     }
     ~StandinPeersTest() override
     {
@@ -204,7 +204,7 @@ protected:
         users.reset();
         plat::runFor(5);
         peers.reset();
-        CCatalog::destroyInstance();
+        catalog.reset();
     }
 
     bool startNode()
@@ -270,6 +270,7 @@ protected:
     NodeSettings settings;
     // Outlives the models, which tell their listeners until they go.
     Changes changes;
+    std::unique_ptr<CCatalog> catalog;
     StandinProcess standin{dir.file("users.ini")};
     VX_SKYPECOM link{ClientWire::endpointPath(dir.file("alice"))};
     LinkTap tap{link};

@@ -261,7 +261,7 @@ TEST_F(ApplicationTest, LongNamesAreCut)
 
 TEST_F(ApplicationTest, APassiveApplicationsStreamsStartNoExchange)
 {
-    CCatalog::instance(); // the hello describes the catalog
+    CCatalog catalog(settings, true); // the hello describes the catalog
     for (bool passive : {false, true}) {
         app.setPassive(passive);
         app.onNotification("STREAMS bob:1");
@@ -275,5 +275,4 @@ TEST_F(ApplicationTest, APassiveApplicationsStreamsStartNoExchange)
         EXPECT_EQ(link.commands.empty(), passive) << passive;
         app.onNotification("STREAMS   ");
     }
-    CCatalog::destroyInstance();
 }

@@ -32,13 +32,13 @@ protected:
         settings.setNodeName("NodeA");
         settings.setPartyName("Party1");
         settings.connections().append({"NodeB", "SKYPE", "bob", {}});
-        CCatalog::instance();
+        catalog = std::make_unique<CCatalog>(settings, true);
         stream = std::make_unique<VX_SKYPESTREAM>(link, "bob", 1, App, "NodeB");
     }
     ~StreamTest() override
     {
         stream.reset();
-        CCatalog::destroyInstance();
+        catalog.reset();
     }
 
     // The messages written so far, decoded; the write commands are checked on the way.
@@ -82,6 +82,7 @@ protected:
 
     TempDir dir;
     NodeSettings settings;
+    std::unique_ptr<CCatalog> catalog;
     FakeSkypeLink link;
     std::unique_ptr<VX_SKYPESTREAM> stream;
 };

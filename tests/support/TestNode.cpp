@@ -22,8 +22,8 @@ TestNode::TestNode(const std::string& nodeName, const std::string& party)
     settings.setNodeName(nodeName);
     settings.setPartyName(party);
     settings.setListenPort(0);
-    CPostError::instance()->setWindow(m_noticeWindow.handle());
-    CCatalog::instance();
+    m_poster.setWindow(m_noticeWindow.handle());
+    m_catalog = std::make_unique<CCatalog>(settings, true);
     m_model = std::make_unique<CTcpA2AModel>();
     m_model->addListener(this);
     m_model->goOnline();
@@ -32,15 +32,9 @@ TestNode::TestNode(const std::string& nodeName, const std::string& party)
 TestNode::~TestNode()
 {
     m_model.reset();
-    CCatalog::destroyInstance();
-    CPostError::instance()->setWindow({});
+    m_catalog.reset();
     // Connections closed by the last test steps are destroyed on the next turn of the loop.
     plat::runFor(5);
-}
-
-CCatalog& TestNode::catalog()
-{
-    return *CCatalog::instance();
 }
 
 int TestNode::port() const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "TempDir.h"
+#include "app/CPostError.h"
 #include "app/NodeSettings.h"
 
 #include "app/CA2AModelListener.h"
@@ -33,7 +34,7 @@ public:
     NodeSettings settings;
 
     CTcpA2AModel& model() { return *m_model; }
-    CCatalog& catalog();
+    CCatalog& catalog() { return *m_catalog; }
     // The port the node listens on.
     int port() const;
 
@@ -49,6 +50,8 @@ public:
     void onConnectionChanged() override { ++changes; }
 
 private:
-    std::unique_ptr<CTcpA2AModel> m_model;
+    CPostError m_poster;
     plat::MessageWindow m_noticeWindow;
+    std::unique_ptr<CCatalog> m_catalog;
+    std::unique_ptr<CTcpA2AModel> m_model;
 };

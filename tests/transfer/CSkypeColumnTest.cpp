@@ -1,4 +1,6 @@
 #include "app/NodeSettings.h"
+#include "app/VX_EVENTCATALOG.h"
+#include "app/VX_EVENTLOG.h"
 #include "support/HexBytes.h"
 #include "support/StandinProcess.h"
 #include "support/TempDir.h"
@@ -53,12 +55,10 @@ protected:
                                                 "[bob]\nruntime = bob\ncontacts = alice\n"
                                                 "[carol]\nruntime = carol\ncontacts = alice\n";
         transfer.addListener(&recorder);
-        CCatalog::instance();
     }
     ~SkypeColumnTest() override
     {
         transfer.terminate();
-        CCatalog::destroyInstance();
         plat::runFor(5);
         if (m_oldRuntime.empty())
             ::unsetenv("XDG_RUNTIME_DIR");
@@ -82,8 +82,11 @@ protected:
 
     TempDir dir;
     NodeSettings settings;
+    VX_EVENTLOG log;
+    VX_EVENTCATALOG events;
+    CCatalog catalog{settings, true};
     StandinProcess standin{dir.file("users.ini")};
-    CTransfer transfer;
+    CTransfer transfer{settings, log, events};
     Recorder recorder;
     int bobIndex = 0;
     int carolIndex = 0;
@@ -193,7 +196,7 @@ TEST_F(SkypeColumnTest, WithoutSkypeNothingIsConnectable)
     ASSERT_TRUE(standin.start());
     NodeOptions options;
     options.messagingClient = false;
-    CTransfer noClient(options);
+    CTransfer noClient(settings, log, events, options);
     noClient.addListener(&recorder);
     noClient.initialise({});
     auto b = bob();

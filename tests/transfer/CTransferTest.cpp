@@ -9,6 +9,7 @@
 #include "catalog/CCatalog.h"
 #include "catalog/MessageHeader.h"
 #include "tcp/CTcpA2AModel.h"
+#include "transfer/CTcpColumn.h"
 #include "transfer/CTransfer.h"
 #include "transfer/CTransferListener.h"
 
@@ -63,7 +64,6 @@ protected:
     ~CTransferTest() override
     {
         transfer.terminate();
-        CCatalog::destroyInstance();
         plat::runFor(5);
     }
 
@@ -72,16 +72,19 @@ protected:
     std::vector<std::string> log;
     RecordingListener first{log, "1"};
     RecordingListener second{log, "2"};
-    CTransfer transfer;
+    VX_EVENTLOG logEvents;
+    VX_EVENTCATALOG catalogEvents;
+    CCatalog catalog{settings, true};
+    CTransfer transfer{settings, logEvents, catalogEvents};
 };
 
 TEST_F(CTransferTest, PassesCatalogAndLogEventsOnInRegistrationOrder)
 {
     CatalogRecord r = makeTestRecord("NodeB", "Party1", "a.txt", 1);
-    VX_EVENTCATALOG::instance()->notifyAdd(r);
-    VX_EVENTCATALOG::instance()->notifyUpdate(r, 4);
-    VX_EVENTCATALOG::instance()->notifyReset();
-    VX_EVENTLOG::instance()->notify(7, 8);
+    catalogEvents.notifyAdd(r);
+    catalogEvents.notifyUpdate(r, 4);
+    catalogEvents.notifyReset();
+    logEvents.notify(7, 8);
     EXPECT_EQ(log, (std::vector<std::string>{"1: added a.txt", "2: added a.txt",
                                              "1: changed 4 a.txt", "2: changed 4 a.txt", "1: reset",
                                              "2: reset", "1: log 7,8", "2: log 7,8"}));
@@ -145,9 +148,10 @@ TEST_F(CTransferTest, InServerOnlyModeDialsNothingButAdmitsCallers)
 {
     NodeOptions options;
     options.serverOnly = true;
-    CTransfer serverOnly(options);
+    CTransfer serverOnly(settings, logEvents, catalogEvents, options);
     serverOnly.initialise({});
-    CTcpA2AModel::instance()->goOnline();
+    CTcpA2AModel& model = *serverOnly.tcp().model();
+    model.goOnline();
     ScriptedPeer listening("NodeB", "Party1");
     const int port = listening.listen();
     const int index =
@@ -155,10 +159,10 @@ TEST_F(CTransferTest, InServerOnlyModeDialsNothingButAdmitsCallers)
 
     serverOnly.connectPeer(index);
     EXPECT_FALSE(listening.accept(200));
-    EXPECT_EQ(CTcpA2AModel::instance()->pendingCount(), 0);
+    EXPECT_EQ(model.pendingCount(), 0);
 
     ScriptedPeer caller("NodeB", "Party1");
-    ASSERT_TRUE(caller.dial(CTcpA2AModel::instance()->listenPort()));
+    ASSERT_TRUE(caller.dial(model.listenPort()));
     caller.sendHello();
     EXPECT_TRUE(plat::runUntil([&] { return serverOnly.isConnected(index) == 1; }, 3000));
 }
@@ -168,10 +172,9 @@ TEST_F(CTransferTest, TerminateTwiceIsHarmlessAndSilencesTheListeners)
     transfer.initialise({});
     transfer.terminate();
     transfer.terminate();
-    VX_EVENTLOG::instance()->notify(1, 2);
+    logEvents.notify(1, 2);
     transfer.onConnectionChanged();
     EXPECT_TRUE(log.empty());
-    VX_EVENTLOG::destroyInstance();
 }
 
 } // namespace

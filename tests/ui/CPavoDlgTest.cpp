@@ -39,12 +39,14 @@ public:
         // No messaging client here: the link must not look for one.
         NodeOptions options;
         options.messagingClient = false;
-        dlg = std::make_unique<CPavoDlg>(dir.path(), true, options);
+        node = std::make_unique<PavoNode>(dir.path(), options);
+        dlg = std::make_unique<CPavoDlg>(*node, true);
         dlg->initialise();
     }
 
     TempDir dir;
     RecordingPrompt prompt;
+    std::unique_ptr<PavoNode> node;
     std::unique_ptr<CPavoDlg> dlg;
 };
 

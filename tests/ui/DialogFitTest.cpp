@@ -22,13 +22,18 @@ TEST(DialogFit, EveryWindowFitsA1024By768Screen)
     const std::string deep = dir.path() + "/" + std::string(150, 'w');
     CMultiCheck guard;
     CNodeInfo own;
+    std::unique_ptr<PavoNode> node;
     struct Case
     {
         const char* name;
         std::function<std::unique_ptr<QDialog>()> make;
     };
     const Case cases[] = {
-        {"main window", [&] { return std::make_unique<CPavoDlg>(deep, true); }},
+        {"main window",
+         [&] {
+             node = std::make_unique<PavoNode>(deep, NodeOptions{});
+             return std::make_unique<CPavoDlg>(*node, true);
+         }},
         {"system properties",
          [&] {
              CSystemPropatyDlg::Values v;

@@ -58,14 +58,15 @@ protected:
         if (const char* old = std::getenv("XDG_RUNTIME_DIR"))
             m_oldRuntime = old;
         ::setenv("XDG_RUNTIME_DIR", m_runtime.path().c_str(), 1);
-        window = std::make_unique<CPavoDlg>(dir.path(), true);
+        node = std::make_unique<PavoNode>(dir.path(), NodeOptions{});
+        window = std::make_unique<CPavoDlg>(*node, true);
         window->settings().setPartyName("party");
         window->settings().setNodeName("NodeA");
     }
     void TearDown() override
     {
-        CCatalog::destroyInstance();
         window.reset();
+        node.reset();
         if (m_oldRuntime)
             ::setenv("XDG_RUNTIME_DIR", m_oldRuntime->c_str(), 1);
         else
@@ -76,6 +77,7 @@ protected:
 
     TempDir dir;
     RecordingPrompt prompt;
+    std::unique_ptr<PavoNode> node;
     std::unique_ptr<CPavoDlg> window;
 
 private:

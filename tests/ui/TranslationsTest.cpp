@@ -20,7 +20,8 @@ TEST(Translations, JapaneseIsTheDefault)
 {
     EXPECT_EQ(ui::tr("システム設定"), QStringLiteral("システム設定"));
     TempDir dir;
-    CPavoDlg window(dir.path(), true);
+    PavoNode node(dir.path(), NodeOptions{});
+    CPavoDlg window(node, true);
     window.show();
     EXPECT_EQ(window.controls().systemSettings->text(), QStringLiteral("システム設定"));
 }
@@ -38,7 +39,8 @@ TEST(Translations, TheEnglishInterfaceTranslatesWidgetsMessagesAndListHeaders)
               QStringLiteral("Enter at most 18 single-width or 9 double-width characters."));
 
     TempDir dir;
-    CPavoDlg window(dir.path(), true);
+    PavoNode node(dir.path(), NodeOptions{});
+    CPavoDlg window(node, true);
     window.show();
     const MainWindowLayout& c = window.controls();
     EXPECT_EQ(c.systemSettings->text(), QStringLiteral("System settings"));

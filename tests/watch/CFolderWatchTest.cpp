@@ -342,7 +342,7 @@ TEST(FolderWatchCatalogTest, EntersFilesAndShortcutsIntoTheProcessCatalog)
     settings.setPartyName("party");
     settings.setNodeName("me");
     settings.connections().append({"peerA", "TCP", "hostA", {}});
-    VX_EVENTCATALOG::destroyInstance();
+    CCatalog catalog(settings, true);
     plat::makeFolders(dir.file("elsewhere"));
     std::ofstream(dir.file("SEND/a.txt")) << "abc";
     std::ofstream(dir.file("elsewhere/t.txt")) << "target";
@@ -354,7 +354,7 @@ TEST(FolderWatchCatalogTest, EntersFilesAndShortcutsIntoTheProcessCatalog)
         watch.load();
         watch.scan();
         CCatalog* c = CCatalog::instance();
-        ASSERT_NE(c, nullptr);
+        ASSERT_EQ(c, &catalog);
         ASSERT_EQ(c->count(), 2);
         const CatalogRecord a = c->getRecord(0);
         const CatalogRecord t = c->getRecord(1);
@@ -374,8 +374,6 @@ TEST(FolderWatchCatalogTest, EntersFilesAndShortcutsIntoTheProcessCatalog)
         EXPECT_EQ(c->getRecord(0).kind(), Deleted);
         EXPECT_EQ(c->getRecord(1).kind(), New);
     }
-    CCatalog::destroyInstance();
-    VX_EVENTCATALOG::destroyInstance();
 }
 
 } // namespace

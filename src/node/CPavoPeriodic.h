@@ -2,7 +2,7 @@
 
 #include "platform/EventLoop.h"
 
-// The main window's periodic work. Timer 101 (500 ms) is the node's heartbeat: five countdown
+// The node's periodic work. Timer 101 (500 ms) is the node's heartbeat: five countdown
 // counters pick the work of each tick (a counter at 0 runs its work and is reloaded, otherwise
 // it is decremented, so a reload of N runs the work every N + 1 ticks). Timer 102 (5 s) keeps the
 // tray tool-tip current; timer 107 (5 s) purges the catalog and never overlaps itself.
@@ -22,7 +22,8 @@ public:
     static constexpr int kMaintenanceStart = 600;
     static constexpr int kMaintenanceReload = 7200;
 
-    // The work the timers drive, done by the main window.
+    // The work the timers drive, done by the node (which hands the lists and the tray to its
+    // window).
     class Host
     {
     public:

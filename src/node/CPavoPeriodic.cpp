@@ -1,4 +1,4 @@
-#include "ui/CPavoPeriodic.h"
+#include "node/CPavoPeriodic.h"
 
 namespace {
 // True on the ticks where the counter runs its work.

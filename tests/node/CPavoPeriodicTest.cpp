@@ -1,4 +1,4 @@
-#include "ui/CPavoPeriodic.h"
+#include "node/CPavoPeriodic.h"
 
 #include <gtest/gtest.h>
 

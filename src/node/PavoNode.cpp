@@ -1,0 +1,191 @@
+#include "node/PavoNode.h"
+
+#include "app/WindowMessages.h"
+#include "catalog/CCatalog.h"
+#include "platform/Diag.h"
+#include "tcp/CTcpA2AModel.h"
+#include "transfer/CTcpColumn.h"
+#include "watch/CFolderWatch.h"
+#include "watch/SendFolderTrigger.h"
+
+namespace {
+
+// The folder watch's registrations go to the node's catalog.
+class WatchedCatalog : public CFolderWatch::Catalog
+{
+public:
+    explicit WatchedCatalog(CCatalog& catalog) : m_catalog(catalog) {}
+    void addLocal(const CatalogRecord& record) override { m_catalog.addLocal(record); }
+    void deleteEverywhere(const CatalogRecord& record) override
+    {
+        m_catalog.deleteEverywhere(record);
+    }
+    void updateLocal(const CatalogRecord& record) override { m_catalog.updateLocal(record); }
+
+private:
+    CCatalog& m_catalog;
+};
+
+} // namespace
+
+PavoNode::PavoNode(const std::string& workingFolder, const NodeOptions& options)
+    : m_options(options), m_window([this](const plat::WindowMessage& m) { onWindowMessage(m); }),
+      // The channels and the notice poster first: every later part may use them while it is
+      // built and taken down.
+      m_notices(std::make_unique<CPostError>()), m_logEvents(std::make_unique<VX_EVENTLOG>()),
+      m_catalogEvents(std::make_unique<VX_EVENTCATALOG>()),
+      // The settings object (creates SEND, RECV and CATALOG); off-line until setOnline.
+      m_settings(workingFolder), m_transfer(m_settings, *m_logEvents, *m_catalogEvents, options),
+      m_periodic(*this)
+{
+    m_notices->setWindow(m_window.handle());
+    m_settings.setOnline(false);
+    m_settings.load();
+
+    // Transports: the Skype link, user model and peer model with the party's application, then
+    // the TCP peer model with its 50 ms poll. Nothing listens before setOnline.
+    m_transfer.initialise(m_window.handle());
+
+    // The catalog: its cache file is loaded and every entry announced on the catalog channel.
+    // "-CATALOGCASH" writes the file only when the catalog is destroyed.
+    m_catalog = std::make_unique<CCatalog>(m_settings, !options.catalogCacheAtShutdown);
+
+    // The folder watch over SEND: its remembered list, a pass at every 11th heartbeat and half a
+    // second after the folder changes.
+    m_watchCatalog = std::make_unique<WatchedCatalog>(*m_catalog);
+    m_folderWatch = std::make_unique<CFolderWatch>(*m_watchCatalog, m_settings);
+    m_folderWatch->setNotice([this](const std::string& text) { notice(text); });
+    m_folderWatch->setFolder(m_settings.getSendFolder());
+    m_folderWatch->load();
+    m_sendTrigger = std::make_unique<SendFolderTrigger>(m_settings.getSendFolder(), [this] {
+        if (m_folderWatch)
+            m_folderWatch->scan();
+    });
+
+    // Timers 101, 102 and 107.
+    m_periodic.start();
+}
+
+PavoNode::~PavoNode()
+{
+    shutdown();
+}
+
+PavoNode::OnlineRefusal PavoNode::setOnline(bool online)
+{
+    OnlineRefusal refusal = OnlineRefusal::None;
+    if (online) {
+        if (m_settings.nodeName().empty())
+            refusal = OnlineRefusal::NoNodeName;
+        else if (m_settings.partyName().empty())
+            refusal = OnlineRefusal::NoPartyName;
+        else if (m_settings.getConnectCount() == 0)
+            refusal = OnlineRefusal::NoConnection;
+    }
+    // A node that is refused, or shut down, stays off-line and must not listen.
+    m_online = online && refusal == OnlineRefusal::None && !m_shutDown;
+    m_settings.setOnline(m_online);
+    CTcpA2AModel* tcp = m_transfer.tcp().model();
+    if (m_online && !m_listening) {
+        m_listening = true;
+        if (!m_options.clientOnly && tcp)
+            tcp->goOnline();
+    } else if (!m_online && m_listening) {
+        m_listening = false;
+        if (tcp)
+            tcp->goOffline();
+    }
+    return refusal;
+}
+
+void PavoNode::disconnectAll(bool onlyConnected)
+{
+    const int count = m_settings.getConnectCount();
+    for (int i = 0; i < count; ++i)
+        if (!onlyConnected || m_transfer.isConnected(i) == 1)
+            m_transfer.disconnectPeer(i);
+}
+
+void PavoNode::suspend()
+{
+    if (m_suspended)
+        return;
+    m_suspended = true;
+    m_onlineBeforeSuspend = m_online;
+    m_online = false;
+    m_settings.setOnline(false);
+    disconnectAll(true);
+}
+
+void PavoNode::resume()
+{
+    if (!m_suspended)
+        return;
+    m_suspended = false;
+    m_online = m_onlineBeforeSuspend && !m_shutDown;
+    m_settings.setOnline(m_online);
+}
+
+void PavoNode::shutdown()
+{
+    if (m_shutDown)
+        return;
+    m_shutDown = true;
+    // Off-line for the settings only: the listener goes with the transports below.
+    m_online = false;
+    m_settings.setOnline(false);
+    m_periodic.stop();
+    disconnectAll(false);
+    m_transfer.terminate();
+    m_listening = false;
+    m_settings.save();
+    m_sendTrigger.reset();
+    m_folderWatch.reset();
+    m_watchCatalog.reset();
+    m_catalog.reset();
+    m_catalogEvents.reset();
+    m_logEvents.reset();
+    m_notices.reset();
+}
+
+void PavoNode::onWindowMessage(const plat::WindowMessage& message)
+{
+    if (message.msg == WM_POSTERROR && m_display)
+        m_display->postError(message.wparam, message.lparam);
+}
+
+void PavoNode::notice(const std::string& text)
+{
+    if (m_display)
+        m_display->notice(text);
+}
+
+void PavoNode::refreshLists()
+{
+    if (m_display)
+        m_display->refreshLists();
+}
+
+void PavoNode::refreshTray()
+{
+    if (m_display)
+        m_display->refreshTray();
+}
+
+void PavoNode::scanSendFolder()
+{
+    if (m_folderWatch)
+        m_folderWatch->scan();
+}
+
+void PavoNode::maintainCatalog()
+{
+    if (m_catalog)
+        m_catalog->maintainHourly();
+}
+
+void PavoNode::purgeCatalog()
+{
+    if (m_catalog)
+        m_catalog->purge();
+}

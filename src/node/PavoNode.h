@@ -1,0 +1,133 @@
+#pragma once
+
+#include "app/CPostError.h"
+#include "app/NodeOptions.h"
+#include "app/NodeSettings.h"
+#include "app/VX_EVENTCATALOG.h"
+#include "app/VX_EVENTLOG.h"
+#include "node/CPavoPeriodic.h"
+#include "platform/EventLoop.h"
+#include "transfer/CTransfer.h"
+#include "watch/CFolderWatch.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class CCatalog;
+class SendFolderTrigger;
+
+// One node: everything that lives while the program runs, built in one place. Its constructor
+// is the whole assembly (settings, channels, transports, catalog, folder watch, periodic work),
+// in the order the parts need each other; shutdown() takes them down in the reverse order. No
+// widget: the main window shows the node through Display, listens to its transfer coordinator
+// and sends the user's commands here. Tests and benchmarks build the same node in a scratch
+// folder.
+//
+// While the node lives, each design class's instance() hands out this node's object; after
+// shutdown() none hands out anything (the settings stay readable until the node is destroyed).
+class PavoNode : private CPavoPeriodic::Host
+{
+public:
+    // What the node asks of whoever shows it (the main window). Every call has a default that
+    // does nothing, which is what a node without a window gets.
+    class Display
+    {
+    public:
+        virtual ~Display() = default;
+        // Timer 101, every third tick: connection states and catalog rows.
+        virtual void refreshLists() {}
+        // Timer 102: the tray tool-tip.
+        virtual void refreshTray() {}
+        // WM_POSTERROR: a notice for the status line (CMsg knows its text).
+        virtual void postError(std::uintptr_t /*code*/, std::intptr_t /*selector*/) {}
+        // A text for the status line (the folder watch refused a file).
+        virtual void notice(const std::string& /*text*/) {}
+    };
+
+    // Why the node stayed off-line when asked to go on-line.
+    enum class OnlineRefusal
+    {
+        None,
+        NoNodeName,
+        NoPartyName,
+        NoConnection,
+    };
+
+    // Builds and starts every part over workingFolder: the settings are loaded from its
+    // Pavo.ini, the catalog from its CATALOG folder. The node starts off-line.
+    PavoNode(const std::string& workingFolder, const NodeOptions& options);
+    // Runs shutdown() when nobody did.
+    ~PavoNode() override;
+    PavoNode(const PavoNode&) = delete;
+    PavoNode& operator=(const PavoNode&) = delete;
+
+    void setDisplay(Display* display) { m_display = display; }
+
+    // The on-line switch. On-line: the node listens for TCP connections (not with "-CLIENT"),
+    // admits Skype peers and connects its peers; refused (and off-line) while the node name, the
+    // party name or every connection is missing. Off-line: it stops listening, and the periodic
+    // work drops the connections.
+    OnlineRefusal setOnline(bool online);
+    bool online() const { return m_online; }
+    bool isListening() const { return m_listening; }
+
+    // Drops every connection, or only the connected ones.
+    void disconnectAll(bool onlyConnected);
+
+    // The machine sleeps: the node is off-line (the listener stays) and drops its connections;
+    // resume() brings back the on-line state it had. Each runs once per sleep.
+    void suspend();
+    void resume();
+
+    // Off-line, periodic work stopped, every connection dropped, transports ended, settings
+    // saved, folder watch ended, catalog destroyed (its cache file rewritten). Runs once.
+    void shutdown();
+    bool isShutDown() const { return m_shutDown; }
+
+    const NodeOptions& options() const { return m_options; }
+    NodeSettings& settings() { return m_settings; }
+    const NodeSettings& settings() const { return m_settings; }
+    CTransfer& transfer() { return m_transfer; }
+    CPavoPeriodic& periodic() { return m_periodic; }
+    // nullptr after shutdown().
+    CCatalog* catalog() { return m_catalog.get(); }
+    CFolderWatch* folderWatch() { return m_folderWatch.get(); }
+
+private:
+    // CPavoPeriodic::Host
+    bool isOnlineSelected() override { return m_online; }
+    int connectionCount() override { return m_settings.getConnectCount(); }
+    int isPeerConnected(int index) override { return m_transfer.isConnected(index); }
+    int canConnectPeer(int index) override { return m_transfer.canConnect(index); }
+    void connectPeer(int index) override { m_transfer.connectPeer(index); }
+    void disconnectPeer(int index) override { m_transfer.disconnectPeer(index); }
+    void refreshLists() override;
+    void scanSendFolder() override;
+    void maintainCatalog() override;
+    void refreshTray() override;
+    void purgeCatalog() override;
+
+    void onWindowMessage(const plat::WindowMessage& message);
+    void notice(const std::string& text);
+
+    const NodeOptions m_options;
+    Display* m_display = nullptr;
+    // The node's hidden window: the transports' notices arrive here as WM_POSTERROR.
+    plat::MessageWindow m_window;
+    std::unique_ptr<CPostError> m_notices;
+    std::unique_ptr<VX_EVENTLOG> m_logEvents;
+    std::unique_ptr<VX_EVENTCATALOG> m_catalogEvents;
+    NodeSettings m_settings;
+    CTransfer m_transfer;
+    std::unique_ptr<CCatalog> m_catalog;
+    std::unique_ptr<CFolderWatch::Catalog> m_watchCatalog;
+    std::unique_ptr<CFolderWatch> m_folderWatch;
+    std::unique_ptr<SendFolderTrigger> m_sendTrigger;
+    CPavoPeriodic m_periodic;
+    bool m_online = false;
+    bool m_listening = false;
+    bool m_suspended = false;
+    bool m_onlineBeforeSuspend = false;
+    bool m_shutDown = false;
+};
