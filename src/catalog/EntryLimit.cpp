@@ -21,7 +21,7 @@ bool EntryLimit::roomFor(int count)
     if (!m_said) {
         m_said = true;
         plat::diag("CCatalog: %d entries, new records from peers are refused\n", count);
-        CPostError::instance()->postDetail(kCatalogFullText);
+        CPostError::postDetailIfLive(kCatalogFullText);
     }
     return false;
 }

@@ -1023,7 +1023,8 @@ TEST_F(CatalogTest, PeersCannotGrowTheCatalogPastItsLimit)
     int notices = 0;
     plat::MessageWindow window(
         [&](const plat::WindowMessage& m) { notices += m.msg == WM_POSTERROR; });
-    CPostError::instance()->setWindow(window.handle());
+    CPostError poster;
+    poster.setWindow(window.handle());
     open();
     catalog->setEntryLimit(3);
     for (const char* name : {"a", "b", "c", "d", "e"})
@@ -1039,7 +1040,7 @@ TEST_F(CatalogTest, PeersCannotGrowTheCatalogPastItsLimit)
     plat::runFor(10);
     EXPECT_EQ(notices, 1);
     EXPECT_EQ(
-        CPostError::instance()->detailText(),
+        poster.detailText(),
         "カタログの登録数が上限に達したため、他ノードからの新しいファイルを受け付けていません");
 
     catalog->deleteHere(catalog->getRecord(1));
@@ -1048,5 +1049,4 @@ TEST_F(CatalogTest, PeersCannotGrowTheCatalogPastItsLimit)
     plat::runFor(50);
     catalog->mergeRecord(makeRecord("other", "f"));
     EXPECT_EQ(catalog->count(), 3);
-    CPostError::instance()->setWindow({});
 }
