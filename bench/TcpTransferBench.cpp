@@ -58,6 +58,8 @@ struct Case
 
 // The party key of both nodes in a keyed case; none otherwise.
 std::optional<plat::TlsContext::Key> g_key;
+// The rate of the last case without a key and without a proxy, for the keyed case's ratio.
+double g_plainRate = 0;
 
 void useKey(CPropatyHotLine& settings)
 {
@@ -323,6 +325,10 @@ bool runCase(const std::string& root, const Case& c, bool rsync)
     std::printf("%s: %llu MiB\n%s  received file %s\n", c.label,
                 static_cast<unsigned long long>(c.size >> 20), figures.c_str(),
                 same ? "identical" : "DIFFERS");
+    if (c.delayMs < 0 && !c.keyed)
+        g_plainRate = pavo;
+    if (c.delayMs < 0 && c.keyed && g_plainRate > 0 && pavo > 0)
+        std::printf("  keyed/unkeyed %.2f\n", pavo / g_plainRate);
     if (rsync && !c.keyed) {
         const double reference = rsyncRate(root, serving + "/SEND", c.size, c.delayMs);
         if (reference > 0)

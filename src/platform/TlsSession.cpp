@@ -178,7 +178,8 @@ void TlsSession::bioWrite(const char* data, std::size_t length)
                         outgoing_.begin() + static_cast<std::ptrdiff_t>(outgoingOffset_));
         outgoingOffset_ = 0;
     }
-    outgoing_.insert(outgoing_.end(), data, data + length);
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(data);
+    outgoing_.insert(outgoing_.end(), bytes, bytes + length);
 }
 
 TlsSession::Result TlsSession::fail()
