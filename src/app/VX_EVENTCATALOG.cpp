@@ -36,3 +36,8 @@ void VX_EVENTCATALOG::notifyReset()
 {
     forEachListener([](VX_EVENTCATALOGLISTENER& l) { l.listReset(); });
 }
+
+void VX_EVENTCATALOG::notifyRefilled()
+{
+    forEachListener([](VX_EVENTCATALOGLISTENER& l) { l.listRefilled(); });
+}

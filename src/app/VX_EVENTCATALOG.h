@@ -32,9 +32,11 @@ public:
 
     void notifyAdd(const CatalogRecord& record);
     void notifyUpdate(const CatalogRecord& record, int index);
-    // The first half of a full refresh: every listener forgets its records. The publisher then
-    // announces each cached record in order with notifyAdd.
+    // The start of a full refresh: every listener forgets its records. The publisher then
+    // announces each cached record in order with notifyAdd, possibly over several turns of the
+    // event loop, and ends the refresh with notifyRefilled.
     void notifyReset();
+    void notifyRefilled();
 
 private:
     template <class Call> void forEachListener(Call call);

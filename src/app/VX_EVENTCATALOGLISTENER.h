@@ -15,6 +15,9 @@ public:
     virtual void entryAdded(const CatalogRecord&) {}
     // The cached record at zero-based position index was replaced by record.
     virtual void entryChanged(int /*index*/, const CatalogRecord&) {}
-    // Forget every record shown; one entryAdded per cached record follows at once.
+    // Forget every record shown. One entryAdded per cached record follows, in order, possibly
+    // over several turns of the event loop; listRefilled says that the last one has come. Until
+    // then, entryChanged only names records announced again already.
     virtual void listReset() {}
+    virtual void listRefilled() {}
 };

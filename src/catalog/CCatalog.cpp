@@ -44,6 +44,11 @@ struct Announcements
         if (VX_EVENTCATALOG* channel = VX_EVENTCATALOG::instance())
             channel->notifyReset();
     }
+    void notifyRefilled()
+    {
+        if (VX_EVENTCATALOG* channel = VX_EVENTCATALOG::instance())
+            channel->notifyRefilled();
+    }
 };
 
 Announcements events()
@@ -72,7 +77,8 @@ CCatalog::CCatalog(CPropatyHotLine& settings, bool writeThrough, Clock clock)
 
 CCatalog::~CCatalog()
 {
-    // Files of entries already purged are not left behind on disk at shutdown.
+    // Files of entries already purged are not left behind on disk at shutdown; the cache file is
+    // written whole below, whatever a purge's rewrite had done of it.
     for (; m_doomedNext < m_doomed.size(); ++m_doomedNext) {
         const Doomed& d = m_doomed[m_doomedNext];
         if (m_cash.findRec(d.record.originNodeCp932(), d.record.fileNameCp932()) < 0)
@@ -141,6 +147,24 @@ void CCatalog::replaceEntry(int index, CatalogRecord record, bool announce)
     catalog::stampChecksum(record);
     m_cash.setRec(index, record);
     if (announce)
+        announceChanged(index, record);
+}
+
+bool CCatalog::announcing() const
+{
+    return m_purge == PurgeStage::Compact || m_purge == PurgeStage::Announce;
+}
+
+void CCatalog::announceAdded(const CatalogRecord& record)
+{
+    // Appended behind the purge's walk, which announces it when it gets there.
+    if (!announcing())
+        events().notifyAdd(record);
+}
+
+void CCatalog::announceChanged(int index, const CatalogRecord& record)
+{
+    if (!announcing() || index < m_announced)
         events().notifyUpdate(record, index);
 }
 
@@ -161,7 +185,7 @@ void CCatalog::addLocal(CatalogRecord record)
     record.setBytesReceived(record.fileSize());
     catalog::stampChecksum(record);
     m_cash.addRec(record);
-    events().notifyAdd(record);
+    announceAdded(record);
     for (const std::string& peer : peers())
         m_pending.append(peer, record);
     ChangeSignal::raise();
@@ -178,7 +202,7 @@ void CCatalog::updateLocal(CatalogRecord record)
         return;
     catalog::stampChecksum(record);
     m_cash.setRec(index, record);
-    events().notifyUpdate(record, index);
+    announceChanged(index, record);
     for (const std::string& peer : peers())
         m_pending.put(peer, record);
     ChangeSignal::raise();
@@ -289,7 +313,7 @@ void CCatalog::mergeRecord(CatalogRecord received)
             return;
         catalog::stampChecksum(received);
         m_cash.addRec(received);
-        events().notifyAdd(received);
+        announceAdded(received);
         return;
     }
     if (catalog::compareTime(received.registrationTime(), m_cash.at(index).registrationTime()) > 0)
@@ -440,64 +464,121 @@ void CCatalog::maintainHourly()
 
 void CCatalog::purge()
 {
-    if (purgeBacklog() > 0)
+    if (m_purge != PurgeStage::Idle)
         return;
-    std::vector<bool> keep(static_cast<std::size_t>(m_cash.count()), true);
-    bool changed = false;
-    std::optional<CatalogRecord> badKind;
-    for (int i = 0; i < m_cash.count(); ++i) {
-        const CatalogRecord& r = m_cash.at(i);
-        switch (r.kind()) {
-        case catalog::RecordKind::New:
-        case catalog::RecordKind::Changed:
-            continue;
-        case Deleted:
-            m_doomed.push_back({r, isOwn(r)});
-            break;
-        default:
-            // Dropped at once, not only when a deletion happens to be purged too: otherwise it
-            // would be written to the error-record file again every five seconds.
-            badKind = r;
-            break;
-        }
-        keep[static_cast<std::size_t>(i)] = false;
-        changed = true;
+    bool any = false;
+    for (int i = 0; i < m_cash.count() && !any; ++i) {
+        const std::uint32_t kind = m_cash.at(i).kind();
+        any = kind != catalog::RecordKind::New && kind != catalog::RecordKind::Changed;
     }
-    // The error-record file keeps the last one only: written once, not once per entry.
-    if (badKind)
-        m_folders.writeErrorRecord(*badKind);
-    if (changed) {
-        m_cash.keepOnly(keep);
-        events().notifyReset();
-        announceAll();
-    }
-    deleteDoomedSlice();
+    if (!any)
+        return;
+    m_purgeOwn = nodeNameCp932();
+    m_badKind.reset();
+    m_cash.beginCompaction();
+    events().notifyReset();
+    m_announced = 0;
+    m_purge = PurgeStage::Compact;
+    // The first slice at once: a small purge is over when this returns.
+    purgeSlice();
 }
 
-void CCatalog::deleteDoomedSlice()
+bool CCatalog::keepInPurge(const CatalogRecord& r)
+{
+    switch (r.kind()) {
+    case catalog::RecordKind::New:
+    case catalog::RecordKind::Changed:
+        return true;
+    case Deleted:
+        m_doomed.push_back({r, !m_purgeOwn.empty() && r.originNodeCp932() == m_purgeOwn});
+        return false;
+    default:
+        // Dropped at once, not only when a deletion happens to be purged too: otherwise it
+        // would be written to the error-record file again every five seconds.
+        m_badKind = r;
+        return false;
+    }
+}
+
+void CCatalog::postPurgeSlice()
+{
+    std::weak_ptr<CCatalog*> self = m_self;
+    plat::post([self] {
+        if (auto alive = self.lock())
+            (*alive)->purgeSlice();
+    });
+}
+
+// One slice: as much of the remaining stages as fits into kPurgeSliceMs (or the test's entry
+// limit); the next slice is posted while anything is left.
+void CCatalog::purgeSlice()
 {
     using Clock = std::chrono::steady_clock;
     const auto until = Clock::now() + std::chrono::milliseconds(kPurgeSliceMs);
+    std::size_t asked = 0;
+    const auto goOn = [&] {
+        ++asked;
+        if (m_sliceLimit > 0 && asked > m_sliceLimit)
+            return false;
+        return Clock::now() < until;
+    };
+    if (m_purge == PurgeStage::Compact) {
+        const bool done =
+            m_cash.compactStep([this](const CatalogRecord& r) { return keepInPurge(r); }, goOn);
+        announceSome(m_cash.compactedCount(), goOn);
+        if (done) {
+            // The error-record file keeps the last one only: written once, not once per entry.
+            if (m_badKind)
+                m_folders.writeErrorRecord(*m_badKind);
+            m_badKind.reset();
+            m_purge = PurgeStage::Announce;
+        }
+    }
+    if (m_purge == PurgeStage::Announce && announceSome(m_cash.count(), goOn)) {
+        events().notifyRefilled();
+        m_purge = PurgeStage::Rewrite;
+    }
+    if (m_purge == PurgeStage::Rewrite && m_cash.rewriteStep(goOn))
+        m_purge = PurgeStage::Files;
+    if (m_purge == PurgeStage::Files && deleteSomeFiles(goOn))
+        finishPurge();
+    if (m_purge != PurgeStage::Idle)
+        postPurgeSlice();
+}
+
+// Announces entries up to index upTo (the list's end as it is now, or the part compacted).
+bool CCatalog::announceSome(int upTo, const std::function<bool()>& goOn)
+{
+    while (m_announced < upTo) {
+        if (!goOn())
+            return false;
+        // A copy: a listener may change the list from inside its call.
+        const CatalogRecord r = m_cash.at(m_announced++);
+        events().notifyAdd(r);
+    }
+    return true;
+}
+
+bool CCatalog::deleteSomeFiles(const std::function<bool()>& goOn)
+{
     while (m_doomedNext < m_doomed.size()) {
+        if (!goOn())
+            return false;
         const Doomed& d = m_doomed[m_doomedNext++];
         // A file deleted a few turns after its entry went may meanwhile belong to a new entry
         // of the same origin and name (merged or registered again); that one keeps it.
         if (m_cash.findRec(d.record.originNodeCp932(), d.record.fileNameCp932()) < 0)
             m_folders.deleteContent(d.record, d.own);
-        if ((m_doomedNext & 3) == 0 && Clock::now() >= until)
-            break;
     }
-    if (m_doomedNext < m_doomed.size()) {
-        std::weak_ptr<CCatalog*> self = m_self;
-        plat::post([self] {
-            if (auto alive = self.lock())
-                (*alive)->deleteDoomedSlice();
-        });
-        return;
-    }
+    return true;
+}
+
+void CCatalog::finishPurge()
+{
     m_doomed.clear();
     m_doomedNext = 0;
     m_folders.forgetShortcuts();
+    m_purge = PurgeStage::Idle;
 }
 
 void CCatalog::announceAll()

@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -115,14 +116,21 @@ public:
 
     // Marks expired and invalid entries deleted (main window, hourly).
     void maintainHourly();
-    // Drops deleted entries (main window, every 5 seconds). Their files are deleted in slices of
-    // at most kPurgeSliceMs, each on its own turn of the event loop, so a purge of many entries
-    // never holds the loop for long; a purge called while files are still being deleted only
-    // goes on with those.
+    // Drops deleted entries (main window, every 5 seconds), a slice of at most kPurgeSliceMs per
+    // turn of the event loop, so that a purge of many entries never holds the loop for long:
+    // listReset, then the list is compacted and the kept entries announced again (entryAdded
+    // each, then listRefilled), then the cache file is replaced, then the files of the dropped
+    // entries are deleted. The catalog stays usable meanwhile: changes go into the list and the
+    // file as always, and a purge called before the last slice only lets the slices go on.
     void purge();
     static constexpr int kPurgeSliceMs = 20;
+    // A purge is still going on (entries to announce, the file to replace or files to delete).
+    bool purging() const { return m_purge != PurgeStage::Idle; }
     // Files of purged entries not deleted yet.
     std::size_t purgeBacklog() const { return m_doomed.size() - m_doomedNext; }
+    // Tests: a slice also ends after this many entries (records written, files deleted);
+    // 0 leaves only the time limit.
+    void setPurgeSliceLimit(std::size_t entries) { m_sliceLimit = entries; }
     // Announces every entry again.
     void announceAll();
 
@@ -173,14 +181,41 @@ private:
     EntryLimit m_limit;
     DiskFloor m_floor;
 
+    // Entries are announced to the listeners as always, except while a purge announces them
+    // again: then only changes of the entries already announced, and the rest when the purge's
+    // walk reaches them.
+    bool announcing() const;
+    void announceAdded(const CatalogRecord& record);
+    void announceChanged(int index, const CatalogRecord& record);
+
+    // The purge's stages, in order; entries below m_announced are announced again.
+    enum class PurgeStage
+    {
+        Idle,
+        Compact,  // the list is being compacted, the part already compacted announced
+        Announce, // the entries appended meanwhile are being announced
+        Rewrite,  // the cache file is being replaced
+        Files,    // the files of the dropped entries are being deleted
+    };
     // The entries a purge dropped, whose files are still to be deleted (own = registered here).
     struct Doomed
     {
         CatalogRecord record;
         bool own = false;
     };
-    void deleteDoomedSlice();
-    std::vector<Doomed> m_doomed;
+    void purgeSlice();
+    void postPurgeSlice();
+    // Keeps entries of kinds 1 and 3; notes the others for deletion or the error-record file.
+    bool keepInPurge(const CatalogRecord& record);
+    bool announceSome(int upTo, const std::function<bool()>& goOn);
+    bool deleteSomeFiles(const std::function<bool()>& goOn);
+    void finishPurge();
+    PurgeStage m_purge = PurgeStage::Idle;
+    int m_announced = 0;
+    std::size_t m_sliceLimit = 0;
+    std::string m_purgeOwn;
+    std::optional<CatalogRecord> m_badKind;
+    std::deque<Doomed> m_doomed;
     std::size_t m_doomedNext = 0;
     // Lets a posted slice know that the catalog it belongs to is still there.
     std::shared_ptr<CCatalog*> m_self;

@@ -136,6 +136,39 @@ bool AtomicFile::write(const void* data, std::size_t size)
     return m_error == 0;
 }
 
+bool AtomicFile::overwrite(const void* data, std::size_t size, off_t offset)
+{
+    if (m_fd < 0)
+        return fail(EBADF);
+    const auto* p = static_cast<const char*>(data);
+    while (size > 0 && m_error == 0) {
+        const ssize_t n = ::pwrite(m_fd, p, size, offset);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return fail(n < 0 ? errno : ENOSPC);
+        p += n;
+        size -= static_cast<std::size_t>(n);
+        offset += n;
+    }
+    return m_error == 0;
+}
+
+bool AtomicFile::writeBack(off_t offset, std::size_t size, bool wait)
+{
+    if (m_fd < 0)
+        return fail(EBADF);
+    const unsigned flags =
+        wait ? SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER
+             : SYNC_FILE_RANGE_WRITE;
+    // Only a hint for the commit's sync, which still follows: a file system without it loses
+    // nothing.
+    if (::sync_file_range(m_fd, offset, static_cast<off_t>(size), flags) != 0 && errno != EINVAL &&
+        errno != ENOSYS)
+        return fail(errno);
+    return m_error == 0;
+}
+
 bool AtomicFile::commit()
 {
     if (m_temp.empty())

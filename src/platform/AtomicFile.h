@@ -41,6 +41,12 @@ public:
     int fd() const { return m_fd; }
     // Appends size bytes. A failure makes the commit fail too.
     bool write(const void* data, std::size_t size);
+    // Writes size bytes over the part at offset that was already written (a later change to
+    // it). A failure makes the commit fail too.
+    bool overwrite(const void* data, std::size_t size, off_t offset);
+    // Has the system start putting the size bytes at offset on the disk, and with wait, waits
+    // until they are there: a file written in slices then leaves the commit's sync little to do.
+    bool writeBack(off_t offset, std::size_t size, bool wait);
     // True once the new contents are at the path. On false the path is as it was before and the
     // temporary is gone.
     bool commit();

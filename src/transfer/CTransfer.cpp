@@ -136,6 +136,11 @@ void CTransfer::listReset()
     forEach(m_listeners, [](CTransferListener* l) { l->listReset(); });
 }
 
+void CTransfer::listRefilled()
+{
+    forEach(m_listeners, [](CTransferListener* l) { l->listRefilled(); });
+}
+
 void CTransfer::notifySkypeLinkChanged()
 {
     forEach(m_listeners, [](CTransferListener* l) { l->onSkypeLinkChanged(); });

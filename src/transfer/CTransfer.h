@@ -68,6 +68,7 @@ public:
     void entryAdded(const catalog::CatalogRecord& record) override;
     void entryChanged(int index, const catalog::CatalogRecord& record) override;
     void listReset() override;
+    void listRefilled() override;
 
     // Called by the Skype column when the Skype link's attach state or the contact list changed.
     void notifySkypeLinkChanged();

@@ -16,8 +16,10 @@ public:
     virtual void entryAdded(const catalog::CatalogRecord& /*record*/) {}
     // The catalog replaced the record at zero-based position index.
     virtual void entryChanged(int /*index*/, const catalog::CatalogRecord& /*record*/) {}
-    // Forget every record shown; the catalog announces each record again right after.
+    // Forget every record shown; the catalog announces each record again after it, possibly over
+    // several turns of the event loop, and then calls listRefilled.
     virtual void listReset() {}
+    virtual void listRefilled() {}
     // The Skype link's attach state changed.
     virtual void onSkypeLinkChanged() {}
     // The Skype user model's contact list changed.

@@ -142,6 +142,7 @@ void CPavoDlg::showWholeCatalog()
     if (const CCatalog* catalog = m_node.catalog())
         for (int i = 0; i < catalog->count(); ++i)
             entryAdded(catalog->getRecord(i));
+    listRefilled();
 }
 
 void CPavoDlg::shutdown()
@@ -314,6 +315,12 @@ void CPavoDlg::entryChanged(int index, const CatalogRecord& record)
 void CPavoDlg::listReset()
 {
     m_pending.push_back(CatalogListEvent{CatalogListEvent::Clear, 0, CatalogRecord{}});
+    m_refilling = true;
+}
+
+void CPavoDlg::listRefilled()
+{
+    m_refilling = false;
 }
 
 void CPavoDlg::onSkypeLinkChanged()
@@ -347,6 +354,8 @@ void CPavoDlg::refreshLists()
     for (int i = 0; i < count; ++i)
         connected.push_back(transfer().isConnected(i) == 1);
     rows().showStates(connected);
+    if (m_refilling)
+        return;
     // A received file has arrived when its row turns to complete; a row that already showed it
     // complete (a later change of the entry) is no new arrival, nor are management files.
     std::vector<CatalogRecord> arrived;

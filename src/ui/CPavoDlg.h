@@ -96,10 +96,12 @@ public:
     const NodeSettings& settings() const { return m_node.settings(); }
     CConnectListCtrl& rows() const { return *m_ui.connections; }
 
-    // CTransferListener: catalog changes wait for the next refresh.
+    // CTransferListener: catalog changes wait for the next refresh, and after a reset also for
+    // the whole list to be announced again (the list is never shown half refilled).
     void entryAdded(const CatalogRecord& record) override;
     void entryChanged(int index, const CatalogRecord& record) override;
     void listReset() override;
+    void listRefilled() override;
     void onSkypeLinkChanged() override;
     void onAnyConnected(int anyConnected) override;
 
@@ -138,6 +140,7 @@ private:
     std::string m_skypeStatus;
     bool m_anyConnected = false;
     std::vector<CatalogListEvent> m_pending;
+    bool m_refilling = false;
     std::unique_ptr<CatalogFileOps::Ui> m_opsUi;
     std::unique_ptr<CatalogFileOps> m_fileOps;
     // Created hidden at initialisation; publishes the own node information every 30 s.

@@ -5,18 +5,22 @@
 #include "app/VX_EVENTCATALOG.h"
 #include "app/VX_EVENTCATALOGLISTENER.h"
 #include "app/WindowMessages.h"
+#include "platform/EventLoop.h"
 #include "platform/Files.h"
 #include "platform/Shortcut.h"
 #include "support/RecordFiles.h"
 #include "support/TempDir.h"
 
+#include <QCoreApplication>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fcntl.h>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <memory>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -125,6 +129,12 @@ protected:
         return out;
     }
     void clearLog() { log.events.clear(); }
+    // A purge runs in slices on the event loop; this one until its last.
+    void purgeAll()
+    {
+        catalog->purge();
+        ASSERT_TRUE(plat::runUntil([this] { return !catalog->purging(); }, 10000));
+    }
 
     TempDir dir;
     NodeSettings settings{dir.path()};
@@ -160,7 +170,7 @@ TEST_F(CatalogTest, LoadTurnsDamagedEntriesIntoDeletionsAndFillsPartyNames)
     EXPECT_TRUE(catalog::verifyChecksum(list[2]));
     EXPECT_EQ(cacheFile(), list);
 
-    catalog->purge();
+    purgeAll();
     EXPECT_FALSE(plat::fileExists(path("RECV/other/damaged.txt")));
     EXPECT_EQ(catalog->count(), 2);
 }
@@ -473,7 +483,7 @@ TEST_F(CatalogTest, PurgeDropsDeletedEntriesWithTheirFilesButNeverAShortcutsTarg
     }
     clearLog();
 
-    catalog->purge();
+    purgeAll();
     EXPECT_FALSE(plat::fileExists(path("RECV/other/recv.txt")));
     EXPECT_FALSE(plat::fileExists(path("SEND/copy.txt")));
     EXPECT_FALSE(plat::fileExists(path("SEND/target.txt.lnk")));
@@ -483,7 +493,7 @@ TEST_F(CatalogTest, PurgeDropsDeletedEntriesWithTheirFilesButNeverAShortcutsTarg
     EXPECT_EQ(cacheFile(), entries());
 
     clearLog();
-    catalog->purge();
+    purgeAll();
     EXPECT_TRUE(log.events.empty()) << "nothing to purge, nothing announced";
 }
 
@@ -550,7 +560,7 @@ TEST_F(CatalogTest, PurgeRemovesAnOwnFileOnlyWhileItIsStillTheRegisteredOne)
         if (c.meanwhile)
             c.meanwhile(file, link);
 
-        catalog->purge();
+        purgeAll();
         EXPECT_EQ(catalog->count(), 0) << c.what;
         EXPECT_EQ(plat::fileExists(c.shortcut ? link : file), !c.removed) << c.what;
         EXPECT_TRUE(plat::fileExists(file) || !c.shortcut)
@@ -564,7 +574,7 @@ TEST_F(CatalogTest, UnknownKindGoesToTheErrorFileAndLeavesAtTheNextPurge)
     catalog::stampChecksum(odd);
     writeRecords(path("CATALOG/catalog.dat"), {odd, makeRecord("other", "fine.txt")});
     open();
-    catalog->purge();
+    purgeAll();
     EXPECT_EQ(recordsOf(path("CATALOG/catalogErroRec.err")), std::vector<CatalogRecord>{odd});
     ASSERT_EQ(catalog->count(), 1);
     EXPECT_EQ(catalog->getRecord(0).fileNameCp932(), "fine.txt");
@@ -583,7 +593,7 @@ TEST_F(CatalogTest, RecordsWithUnsafeNamesNeverReachFilesOutsideTheFolders)
     catalog->maintainHourly();
     EXPECT_EQ(catalog->getRecord(0).kind(), Deleted);
     EXPECT_EQ(recordsOf(path("CATALOG/catalogErroRec.err"))[0].originNodeCp932(), "..");
-    catalog->purge();
+    purgeAll();
     EXPECT_EQ(catalog->count(), 0);
     EXPECT_TRUE(plat::fileExists(path("victim.txt")));
 
@@ -595,6 +605,147 @@ TEST_F(CatalogTest, RecordsWithUnsafeNamesNeverReachFilesOutsideTheFolders)
     catalog->queueForPeer(sneaky, "peerA");
     EXPECT_FALSE(plat::fileExists(path("CATALOG/peerA.dat")));
     EXPECT_EQ(readFile(path("victim.txt")), std::vector<std::uint8_t>{9});
+}
+
+// What a window keeps of the catalog's announcements: its rows, in catalog order.
+class RowModel : public VX_EVENTCATALOGLISTENER
+{
+public:
+    std::vector<CatalogRecord> rows;
+    int resets = 0, refills = 0, unknownRows = 0;
+    void entryAdded(const CatalogRecord& r) override { rows.push_back(r); }
+    void entryChanged(int index, const CatalogRecord& r) override
+    {
+        if (index >= 0 && static_cast<std::size_t>(index) < rows.size())
+            rows[static_cast<std::size_t>(index)] = r;
+        else
+            ++unknownRows;
+    }
+    void listReset() override
+    {
+        rows.clear();
+        ++resets;
+    }
+    void listRefilled() override { ++refills; }
+};
+
+// A purge of many entries goes a slice per turn of the event loop, and the catalog is in use
+// between the slices: downloads store chunks, peers' records are merged, the user registers and
+// deletes files. Everything done meanwhile ends up in the list, in catalog.dat and in the
+// listeners' rows; and at every turn catalog.dat holds every entry as it is then, plus only
+// deletions not purged yet, so a crash at any point loses nothing.
+TEST_F(CatalogTest, APurgeInSlicesKeepsWhatHappensBetweenTheSlices)
+{
+    constexpr int kEntries = 200;
+    std::vector<CatalogRecord> stored;
+    plat::makeFolders(path("RECV/other"));
+    for (int i = 0; i < kEntries; ++i) {
+        const std::string name = "f" + std::to_string(i) + ".txt";
+        CatalogRecord r = makeRecord("other", name, 100, i % 2 ? Deleted : New);
+        r.setCompleteFlag(1);
+        r.setBytesReceived(100);
+        catalog::stampChecksum(r);
+        stored.push_back(r);
+        writeFile(path("RECV/other/" + name), pattern(100));
+    }
+    // A kept entry still downloading, near the end of the list.
+    stored[kEntries - 10] = makeRecord("other", "download.bin", 100);
+    catalog::stampChecksum(stored[kEntries - 10]);
+    writeRecords(path("CATALOG/catalog.dat"), stored);
+    open();
+    RowModel window;
+    events.addListener(&window);
+    catalog->announceAll();
+    catalog->setPurgeSliceLimit(3);
+
+    const auto digest = [](const CatalogRecord& r) {
+        return std::hash<std::string_view>{}(
+            std::string_view(reinterpret_cast<const char*>(r.bytes.data()), r.bytes.size()));
+    };
+    const auto fileHoldsTheCatalog = [&] {
+        std::multiset<std::size_t> left;
+        for (const CatalogRecord& r : cacheFile())
+            if (r.kind() != Deleted)
+                left.insert(digest(r));
+        for (int i = 0; i < catalog->count(); ++i) {
+            const CatalogRecord r = catalog->getRecord(i);
+            const auto it = left.find(digest(r));
+            if (it != left.end())
+                left.erase(it);
+            else if (r.kind() != Deleted)
+                return false;
+        }
+        return left.empty();
+    };
+
+    const auto data = pattern(100);
+    CatalogRecord download = stored[kEntries - 10];
+    std::uint32_t offset = 0;
+    int turns = 0;
+    catalog->purge();
+    while (catalog->purging() && turns < 3000) {
+        ASSERT_TRUE(fileHoldsTheCatalog()) << "turn " << turns;
+        ++turns;
+        // A peer's record every second turn; a chunk of the download every fifth; a newer
+        // version of a kept entry every turn; the user's registration and deletion once.
+        if (turns % 2 == 0)
+            catalog->mergeRecord(makeRecord("peer", "m" + std::to_string(turns) + ".txt"));
+        if (turns % 5 == 0 && offset < 100) {
+            catalog->storeChunk(offset, 20, download, data.data() + offset);
+            offset += 20;
+        }
+        CatalogRecord newer =
+            makeRecord("other", "f" + std::to_string(4 + turns * 2 % 180) + ".txt");
+        newer.setRegistrationTime({2024, 5, 3, 15, 16, static_cast<std::uint16_t>(turns / 60),
+                                   static_cast<std::uint16_t>(turns % 60), 0});
+        catalog->mergeRecord(newer);
+        if (turns == 30)
+            catalog->addLocal(makeRecord("me", "mine.txt"));
+        if (turns == 40)
+            catalog->deleteHere(makeRecord("other", "f2.txt", 100, Deleted));
+        QCoreApplication::processEvents();
+    }
+    EXPECT_GT(turns, 50) << "the purge went in slices";
+    ASSERT_FALSE(catalog->purging());
+
+    EXPECT_EQ(cacheFile(), entries());
+    EXPECT_EQ(window.rows, entries());
+    EXPECT_EQ(window.unknownRows, 0);
+    EXPECT_EQ(window.resets, 1);
+    EXPECT_EQ(window.refills, 1);
+    EXPECT_EQ(catalog->count(), kEntries / 2 + turns / 2 + 1);
+    for (int i = 0; i < kEntries; i += 2)
+        if (i != kEntries - 10) {
+            EXPECT_TRUE(catalog->hasEntry("other", "f" + std::to_string(i) + ".txt", nullptr)) << i;
+        }
+    for (int i = 1; i < kEntries; i += 2) {
+        EXPECT_FALSE(catalog->hasEntry("other", "f" + std::to_string(i) + ".txt", nullptr)) << i;
+        EXPECT_FALSE(plat::fileExists(path("RECV/other/f" + std::to_string(i) + ".txt"))) << i;
+    }
+    CatalogRecord done;
+    ASSERT_TRUE(catalog->hasEntry("other", "download.bin", &done));
+    EXPECT_EQ(done.completeFlag(), 1u);
+    EXPECT_EQ(readFile(path("RECV/other/download.bin")), data);
+    CatalogRecord deleted;
+    ASSERT_TRUE(catalog->hasEntry("other", "f2.txt", &deleted));
+    EXPECT_EQ(deleted.kind(), Deleted) << "marked during the purge, dropped by the next one";
+    EXPECT_TRUE(plat::fileExists(path("RECV/other/f2.txt")));
+    CatalogRecord newer;
+    ASSERT_TRUE(catalog->hasEntry("other", "f18.txt", &newer));
+    EXPECT_EQ(newer.registrationTime().hour, 16);
+    EXPECT_TRUE(catalog->hasEntry("me", "mine.txt", nullptr));
+    const auto queued = pendingOf("peerA");
+    EXPECT_TRUE(std::any_of(queued.begin(), queued.end(), [](const CatalogRecord& r) {
+        return r.fileNameCp932() == "download.bin";
+    })) << "forwarded when done";
+
+    // The next purge starts from a file in the list's own layout.
+    catalog->setPurgeSliceLimit(0);
+    catalog->purge();
+    ASSERT_TRUE(plat::runUntil([&] { return !catalog->purging(); }, 10000));
+    EXPECT_FALSE(catalog->hasEntry("other", "f2.txt", nullptr));
+    EXPECT_EQ(cacheFile(), entries());
+    EXPECT_EQ(window.rows, entries());
 }
 
 TEST_F(CatalogTest, HourlyWorkExpiresEntriesAndThePurgeDeletesTheirFiles)
@@ -617,7 +768,7 @@ TEST_F(CatalogTest, HourlyWorkExpiresEntriesAndThePurgeDeletesTheirFiles)
     EXPECT_EQ(cacheFile(), entries());
     EXPECT_FALSE(plat::fileExists(path("CATALOG/catalogErroRec.err")));
 
-    catalog->purge();
+    purgeAll();
     EXPECT_FALSE(plat::fileExists(path("SEND/old.txt")));
     EXPECT_TRUE(plat::fileExists(path("SEND/today.txt")));
 }
@@ -755,7 +906,7 @@ TEST_F(CatalogTest, OwnFilesAreServedFromTheSendFolderOrTheShortcutsTarget)
         << "another version is not served";
 
     ::rename(path("docs/linked.bin").c_str(), path("docs/moved.bin").c_str());
-    catalog->purge(); // forgets resolved shortcuts
+    purgeAll(); // forgets resolved shortcuts
     EXPECT_EQ(catalog->readChunk(catalog->getRecord(1), 0, 51200, out.data()), 0u);
 }
 
@@ -812,7 +963,7 @@ TEST_F(CatalogTest, LinksInTheReceiveAndCatalogFoldersAreNeverFollowed)
 
     // The purge of an entry under the linked folder deletes nothing outside.
     catalog->deleteHere(viaFolder);
-    catalog->purge();
+    purgeAll();
     EXPECT_EQ(readFile(outside + "/a.txt"), secret);
 
     // A pending file that is a link is not written through.
@@ -894,7 +1045,7 @@ TEST_F(CatalogTest, PeersCannotGrowTheCatalogPastItsLimit)
 
     catalog->deleteHere(catalog->getRecord(1));
     catalog->deleteHere(catalog->getRecord(2));
-    catalog->purge();
+    purgeAll();
     plat::runFor(50);
     catalog->mergeRecord(makeRecord("other", "f"));
     EXPECT_EQ(catalog->count(), 3);

@@ -323,6 +323,40 @@ TEST(CPavoDlg, AReceivedFileThatBecomesCompleteIsAnnouncedOnce)
     EXPECT_EQ(announced.size(), 1u);
 }
 
+// A purge announces the list again over several turns of the loop; a refresh in between keeps
+// the rows as they were rather than show a half list (and lose the user's selection with it).
+TEST(CPavoDlg, ARefreshDuringAPurgesReannouncementWaitsForTheWholeList)
+{
+    Window w("PARTY=p\nNAME=a\n");
+    w.dlg->applyPendingEvents();
+    CCatalogListCtrl& list = *w.dlg->controls().catalog;
+    const int first = list.rowCount();
+    for (const char* name : {"a.txt", "b.txt", "c.txt"})
+        w.dlg->entryAdded(received(name, "peer", 1));
+    w.dlg->applyPendingEvents();
+    list.selectRow(first + 2);
+    const auto selected = [&] {
+        const auto row = list.selectedRow();
+        return row ? list.cellText(*row, ui::CatalogColumn::FileName) : std::string("(none)");
+    };
+
+    w.dlg->listReset(); // b.txt purged
+    for (int row = 0; row < first; ++row)
+        w.dlg->entryAdded(*list.rowRecord(row));
+    w.dlg->entryAdded(received("a.txt", "peer", 1));
+    w.dlg->applyPendingEvents();
+    EXPECT_EQ(list.rowCount(), first + 3);
+    EXPECT_EQ(selected(), "c.txt");
+
+    w.dlg->entryAdded(received("c.txt", "peer", 1));
+    w.dlg->listRefilled();
+    w.dlg->applyPendingEvents();
+    EXPECT_EQ(list.rowCount(), first + 2);
+    EXPECT_EQ(list.cellText(first + 1, ui::CatalogColumn::FileName), "c.txt");
+    EXPECT_EQ(selected(), "c.txt");
+    EXPECT_TRUE(w.dlg->pendingEvents().empty());
+}
+
 TEST(CPavoDlg, TheCatalogListOpensTheReceivedFolderOfARow)
 {
     Window w("PARTY=p\nNAME=a\n");
