@@ -79,7 +79,7 @@ int runNode(int index, const std::string& folder, int inFd, int outFd)
     watch.load();
     SendFolderTrigger trigger(settings.getSendFolder(), [&] { watch.scan(); });
     {
-        CTcpA2AModel model;
+        CTcpA2AModel model(settings);
         model.goOnline();
         report(outFd, "PORT " + std::to_string(model.listenPort()) + "\n");
         std::istringstream table(readLine(inFd));

@@ -117,7 +117,7 @@ int main(int argc, char** argv)
     NodeSettings settings(folder);
     configure(settings, Side{"me", "peer", "Bench"});
     auto catalog = std::make_unique<CCatalog>(settings, true);
-    auto model = std::make_unique<CTcpA2AModel>();
+    auto model = std::make_unique<CTcpA2AModel>(settings);
     model->goOnline();
     const int port = model->listenPort();
     if (port <= 0)

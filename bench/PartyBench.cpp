@@ -79,7 +79,7 @@ int runNode(int index, const std::string& folder, const std::vector<int>& neighb
         catalog->addLocal(
             ownRecord(settings.getSendFolder() + "/" + kFileName, nodeName(0), kParty));
     {
-        CTcpA2AModel model;
+        CTcpA2AModel model(settings);
         model.goOnline();
         report(outFd, "PORT " + std::to_string(model.listenPort()) + "\n");
         // The parent answers with every node's port, in node order.

@@ -134,7 +134,7 @@ int runServer(const std::string& folder, bool designPeer, int portFd, int report
     catalog->addLocal(ownRecord(settings.getSendFolder() + "/" + kFileName, "Server", kParty));
     int port = 0;
     {
-        CTcpA2AModel model;
+        CTcpA2AModel model(settings);
         model.goOnline();
         port = model.listenPort();
         report(portFd, std::to_string(port) + "\n");
@@ -165,7 +165,7 @@ int runFetcher(const std::string& folder, std::uint64_t size, int port, int repo
     double transfer = 0;
     const auto start = std::chrono::steady_clock::now();
     {
-        CTcpA2AModel model;
+        CTcpA2AModel model(settings);
         model.connectPeer("Server", "127.0.0.1", port);
         CatalogRecord entry;
         plat::runUntil([&] { return catalog->hasEntry("Server", kFileName, nullptr); }, kTimeoutMs);

@@ -36,7 +36,15 @@ PavoNode::PavoNode(const std::string& workingFolder, const NodeOptions& options)
       m_catalogEvents(std::make_unique<VX_EVENTCATALOG>()),
       // The settings object (creates SEND, RECV and CATALOG); off-line until setOnline.
       m_settings(workingFolder), m_transfer(m_settings, *m_logEvents, *m_catalogEvents, options),
-      m_periodic(*this)
+      // Routes of the party's files are looked up in this node's catalog.
+      m_nodeInfo(m_settings,
+                 [this](const std::string& origin, const std::string& file) {
+                     CatalogRecord entry;
+                     if (m_catalog && m_catalog->hasEntry(origin, file, &entry))
+                         return std::optional<CatalogRecord>(entry);
+                     return std::optional<CatalogRecord>();
+                 }),
+      m_publishTimer([this](int) { publishNodeInfo(); }), m_periodic(*this)
 {
     m_notices->setWindow(m_window.handle());
     m_settings.setOnline(false);
@@ -61,6 +69,12 @@ PavoNode::PavoNode(const std::string& workingFolder, const NodeOptions& options)
         if (m_folderWatch)
             m_folderWatch->scan();
     });
+
+    // The node information: the own contact keys, the own file published (the folder watch
+    // registers it like any file) and the party's list read; again every 30 s.
+    m_nodeInfo.loadOwnInfo();
+    m_nodeList = m_nodeInfo.refresh();
+    m_publishTimer.set(kPublishTimer, kPublishPeriodMs);
 
     // Timers 101, 102 and 107.
     m_periodic.start();
@@ -134,6 +148,7 @@ void PavoNode::shutdown()
     // Off-line for the settings only: the listener goes with the transports below.
     m_online = false;
     m_settings.setOnline(false);
+    m_publishTimer.kill(kPublishTimer);
     m_periodic.stop();
     disconnectAll(false);
     m_transfer.terminate();
@@ -146,6 +161,15 @@ void PavoNode::shutdown()
     m_catalogEvents.reset();
     m_logEvents.reset();
     m_notices.reset();
+}
+
+void PavoNode::publishNodeInfo()
+{
+    if (m_shutDown)
+        return;
+    m_nodeList = m_nodeInfo.refresh();
+    if (m_display)
+        m_display->nodeListChanged(m_nodeList);
 }
 
 void PavoNode::onWindowMessage(const plat::WindowMessage& message)

@@ -6,6 +6,7 @@
 #include "app/VX_EVENTCATALOG.h"
 #include "app/VX_EVENTLOG.h"
 #include "node/CPavoPeriodic.h"
+#include "node/NodeInfoStore.h"
 #include "platform/EventLoop.h"
 #include "transfer/CTransfer.h"
 #include "watch/CFolderWatch.h"
@@ -13,12 +14,14 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 class CCatalog;
 class SendFolderTrigger;
 
 // One node: everything that lives while the program runs, built in one place. Its constructor
-// is the whole assembly (settings, channels, transports, catalog, folder watch, periodic work),
+// is the whole assembly (settings, channels, transports, catalog, folder watch, node
+// information, periodic work),
 // in the order the parts need each other; shutdown() takes them down in the reverse order. No
 // widget: the main window shows the node through Display, listens to its transfer coordinator
 // and sends the user's commands here. Tests and benchmarks build the same node in a scratch
@@ -29,6 +32,9 @@ class SendFolderTrigger;
 class PavoNode : private CPavoPeriodic::Host
 {
 public:
+    static constexpr int kPublishTimer = 201;
+    static constexpr int kPublishPeriodMs = 30000;
+
     // What the node asks of whoever shows it (the main window). Every call has a default that
     // does nothing, which is what a node without a window gets.
     class Display
@@ -43,6 +49,8 @@ public:
         virtual void postError(std::uintptr_t /*code*/, std::intptr_t /*selector*/) {}
         // A text for the status line (the folder watch refused a file).
         virtual void notice(const std::string& /*text*/) {}
+        // Timer 201: the own node information was published and the party's list read again.
+        virtual void nodeListChanged(const std::vector<CNodeInfo>& /*nodes*/) {}
     };
 
     // Why the node stayed off-line when asked to go on-line.
@@ -93,6 +101,11 @@ public:
     // nullptr after shutdown().
     CCatalog* catalog() { return m_catalog.get(); }
     CFolderWatch* folderWatch() { return m_folderWatch.get(); }
+    NodeInfoStore& nodeInfo() { return m_nodeInfo; }
+    // The party's nodes as the last publishing step read them, the own node first.
+    const std::vector<CNodeInfo>& nodeList() const { return m_nodeList; }
+    // Timer 201: builds and writes the own node-information file, reads the party's list.
+    void publishNodeInfo();
 
 private:
     // CPavoPeriodic::Host
@@ -124,6 +137,9 @@ private:
     std::unique_ptr<CFolderWatch::Catalog> m_watchCatalog;
     std::unique_ptr<CFolderWatch> m_folderWatch;
     std::unique_ptr<SendFolderTrigger> m_sendTrigger;
+    NodeInfoStore m_nodeInfo;
+    std::vector<CNodeInfo> m_nodeList;
+    plat::TimerSet m_publishTimer;
     CPavoPeriodic m_periodic;
     bool m_online = false;
     bool m_listening = false;

@@ -45,11 +45,7 @@ QString qs(const std::string& text)
 }
 } // namespace
 
-CNodeInfoDlg::CNodeInfoDlg(QWidget* parent)
-    : QDialog(parent), m_timers([this](int id) {
-          if (id == kPublishTimer)
-              publish();
-      })
+CNodeInfoDlg::CNodeInfoDlg(QWidget* parent) : QDialog(parent)
 {
     buildControls();
     m_runDialog = [](CNodePropatyDlg& dialog) {
@@ -61,10 +57,7 @@ CNodeInfoDlg::CNodeInfoDlg(QWidget* parent)
     m_ownSkypeId = [this] { return ownSkypeId(); };
 }
 
-CNodeInfoDlg::~CNodeInfoDlg()
-{
-    m_timers.kill(kPublishTimer);
-}
+CNodeInfoDlg::~CNodeInfoDlg() = default;
 
 void CNodeInfoDlg::buildControls()
 {
@@ -133,8 +126,7 @@ void CNodeInfoDlg::setupList()
     }
 }
 
-void CNodeInfoDlg::initialise(CTransfer* transfer, CPropatyHotLine& settings,
-                              NodeInfoStore::EntryLookup lookup)
+void CNodeInfoDlg::initialise(NodeInfoStore& store, CTransfer* transfer, CPropatyHotLine& settings)
 {
     m_transfer = transfer;
     m_settings = &settings;
@@ -142,21 +134,22 @@ void CNodeInfoDlg::initialise(CTransfer* transfer, CPropatyHotLine& settings,
     m_files->initialise(settings);
     m_files->show();
     setupList();
-    m_store = std::make_unique<NodeInfoStore>(settings, std::move(lookup));
-    m_store->loadOwnInfo();
+    m_store = &store;
     if (QAbstractButton* radio = m_presence->button(m_store->own().presence))
         radio->setChecked(true);
-    m_nodes = m_store->refresh();
+    showNodes(m_store->loadNodeList());
+}
+
+void CNodeInfoDlg::showNodes(const std::vector<CNodeInfo>& nodes)
+{
+    m_nodes = nodes;
     fillList();
-    m_timers.set(kPublishTimer, kPublishPeriodMs);
 }
 
 void CNodeInfoDlg::publish()
 {
-    if (!m_store)
-        return;
-    m_nodes = m_store->refresh();
-    fillList();
+    if (m_store)
+        showNodes(m_store->refresh());
 }
 
 void CNodeInfoDlg::presenceClicked(int presence)

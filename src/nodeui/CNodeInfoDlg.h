@@ -23,15 +23,12 @@ class QTableWidget;
 
 // The node-information window: the list of the party's nodes with their presence, time stamp
 // and version, the own presence, and the panes of the chosen node's details and files. It
-// lives, mostly hidden, as long as the main window and publishes the own node-information file
-// at its creation and every 30 s (timer 201), whether it is shown or not.
+// lives, mostly hidden, as long as the main window and shows the node's information store,
+// which the node publishes at its start and every 30 s (timer 201), whether it is shown or not.
 class CNodeInfoDlg : public QDialog
 {
     Q_OBJECT
 public:
-    static constexpr int kPublishTimer = 201;
-    static constexpr int kPublishPeriodMs = 30000;
-
     // Runs the own-information dialog; QDialog::Accepted when it ended with OK.
     using DialogRunner = std::function<int(CNodePropatyDlg&)>;
     // The Skype ID the messaging client reports for its user; empty while none is known.
@@ -40,11 +37,10 @@ public:
     explicit CNodeInfoDlg(QWidget* parent = nullptr);
     ~CNodeInfoDlg() override;
 
-    // The window's creation: panes, list columns, own information loaded, published and listed,
-    // timer 201 started. transfer may be nullptr (no Skype ID is offered then). lookup: how
-    // routes find catalog entries (empty: the process-wide catalog).
-    void initialise(CTransfer* transfer, CPropatyHotLine& settings,
-                    NodeInfoStore::EntryLookup lookup = {});
+    // The window's creation: panes, list columns, the own presence and the party's list as the
+    // node's store holds them (the store outlives the window). transfer may be nullptr (no
+    // Skype ID is offered then).
+    void initialise(NodeInfoStore& store, CTransfer* transfer, CPropatyHotLine& settings);
     void setDialogRunner(DialogRunner runner) { m_runDialog = std::move(runner); }
     void setSkypeIdSource(SkypeIdSource source) { m_ownSkypeId = std::move(source); }
     // Where a saved own information is said (the main window's status line).
@@ -53,7 +49,9 @@ public:
     // Centres the window on its parent (or the screen) and shows it in front.
     void showCentred();
 
-    // Timer 201: publish and list again.
+    // The node published: the list it read.
+    void showNodes(const std::vector<CNodeInfo>& nodes);
+    // One publishing step of the store now, then the list (what the node's timer 201 does).
     void publish();
     // A presence radio was clicked.
     void presenceClicked(int presence);
@@ -87,11 +85,10 @@ private:
     CNodeFileDlg* m_files = nullptr;
     CTransfer* m_transfer = nullptr;
     CPropatyHotLine* m_settings = nullptr;
-    std::unique_ptr<NodeInfoStore> m_store;
+    NodeInfoStore* m_store = nullptr;
     std::vector<CNodeInfo> m_nodes;
     DialogRunner m_runDialog;
     SkypeIdSource m_ownSkypeId;
     std::function<void(const std::string&)> m_notice;
-    plat::TimerSet m_timers;
     bool m_sized = false; // given its layout's size before it was first shown
 };

@@ -37,8 +37,8 @@ CTcpA2AModel* CTcpA2AModel::instance()
     return plat::LiveInstance<CTcpA2AModel>::get();
 }
 
-CTcpA2AModel::CTcpA2AModel()
-    : m_graveyard(std::make_shared<Graveyard>()), m_timer([this](int id) {
+CTcpA2AModel::CTcpA2AModel(CPropatyHotLine& settings)
+    : m_settings(settings), m_graveyard(std::make_shared<Graveyard>()), m_timer([this](int id) {
           if (id == kAcceptTimer) {
               m_timer.kill(kAcceptTimer);
               m_listen.socket().resumeAccepting();
@@ -82,9 +82,7 @@ void CTcpA2AModel::notifyConnectionChanged()
 
 bool CTcpA2AModel::refreshTls()
 {
-    CPropatyHotLine* settings = CPropatyHotLine::instance();
-    const PartyKeyStore::Loaded none;
-    const PartyKeyStore::Loaded& key = settings ? settings->partyKey() : none;
+    const PartyKeyStore::Loaded& key = m_settings.partyKey();
     if (key.state == PartyKeyStore::State::Missing) {
         plat::diag("CTcpA2AModel: party key unusable (%s); no TCP\n", key.problem.c_str());
         // Said once on the status line (standard error had the reason at start).
@@ -114,8 +112,7 @@ bool CTcpA2AModel::refreshTls()
 
 void CTcpA2AModel::goOnline()
 {
-    CPropatyHotLine* settings = CPropatyHotLine::instance();
-    const int port = settings ? settings->getListenPort() : kDefaultTcpPort;
+    const int port = m_settings.getListenPort();
     tcp::PeerSocket& socket = m_listen.socket();
     // Going on-line twice must not leave the first socket holding the port.
     if (socket.isOpen())
@@ -405,13 +402,13 @@ void CTcpA2AModel::notifyNodeName(int id, const std::string& nodeName)
 {
     bool configured = false;
     std::string host;
-    if (CPropatyHotLine* settings = CPropatyHotLine::instance(); settings && !nodeName.empty()) {
-        const int count = settings->getConnectCount();
+    if (!nodeName.empty()) {
+        const int count = m_settings.getConnectCount();
         for (int i = 0; i < count && !configured; ++i) {
-            if (settings->getConnectMethod(i) == "TCP" &&
-                settings->getConnectNodeName(i) == nodeName) {
+            if (m_settings.getConnectMethod(i) == "TCP" &&
+                m_settings.getConnectNodeName(i) == nodeName) {
                 configured = true;
-                host = settings->getHostName(i);
+                host = m_settings.getHostName(i);
             }
         }
     }

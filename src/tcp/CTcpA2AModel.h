@@ -12,6 +12,7 @@
 #include <vector>
 
 class CA2AModelListener;
+class CPropatyHotLine;
 
 // All TCP connections of the node: the listening socket, the connections it accepts and the ones
 // it dials, and the handshake that admits a connection only when the peer's hello names one of
@@ -36,7 +37,8 @@ public:
     // The node's model while it lives (the last one built), or nullptr; never creates one.
     static CTcpA2AModel* instance();
 
-    CTcpA2AModel();
+    // The configured connections, the listen port and the party key come from settings.
+    explicit CTcpA2AModel(CPropatyHotLine& settings);
     ~CTcpA2AModel() override;
     CTcpA2AModel(const CTcpA2AModel&) = delete;
     CTcpA2AModel& operator=(const CTcpA2AModel&) = delete;
@@ -99,6 +101,7 @@ private:
     // was set but cannot be used.
     bool refreshTls();
 
+    CPropatyHotLine& m_settings;
     std::vector<Stream> m_established;
     std::vector<Stream> m_pending;
     CTcpSockStream m_listen;

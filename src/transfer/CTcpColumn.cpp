@@ -18,7 +18,7 @@ void CTcpColumn::initialise(plat::WindowHandle mainWindow)
 {
     if (m_model)
         return;
-    m_model = std::make_unique<CTcpA2AModel>();
+    m_model = std::make_unique<CTcpA2AModel>(m_settings);
     m_model->addListener(&m_listener);
     m_model->setMainWindow(std::move(mainWindow));
 }

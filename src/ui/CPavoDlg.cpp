@@ -130,7 +130,7 @@ void CPavoDlg::initialise()
         hideWindow();
     m_nodeInfo = std::make_unique<CNodeInfoDlg>(this);
     m_nodeInfo->setNotice([this](const std::string& text) { notice(text); });
-    m_nodeInfo->initialise(&m_node.transfer(), settings());
+    m_nodeInfo->initialise(m_node.nodeInfo(), &m_node.transfer(), settings());
     m_nodeInfo->hide();
     m_ui.nodeInfo->setEnabled(true);
     m_ui.catalog->acceptFileDrops();
@@ -339,6 +339,12 @@ void CPavoDlg::onAnyConnected(int anyConnected)
         m_anyConnected = false;
         setConnectionButtons(true);
     }
+}
+
+void CPavoDlg::nodeListChanged(const std::vector<CNodeInfo>& nodes)
+{
+    if (m_nodeInfo)
+        m_nodeInfo->showNodes(nodes);
 }
 
 void CPavoDlg::refreshLists()

@@ -132,6 +132,7 @@ private:
     // PavoNode::Display
     void refreshLists() override;
     void refreshTray() override;
+    void nodeListChanged(const std::vector<CNodeInfo>& nodes) override;
     // (postError and notice are public above.)
 
     PavoNode& m_node;

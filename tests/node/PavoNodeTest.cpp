@@ -8,6 +8,7 @@
 #include "app/VX_EVENTCATALOG.h"
 #include "app/VX_EVENTLOG.h"
 #include "catalog/CCatalog.h"
+#include "platform/Files.h"
 #include "platform/IniFile.h"
 #include "skype/VX_A2AMODEL.h"
 #include "skype/VX_SKYPECOM.h"
@@ -71,6 +72,10 @@ TEST(PavoNode, AssemblesItsPartsRegistersAFileAndLeavesNothingBehind)
         for (const Accessor& a : kAccessors)
             EXPECT_NE(a.get(), nullptr) << a.name;
         EXPECT_TRUE(node.periodic().running(CPavoPeriodic::kHeartbeat));
+        // The own node information is published at the start, and its list names the node.
+        EXPECT_TRUE(plat::fileExists(node.nodeInfo().ownFilePath()));
+        ASSERT_FALSE(node.nodeList().empty());
+        EXPECT_EQ(node.nodeList().front().nodeName, "a");
 
         EXPECT_FALSE(node.isListening()) << "a node starts off-line";
         EXPECT_EQ(node.setOnline(true), PavoNode::OnlineRefusal::None);

@@ -57,11 +57,12 @@ protected:
         plat::makeFolders(settings.getRecvFolder());
     }
 
+    // As the node starts: the own information loaded and published, then the window over it.
     void open()
     {
-        window.initialise(nullptr, settings, [](const std::string&, const std::string&) {
-            return std::optional<CatalogRecord>();
-        });
+        store.loadOwnInfo();
+        store.refresh();
+        window.initialise(store, nullptr, settings);
     }
 
     // The file node would publish, as received here.
@@ -96,6 +97,9 @@ protected:
 
     TempDir dir;
     NodeSettings settings;
+    NodeInfoStore store{settings, [](const std::string&, const std::string&) {
+                            return std::optional<CatalogRecord>();
+                        }};
     RecordingPrompt prompt;
     CNodeInfoDlg window;
 };

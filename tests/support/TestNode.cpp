@@ -24,7 +24,7 @@ TestNode::TestNode(const std::string& nodeName, const std::string& party)
     settings.setListenPort(0);
     m_poster.setWindow(m_noticeWindow.handle());
     m_catalog = std::make_unique<CCatalog>(settings, true);
-    m_model = std::make_unique<CTcpA2AModel>();
+    m_model = std::make_unique<CTcpA2AModel>(settings);
     m_model->addListener(this);
     m_model->goOnline();
 }
