@@ -193,9 +193,11 @@ bool CCatalogCash::writeReplacement(const std::function<bool()>& goOn)
         }
     }
     std::vector<std::uint8_t> block;
+    bool worked = false;
     while (m_rewritten < m_list.size()) {
         if (!goOn())
             return false;
+        worked = true;
         const std::size_t n = std::min(kRewriteBlock, m_list.size() - m_rewritten);
         block.resize(n * CatalogRecord::Size);
         for (std::size_t k = 0; k < n; ++k)
@@ -211,9 +213,15 @@ bool CCatalogCash::writeReplacement(const std::function<bool()>& goOn)
     while (m_flushed < bytes) {
         if (!goOn())
             return false;
+        worked = true;
         const std::size_t piece = std::min(kFlushPiece, bytes - m_flushed);
         m_rewrite->writeBack(static_cast<off_t>(m_flushed), piece, true);
         m_flushed += piece;
+    }
+    // The commit waits for the disk: it starts a step of its own rather than end a full one.
+    if (worked || !m_commitNext) {
+        m_commitNext = true;
+        return false;
     }
     if (!goOn())
         return false;
@@ -343,6 +351,7 @@ void CCatalogCash::dropRewrite()
 {
     m_rewrite.reset();
     m_rewritten = m_flushed = 0;
+    m_commitNext = false;
 }
 
 void CCatalogCash::closeFile()

@@ -139,6 +139,7 @@ private:
     std::unique_ptr<plat::AtomicFile> m_rewrite;
     std::size_t m_rewritten = 0;
     std::size_t m_flushed = 0;
+    bool m_commitNext = false;
     // The file the replacement was renamed over, still open and cut a piece at a time.
     int m_oldFile = -1;
 };
