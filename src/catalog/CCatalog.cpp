@@ -4,18 +4,15 @@
 #include "app/VX_EVENTCATALOG.h"
 #include "catalog/CatalogDates.h"
 #include "catalog/ChangeSignal.h"
-#include "catalog/HelloBody.h"
 #include "platform/Cp932.h"
 #include "platform/Diag.h"
 #include "platform/EventLoop.h"
 #include "platform/Files.h"
 
-#include <algorithm>
 #include <chrono>
 #include <memory>
 
 using catalog::RecordKind::Deleted;
-using catalog::RecordLayout::MaxHops;
 using catalog::RecordLayout::NodeNameSize;
 using catalog::RecordLayout::PartyNameSize;
 
@@ -67,7 +64,10 @@ CCatalog::CCatalog(CPropatyHotLine& settings, bool writeThrough, Clock clock)
     : m_settings(settings), m_clock(clock ? std::move(clock) : Clock(&plat::localNow)),
       m_catalogFolder(plat::joinPath(settings.getCurrentFolder(), "CATALOG")),
       m_folders(m_catalogFolder, settings.getRecvFolder(), settings.getSendFolder()),
-      m_pending(m_catalogFolder), m_floor(settings.getRecvFolder()),
+      m_pending(m_catalogFolder), m_router(settings, m_cash, m_pending),
+      m_delivery(settings, m_cash, m_folders,
+                 {[this](int index, const CatalogRecord& r) { replaceEntry(index, r, true); },
+                  [this](const CatalogRecord& entry) { m_router.forwardToPeers(entry); }}),
       m_self(std::make_shared<CCatalog*>(this))
 {
     plat::makeFolders(m_catalogFolder);
@@ -131,15 +131,6 @@ bool CCatalog::isOwn(const CatalogRecord& record) const
 {
     const std::string own = nodeNameCp932();
     return !own.empty() && record.originNodeCp932() == own;
-}
-
-std::vector<std::string> CCatalog::peers() const
-{
-    std::vector<std::string> names;
-    const int n = m_settings.getConnectCount();
-    for (int i = 0; i < n; ++i)
-        names.push_back(m_settings.getConnectNodeName(i));
-    return names;
 }
 
 void CCatalog::replaceEntry(int index, CatalogRecord record, bool announce)
@@ -335,112 +326,9 @@ std::vector<CatalogRecord> CCatalog::takePending(const std::string& peer)
     return m_pending.take(peer, BatchRecords);
 }
 
-void CCatalog::queueSince(const std::string& peer, std::uint32_t syncMode,
-                          const plat::SystemTime& since)
-{
-    if (syncMode != catalog::SyncMode::All && syncMode != catalog::SyncMode::Since)
-        return;
-    const auto route = makeRoute(peer);
-    if (!route)
-        return;
-    if (!m_syncGate.admit(route->peer, syncMode, since)) {
-        plat::diag("CCatalog::queueSince(): %s repeats its sync request, not queued again\n",
-                   route->peer.c_str());
-        return;
-    }
-    const auto wanted = [&](const CatalogRecord& r) {
-        return syncMode != catalog::SyncMode::Since ||
-               catalog::compareDate(r.registrationTime(), since) >= 0;
-    };
-    // The pending file keeps at most its newest PendingFiles::kKeepRecords once past its cap,
-    // so the older entries beyond that many are not queued only to be dropped again.
-    std::size_t queueable = 0;
-    for (int i = 0; i < m_cash.count(); ++i)
-        queueable += wanted(m_cash.at(i)) && routed(*route, m_cash.at(i)).has_value();
-    std::size_t skip =
-        queueable > PendingFiles::kKeepRecords ? queueable - PendingFiles::kKeepRecords : 0;
-    if (skip > 0)
-        plat::diag("CCatalog::queueSince(): %zu older entries not queued for %s\n", skip,
-                   route->peer.c_str());
-    // Written in slices: one look at the pending file and one append per slice, instead of a
-    // file operation per entry of the catalog.
-    constexpr std::size_t Slice = 512;
-    std::vector<CatalogRecord> slice;
-    slice.reserve(Slice);
-    for (int i = 0; i < m_cash.count(); ++i) {
-        const CatalogRecord& r = m_cash.at(i);
-        if (!wanted(r))
-            continue;
-        auto out = routed(*route, r);
-        if (!out)
-            continue;
-        if (skip > 0) {
-            --skip;
-            continue;
-        }
-        slice.push_back(*out);
-        if (slice.size() == Slice) {
-            m_pending.putAll(route->peer, slice);
-            slice.clear();
-        }
-    }
-    if (!slice.empty())
-        m_pending.putAll(route->peer, slice);
-}
-
 void CCatalog::renamePendingFile(const std::string& oldName, const std::string& newName)
 {
     m_pending.rename(oldName, newName);
-}
-
-void CCatalog::forwardToPeers(const CatalogRecord& record)
-{
-    if (isOwn(record))
-        return;
-    for (const std::string& peer : peers())
-        queueForPeer(record, peer);
-    ChangeSignal::raise();
-}
-
-void CCatalog::queueForPeer(CatalogRecord record, const std::string& peer)
-{
-    const auto route = makeRoute(peer);
-    if (!route)
-        return;
-    if (const auto out = routed(*route, record))
-        m_pending.put(route->peer, *out);
-}
-
-std::optional<CCatalog::Route> CCatalog::makeRoute(const std::string& peer) const
-{
-    if (peer.empty())
-        return std::nullopt;
-    Route route;
-    route.peer = peer;
-    const auto peerField = catalog::cp932Field(peer, NodeNameSize);
-    route.own = nodeNameCp932();
-    // Without this node's name the hop list would get an empty entry and the record would turn
-    // invalid on every node it reaches.
-    if (!peerField || route.own.empty())
-        return std::nullopt;
-    route.peerField = *peerField;
-    return route;
-}
-
-std::optional<CatalogRecord> CCatalog::routed(const Route& route, CatalogRecord record) const
-{
-    if (!catalog::isValidRecord(record) || record.originNodeCp932() == route.peerField)
-        return std::nullopt;
-    const std::int32_t hops = record.hopCount();
-    if (hops >= static_cast<std::int32_t>(MaxHops))
-        return std::nullopt;
-    for (std::int32_t i = 0; i < hops; ++i)
-        if (record.hopCp932(static_cast<std::size_t>(i)) == route.peerField)
-            return std::nullopt;
-    record.setHopCp932(static_cast<std::size_t>(hops), route.own);
-    record.setHopCount(hops + 1);
-    catalog::stampChecksum(record);
-    return record;
 }
 
 void CCatalog::maintainHourly()
@@ -587,115 +475,4 @@ void CCatalog::announceAll()
         const CatalogRecord r = m_cash.at(i);
         events().notifyAdd(r);
     }
-}
-
-std::string CCatalog::contentPath(const CatalogRecord& record)
-{
-    return m_folders.contentPath(record, isOwn(record));
-}
-
-bool CCatalog::wantsFetch(const CatalogRecord& record, const std::string& own) const
-{
-    // An invalid record has no received-file path, so fetching it could never complete.
-    return record.completeFlag() == 0 && record.originNodeCp932() != own &&
-           catalog::isValidRecord(record);
-}
-
-bool CCatalog::roomToFetch(const CatalogRecord& record)
-{
-    const std::uint32_t size = record.fileSize();
-    const std::uint32_t have = std::min(record.bytesReceived(), size);
-    return m_floor.roomFor(size - have);
-}
-
-std::optional<CatalogRecord> CCatalog::firstToFetch() const
-{
-    const std::string own = nodeNameCp932();
-    for (int i = 0; i < m_cash.count(); ++i)
-        if (wantsFetch(m_cash.at(i), own))
-            return m_cash.at(i);
-    return std::nullopt;
-}
-
-std::optional<CatalogRecord> CCatalog::nextToFetch(const CatalogRecord& record) const
-{
-    const int index = m_cash.findRec(record.originNodeCp932(), record.fileNameCp932());
-    if (index < 0)
-        return std::nullopt;
-    const std::string own = nodeNameCp932();
-    for (int i = index + 1; i < m_cash.count(); ++i)
-        if (wantsFetch(m_cash.at(i), own))
-            return m_cash.at(i);
-    return std::nullopt;
-}
-
-bool CCatalog::sameVersion(const CatalogRecord& a, const CatalogRecord& b)
-{
-    using namespace catalog::RecordLayout;
-    const auto same = [&](std::size_t from, std::size_t to) {
-        return std::equal(a.bytes.begin() + from, a.bytes.begin() + to, b.bytes.begin() + from);
-    };
-    return a.originNodeCp932() == b.originNodeCp932() && same(FileDescription, HopCount) &&
-           same(RegistrationTime, Expiry);
-}
-
-int CCatalog::findExact(const CatalogRecord& record) const
-{
-    for (int index : m_cash.indicesOf(record.originNodeCp932(), record.fileNameCp932()))
-        if (sameVersion(m_cash.at(index), record))
-            return index;
-    return -1;
-}
-
-std::optional<CatalogRecord> CCatalog::exactEntry(const CatalogRecord& record) const
-{
-    const int index = findExact(record);
-    if (index < 0)
-        return std::nullopt;
-    return m_cash.at(index);
-}
-
-int CCatalog::storeChunk(std::uint32_t offset, std::uint32_t length, const CatalogRecord& record,
-                         const std::uint8_t* bytes)
-{
-    const int index = findExact(record);
-    if (index < 0)
-        return 0;
-    CatalogRecord entry = m_cash.at(index);
-    const std::uint32_t size = entry.fileSize();
-    // Only the very next piece is taken: an earlier offset was delivered by another connection
-    // already, and a later one would leave a hole that bytes received would count as present.
-    if (entry.completeFlag() == 1 || isOwn(entry) || offset != entry.bytesReceived() ||
-        offset > size)
-        return 0;
-    if (length == 0 && size != 0)
-        return 0;
-    // The free space is looked at when a file starts and then once per MiB written: another
-    // writer may fill the disk meanwhile, but seeing that needs no statfs per chunk.
-    const bool look = offset == 0 || (offset >> 20) != ((std::uint64_t(offset) + length) >> 20);
-    if (look && !m_floor.roomFor(size - offset))
-        return 0;
-    // A peer that sends more than the file holds does not grow the file past its size.
-    const std::uint32_t n = std::min(length, size - offset);
-    if (!m_folders.writeReceived(entry, offset, bytes, n))
-        return 0;
-
-    entry.setBytesReceived(offset + n);
-    const bool done = offset + n >= size;
-    if (done)
-        entry.setCompleteFlag(1);
-    replaceEntry(index, entry, true);
-    if (done)
-        forwardToPeers(m_cash.at(index));
-    return done ? 0 : 1;
-}
-
-std::size_t CCatalog::readChunk(const CatalogRecord& record, std::uint32_t offset, std::size_t size,
-                                std::uint8_t* out)
-{
-    const int index = findExact(record);
-    if (index < 0 || m_cash.at(index).completeFlag() != 1)
-        return 0;
-    const CatalogRecord entry = m_cash.at(index);
-    return m_folders.readContent(entry, isOwn(entry), offset, size, out);
 }

@@ -5,8 +5,9 @@
 #include "catalog/CatalogRecord.h"
 #include "catalog/DiskFloor.h"
 #include "catalog/EntryLimit.h"
+#include "catalog/FileDelivery.h"
+#include "catalog/HopRouter.h"
 #include "catalog/PendingFiles.h"
-#include "catalog/SyncRequestGate.h"
 
 #include "platform/LiveInstance.h"
 #include "platform/LocalTime.h"
@@ -24,7 +25,8 @@ class CPropatyHotLine;
 
 // The node's catalog: one record per registered file, kept by the catalog cache, plus a pending
 // file per configured peer of records still to be sent there, plus the files themselves (received
-// ones under the receive folder, own ones in the send folder).
+// ones under the receive folder, own ones in the send folder). Which peer gets which record is
+// the HopRouter's business, the files' contents the FileDelivery's; the catalog keeps the list.
 //
 // Names passed in and out as std::string are UTF-8 (node names as the settings hold them); names
 // inside records are CP932. A name that CP932 cannot hold matches nothing.
@@ -83,36 +85,57 @@ public:
     // nothing was pending.
     std::vector<CatalogRecord> takePending(const std::string& peer);
     // Queues for peer every entry (mode 1) or those registered on or after since's date (mode 2).
-    void queueSince(const std::string& peer, std::uint32_t syncMode, const plat::SystemTime& since);
+    void queueSince(const std::string& peer, std::uint32_t syncMode, const plat::SystemTime& since)
+    {
+        m_router.queueSince(peer, syncMode, since);
+    }
     void renamePendingFile(const std::string& oldName, const std::string& newName);
     // Queues record for every configured peer, unless it is this node's own record.
-    void forwardToPeers(const CatalogRecord& record);
+    void forwardToPeers(const CatalogRecord& record) { m_router.forwardToPeers(record); }
     // Queues record for one peer, subject to the hop rules: never back to its origin, never to a
     // node in its hop list, and not beyond 10 hops. This node's name is added to the hop list.
-    void queueForPeer(CatalogRecord record, const std::string& peer);
+    void queueForPeer(const CatalogRecord& record, const std::string& peer)
+    {
+        m_router.queueForPeer(record, peer);
+    }
 
     // File delivery.
     // True when the rest of the record's file fits on the receiving disk above its floor
     // (DiskFloor); downloads stop otherwise.
-    bool roomToFetch(const CatalogRecord& record);
+    bool roomToFetch(const CatalogRecord& record) { return m_delivery.roomToFetch(record); }
     // Tests hand in their own free-space figures.
-    void setSpaceProbe(DiskFloor::Probe probe) { m_floor.setProbe(std::move(probe)); }
-    std::optional<CatalogRecord> firstToFetch() const;
-    std::optional<CatalogRecord> nextToFetch(const CatalogRecord& record) const;
+    void setSpaceProbe(DiskFloor::Probe probe) { m_delivery.setSpaceProbe(std::move(probe)); }
+    std::optional<CatalogRecord> firstToFetch() const { return m_delivery.firstToFetch(); }
+    std::optional<CatalogRecord> nextToFetch(const CatalogRecord& record) const
+    {
+        return m_delivery.nextToFetch(record);
+    }
     // The entry of record's exact version (origin node, whole file description and
     // registration time equal), or none.
-    std::optional<CatalogRecord> exactEntry(const CatalogRecord& record) const;
+    std::optional<CatalogRecord> exactEntry(const CatalogRecord& record) const
+    {
+        return m_delivery.exactEntry(record);
+    }
     // Two records name the same version of a file in the sense of exactEntry.
-    static bool sameVersion(const CatalogRecord& a, const CatalogRecord& b);
+    static bool sameVersion(const CatalogRecord& a, const CatalogRecord& b)
+    {
+        return FileDelivery::sameVersion(a, b);
+    }
     // Stores length bytes of the record's file at offset. 1 when more is wanted, 0 when the file
     // is done or cannot continue. A zero-length file completes with a chunk of length 0 at
     // offset 0.
     int storeChunk(std::uint32_t offset, std::uint32_t length, const CatalogRecord& record,
-                   const std::uint8_t* bytes);
+                   const std::uint8_t* bytes)
+    {
+        return m_delivery.storeChunk(offset, length, record, bytes);
+    }
     // Reads up to size bytes of the record's file from offset into out; 0 when this node does not
     // hold that exact version completely, or the file cannot be read.
     std::size_t readChunk(const CatalogRecord& record, std::uint32_t offset, std::size_t size,
-                          std::uint8_t* out);
+                          std::uint8_t* out)
+    {
+        return m_delivery.readChunk(record, offset, size, out);
+    }
 
     // Marks expired and invalid entries deleted (main window, hourly).
     void maintainHourly();
@@ -138,17 +161,10 @@ public:
     // The file that holds the record's contents on this node (the take-out command reads it);
     // empty when the record is invalid or, for an own shortcut, when no shortcut in the send
     // folder points at a file of that name.
-    std::string contentPath(const CatalogRecord& record);
+    std::string contentPath(const CatalogRecord& record) { return m_delivery.contentPath(record); }
 
 private:
     bool acceptReceived(CatalogRecord& received, const char* operation);
-    // A peer to queue records for, with the names the hop rules compare, worked out once.
-    struct Route
-    {
-        std::string peer;      // UTF-8, names the pending file
-        std::string peerField; // CP932, as a record's name field holds it
-        std::string own;       // this node's name, CP932
-    };
 
     std::string nodeNameCp932() const;
     std::string partyNameCp932() const;
@@ -161,15 +177,7 @@ private:
     // The entry a deletion is for: that very registration when it is in the list (the user's
     // deletions), else the first of its origin node and file name.
     int deletionTarget(const CatalogRecord& record) const;
-    bool wantsFetch(const CatalogRecord& record, const std::string& own) const;
-    // The entry of that exact version: origin node, whole file description and registration
-    // time equal. -1 when none.
-    int findExact(const CatalogRecord& record) const;
-    std::vector<std::string> peers() const;
-    std::optional<Route> makeRoute(const std::string& peer) const;
-    // The record as it goes to the route's peer (this node added to its hop list, stamped), or
-    // none when the hop rules keep it from that peer.
-    std::optional<CatalogRecord> routed(const Route& route, CatalogRecord record) const;
+    std::vector<std::string> peers() const { return m_router.peers(); }
 
     CPropatyHotLine& m_settings;
     Clock m_clock;
@@ -177,9 +185,9 @@ private:
     CatalogFolders m_folders;
     CCatalogCash m_cash;
     PendingFiles m_pending;
-    SyncRequestGate m_syncGate;
     EntryLimit m_limit;
-    DiskFloor m_floor;
+    HopRouter m_router;
+    FileDelivery m_delivery;
 
     // Entries are announced to the listeners as always, except while a purge announces them
     // again: then only changes of the entries already announced, and the rest when the purge's
