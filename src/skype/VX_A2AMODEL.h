@@ -11,6 +11,7 @@
 #include <vector>
 
 class CA2AModelListener;
+class CPropatyHotLine;
 class SkypeLink;
 class VX_SKYPEAPPLICATION;
 class VX_SKYPEMODEL;
@@ -30,8 +31,9 @@ public:
     // The node's peer model while it lives (the last one built), or nullptr; never creates one.
     static VX_A2AMODEL* instance();
 
-    // Registers itself with link and with every slot, and starts the 100 ms timer.
-    VX_A2AMODEL(SkypeLink& link, VX_SKYPEMODEL& userModel);
+    // Registers itself with link and with every slot, and starts the 100 ms timer. The slots'
+    // applications admit the Skype IDs that settings configure.
+    VX_A2AMODEL(SkypeLink& link, VX_SKYPEMODEL& userModel, CPropatyHotLine& settings);
     // Stops the timer and destroys the slots, each deleting its application at the client.
     ~VX_A2AMODEL() override;
     VX_A2AMODEL(const VX_A2AMODEL&) = delete;

@@ -12,8 +12,10 @@
 
 #include <algorithm>
 
-VX_SKYPEAPPLICATION::VX_SKYPEAPPLICATION(SkypeLink& link, VX_SKYPEMODEL* userModel)
-    : m_link(link), m_userModel(userModel), m_graveyard(std::make_shared<Graveyard>())
+VX_SKYPEAPPLICATION::VX_SKYPEAPPLICATION(SkypeLink& link, VX_SKYPEMODEL* userModel,
+                                         CPropatyHotLine& settings)
+    : m_link(link), m_settings(settings), m_userModel(userModel),
+      m_graveyard(std::make_shared<Graveyard>())
 {
 }
 
@@ -216,8 +218,7 @@ void VX_SKYPEAPPLICATION::onStreams(std::string_view list)
 
 void VX_SKYPEAPPLICATION::addStream(const std::string& skypeId, int number)
 {
-    CPropatyHotLine* settings = CPropatyHotLine::instance();
-    if (!settings || settings->isConnectSkypeId(skypeId) == 0) {
+    if (m_settings.isConnectSkypeId(skypeId) == 0) {
         plat::diag("VX_SKYPEAPPLICATION: stream %s:%d is no configured peer\n", skypeId.c_str(),
                    number);
         disconnectItem(skypeId, number);
@@ -230,7 +231,7 @@ void VX_SKYPEAPPLICATION::addStream(const std::string& skypeId, int number)
     }
     auto stream = std::make_unique<VX_SKYPESTREAM>(
         m_link, skypeId, number, m_name,
-        settings->findConnectNodeName(CPropatyHotLine::kMethodSkype, skypeId));
+        m_settings.findConnectNodeName(CPropatyHotLine::kMethodSkype, skypeId));
     stream->setPassive(m_passive);
     auto free = std::find(m_streams.begin(), m_streams.end(), nullptr);
     if (free != m_streams.end())

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+class CPropatyHotLine;
 class SkypeLink;
 class VX_SKYPEAPPLICATIONLISTENER;
 class VX_SKYPEMODEL;
@@ -32,7 +33,8 @@ public:
     // is not followed further (the extra ones are disconnected).
     static constexpr std::size_t kMaxStreams = 32;
 
-    VX_SKYPEAPPLICATION(SkypeLink& link, VX_SKYPEMODEL* userModel);
+    // settings: which Skype IDs are configured peers, and their node names.
+    VX_SKYPEAPPLICATION(SkypeLink& link, VX_SKYPEMODEL* userModel, CPropatyHotLine& settings);
     // Deletes the application at the client unless it is APP_NONE; destroys every stream.
     ~VX_SKYPEAPPLICATION();
     VX_SKYPEAPPLICATION(const VX_SKYPEAPPLICATION&) = delete;
@@ -93,6 +95,7 @@ private:
     };
 
     SkypeLink& m_link;
+    CPropatyHotLine& m_settings;
     VX_SKYPEMODEL* m_userModel;
     int m_index = 0;
     std::string m_name;

@@ -5,6 +5,7 @@
 #include "platform/LocalTime.h"
 #include "tcp/CTcpSockStream.h"
 #include "tcp/CTcpSockStreamParent.h"
+#include "tcp/HandshakeFailureLog.h"
 
 #include <memory>
 #include <optional>
@@ -80,6 +81,7 @@ public:
     void onClose(int id) override;
     void notifyOnError(int id, int error) override;
     void notifyNodeName(int id, const std::string& nodeName) override;
+    tcp::HandshakeFailureLog* handshakeFailures() override { return &m_handshakeFailures; }
 
 private:
     using Stream = std::unique_ptr<CTcpSockStream>;
@@ -116,5 +118,6 @@ private:
     std::optional<plat::TlsContext::Key> m_tlsKey;
     std::shared_ptr<const plat::TlsContext> m_tls;
     bool m_missingKeyReported = false;
+    tcp::HandshakeFailureLog m_handshakeFailures;
     plat::LiveInstance<CTcpA2AModel> m_live{this};
 };

@@ -577,7 +577,8 @@ void CTcpSockStream::onHandshakeFailed(const std::string& reason)
     if (m_dead)
         return;
     const std::string address = peerAddressText();
-    if (tcp::HandshakeFailureLog::instance().shouldReport(address)) {
+    tcp::HandshakeFailureLog* failures = m_parent ? m_parent->handshakeFailures() : nullptr;
+    if (!failures || failures->shouldReport(address)) {
         // A dialled connection is named by its configured node; an accepted one only has the
         // peer's address, as nothing it sent has been read.
         const std::string name = m_kind == "connect()" ? m_nodeName + " (" + m_host + ")"

@@ -2,6 +2,10 @@
 
 #include <string>
 
+namespace tcp {
+class HandshakeFailureLog;
+}
+
 // How a TCP connection reports to the TCP peer model. Any of these may end the connection; the
 // connection touches nothing of itself after a call that can close it has returned with it
 // closed.
@@ -20,4 +24,7 @@ public:
     virtual void notifyOnError(int id, int error) = 0;
     // A hello arrived on a connection that is not admitted yet; nodeName is UTF-8.
     virtual void notifyNodeName(int id, const std::string& nodeName) = 0;
+    // Where failed TLS handshakes are remembered, so that each address is reported once per
+    // period; none: every failure is reported.
+    virtual tcp::HandshakeFailureLog* handshakeFailures() { return nullptr; }
 };

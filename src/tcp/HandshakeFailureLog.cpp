@@ -4,12 +4,6 @@
 
 namespace tcp {
 
-HandshakeFailureLog& HandshakeFailureLog::instance()
-{
-    static HandshakeFailureLog log;
-    return log;
-}
-
 bool HandshakeFailureLog::shouldReport(const std::string& address)
 {
     const auto now = Clock::now();

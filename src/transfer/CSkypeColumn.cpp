@@ -37,7 +37,7 @@ void CSkypeColumn::initialise(plat::WindowHandle mainWindow)
     m_link->addUser(this);
     m_model = std::make_unique<VX_SKYPEMODEL>(*m_link);
     m_model->addListener(this);
-    m_peers = std::make_unique<VX_A2AMODEL>(*m_link, *m_model);
+    m_peers = std::make_unique<VX_A2AMODEL>(*m_link, *m_model, m_settings);
     m_peers->addListener(&m_transfer);
     m_peers->setPassive(m_options.passive);
     m_peers->setApplicationName(applicationName(m_settings.getPartyName()));

@@ -51,7 +51,7 @@ protected:
     NodeSettings settings;
     FakeSkypeLink link;
     VX_SKYPEMODEL users{link};
-    VX_A2AMODEL peers{link, users};
+    VX_A2AMODEL peers{link, users, settings};
     Changes changes;
 };
 
@@ -275,7 +275,7 @@ protected:
     VX_SKYPECOM link{ClientWire::endpointPath(dir.file("alice"))};
     LinkTap tap{link};
     VX_SKYPEMODEL users{tap};
-    VX_A2AMODEL peers{tap, users};
+    VX_A2AMODEL peers{tap, users, settings};
 };
 
 TEST_F(StandinPeersTest, ConnectableContactsConnectAndTalk)

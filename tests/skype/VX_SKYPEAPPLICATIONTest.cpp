@@ -53,7 +53,7 @@ protected:
     NodeSettings settings;
     FakeSkypeLink link;
     VX_SKYPEMODEL users{link};
-    VX_SKYPEAPPLICATION app{link, &users};
+    VX_SKYPEAPPLICATION app{link, &users, settings};
     Listener listener;
 };
 
@@ -222,12 +222,12 @@ TEST_F(ApplicationTest, ResetAndDestruction)
     // Only an application the client knows is deleted when the slot goes.
     link.commands.clear();
     {
-        VX_SKYPEAPPLICATION unused(link, &users);
+        VX_SKYPEAPPLICATION unused(link, &users, settings);
         unused.setName(App, 0);
     }
     EXPECT_TRUE(link.commands.empty());
     {
-        VX_SKYPEAPPLICATION created(link, &users);
+        VX_SKYPEAPPLICATION created(link, &users, settings);
         created.setName(App, 0);
         created.createApplication();
         created.onCreateEcho();

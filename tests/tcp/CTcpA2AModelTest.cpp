@@ -6,7 +6,6 @@
 #include "catalog/MessageHeader.h"
 #include "tcp/CTcpA2AModel.h"
 #include "tcp/CTcpSockStream.h"
-#include "tcp/HandshakeFailureLog.h"
 
 #include <algorithm>
 
@@ -306,7 +305,6 @@ int detailNotices(const TestNode& node)
 
 TEST_F(CTcpA2AModelTest, AKeyedNodeAdmitsNoPlainPeerInEitherDirection)
 {
-    tcp::HandshakeFailureLog::instance().clear();
     node.settings.connections().append({"NodeB", "TCP", "127.0.0.1", {}});
     node.settings.setPartyKey(readyKey(3));
     node.model().goOnline();
