@@ -12,10 +12,12 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QScrollBar>
+#include <QTimer>
 #include <QUrl>
 
 #include <algorithm>
-#include <set>
+#include <cstdint>
+#include <functional>
 
 namespace {
 struct ColumnSpec
@@ -59,6 +61,14 @@ bool supersededUpdate(const std::vector<CatalogListEvent>& events, std::size_t i
     const CatalogListEvent& next = events[i + 1];
     return next.kind == CatalogListEvent::Update && next.row == e.row;
 }
+// The number of additions in a row from events[i] on.
+int addsFrom(const std::vector<CatalogListEvent>& events, std::size_t i)
+{
+    std::size_t end = i;
+    while (end < events.size() && events[end].kind == CatalogListEvent::Add)
+        ++end;
+    return static_cast<int>(end - i);
+}
 } // namespace
 
 const QColor CCatalogListCtrl::kGrey(150, 150, 150);
@@ -84,77 +94,203 @@ void CCatalogListCtrl::acceptFileDrops()
     viewport()->setAcceptDrops(true);
 }
 
-// A purge clears the list and adds every entry again. The user's selection follows its entry
-// to its new row (or goes with it), and the view stays where it was unless a new entry came.
+// What a batch of events carries from its first slice to its last.
+struct CCatalogListCtrl::Batch
+{
+    std::vector<CatalogListEvent> events;
+    std::string ownNode;
+    std::size_t next = 0;
+    std::optional<std::string> selected;
+    int scroll = 0;
+    bool clears = false;
+    // Rows that a clear in this batch removes and an add brings back are not new: the hashes of
+    // the registrations shown before, sorted once all are in (one block, quick to build and to
+    // free, unlike a set of tens of thousands of strings).
+    std::vector<std::size_t> before;
+    std::size_t beforeNext = 0; // rows looked at for before, up to beforeEnd
+    std::size_t beforeEnd = 0;  // the rows shown when the batch started, if it clears
+    bool beforeSorted = false;
+    int newRow = -1;
+
+    bool wasShown(const std::string& key) const
+    {
+        return std::binary_search(before.begin(), before.end(), std::hash<std::string>{}(key));
+    }
+};
+
+CCatalogListCtrl::~CCatalogListCtrl() = default;
+
 void CCatalogListCtrl::applyEvents(const std::vector<CatalogListEvent>& events,
                                    const std::string& ownNode)
 {
+    finishNow();
     if (events.empty())
         return;
-    std::optional<std::string> selected;
-    if (const auto row = selectedRow())
-        if (const auto shown = rowRecord(*row))
-            selected = catalog::registrationKey(*shown);
-    const int scroll = verticalScrollBar()->value();
-    // Rows that a clear in this batch removes and an add brings back are not new.
-    std::set<std::string> before;
-    const bool clears = std::any_of(events.begin(), events.end(), [](const CatalogListEvent& e) {
+    startBatch(events, ownNode);
+    finishNow();
+}
+
+void CCatalogListCtrl::applyEventsInSlices(std::vector<CatalogListEvent>& events,
+                                           const std::string& ownNode)
+{
+    finishNow();
+    if (events.empty())
+        return;
+    // The caller gets back the room of the last batch's events: a purge's re-announcement
+    // fills tens of megabytes, and giving them back to the system costs more than a slice.
+    std::vector<CatalogListEvent> taken;
+    taken.swap(events);
+    events.swap(m_spareEvents);
+    startBatch(std::move(taken), ownNode);
+    continueSlices();
+}
+
+void CCatalogListCtrl::finishNow()
+{
+    while (m_batch)
+        applySlice(std::chrono::steady_clock::time_point::max());
+}
+
+void CCatalogListCtrl::continueSlices()
+{
+    if (!m_batch)
+        return;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kSliceMs);
+    if (applySlice(until))
+        Q_EMIT eventsApplied();
+    else
+        QTimer::singleShot(0, this, &CCatalogListCtrl::continueSlices);
+}
+
+// A purge clears the list and adds every entry again. The user's selection follows its entry
+// to its new row (or goes with it), and the view stays where it was unless a new entry came.
+void CCatalogListCtrl::startBatch(std::vector<CatalogListEvent> events, std::string ownNode)
+{
+    m_batch = std::make_unique<Batch>();
+    Batch& b = *m_batch;
+    b.events = std::move(events);
+    b.ownNode = std::move(ownNode);
+    if (const auto row = selectedRow(); row && *row < static_cast<int>(m_rowKeys.size()))
+        b.selected = m_rowKeys[static_cast<std::size_t>(*row)];
+    b.scroll = verticalScrollBar()->value();
+    b.clears = std::any_of(b.events.begin(), b.events.end(), [](const CatalogListEvent& e) {
         return e.kind == CatalogListEvent::Clear;
     });
-    if (clears)
-        for (int row = 0; row < rowCount(); ++row)
-            if (const auto shown = rowRecord(row))
-                before.insert(catalog::registrationKey(*shown));
-    bool showedNew = false;
-
+    if (b.clears)
+        b.beforeEnd = m_rowKeys.size();
+    // The list keeps its last picture until the whole batch is in.
     setUpdatesEnabled(false);
-    for (std::size_t i = 0; i < events.size(); ++i) {
-        const CatalogListEvent& e = events[i];
-        switch (e.kind) {
-        case CatalogListEvent::Clear:
-            setRowCount(0);
-            m_rowCount = 0;
-            break;
-        case CatalogListEvent::Add:
-            insertRow(m_rowCount);
-            writeRow(m_rowCount, e.record, ownNode);
-            ++m_rowCount;
-            if (before.count(catalog::registrationKey(e.record)) == 0) {
-                scrollToItem(item(m_rowCount - 1, 0));
-                showedNew = true;
-            }
-            break;
-        case CatalogListEvent::Update:
-            // A row the list does not have (an event from before a reset) is not invented.
-            if (e.row >= 0 && e.row < rowCount() && !supersededUpdate(events, i))
-                writeRow(e.row, e.record, ownNode);
-            break;
-        default:
-            break;
-        }
+}
+
+// A batch runs in slices: noting the rows shown before a clear, the events, then removing the
+// rows a clear left over; only its end (columns, selection, view) is one step.
+bool CCatalogListCtrl::applySlice(std::chrono::steady_clock::time_point until)
+{
+    Batch& b = *m_batch;
+    std::size_t budget = m_sliceLimit > 0 ? m_sliceLimit : SIZE_MAX;
+    int n = 0;
+    bool stopped = false;
+    // A small batch always ends in its first slice: the clock is looked at only after a few
+    // hundred steps.
+    const auto more = [&] {
+        ++n;
+        if (budget == 0 ||
+            (n > kMinSteps && n % 64 == 0 && std::chrono::steady_clock::now() >= until))
+            stopped = true;
+        if (stopped)
+            return false;
+        --budget;
+        return true;
+    };
+    while (b.beforeNext < b.beforeEnd && more())
+        b.before.push_back(std::hash<std::string>{}(m_rowKeys[b.beforeNext++]));
+    if (b.beforeNext >= b.beforeEnd && !b.beforeSorted) {
+        std::sort(b.before.begin(), b.before.end());
+        b.beforeSorted = true;
     }
-    int widths[ui::kCatalogColumns];
-    for (int c = 0; c < ui::kCatalogColumns; ++c)
-        widths[c] = kColumns[c].width;
-    ui::fitColumns(*this, widths, ui::kCatalogColumns);
-    if (clears) {
-        const int row = selected ? rowOf(*selected) : -1;
+    while (b.beforeSorted && b.next < b.events.size() && more())
+        applyEvent(b.next++);
+    // Each removal is heavy (thousands of cells), so the clock is looked at after every one.
+    for (bool first = true; b.next >= b.events.size() && rowCount() > m_rowCount && !stopped;
+         first = false) {
+        if (!first && std::chrono::steady_clock::now() >= until)
+            stopped = true;
+        else
+            setRows(std::max(m_rowCount, rowCount() - kRowsRemovedAtOnce));
+    }
+    if (b.next < b.events.size() || !b.beforeSorted || rowCount() > m_rowCount)
+        return false;
+    finishBatch();
+    return true;
+}
+
+void CCatalogListCtrl::applyEvent(std::size_t i)
+{
+    Batch& b = *m_batch;
+    const CatalogListEvent& e = b.events[i];
+    switch (e.kind) {
+    case CatalogListEvent::Clear:
+        // The rows stay and are written over by the additions that follow; what is left over
+        // goes when the batch ends. A purge's re-announcement then costs a write per remaining
+        // row instead of deleting and making every cell again.
+        m_rowCount = 0;
+        break;
+    case CatalogListEvent::Add:
+        // A run of additions makes its rows in one step: row by row, the table would work out
+        // every row's position again for each one.
+        if (m_rowCount >= rowCount())
+            setRows(m_rowCount + addsFrom(b.events, i));
+        writeRow(m_rowCount, e.record, b.ownNode);
+        if (!b.wasShown(m_rowKeys[static_cast<std::size_t>(m_rowCount)]))
+            b.newRow = m_rowCount;
+        ++m_rowCount;
+        break;
+    case CatalogListEvent::Update:
+        // A row the list does not have (an event from before a reset) is not invented.
+        if (e.row >= 0 && e.row < m_rowCount && !supersededUpdate(b.events, i))
+            writeRow(e.row, e.record, b.ownNode);
+        break;
+    default:
+        break;
+    }
+}
+
+void CCatalogListCtrl::finishBatch()
+{
+    const std::unique_ptr<Batch> b = std::move(m_batch);
+    m_spareEvents.swap(b->events);
+    m_spareEvents.clear();
+    // Columns widen to new texts; a purge that only brings back rows shown before keeps them.
+    if (!b->clears || b->newRow >= 0) {
+        int widths[ui::kCatalogColumns];
+        for (int c = 0; c < ui::kCatalogColumns; ++c)
+            widths[c] = kColumns[c].width;
+        ui::fitColumns(*this, widths, ui::kCatalogColumns);
+    }
+    if (b->clears) {
+        const int row = b->selected ? rowOf(*b->selected) : -1;
         if (row >= 0)
             selectRow(row);
         else
             clearSelection();
     }
-    if (!showedNew)
-        verticalScrollBar()->setValue(scroll);
+    if (b->newRow >= 0)
+        scrollToItem(item(b->newRow, 0));
+    else
+        verticalScrollBar()->setValue(b->scroll);
     setUpdatesEnabled(true);
+}
+
+void CCatalogListCtrl::setRows(int count)
+{
+    setRowCount(count);
+    m_rowKeys.resize(static_cast<std::size_t>(count));
 }
 
 int CCatalogListCtrl::rowOf(const std::string& key) const
 {
-    for (int row = 0; row < rowCount(); ++row)
-        if (const auto shown = rowRecord(row); shown && catalog::registrationKey(*shown) == key)
-            return row;
-    return -1;
+    const auto it = std::find(m_rowKeys.begin(), m_rowKeys.end(), key);
+    return it == m_rowKeys.end() ? -1 : static_cast<int>(it - m_rowKeys.begin());
 }
 
 std::optional<CatalogRecord> CCatalogListCtrl::rowRecord(int row) const
@@ -183,6 +319,7 @@ void CCatalogListCtrl::writeRow(int row, const CatalogRecord& record, const std:
         }
         cell->setText(QString::fromStdString(texts[c]));
     }
+    m_rowKeys[static_cast<std::size_t>(row)] = catalog::registrationKey(record);
     item(row, 0)->setData(kRecordRole,
                           QByteArray(reinterpret_cast<const char*>(record.bytes.data()),
                                      static_cast<qsizetype>(record.bytes.size())));

@@ -6,6 +6,8 @@
 
 class QMenu;
 
+#include <chrono>
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
@@ -20,9 +22,24 @@ class CCatalogListCtrl : public QTableWidget
 public:
     explicit CCatalogListCtrl(QWidget* parent = nullptr);
 
+    ~CCatalogListCtrl() override;
+
     // Applies the pending events in arrival order with redrawing off. Consecutive updates of one
     // incomplete row collapse into the last; ownNode decides the status texts and colours.
     void applyEvents(const std::vector<CatalogListEvent>& events, const std::string& ownNode);
+    // The same in slices of at most kSliceMs per turn of the loop, so that tens of thousands of
+    // rows (a purge's re-announcement, the first fill) do not hold the loop; the first slice runs
+    // now. Until eventsApplied, busy() is true and the list shows its last picture. A batch still
+    // running when another starts is finished first.
+    // The events are taken; events is left empty (with room for the next ones).
+    void applyEventsInSlices(std::vector<CatalogListEvent>& events, const std::string& ownNode);
+    bool busy() const { return m_batch != nullptr; }
+    static constexpr int kSliceMs = 20;
+    static constexpr int kMinSteps = 512;
+    // Rows a clear left over are removed this many at a time.
+    static constexpr int kRowsRemovedAtOnce = 4096;
+    // Tests: at most this many events per slice (0: no limit).
+    void setSliceLimit(std::size_t events) { m_sliceLimit = events; }
 
     // Rows inserted since the list was last cleared.
     int catalogRowCount() const { return m_rowCount; }
@@ -49,6 +66,8 @@ public:
     std::unique_ptr<QMenu> contextMenu(std::optional<int> row);
 
 Q_SIGNALS:
+    // A batch applied in slices is in.
+    void eventsApplied();
     void filesDropped(const QStringList& paths);
     // The received folder of the row's origin node (or the receive folder) is to be opened.
     void openReceivedFolder(std::optional<int> row);
@@ -67,6 +86,21 @@ private:
     int rowOf(const std::string& key) const;
     void colourRow(int row, const std::string& ownNode);
 
+    struct Batch;
+    void startBatch(std::vector<CatalogListEvent> events, std::string ownNode);
+    // Applies events until the batch ends (true) or until has passed (false).
+    bool applySlice(std::chrono::steady_clock::time_point until);
+    void applyEvent(std::size_t i);
+    void finishBatch();
+    void finishNow();
+    void continueSlices();
+    void setRows(int count);
+
+    std::unique_ptr<Batch> m_batch;
+    std::vector<CatalogListEvent> m_spareEvents;
+    std::size_t m_sliceLimit = 0;
+    // The registration each row shows (catalog::registrationKey), row by row.
+    std::vector<std::string> m_rowKeys;
     int m_rowCount = 0;
     int m_rowWrites = 0;
     bool m_acceptDrops = false;

@@ -354,7 +354,7 @@ void CPavoDlg::refreshLists()
     for (int i = 0; i < count; ++i)
         connected.push_back(transfer().isConnected(i) == 1);
     rows().showStates(connected);
-    if (m_refilling)
+    if (m_refilling || m_ui.catalog->busy())
         return;
     // A received file has arrived when its row turns to complete; a row that already showed it
     // complete (a later change of the entry) is no new arrival, nor are management files.
@@ -375,8 +375,7 @@ void CPavoDlg::refreshLists()
         arrived.push_back(e.record);
         arrivedRows.push_back(e.row);
     }
-    m_ui.catalog->applyEvents(m_pending, settings().nodeName());
-    m_pending.clear();
+    m_ui.catalog->applyEventsInSlices(m_pending, settings().nodeName());
     if (!arrived.empty() && m_onArrival)
         m_onArrival(arrived);
 }

@@ -202,3 +202,56 @@ TEST(CCatalogListCtrl, SelectionAndScrollPositionSurviveARefresh)
     EXPECT_EQ(list.verticalScrollBar()->value(), list.verticalScrollBar()->maximum())
         << "a new entry is still scrolled into view";
 }
+
+// A large batch (a purge's re-announcement) is applied over several turns of the loop: the list
+// is busy meanwhile, and at the end it is exactly what one step would have made, with the
+// selection following its entry, the view where it was and the left-over rows gone. Another
+// batch started meanwhile finishes the first before its own.
+TEST(CCatalogListCtrl, ABatchAppliedInSlicesEndsAsOneStepWould)
+{
+    CCatalogListCtrl list;
+    list.resize(400, 200);
+    list.show();
+    std::vector<CatalogRecord> entries;
+    std::vector<CatalogListEvent> events;
+    for (int i = 0; i < 60; ++i) {
+        entries.push_back(record(("f" + std::to_string(i) + ".txt").c_str(), "peer", 1000, 1));
+        events.push_back(add(entries.back()));
+    }
+    list.applyEvents(events, "me");
+    QApplication::processEvents();
+    list.selectRow(30);
+    list.verticalScrollBar()->setValue(20);
+    list.setSliceLimit(7);
+
+    entries.erase(entries.begin(), entries.begin() + 10); // purged
+    std::vector<CatalogListEvent> batch{kClear};
+    for (const CatalogRecord& r : entries)
+        batch.push_back(add(r));
+    batch.push_back(update(3, record("f13.txt", "peer", 500)));
+    int applied = 0;
+    QObject::connect(&list, &CCatalogListCtrl::eventsApplied, [&] { ++applied; });
+    list.applyEventsInSlices(batch, "me");
+    EXPECT_TRUE(batch.empty()) << "the events are taken";
+    int turns = 0;
+    while (list.busy() && turns < 100) {
+        QApplication::processEvents();
+        ++turns;
+    }
+    EXPECT_GT(turns, 5);
+    EXPECT_EQ(applied, 1);
+    ASSERT_EQ(list.rowCount(), 50);
+    EXPECT_EQ(list.catalogRowCount(), 50);
+    EXPECT_EQ(list.cellText(0, ui::CatalogColumn::FileName), "f10.txt");
+    EXPECT_EQ(list.cellText(3, ui::CatalogColumn::Status), "50.00%");
+    EXPECT_EQ(list.rowRecord(20)->fileNameUtf8(), "f30.txt");
+    EXPECT_EQ(list.selectedRow(), 20);
+    EXPECT_EQ(list.verticalScrollBar()->value(), 20);
+
+    std::vector<CatalogListEvent> again{kClear, add(entries[0])};
+    list.applyEventsInSlices(again, "me");
+    list.applyEvents({add(record("new.txt", "peer", 1000, 1))}, "me");
+    EXPECT_FALSE(list.busy());
+    ASSERT_EQ(list.rowCount(), 2);
+    EXPECT_EQ(list.cellText(1, ui::CatalogColumn::FileName), "new.txt");
+}
