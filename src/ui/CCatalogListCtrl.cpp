@@ -16,6 +16,9 @@
 #include <QUrl>
 
 #include <algorithm>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <cstdint>
 #include <functional>
 
@@ -216,7 +219,7 @@ bool CCatalogListCtrl::applySlice(std::chrono::steady_clock::time_point until)
         if (!first && std::chrono::steady_clock::now() >= until)
             stopped = true;
         else
-            setRows(std::max(m_rowCount, rowCount() - kRowsRemovedAtOnce));
+            removeRowsStep();
     }
     if (b.next < b.events.size() || !b.beforeSorted || rowCount() > m_rowCount)
         return false;
@@ -279,6 +282,17 @@ void CCatalogListCtrl::finishBatch()
     else
         verticalScrollBar()->setValue(b->scroll);
     setUpdatesEnabled(true);
+}
+
+// Thousands of cells go at once. glibc keeps freed small blocks aside and sorts them all out at
+// the next large release, wherever in the program that falls: a purge's left-over rows would
+// make that one step of about 200 ms. They are sorted out here, a step at a time, instead.
+void CCatalogListCtrl::removeRowsStep()
+{
+    setRows(std::max(m_rowCount, rowCount() - kRowsRemovedAtOnce));
+#ifdef __GLIBC__
+    ::malloc_trim(0);
+#endif
 }
 
 void CCatalogListCtrl::setRows(int count)

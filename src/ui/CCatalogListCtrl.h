@@ -95,6 +95,7 @@ private:
     void finishNow();
     void continueSlices();
     void setRows(int count);
+    void removeRowsStep();
 
     std::unique_ptr<Batch> m_batch;
     std::vector<CatalogListEvent> m_spareEvents;
