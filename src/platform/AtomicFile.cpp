@@ -121,35 +121,36 @@ bool AtomicFile::openLink(const std::string& target)
 
 bool AtomicFile::write(const void* data, std::size_t size)
 {
-    if (m_fd < 0)
-        return fail(EBADF);
-    const auto* p = static_cast<const char*>(data);
-    while (size > 0 && m_error == 0) {
-        const ssize_t n = m_ops.write(m_fd, p, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return fail(n < 0 ? errno : ENOSPC);
-        p += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return m_error == 0;
+    return writeAll(data, size,
+                    [this](const char* p, std::size_t n) { return m_ops.write(m_fd, p, n); });
 }
 
 bool AtomicFile::overwrite(const void* data, std::size_t size, off_t offset)
+{
+    return writeAll(data, size, [this, &offset](const char* p, std::size_t n) {
+        const ssize_t written = ::pwrite(m_fd, p, n, offset);
+        if (written > 0)
+            offset += written;
+        return written;
+    });
+}
+
+// Writes all of data through one call at a time, retrying after a signal; a short write that
+// makes no progress counts as a full disk.
+bool AtomicFile::writeAll(const void* data, std::size_t size,
+                          const std::function<ssize_t(const char*, std::size_t)>& once)
 {
     if (m_fd < 0)
         return fail(EBADF);
     const auto* p = static_cast<const char*>(data);
     while (size > 0 && m_error == 0) {
-        const ssize_t n = ::pwrite(m_fd, p, size, offset);
+        const ssize_t n = once(p, size);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
             return fail(n < 0 ? errno : ENOSPC);
         p += n;
         size -= static_cast<std::size_t>(n);
-        offset += n;
     }
     return m_error == 0;
 }

@@ -65,6 +65,8 @@ private:
     template <typename Create> bool createTemp(Create create);
     bool applyMode(std::optional<mode_t> mode);
     bool fail(int error);
+    bool writeAll(const void* data, std::size_t size,
+                  const std::function<ssize_t(const char*, std::size_t)>& once);
     void closeFd();
 
     std::string m_path;

@@ -98,6 +98,17 @@ public:
     void listReset() override { events.push_back("reset"); }
 };
 
+// The status line as the window has it: a notice poster whose notices are counted.
+struct StatusLine
+{
+    StatusLine() { poster.setWindow(window.handle()); }
+
+    int notices = 0;
+    plat::MessageWindow window{
+        [this](const plat::WindowMessage& m) { notices += m.msg == WM_POSTERROR; }};
+    CPostError poster;
+};
+
 class CatalogTest : public ::testing::Test
 {
 protected:
@@ -975,11 +986,7 @@ TEST_F(CatalogTest, LinksInTheReceiveAndCatalogFoldersAreNeverFollowed)
 // remaining bytes fit above that floor, and a refused chunk writes nothing.
 TEST_F(CatalogTest, DownloadsStopAtTheDiskFloor)
 {
-    int notices = 0;
-    plat::MessageWindow window(
-        [&](const plat::WindowMessage& m) { notices += m.msg == WM_POSTERROR; });
-    CPostError poster;
-    poster.setWindow(window.handle());
+    StatusLine status;
     open();
     DiskFloor::Space space;
     catalog->setSpaceProbe([&](const std::string&) { return space; });
@@ -1007,8 +1014,8 @@ TEST_F(CatalogTest, DownloadsStopAtTheDiskFloor)
     EXPECT_FALSE(plat::fileExists(path("RECV/other/big.bin")));
     // Said once on the status line for all those refusals.
     plat::runFor(10);
-    EXPECT_EQ(notices, 1);
-    EXPECT_EQ(poster.detailText(),
+    EXPECT_EQ(status.notices, 1);
+    EXPECT_EQ(status.poster.detailText(),
               "受信フォルダのディスクの空き容量が少ないため、ファイルの受信を止めています");
     space = {2 * GiB, 100 * GiB};
     EXPECT_EQ(catalog->storeChunk(0, 1000, r, data.data()), 0);
@@ -1020,11 +1027,7 @@ TEST_F(CatalogTest, DownloadsStopAtTheDiskFloor)
 // register; a purge that makes room lets new ones in again.
 TEST_F(CatalogTest, PeersCannotGrowTheCatalogPastItsLimit)
 {
-    int notices = 0;
-    plat::MessageWindow window(
-        [&](const plat::WindowMessage& m) { notices += m.msg == WM_POSTERROR; });
-    CPostError poster;
-    poster.setWindow(window.handle());
+    StatusLine status;
     open();
     catalog->setEntryLimit(3);
     for (const char* name : {"a", "b", "c", "d", "e"})
@@ -1038,9 +1041,9 @@ TEST_F(CatalogTest, PeersCannotGrowTheCatalogPastItsLimit)
     ASSERT_EQ(catalog->count(), 4);
     EXPECT_EQ(catalog->getRecord(0).fileSize(), 77u);
     plat::runFor(10);
-    EXPECT_EQ(notices, 1);
+    EXPECT_EQ(status.notices, 1);
     EXPECT_EQ(
-        poster.detailText(),
+        status.poster.detailText(),
         "カタログの登録数が上限に達したため、他ノードからの新しいファイルを受け付けていません");
 
     catalog->deleteHere(catalog->getRecord(1));

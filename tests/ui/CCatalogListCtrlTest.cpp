@@ -37,6 +37,22 @@ CatalogListEvent update(int row, const CatalogRecord& r)
 }
 
 const CatalogListEvent kClear{CatalogListEvent::Clear, 0, CatalogRecord{}};
+
+// A shown list of 60 complete received files f0.txt … f59.txt, tall enough to scroll.
+std::vector<CatalogRecord> showSixtyFiles(CCatalogListCtrl& list)
+{
+    list.resize(400, 200);
+    list.show();
+    std::vector<CatalogRecord> entries;
+    std::vector<CatalogListEvent> events;
+    for (int i = 0; i < 60; ++i) {
+        entries.push_back(record(("f" + std::to_string(i) + ".txt").c_str(), "peer", 1000, 1));
+        events.push_back(add(entries.back()));
+    }
+    list.applyEvents(events, "me");
+    QApplication::processEvents();
+    return entries;
+}
 } // namespace
 
 TEST(CCatalogListCtrl, ConsecutiveUpdatesOfAnIncompleteRowCollapseIntoTheLast)
@@ -164,16 +180,7 @@ TEST(CCatalogListCtrl, DropsAreTakenAsCopyOrLinkOnly)
 TEST(CCatalogListCtrl, SelectionAndScrollPositionSurviveARefresh)
 {
     CCatalogListCtrl list;
-    list.resize(400, 200);
-    list.show();
-    std::vector<CatalogRecord> entries;
-    std::vector<CatalogListEvent> events;
-    for (int i = 0; i < 60; ++i) {
-        entries.push_back(record(("f" + std::to_string(i) + ".txt").c_str(), "peer", 1000, 1));
-        events.push_back(add(entries.back()));
-    }
-    list.applyEvents(events, "me");
-    QApplication::processEvents();
+    std::vector<CatalogRecord> entries = showSixtyFiles(list);
     const auto reannounce = [&] {
         std::vector<CatalogListEvent> batch{kClear};
         for (const CatalogRecord& r : entries)
@@ -210,16 +217,7 @@ TEST(CCatalogListCtrl, SelectionAndScrollPositionSurviveARefresh)
 TEST(CCatalogListCtrl, ABatchAppliedInSlicesEndsAsOneStepWould)
 {
     CCatalogListCtrl list;
-    list.resize(400, 200);
-    list.show();
-    std::vector<CatalogRecord> entries;
-    std::vector<CatalogListEvent> events;
-    for (int i = 0; i < 60; ++i) {
-        entries.push_back(record(("f" + std::to_string(i) + ".txt").c_str(), "peer", 1000, 1));
-        events.push_back(add(entries.back()));
-    }
-    list.applyEvents(events, "me");
-    QApplication::processEvents();
+    std::vector<CatalogRecord> entries = showSixtyFiles(list);
     list.selectRow(30);
     list.verticalScrollBar()->setValue(20);
     list.setSliceLimit(7);
