@@ -5,6 +5,7 @@
 #include "app/VX_EVENTCATALOG.h"
 #include "app/VX_EVENTCATALOGLISTENER.h"
 #include "catalog/CCatalog.h"
+#include "catalog/NodeContext.h"
 #include "catalog/RecordIo.h"
 #include "platform/Files.h"
 #include "support/BenchNode.h"
@@ -190,10 +191,11 @@ int main(int argc, char** argv)
     {
         // The node's catalog channel, which the window listens to.
         VX_EVENTCATALOG channel;
+        NodeContext node(settings, &channel);
         std::unique_ptr<CCatalog> store;
         {
             Phase p("load 100000 entries");
-            store = std::make_unique<CCatalog>(settings, true, [] { return kNow; });
+            store = std::make_unique<CCatalog>(node, true, [] { return kNow; });
         }
         {
             Phase p("merge 10000 new records");

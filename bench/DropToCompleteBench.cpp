@@ -7,6 +7,7 @@
 #include "app/NodeSettings.h"
 #include "catalog/CCatalog.h"
 #include "catalog/CatalogRecord.h"
+#include "catalog/NodeContext.h"
 #include "platform/EventLoop.h"
 #include "support/BenchNode.h"
 #include "tcp/CTcpA2AModel.h"
@@ -72,14 +73,15 @@ int runNode(int index, const std::string& folder, int inFd, int outFd)
     configure(settings, names[index], kParty);
     for (const Peer& peer : peers)
         settings.connections().append(loopbackPeer(peer.name));
-    CCatalog store(settings, true);
+    NodeContext node(settings);
+    CCatalog store(node, true);
     CCatalog* catalog = &store;
     CFolderWatch watch;
     watch.setFolder(settings.getSendFolder());
     watch.load();
     SendFolderTrigger trigger(settings.getSendFolder(), [&] { watch.scan(); });
     {
-        CTcpA2AModel model(settings);
+        CTcpA2AModel model(node);
         model.goOnline();
         report(outFd, "PORT " + std::to_string(model.listenPort()) + "\n");
         std::istringstream table(readLine(inFd));

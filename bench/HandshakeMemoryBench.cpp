@@ -7,6 +7,7 @@
 #include "catalog/CCatalog.h"
 #include "catalog/HelloBody.h"
 #include "catalog/MessageBuilder.h"
+#include "catalog/NodeContext.h"
 #include "platform/EventLoop.h"
 #include "support/BenchNode.h"
 #include "tcp/CTcpA2AModel.h"
@@ -116,8 +117,9 @@ int main(int argc, char** argv)
         return 1;
     NodeSettings settings(folder);
     configure(settings, Side{"me", "peer", "Bench"});
-    auto catalog = std::make_unique<CCatalog>(settings, true);
-    auto model = std::make_unique<CTcpA2AModel>(settings);
+    NodeContext node(settings);
+    auto catalog = std::make_unique<CCatalog>(node, true);
+    auto model = std::make_unique<CTcpA2AModel>(node);
     model->goOnline();
     const int port = model->listenPort();
     if (port <= 0)

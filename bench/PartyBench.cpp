@@ -9,6 +9,7 @@
 #include "catalog/CCatalog.h"
 #include "catalog/CExchange.h"
 #include "catalog/CatalogRecord.h"
+#include "catalog/NodeContext.h"
 #include "platform/EventLoop.h"
 #include "support/BenchNode.h"
 #include "tcp/CTcpA2AModel.h"
@@ -73,13 +74,14 @@ int runNode(int index, const std::string& folder, const std::vector<int>& neighb
     configure(settings, nodeName(index), kParty);
     for (const Peer& peer : peers)
         settings.connections().append(loopbackPeer(peer.name));
-    CCatalog store(settings, true);
+    NodeContext node(settings);
+    CCatalog store(node, true);
     CCatalog* catalog = &store;
     if (index == 0)
         catalog->addLocal(
             ownRecord(settings.getSendFolder() + "/" + kFileName, nodeName(0), kParty));
     {
-        CTcpA2AModel model(settings);
+        CTcpA2AModel model(node);
         model.goOnline();
         report(outFd, "PORT " + std::to_string(model.listenPort()) + "\n");
         // The parent answers with every node's port, in node order.

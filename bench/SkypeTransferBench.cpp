@@ -10,6 +10,7 @@
 #include "app/VX_EVENTLOG.h"
 #include "catalog/CCatalog.h"
 #include "catalog/CatalogRecord.h"
+#include "catalog/NodeContext.h"
 #include "platform/EventLoop.h"
 #include "support/BenchNode.h"
 #include "tcp/CTcpA2AModel.h"
@@ -71,10 +72,11 @@ int runServer(const NodeRun& run, int portFd)
     configure(settings, run.side);
     VX_EVENTLOG log;
     VX_EVENTCATALOG events;
-    auto catalog = std::make_unique<CCatalog>(settings, true);
+    NodeContext node(settings, &events);
+    auto catalog = std::make_unique<CCatalog>(node, true);
     catalog->addLocal(ownRecord(settings.getSendFolder() + "/" + kFileName, "Server", kParty));
     {
-        CTransfer transfer(settings, log, events);
+        CTransfer transfer(node, log, events);
         transfer.initialise({});
         CTcpA2AModel* tcp = transfer.tcp().model();
         if (run.side.method == "TCP")
@@ -106,12 +108,13 @@ int runFetcher(const NodeRun& run, int reportFd)
     configure(settings, run.side);
     VX_EVENTLOG log;
     VX_EVENTCATALOG events;
-    auto catalog = std::make_unique<CCatalog>(settings, true);
+    NodeContext node(settings, &events);
+    auto catalog = std::make_unique<CCatalog>(node, true);
     bool complete = false;
     double transfer = 0;
     const auto start = std::chrono::steady_clock::now();
     {
-        CTransfer coordinator(settings, log, events);
+        CTransfer coordinator(node, log, events);
         coordinator.initialise({});
         // What the main window's on-line tick does, checked more often.
         plat::TimerSet dial([&](int) {

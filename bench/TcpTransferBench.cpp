@@ -11,6 +11,7 @@
 #include "catalog/CCatalog.h"
 #include "catalog/CExchange.h"
 #include "catalog/CatalogRecord.h"
+#include "catalog/NodeContext.h"
 #include "platform/EventLoop.h"
 #include "platform/KeyDerivation.h"
 #include "platform/TlsSession.h"
@@ -130,11 +131,12 @@ int runServer(const std::string& folder, bool designPeer, int portFd, int report
     NodeSettings settings(folder);
     configure(settings, Side{"Server", "Fetcher", kParty});
     useKey(settings);
-    auto catalog = std::make_unique<CCatalog>(settings, true);
+    NodeContext node(settings);
+    auto catalog = std::make_unique<CCatalog>(node, true);
     catalog->addLocal(ownRecord(settings.getSendFolder() + "/" + kFileName, "Server", kParty));
     int port = 0;
     {
-        CTcpA2AModel model(settings);
+        CTcpA2AModel model(node);
         model.goOnline();
         port = model.listenPort();
         report(portFd, std::to_string(port) + "\n");
@@ -160,12 +162,13 @@ int runFetcher(const std::string& folder, std::uint64_t size, int port, int repo
     NodeSettings settings(folder);
     configure(settings, Side{"Fetcher", "Server", kParty, "TCP", "", port});
     useKey(settings);
-    auto catalog = std::make_unique<CCatalog>(settings, true);
+    NodeContext node(settings);
+    auto catalog = std::make_unique<CCatalog>(node, true);
     bool complete = false;
     double transfer = 0;
     const auto start = std::chrono::steady_clock::now();
     {
-        CTcpA2AModel model(settings);
+        CTcpA2AModel model(node);
         model.connectPeer("Server", "127.0.0.1", port);
         CatalogRecord entry;
         plat::runUntil([&] { return catalog->hasEntry("Server", kFileName, nullptr); }, kTimeoutMs);

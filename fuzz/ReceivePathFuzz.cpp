@@ -16,6 +16,7 @@
 #include "app/NodeSettings.h"
 #include "catalog/CCatalog.h"
 #include "catalog/MessageHeader.h"
+#include "catalog/NodeContext.h"
 #include "platform/Bytes.h"
 #include "platform/TlsSession.h"
 #include "tcp/CTcpSockStream.h"
@@ -77,7 +78,8 @@ struct Scratch
         settings->setPartyName("Party");
         settings->connections().append({"PeerA", "TCP", "127.0.0.1", {}});
         settings->connections().append({"PeerS", "SKYPE", "peer.s", {}});
-        catalog = std::make_unique<CCatalog>(*settings, true);
+        node = new NodeContext(*settings);
+        catalog = std::make_unique<CCatalog>(*node, true);
     }
 
     // A run that ends normally leaves no scratch folder behind; a crash keeps it for a look.
@@ -110,6 +112,7 @@ struct Scratch
     std::string scratch;
     std::string folder;
     NodeSettings* settings;
+    NodeContext* node;
     std::unique_ptr<CCatalog> catalog;
 };
 
@@ -210,7 +213,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     {
         FuzzParent parent;
-        CTcpSockStream stream;
+        CTcpSockStream stream(*scratch.node);
         parent.stream = &stream;
         stream.setParent(&parent);
         stream.setId(1);

@@ -13,8 +13,8 @@ std::string getIniFileName();
 
 // The single door to the node's settings. This base owns the file and folder paths and reads
 // and writes "Pavo.ini"; the object that holds the live settings (NodeSettings) derives from it
-// and implements the virtual operations. Every other part of the program reads settings through
-// instance().
+// and implements the virtual operations. The node hands it to its parts; instance() is for the
+// one-node program's start-up and windows.
 class CPropatyHotLine
 {
 public:

@@ -3,7 +3,7 @@
 #include "app/CPropatyHotLine.h"
 #include "app/VX_EVENTCATALOG.h"
 #include "catalog/CatalogDates.h"
-#include "catalog/ChangeSignal.h"
+#include "catalog/NodeContext.h"
 #include "platform/Cp932.h"
 #include "platform/Diag.h"
 #include "platform/EventLoop.h"
@@ -22,35 +22,37 @@ namespace {
 // 9216 bytes).
 constexpr std::size_t BatchRecords = 12;
 
-// Announcements go to the node's channel; a catalog built without one (tools, tests) announces
+// Announcements go to the node's channel; a catalog whose node has none (tools, tests) announces
 // to nobody.
 struct Announcements
 {
+    VX_EVENTCATALOG* channel;
+
     void notifyAdd(const CatalogRecord& record)
     {
-        if (VX_EVENTCATALOG* channel = VX_EVENTCATALOG::instance())
+        if (channel)
             channel->notifyAdd(record);
     }
     void notifyUpdate(const CatalogRecord& record, int index)
     {
-        if (VX_EVENTCATALOG* channel = VX_EVENTCATALOG::instance())
+        if (channel)
             channel->notifyUpdate(record, index);
     }
     void notifyReset()
     {
-        if (VX_EVENTCATALOG* channel = VX_EVENTCATALOG::instance())
+        if (channel)
             channel->notifyReset();
     }
     void notifyRefilled()
     {
-        if (VX_EVENTCATALOG* channel = VX_EVENTCATALOG::instance())
+        if (channel)
             channel->notifyRefilled();
     }
 };
 
-Announcements events()
+Announcements events(const NodeContext& node)
 {
-    return {};
+    return {node.catalogEvents()};
 }
 
 } // namespace
@@ -60,23 +62,31 @@ CCatalog* CCatalog::instance()
     return plat::LiveInstance<CCatalog>::get();
 }
 
-CCatalog::CCatalog(CPropatyHotLine& settings, bool writeThrough, Clock clock)
-    : m_settings(settings), m_clock(clock ? std::move(clock) : Clock(&plat::localNow)),
-      m_catalogFolder(plat::joinPath(settings.getCurrentFolder(), "CATALOG")),
-      m_folders(m_catalogFolder, settings.getRecvFolder(), settings.getSendFolder()),
-      m_pending(m_catalogFolder), m_router(settings, m_cash, m_pending),
-      m_delivery(settings, m_cash, m_folders,
+CCatalog::CCatalog(NodeContext& node, bool writeThrough, Clock clock)
+    : m_node(node), m_settings(node.settings()),
+      m_clock(clock ? std::move(clock) : Clock(&plat::localNow)),
+      m_catalogFolder(plat::joinPath(m_settings.getCurrentFolder(), "CATALOG")),
+      m_folders(m_catalogFolder, m_settings.getRecvFolder(), m_settings.getSendFolder()),
+      m_pending(m_catalogFolder), m_router(m_settings, m_cash, m_pending, node.changes()),
+      m_delivery(m_settings, m_cash, m_folders,
                  {[this](int index, const CatalogRecord& r) { replaceEntry(index, r, true); },
                   [this](const CatalogRecord& entry) { m_router.forwardToPeers(entry); }}),
       m_self(std::make_shared<CCatalog*>(this))
 {
+    const auto notice = [&node](const std::string& text) { node.postDetail(text); };
+    m_limit.setNotice(notice);
+    m_delivery.setNotice(notice);
     plat::makeFolders(m_catalogFolder);
     m_cash.setupList(plat::joinPath(m_catalogFolder, "catalog.dat"), writeThrough);
     checkAtLoad();
+    // Entered only now: the node's connections reach a catalog that has loaded its list.
+    m_node.setCatalog(this);
 }
 
 CCatalog::~CCatalog()
 {
+    if (m_node.catalog() == this)
+        m_node.setCatalog(nullptr);
     // Files of entries already purged are not left behind on disk at shutdown; the cache file is
     // written whole below, whatever a purge's rewrite had done of it.
     for (; m_doomedNext < m_doomed.size(); ++m_doomedNext) {
@@ -108,7 +118,7 @@ void CCatalog::checkAtLoad()
             catalog::stampChecksum(r);
             m_cash.setRec(i, r);
         }
-        events().notifyAdd(r);
+        events(m_node).notifyAdd(r);
     }
 }
 
@@ -150,13 +160,13 @@ void CCatalog::announceAdded(const CatalogRecord& record)
 {
     // Appended behind the purge's walk, which announces it when it gets there.
     if (!announcing())
-        events().notifyAdd(record);
+        events(m_node).notifyAdd(record);
 }
 
 void CCatalog::announceChanged(int index, const CatalogRecord& record)
 {
     if (!announcing() || index < m_announced)
-        events().notifyUpdate(record, index);
+        events(m_node).notifyUpdate(record, index);
 }
 
 void CCatalog::markDeleted(int index, bool announce)
@@ -179,7 +189,7 @@ void CCatalog::addLocal(CatalogRecord record)
     announceAdded(record);
     for (const std::string& peer : peers())
         m_pending.append(peer, record);
-    ChangeSignal::raise();
+    m_node.changes().raise();
 }
 
 void CCatalog::updateLocal(CatalogRecord record)
@@ -196,7 +206,7 @@ void CCatalog::updateLocal(CatalogRecord record)
     announceChanged(index, record);
     for (const std::string& peer : peers())
         m_pending.put(peer, record);
-    ChangeSignal::raise();
+    m_node.changes().raise();
 }
 
 int CCatalog::indexOfRegistration(const CatalogRecord& record) const
@@ -233,7 +243,7 @@ void CCatalog::deleteEverywhere(CatalogRecord record)
     catalog::stampChecksum(record);
     for (const std::string& peer : peers())
         m_pending.append(peer, record);
-    ChangeSignal::raise();
+    m_node.changes().raise();
 }
 
 void CCatalog::deleteHere(CatalogRecord record)
@@ -364,7 +374,7 @@ void CCatalog::purge()
     m_purgeOwn = nodeNameCp932();
     m_badKind.reset();
     m_cash.beginCompaction();
-    events().notifyReset();
+    events(m_node).notifyReset();
     m_announced = 0;
     m_purge = PurgeStage::Compact;
     // The first slice at once: a small purge is over when this returns.
@@ -423,7 +433,7 @@ void CCatalog::purgeSlice()
         }
     }
     if (m_purge == PurgeStage::Announce && announceSome(m_cash.count(), goOn)) {
-        events().notifyRefilled();
+        events(m_node).notifyRefilled();
         m_purge = PurgeStage::Rewrite;
     }
     if (m_purge == PurgeStage::Rewrite && m_cash.rewriteStep(goOn))
@@ -442,7 +452,7 @@ bool CCatalog::announceSome(int upTo, const std::function<bool()>& goOn)
             return false;
         // A copy: a listener may change the list from inside its call.
         const CatalogRecord r = m_cash.at(m_announced++);
-        events().notifyAdd(r);
+        events(m_node).notifyAdd(r);
     }
     return true;
 }
@@ -473,6 +483,6 @@ void CCatalog::announceAll()
 {
     for (int i = 0; i < m_cash.count(); ++i) {
         const CatalogRecord r = m_cash.at(i);
-        events().notifyAdd(r);
+        events(m_node).notifyAdd(r);
     }
 }

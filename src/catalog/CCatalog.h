@@ -22,6 +22,7 @@
 #include <vector>
 
 class CPropatyHotLine;
+class NodeContext;
 
 // The node's catalog: one record per registered file, kept by the catalog cache, plus a pending
 // file per configured peer of records still to be sent there, plus the files themselves (received
@@ -47,11 +48,14 @@ public:
     // The node's catalog while it lives (the catalog last built), or nullptr; never creates one.
     static CCatalog* instance();
 
-    // Loads "catalog.dat" from the catalog folder of settings' working folder, marks entries that
-    // fail their checksum as deleted, fills in missing party names and announces every entry.
+    // Loads "catalog.dat" from the catalog folder of the node's working folder, marks entries
+    // that fail their checksum as deleted, fills in missing party names and announces every entry
+    // on the node's catalog channel. Then enters itself as the node's catalog, where the node's
+    // connections find it, until it is destroyed. The node's settings name this node, its party
+    // and its peers; its notice poster shows when the catalog or the disk is full.
     // writeThrough false is the "-CATALOGCASH" mode: the file is written only by the destructor.
-    CCatalog(CPropatyHotLine& settings, bool writeThrough, Clock clock = {});
-    // Rewrites the cache file from the list.
+    CCatalog(NodeContext& node, bool writeThrough, Clock clock = {});
+    // Leaves the node, then rewrites the cache file from the list.
     ~CCatalog();
     CCatalog(const CCatalog&) = delete;
     CCatalog& operator=(const CCatalog&) = delete;
@@ -179,6 +183,7 @@ private:
     int deletionTarget(const CatalogRecord& record) const;
     std::vector<std::string> peers() const { return m_router.peers(); }
 
+    NodeContext& m_node;
     CPropatyHotLine& m_settings;
     Clock m_clock;
     std::string m_catalogFolder;

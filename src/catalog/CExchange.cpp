@@ -6,6 +6,7 @@
 #include "catalog/HelloBody.h"
 #include "catalog/MessageBuilder.h"
 #include "catalog/MessageHeader.h"
+#include "catalog/NodeContext.h"
 #include "platform/Cp932.h"
 #include "platform/Diag.h"
 
@@ -57,15 +58,20 @@ bool isConfiguredNode(CPropatyHotLine& settings, const std::string& name)
 
 static_assert(FileMessageHead == 48 + CatalogRecord::Size);
 
-CExchange::CExchange(std::string peerNodeName)
-    : m_peerNodeName(std::move(peerNodeName)), m_buffer(new std::uint8_t[MaxMessage]),
+CExchange::CExchange(NodeContext& node, std::string peerNodeName)
+    : m_node(node), m_peerNodeName(std::move(peerNodeName)), m_buffer(new std::uint8_t[MaxMessage]),
       m_heldBytes(new std::uint8_t[kHeldRequests * kHeldSlot]())
 {
 }
 
 CExchange::~CExchange()
 {
-    DownloadClaims::instance().release(this);
+    m_node.claims().release(this);
+}
+
+CCatalog* CExchange::catalog() const
+{
+    return m_node.catalog();
 }
 
 bool CExchange::queue(std::size_t length)
@@ -140,11 +146,9 @@ void CExchange::hold(HeldKind kind, const std::uint8_t* data, std::size_t length
 
 void CExchange::sendHello(std::uint32_t syncMode, const plat::SystemTime& since, bool news)
 {
-    CPropatyHotLine* settings = CPropatyHotLine::instance();
-    if (!settings)
-        return;
-    const auto node = plat::toCp932(settings->getNodeName());
-    const auto party = plat::toCp932(settings->getPartyName());
+    CPropatyHotLine& settings = m_node.settings();
+    const auto node = plat::toCp932(settings.getNodeName());
+    const auto party = plat::toCp932(settings.getPartyName());
     if (!node || !party) {
         plat::diag("CExchange: node or party name not representable in CP932, no hello\n");
         return;
@@ -171,8 +175,8 @@ CExchange::HelloResult CExchange::onHello(const std::uint8_t* data, std::size_t 
                                           const std::string& peerId)
 {
     HelloResult result;
-    CPropatyHotLine* settings = CPropatyHotLine::instance();
-    if (!settings || !helloPartyMatches(data, length)) {
+    CPropatyHotLine& settings = m_node.settings();
+    if (!helloPartyMatches(data, length)) {
         plat::diag("CExchange: hello from another party\n");
         return result;
     }
@@ -190,13 +194,14 @@ CExchange::HelloResult CExchange::onHello(const std::uint8_t* data, std::size_t 
     }
     if (!isTcp && hello.nameBinding == 0) {
         const std::string configured =
-            settings->findConnectNodeName(CPropatyHotLine::kMethodSkype, peerId);
+            settings.findConnectNodeName(CPropatyHotLine::kMethodSkype, peerId);
         if (!configured.empty() && mayBindName(peerId, helloName)) {
             m_peerNodeName = helloName;
             if (configured != helloName) {
-                settings->renameConnectNode(CPropatyHotLine::kMethodSkype, peerId, configured,
-                                            helloName);
-                CCatalog::instance()->renamePendingFile(configured, helloName);
+                settings.renameConnectNode(CPropatyHotLine::kMethodSkype, peerId, configured,
+                                           helloName);
+                if (CCatalog* c = catalog())
+                    c->renamePendingFile(configured, helloName);
                 result.peerRenamed = true;
             }
         }
@@ -205,17 +210,18 @@ CExchange::HelloResult CExchange::onHello(const std::uint8_t* data, std::size_t 
     // connection: a peer naming anyone else would otherwise create pending files at will or
     // fill another peer's.
     const bool forThisPeer = m_peerNodeName.empty() || m_peerNodeName == helloName;
-    if (hello.syncMode != SyncMode::None && forThisPeer && isConfiguredNode(*settings, helloName))
-        CCatalog::instance()->queueSince(helloName, hello.syncMode, hello.since);
+    CCatalog* c = catalog();
+    if (c && hello.syncMode != SyncMode::None && forThisPeer &&
+        isConfiguredNode(settings, helloName))
+        c->queueSince(helloName, hello.syncMode, hello.since);
     return result;
 }
 
 bool CExchange::helloPartyMatches(const std::uint8_t* data, std::size_t length) const
 {
-    CPropatyHotLine* settings = CPropatyHotLine::instance();
-    if (!settings || length < HelloLayout::MessageSize)
+    if (length < HelloLayout::MessageSize)
         return false;
-    const auto ownParty = asField(settings->getPartyName(), HelloLayout::PartyNameSize);
+    const auto ownParty = asField(m_node.settings().getPartyName(), HelloLayout::PartyNameSize);
     return ownParty && HelloBody::read(data).partyNameCp932 == *ownParty;
 }
 
@@ -224,7 +230,7 @@ bool CExchange::helloPartyMatches(const std::uint8_t* data, std::size_t length) 
 // pour this peer's pending records into the other peer's file.
 bool CExchange::mayBindName(const std::string& peerId, const std::string& helloName) const
 {
-    CPropatyHotLine& settings = *CPropatyHotLine::instance();
+    CPropatyHotLine& settings = m_node.settings();
     if (helloName == settings.getNodeName()) {
         plat::diag("CExchange: Skype peer %s claims this node's name\n", peerId.c_str());
         return false;
@@ -258,7 +264,9 @@ void CExchange::onCatalogRequest(const std::uint8_t* data, std::size_t length,
 
 void CExchange::answerCatalogRequest(const std::string& peerNodeName)
 {
-    std::vector<CatalogRecord> records = CCatalog::instance()->takePending(peerNodeName);
+    std::vector<CatalogRecord> records;
+    if (CCatalog* c = catalog())
+        records = c->takePending(peerNodeName);
     if (records.size() > MaxBatchRecords)
         records.resize(MaxBatchRecords);
     std::memset(m_buffer.get(), 0, HeaderSize + records.size() * CatalogRecord::Size);
@@ -278,8 +286,8 @@ void CExchange::onCatalogBatch(const std::uint8_t* data, std::size_t length)
         requestFirstFile();
         return;
     }
-    CCatalog& catalog = *CCatalog::instance();
-    for (std::size_t i = 0; i < count; ++i) {
+    CCatalog* const c = catalog();
+    for (std::size_t i = 0; c && i < count; ++i) {
         CatalogRecord r = recordAt(data, i);
         if (checksumRejects(r)) {
             plat::diag("CExchange: record %zu of batch fails its checksum\n", i);
@@ -292,10 +300,10 @@ void CExchange::onCatalogBatch(const std::uint8_t* data, std::size_t length)
         switch (r.kind()) {
         case RecordKind::New:
         case RecordKind::Changed:
-            catalog.mergeRecord(r);
+            c->mergeRecord(r);
             break;
         case RecordKind::Deleted:
-            catalog.mergeDeletion(r);
+            c->mergeDeletion(r);
             break;
         default:
             break;
@@ -314,29 +322,34 @@ void CExchange::requestFirstFile()
         fillWindow();
         return;
     }
-    CCatalog& catalog = *CCatalog::instance();
-    auto record = catalog.firstToFetch();
-    while (record && DownloadClaims::instance().claimedByOther(*record, this))
-        record = catalog.nextToFetch(*record);
+    CCatalog* c = catalog();
+    if (!c)
+        return;
+    auto record = c->firstToFetch();
+    while (record && m_node.claims().claimedByOther(*record, this))
+        record = c->nextToFetch(*record);
     startDownload(record);
 }
 
 void CExchange::requestNextFile(const CatalogRecord& record)
 {
     stopDownload();
-    CCatalog& catalog = *CCatalog::instance();
-    auto next = catalog.nextToFetch(record);
-    while (next && DownloadClaims::instance().claimedByOther(*next, this))
-        next = catalog.nextToFetch(*next);
+    CCatalog* c = catalog();
+    if (!c)
+        return;
+    auto next = c->nextToFetch(record);
+    while (next && m_node.claims().claimedByOther(*next, this))
+        next = c->nextToFetch(*next);
     startDownload(next);
 }
 
 void CExchange::startDownload(std::optional<CatalogRecord> record)
 {
     // Downloads stop while the receiving disk is near full (said once on the status line).
-    if (!record || !CCatalog::instance()->roomToFetch(*record))
+    CCatalog* c = catalog();
+    if (!record || !c || !c->roomToFetch(*record))
         return;
-    DownloadClaims::instance().claim(*record, this);
+    m_node.claims().claim(*record, this);
     m_download = Download{};
     m_download.active = true;
     m_download.record = *record;
@@ -349,7 +362,7 @@ void CExchange::startDownload(std::optional<CatalogRecord> record)
 void CExchange::stopDownload()
 {
     if (m_download.active)
-        DownloadClaims::instance().release(this);
+        m_node.claims().release(this);
     m_download.active = false;
     // The answers still to come belong to requests of the download just left.
     m_stale = m_inFlight;
@@ -372,7 +385,8 @@ void CExchange::checkStall()
     m_quietConversations = 0;
     m_inFlight = 0;
     m_stale = 0;
-    if (const auto entry = CCatalog::instance()->exactEntry(m_download.record))
+    CCatalog* c = catalog();
+    if (const auto entry = c ? c->exactEntry(m_download.record) : std::nullopt)
         m_download.next = entry->bytesReceived();
     m_download.emptyAsked = false;
 }
@@ -418,8 +432,9 @@ void CExchange::answerFileRequest(const std::uint8_t* data, std::size_t chunkSiz
     const std::uint32_t offset = ConstMessageHeader(out).fileOffset();
     const std::size_t size = std::min(chunkSize, MaxChunkRoom);
     std::size_t n = 0;
-    if (isValidRecord(record))
-        n = CCatalog::instance()->readChunk(record, offset, size, out + FileMessageHead);
+    CCatalog* c = catalog();
+    if (c && isValidRecord(record))
+        n = c->readChunk(record, offset, size, out + FileMessageHead);
     n = std::min(n, size);
     MessageHeader h(out);
     h.setMessageType(MsgType::FileData);
@@ -464,7 +479,13 @@ void CExchange::onFileData(const std::uint8_t* data, std::size_t length)
         fillWindow();
         return;
     }
-    CCatalog& catalog = *CCatalog::instance();
+    CCatalog* c = catalog();
+    if (!c) {
+        // The node's catalog has gone (or is not there yet): nothing is stored, nothing asked.
+        stopDownload();
+        return;
+    }
+    CCatalog& catalog = *c;
     if (!m_download.active) {
         // An answer this connection did not ask for: follow it as a download of its own, as a
         // one-chunk-at-a-time peer would.
@@ -472,7 +493,7 @@ void CExchange::onFileData(const std::uint8_t* data, std::size_t length)
         m_download.active = true;
         m_download.record = record;
         m_download.next = offset;
-        DownloadClaims::instance().claim(record, this);
+        m_node.claims().claim(record, this);
     } else if (!CCatalog::sameVersion(record, m_download.record)) {
         plat::diag("CExchange: file data for another file than the one asked for dropped\n");
         fillWindow();

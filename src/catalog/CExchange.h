@@ -10,6 +10,9 @@
 #include <optional>
 #include <string>
 
+class CCatalog;
+class NodeContext;
+
 // The catalog conversation of one connection: builds hellos, catalog requests and batches, and
 // the file data requests and answers, puts them into the connection's own send queue, and
 // interprets what the peer sends. It keeps no conversation state: where a conversation stands
@@ -33,6 +36,11 @@
 // offers (at most kMaxWindow). The transport bounds it further (1 over Skype, where one message
 // is in flight anyway). Chunks are stored strictly in order; a chunk that does not continue the
 // file restarts the window from the bytes received.
+//
+// The node's parts come from its NodeContext: the settings (this node's and its party's names, the
+// configured connections), the catalog while it lives, and which connection fetches which entry.
+// While the node has no catalog (before it is built, after it is taken down) peer requests are
+// answered as from an empty catalog and nothing received is stored.
 //
 // Node names here are UTF-8, as the settings hold them; the hello carries them as CP932.
 class CExchange
@@ -63,7 +71,8 @@ public:
     // (its requests lost) and starts again from the bytes received.
     static constexpr int kStallConversations = 3;
 
-    explicit CExchange(std::string peerNodeName = {});
+    // node outlives the exchange.
+    explicit CExchange(NodeContext& node, std::string peerNodeName = {});
 
     // Process-wide figures for benchmarks: file bytes received in answers (stored or not).
     static std::uint64_t fileBytesReceived() { return s_fileBytesReceived; }
@@ -171,10 +180,12 @@ private:
     static bool chunkFits(const catalog::CatalogRecord& record, std::uint32_t offset,
                           std::uint32_t n);
     bool mayBindName(const std::string& peerId, const std::string& helloName) const;
+    CCatalog* catalog() const;
 
     static inline std::uint64_t s_fileBytesReceived = 0;
     static inline bool s_flowBlockSent = true;
 
+    NodeContext& m_node;
     std::string m_peerNodeName;
     VX_QUE m_queue;
     // One message being built; allocated once, as large as a send-queue slot.

@@ -1,6 +1,5 @@
 #include "catalog/DiskFloor.h"
 
-#include "app/CPostError.h"
 #include "platform/Diag.h"
 
 #include <algorithm>
@@ -62,7 +61,8 @@ bool DiskFloor::roomFor(std::uint64_t bytes)
         plat::diag("DiskFloor: %llu bytes free on %s, floor %llu: downloads stop\n",
                    static_cast<unsigned long long>(space->available), m_folder.c_str(),
                    static_cast<unsigned long long>(floor));
-        CPostError::postDetailIfLive(kDiskFullText);
+        if (m_notice)
+            m_notice(kDiskFullText);
     }
     return false;
 }

@@ -29,6 +29,8 @@ public:
     explicit DiskFloor(std::string folder, Probe probe = {});
 
     void setProbe(Probe probe);
+    // Where the stop is said (the node's status line); unset: only the diagnostic output.
+    void setNotice(std::function<void(const std::string&)> notice) { m_notice = std::move(notice); }
     // True when bytes more can be written and the free space stays at or above the floor. An
     // unknown free space does not stop downloads (the write itself then fails or not).
     bool roomFor(std::uint64_t bytes);
@@ -36,5 +38,6 @@ public:
 private:
     std::string m_folder;
     Probe m_probe;
+    std::function<void(const std::string&)> m_notice;
     bool m_said = false;
 };

@@ -1,11 +1,5 @@
 #include "catalog/DownloadClaims.h"
 
-DownloadClaims& DownloadClaims::instance()
-{
-    static DownloadClaims claims;
-    return claims;
-}
-
 std::string DownloadClaims::keyOf(const CatalogRecord& record)
 {
     std::string key(record.originNodeCp932());

@@ -1,6 +1,5 @@
 #include "catalog/EntryLimit.h"
 
-#include "app/CPostError.h"
 #include "platform/Diag.h"
 
 namespace {
@@ -21,7 +20,8 @@ bool EntryLimit::roomFor(int count)
     if (!m_said) {
         m_said = true;
         plat::diag("CCatalog: %d entries, new records from peers are refused\n", count);
-        CPostError::postDetailIfLive(kCatalogFullText);
+        if (m_notice)
+            m_notice(kCatalogFullText);
     }
     return false;
 }

@@ -36,6 +36,11 @@ public:
     // True when the rest of the record's file fits on the receiving disk above its floor.
     bool roomToFetch(const CatalogRecord& record);
     void setSpaceProbe(DiskFloor::Probe probe) { m_floor.setProbe(std::move(probe)); }
+    // Where a stop for want of disk space is said.
+    void setNotice(std::function<void(const std::string&)> notice)
+    {
+        m_floor.setNotice(std::move(notice));
+    }
     // The first incomplete entry of another node, in catalog order; the next one after record's
     // entry (none when that entry is gone, no wrap-around).
     std::optional<CatalogRecord> firstToFetch() const;

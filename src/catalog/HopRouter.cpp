@@ -11,8 +11,9 @@
 using catalog::RecordLayout::MaxHops;
 using catalog::RecordLayout::NodeNameSize;
 
-HopRouter::HopRouter(CPropatyHotLine& settings, const CCatalogCash& list, PendingFiles& pending)
-    : m_settings(settings), m_list(list), m_pending(pending)
+HopRouter::HopRouter(CPropatyHotLine& settings, const CCatalogCash& list, PendingFiles& pending,
+                     ChangeSignal& changes)
+    : m_settings(settings), m_list(list), m_pending(pending), m_changes(changes)
 {
 }
 
@@ -67,7 +68,7 @@ void HopRouter::forwardToPeers(const CatalogRecord& record)
         return;
     for (const std::string& peer : peers())
         queueForPeer(record, peer);
-    ChangeSignal::raise();
+    m_changes.raise();
 }
 
 void HopRouter::queueForPeer(const CatalogRecord& record, const std::string& peer)

@@ -11,6 +11,7 @@
 #include <vector>
 
 class CCatalogCash;
+class ChangeSignal;
 class CPropatyHotLine;
 class PendingFiles;
 
@@ -30,8 +31,10 @@ public:
         std::string own;       // this node's name, CP932
     };
 
-    // The peers are the connections of settings; list is the catalog that queueSince walks.
-    HopRouter(CPropatyHotLine& settings, const CCatalogCash& list, PendingFiles& pending);
+    // The peers are the connections of settings; list is the catalog that queueSince walks;
+    // changes is raised whenever records are forwarded to the peers.
+    HopRouter(CPropatyHotLine& settings, const CCatalogCash& list, PendingFiles& pending,
+              ChangeSignal& changes);
 
     // The node names of the configured connections, in order.
     std::vector<std::string> peers() const;
@@ -55,5 +58,6 @@ private:
     CPropatyHotLine& m_settings;
     const CCatalogCash& m_list;
     PendingFiles& m_pending;
+    ChangeSignal& m_changes;
     SyncRequestGate m_syncGate;
 };

@@ -2,7 +2,6 @@
 
 #include "app/CPropatyHotLine.h"
 #include "app/ShellUtil.h"
-#include "catalog/CCatalog.h"
 #include "platform/AtomicFile.h"
 #include "platform/Cp932.h"
 #include "platform/Diag.h"
@@ -29,12 +28,8 @@ constexpr std::size_t kContactTextMax = 2048;
 constexpr std::size_t kInformationBytes = nodeinfo::FileLayout::InformationSize;
 constexpr std::size_t kInformationHexMax = 2 * kInformationBytes;
 
-std::optional<CatalogRecord> catalogLookup(const std::string& origin, const std::string& file)
+std::optional<CatalogRecord> noEntry(const std::string&, const std::string&)
 {
-    CCatalog* catalog = CCatalog::instance();
-    CatalogRecord entry;
-    if (catalog && catalog->hasEntry(origin, file, &entry))
-        return entry;
     return std::nullopt;
 }
 
@@ -67,7 +62,7 @@ bool isPresence(int value)
 } // namespace
 
 NodeInfoStore::NodeInfoStore(CPropatyHotLine& settings, EntryLookup lookup, Clock clock)
-    : m_settings(settings), m_lookup(lookup ? std::move(lookup) : EntryLookup(&catalogLookup)),
+    : m_settings(settings), m_lookup(lookup ? std::move(lookup) : EntryLookup(&noEntry)),
       m_clock(clock ? std::move(clock) : Clock(&plat::localNow))
 {
 }

@@ -26,7 +26,8 @@ public:
                                                                    const std::string& fileName)>;
     using Clock = std::function<plat::SystemTime()>;
 
-    // An empty lookup asks the process-wide catalog; an empty clock is the local time.
+    // The node hands in a lookup in its catalog; an empty one finds no entry (no routes). An
+    // empty clock is the local time.
     explicit NodeInfoStore(CPropatyHotLine& settings, EntryLookup lookup = {}, Clock clock = {});
 
     CNodeInfo& own() { return m_own; }

@@ -35,7 +35,8 @@ PavoNode::PavoNode(const std::string& workingFolder, const NodeOptions& options)
       m_notices(std::make_unique<CPostError>()), m_logEvents(std::make_unique<VX_EVENTLOG>()),
       m_catalogEvents(std::make_unique<VX_EVENTCATALOG>()),
       // The settings object (creates SEND, RECV and CATALOG); off-line until setOnline.
-      m_settings(workingFolder), m_transfer(m_settings, *m_logEvents, *m_catalogEvents, options),
+      m_settings(workingFolder), m_context(m_settings, m_catalogEvents.get(), m_notices.get()),
+      m_transfer(m_context, *m_logEvents, *m_catalogEvents, options),
       // Routes of the party's files are looked up in this node's catalog.
       m_nodeInfo(m_settings,
                  [this](const std::string& origin, const std::string& file) {
@@ -54,9 +55,10 @@ PavoNode::PavoNode(const std::string& workingFolder, const NodeOptions& options)
     // the TCP peer model with its 50 ms poll. Nothing listens before setOnline.
     m_transfer.initialise(m_window.handle());
 
-    // The catalog: its cache file is loaded and every entry announced on the catalog channel.
-    // "-CATALOGCASH" writes the file only when the catalog is destroyed.
-    m_catalog = std::make_unique<CCatalog>(m_settings, !options.catalogCacheAtShutdown);
+    // The catalog: its cache file is loaded and every entry announced on the catalog channel;
+    // from then on the connections find it in the context. "-CATALOGCASH" writes the file only
+    // when the catalog is destroyed.
+    m_catalog = std::make_unique<CCatalog>(m_context, !options.catalogCacheAtShutdown);
 
     // The folder watch over SEND: its remembered list, a pass at every 11th heartbeat and half a
     // second after the folder changes.
@@ -158,6 +160,8 @@ void PavoNode::shutdown()
     m_folderWatch.reset();
     m_watchCatalog.reset();
     m_catalog.reset();
+    m_context.setCatalogEvents(nullptr);
+    m_context.setNotices(nullptr);
     m_catalogEvents.reset();
     m_logEvents.reset();
     m_notices.reset();

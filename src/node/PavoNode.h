@@ -5,6 +5,7 @@
 #include "app/NodeSettings.h"
 #include "app/VX_EVENTCATALOG.h"
 #include "app/VX_EVENTLOG.h"
+#include "catalog/NodeContext.h"
 #include "node/CPavoPeriodic.h"
 #include "node/NodeInfoStore.h"
 #include "platform/EventLoop.h"
@@ -27,8 +28,11 @@ class SendFolderTrigger;
 // and sends the user's commands here. Tests and benchmarks build the same node in a scratch
 // folder.
 //
-// While the node lives, each design class's instance() hands out this node's object; after
-// shutdown() none hands out anything (the settings stay readable until the node is destroyed).
+// The parts reach each other only through what this constructor hands them (the NodeContext
+// above all), never through the design classes' instance() accessors, so several nodes can live
+// in one process. The accessors are for the one-node program's start-up and windows: while the
+// node lives (the last one built), each hands out this node's object; after shutdown() none hands
+// out anything (the settings stay readable until the node is destroyed).
 class PavoNode : private CPavoPeriodic::Host
 {
 public:
@@ -102,6 +106,7 @@ public:
     CCatalog* catalog() { return m_catalog.get(); }
     CFolderWatch* folderWatch() { return m_folderWatch.get(); }
     NodeInfoStore& nodeInfo() { return m_nodeInfo; }
+    NodeContext& context() { return m_context; }
     // The party's nodes as the last publishing step read them, the own node first.
     const std::vector<CNodeInfo>& nodeList() const { return m_nodeList; }
     // Timer 201: builds and writes the own node-information file, reads the party's list.
@@ -132,6 +137,9 @@ private:
     std::unique_ptr<VX_EVENTLOG> m_logEvents;
     std::unique_ptr<VX_EVENTCATALOG> m_catalogEvents;
     NodeSettings m_settings;
+    // What the catalog, the transports and every connection's exchange share: the settings, the
+    // catalog channel, the notice poster, the download claims, the change news and the catalog.
+    NodeContext m_context;
     CTransfer m_transfer;
     std::unique_ptr<CCatalog> m_catalog;
     std::unique_ptr<CFolderWatch::Catalog> m_watchCatalog;

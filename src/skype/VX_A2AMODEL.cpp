@@ -28,11 +28,11 @@ VX_A2AMODEL* VX_A2AMODEL::instance()
     return plat::LiveInstance<VX_A2AMODEL>::get();
 }
 
-VX_A2AMODEL::VX_A2AMODEL(SkypeLink& link, VX_SKYPEMODEL& userModel, CPropatyHotLine& settings)
+VX_A2AMODEL::VX_A2AMODEL(SkypeLink& link, VX_SKYPEMODEL& userModel, NodeContext& node)
     : m_link(link), m_timer([this](int) { tick(); })
 {
     for (auto& slot : m_slots) {
-        slot = std::make_unique<VX_SKYPEAPPLICATION>(link, &userModel, settings);
+        slot = std::make_unique<VX_SKYPEAPPLICATION>(link, &userModel, node);
         slot->addListener(this);
     }
     m_link.addUser(this);

@@ -11,7 +11,7 @@
 #include <vector>
 
 class CA2AModelListener;
-class CPropatyHotLine;
+class NodeContext;
 class SkypeLink;
 class VX_SKYPEAPPLICATION;
 class VX_SKYPEMODEL;
@@ -32,8 +32,9 @@ public:
     static VX_A2AMODEL* instance();
 
     // Registers itself with link and with every slot, and starts the 100 ms timer. The slots'
-    // applications admit the Skype IDs that settings configure.
-    VX_A2AMODEL(SkypeLink& link, VX_SKYPEMODEL& userModel, CPropatyHotLine& settings);
+    // applications admit the Skype IDs that the node's settings configure, and their streams work
+    // with the node's parts. node outlives the model.
+    VX_A2AMODEL(SkypeLink& link, VX_SKYPEMODEL& userModel, NodeContext& node);
     // Stops the timer and destroys the slots, each deleting its application at the client.
     ~VX_A2AMODEL() override;
     VX_A2AMODEL(const VX_A2AMODEL&) = delete;

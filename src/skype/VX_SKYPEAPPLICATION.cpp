@@ -1,6 +1,7 @@
 #include "skype/VX_SKYPEAPPLICATION.h"
 
 #include "app/CPropatyHotLine.h"
+#include "catalog/NodeContext.h"
 #include "platform/Diag.h"
 #include "platform/EventLoop.h"
 #include "skype/SkypeLink.h"
@@ -13,8 +14,8 @@
 #include <algorithm>
 
 VX_SKYPEAPPLICATION::VX_SKYPEAPPLICATION(SkypeLink& link, VX_SKYPEMODEL* userModel,
-                                         CPropatyHotLine& settings)
-    : m_link(link), m_settings(settings), m_userModel(userModel),
+                                         NodeContext& node)
+    : m_link(link), m_node(node), m_settings(node.settings()), m_userModel(userModel),
       m_graveyard(std::make_shared<Graveyard>())
 {
 }
@@ -230,7 +231,7 @@ void VX_SKYPEAPPLICATION::addStream(const std::string& skypeId, int number)
         return;
     }
     auto stream = std::make_unique<VX_SKYPESTREAM>(
-        m_link, skypeId, number, m_name,
+        m_link, m_node, skypeId, number, m_name,
         m_settings.findConnectNodeName(CPropatyHotLine::kMethodSkype, skypeId));
     stream->setPassive(m_passive);
     auto free = std::find(m_streams.begin(), m_streams.end(), nullptr);

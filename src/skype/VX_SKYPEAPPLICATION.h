@@ -9,6 +9,7 @@
 #include <vector>
 
 class CPropatyHotLine;
+class NodeContext;
 class SkypeLink;
 class VX_SKYPEAPPLICATIONLISTENER;
 class VX_SKYPEMODEL;
@@ -33,8 +34,9 @@ public:
     // is not followed further (the extra ones are disconnected).
     static constexpr std::size_t kMaxStreams = 32;
 
-    // settings: which Skype IDs are configured peers, and their node names.
-    VX_SKYPEAPPLICATION(SkypeLink& link, VX_SKYPEMODEL* userModel, CPropatyHotLine& settings);
+    // The node's settings say which Skype IDs are configured peers, and their node names; the
+    // streams work with the node's parts. node outlives the application.
+    VX_SKYPEAPPLICATION(SkypeLink& link, VX_SKYPEMODEL* userModel, NodeContext& node);
     // Deletes the application at the client unless it is APP_NONE; destroys every stream.
     ~VX_SKYPEAPPLICATION();
     VX_SKYPEAPPLICATION(const VX_SKYPEAPPLICATION&) = delete;
@@ -95,6 +97,7 @@ private:
     };
 
     SkypeLink& m_link;
+    NodeContext& m_node;
     CPropatyHotLine& m_settings;
     VX_SKYPEMODEL* m_userModel;
     int m_index = 0;

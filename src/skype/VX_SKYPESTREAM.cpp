@@ -1,8 +1,8 @@
 #include "skype/VX_SKYPESTREAM.h"
 
 #include "app/ShellUtil.h"
-#include "catalog/ChangeSignal.h"
 #include "catalog/MessageHeader.h"
+#include "catalog/NodeContext.h"
 #include "platform/Diag.h"
 #include "skype/SkypeLink.h"
 #include "skype/SkypeText.h"
@@ -25,12 +25,12 @@ constexpr std::size_t kWriteOverhead = 37;
 
 } // namespace
 
-VX_SKYPESTREAM::VX_SKYPESTREAM(SkypeLink& link, std::string peerSkypeId, int number,
-                               std::string applicationName, std::string peerNodeName)
-    : m_link(link), m_peerSkypeId(std::move(peerSkypeId)), m_number(number),
+VX_SKYPESTREAM::VX_SKYPESTREAM(SkypeLink& link, NodeContext& node, std::string peerSkypeId,
+                               int number, std::string applicationName, std::string peerNodeName)
+    : m_link(link), m_node(node), m_peerSkypeId(std::move(peerSkypeId)), m_number(number),
       m_applicationName(std::move(applicationName)), m_peerNodeName(std::move(peerNodeName)),
       m_decode(std::make_unique<std::uint8_t[]>(kBufferSize)),
-      m_message(std::make_unique<std::uint8_t[]>(kBufferSize)), m_exchange(m_peerNodeName)
+      m_message(std::make_unique<std::uint8_t[]>(kBufferSize)), m_exchange(node, m_peerNodeName)
 {
     // One message is in flight per stream anyway: one chunk at a time.
     m_exchange.setWindowLimit(1, static_cast<std::uint32_t>(kChunkSize));
@@ -92,14 +92,14 @@ void VX_SKYPESTREAM::tick()
     }
     // News (this node queued something for its peers, or the peer has something for this
     // node) starts the exchange at this tick instead of after the period.
-    const bool news = ChangeSignal::generation() != m_seenChange;
+    const bool news = m_node.changes().generation() != m_seenChange;
     if (m_exchangeTicks < kExchangeTicks && !news && !m_peerNews) {
         ++m_exchangeTicks;
         return;
     }
     if (m_exchange.sendQueue().count() > kBusyQueue)
         return;
-    m_seenChange = ChangeSignal::generation();
+    m_seenChange = m_node.changes().generation();
     m_peerNews = false;
     if (!m_passive)
         startExchange(news);

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+class NodeContext;
 class SkypeLink;
 
 // One application stream to a peer through the messaging client. It carries the node-to-node
@@ -31,7 +32,8 @@ public:
     // No conversation is started while more than this many messages wait.
     static constexpr int kBusyQueue = 5;
 
-    VX_SKYPESTREAM(SkypeLink& link, std::string peerSkypeId, int number,
+    // The stream belongs to node (its exchange works with the node's parts); node outlives it.
+    VX_SKYPESTREAM(SkypeLink& link, NodeContext& node, std::string peerSkypeId, int number,
                    std::string applicationName, std::string peerNodeName);
     VX_SKYPESTREAM(const VX_SKYPESTREAM&) = delete;
     VX_SKYPESTREAM& operator=(const VX_SKYPESTREAM&) = delete;
@@ -71,6 +73,7 @@ private:
     void dispatch(std::size_t length);
 
     SkypeLink& m_link;
+    NodeContext& m_node;
     std::string m_peerSkypeId;
     int m_number;
     std::string m_applicationName;

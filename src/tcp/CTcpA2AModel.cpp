@@ -1,8 +1,8 @@
 #include "tcp/CTcpA2AModel.h"
 
 #include "app/CA2AModelListener.h"
-#include "app/CPostError.h"
 #include "app/CPropatyHotLine.h"
+#include "catalog/NodeContext.h"
 #include "platform/Diag.h"
 
 #include <algorithm>
@@ -37,8 +37,9 @@ CTcpA2AModel* CTcpA2AModel::instance()
     return plat::LiveInstance<CTcpA2AModel>::get();
 }
 
-CTcpA2AModel::CTcpA2AModel(CPropatyHotLine& settings)
-    : m_settings(settings), m_graveyard(std::make_shared<Graveyard>()), m_timer([this](int id) {
+CTcpA2AModel::CTcpA2AModel(NodeContext& node)
+    : m_node(node), m_settings(node.settings()), m_listen(node),
+      m_graveyard(std::make_shared<Graveyard>()), m_timer([this](int id) {
           if (id == kAcceptTimer) {
               m_timer.kill(kAcceptTimer);
               m_listen.socket().resumeAccepting();
@@ -87,8 +88,8 @@ bool CTcpA2AModel::refreshTls()
         plat::diag("CTcpA2AModel: party key unusable (%s); no TCP\n", key.problem.c_str());
         // Said once on the status line (standard error had the reason at start).
         if (!m_missingKeyReported)
-            CPostError::postDetailIfLive("パーティ鍵を読み出せません.システム設定で合言葉を"
-                                         "入れ直すまでTCP接続はしません.");
+            m_node.postDetail("パーティ鍵を読み出せません.システム設定で合言葉を"
+                              "入れ直すまでTCP接続はしません.");
         m_missingKeyReported = true;
         return false;
     }
@@ -177,7 +178,7 @@ void CTcpA2AModel::connectPeer(const std::string& nodeName, const std::string& h
     if (!refreshTls())
         return;
     plat::diag("CTcpA2AModel::connectPeer() Create Stream\r\n");
-    auto stream = std::make_unique<CTcpSockStream>();
+    auto stream = std::make_unique<CTcpSockStream>(m_node);
     stream->setHost(host);
     stream->setNodeName(nodeName);
     stream->setParent(this);
@@ -338,7 +339,7 @@ int CTcpA2AModel::unadmittedAccepted() const
 
 void CTcpA2AModel::onAccept(int)
 {
-    auto stream = std::make_unique<CTcpSockStream>();
+    auto stream = std::make_unique<CTcpSockStream>(m_node);
     // The read notification of the listening socket is re-armed by this accept; when nobody was
     // waiting after all, there is nothing to keep.
     int error = 0;
@@ -446,7 +447,7 @@ void CTcpA2AModel::refuseUnconfigured(Stream stream, const std::string& nodeName
     // A dialled connection carries the configured name it was dialled under.
     const std::string dialled = stream->kind() == "Accept" ? std::string() : stream->nodeName();
     if (!nodeName.empty())
-        CPostError::postDetailIfLive(refusedNotice(nodeName, dialled));
+        m_node.postDetail(refusedNotice(nodeName, dialled));
     bury(std::move(stream));
 }
 

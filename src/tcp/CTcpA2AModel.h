@@ -14,6 +14,7 @@
 
 class CA2AModelListener;
 class CPropatyHotLine;
+class NodeContext;
 
 // All TCP connections of the node: the listening socket, the connections it accepts and the ones
 // it dials, and the handshake that admits a connection only when the peer's hello names one of
@@ -38,8 +39,10 @@ public:
     // The node's model while it lives (the last one built), or nullptr; never creates one.
     static CTcpA2AModel* instance();
 
-    // The configured connections, the listen port and the party key come from settings.
-    explicit CTcpA2AModel(CPropatyHotLine& settings);
+    // The configured connections, the listen port and the party key come from the node's
+    // settings; its connections work with the node's catalog and post to its status line. node
+    // outlives the model.
+    explicit CTcpA2AModel(NodeContext& node);
     ~CTcpA2AModel() override;
     CTcpA2AModel(const CTcpA2AModel&) = delete;
     CTcpA2AModel& operator=(const CTcpA2AModel&) = delete;
@@ -103,6 +106,7 @@ private:
     // was set but cannot be used.
     bool refreshTls();
 
+    NodeContext& m_node;
     CPropatyHotLine& m_settings;
     std::vector<Stream> m_established;
     std::vector<Stream> m_pending;

@@ -1,9 +1,9 @@
 #include "tcp/CTcpSockStream.h"
 
 #include "app/CPostError.h"
-#include "catalog/ChangeSignal.h"
 #include "catalog/HelloBody.h"
 #include "catalog/MessageHeader.h"
+#include "catalog/NodeContext.h"
 #include "platform/Bytes.h"
 #include "platform/Cp932.h"
 #include "platform/Diag.h"
@@ -52,8 +52,9 @@ std::string establishedNotice(const std::string& nodeName)
 
 } // namespace
 
-CTcpSockStream::CTcpSockStream()
-    : m_socket(this), m_receiveBuffer(new std::uint8_t[kHandshakeBuffer]),
+CTcpSockStream::CTcpSockStream(NodeContext& node)
+    : m_node(node), m_socket(this), m_exchange(node),
+      m_receiveBuffer(new std::uint8_t[kHandshakeBuffer]),
       m_sendBuffer(new std::uint8_t[kHandshakeBuffer]), m_work(new std::uint8_t[kHandshakeBuffer]),
       m_window(this)
 {
@@ -113,7 +114,7 @@ void CTcpSockStream::confirmPeer()
     if (m_peerConfirmed)
         return;
     m_peerConfirmed = true;
-    CPostError::postDetailIfLive(establishedNotice(m_nodeName));
+    m_node.postDetail(establishedNotice(m_nodeName));
 }
 
 void CTcpSockStream::setNodeName(std::string name)
@@ -171,7 +172,7 @@ void CTcpSockStream::poll()
         return;
     // News (this node queued something for its peers, or the peer said it has something for
     // this node) starts a conversation now; otherwise one every kHelloTicks + 1 polls.
-    const bool news = m_state == kEstablished && ChangeSignal::generation() != m_seenChange;
+    const bool news = m_state == kEstablished && m_node.changes().generation() != m_seenChange;
     const bool wanted = m_state == kEstablished && (news || m_peerNews);
     if (m_helloCounter < kHelloTicks && !wanted) {
         ++m_helloCounter;
@@ -180,7 +181,7 @@ void CTcpSockStream::poll()
     if (m_exchange.sendQueue().count() >= kBusyQueue)
         return;
     if (m_state == kEstablished) {
-        m_seenChange = ChangeSignal::generation();
+        m_seenChange = m_node.changes().generation();
         m_peerNews = false;
     }
     if (m_syncFlag) {
@@ -277,7 +278,7 @@ bool CTcpSockStream::frameReceived()
         if (scan.status == tcp::FrameStatus::Bad) {
             plat::diag("CTcpSockStream: id=%d bad frame length=%zu\n", m_id,
                        catalog::messageLength(buffer + offset));
-            CPostError::postIfLive(CPostError::kFrameError);
+            m_node.post(CPostError::kFrameError);
             ++s_frameErrorCloses;
             failSocket(0);
             return false;
@@ -437,7 +438,7 @@ void CTcpSockStream::failProcessing(bool partyMismatch)
 {
     if (!partyMismatch)
         ++s_frameErrorCloses;
-    CPostError::postIfLive(partyMismatch ? CPostError::kPartyMismatch : CPostError::kFrameError);
+    m_node.post(partyMismatch ? CPostError::kPartyMismatch : CPostError::kFrameError);
     failSocket(0);
 }
 
@@ -585,7 +586,7 @@ void CTcpSockStream::onHandshakeFailed(const std::string& reason)
                                                        : address + ":" + std::to_string(peerPort());
         plat::diag("CTcpSockStream: id=%d %s: TLS handshake failed: %s\n", m_id, name.c_str(),
                    reason.c_str());
-        CPostError::postDetailIfLive("TCP接続 " + name + " のパーティ鍵が一致しません.切断します.");
+        m_node.postDetail("TCP接続 " + name + " のパーティ鍵が一致しません.切断します.");
     }
     failSocket(0);
 }

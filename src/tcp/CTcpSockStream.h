@@ -13,6 +13,7 @@
 #include <string>
 
 class CTcpSockStreamParent;
+class NodeContext;
 
 // One TCP connection to a peer, or the node's listening socket. It frames the node-to-node
 // messages on the byte stream, sends what its catalog exchange queues (stamping the sequence
@@ -63,7 +64,9 @@ public:
     // is gone or squatting on its name; the connection is closed.
     static constexpr std::uint32_t kSilentTicks = 3 * (kHelloTicks + 1);
 
-    CTcpSockStream();
+    // The connection belongs to node: its exchange works with the node's parts, its notices go to
+    // the node's status line. node outlives it.
+    explicit CTcpSockStream(NodeContext& node);
     ~CTcpSockStream() override;
 
     // Process-wide figure for benchmarks: connections ended by a frame or sequence error.
@@ -170,6 +173,7 @@ private:
 
     static inline std::uint64_t s_frameErrorCloses = 0;
 
+    NodeContext& m_node;
     tcp::PeerSocket m_socket;
     int m_id = 0;
     int m_state = kIdle;

@@ -1,6 +1,7 @@
 #include "transfer/CSkypeColumn.h"
 
 #include "app/CPropatyHotLine.h"
+#include "catalog/NodeContext.h"
 #include "platform/Diag.h"
 #include "skype/VX_A2AMODEL.h"
 #include "skype/VX_SKYPEAPPLICATION.h"
@@ -17,9 +18,8 @@ std::string applicationName(const std::string& partyName)
 
 } // namespace
 
-CSkypeColumn::CSkypeColumn(CTransfer& transfer, CPropatyHotLine& settings,
-                           const NodeOptions& options)
-    : m_transfer(transfer), m_settings(settings), m_options(options)
+CSkypeColumn::CSkypeColumn(CTransfer& transfer, NodeContext& node, const NodeOptions& options)
+    : m_transfer(transfer), m_node(node), m_settings(node.settings()), m_options(options)
 {
 }
 
@@ -37,7 +37,7 @@ void CSkypeColumn::initialise(plat::WindowHandle mainWindow)
     m_link->addUser(this);
     m_model = std::make_unique<VX_SKYPEMODEL>(*m_link);
     m_model->addListener(this);
-    m_peers = std::make_unique<VX_A2AMODEL>(*m_link, *m_model, m_settings);
+    m_peers = std::make_unique<VX_A2AMODEL>(*m_link, *m_model, m_node);
     m_peers->addListener(&m_transfer);
     m_peers->setPassive(m_options.passive);
     m_peers->setApplicationName(applicationName(m_settings.getPartyName()));

@@ -9,6 +9,7 @@
 
 class CPropatyHotLine;
 class CTransfer;
+class NodeContext;
 class VX_A2AMODEL;
 class VX_SKYPECOM;
 class VX_SKYPEMODEL;
@@ -24,8 +25,9 @@ class CSkypeColumn : public TransferColumn, public VX_SKYPECOMUSER, public MODEL
 public:
     static constexpr const char* kApplicationPrefix = "PAVO000";
 
-    // The options say whether the link looks for the client and whether streams are passive.
-    CSkypeColumn(CTransfer& transfer, CPropatyHotLine& settings, const NodeOptions& options = {});
+    // The node's settings name the connections; its parts go to the peer model. The options say
+    // whether the link looks for the client and whether streams are passive.
+    CSkypeColumn(CTransfer& transfer, NodeContext& node, const NodeOptions& options = {});
     ~CSkypeColumn() override;
 
     // Builds the link, the user model and the peer model (each registered with), names the
@@ -55,6 +57,7 @@ private:
     std::string skypeIdOf(int index) const;
 
     CTransfer& m_transfer;
+    NodeContext& m_node;
     CPropatyHotLine& m_settings;
     NodeOptions m_options;
     std::unique_ptr<VX_SKYPECOM> m_link;

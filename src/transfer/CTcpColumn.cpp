@@ -1,11 +1,12 @@
 #include "transfer/CTcpColumn.h"
 
 #include "app/CPropatyHotLine.h"
+#include "catalog/NodeContext.h"
 #include "platform/Diag.h"
 #include "tcp/CTcpA2AModel.h"
 
-CTcpColumn::CTcpColumn(CPropatyHotLine& settings, CA2AModelListener& listener, bool serverOnly)
-    : m_settings(settings), m_listener(listener), m_serverOnly(serverOnly)
+CTcpColumn::CTcpColumn(NodeContext& node, CA2AModelListener& listener, bool serverOnly)
+    : m_node(node), m_settings(node.settings()), m_listener(listener), m_serverOnly(serverOnly)
 {
 }
 
@@ -18,7 +19,7 @@ void CTcpColumn::initialise(plat::WindowHandle mainWindow)
 {
     if (m_model)
         return;
-    m_model = std::make_unique<CTcpA2AModel>(m_settings);
+    m_model = std::make_unique<CTcpA2AModel>(m_node);
     m_model->addListener(&m_listener);
     m_model->setMainWindow(std::move(mainWindow));
 }

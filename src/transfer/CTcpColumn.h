@@ -7,14 +7,16 @@
 class CA2AModelListener;
 class CPropatyHotLine;
 class CTcpA2AModel;
+class NodeContext;
 
 // The "TCP" connections of the transfer coordinator, served by the TCP peer model it owns. A
 // connection's address gives the host and port to dial; the peer is known by its node name.
 class CTcpColumn : public TransferColumn
 {
 public:
-    // serverOnly: connections are never dialled, only accepted.
-    CTcpColumn(CPropatyHotLine& settings, CA2AModelListener& listener, bool serverOnly = false);
+    // The node's settings name the connections; its parts go to the peer model. serverOnly:
+    // connections are never dialled, only accepted.
+    CTcpColumn(NodeContext& node, CA2AModelListener& listener, bool serverOnly = false);
     ~CTcpColumn() override;
 
     // Builds the peer model (its 50 ms timer starts) with the listener registered.
@@ -32,6 +34,7 @@ public:
     CTcpA2AModel* model() { return m_model.get(); }
 
 private:
+    NodeContext& m_node;
     CPropatyHotLine& m_settings;
     CA2AModelListener& m_listener;
     bool m_serverOnly;

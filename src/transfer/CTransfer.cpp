@@ -3,6 +3,7 @@
 #include "app/CPropatyHotLine.h"
 #include "app/VX_EVENTCATALOG.h"
 #include "app/VX_EVENTLOG.h"
+#include "catalog/NodeContext.h"
 #include "transfer/CSkypeColumn.h"
 #include "transfer/CTcpColumn.h"
 #include "transfer/CTransferListener.h"
@@ -20,10 +21,10 @@ template <class Call> void forEach(const std::vector<CTransferListener*>& listen
 
 } // namespace
 
-CTransfer::CTransfer(CPropatyHotLine& settings, VX_EVENTLOG& log, VX_EVENTCATALOG& catalogEvents,
+CTransfer::CTransfer(NodeContext& node, VX_EVENTLOG& log, VX_EVENTCATALOG& catalogEvents,
                      const NodeOptions& options)
-    : m_settings(settings), m_skype(std::make_unique<CSkypeColumn>(*this, settings, options)),
-      m_tcp(std::make_unique<CTcpColumn>(settings, *this, options.serverOnly))
+    : m_settings(node.settings()), m_skype(std::make_unique<CSkypeColumn>(*this, node, options)),
+      m_tcp(std::make_unique<CTcpColumn>(node, *this, options.serverOnly))
 {
     log.addListener(this);
     catalogEvents.addListener(this);

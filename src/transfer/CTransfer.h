@@ -15,6 +15,7 @@ class CPropatyHotLine;
 class CSkypeColumn;
 class CTcpColumn;
 class CTransferListener;
+class NodeContext;
 class TransferColumn;
 class VX_EVENTCATALOG;
 class VX_EVENTLOG;
@@ -32,9 +33,9 @@ class CTransfer : public CA2AModelListener,
                   public VX_EVENTCATALOGLISTENER
 {
 public:
-    // Reads the connections from settings and registers with the node's two channels, which
-    // outlive it. The options go to the transport columns.
-    CTransfer(CPropatyHotLine& settings, VX_EVENTLOG& log, VX_EVENTCATALOG& catalogEvents,
+    // Reads the connections from the node's settings and registers with the node's two
+    // channels, which outlive it. The node's parts and the options go to the transport columns.
+    CTransfer(NodeContext& node, VX_EVENTLOG& log, VX_EVENTCATALOG& catalogEvents,
               const NodeOptions& options = {});
     // Runs terminate(), which does nothing when the main window has run it already.
     ~CTransfer() override;

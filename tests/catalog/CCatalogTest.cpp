@@ -5,6 +5,7 @@
 #include "app/VX_EVENTCATALOG.h"
 #include "app/VX_EVENTCATALOGLISTENER.h"
 #include "app/WindowMessages.h"
+#include "catalog/NodeContext.h"
 #include "platform/EventLoop.h"
 #include "platform/Files.h"
 #include "platform/Shortcut.h"
@@ -98,11 +99,17 @@ public:
     void listReset() override { events.push_back("reset"); }
 };
 
-// The status line as the window has it: a notice poster whose notices are counted.
+// The status line as the window has it: the node's notice poster, whose notices are counted.
 struct StatusLine
 {
-    StatusLine() { poster.setWindow(window.handle()); }
+    explicit StatusLine(NodeContext& node) : node(node)
+    {
+        poster.setWindow(window.handle());
+        node.setNotices(&poster);
+    }
+    ~StatusLine() { node.setNotices(nullptr); }
 
+    NodeContext& node;
     int notices = 0;
     plat::MessageWindow window{
         [this](const plat::WindowMessage& m) { notices += m.msg == WM_POSTERROR; }};
@@ -124,7 +131,7 @@ protected:
 
     void open(bool writeThrough = true)
     {
-        catalog = std::make_unique<CCatalog>(settings, writeThrough, [this] { return now; });
+        catalog = std::make_unique<CCatalog>(node, writeThrough, [this] { return now; });
     }
     std::string path(const std::string& rel) const { return dir.file(rel); }
     std::vector<CatalogRecord> pendingOf(const std::string& peer) const
@@ -151,6 +158,7 @@ protected:
     NodeSettings settings{dir.path()};
     EventLog log;
     VX_EVENTCATALOG events;
+    NodeContext node{settings, &events};
     plat::SystemTime now = kNow;
     std::unique_ptr<CCatalog> catalog;
 };
@@ -986,7 +994,7 @@ TEST_F(CatalogTest, LinksInTheReceiveAndCatalogFoldersAreNeverFollowed)
 // remaining bytes fit above that floor, and a refused chunk writes nothing.
 TEST_F(CatalogTest, DownloadsStopAtTheDiskFloor)
 {
-    StatusLine status;
+    StatusLine status{node};
     open();
     DiskFloor::Space space;
     catalog->setSpaceProbe([&](const std::string&) { return space; });
@@ -1027,7 +1035,7 @@ TEST_F(CatalogTest, DownloadsStopAtTheDiskFloor)
 // register; a purge that makes room lets new ones in again.
 TEST_F(CatalogTest, PeersCannotGrowTheCatalogPastItsLimit)
 {
-    StatusLine status;
+    StatusLine status{node};
     open();
     catalog->setEntryLimit(3);
     for (const char* name : {"a", "b", "c", "d", "e"})

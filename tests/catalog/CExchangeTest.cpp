@@ -4,6 +4,7 @@
 #include "catalog/CCatalog.h"
 #include "catalog/HelloBody.h"
 #include "catalog/MessageBuilder.h"
+#include "catalog/NodeContext.h"
 #include "platform/Bytes.h"
 #include "platform/Files.h"
 #include "support/ScriptedPeer.h"
@@ -84,7 +85,7 @@ protected:
         settings.setNodeName("HOME");
         settings.connections().append({"REMOTE", "TCP", "127.0.0.1", {}});
         settings.connections().append({"OTHER", "TCP", "127.0.0.2", {}});
-        m_catalog = std::make_unique<CCatalog>(settings, true);
+        m_catalog = std::make_unique<CCatalog>(node, true);
     }
 
     CCatalog& catalog() { return *m_catalog; }
@@ -123,7 +124,7 @@ protected:
     // The records of the batch the exchange answers to a catalog request for peer.
     std::vector<CatalogRecord> batchFor(const std::string& peer)
     {
-        CExchange server;
+        CExchange server{node};
         const Bytes request = build(buildCatalogRequest);
         server.onCatalogRequest(request.data(), request.size(), peer);
         const auto answer = single(server);
@@ -137,8 +138,9 @@ protected:
 
     TempDir dir;
     NodeSettings settings;
+    NodeContext node{settings};
     std::unique_ptr<CCatalog> m_catalog;
-    CExchange exchange{"REMOTE"};
+    CExchange exchange{node, "REMOTE"};
 };
 
 TEST_F(CExchangeTest, HelloCarriesNamesAndSyncRequest)
@@ -227,7 +229,7 @@ TEST_F(CExchangeTest, SkypeHelloBindsConfiguredNameAndPendingFile)
     const std::string folder = catalog().catalogFolder();
     ASSERT_TRUE(plat::fileExists(plat::joinPath(folder, "OLDNAME.dat")));
 
-    CExchange skype("OLDNAME");
+    CExchange skype(node, "OLDNAME");
     const Bytes hello = helloFrom("NEWNAME", "PARTY");
     const auto result = skype.onHello(hello.data(), hello.size(), false, "alice");
     EXPECT_TRUE(result.partyMatches);
@@ -264,7 +266,7 @@ TEST_F(CExchangeTest, SkypeHelloRefusesUnsafeOrForeignBindings)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.why);
-        CExchange skype("OLDNAME");
+        CExchange skype(node, "OLDNAME");
         Bytes hello = helloFrom(row.node, "PARTY");
         plat::putU32(hello.data() + HelloLayout::NameBinding, row.bindingSwitch);
         const auto result = skype.onHello(hello.data(), hello.size(), row.tcp, row.skypeId);
@@ -383,7 +385,7 @@ TEST_F(CExchangeTest, EmptyBatchRequestsFirstIncompleteFile)
 TEST_F(CExchangeTest, CatalogRequestIsAnsweredEvenWhenNothingIsPending)
 {
     EXPECT_TRUE(batchFor("REMOTE").empty());
-    CExchange server;
+    CExchange server{node};
     const Bytes request = build(buildCatalogRequest);
     server.onCatalogRequest(request.data(), request.size(), "REMOTE");
     const auto answer = single(server);
@@ -518,13 +520,13 @@ TEST_F(CExchangeDownloadTest, InterruptedDownloadResumesAtBytesReceived)
     const Bytes content = pattern(120000);
     receive({remoteRecord("big.bin", 120000)});
     {
-        CExchange lost("REMOTE");
+        CExchange lost(node, "REMOTE");
         lost.requestFirstFile();
         const Bytes first = answer(*single(lost), content, 51200);
         lost.onFileData(first.data(), first.size());
     } // the connection was lost; a new one fetches again
 
-    CExchange later("REMOTE");
+    CExchange later(node, "REMOTE");
     later.requestFirstFile();
     const auto request = single(later);
     ASSERT_TRUE(request);
@@ -539,8 +541,8 @@ TEST_F(CExchangeDownloadTest, ConnectionsOfOneNodeFetchDifferentEntries)
 {
     const Bytes content = pattern(120000);
     receive({remoteRecord("a.bin", 120000), remoteRecord("b.bin", 300)});
-    auto first = std::make_unique<CExchange>("REMOTE");
-    CExchange other("OTHER");
+    auto first = std::make_unique<CExchange>(node, "REMOTE");
+    CExchange other(node, "OTHER");
     first->requestFirstFile();
     other.requestFirstFile();
     const auto toFirst = single(*first);
@@ -555,7 +557,7 @@ TEST_F(CExchangeDownloadTest, ConnectionsOfOneNodeFetchDifferentEntries)
 
     // The same first chunk, answered to a third connection that did not ask: behind the bytes
     // received, so not stored; that connection moves on (b.bin is taken, so to nothing).
-    CExchange third("OTHER");
+    CExchange third(node, "OTHER");
     third.onFileData(chunk0.data(), chunk0.size());
     EXPECT_TRUE(drain(third).empty());
     EXPECT_EQ(entry("a.bin")->bytesReceived(), 51200u);
@@ -593,7 +595,7 @@ TEST_F(CExchangeDownloadTest, RefusedChunksStoreNothing)
     Bytes longContent = pattern(2000);
     for (const Row& row : rows) {
         SCOPED_TRACE(row.why);
-        CExchange link("REMOTE");
+        CExchange link(node, "REMOTE");
         Bytes data = build([&](std::uint8_t* b) {
             return buildFileData(b, a, row.offset,
                                  std::span(longContent.data() + row.offset, row.n));
@@ -637,7 +639,7 @@ TEST_F(CExchangeDownloadTest, TheWindowStaysSafeUnlessThePeerOffersMore)
         SCOPED_TRACE(row.peer);
         const std::string name = "f" + std::to_string(fileNo++) + ".bin";
         receive({remoteRecord(name, static_cast<std::uint32_t>(content.size()))});
-        CExchange link("REMOTE");
+        CExchange link(node, "REMOTE");
         link.setWindowLimit(CExchange::kMaxWindow, 51200);
         Bytes hello = helloFrom("REMOTE", "PARTY");
         if (row.offered)
@@ -682,7 +684,7 @@ TEST_F(CExchangeDownloadTest, AChunkOutOfOrderIsNeverStored)
 {
     const Bytes content = pattern(51200 * 6);
     receive({remoteRecord("o.bin", static_cast<std::uint32_t>(content.size()))});
-    CExchange link("REMOTE");
+    CExchange link(node, "REMOTE");
     link.setWindowLimit(CExchange::kMaxWindow, 51200);
     link.requestFirstFile();
     // Grow the window to two requests by answering the first.

@@ -2,6 +2,7 @@
 
 #include "app/NodeSettings.h"
 #include "catalog/CCatalogCash.h"
+#include "catalog/ChangeSignal.h"
 #include "catalog/PendingFiles.h"
 #include "support/TempDir.h"
 
@@ -82,7 +83,8 @@ TEST(HopRouter, NoRouteWithoutNamesARecordCanCarry)
     NodeSettings settings{dir.path()};
     CCatalogCash list;
     PendingFiles pending(dir.file("CATALOG"));
-    HopRouter router(settings, list, pending);
+    ChangeSignal changes;
+    HopRouter router(settings, list, pending, changes);
     settings.setNodeName("me");
     EXPECT_TRUE(router.routeTo("peerB"));
     EXPECT_FALSE(router.routeTo("")) << "no peer";

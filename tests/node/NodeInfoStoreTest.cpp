@@ -3,6 +3,7 @@
 #include "app/NodeSettings.h"
 #include "app/ShellUtil.h"
 #include "catalog/CCatalog.h"
+#include "catalog/NodeContext.h"
 #include "platform/Files.h"
 #include "platform/IniFile.h"
 #include "support/ScriptedPeer.h"
@@ -225,7 +226,8 @@ TEST(NodeInfoStore, UnreadableFilesAreLeftOutAndTheRestListedByName)
 TEST(NodeInfoStore, RouteComesFromTheCatalogEntrysHopList)
 {
     Node node("NodeA");
-    CCatalog catalog(node.settings, true);
+    NodeContext context(node.settings);
+    CCatalog catalog(context, true);
     const auto received = [&](const std::string& origin, std::int32_t hops) {
         CatalogRecord r = makeTestRecord(origin, "party", NodeInfoStore::kFileName, 9124);
         for (std::int32_t i = 0; i < hops && i < 10; ++i)

@@ -2,6 +2,7 @@
 
 #include "app/NodeSettings.h"
 #include "catalog/CCatalog.h"
+#include "catalog/NodeContext.h"
 #include "nodeui/CFileMFCListCtrl.h"
 #include "platform/Files.h"
 #include "support/RecordingPrompt.h"
@@ -43,7 +44,7 @@ struct PaneWorld
         settings.connections().append({"Peer", "TCP", "localhost", {}});
         plat::makeFolders(settings.getSendFolder());
         plat::makeFolders(plat::joinPath(settings.getRecvFolder(), "Other"));
-        catalog = std::make_unique<CCatalog>(settings, true);
+        catalog = std::make_unique<CCatalog>(node, true);
         catalog->addLocal(makeTestRecord("Own", "party", "nodeInfomation.nod", 9124));
         catalog->addLocal(makeTestRecord("Own", "party", "own.txt", 5));
         received("nodeInfomation.nod", 9124);
@@ -91,6 +92,7 @@ struct PaneWorld
 
     TempDir dir;
     NodeSettings settings;
+    NodeContext node{settings};
     std::unique_ptr<CCatalog> catalog;
     CNodeFileDlg pane;
     RecordingPrompt prompt;

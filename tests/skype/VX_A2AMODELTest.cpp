@@ -6,6 +6,7 @@
 #include "catalog/HelloBody.h"
 #include "catalog/MessageBuilder.h"
 #include "catalog/MessageHeader.h"
+#include "catalog/NodeContext.h"
 #include "platform/EventLoop.h"
 #include "skype/VX_SKYPEAPPLICATION.h"
 #include "skype/VX_SKYPECOM.h"
@@ -49,9 +50,10 @@ protected:
 
     TempDir dir;
     NodeSettings settings;
+    NodeContext node{settings};
     FakeSkypeLink link;
     VX_SKYPEMODEL users{link};
-    VX_A2AMODEL peers{link, users, settings};
+    VX_A2AMODEL peers{link, users, node};
     Changes changes;
 };
 
@@ -196,7 +198,7 @@ protected:
                "[bob]\nruntime = bob\ncontacts = alice\n"
                "[carol]\nruntime = carol\ncontacts = alice\n"
                "[dave]\nruntime = dave\ncontacts = alice\n";
-        catalog = std::make_unique<CCatalog>(settings, true);
+        catalog = std::make_unique<CCatalog>(node, true);
     }
     ~StandinPeersTest() override
     {
@@ -268,6 +270,7 @@ protected:
 
     TempDir dir;
     NodeSettings settings;
+    NodeContext node{settings};
     // Outlives the models, which tell their listeners until they go.
     Changes changes;
     std::unique_ptr<CCatalog> catalog;
@@ -275,7 +278,7 @@ protected:
     VX_SKYPECOM link{ClientWire::endpointPath(dir.file("alice"))};
     LinkTap tap{link};
     VX_SKYPEMODEL users{tap};
-    VX_A2AMODEL peers{tap, users, settings};
+    VX_A2AMODEL peers{tap, users, node};
 };
 
 TEST_F(StandinPeersTest, ConnectableContactsConnectAndTalk)

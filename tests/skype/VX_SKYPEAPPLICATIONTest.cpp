@@ -2,6 +2,7 @@
 
 #include "app/NodeSettings.h"
 #include "catalog/CCatalog.h"
+#include "catalog/NodeContext.h"
 #include "platform/EventLoop.h"
 #include "skype/VX_SKYPEAPPLICATIONLISTENER.h"
 #include "skype/VX_SKYPEMODEL.h"
@@ -51,9 +52,10 @@ protected:
 
     TempDir dir;
     NodeSettings settings;
+    NodeContext node{settings};
     FakeSkypeLink link;
     VX_SKYPEMODEL users{link};
-    VX_SKYPEAPPLICATION app{link, &users, settings};
+    VX_SKYPEAPPLICATION app{link, &users, node};
     Listener listener;
 };
 
@@ -222,12 +224,12 @@ TEST_F(ApplicationTest, ResetAndDestruction)
     // Only an application the client knows is deleted when the slot goes.
     link.commands.clear();
     {
-        VX_SKYPEAPPLICATION unused(link, &users, settings);
+        VX_SKYPEAPPLICATION unused(link, &users, node);
         unused.setName(App, 0);
     }
     EXPECT_TRUE(link.commands.empty());
     {
-        VX_SKYPEAPPLICATION created(link, &users, settings);
+        VX_SKYPEAPPLICATION created(link, &users, node);
         created.setName(App, 0);
         created.createApplication();
         created.onCreateEcho();
@@ -261,7 +263,7 @@ TEST_F(ApplicationTest, LongNamesAreCut)
 
 TEST_F(ApplicationTest, APassiveApplicationsStreamsStartNoExchange)
 {
-    CCatalog catalog(settings, true); // the hello describes the catalog
+    CCatalog catalog(node, true); // the hello describes the catalog
     for (bool passive : {false, true}) {
         app.setPassive(passive);
         app.onNotification("STREAMS bob:1");

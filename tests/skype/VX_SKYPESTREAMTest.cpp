@@ -5,6 +5,7 @@
 #include "catalog/HelloBody.h"
 #include "catalog/MessageBuilder.h"
 #include "catalog/MessageHeader.h"
+#include "catalog/NodeContext.h"
 #include "platform/Bytes.h"
 #include "support/FakeSkypeLink.h"
 #include "support/HexBytes.h"
@@ -32,8 +33,8 @@ protected:
         settings.setNodeName("NodeA");
         settings.setPartyName("Party1");
         settings.connections().append({"NodeB", "SKYPE", "bob", {}});
-        catalog = std::make_unique<CCatalog>(settings, true);
-        stream = std::make_unique<VX_SKYPESTREAM>(link, "bob", 1, App, "NodeB");
+        catalog = std::make_unique<CCatalog>(node, true);
+        stream = std::make_unique<VX_SKYPESTREAM>(link, node, "bob", 1, App, "NodeB");
     }
     ~StreamTest() override
     {
@@ -82,6 +83,7 @@ protected:
 
     TempDir dir;
     NodeSettings settings;
+    NodeContext node{settings};
     std::unique_ptr<CCatalog> catalog;
     FakeSkypeLink link;
     std::unique_ptr<VX_SKYPESTREAM> stream;

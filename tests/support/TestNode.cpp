@@ -17,14 +17,15 @@ TestNode::TestNode(const std::string& nodeName, const std::string& party)
     : settings((useFastTimers(), dir.path())), m_noticeWindow([this](const plat::WindowMessage& m) {
           if (m.msg == WM_POSTERROR)
               notices.emplace_back(static_cast<int>(m.wparam), static_cast<int>(m.lparam));
-      })
+      }),
+      m_context(settings, nullptr, &m_poster)
 {
     settings.setNodeName(nodeName);
     settings.setPartyName(party);
     settings.setListenPort(0);
     m_poster.setWindow(m_noticeWindow.handle());
-    m_catalog = std::make_unique<CCatalog>(settings, true);
-    m_model = std::make_unique<CTcpA2AModel>(settings);
+    m_catalog = std::make_unique<CCatalog>(m_context, true);
+    m_model = std::make_unique<CTcpA2AModel>(m_context);
     m_model->addListener(this);
     m_model->goOnline();
 }

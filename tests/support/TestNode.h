@@ -3,6 +3,7 @@
 #include "TempDir.h"
 #include "app/CPostError.h"
 #include "app/NodeSettings.h"
+#include "catalog/NodeContext.h"
 
 #include "app/CA2AModelListener.h"
 #include "platform/EventLoop.h"
@@ -33,6 +34,8 @@ public:
     TempDir dir;
     NodeSettings settings;
 
+    // The node's shared parts: its catalog, claims and change news; notices go to this node.
+    NodeContext& context() { return m_context; }
     CTcpA2AModel& model() { return *m_model; }
     CCatalog& catalog() { return *m_catalog; }
     // The port the node listens on.
@@ -52,6 +55,7 @@ public:
 private:
     CPostError m_poster;
     plat::MessageWindow m_noticeWindow;
+    NodeContext m_context;
     std::unique_ptr<CCatalog> m_catalog;
     std::unique_ptr<CTcpA2AModel> m_model;
 };

@@ -224,7 +224,7 @@ TEST_F(CTcpA2AModelTest, OutOfDescriptorsAcceptingPausesWhileAdmittedPeersAreSer
     // descriptors: a connection object made and dropped here is not met first at the limit (its
     // destruction is what a failed accept does).
     {
-        CTcpSockStream unused;
+        CTcpSockStream unused(node.context());
     }
 
     rlimit saved{};

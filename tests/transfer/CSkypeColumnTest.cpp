@@ -1,6 +1,7 @@
 #include "app/NodeSettings.h"
 #include "app/VX_EVENTCATALOG.h"
 #include "app/VX_EVENTLOG.h"
+#include "catalog/NodeContext.h"
 #include "support/HexBytes.h"
 #include "support/StandinProcess.h"
 #include "support/TempDir.h"
@@ -84,9 +85,10 @@ protected:
     NodeSettings settings;
     VX_EVENTLOG log;
     VX_EVENTCATALOG events;
-    CCatalog catalog{settings, true};
+    NodeContext node{settings, &events};
+    CCatalog catalog{node, true};
     StandinProcess standin{dir.file("users.ini")};
-    CTransfer transfer{settings, log, events};
+    CTransfer transfer{node, log, events};
     Recorder recorder;
     int bobIndex = 0;
     int carolIndex = 0;
@@ -196,7 +198,7 @@ TEST_F(SkypeColumnTest, WithoutSkypeNothingIsConnectable)
     ASSERT_TRUE(standin.start());
     NodeOptions options;
     options.messagingClient = false;
-    CTransfer noClient(settings, log, events, options);
+    CTransfer noClient(node, log, events, options);
     noClient.addListener(&recorder);
     noClient.initialise({});
     auto b = bob();

@@ -1,4 +1,5 @@
 #include "app/NodeSettings.h"
+#include "catalog/NodeContext.h"
 #include "support/ScriptedPeer.h"
 #include "support/TempDir.h"
 #include "support/TestNode.h"
@@ -74,8 +75,9 @@ protected:
     RecordingListener second{log, "2"};
     VX_EVENTLOG logEvents;
     VX_EVENTCATALOG catalogEvents;
-    CCatalog catalog{settings, true};
-    CTransfer transfer{settings, logEvents, catalogEvents};
+    NodeContext node{settings, &catalogEvents};
+    CCatalog catalog{node, true};
+    CTransfer transfer{node, logEvents, catalogEvents};
 };
 
 TEST_F(CTransferTest, PassesCatalogAndLogEventsOnInRegistrationOrder)
@@ -148,7 +150,7 @@ TEST_F(CTransferTest, InServerOnlyModeDialsNothingButAdmitsCallers)
 {
     NodeOptions options;
     options.serverOnly = true;
-    CTransfer serverOnly(settings, logEvents, catalogEvents, options);
+    CTransfer serverOnly(node, logEvents, catalogEvents, options);
     serverOnly.initialise({});
     CTcpA2AModel& model = *serverOnly.tcp().model();
     model.goOnline();

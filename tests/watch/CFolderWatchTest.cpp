@@ -3,6 +3,7 @@
 #include "app/NodeSettings.h"
 #include "app/VX_EVENTCATALOG.h"
 #include "catalog/CCatalog.h"
+#include "catalog/NodeContext.h"
 #include "platform/AtomicFile.h"
 #include "platform/Files.h"
 #include "support/HoldingChild.h"
@@ -342,7 +343,8 @@ TEST(FolderWatchCatalogTest, EntersFilesAndShortcutsIntoTheProcessCatalog)
     settings.setPartyName("party");
     settings.setNodeName("me");
     settings.connections().append({"peerA", "TCP", "hostA", {}});
-    CCatalog catalog(settings, true);
+    NodeContext node(settings);
+    CCatalog catalog(node, true);
     plat::makeFolders(dir.file("elsewhere"));
     std::ofstream(dir.file("SEND/a.txt")) << "abc";
     std::ofstream(dir.file("elsewhere/t.txt")) << "target";

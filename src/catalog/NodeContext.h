@@ -1,0 +1,60 @@
+#pragma once
+
+#include "catalog/ChangeSignal.h"
+#include "catalog/DownloadClaims.h"
+
+#include <string>
+
+class CCatalog;
+class CPostError;
+class CPropatyHotLine;
+class VX_EVENTCATALOG;
+
+// What one node's catalog, transports and catalog exchanges work with, handed from the node down
+// to every connection instead of being looked up process-wide, so that two nodes in one process
+// never reach each other's parts:
+// - the node's settings;
+// - the channel the catalog announces on and the poster of the status line's notices (none: a
+//   catalog or transport built alone announces and posts to nobody);
+// - which connection is fetching which entry, and the catalog-change news;
+// - the catalog itself while it lives. The node builds the catalog after the transports and takes
+//   it down before them, so a connection finds none at either end and does no catalog work then.
+//
+// The context is built first and goes last: it outlives the catalog and every connection.
+class NodeContext
+{
+public:
+    explicit NodeContext(CPropatyHotLine& settings, VX_EVENTCATALOG* catalogEvents = nullptr,
+                         CPostError* notices = nullptr)
+        : m_settings(settings), m_catalogEvents(catalogEvents), m_notices(notices)
+    {
+    }
+    NodeContext(const NodeContext&) = delete;
+    NodeContext& operator=(const NodeContext&) = delete;
+
+    CPropatyHotLine& settings() const { return m_settings; }
+    VX_EVENTCATALOG* catalogEvents() const { return m_catalogEvents; }
+    // The node's catalog while it lives, otherwise nullptr.
+    CCatalog* catalog() const { return m_catalog; }
+    DownloadClaims& claims() { return m_claims; }
+    ChangeSignal& changes() { return m_changes; }
+    const ChangeSignal& changes() const { return m_changes; }
+
+    // A catalog enters itself for as long as it lives (CCatalog's constructor and destructor).
+    void setCatalog(CCatalog* catalog) { m_catalog = catalog; }
+    // The node drops its channel and poster when it shuts down, after its transports and catalog.
+    void setCatalogEvents(VX_EVENTCATALOG* events) { m_catalogEvents = events; }
+    void setNotices(CPostError* notices) { m_notices = notices; }
+
+    // Through the node's notice poster (CPostError::post / postDetail); nothing without one.
+    void post(int kind) const;
+    void postDetail(const std::string& text) const;
+
+private:
+    CPropatyHotLine& m_settings;
+    VX_EVENTCATALOG* m_catalogEvents;
+    CPostError* m_notices;
+    CCatalog* m_catalog = nullptr;
+    DownloadClaims m_claims;
+    ChangeSignal m_changes;
+};
