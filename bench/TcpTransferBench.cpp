@@ -36,6 +36,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -56,6 +57,14 @@ struct Case
     bool designPeer; // the serving node plays one built to the original design
     bool keyed = false;
 };
+
+// This process's CPU time so far, user and system.
+double processCpu()
+{
+    rusage ru{};
+    ::getrusage(RUSAGE_SELF, &ru);
+    return cpuOf(ru);
+}
 
 // The party key of both nodes in a keyed case; none otherwise.
 std::optional<plat::TlsContext::Key> g_key;
@@ -135,6 +144,7 @@ int runServer(const std::string& folder, bool designPeer, int portFd, int report
     auto catalog = std::make_unique<CCatalog>(node, true);
     catalog->addLocal(ownRecord(settings.getSendFolder() + "/" + kFileName, "Server", kParty));
     int port = 0;
+    double cpuAtConnection = 0;
     {
         CTcpA2AModel model(node);
         model.goOnline();
@@ -143,13 +153,18 @@ int runServer(const std::string& folder, bool designPeer, int portFd, int report
         bool seen = false;
         plat::runUntil(
             [&] {
+                if (!seen && model.establishedCount() > 0)
+                    cpuAtConnection = processCpu();
                 seen = seen || model.establishedCount() > 0;
                 return seen && model.establishedCount() == 0;
             },
             kTimeoutMs);
     }
+    const double connected = processCpu() - cpuAtConnection;
     catalog.reset();
-    report(reportFd, usage("serving"));
+    char line[120];
+    std::snprintf(line, sizeof line, "serving      cpu %7.2f s while connected\n", connected);
+    report(reportFd, line + usage("serving"));
     return port > 0 ? 0 : 1;
 }
 
@@ -166,6 +181,7 @@ int runFetcher(const std::string& folder, std::uint64_t size, int port, int repo
     auto catalog = std::make_unique<CCatalog>(node, true);
     bool complete = false;
     double transfer = 0;
+    double transferCpu = 0;
     const auto start = std::chrono::steady_clock::now();
     {
         CTcpA2AModel model(node);
@@ -173,21 +189,23 @@ int runFetcher(const std::string& folder, std::uint64_t size, int port, int repo
         CatalogRecord entry;
         plat::runUntil([&] { return catalog->hasEntry("Server", kFileName, nullptr); }, kTimeoutMs);
         const auto announced = std::chrono::steady_clock::now();
+        const double cpuBefore = processCpu();
         complete = plat::runUntil(
             [&] { return catalog->hasEntry("Server", kFileName, &entry) && entry.completeFlag(); },
             kTimeoutMs);
         transfer = seconds(announced);
+        transferCpu = processCpu() - cpuBefore;
         model.disconnectPeer("Server", "127.0.0.1");
         plat::runFor(10);
     }
     const double total = seconds(start);
     catalog.reset();
-    char line[240];
+    char line[320];
     std::snprintf(line, sizeof line,
                   "RATE %f\n  pavo   %8.1f MB/s  (%.0f MiB in %.3f s from the announcement; %.3f s "
-                  "from dialling)%s\n",
+                  "from dialling)%s\n  downloading  cpu %7.2f s during the transfer\n",
                   complete ? size / 1e6 / transfer : 0.0, size / 1e6 / transfer, size / 1048576.0,
-                  transfer, total, complete ? "" : "  INCOMPLETE");
+                  transfer, total, complete ? "" : "  INCOMPLETE", transferCpu);
     report(reportFd, line + ("  " + usage("downloading")));
     return complete ? 0 : 1;
 }
