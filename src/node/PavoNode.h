@@ -107,6 +107,9 @@ public:
     CFolderWatch* folderWatch() { return m_folderWatch.get(); }
     NodeInfoStore& nodeInfo() { return m_nodeInfo; }
     NodeContext& context() { return m_context; }
+    // The poster of the status line's notices (the detail text of the last one); nullptr after
+    // shutdown().
+    const CPostError* notices() const { return m_notices.get(); }
     // The party's nodes as the last publishing step read them, the own node first.
     const std::vector<CNodeInfo>& nodeList() const { return m_nodeList; }
     // Timer 201: builds and writes the own node-information file, reads the party's list.

@@ -92,7 +92,7 @@ void CNodeFileDlg::buildControls()
 void CNodeFileDlg::initialise(CPropatyHotLine& settings, CatalogSource catalog)
 {
     m_settings = &settings;
-    m_catalog = catalog ? std::move(catalog) : CatalogSource(&CCatalog::instance);
+    m_catalog = catalog ? std::move(catalog) : CatalogSource([]() -> CCatalog* { return nullptr; });
     m_list->setupColumns();
     applyTitleAndButtons();
     m_timers.set(kAutoUpdateTimer, kAutoUpdatePeriodMs);

@@ -38,8 +38,8 @@ public:
     explicit CNodeFileDlg(QWidget* parent = nullptr);
     ~CNodeFileDlg() override;
 
-    // Columns, the title and buttons of "no node", timer 105. catalog empty: the process-wide
-    // catalog.
+    // Columns, the title and buttons of "no node", timer 105. catalog hands out the node's
+    // catalog, or nullptr once it has gone; empty: no catalog, no files.
     void initialise(CPropatyHotLine& settings, CatalogSource catalog = {});
     void setSavePathChooser(SavePathChooser chooser) { m_chooseSavePath = std::move(chooser); }
     void setFileCopier(FileCopier copier) { m_copy = std::move(copier); }

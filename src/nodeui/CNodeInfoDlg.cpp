@@ -5,6 +5,8 @@
 #include "nodeui/CNodeFileDlg.h"
 #include "nodeui/CNodePropatyDlg.h"
 #include "skype/VX_SKYPEMODEL.h"
+#include "transfer/CSkypeColumn.h"
+#include "transfer/CTransfer.h"
 #include "ui/ListStyle.h"
 
 #include <QButtonGroup>
@@ -126,12 +128,13 @@ void CNodeInfoDlg::setupList()
     }
 }
 
-void CNodeInfoDlg::initialise(NodeInfoStore& store, CTransfer* transfer, CPropatyHotLine& settings)
+void CNodeInfoDlg::initialise(NodeInfoStore& store, CTransfer* transfer, CPropatyHotLine& settings,
+                              CNodeFileDlg::CatalogSource catalog)
 {
     m_transfer = transfer;
     m_settings = &settings;
     m_detail->show();
-    m_files->initialise(settings);
+    m_files->initialise(settings, std::move(catalog));
     m_files->show();
     setupList();
     m_store = &store;
@@ -165,7 +168,7 @@ std::string CNodeInfoDlg::ownSkypeId() const
     // The Skype user model lives exactly as long as the transports the coordinator created.
     if (!m_transfer)
         return {};
-    VX_SKYPEMODEL* model = VX_SKYPEMODEL::instance();
+    const VX_SKYPEMODEL* model = m_transfer->skype().userModel();
     return model ? model->ownSkypeId() : std::string();
 }
 

@@ -2,6 +2,7 @@
 
 #include "node/CNodeInfo.h"
 #include "node/NodeInfoStore.h"
+#include "nodeui/CNodeFileDlg.h"
 #include "platform/EventLoop.h"
 
 #include <QDialog>
@@ -13,7 +14,6 @@
 #include <vector>
 
 class CNodeDetailDlg;
-class CNodeFileDlg;
 class CNodePropatyDlg;
 class CPropatyHotLine;
 class CTransfer;
@@ -39,8 +39,10 @@ public:
 
     // The window's creation: panes, list columns, the own presence and the party's list as the
     // node's store holds them (the store outlives the window). transfer may be nullptr (no
-    // Skype ID is offered then).
-    void initialise(NodeInfoStore& store, CTransfer* transfer, CPropatyHotLine& settings);
+    // Skype ID is offered then); the file pane shows the files of the catalog that catalog hands
+    // out (none: no files).
+    void initialise(NodeInfoStore& store, CTransfer* transfer, CPropatyHotLine& settings,
+                    CNodeFileDlg::CatalogSource catalog = {});
     void setDialogRunner(DialogRunner runner) { m_runDialog = std::move(runner); }
     void setSkypeIdSource(SkypeIdSource source) { m_ownSkypeId = std::move(source); }
     // Where a saved own information is said (the main window's status line).

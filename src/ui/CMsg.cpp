@@ -61,14 +61,14 @@ void CMsg::tick()
     }
 }
 
-std::optional<QString> CMsg::noticeText(std::uintptr_t code, std::intptr_t selector)
+std::optional<QString> CMsg::noticeText(std::uintptr_t code, std::intptr_t selector,
+                                        const CPostError* poster)
 {
     if (selector == 0 && code == CPostError::kPartyMismatch)
         return QString::fromUtf8(kPartyMismatch);
     if (selector == 0 && code == CPostError::kFrameError)
         return QString::fromUtf8(kFrameError);
-    if (selector == 1 && code == 1)
-        if (const CPostError* poster = CPostError::instance())
-            return QString::fromStdString(poster->detailText());
+    if (selector == 1 && code == 1 && poster)
+        return QString::fromStdString(poster->detailText());
     return std::nullopt;
 }

@@ -8,6 +8,8 @@
 #include <deque>
 #include <optional>
 
+class CPostError;
+
 // The status line: shows one notice for ten ticks of its own half-second timer (between 4.5 and
 // 5 s); a new notice replaces the one shown and restarts the count. Between notices it is empty.
 class CMsg : public QLabel
@@ -26,8 +28,10 @@ public:
     // A notice that must not be lost to the next one (one per file of a folder pass): shown at
     // once when the line is free, else after the notices before it have had their time.
     void queueMessage(const QString& text);
-    // The notice a WM_POSTERROR (code, selector) stands for; none for a pair that shows nothing.
-    static std::optional<QString> noticeText(std::uintptr_t code, std::intptr_t selector);
+    // The notice a WM_POSTERROR (code, selector) from poster stands for (a detail notice is the
+    // poster's detail text); none for a pair that shows nothing, or a detail without a poster.
+    static std::optional<QString> noticeText(std::uintptr_t code, std::intptr_t selector,
+                                             const CPostError* poster);
     // One tick of the countdown.
     void tick();
 

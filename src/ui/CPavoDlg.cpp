@@ -10,6 +10,7 @@
 #include "platform/Prompt.h"
 #include "skype/VX_SKYPECOM.h"
 #include "tcp/CTcpA2AModel.h"
+#include "transfer/CSkypeColumn.h"
 #include "ui/ArrivalNotifier.h"
 #include "ui/CCatalogListCtrl.h"
 #include "ui/CConnectListCtrl.h"
@@ -42,13 +43,6 @@ const char* const kFirstStartLine = "パーティ名とノード名を設定し�
 const char* const kFirstStartHeadless =
     "パーティ名またはノード名が未設定です。作業フォルダの Pavo.ini の [SYSTEM] に PARTY と NAME "
     "を設定してから起動し直してください。";
-
-// Without a link (not created yet, or already ended) the state reads as detached.
-int linkAttachState()
-{
-    const VX_SKYPECOM* link = VX_SKYPECOM::instance();
-    return link ? link->linkState() : VX_SKYPECOM::LINK_DETACHED;
-}
 } // namespace
 
 CPavoDlg::CPavoDlg(PavoNode& node, bool headless)
@@ -74,8 +68,9 @@ void CPavoDlg::buildWindow()
     auto opsUi = std::make_unique<CatalogOpsUi>(*this, *m_ui.catalog, headless());
     opsUi->setNotice([this](const std::string& text) { notice(text); });
     m_opsUi = std::move(opsUi);
-    m_fileOps =
-        std::make_unique<CatalogFileOps>(*m_opsUi, CatalogFileOps::processCatalog(), settings());
+    m_fileCatalog =
+        std::make_unique<CatalogFileOps::NodeCatalog>([this] { return m_node.catalog(); });
+    m_fileOps = std::make_unique<CatalogFileOps>(*m_opsUi, *m_fileCatalog, settings());
     connectControls();
     m_notifier = new ArrivalNotifier(this);
     m_onArrival = [this](const std::vector<CatalogRecord>& records) { notifyArrivals(records); };
@@ -130,7 +125,8 @@ void CPavoDlg::initialise()
         hideWindow();
     m_nodeInfo = std::make_unique<CNodeInfoDlg>(this);
     m_nodeInfo->setNotice([this](const std::string& text) { notice(text); });
-    m_nodeInfo->initialise(m_node.nodeInfo(), &m_node.transfer(), settings());
+    m_nodeInfo->initialise(m_node.nodeInfo(), &m_node.transfer(), settings(),
+                           [this] { return m_node.catalog(); });
     m_nodeInfo->hide();
     m_ui.nodeInfo->setEnabled(true);
     m_ui.catalog->acceptFileDrops();
@@ -227,7 +223,7 @@ void CPavoDlg::notice(const std::string& text)
 
 void CPavoDlg::postError(std::uintptr_t code, std::intptr_t selector)
 {
-    if (const auto text = CMsg::noticeText(code, selector))
+    if (const auto text = CMsg::noticeText(code, selector, m_node.notices()))
         m_ui.status->showMessage(*text);
 }
 
@@ -325,7 +321,10 @@ void CPavoDlg::listRefilled()
 
 void CPavoDlg::onSkypeLinkChanged()
 {
-    if (const char* text = VX_SKYPECOM::stateText(linkAttachState()))
+    // Without a link (not created yet, or already ended) the state reads as detached.
+    const VX_SKYPECOM* link = transfer().skype().link();
+    if (const char* text =
+            VX_SKYPECOM::stateText(link ? link->linkState() : VX_SKYPECOM::LINK_DETACHED))
         m_skypeStatus = text;
     refreshControls();
 }

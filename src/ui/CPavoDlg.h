@@ -142,6 +142,7 @@ private:
     std::vector<CatalogListEvent> m_pending;
     bool m_refilling = false;
     std::unique_ptr<CatalogFileOps::Ui> m_opsUi;
+    std::unique_ptr<CatalogFileOps::Catalog> m_fileCatalog;
     std::unique_ptr<CatalogFileOps> m_fileOps;
     // Created hidden at initialisation; publishes the own node information every 30 s.
     std::unique_ptr<CNodeInfoDlg> m_nodeInfo;

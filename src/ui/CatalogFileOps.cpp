@@ -79,32 +79,6 @@ const char* const kTakeOutFailed = "「%s」を取り出せませんでした。
 const char* const kNotOnThisNode =
     "受信したファイルがこのノードにありません（削除された可能性があります）";
 
-// The node's catalog while it lives; after the node's shutdown nothing is found or changed.
-class ProcessCatalog : public CatalogFileOps::Catalog
-{
-public:
-    std::optional<CatalogRecord> findRegistration(const CatalogRecord& shown) override
-    {
-        CCatalog* c = CCatalog::instance();
-        return c ? c->findRegistration(shown) : std::nullopt;
-    }
-    void deleteEverywhere(const CatalogRecord& r) override
-    {
-        if (CCatalog* c = CCatalog::instance())
-            c->deleteEverywhere(r);
-    }
-    void deleteHere(const CatalogRecord& r) override
-    {
-        if (CCatalog* c = CCatalog::instance())
-            c->deleteHere(r);
-    }
-    std::string contentPath(const CatalogRecord& r) override
-    {
-        CCatalog* c = CCatalog::instance();
-        return c ? c->contentPath(r) : std::string();
-    }
-};
-
 std::string folderOf(const std::string& path)
 {
     const auto slash = path.rfind('/');
@@ -141,10 +115,29 @@ std::string withNames(const char* pattern, const std::string& a, const std::stri
 }
 } // namespace
 
-CatalogFileOps::Catalog& CatalogFileOps::processCatalog()
+std::optional<CatalogRecord>
+CatalogFileOps::NodeCatalog::findRegistration(const CatalogRecord& shown)
 {
-    static ProcessCatalog catalog;
-    return catalog;
+    CCatalog* c = m_source();
+    return c ? c->findRegistration(shown) : std::nullopt;
+}
+
+void CatalogFileOps::NodeCatalog::deleteEverywhere(const CatalogRecord& record)
+{
+    if (CCatalog* c = m_source())
+        c->deleteEverywhere(record);
+}
+
+void CatalogFileOps::NodeCatalog::deleteHere(const CatalogRecord& record)
+{
+    if (CCatalog* c = m_source())
+        c->deleteHere(record);
+}
+
+std::string CatalogFileOps::NodeCatalog::contentPath(const CatalogRecord& record)
+{
+    CCatalog* c = m_source();
+    return c ? c->contentPath(record) : std::string();
 }
 
 CatalogFileOps::CatalogFileOps(Ui& ui, Catalog& catalog, CPropatyHotLine& settings)

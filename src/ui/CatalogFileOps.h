@@ -2,10 +2,12 @@
 
 #include "catalog/CatalogRecord.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
+class CCatalog;
 class CPropatyHotLine;
 
 // What the user does with the catalog list: drop files on it (each becomes a copy of the file,
@@ -47,7 +49,7 @@ public:
         virtual void notice(const std::string& /*text*/) {}
     };
 
-    // The catalog operations used; the default forwards to the process-wide catalog.
+    // The catalog operations used.
     class Catalog
     {
     public:
@@ -60,7 +62,20 @@ public:
         // Where this node holds the record's contents; empty when it names no safe path.
         virtual std::string contentPath(const CatalogRecord& record) = 0;
     };
-    static Catalog& processCatalog();
+    // The node's catalog, as source hands it out: after the node's shutdown (nullptr) nothing is
+    // found or changed.
+    class NodeCatalog : public Catalog
+    {
+    public:
+        explicit NodeCatalog(std::function<CCatalog*()> source) : m_source(std::move(source)) {}
+        std::optional<CatalogRecord> findRegistration(const CatalogRecord& shown) override;
+        void deleteEverywhere(const CatalogRecord& record) override;
+        void deleteHere(const CatalogRecord& record) override;
+        std::string contentPath(const CatalogRecord& record) override;
+
+    private:
+        std::function<CCatalog*()> m_source;
+    };
 
     CatalogFileOps(Ui& ui, Catalog& catalog, CPropatyHotLine& settings);
 

@@ -7,6 +7,7 @@
 #include "platform/Prompt.h"
 #include "skype/VX_SKYPECOM.h"
 #include "skype/VX_SKYPEMODEL.h"
+#include "transfer/CSkypeColumn.h"
 #include "ui/CConnectListCtrl.h"
 #include "ui/CPavoDlg.h"
 #include "ui/CSyncDlg.h"
@@ -31,24 +32,25 @@ const char* const kKeyNotStored =
     "パーティ鍵を保存できませんでした。パーティ鍵は変更されていません。";
 
 // The user model exists only while the messaging-client side of the transfer coordinator runs.
-VX_SKYPEMODEL* skypeModel()
+const VX_SKYPEMODEL* skypeModel(CPavoDlg& window)
 {
-    return VX_SKYPEMODEL::instance();
+    return window.transfer().skype().userModel();
 }
 
 ConnectionCommands commandsOf(CPavoDlg& window)
 {
     return ConnectionCommands(
         window.settings().connections(), window.rows(), [&window] { window.settings().save(); },
-        ConnectionCommands::modalDialog(&window, &PavoDialogs::skypeContacts),
-        [](const std::string& oldName, const std::string& newName) {
+        ConnectionCommands::modalDialog(&window,
+                                        [&window] { return PavoDialogs::skypeContacts(window); }),
+        [&window](const std::string& oldName, const std::string& newName) {
             // Records still pending for the peer stay queued for it under its new name.
-            if (CCatalog* catalog = CCatalog::instance())
+            if (CCatalog* catalog = window.node().catalog())
                 catalog->renamePendingFile(ConnectionList::settingText(oldName),
                                            ConnectionList::settingText(newName));
         },
-        PavoDialogs::messagingClientLinked() ? CDialogConnectMethod::kSkype
-                                             : CDialogConnectMethod::kTcp);
+        PavoDialogs::messagingClientLinked(window) ? CDialogConnectMethod::kSkype
+                                                   : CDialogConnectMethod::kTcp);
 }
 
 std::string format(const char* pattern, const std::string& value)
@@ -59,24 +61,24 @@ std::string format(const char* pattern, const std::string& value)
 }
 } // namespace
 
-std::string PavoDialogs::ownSkypeId()
+std::string PavoDialogs::ownSkypeId(CPavoDlg& window)
 {
-    const VX_SKYPEMODEL* model = skypeModel();
+    const VX_SKYPEMODEL* model = skypeModel(window);
     return model ? model->ownSkypeId() : std::string();
 }
 
-std::vector<std::string> PavoDialogs::skypeContacts()
+std::vector<std::string> PavoDialogs::skypeContacts(CPavoDlg& window)
 {
     std::vector<std::string> ids;
-    if (const VX_SKYPEMODEL* model = skypeModel())
+    if (const VX_SKYPEMODEL* model = skypeModel(window))
         for (const SkypeContact& contact : model->contacts())
             ids.push_back(contact.name);
     return ids;
 }
 
-bool PavoDialogs::messagingClientLinked()
+bool PavoDialogs::messagingClientLinked(CPavoDlg& window)
 {
-    const VX_SKYPECOM* link = VX_SKYPECOM::instance();
+    const VX_SKYPECOM* link = window.transfer().skype().link();
     return link && link->linkState() == VX_SKYPECOM::LINK_ATTACHED;
 }
 
@@ -92,7 +94,7 @@ bool PavoDialogs::systemProperties(CPavoDlg& window, const std::string& introduc
 {
     NodeSettings& settings = window.settings();
     CSystemPropatyDlg::Values values;
-    values.ownSkypeId = ownSkypeId();
+    values.ownSkypeId = ownSkypeId(window);
     values.nodeName = settings.getNodeName();
     values.partyName = settings.getPartyName();
     values.limitDay = settings.getLimitDay();

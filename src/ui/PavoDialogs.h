@@ -19,8 +19,9 @@ public:
     // First start (no party or node name): the system properties with a line saying so, then,
     // while no connection is configured, a pointer to "追加".
     static void firstStart(CPavoDlg& window);
-    // Whether the messaging client is linked; a new connection goes over TCP otherwise.
-    static bool messagingClientLinked();
+    // Whether the window's node has its messaging client linked; a new connection goes over TCP
+    // otherwise.
+    static bool messagingClientLinked(CPavoDlg& window);
     // The accepted properties, in the window's order: node name; a new party name renames the
     // node's messaging-client application and rebuilds the title and tool-tip; start-closed
     // option, expiry days, listen port (taken up when the node next goes on-line); then the
@@ -36,8 +37,8 @@ public:
 
     static void catalogSync(CPavoDlg& window);
 
-    // What the messaging client has told the node: its user's ID (empty until known) and the
-    // IDs of the user's contacts (none while the client is not linked).
-    static std::string ownSkypeId();
-    static std::vector<std::string> skypeContacts();
+    // What the messaging client has told the window's node: its user's ID (empty until known)
+    // and the IDs of the user's contacts (none while the client is not linked).
+    static std::string ownSkypeId(CPavoDlg& window);
+    static std::vector<std::string> skypeContacts(CPavoDlg& window);
 };

@@ -166,7 +166,7 @@ TEST_F(PavoDialogsTest, FirstStartIntroducesThePropertiesThenPointsToAddingAConn
 
 TEST_F(PavoDialogsTest, WithoutALinkedMessagingClientANewConnectionStartsAsTcp)
 {
-    ASSERT_FALSE(PavoDialogs::messagingClientLinked());
+    ASSERT_FALSE(PavoDialogs::messagingClientLinked(*window));
     OnModal<CDialogConnectMethod> user([](CDialogConnectMethod& d) {
         EXPECT_TRUE(d.controls().tcp->isChecked());
         EXPECT_TRUE(d.controls().host->isEnabled());
