@@ -7,18 +7,6 @@ CPostError* CPostError::instance()
     return plat::LiveInstance<CPostError>::get();
 }
 
-void CPostError::postIfLive(int kind)
-{
-    if (CPostError* poster = instance())
-        poster->post(kind);
-}
-
-void CPostError::postDetailIfLive(const std::string& text)
-{
-    if (CPostError* poster = instance())
-        poster->postDetail(text);
-}
-
 void CPostError::post(int kind)
 {
     if (m_window)

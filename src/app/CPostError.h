@@ -7,7 +7,7 @@
 
 // Lets code inside a socket or stream callback ask the main window to show a connection notice
 // later, outside the callback, through a posted WM_POSTERROR message. Notices posted while no
-// window is set are lost.
+// window is set are lost. The node's parts post through their node (NodeContext::post).
 class CPostError
 {
 public:
@@ -31,10 +31,6 @@ public:
     // Stores text as the detail text and posts WM_POSTERROR with (1, 1).
     void postDetail(const std::string& text);
     const std::string& detailText() const { return m_detail; }
-
-    // Through the node's poster; nothing while none lives.
-    static void postIfLive(int kind);
-    static void postDetailIfLive(const std::string& text);
 
 private:
     plat::WindowHandle m_window;

@@ -515,6 +515,58 @@ INSTANTIATE_TEST_SUITE_P(ChunkSizes, CExchangeDownloadTest,
                          ::testing::Values(std::size_t(51200), std::size_t(10240),
                                            std::size_t(20480)));
 
+using CExchangeWithoutCatalogTest = CExchangeDownloadTest;
+
+// The node builds its catalog after its transports and takes it down before them: a connection
+// that is still talking then finds no catalog. A chunk of the download it was running is not
+// stored and the download lets go of its entry; requests are answered as from an empty catalog;
+// nothing a peer sends is merged. Once a catalog is back, the entry is as it was and free.
+TEST_F(CExchangeWithoutCatalogTest, ConnectionsTalkingWhileTheNodeHasNoCatalogStoreNothing)
+{
+    const Bytes content = pattern(3000);
+    const CatalogRecord remote = remoteRecord("late.bin", 3000);
+    receive({remote});
+    writeFile(plat::joinPath(settings.getSendFolder(), "own.bin"), pattern(100));
+    catalog().addLocal(makeTestRecord("HOME", "PARTY", "own.bin", 100));
+    const CatalogRecord own = catalog().getRecord(1);
+    exchange.requestFirstFile();
+    const auto request = single(exchange);
+    ASSERT_TRUE(request);
+    ASSERT_TRUE(exchange.downloading());
+
+    m_catalog.reset();
+    ASSERT_EQ(node.catalog(), nullptr);
+    const Bytes chunk = answer(*request, content, 1000);
+    exchange.onFileData(chunk.data(), chunk.size());
+    EXPECT_FALSE(exchange.downloading());
+    EXPECT_FALSE(plat::fileExists(received("late.bin")));
+
+    const Bytes catalogRequest = build(buildCatalogRequest);
+    exchange.onCatalogRequest(catalogRequest.data(), catalogRequest.size(), "REMOTE");
+    const auto batch = single(exchange);
+    ASSERT_TRUE(batch);
+    EXPECT_EQ(ConstMessageHeader(batch->data()).recordCount(), 0u);
+
+    const Bytes fileRequest = build([&](std::uint8_t* b) { return buildFileDataRequest(b, own); });
+    exchange.onFileRequest(fileRequest.data(), fileRequest.size(), 51200);
+    const auto served = single(exchange);
+    ASSERT_TRUE(served);
+    EXPECT_EQ(ConstMessageHeader(served->data()).chunkLength(), 0u);
+
+    const Bytes hello = helloFrom("REMOTE", "PARTY", SyncMode::All);
+    EXPECT_TRUE(exchange.onHello(hello.data(), hello.size(), true, "127.0.0.1").partyMatches);
+    receive({remoteRecord("meanwhile.bin", 10)});
+    exchange.requestFirstFile();
+    EXPECT_FALSE(exchange.downloading());
+    EXPECT_TRUE(drain(exchange).empty());
+
+    m_catalog = std::make_unique<CCatalog>(node, true);
+    ASSERT_TRUE(entry("late.bin"));
+    EXPECT_EQ(entry("late.bin")->bytesReceived(), 0u);
+    EXPECT_FALSE(entry("meanwhile.bin"));
+    EXPECT_FALSE(node.claims().claimedByOther(remote, nullptr)) << "the download let go";
+}
+
 TEST_F(CExchangeDownloadTest, InterruptedDownloadResumesAtBytesReceived)
 {
     const Bytes content = pattern(120000);
