@@ -25,6 +25,9 @@ VX_SKYPEAPPLICATION::~VX_SKYPEAPPLICATION()
     if (m_state != APP_NONE)
         deleteApplication();
     m_streams.clear();
+    // Retired streams go with the application, not at the posted task: their exchanges work with
+    // the node's parts, which may go right after the transports.
+    m_graveyard->dead.clear();
 }
 
 void VX_SKYPEAPPLICATION::setName(std::string_view name, int index)

@@ -37,7 +37,8 @@ public:
     // The node's settings say which Skype IDs are configured peers, and their node names; the
     // streams work with the node's parts. node outlives the application.
     VX_SKYPEAPPLICATION(SkypeLink& link, VX_SKYPEMODEL* userModel, NodeContext& node);
-    // Deletes the application at the client unless it is APP_NONE; destroys every stream.
+    // Deletes the application at the client unless it is APP_NONE; destroys every stream, also
+    // those retired and waiting for the next turn of the loop.
     ~VX_SKYPEAPPLICATION();
     VX_SKYPEAPPLICATION(const VX_SKYPEAPPLICATION&) = delete;
     VX_SKYPEAPPLICATION& operator=(const VX_SKYPEAPPLICATION&) = delete;

@@ -278,3 +278,29 @@ TEST_F(ApplicationTest, APassiveApplicationsStreamsStartNoExchange)
         app.onNotification("STREAMS   ");
     }
 }
+
+// A stream the client stopped listing waits for the next turn of the loop. When the application
+// goes first (the node shutting down its transports), such a stream goes with it, while the
+// node's parts its exchange works with are still there; nothing is left for the loop to free
+// after the node has gone.
+TEST(ApplicationLifetime, RetiredStreamsGoWithTheApplication)
+{
+    TempDir dir;
+    NodeSettings settings(dir.path());
+    settings.setNodeName("NodeA");
+    settings.setPartyName("Party1");
+    settings.connections().append({"NodeB", "SKYPE", "bob", {}});
+    auto node = std::make_unique<NodeContext>(settings);
+    FakeSkypeLink link;
+    VX_SKYPEMODEL users{link};
+    {
+        VX_SKYPEAPPLICATION app(link, &users, *node);
+        app.setName(App, 0);
+        app.onNotification("STREAMS bob:1");
+        ASSERT_EQ(app.streamCount(), 1u);
+        app.onNotification("STREAMS ");
+        ASSERT_EQ(app.streamCount(), 0u);
+    }
+    node.reset();
+    plat::runFor(5);
+}
