@@ -76,7 +76,8 @@ int runNode(int index, const std::string& folder, int inFd, int outFd)
     NodeContext node(settings);
     CCatalog store(node, true);
     CCatalog* catalog = &store;
-    CFolderWatch watch;
+    CFolderWatch::NodeCatalog registrations(store);
+    CFolderWatch watch(registrations, settings);
     watch.setFolder(settings.getSendFolder());
     watch.load();
     SendFolderTrigger trigger(settings.getSendFolder(), [&] { watch.scan(); });

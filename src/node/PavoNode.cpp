@@ -8,26 +8,6 @@
 #include "watch/CFolderWatch.h"
 #include "watch/SendFolderTrigger.h"
 
-namespace {
-
-// The folder watch's registrations go to the node's catalog.
-class WatchedCatalog : public CFolderWatch::Catalog
-{
-public:
-    explicit WatchedCatalog(CCatalog& catalog) : m_catalog(catalog) {}
-    void addLocal(const CatalogRecord& record) override { m_catalog.addLocal(record); }
-    void deleteEverywhere(const CatalogRecord& record) override
-    {
-        m_catalog.deleteEverywhere(record);
-    }
-    void updateLocal(const CatalogRecord& record) override { m_catalog.updateLocal(record); }
-
-private:
-    CCatalog& m_catalog;
-};
-
-} // namespace
-
 PavoNode::PavoNode(const std::string& workingFolder, const NodeOptions& options)
     : m_options(options), m_window([this](const plat::WindowMessage& m) { onWindowMessage(m); }),
       // The channels and the notice poster first: every later part may use them while it is
@@ -62,7 +42,7 @@ PavoNode::PavoNode(const std::string& workingFolder, const NodeOptions& options)
 
     // The folder watch over SEND: its remembered list, a pass at every 11th heartbeat and half a
     // second after the folder changes.
-    m_watchCatalog = std::make_unique<WatchedCatalog>(*m_catalog);
+    m_watchCatalog = std::make_unique<CFolderWatch::NodeCatalog>(*m_catalog);
     m_folderWatch = std::make_unique<CFolderWatch>(*m_watchCatalog, m_settings);
     m_folderWatch->setNotice([this](const std::string& text) { notice(text); });
     m_folderWatch->setFolder(m_settings.getSendFolder());

@@ -31,37 +31,6 @@ constexpr std::uint32_t kSkipAttributes = 0x2 | 0x4 | 0x10 | 0x40 | 0x100 | 0x20
 // A damaged "dirlist.dat" is not read past this size (some 195000 entries).
 constexpr std::uint64_t kMaxDirListBytes = 64u << 20;
 
-class ProcessCatalog : public CFolderWatch::Catalog
-{
-public:
-    void addLocal(const CatalogRecord& record) override
-    {
-        if (CCatalog* c = catalog())
-            c->addLocal(record);
-    }
-    void deleteEverywhere(const CatalogRecord& record) override
-    {
-        if (CCatalog* c = catalog())
-            c->deleteEverywhere(record);
-    }
-    void updateLocal(const CatalogRecord& record) override
-    {
-        if (CCatalog* c = catalog())
-            c->updateLocal(record);
-    }
-
-private:
-    static CCatalog* catalog()
-    {
-        CCatalog* c = CCatalog::instance();
-        if (!c)
-            plat::diag("CFolderWatch: no catalog, change not registered\n");
-        return c;
-    }
-};
-
-ProcessCatalog g_processCatalog;
-
 bool isSymlink(const plat::FindRecord& r)
 {
     return (r.attributes() & plat::FindAttr::ReparsePoint) != 0;
@@ -95,12 +64,25 @@ std::string badNameNotice(const std::string& name)
 
 } // namespace
 
-CFolderWatch::CFolderWatch() : m_catalog(&g_processCatalog), m_settings(nullptr) {}
-
 CFolderWatch::CFolderWatch(Catalog& catalog, CPropatyHotLine& settings,
                            catalog::WallClockSource clock)
-    : m_catalog(&catalog), m_settings(&settings), m_clock(std::move(clock))
+    : m_catalog(&catalog), m_settings(settings), m_clock(std::move(clock))
 {
+}
+
+void CFolderWatch::NodeCatalog::addLocal(const CatalogRecord& record)
+{
+    m_catalog.addLocal(record);
+}
+
+void CFolderWatch::NodeCatalog::deleteEverywhere(const CatalogRecord& record)
+{
+    m_catalog.deleteEverywhere(record);
+}
+
+void CFolderWatch::NodeCatalog::updateLocal(const CatalogRecord& record)
+{
+    m_catalog.updateLocal(record);
 }
 
 CFolderWatch::~CFolderWatch() = default;
@@ -331,14 +313,8 @@ void CFolderWatch::checkKnown(FolderScanEntry& entry, const DirListRecord& known
 
 void CFolderWatch::report(Build kind, const DirListRecord& record, std::vector<CatalogRecord>& to)
 {
-    if (!m_context) {
-        CPropatyHotLine* settings = m_settings ? m_settings : CPropatyHotLine::instance();
-        if (!settings) {
-            plat::diag("CFolderWatch: no settings, nothing registered\n");
-            return;
-        }
-        m_context = catalog::RegistrationContext::from(*settings, m_clock);
-    }
+    if (!m_context)
+        m_context = catalog::RegistrationContext::from(m_settings, m_clock);
     std::optional<CatalogRecord> built;
     switch (kind) {
     case Build::New:

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+class CCatalog;
 class CPropatyHotLine;
 
 // Keeps the catalog in step with the plain files and the shortcuts (symbolic links named
@@ -24,7 +25,7 @@ class CPropatyHotLine;
 class CFolderWatch
 {
 public:
-    // The catalog operations a pass ends in. The default one forwards to CCatalog::instance().
+    // The catalog operations a pass ends in.
     class Catalog
     {
     public:
@@ -34,9 +35,20 @@ public:
         virtual void updateLocal(const CatalogRecord& record) = 0;
     };
 
-    // The process-wide catalog and settings, looked up at every pass.
-    CFolderWatch();
-    // Tests hand in their own catalog, settings and clock.
+    // The node's catalog itself (which outlives the watch).
+    class NodeCatalog : public Catalog
+    {
+    public:
+        explicit NodeCatalog(CCatalog& catalog) : m_catalog(catalog) {}
+        void addLocal(const CatalogRecord& record) override;
+        void deleteEverywhere(const CatalogRecord& record) override;
+        void updateLocal(const CatalogRecord& record) override;
+
+    private:
+        CCatalog& m_catalog;
+    };
+
+    // Registrations go to catalog, named after settings' node and party; tests hand in a clock.
     CFolderWatch(Catalog& catalog, CPropatyHotLine& settings, catalog::WallClockSource clock = {});
     virtual ~CFolderWatch();
     CFolderWatch(const CFolderWatch&) = delete;
@@ -100,7 +112,7 @@ private:
     bool refuse(const std::string& name, const char* why, const std::string& notice = {});
 
     Catalog* m_catalog;
-    CPropatyHotLine* m_settings;
+    CPropatyHotLine& m_settings;
     catalog::WallClockSource m_clock;
     std::string m_folder;
     std::vector<watch::DirListRecord> m_known;

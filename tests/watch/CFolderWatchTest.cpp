@@ -336,7 +336,7 @@ TEST_F(FolderWatchTest, FolderThatCannotBeListedWithdrawsNothing)
     EXPECT_EQ(pass(), Calls{});
 }
 
-TEST(FolderWatchCatalogTest, EntersFilesAndShortcutsIntoTheProcessCatalog)
+TEST(FolderWatchCatalogTest, EntersFilesAndShortcutsIntoTheNodesCatalog)
 {
     TempDir dir;
     NodeSettings settings(dir.path());
@@ -351,12 +351,12 @@ TEST(FolderWatchCatalogTest, EntersFilesAndShortcutsIntoTheProcessCatalog)
     ASSERT_EQ(::symlink(dir.file("elsewhere/t.txt").c_str(), dir.file("SEND/t.lnk").c_str()), 0);
 
     {
-        CFolderWatch watch;
+        CFolderWatch::NodeCatalog registrations(catalog);
+        CFolderWatch watch(registrations, settings);
         watch.setFolder(settings.getSendFolder());
         watch.load();
         watch.scan();
-        CCatalog* c = CCatalog::instance();
-        ASSERT_EQ(c, &catalog);
+        CCatalog* c = &catalog;
         ASSERT_EQ(c->count(), 2);
         const CatalogRecord a = c->getRecord(0);
         const CatalogRecord t = c->getRecord(1);
