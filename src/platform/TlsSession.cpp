@@ -107,10 +107,6 @@ TlsSession::TlsSession(std::shared_ptr<const TlsContext> context, Role role, Tls
     // a record normally costs one receive from the socket rather than one for its header and
     // one for its body.
     SSL_set_read_ahead(ssl_, 1);
-    // With a link, the record buffer is as large as a receive from the socket, which reads
-    // straight into it: ciphertext is not copied on its way in.
-    if (link_)
-        SSL_set_default_read_buffer_len(ssl_, kLinkRead);
     if (role == Role::Client)
         SSL_set_connect_state(ssl_);
     else
@@ -148,33 +144,29 @@ bool TlsSession::bioRead(char* buffer, std::size_t length, std::size_t* count)
 {
     if (incomingBegin_ == incomingEnd_) {
         incomingBegin_ = incomingEnd_ = 0;
-        return link_ && receiveFromLink(reinterpret_cast<std::uint8_t*>(buffer), length, count);
+        if (!link_ || linkDry_ || linkEnded_ || linkError_ != 0)
+            return false;
+        if (incoming_.size() < kLinkRead)
+            incoming_.resize(kLinkRead);
+        ++linkReads_;
+        int error = 0;
+        const long n = link_->receiveCiphertext(incoming_.data(), incoming_.size(), &error);
+        if (n <= 0) {
+            linkDry_ = true;
+            if (n == 0)
+                linkEnded_ = true;
+            else if (!wouldBlock(error))
+                linkError_ = error;
+            return false;
+        }
+        incomingEnd_ = static_cast<std::size_t>(n);
+        // A short read has taken all there was: the next one would only say so again.
+        linkDry_ = incomingEnd_ < incoming_.size();
     }
     const std::size_t n = std::min(length, incomingEnd_ - incomingBegin_);
     std::memcpy(buffer, incoming_.data() + incomingBegin_, n);
     incomingBegin_ += n;
     *count = n;
-    return true;
-}
-
-bool TlsSession::receiveFromLink(std::uint8_t* buffer, std::size_t length, std::size_t* count)
-{
-    if (linkDry_ || linkEnded_ || linkError_ != 0 || length == 0)
-        return false;
-    ++linkReads_;
-    int error = 0;
-    const long n = link_->receiveCiphertext(buffer, length, &error);
-    if (n <= 0) {
-        linkDry_ = true;
-        if (n == 0)
-            linkEnded_ = true;
-        else if (!wouldBlock(error))
-            linkError_ = error;
-        return false;
-    }
-    *count = static_cast<std::size_t>(n);
-    // A short read has taken all there was: the next one would only say so again.
-    linkDry_ = *count < length;
     return true;
 }
 

@@ -14,10 +14,10 @@ typedef struct bio_st BIO;
 
 // One TLS connection run in memory, so the caller keeps its own non-blocking I/O and event loop:
 // without a link, the bytes that arrive from the peer are put in and the bytes for the peer are
-// taken out; with a link (the caller's socket), the session reads the socket itself, in blocks
-// of kLinkRead straight into the record buffer, as plaintext is asked for, and sends the records
-// it holds when flushOutgoing() is called. Large blocks and a whole write's records sent at once
-// keep the system calls per byte as few as without TLS; ciphertext is copied only on the way out.
+// taken out; with a link (the caller's socket), the session reads the socket itself in large
+// blocks as plaintext is asked for, and sends the records it holds when flushOutgoing() is
+// called. Reading in blocks of kLinkRead and sending a whole write's records at once keeps the
+// system calls per byte as few as without TLS.
 namespace plat {
 
 class TlsSession
@@ -37,8 +37,7 @@ public:
         Failed,   // the handshake or a record failed; failure() says why
     };
 
-    // The record buffer's size with a link, and so the most ciphertext one receive from the
-    // link asks for.
+    // The most ciphertext one receive from the link asks for.
     static constexpr std::size_t kLinkRead = 262144;
 
     TlsSession(std::shared_ptr<const TlsContext> context, Role role, TlsLink* link = nullptr);
@@ -90,15 +89,13 @@ private:
     Result fail();
     // The BIO's read and write: from the bytes put in or the link, to the link or the bytes held.
     bool bioRead(char* buffer, std::size_t length, std::size_t* count);
-    // One receive from the link straight into the record buffer; false when it gave nothing.
-    bool receiveFromLink(std::uint8_t* buffer, std::size_t length, std::size_t* count);
     void bioWrite(const char* data, std::size_t length);
 
     std::shared_ptr<const TlsContext> context_;
     TlsLink* link_;
     SSL* ssl_ = nullptr;
-    // Bytes put in and not read yet lie between incomingBegin_ and incomingEnd_ (those from the
-    // link go straight into the record buffer); the buffer only grows.
+    // Received bytes not read yet lie between incomingBegin_ and incomingEnd_; the buffer only
+    // grows.
     std::vector<std::uint8_t> incoming_;
     std::size_t incomingBegin_ = 0;
     std::size_t incomingEnd_ = 0;
