@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <tuple>
 #include <vector>
 
 using namespace plat;
@@ -195,6 +196,28 @@ TEST_F(GcmProviderTest, RefusesANonceUsedTwiceAndDataOutOfOrder)
     // Only the nonce length TLS uses is taken.
     EXPECT_NE(EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_AEAD_SET_IVLEN, 16, nullptr), 1);
     EXPECT_EQ(EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_AEAD_SET_IVLEN, 12, nullptr), 1);
+}
+
+TEST_F(GcmProviderTest, ANewKeyTakesEffectInTheSameContext)
+{
+    // A TLS key update re-keys the record's cipher context in place.
+    const unsigned char next[16] = {42, 41, 40, 39, 38, 37, 36, 35, 34, 33, 32, 31, 30, 29, 28, 27};
+    const Bytes text = pattern(300, 6);
+    Bytes a(300), b(300), tagA(16), tagB(16);
+    int n = 0;
+    for (auto [cipher, out, tag] :
+         {std::tuple{ours_, &a, &tagA}, std::tuple{reference_, &b, &tagB}}) {
+        Ctx ctx(EVP_CIPHER_CTX_new(), EVP_CIPHER_CTX_free);
+        ASSERT_EQ(EVP_EncryptInit_ex(ctx.get(), cipher, nullptr, kKey, kIv), 1);
+        ASSERT_EQ(EVP_EncryptUpdate(ctx.get(), out->data(), &n, text.data(), 300), 1);
+        ASSERT_EQ(EVP_EncryptFinal_ex(ctx.get(), nullptr, &n), 1);
+        ASSERT_EQ(EVP_EncryptInit_ex(ctx.get(), nullptr, nullptr, next, kIv), 1);
+        ASSERT_EQ(EVP_EncryptUpdate(ctx.get(), out->data(), &n, text.data(), 300), 1);
+        ASSERT_EQ(EVP_EncryptFinal_ex(ctx.get(), nullptr, &n), 1);
+        ASSERT_EQ(EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_AEAD_GET_TAG, 16, tag->data()), 1);
+    }
+    EXPECT_EQ(a, b);
+    EXPECT_EQ(tagA, tagB);
 }
 
 } // namespace
