@@ -445,7 +445,7 @@ int main(int argc, char** argv)
         if (only.empty() || std::string(c.label).find(only) != std::string::npos)
             ok = runCase(root, c, rsync) && ok;
     if (only.empty() || std::string("party key").find(only) != std::string::npos)
-        ok = runKeyCost(root, 5) && ok;
+        ok = runKeyCost(root, 7) && ok;
     fs::remove_all(root);
     return ok ? 0 : 1;
 }
