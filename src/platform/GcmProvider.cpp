@@ -191,9 +191,12 @@ int final(void* ctx, unsigned char*, std::size_t* outLength, std::size_t)
     return match ? 1 : 0;
 }
 
+// EVP_Cipher's one call for all: without input it ends the message, as OpenSSL's own GCM does.
 int cipher(void* ctx, unsigned char* out, std::size_t* outLength, std::size_t outSize,
            const unsigned char* in, std::size_t inLength)
 {
+    if (!in)
+        return final(ctx, out, outLength, outSize);
     return update(ctx, out, outLength, outSize, in, inLength);
 }
 

@@ -198,6 +198,23 @@ TEST_F(GcmProviderTest, RefusesANonceUsedTwiceAndDataOutOfOrder)
     EXPECT_EQ(EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_AEAD_SET_IVLEN, 12, nullptr), 1);
 }
 
+TEST_F(GcmProviderTest, TheOneCallInterfaceEndsTheMessageWithoutInput)
+{
+    const Bytes aad = pattern(13, 7);
+    const Bytes text = pattern(500, 8);
+    Sealed reference;
+    ASSERT_TRUE(seal(reference_, aad, text, 0, &reference));
+    Ctx ctx(EVP_CIPHER_CTX_new(), EVP_CIPHER_CTX_free);
+    Bytes out(500), tag(16);
+    ASSERT_EQ(EVP_EncryptInit_ex(ctx.get(), ours_, nullptr, kKey, kIv), 1);
+    EXPECT_GE(EVP_Cipher(ctx.get(), nullptr, aad.data(), 13), 0);
+    EXPECT_EQ(EVP_Cipher(ctx.get(), out.data(), text.data(), 500), 500);
+    EXPECT_GE(EVP_Cipher(ctx.get(), nullptr, nullptr, 0), 0);
+    ASSERT_EQ(EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_AEAD_GET_TAG, 16, tag.data()), 1);
+    EXPECT_EQ(out, reference.text);
+    EXPECT_EQ(tag, reference.tag);
+}
+
 TEST_F(GcmProviderTest, ANewKeyTakesEffectInTheSameContext)
 {
     // A TLS key update re-keys the record's cipher context in place.
