@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <initializer_list>
 #include <new>
 
 namespace plat {
@@ -200,20 +201,32 @@ int cipher(void* ctx, unsigned char* out, std::size_t* outLength, std::size_t ou
     return update(ctx, out, outLength, outSize, in, inLength);
 }
 
+struct SizeParam
+{
+    const char* name;
+    std::size_t value;
+};
+
+// Answers each of the sizes the caller asked for; false when one could not be given.
+bool setSizes(OSSL_PARAM params[], std::initializer_list<SizeParam> sizes)
+{
+    for (const SizeParam& s : sizes) {
+        OSSL_PARAM* p = OSSL_PARAM_locate(params, s.name);
+        if (p && !OSSL_PARAM_set_size_t(p, s.value))
+            return false;
+    }
+    return true;
+}
+
 int getParams(OSSL_PARAM params[])
 {
     OSSL_PARAM* p = nullptr;
     if ((p = OSSL_PARAM_locate(params, OSSL_CIPHER_PARAM_MODE)) &&
         !OSSL_PARAM_set_uint(p, EVP_CIPH_GCM_MODE))
         return 0;
-    if ((p = OSSL_PARAM_locate(params, OSSL_CIPHER_PARAM_KEYLEN)) &&
-        !OSSL_PARAM_set_size_t(p, kKeyLength))
-        return 0;
-    if ((p = OSSL_PARAM_locate(params, OSSL_CIPHER_PARAM_IVLEN)) &&
-        !OSSL_PARAM_set_size_t(p, kIvLength))
-        return 0;
-    if ((p = OSSL_PARAM_locate(params, OSSL_CIPHER_PARAM_BLOCK_SIZE)) &&
-        !OSSL_PARAM_set_size_t(p, 1))
+    if (!setSizes(params, {{OSSL_CIPHER_PARAM_KEYLEN, kKeyLength},
+                           {OSSL_CIPHER_PARAM_IVLEN, kIvLength},
+                           {OSSL_CIPHER_PARAM_BLOCK_SIZE, 1}}))
         return 0;
     const struct
     {
@@ -250,17 +263,11 @@ const OSSL_PARAM* gettableParams(void*)
 int getContextParams(void* ctx, OSSL_PARAM params[])
 {
     Gcm* g = of(ctx);
-    OSSL_PARAM* p = nullptr;
-    if ((p = OSSL_PARAM_locate(params, OSSL_CIPHER_PARAM_KEYLEN)) &&
-        !OSSL_PARAM_set_size_t(p, kKeyLength))
+    if (!setSizes(params, {{OSSL_CIPHER_PARAM_KEYLEN, kKeyLength},
+                           {OSSL_CIPHER_PARAM_IVLEN, kIvLength},
+                           {OSSL_CIPHER_PARAM_AEAD_TAGLEN, kTagLength}}))
         return 0;
-    if ((p = OSSL_PARAM_locate(params, OSSL_CIPHER_PARAM_IVLEN)) &&
-        !OSSL_PARAM_set_size_t(p, kIvLength))
-        return 0;
-    if ((p = OSSL_PARAM_locate(params, OSSL_CIPHER_PARAM_AEAD_TAGLEN)) &&
-        !OSSL_PARAM_set_size_t(p, kTagLength))
-        return 0;
-    if ((p = OSSL_PARAM_locate(params, OSSL_CIPHER_PARAM_AEAD_TAG))) {
+    if (OSSL_PARAM* p = OSSL_PARAM_locate(params, OSSL_CIPHER_PARAM_AEAD_TAG)) {
         // Only an encryption that has ended has a tag, and only up to its full length.
         if (!g->encrypt || !g->tagReady || p->data_type != OSSL_PARAM_OCTET_STRING ||
             p->data_size == 0 || p->data_size > kTagLength)
