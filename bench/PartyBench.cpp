@@ -7,13 +7,13 @@
 //   PartyBench [nodes=16] [MiB=16]
 #include "app/NodeSettings.h"
 #include "catalog/CCatalog.h"
-#include "catalog/CExchange.h"
-#include "catalog/CatalogRecord.h"
-#include "catalog/NodeContext.h"
+#include "exchange/CExchange.h"
+#include "exchange/NodeContext.h"
 #include "platform/EventLoop.h"
 #include "support/BenchNode.h"
 #include "tcp/CTcpA2AModel.h"
 #include "tcp/CTcpSockStream.h"
+#include "wire/CatalogRecord.h"
 
 #include <QCoreApplication>
 

@@ -9,13 +9,13 @@
 #include "app/VX_EVENTCATALOG.h"
 #include "app/VX_EVENTLOG.h"
 #include "catalog/CCatalog.h"
-#include "catalog/CatalogRecord.h"
-#include "catalog/NodeContext.h"
+#include "exchange/NodeContext.h"
 #include "platform/EventLoop.h"
 #include "support/BenchNode.h"
 #include "tcp/CTcpA2AModel.h"
 #include "transfer/CTcpColumn.h"
 #include "transfer/CTransfer.h"
+#include "wire/CatalogRecord.h"
 
 #include <QCoreApplication>
 

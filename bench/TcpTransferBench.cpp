@@ -9,15 +9,15 @@
 // work of both sides counts), and the loopback rate with a key against without one, in rounds.
 // The key is derived once, before the nodes start, as a node reads its stored key at start.
 #include "catalog/CCatalog.h"
-#include "catalog/CExchange.h"
-#include "catalog/CatalogRecord.h"
-#include "catalog/NodeContext.h"
+#include "exchange/CExchange.h"
+#include "exchange/NodeContext.h"
 #include "platform/EventLoop.h"
 #include "platform/KeyDerivation.h"
 #include "platform/TlsSession.h"
 #include "support/BenchNode.h"
 #include "support/DelayProxy.h"
 #include "tcp/CTcpA2AModel.h"
+#include "wire/CatalogRecord.h"
 
 #include <QCoreApplication>
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/NodeSettings.h"
-#include "catalog/CatalogRecord.h"
+#include "wire/CatalogRecord.h"
 
 #include <chrono>
 #include <cstdint>

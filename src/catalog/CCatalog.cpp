@@ -2,12 +2,12 @@
 
 #include "app/CPropatyHotLine.h"
 #include "app/VX_EVENTCATALOG.h"
-#include "catalog/CatalogDates.h"
-#include "catalog/NodeContext.h"
+#include "exchange/NodeContext.h"
 #include "platform/Cp932.h"
 #include "platform/Diag.h"
 #include "platform/EventLoop.h"
 #include "platform/Files.h"
+#include "wire/CatalogDates.h"
 
 #include <chrono>
 #include <memory>
@@ -80,13 +80,13 @@ CCatalog::CCatalog(NodeContext& node, bool writeThrough, Clock clock)
     m_cash.setupList(plat::joinPath(m_catalogFolder, "catalog.dat"), writeThrough);
     checkAtLoad();
     // Entered only now: the node's connections reach a catalog that has loaded its list.
-    m_node.setCatalog(this);
+    m_node.setStore(this);
 }
 
 CCatalog::~CCatalog()
 {
-    if (m_node.catalog() == this)
-        m_node.setCatalog(nullptr);
+    if (m_node.store() == this)
+        m_node.setStore(nullptr);
     // Files of entries already purged are not left behind on disk at shutdown; the cache file is
     // written whole below, whatever a purge's rewrite had done of it.
     for (; m_doomedNext < m_doomed.size(); ++m_doomedNext) {

@@ -61,20 +61,10 @@ std::optional<CatalogRecord> FileDelivery::nextToFetch(const CatalogRecord& reco
     return std::nullopt;
 }
 
-bool FileDelivery::sameVersion(const CatalogRecord& a, const CatalogRecord& b)
-{
-    using namespace catalog::RecordLayout;
-    const auto same = [&](std::size_t from, std::size_t to) {
-        return std::equal(a.bytes.begin() + from, a.bytes.begin() + to, b.bytes.begin() + from);
-    };
-    return a.originNodeCp932() == b.originNodeCp932() && same(FileDescription, HopCount) &&
-           same(RegistrationTime, Expiry);
-}
-
 int FileDelivery::findExact(const CatalogRecord& record) const
 {
     for (int index : m_list.indicesOf(record.originNodeCp932(), record.fileNameCp932()))
-        if (sameVersion(m_list.at(index), record))
+        if (catalog::sameVersion(m_list.at(index), record))
             return index;
     return -1;
 }

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "catalog/CatalogRecord.h"
 #include "catalog/DiskFloor.h"
+#include "wire/CatalogRecord.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -47,8 +47,6 @@ public:
     std::optional<CatalogRecord> nextToFetch(const CatalogRecord& record) const;
     // The entry of record's exact version, or none.
     std::optional<CatalogRecord> exactEntry(const CatalogRecord& record) const;
-    // Origin node, whole file description and registration time equal.
-    static bool sameVersion(const CatalogRecord& a, const CatalogRecord& b);
     // 1 when more is wanted, 0 when the file is done or cannot continue.
     int storeChunk(std::uint32_t offset, std::uint32_t length, const CatalogRecord& record,
                    const std::uint8_t* bytes);

@@ -5,7 +5,7 @@
 #include "app/NodeSettings.h"
 #include "app/VX_EVENTCATALOG.h"
 #include "app/VX_EVENTLOG.h"
-#include "catalog/NodeContext.h"
+#include "exchange/NodeContext.h"
 #include "node/CPavoPeriodic.h"
 #include "node/NodeInfoStore.h"
 #include "platform/EventLoop.h"

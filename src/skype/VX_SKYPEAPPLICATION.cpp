@@ -1,7 +1,7 @@
 #include "skype/VX_SKYPEAPPLICATION.h"
 
 #include "app/CPropatyHotLine.h"
-#include "catalog/NodeContext.h"
+#include "exchange/NodeContext.h"
 #include "platform/Diag.h"
 #include "platform/EventLoop.h"
 #include "skype/SkypeLink.h"

@@ -1,11 +1,11 @@
 #include "skype/VX_SKYPESTREAM.h"
 
 #include "app/ShellUtil.h"
-#include "catalog/MessageHeader.h"
-#include "catalog/NodeContext.h"
+#include "exchange/NodeContext.h"
 #include "platform/Diag.h"
 #include "skype/SkypeLink.h"
 #include "skype/SkypeText.h"
+#include "wire/MessageHeader.h"
 
 #include <cstring>
 

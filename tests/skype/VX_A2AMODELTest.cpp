@@ -3,10 +3,7 @@
 #include "app/CA2AModelListener.h"
 #include "app/NodeSettings.h"
 #include "catalog/CCatalog.h"
-#include "catalog/HelloBody.h"
-#include "catalog/MessageBuilder.h"
-#include "catalog/MessageHeader.h"
-#include "catalog/NodeContext.h"
+#include "exchange/NodeContext.h"
 #include "platform/EventLoop.h"
 #include "skype/VX_SKYPEAPPLICATION.h"
 #include "skype/VX_SKYPECOM.h"
@@ -16,6 +13,9 @@
 #include "support/StandinProcess.h"
 #include "support/TempDir.h"
 #include "support/TestNode.h"
+#include "wire/HelloBody.h"
+#include "wire/MessageBuilder.h"
+#include "wire/MessageHeader.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 
 #include "app/NodeSettings.h"
 #include "catalog/CCatalog.h"
-#include "catalog/NodeContext.h"
+#include "exchange/NodeContext.h"
 #include "platform/EventLoop.h"
 #include "skype/VX_SKYPEAPPLICATIONLISTENER.h"
 #include "skype/VX_SKYPEMODEL.h"

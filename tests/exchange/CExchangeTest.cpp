@@ -1,14 +1,14 @@
-#include "catalog/CExchange.h"
+#include "exchange/CExchange.h"
 
 #include "app/NodeSettings.h"
 #include "catalog/CCatalog.h"
-#include "catalog/HelloBody.h"
-#include "catalog/MessageBuilder.h"
-#include "catalog/NodeContext.h"
+#include "exchange/NodeContext.h"
 #include "platform/Bytes.h"
 #include "platform/Files.h"
 #include "support/ScriptedPeer.h"
 #include "support/TempDir.h"
+#include "wire/HelloBody.h"
+#include "wire/MessageBuilder.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "catalog/ChangeSignal.h"
-#include "catalog/DownloadClaims.h"
+#include "exchange/ChangeSignal.h"
+#include "exchange/DownloadClaims.h"
 
 #include <string>
 
-class CCatalog;
+class CatalogStore;
 class CPostError;
 class CPropatyHotLine;
 class VX_EVENTCATALOG;
@@ -17,8 +17,9 @@ class VX_EVENTCATALOG;
 // - the channel the catalog announces on and the poster of the status line's notices (none: a
 //   catalog or transport built alone announces and posts to nobody);
 // - which connection is fetching which entry, and the catalog-change news;
-// - the catalog itself while it lives. The node builds the catalog after the transports and takes
-//   it down before them, so a connection finds none at either end and does no catalog work then.
+// - the catalog store while it lives (CatalogStore: the node's catalog). The node builds the
+//   catalog after the transports and takes it down before them, so a connection finds none at
+//   either end and does no catalog work then.
 //
 // The context is built first and goes last: it outlives the catalog and every connection.
 class NodeContext
@@ -34,14 +35,14 @@ public:
 
     CPropatyHotLine& settings() const { return m_settings; }
     VX_EVENTCATALOG* catalogEvents() const { return m_catalogEvents; }
-    // The node's catalog while it lives, otherwise nullptr.
-    CCatalog* catalog() const { return m_catalog; }
+    // The node's catalog store while it lives, otherwise nullptr.
+    CatalogStore* store() const { return m_store; }
     DownloadClaims& claims() { return m_claims; }
     ChangeSignal& changes() { return m_changes; }
     const ChangeSignal& changes() const { return m_changes; }
 
-    // A catalog enters itself for as long as it lives (CCatalog's constructor and destructor).
-    void setCatalog(CCatalog* catalog) { m_catalog = catalog; }
+    // The node's catalog enters itself for as long as it lives (its constructor and destructor).
+    void setStore(CatalogStore* store) { m_store = store; }
     // The node drops its channel and poster when it shuts down, after its transports and catalog.
     void setCatalogEvents(VX_EVENTCATALOG* events) { m_catalogEvents = events; }
     void setNotices(CPostError* notices) { m_notices = notices; }
@@ -54,7 +55,7 @@ private:
     CPropatyHotLine& m_settings;
     VX_EVENTCATALOG* m_catalogEvents;
     CPostError* m_notices;
-    CCatalog* m_catalog = nullptr;
+    CatalogStore* m_store = nullptr;
     DownloadClaims m_claims;
     ChangeSignal m_changes;
 };

@@ -1,14 +1,14 @@
-#include "catalog/CExchange.h"
+#include "exchange/CExchange.h"
 
 #include "app/CPropatyHotLine.h"
-#include "catalog/CCatalog.h"
-#include "catalog/DownloadClaims.h"
-#include "catalog/HelloBody.h"
-#include "catalog/MessageBuilder.h"
-#include "catalog/MessageHeader.h"
-#include "catalog/NodeContext.h"
+#include "exchange/CatalogStore.h"
+#include "exchange/DownloadClaims.h"
+#include "exchange/NodeContext.h"
 #include "platform/Cp932.h"
 #include "platform/Diag.h"
+#include "wire/HelloBody.h"
+#include "wire/MessageBuilder.h"
+#include "wire/MessageHeader.h"
 
 #include <algorithm>
 #include <array>
@@ -69,9 +69,9 @@ CExchange::~CExchange()
     m_node.claims().release(this);
 }
 
-CCatalog* CExchange::catalog() const
+CatalogStore* CExchange::store() const
 {
-    return m_node.catalog();
+    return m_node.store();
 }
 
 bool CExchange::queue(std::size_t length)
@@ -200,7 +200,7 @@ CExchange::HelloResult CExchange::onHello(const std::uint8_t* data, std::size_t 
             if (configured != helloName) {
                 settings.renameConnectNode(CPropatyHotLine::kMethodSkype, peerId, configured,
                                            helloName);
-                if (CCatalog* c = catalog())
+                if (CatalogStore* c = store())
                     c->renamePendingFile(configured, helloName);
                 result.peerRenamed = true;
             }
@@ -210,7 +210,7 @@ CExchange::HelloResult CExchange::onHello(const std::uint8_t* data, std::size_t 
     // connection: a peer naming anyone else would otherwise create pending files at will or
     // fill another peer's.
     const bool forThisPeer = m_peerNodeName.empty() || m_peerNodeName == helloName;
-    CCatalog* c = catalog();
+    CatalogStore* c = store();
     if (c && hello.syncMode != SyncMode::None && forThisPeer &&
         isConfiguredNode(settings, helloName))
         c->queueSince(helloName, hello.syncMode, hello.since);
@@ -265,7 +265,7 @@ void CExchange::onCatalogRequest(const std::uint8_t* data, std::size_t length,
 void CExchange::answerCatalogRequest(const std::string& peerNodeName)
 {
     std::vector<CatalogRecord> records;
-    if (CCatalog* c = catalog())
+    if (CatalogStore* c = store())
         records = c->takePending(peerNodeName);
     if (records.size() > MaxBatchRecords)
         records.resize(MaxBatchRecords);
@@ -286,7 +286,7 @@ void CExchange::onCatalogBatch(const std::uint8_t* data, std::size_t length)
         requestFirstFile();
         return;
     }
-    CCatalog* const c = catalog();
+    CatalogStore* const c = store();
     for (std::size_t i = 0; c && i < count; ++i) {
         CatalogRecord r = recordAt(data, i);
         if (checksumRejects(r)) {
@@ -322,7 +322,7 @@ void CExchange::requestFirstFile()
         fillWindow();
         return;
     }
-    CCatalog* c = catalog();
+    CatalogStore* c = store();
     if (!c)
         return;
     auto record = c->firstToFetch();
@@ -334,7 +334,7 @@ void CExchange::requestFirstFile()
 void CExchange::requestNextFile(const CatalogRecord& record)
 {
     stopDownload();
-    CCatalog* c = catalog();
+    CatalogStore* c = store();
     if (!c)
         return;
     auto next = c->nextToFetch(record);
@@ -346,7 +346,7 @@ void CExchange::requestNextFile(const CatalogRecord& record)
 void CExchange::startDownload(std::optional<CatalogRecord> record)
 {
     // Downloads stop while the receiving disk is near full (said once on the status line).
-    CCatalog* c = catalog();
+    CatalogStore* c = store();
     if (!record || !c || !c->roomToFetch(*record))
         return;
     m_node.claims().claim(*record, this);
@@ -385,7 +385,7 @@ void CExchange::checkStall()
     m_quietConversations = 0;
     m_inFlight = 0;
     m_stale = 0;
-    CCatalog* c = catalog();
+    CatalogStore* c = store();
     if (const auto entry = c ? c->exactEntry(m_download.record) : std::nullopt)
         m_download.next = entry->bytesReceived();
     m_download.emptyAsked = false;
@@ -432,7 +432,7 @@ void CExchange::answerFileRequest(const std::uint8_t* data, std::size_t chunkSiz
     const std::uint32_t offset = ConstMessageHeader(out).fileOffset();
     const std::size_t size = std::min(chunkSize, MaxChunkRoom);
     std::size_t n = 0;
-    CCatalog* c = catalog();
+    CatalogStore* c = store();
     if (c && isValidRecord(record))
         n = c->readChunk(record, offset, size, out + FileMessageHead);
     n = std::min(n, size);
@@ -479,13 +479,13 @@ void CExchange::onFileData(const std::uint8_t* data, std::size_t length)
         fillWindow();
         return;
     }
-    CCatalog* c = catalog();
+    CatalogStore* c = store();
     if (!c) {
         // The node's catalog has gone (or is not there yet): nothing is stored, nothing asked.
         stopDownload();
         return;
     }
-    CCatalog& catalog = *c;
+    CatalogStore& catalog = *c;
     if (!m_download.active) {
         // An answer this connection did not ask for: follow it as a download of its own, as a
         // one-chunk-at-a-time peer would.
@@ -494,7 +494,7 @@ void CExchange::onFileData(const std::uint8_t* data, std::size_t length)
         m_download.record = record;
         m_download.next = offset;
         m_node.claims().claim(record, this);
-    } else if (!CCatalog::sameVersion(record, m_download.record)) {
+    } else if (!sameVersion(record, m_download.record)) {
         plat::diag("CExchange: file data for another file than the one asked for dropped\n");
         fillWindow();
         return;

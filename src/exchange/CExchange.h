@@ -1,8 +1,8 @@
 #pragma once
 
 #include "app/VX_QUE.h"
-#include "catalog/CatalogRecord.h"
 #include "platform/LocalTime.h"
+#include "wire/CatalogRecord.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-class CCatalog;
+class CatalogStore;
 class NodeContext;
 
 // The catalog conversation of one connection: builds hellos, catalog requests and batches, and
@@ -180,7 +180,7 @@ private:
     static bool chunkFits(const catalog::CatalogRecord& record, std::uint32_t offset,
                           std::uint32_t n);
     bool mayBindName(const std::string& peerId, const std::string& helloName) const;
-    CCatalog* catalog() const;
+    CatalogStore* store() const;
 
     static inline std::uint64_t s_fileBytesReceived = 0;
     static inline bool s_flowBlockSent = true;
