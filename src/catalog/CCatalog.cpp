@@ -68,10 +68,7 @@ CCatalog::CCatalog(NodeContext& node, bool writeThrough, Clock clock)
       m_catalogFolder(plat::joinPath(m_settings.getCurrentFolder(), "CATALOG")),
       m_folders(m_catalogFolder, m_settings.getRecvFolder(), m_settings.getSendFolder()),
       m_pending(m_catalogFolder), m_router(m_settings, m_cash, m_pending, node.changes()),
-      m_delivery(m_settings, m_cash, m_folders,
-                 {[this](int index, const CatalogRecord& r) { replaceEntry(index, r, true); },
-                  [this](const CatalogRecord& entry) { m_router.forwardToPeers(entry); }}),
-      m_self(std::make_shared<CCatalog*>(this))
+      m_delivery(m_settings, m_cash, m_folders), m_self(std::make_shared<CCatalog*>(this))
 {
     const auto notice = [&node](const std::string& text) { node.postDetail(text); };
     m_limit.setNotice(notice);
@@ -81,6 +78,20 @@ CCatalog::CCatalog(NodeContext& node, bool writeThrough, Clock clock)
     checkAtLoad();
     // Entered only now: the node's connections reach a catalog that has loaded its list.
     m_node.setStore(this);
+}
+
+int CCatalog::storeChunk(std::uint32_t offset, std::uint32_t length, const CatalogRecord& record,
+                         const std::uint8_t* bytes)
+{
+    const auto stored = m_delivery.storeChunk(offset, length, record, bytes);
+    if (!stored)
+        return 0;
+    replaceEntry(stored->index, stored->entry, true);
+    if (!stored->complete)
+        return 1;
+    // replaceEntry stamps the entry; what goes to the peers is the entry as the list holds it.
+    m_router.forwardToPeers(m_cash.at(stored->index));
+    return 0;
 }
 
 CCatalog::~CCatalog()

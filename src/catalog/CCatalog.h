@@ -29,6 +29,9 @@ class NodeContext;
 // file per configured peer of records still to be sent there, plus the files themselves (received
 // ones under the receive folder, own ones in the send folder). Which peer gets which record is
 // the HopRouter's business, the files' contents the FileDelivery's; the catalog keeps the list.
+// It is the store a catalog conversation works on (CatalogStore): a received chunk goes from the
+// conversation into storeChunk, which has the delivery write it and then updates the entry and,
+// for a file now complete, passes it on to the peers.
 //
 // Names passed in and out as std::string are UTF-8 (node names as the settings hold them); names
 // inside records are CP932. A name that CP932 cannot hold matches nothing.
@@ -129,10 +132,7 @@ public:
     // is done or cannot continue. A zero-length file completes with a chunk of length 0 at
     // offset 0.
     int storeChunk(std::uint32_t offset, std::uint32_t length, const CatalogRecord& record,
-                   const std::uint8_t* bytes) override
-    {
-        return m_delivery.storeChunk(offset, length, record, bytes);
-    }
+                   const std::uint8_t* bytes) override;
     // Reads up to size bytes of the record's file from offset into out; 0 when this node does not
     // hold that exact version completely, or the file cannot be read.
     std::size_t readChunk(const CatalogRecord& record, std::uint32_t offset, std::size_t size,
@@ -141,14 +141,14 @@ public:
         return m_delivery.readChunk(record, offset, size, out);
     }
 
-    // Marks expired and invalid entries deleted (main window, hourly).
+    // Marks expired and invalid entries deleted (the node's periodic work, hourly).
     void maintainHourly();
-    // Drops deleted entries (main window, every 5 seconds), a slice of at most kPurgeSliceMs per
-    // turn of the event loop, so that a purge of many entries never holds the loop for long:
-    // listReset, then the list is compacted and the kept entries announced again (entryAdded
-    // each, then listRefilled), then the cache file is replaced, then the files of the dropped
-    // entries are deleted. The catalog stays usable meanwhile: changes go into the list and the
-    // file as always, and a purge called before the last slice only lets the slices go on.
+    // Drops deleted entries (the node's periodic work, every 5 seconds), a slice of at most
+    // kPurgeSliceMs per turn of the event loop, so that a purge of many entries never holds the
+    // loop for long: listReset, then the list is compacted and the kept entries announced again
+    // (entryAdded each, then listRefilled), then the cache file is replaced, then the files of the
+    // dropped entries are deleted. The catalog stays usable meanwhile: changes go into the list and
+    // the file as always, and a purge called before the last slice only lets the slices go on.
     void purge();
     static constexpr int kPurgeSliceMs = 20;
     // A purge is still going on (entries to announce, the file to replace or files to delete).

@@ -9,9 +9,8 @@
 using catalog::RecordLayout::NodeNameSize;
 
 FileDelivery::FileDelivery(CPropatyHotLine& settings, const CCatalogCash& list,
-                           CatalogFolders& folders, Catalog catalog)
-    : m_settings(settings), m_list(list), m_folders(folders), m_catalog(std::move(catalog)),
-      m_floor(settings.getRecvFolder())
+                           CatalogFolders& folders)
+    : m_settings(settings), m_list(list), m_folders(folders), m_floor(settings.getRecvFolder())
 {
 }
 
@@ -77,39 +76,38 @@ std::optional<CatalogRecord> FileDelivery::exactEntry(const CatalogRecord& recor
     return m_list.at(index);
 }
 
-int FileDelivery::storeChunk(std::uint32_t offset, std::uint32_t length,
-                             const CatalogRecord& record, const std::uint8_t* bytes)
+std::optional<FileDelivery::Stored> FileDelivery::storeChunk(std::uint32_t offset,
+                                                             std::uint32_t length,
+                                                             const CatalogRecord& record,
+                                                             const std::uint8_t* bytes)
 {
     const int index = findExact(record);
     if (index < 0)
-        return 0;
+        return std::nullopt;
     CatalogRecord entry = m_list.at(index);
     const std::uint32_t size = entry.fileSize();
     // Only the very next piece is taken: an earlier offset was delivered by another connection
     // already, and a later one would leave a hole that bytes received would count as present.
     if (entry.completeFlag() == 1 || isOwn(entry) || offset != entry.bytesReceived() ||
         offset > size)
-        return 0;
+        return std::nullopt;
     if (length == 0 && size != 0)
-        return 0;
+        return std::nullopt;
     // The free space is looked at when a file starts and then once per MiB written: another
     // writer may fill the disk meanwhile, but seeing that needs no statfs per chunk.
     const bool look = offset == 0 || (offset >> 20) != ((std::uint64_t(offset) + length) >> 20);
     if (look && !m_floor.roomFor(size - offset))
-        return 0;
+        return std::nullopt;
     // A peer that sends more than the file holds does not grow the file past its size.
     const std::uint32_t n = std::min(length, size - offset);
     if (!m_folders.writeReceived(entry, offset, bytes, n))
-        return 0;
+        return std::nullopt;
 
     entry.setBytesReceived(offset + n);
     const bool done = offset + n >= size;
     if (done)
         entry.setCompleteFlag(1);
-    m_catalog.replace(index, entry);
-    if (done)
-        m_catalog.completed(m_list.at(index));
-    return done ? 0 : 1;
+    return Stored{index, entry, done};
 }
 
 std::size_t FileDelivery::readChunk(const CatalogRecord& record, std::uint32_t offset,

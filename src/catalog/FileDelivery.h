@@ -15,23 +15,22 @@ class CPropatyHotLine;
 
 // The contents behind the catalog's entries: which incomplete file to fetch next, chunks stored
 // into received files (only the very next piece of the exact version, never past the disk's
-// floor) and chunks served from complete ones. The entries themselves stay the catalog's: a
-// stored chunk is handed back to it to replace the entry, and a file that became complete to
-// pass on to the peers.
+// floor) and chunks served from complete ones. The entries themselves stay the catalog's: storing
+// a chunk answers with the entry as it stands now, which the catalog puts into its list.
 class FileDelivery
 {
 public:
-    struct Catalog
+    // A chunk written into its received file: the entry it belongs to (index in the list) with
+    // its bytes received, and its complete flag when the file is whole now.
+    struct Stored
     {
-        // Replaces entry index with record (stamped, written through and announced).
-        std::function<void(int index, const CatalogRecord& record)> replace;
-        // The entry's file is complete on this node now.
-        std::function<void(const CatalogRecord& entry)> completed;
+        int index = -1;
+        CatalogRecord entry;
+        bool complete = false;
     };
 
     // Own entries are those of settings' node name; received files lie under its receive folder.
-    FileDelivery(CPropatyHotLine& settings, const CCatalogCash& list, CatalogFolders& folders,
-                 Catalog catalog);
+    FileDelivery(CPropatyHotLine& settings, const CCatalogCash& list, CatalogFolders& folders);
 
     // True when the rest of the record's file fits on the receiving disk above its floor.
     bool roomToFetch(const CatalogRecord& record);
@@ -47,9 +46,10 @@ public:
     std::optional<CatalogRecord> nextToFetch(const CatalogRecord& record) const;
     // The entry of record's exact version, or none.
     std::optional<CatalogRecord> exactEntry(const CatalogRecord& record) const;
-    // 1 when more is wanted, 0 when the file is done or cannot continue.
-    int storeChunk(std::uint32_t offset, std::uint32_t length, const CatalogRecord& record,
-                   const std::uint8_t* bytes);
+    // Writes the chunk when it is the very next piece of record's exact entry and fits above the
+    // disk's floor; none when it was not written.
+    std::optional<Stored> storeChunk(std::uint32_t offset, std::uint32_t length,
+                                     const CatalogRecord& record, const std::uint8_t* bytes);
     // The number of bytes read; 0 when this node does not hold that exact version completely.
     std::size_t readChunk(const CatalogRecord& record, std::uint32_t offset, std::size_t size,
                           std::uint8_t* out);
@@ -66,6 +66,5 @@ private:
     CPropatyHotLine& m_settings;
     const CCatalogCash& m_list;
     CatalogFolders& m_folders;
-    Catalog m_catalog;
     DiskFloor m_floor;
 };

@@ -535,7 +535,7 @@ TEST_F(CExchangeWithoutCatalogTest, ConnectionsTalkingWhileTheNodeHasNoCatalogSt
     ASSERT_TRUE(exchange.downloading());
 
     m_catalog.reset();
-    ASSERT_EQ(node.catalog(), nullptr);
+    ASSERT_EQ(node.store(), nullptr);
     const Bytes chunk = answer(*request, content, 1000);
     exchange.onFileData(chunk.data(), chunk.size());
     EXPECT_FALSE(exchange.downloading());
