@@ -73,7 +73,7 @@ EN = {
     "パーティ名に使用できない文字が含まれています。": "The party name contains characters that cannot be used.",
     "パーティ名はネットワークの名前で、ネットワーク全体で共通です。パーティ名が異なるノードとは接続できません。全角9文字・半角18文字以内で設定してください。": "The party name is the name of the network, shared by all its nodes; nodes of another party cannot connect. At most 18 single-width or 9 double-width characters.",
     "パーティ名は既に実行中です。この名前は設定できません": "A node of this party is already running. This name cannot be set.",
-    "パーティ名またはノード名が未設定です。作業フォルダの Pavo.ini の [SYSTEM] に PARTY と NAME を設定してから起動し直してください。": "The party name or the node name is not set. Set PARTY and NAME in section [SYSTEM] of Pavo.ini in the working folder, then start again.",
+    "パーティ名またはノード名が未設定です。作業フォルダの Pavo.ini の [SYSTEM] に PARTY と NAME を設定してから起動し直すか、コマンド「pavo set party=パーティ名 node=ノード名」で設定してください。": "The party name or the node name is not set. Set PARTY and NAME in section [SYSTEM] of Pavo.ini in the working folder and start again, or set them with the command \"pavo set party=PARTY node=NODE\".",
     "ファイルがドロップされました。登録方法を選択してください。": "A file was dropped. Choose how to register it.",
     "ファイルが選択されていません": "No file is selected.",
     "ファイルをコピーする": "Copy the file",

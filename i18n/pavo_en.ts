@@ -310,8 +310,8 @@ A forced deletion does not reach the other nodes, but may leave the network inco
         <translation>A node of this party is already running. This name cannot be set.</translation>
     </message>
     <message>
-        <source>パーティ名またはノード名が未設定です。作業フォルダの Pavo.ini の [SYSTEM] に PARTY と NAME を設定してから起動し直してください。</source>
-        <translation>The party name or the node name is not set. Set PARTY and NAME in section [SYSTEM] of Pavo.ini in the working folder, then start again.</translation>
+        <source>パーティ名またはノード名が未設定です。作業フォルダの Pavo.ini の [SYSTEM] に PARTY と NAME を設定してから起動し直すか、コマンド「pavo set party=パーティ名 node=ノード名」で設定してください。</source>
+        <translation>The party name or the node name is not set. Set PARTY and NAME in section [SYSTEM] of Pavo.ini in the working folder and start again, or set them with the command "pavo set party=PARTY node=NODE".</translation>
     </message>
     <message>
         <source>パーティ鍵はパーティ名から作られます。パーティ名を変えるときは合言葉も入力してください。</source>

@@ -43,15 +43,17 @@ struct Session
         return ControlCli::kFailed;
     }
 
-    // The node's refusal in the user's language; questions name the options that answer them.
-    int refusal(const QJsonObject& error) const
+    // The node's refusal in the user's language (about subject, when given); questions name the
+    // options that answer them.
+    int refusal(const QJsonObject& error, const std::string& subject = {}) const
     {
         std::vector<std::string> args;
         for (const QJsonValue& a : error.value(key("args")).toArray())
             args.push_back(a.toString().toStdString());
         std::string text = ControlReply::fill(translate(str(error, "pattern")), args);
         std::replace(text.begin(), text.end(), '\r', ' ');
-        std::fprintf(stderr, "pavo %s: %s\n", command.c_str(), text.c_str());
+        std::fprintf(stderr, "pavo %s: %s%s%s\n", command.c_str(), subject.c_str(),
+                     subject.empty() ? "" : ": ", text.c_str());
         const QJsonArray flags = error.value(key("flags")).toArray();
         if (!flags.isEmpty()) {
             std::string names;
@@ -141,7 +143,7 @@ int reportAdded(Session& s, const QJsonObject& item, bool replace)
     const std::string action = str(item, "action");
     const std::string path = str(item, "path");
     if (action == "refused")
-        return s.refusal(item.value(key("error")).toObject());
+        return s.refusal(item.value(key("error")).toObject(), path);
     if (action == "copy" && !copyWithProgress(s, path, str(item, "to"), replace))
         return ControlCli::kFailed;
     if (s.json)

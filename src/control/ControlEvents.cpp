@@ -29,52 +29,75 @@ void ControlEvents::emitEntry(const char* kind, const CatalogRecord& record)
     m_sink(event);
 }
 
+void ControlEvents::emitGone(const Brief& brief)
+{
+    QJsonObject event;
+    event[QStringLiteral("event")] = QStringLiteral("deleted");
+    event[QStringLiteral("origin")] = ControlReply::qs(brief.origin);
+    event[QStringLiteral("file")] = ControlReply::qs(brief.file);
+    event[QStringLiteral("size")] = brief.size;
+    event[QStringLiteral("state")] = QStringLiteral("deleted");
+    m_sink(event);
+}
+
+void ControlEvents::update(const CatalogRecord& record, bool added)
+{
+    const std::string file = record.fileNameUtf8();
+    if (catalog::isManagementFileName(file))
+        return;
+    const std::string key = keyOf(record);
+    if (m_refilling)
+        m_refilled.insert(key);
+    const bool complete = record.completeFlag() == 1;
+    const bool deleted = record.kind() == catalog::RecordKind::Deleted;
+    const bool own = catalog::isOwnRecord(record, m_settings.nodeName());
+    auto it = m_entries.find(key);
+    if (it == m_entries.end()) {
+        m_entries[key] =
+            Brief{record.originNodeUtf8(), file, double(record.fileSize()), complete, deleted};
+        if (added && !deleted)
+            emitEntry(own ? "registered" : "announced", record);
+        return;
+    }
+    Brief& was = it->second;
+    if (!was.deleted && deleted)
+        emitEntry("deleted", record);
+    else if (!was.complete && complete && !deleted && !own)
+        emitEntry("arrived", record);
+    was.complete = complete;
+    was.deleted = deleted;
+}
+
 void ControlEvents::entryAdded(const CatalogRecord& record)
 {
-    const std::string key = keyOf(record);
-    const bool deleted = record.kind() == catalog::RecordKind::Deleted;
-    const bool seen = !m_known.insert(key).second;
-    if (deleted)
-        m_deleted.insert(key);
-    else if (record.completeFlag() != 1)
-        m_incomplete.insert(key);
-    // The entries of the cache loaded at start and a refresh's repeats are no news.
-    if (seen || deleted || m_refilling)
-        return;
-    emitEntry(catalog::isOwnRecord(record, m_settings.nodeName()) ? "registered" : "announced",
-              record);
+    update(record, true);
 }
 
 void ControlEvents::entryChanged(int /*index*/, const CatalogRecord& record)
 {
-    const std::string key = keyOf(record);
-    m_known.insert(key);
-    if (record.kind() == catalog::RecordKind::Deleted) {
-        m_incomplete.erase(key);
-        if (m_deleted.insert(key).second)
-            emitEntry("deleted", record);
-        return;
-    }
-    if (record.completeFlag() == 1) {
-        if (m_incomplete.erase(key) && !catalog::isOwnRecord(record, m_settings.nodeName()))
-            emitEntry("arrived", record);
-        return;
-    }
-    m_incomplete.insert(key);
+    update(record, false);
 }
 
 void ControlEvents::listReset()
 {
-    // A purge announces what is left; what it removed is no longer known.
     m_refilling = true;
-    m_known.clear();
-    m_deleted.clear();
-    m_incomplete.clear();
+    m_refilled.clear();
 }
 
+// What the refresh left out has been purged: deleted here, withdrawn by its node, or expired.
 void ControlEvents::listRefilled()
 {
     m_refilling = false;
+    for (auto it = m_entries.begin(); it != m_entries.end();) {
+        if (m_refilled.count(it->first)) {
+            ++it;
+            continue;
+        }
+        if (!it->second.deleted)
+            emitGone(it->second);
+        it = m_entries.erase(it);
+    }
+    m_refilled.clear();
 }
 
 void ControlEvents::onConnectionChanged()

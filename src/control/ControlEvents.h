@@ -5,6 +5,7 @@
 #include <QJsonObject>
 
 #include <functional>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -15,8 +16,13 @@ class NodeSettings;
 // Turns what the transfer coordinator reports into the control protocol's events, one JSON
 // object each: "registered" (an own file entered the catalog), "announced" (another node's
 // registration arrived), "arrived" (its file is complete here), "deleted" (a registration was
-// withdrawn or deleted here), "connected" / "disconnected" (a configured connection). A full
-// refresh of the catalog (after a purge) announces every entry again; those repeats are not news.
+// withdrawn, deleted here or purged), "connected" / "disconnected" (a configured connection).
+// Management files (node information, published again and again) are no news.
+//
+// The catalog does not announce every change: a deletion merged from a peer only shows when the
+// purge's full refresh leaves the entry out, and a download that completes while a refresh runs
+// shows in its repeated announcement. So each live entry's state is remembered, and every
+// announcement, single or repeated, is compared with it.
 class ControlEvents : public CTransferListener
 {
 public:
@@ -33,18 +39,27 @@ public:
     void onConnectionChanged() override;
 
 private:
+    // What is remembered of an entry: enough to tell it when it goes.
+    struct Brief
+    {
+        std::string origin;
+        std::string file;
+        double size = 0;
+        bool complete = false;
+        bool deleted = false;
+    };
+
     static std::string keyOf(const CatalogRecord& record);
+    void update(const CatalogRecord& record, bool added);
     void emitEntry(const char* kind, const CatalogRecord& record);
+    void emitGone(const Brief& brief);
 
     CTransfer& m_transfer;
     NodeSettings& m_settings;
     EntryView m_view;
     Sink m_sink;
-    // Registrations whose file is not complete here yet, and those seen deleted: an arrival and a
-    // deletion are each told once.
-    std::set<std::string> m_incomplete;
-    std::set<std::string> m_deleted;
-    std::set<std::string> m_known;
+    std::map<std::string, Brief> m_entries;
+    std::set<std::string> m_refilled;
     bool m_refilling = false;
     std::vector<bool> m_connected;
 };

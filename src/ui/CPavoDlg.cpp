@@ -42,7 +42,8 @@ const char* const kArrivedBody = "「%1」（送信元: %2）";
 const char* const kFirstStartLine = "パーティ名とノード名を設定してください（「システム設定」）。";
 const char* const kFirstStartHeadless =
     "パーティ名またはノード名が未設定です。作業フォルダの Pavo.ini の [SYSTEM] に PARTY と NAME "
-    "を設定してから起動し直してください。";
+    "を設定してから起動し直すか、コマンド「pavo set party=パーティ名 node=ノード名」で設定してくだ"
+    "さい。";
 } // namespace
 
 CPavoDlg::CPavoDlg(PavoNode& node, bool headless)
