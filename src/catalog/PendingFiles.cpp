@@ -58,7 +58,17 @@ struct PendingFiles::Peer
     }
 };
 
-PendingFiles::PendingFiles(std::string catalogFolder) : m_folder(std::move(catalogFolder)) {}
+PendingFiles::PendingFiles(std::string catalogFolder)
+    : m_folder(std::move(catalogFolder)), m_started(Clock::now())
+{
+}
+
+bool PendingFiles::absentLong(const std::string& peer) const
+{
+    const auto it = m_lastTaken.find(peer);
+    const Clock::time_point since = it != m_lastTaken.end() ? it->second : m_started;
+    return now() - since > kAbsence;
+}
 
 PendingFiles::~PendingFiles() = default;
 
@@ -153,7 +163,12 @@ void PendingFiles::capFile(const std::string& peer)
     if (size < 0)
         return;
     const std::size_t sent = p->count - pending.size();
-    const std::size_t dropped = pending.size() > kKeepRecords ? pending.size() - kKeepRecords : 0;
+    const bool mayDrop = absentLong(peer);
+    // Nothing to gain: every record is still owed to a peer that is not long gone.
+    if (sent == 0 && !mayDrop)
+        return;
+    const std::size_t dropped =
+        mayDrop && pending.size() > kKeepRecords ? pending.size() - kKeepRecords : 0;
     const std::string path = p->path;
     drop(peer);
     if (!rio::rewrite(path, pending.size() - dropped,
@@ -224,6 +239,7 @@ bool PendingFiles::putAll(const std::string& peer, const std::vector<CatalogReco
 
 std::vector<CatalogRecord> PendingFiles::take(const std::string& peer, std::size_t max)
 {
+    m_lastTaken[peer] = now();
     std::vector<CatalogRecord> out;
     Peer* p = open(peer);
     if (!p)
@@ -272,6 +288,40 @@ bool PendingFiles::takeFrom(Peer& p, std::size_t& pos, std::size_t max,
             !rio::writeAt(p.fd, block.data(), changedEnd * CatalogRecord::Size, at))
             return false;
         pos += i;
+    }
+    return true;
+}
+
+bool PendingFiles::restore(const std::string& peer, const std::vector<CatalogRecord>& records)
+{
+    for (CatalogRecord r : records) {
+        r.setPendingFlag(1);
+        catalog::stampChecksum(r);
+        Peer* p = open(peer);
+        if (!p)
+            return false;
+        const auto it = p->firstPos.find(catalog::recordKey(r));
+        if (it == p->firstPos.end()) {
+            if (!append(peer, r))
+                return false;
+            continue;
+        }
+        CatalogRecord there;
+        if (!rio::readRecord(p->fd, there, it->second)) {
+            drop(peer);
+            return false;
+        }
+        if (there.pendingFlag() == 1)
+            continue;
+        there.setPendingFlag(1);
+        catalog::stampChecksum(there);
+        if (!(there == r))
+            continue;
+        if (!p->write(r, it->second)) {
+            drop(peer);
+            return false;
+        }
+        p->firstPending = std::min(p->firstPending, it->second);
     }
     return true;
 }

@@ -79,6 +79,7 @@ void VX_SKYPESTREAM::tick()
 {
     if (!m_sendReady)
         return;
+    m_exchange.tick();
     if (m_exchange.hasDeferred())
         m_exchange.service();
     if (m_exchange.sendQueue().deqEntry(m_message.get())) {
