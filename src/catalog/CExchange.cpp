@@ -441,7 +441,11 @@ void CExchange::endFetch(const CatalogRecord& record)
     if (it == m_fetches.end())
         return;
     m_node.claims().release(*it->record, this);
+    const bool small = it->small;
     m_fetches.erase(it);
+    // The next small file need not wait for the next conversation.
+    if (small)
+        startSmallFetch();
 }
 
 void CExchange::endAllFetches()
@@ -544,9 +548,8 @@ void CExchange::tick(bool idle)
                    std::chrono::duration_cast<std::chrono::milliseconds>(m_requests.stallTime())
                        .count()),
                m_requests.inFlight());
-    std::vector<RequestWindow::Request> lost;
-    m_requests.giveUp(t, lost);
-    askAgainLater(lost);
+    if (const auto oldest = m_requests.giveUp(t))
+        askAgainLater({*oldest});
     fillWindow();
 }
 

@@ -89,7 +89,7 @@ public:
     static constexpr int kFillReserve = 4;
     using Clock = RequestWindow::Clock;
     // A transport tick this long after the previous one gives no stall verdict.
-    static constexpr auto kTickGap = std::chrono::milliseconds(100);
+    static constexpr auto kTickGap = std::chrono::milliseconds(500);
 
     // node outlives the exchange.
     explicit CExchange(NodeContext& node, std::string peerNodeName = {});

@@ -63,6 +63,12 @@ PendingFiles::PendingFiles(std::string catalogFolder)
 {
 }
 
+std::size_t PendingFiles::capThreshold(const std::string& peer) const
+{
+    const auto it = m_capAt.find(peer);
+    return it != m_capAt.end() ? it->second : kMaxRecords;
+}
+
 bool PendingFiles::absentLong(const std::string& peer) const
 {
     const auto it = m_lastTaken.find(peer);
@@ -145,7 +151,7 @@ bool PendingFiles::append(const std::string& peer, const CatalogRecord& record)
     }
     p->firstPos.emplace(catalog::recordKey(record), p->count);
     ++p->count;
-    if (p->count > kMaxRecords)
+    if (p->count > capThreshold(peer))
         capFile(peer);
     return true;
 }
@@ -153,7 +159,7 @@ bool PendingFiles::append(const std::string& peer, const CatalogRecord& record)
 void PendingFiles::capFile(const std::string& peer)
 {
     Peer* p = open(peer);
-    if (!p || p->count <= kMaxRecords)
+    if (!p || p->count <= capThreshold(peer))
         return;
     std::vector<CatalogRecord> pending;
     const off_t size = rio::forEachRecord(p->fd, [&](const CatalogRecord& r, std::size_t) {
@@ -164,11 +170,13 @@ void PendingFiles::capFile(const std::string& peer)
         return;
     const std::size_t sent = p->count - pending.size();
     const bool mayDrop = absentLong(peer);
-    // Nothing to gain: every record is still owed to a peer that is not long gone.
-    if (sent == 0 && !mayDrop)
-        return;
     const std::size_t dropped =
         mayDrop && pending.size() > kKeepRecords ? pending.size() - kKeepRecords : 0;
+    // A file still above the cap is looked at again only after it has grown by a quarter more.
+    m_capAt[peer] = std::max(kMaxRecords, pending.size() - dropped + kMaxRecords / 4);
+    // Nothing to gain: every record is still owed to a peer that is not long gone.
+    if (sent == 0 && dropped == 0)
+        return;
     const std::string path = p->path;
     drop(peer);
     if (!rio::rewrite(path, pending.size() - dropped,
@@ -232,7 +240,7 @@ bool PendingFiles::putAll(const std::string& peer, const std::vector<CatalogReco
         return false;
     }
     p->size = std::max<off_t>(p->size, at + static_cast<off_t>(appended.size()));
-    if (p->count > kMaxRecords)
+    if (p->count > capThreshold(peer))
         capFile(peer);
     return true;
 }

@@ -78,6 +78,7 @@ private:
     void capFile(const std::string& peer);
 
     bool absentLong(const std::string& peer) const;
+    std::size_t capThreshold(const std::string& peer) const;
     Clock::time_point now() const { return m_clock ? m_clock() : Clock::now(); }
 
     std::string m_folder;
@@ -86,4 +87,6 @@ private:
     Clock::time_point m_started;
     // When each peer last took records, since this node started.
     std::map<std::string, Clock::time_point> m_lastTaken;
+    // Record counts past which a file is looked at again (kMaxRecords unless said here).
+    std::map<std::string, std::size_t> m_capAt;
 };

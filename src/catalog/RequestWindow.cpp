@@ -53,9 +53,13 @@ std::optional<RequestWindow::Request> RequestWindow::answered(const CatalogRecor
         return std::nullopt;
     lost.insert(lost.end(), m_out.begin(), it);
     const Request request = *it;
+    m_suspects -= static_cast<int>(
+        std::count_if(m_out.begin(), it + 1, [](const Request& r) { return r.suspect; }));
     m_out.erase(m_out.begin(), it + 1);
     m_backoff = 1;
-    if (!request.again)
+    if (request.again || request.suspect)
+        grow();
+    else
         sample(now - request.sent, now);
     return request;
 }
@@ -91,6 +95,11 @@ void RequestWindow::sample(Duration rtt, Time now)
         }
         return;
     }
+    grow();
+}
+
+void RequestWindow::grow()
+{
     const bool doubling = m_cwnd < m_slowStartLimit;
     m_cwnd += doubling ? 1.0 : 1.0 / m_cwnd;
     m_cwnd = std::min(m_cwnd, static_cast<double>(m_ceiling));
@@ -111,13 +120,17 @@ bool RequestWindow::stalled(Time now) const
     return !m_out.empty() && now - m_lastAnswer > stallTime();
 }
 
-void RequestWindow::giveUp(Time now, std::vector<Request>& lost)
+std::optional<RequestWindow::Request> RequestWindow::giveUp(Time now)
 {
-    lost.insert(lost.end(), m_out.begin(), m_out.end());
-    m_out.clear();
+    if (m_out.empty())
+        return std::nullopt;
+    for (Request& r : m_out)
+        r.suspect = true;
+    m_suspects = static_cast<int>(m_out.size());
     // Back to one request; doubling again up to half of what it was.
     m_slowStartLimit = std::max(2.0, m_cwnd / 2);
     m_cwnd = 1;
     m_backoff = std::min(m_backoff * 2, 64);
     m_lastAnswer = now;
+    return m_out.front();
 }

@@ -26,7 +26,10 @@
 // The connection has stalled only when requests are out and nothing at all has come back for
 // a time derived from its own measurements: its smoothed round trip and the spacing of its
 // answers times the requests out, with a floor, doubled after every stall until answers come.
-// Before the first answer a conservative start value applies.
+// Before the first answer a conservative start value applies. A stall does not forget what is
+// out: those requests become suspect (no longer counted, still matched) and only the oldest is
+// asked again, so late answers are still used in order and cost one duplicate at most; if they
+// were lost instead, the first answer to a request sent after them shows it.
 class RequestWindow
 {
 public:
@@ -41,10 +44,13 @@ public:
         Time sent{};
         // Asked again after a loss: its answer tells nothing about the round trip.
         bool again = false;
+        // Out when the connection stalled: it may still come (late) or be lost; it no longer
+        // counts as in flight and its answer tells nothing about the round trip.
+        bool suspect = false;
     };
 
     static constexpr auto kQueueingFloor = std::chrono::milliseconds(25);
-    static constexpr auto kStallFloor = std::chrono::milliseconds(250);
+    static constexpr auto kStallFloor = std::chrono::seconds(1);
     static constexpr auto kFirstStall = std::chrono::seconds(2);
     // The base round trip is the least of the current and the previous period of this length.
     static constexpr auto kBasePeriod = std::chrono::seconds(10);
@@ -53,7 +59,7 @@ public:
     void setCeiling(int ceiling);
     int ceiling() const { return m_ceiling; }
     int window() const;
-    int inFlight() const { return static_cast<int>(m_out.size()); }
+    int inFlight() const { return static_cast<int>(m_out.size()) - m_suspects; }
     bool hasRoom() const { return inFlight() < window(); }
 
     void sent(std::shared_ptr<const CatalogRecord> record, std::uint32_t offset, bool again,
@@ -66,9 +72,9 @@ public:
                                     std::vector<Request>& lost);
     // Requests are out and nothing has come back for stallTime().
     bool stalled(Time now) const;
-    // After a stall: every request out is taken as lost (appended to lost), the window starts
-    // again from one request and the next stall takes twice as long.
-    void giveUp(Time now, std::vector<Request>& lost);
+    // After a stall: every request out becomes suspect, the window starts again from one
+    // request and the next stall takes twice as long. The oldest request out, to be asked again.
+    std::optional<Request> giveUp(Time now);
     Duration stallTime() const;
 
     // Measurements, for diagnostics and benchmarks.
@@ -77,11 +83,13 @@ public:
 
 private:
     void sample(Duration rtt, Time now);
+    void grow();
     void noteBase(Duration rtt, Time now);
 
     std::deque<Request> m_out;
+    int m_suspects = 0;
     int m_ceiling = 1;
-    double m_cwnd = 2;
+    double m_cwnd = 1;
     // Below this the window grows by one per answer (doubling per round trip), above it by one
     // per window's worth of answers.
     double m_slowStartLimit = 1e9;
