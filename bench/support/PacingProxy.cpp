@@ -55,6 +55,7 @@ struct State
     std::size_t queued = 0;
     double tokens = 0;
     Clock::time_point lastFill = Clock::now();
+    std::size_t turn = 0;
 };
 
 void nonBlocking(int fd)
@@ -185,8 +186,11 @@ void removeDead(State& s)
         timespec ts{0, 1'000'000};
         if (::ppoll(fds.data(), fds.size(), &ts, nullptr) < 0)
             continue;
+        // The targets take turns at the uplink's queue, each starting a round in turn.
         const std::size_t count = s.links.size();
-        for (std::size_t i = 0; i < count; ++i) {
+        ++s.turn;
+        for (std::size_t k = 0; k < count; ++k) {
+            const std::size_t i = (k + s.turn) % count;
             Link& l = *s.links[i];
             if (fds[1 + 2 * i].revents & (POLLIN | POLLHUP | POLLERR))
                 forwardUp(l, buffer);

@@ -102,7 +102,7 @@ void CExchange::setWindowLimit(int maxWindow, std::uint32_t chunkStep)
 bool CExchange::hasDeferred() const
 {
     return m_heldCount > 0 || m_owedCatalogRequests > 0 ||
-           (!m_fetches.empty() && m_requests.hasRoom());
+           ((!m_fetches.empty() || m_cursor) && m_requests.hasRoom());
 }
 
 CExchange::Clock::time_point CExchange::now()
@@ -457,7 +457,7 @@ void CExchange::endAllFetches()
 
 void CExchange::fillWindow()
 {
-    while (!m_fetches.empty() && m_requests.hasRoom() && hasRoom(kFillReserve)) {
+    while (m_requests.hasRoom() && hasRoom(kFillReserve)) {
         std::uint32_t offset = 0;
         bool again = false;
         Fetch* f = nextToAsk(offset, again);

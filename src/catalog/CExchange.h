@@ -18,8 +18,10 @@ class NodeContext;
 
 // The catalog conversation of one connection: builds hellos, catalog requests and batches, and
 // the file data requests and answers, puts them into the connection's own send queue, and
-// interprets what the peer sends. It keeps no conversation state: where a conversation stands
-// is carried by the messages, the pending files and the catalog.
+// interprets what the peer sends. Where a conversation stands is carried by the messages, the
+// pending files and the catalog; what the exchange keeps is its downloads (below) and the records
+// of its last few batches, which are queued for the peer again when the connection ends (the
+// peer may not have read them).
 //
 // Every received message is given as (data, length), where length is the frame length the
 // transport has already bounded. Nothing in the message is trusted beyond that length: counts,
@@ -45,7 +47,8 @@ class NodeContext;
 // is stored only where the file stands (its bytes received); one that arrives ahead of a missing
 // piece is dropped and asked again. A request is asked again only when it is known lost (a later
 // request of the same connection was answered first) or when the connection has stalled (no
-// answer of any kind for a time measured from its own round trip and answer rate; tick()).
+// answer of any kind for a time measured from its own round trip and answer rate; tick()): then
+// only the oldest request is asked again and a late answer still counts.
 //
 // The node's parts come from its NodeContext: the settings (this node's and its party's names, the
 // configured connections), the catalog while it lives, and which connection fetches which entry.

@@ -697,7 +697,7 @@ TEST_F(CExchangeDownloadTest, SmallFilesDoNotWaitBehindLargeOnes)
     std::size_t mostFiles = 0;
     for (int guard = 0; guard < 1000; ++guard) {
         for (Bytes& m : drain(link)) {
-            const std::string file = recordAt(m.data(), 0).fileNameCp932();
+            const std::string file(recordAt(m.data(), 0).fileNameCp932());
             const std::uint32_t offset = ConstMessageHeader(m.data()).fileOffset();
             ++asks[file + "@" + std::to_string(offset)];
             if (offset == 0)
@@ -706,7 +706,7 @@ TEST_F(CExchangeDownloadTest, SmallFilesDoNotWaitBehindLargeOnes)
         }
         std::set<std::string> files;
         for (const Bytes& m : outstanding)
-            files.insert(recordAt(m.data(), 0).fileNameCp932());
+            files.emplace(recordAt(m.data(), 0).fileNameCp932());
         mostFiles = std::max(mostFiles, files.size());
         if (outstanding.empty())
             break;
