@@ -214,8 +214,8 @@ Child spawn(int i, const std::string& folder, const std::vector<int>& ports,
         silence(true);
         ::close(down[1]);
         ::close(up[0]);
-        ::_exit(runNode(i, folder, ports, std::vector<int>(links.begin(), links.end()), o,
-                        down[0], up[1]));
+        ::_exit(runNode(i, folder, ports, std::vector<int>(links.begin(), links.end()), o, down[0],
+                        up[1]));
     }
     ::close(down[0]);
     ::close(up[1]);
@@ -268,8 +268,9 @@ RunResult runParty(const Options& o, unsigned seed)
         std::sscanf(readLine(children[k].from).c_str(), "FIG %llu %llu %llu %llu %d %lf", &bytes,
                     &again, &dropped, &closes, &infos, &rss);
         const double ratio = static_cast<double>(bytes) / static_cast<double>(o.size);
-        const bool same = i == 0 || sameFiles(folders[0] + "/SEND/" + kFileName,
-                                              folders[k] + "/RECV/" + nodeName(0) + "/" + kFileName);
+        const bool same =
+            i == 0 || sameFiles(folders[0] + "/SEND/" + kFileName,
+                                folders[k] + "/RECV/" + nodeName(0) + "/" + kFileName);
         result.identical = result.identical && (same || fileAt < 0);
         if (fileAt >= 0) {
             ++result.complete;
@@ -319,8 +320,8 @@ int main(int argc, char** argv)
     for (int run = 0; run < o.runs; ++run) {
         std::printf("-- run %d (mesh seed %d)\n", run + 1, 7 + run);
         const RunResult r = runParty(o, static_cast<unsigned>(7 + run));
-        const bool held = r.complete == o.nodes && r.worstRatio <= 1.02 && r.infoMissing == 0 &&
-                          r.identical;
+        const bool held =
+            r.complete == o.nodes && r.worstRatio <= 1.02 && r.infoMissing == 0 && r.identical;
         allHeld = allHeld && held;
         std::printf("run %d: %d/%d complete, slowest %.2f s; worst received/size %.3f; node "
                     "information missing %d of %d pairs; asked again %llu; dropped answers %llu; "

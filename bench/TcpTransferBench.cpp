@@ -307,12 +307,9 @@ double rsyncRate(const std::string& root, const std::string& folder, std::uint64
     fs::create_directories(dest);
     const auto start = std::chrono::steady_clock::now();
     const std::string source = "rsync://127.0.0.1:" + std::to_string(target) + "/bench/";
-    const pid_t client = files <= 1 ? spawn({"rsync", "-q", "--whole-file", source + kFileName,
-                                             dest + "/"},
-                                            true)
-                                    : spawn({"rsync", "-q", "-r", "--whole-file", source,
-                                             dest + "/"},
-                                            true);
+    const pid_t client =
+        files <= 1 ? spawn({"rsync", "-q", "--whole-file", source + kFileName, dest + "/"}, true)
+                   : spawn({"rsync", "-q", "-r", "--whole-file", source, dest + "/"}, true);
     int status = 0;
     const bool ok = client > 0 && ::waitpid(client, &status, 0) == client && WIFEXITED(status) &&
                     WEXITSTATUS(status) == 0;
@@ -349,7 +346,8 @@ Outcome transfer(const std::string& root, const Case& c)
     Outcome out;
     bool written = true;
     for (const std::string& file : fileNames(c.files))
-        written = written && writeTestFile(serving + "/SEND/" + file, c.size / std::uint64_t(c.files));
+        written =
+            written && writeTestFile(serving + "/SEND/" + file, c.size / std::uint64_t(c.files));
     if (!written) {
         std::fprintf(stderr, "cannot write the test file under %s\n", root.c_str());
         return out;
@@ -385,8 +383,8 @@ Outcome transfer(const std::string& root, const Case& c)
     }
     out.same = true;
     for (const std::string& file : fileNames(c.files))
-        out.same = out.same &&
-                   sameFiles(serving + "/SEND/" + file, fetching + "/RECV/Server/" + file);
+        out.same =
+            out.same && sameFiles(serving + "/SEND/" + file, fetching + "/RECV/Server/" + file);
     out.ok = failures == 0 && out.same && nodes.port > 0;
     return out;
 }

@@ -65,8 +65,7 @@ int runServer(const std::string& folder, int downloaders, int portFd)
     return 0;
 }
 
-int runDownloader(const std::string& folder, int index, int port, std::uint64_t size,
-                  int reportFd)
+int runDownloader(const std::string& folder, int index, int port, std::uint64_t size, int reportFd)
 {
     int argc = 1;
     char name[] = "downloader";
@@ -86,13 +85,13 @@ int runDownloader(const std::string& folder, int index, int port, std::uint64_t 
         kTimeoutMs);
     const double s = seconds(announced);
     char line[300];
-    std::snprintf(line, sizeof line, "%-3s %8.3f MB/s  %6.1f s  %7.3f  %8llu  %8llu  %8.0f  %8.0f%s\n",
-                  downloaderName(index).c_str(), complete ? size / 1e6 / s : 0.0, s,
-                  static_cast<double>(CExchange::fileBytesReceived()) / static_cast<double>(size),
-                  static_cast<unsigned long long>(CExchange::requestsAskedAgain()),
-                  static_cast<unsigned long long>(CExchange::answersDropped()),
-                  CExchange::meanAnswerMs(), CExchange::longestAnswerMs(),
-                  complete ? "" : "  INCOMPLETE");
+    std::snprintf(
+        line, sizeof line, "%-3s %8.3f MB/s  %6.1f s  %7.3f  %8llu  %8llu  %8.0f  %8.0f%s\n",
+        downloaderName(index).c_str(), complete ? size / 1e6 / s : 0.0, s,
+        static_cast<double>(CExchange::fileBytesReceived()) / static_cast<double>(size),
+        static_cast<unsigned long long>(CExchange::requestsAskedAgain()),
+        static_cast<unsigned long long>(CExchange::answersDropped()), CExchange::meanAnswerMs(),
+        CExchange::longestAnswerMs(), complete ? "" : "  INCOMPLETE");
     report(reportFd, line);
     model.disconnectPeer("Server", "127.0.0.1");
     plat::runFor(10);

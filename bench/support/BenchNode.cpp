@@ -108,7 +108,8 @@ bool writeTestFile(const std::string& path, std::uint64_t size)
         return false;
     std::vector<unsigned char> block(1 << 20);
     for (std::uint64_t done = 0; done < size; done += block.size()) {
-        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), size - done));
+        const std::size_t n =
+            static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), size - done));
         for (std::size_t i = 0; i < n; ++i)
             block[i] = static_cast<unsigned char>((done + i) * 31 + (done >> 20));
         if (std::fwrite(block.data(), 1, n, f) != n) {

@@ -107,7 +107,8 @@ void forwardUp(Link& l, std::vector<std::uint8_t>& buffer)
         return;
     }
     for (ssize_t done = 0; n > 0 && done < n;) {
-        const ssize_t w = ::send(l.target, buffer.data() + done, std::size_t(n - done), MSG_NOSIGNAL);
+        const ssize_t w =
+            ::send(l.target, buffer.data() + done, std::size_t(n - done), MSG_NOSIGNAL);
         if (w > 0)
             done += w;
         else if (w < 0 && errno != EAGAIN && errno != EINTR)
@@ -142,9 +143,9 @@ void drainUplink(State& s)
         Piece& p = s.uplink.front();
         const std::size_t want =
             std::min(p.bytes.size() - p.sent, static_cast<std::size_t>(s.tokens));
-        const ssize_t n = p.link->dead ? ssize_t(want)
-                                       : ::send(p.link->client, p.bytes.data() + p.sent, want,
-                                                MSG_NOSIGNAL);
+        const ssize_t n = p.link->dead
+                              ? ssize_t(want)
+                              : ::send(p.link->client, p.bytes.data() + p.sent, want, MSG_NOSIGNAL);
         if (n <= 0)
             return;
         p.sent += static_cast<std::size_t>(n);

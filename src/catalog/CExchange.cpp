@@ -542,12 +542,12 @@ void CExchange::tick(bool idle)
     m_lastTick = t;
     if (late || !idle || !m_requests.stalled(t))
         return;
-    plat::diag("CExchange: no answer from %s for %lld ms with %d requests out, asking again\n",
-               m_peerNodeName.c_str(),
-               static_cast<long long>(
-                   std::chrono::duration_cast<std::chrono::milliseconds>(m_requests.stallTime())
-                       .count()),
-               m_requests.inFlight());
+    plat::diag(
+        "CExchange: no answer from %s for %lld ms with %d requests out, asking again\n",
+        m_peerNodeName.c_str(),
+        static_cast<long long>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(m_requests.stallTime()).count()),
+        m_requests.inFlight());
     if (const auto oldest = m_requests.giveUp(t))
         askAgainLater({*oldest});
     fillWindow();

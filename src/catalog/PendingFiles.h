@@ -4,8 +4,8 @@
 
 #include <chrono>
 #include <cstddef>
-#include <functional>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>

@@ -39,8 +39,8 @@ bool RequestWindow::outstanding(const CatalogRecord& record, std::uint32_t offse
 }
 
 std::optional<RequestWindow::Request> RequestWindow::answered(const CatalogRecord& record,
-                                                             std::uint32_t offset, Time now,
-                                                             std::vector<Request>& lost)
+                                                              std::uint32_t offset, Time now,
+                                                              std::vector<Request>& lost)
 {
     if (!m_out.empty() && m_lastAnswer != Time{}) {
         const Duration gap = now - m_lastAnswer;

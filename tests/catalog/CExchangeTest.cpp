@@ -17,8 +17,8 @@
 #include <fstream>
 #include <functional>
 #include <map>
-#include <set>
 #include <optional>
+#include <set>
 #include <vector>
 
 using namespace catalog;
