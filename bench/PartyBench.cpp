@@ -49,7 +49,7 @@ volatile std::sig_atomic_t g_stop = 0;
 
 std::string nodeName(int i)
 {
-    char name[8];
+    char name[16];
     std::snprintf(name, sizeof name, "N%02d", i);
     return name;
 }
