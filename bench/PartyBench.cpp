@@ -70,15 +70,6 @@ bool complete(CCatalog& catalog, const std::string& origin, const std::string& f
     return catalog.hasEntry(origin, file, &entry) && entry.completeFlag() == 1;
 }
 
-int infoCount(CCatalog& catalog, int index, int n)
-{
-    int count = 0;
-    for (int j = 0; j < n; ++j)
-        if (j != index && complete(catalog, nodeName(j), NodeInfoStore::kFileName))
-            ++count;
-    return count;
-}
-
 // One node: settings written as the program's Pavo.ini, then the whole node; on-line when the
 // parent says go. Reports when it has the file and every other node's information, then its
 // figures once stopped.
@@ -99,6 +90,7 @@ int runNode(int index, const std::string& folder, const std::vector<int>& ports,
                 loopbackPeer(nodeName(j), ports[static_cast<std::size_t>(j)]));
         settings.save();
     }
+    CExchange::countFile(kFileName);
     NodeOptions options;
     options.messagingClient = false;
     PavoNode node(folder, options);
@@ -108,6 +100,15 @@ int runNode(int index, const std::string& folder, const std::vector<int>& ports,
     const auto start = std::chrono::steady_clock::now();
     double fileAt = index == 0 ? 0 : -1;
     double infoAt = -1;
+    // Node information files are published anew every period: each origin counts once one of
+    // its files has been complete here.
+    std::set<int> reached;
+    const auto noteInfos = [&](CCatalog& c) {
+        for (int j = 0; j < o.nodes; ++j)
+            if (j != index && !reached.count(j) &&
+                complete(c, nodeName(j), NodeInfoStore::kFileName))
+                reached.insert(j);
+    };
     plat::runUntil(
         [&] {
             CCatalog* c = node.catalog();
@@ -115,7 +116,8 @@ int runNode(int index, const std::string& folder, const std::vector<int>& ports,
                 return true;
             if (fileAt < 0 && complete(*c, nodeName(0), kFileName))
                 fileAt = seconds(start);
-            if (infoAt < 0 && infoCount(*c, index, o.nodes) == o.nodes - 1)
+            noteInfos(*c);
+            if (infoAt < 0 && static_cast<int>(reached.size()) == o.nodes - 1)
                 infoAt = seconds(start);
             return fileAt >= 0 && infoAt >= 0;
         },
@@ -123,12 +125,18 @@ int runNode(int index, const std::string& folder, const std::vector<int>& ports,
     char line[200];
     std::snprintf(line, sizeof line, "DONE %.2f %.2f\n", fileAt, infoAt);
     report(outFd, line);
-    plat::runUntil([] { return g_stop != 0; }, o.timeoutS * 1000);
-    const int infos = node.catalog() ? infoCount(*node.catalog(), index, o.nodes) : 0;
+    plat::runUntil(
+        [&] {
+            if (node.catalog())
+                noteInfos(*node.catalog());
+            return g_stop != 0;
+        },
+        o.timeoutS * 1000);
+    const int infos = static_cast<int>(reached.size());
     rusage ru{};
     getrusage(RUSAGE_SELF, &ru);
     std::snprintf(line, sizeof line, "FIG %llu %llu %llu %llu %d %.1f\n",
-                  static_cast<unsigned long long>(CExchange::fileBytesReceived()),
+                  static_cast<unsigned long long>(CExchange::countedFileBytes()),
                   static_cast<unsigned long long>(CExchange::requestsAskedAgain()),
                   static_cast<unsigned long long>(CExchange::answersDropped()),
                   static_cast<unsigned long long>(CTcpSockStream::frameErrorCloses()), infos,

@@ -616,6 +616,8 @@ void CExchange::onFileData(const std::uint8_t* data, std::size_t length)
     }
     s_fileBytesReceived += n;
     const CatalogRecord record = recordAt(data, 0);
+    if (!s_countedFile.empty() && record.fileNameCp932() == s_countedFile)
+        s_countedFileBytes += n;
     const Clock::time_point t = now();
     std::vector<RequestWindow::Request> lost;
     const auto request = m_requests.answered(record, offset, t, lost);

@@ -99,6 +99,9 @@ public:
 
     // Process-wide figures for benchmarks: file bytes received in answers (stored or not).
     static std::uint64_t fileBytesReceived() { return s_fileBytesReceived; }
+    // The same for the files of one name (CP932), when a benchmark has named it beforehand.
+    static void countFile(std::string fileName) { s_countedFile = std::move(fileName); }
+    static std::uint64_t countedFileBytes() { return s_countedFileBytes; }
     // Process-wide figures for benchmarks: file data requests asked again, and answers dropped
     // as duplicates, late or not asked for.
     static std::uint64_t requestsAskedAgain() { return s_askedAgain; }
@@ -243,6 +246,8 @@ private:
     CCatalog* catalog() const;
 
     static inline std::uint64_t s_fileBytesReceived = 0;
+    static inline std::string s_countedFile;
+    static inline std::uint64_t s_countedFileBytes = 0;
     static inline bool s_flowBlockSent = true;
     static inline std::uint64_t s_askedAgain = 0;
     static inline std::uint64_t s_answersDropped = 0;

@@ -85,17 +85,18 @@ void RequestWindow::sample(Duration rtt, Time now)
     m_srtt = m_measured ? (m_srtt * 7 + rtt) / 8 : rtt;
     m_measured = true;
     const Duration base = baseRoundTrip();
-    const Duration allowed = std::max<Duration>(kQueueingFloor, base / 4);
-    if (rtt > base + allowed) {
+    const Duration allowed = std::max<Duration>(kQueueTarget, base / 4);
+    if (m_srtt > base + allowed) {
         // Queueing: the requests wait somewhere on the way. Less in flight, once per round trip.
         if (now - m_lastShrink > m_srtt) {
-            m_cwnd = std::max(1.0, m_cwnd * 0.75);
+            m_cwnd = std::max(std::min(m_cwnd, kShrinkFloor), m_cwnd * 0.75);
             m_lastShrink = now;
             m_slowStartLimit = 0;
         }
         return;
     }
-    grow();
+    if (rtt <= base + allowed)
+        grow();
 }
 
 void RequestWindow::grow()

@@ -19,9 +19,11 @@
 //
 // The window follows the link: it grows by one with every answer while request-to-answer times
 // stay near the connection's base round trip (the least seen lately), and shrinks by a quarter, at
-// most once per round trip, when they grow past it by more than the queueing allowed (a quarter
-// of the base, at least 25 ms), so a slow or shared uplink does not hold seconds of requests
-// while a long fat path still fills. The ceiling (what the peer and the transport take) bounds it.
+// most once per round trip, when the smoothed time grows past it by more than the queueing
+// allowed (a quarter of the base, at least kQueueTarget), so a slow or shared uplink does not hold
+// seconds of requests while a long fat path still fills. A shrink stops at kShrinkFloor requests
+// (a busy machine's scheduling delays look like queueing too); the ceiling (what the peer and the
+// transport take) bounds it.
 //
 // The connection has stalled only when requests are out and nothing at all has come back for
 // a time derived from its own measurements: its smoothed round trip and the spacing of its
@@ -49,7 +51,8 @@ public:
         bool suspect = false;
     };
 
-    static constexpr auto kQueueingFloor = std::chrono::milliseconds(25);
+    static constexpr auto kQueueTarget = std::chrono::milliseconds(100);
+    static constexpr double kShrinkFloor = 4;
     static constexpr auto kStallFloor = std::chrono::seconds(1);
     static constexpr auto kFirstStall = std::chrono::seconds(2);
     // The base round trip is the least of the current and the previous period of this length.
