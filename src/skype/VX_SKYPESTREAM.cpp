@@ -79,7 +79,8 @@ void VX_SKYPESTREAM::reportKeyMismatch()
 
 void VX_SKYPESTREAM::onClosedByPeer()
 {
-    if (!m_tls || m_tls->established() || m_refused)
+    // A stream this node closed itself says nothing.
+    if (!m_tls || m_tls->established() || m_refused || m_disconnecting)
         return;
     m_refused = true;
     plat::diag("VX_SKYPESTREAM: %s:%d closed by the peer during the TLS handshake\n",
@@ -210,6 +211,7 @@ void VX_SKYPESTREAM::startExchange(bool news)
 
 void VX_SKYPESTREAM::disconnect()
 {
+    m_disconnecting = true;
     m_command.clear();
     m_command.append("ALTER APPLICATION ").append(m_applicationName).append(" DISCONNECT ");
     m_command.append(m_peerSkypeId).append(":").append(std::to_string(m_number));

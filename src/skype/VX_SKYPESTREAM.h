@@ -146,6 +146,8 @@ private:
     plat::SystemTime m_helloDate{};
     bool m_admitted = false;
     bool m_refused = false;
+    // This node asked the client to close the stream.
+    bool m_disconnecting = false;
 
     std::unique_ptr<StreamTls> m_tls;
     std::unique_ptr<std::uint8_t[]> m_cipher;

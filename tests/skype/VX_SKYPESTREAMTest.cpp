@@ -386,6 +386,17 @@ TEST(KeyedStreamTest, TheOtherEndIsAdmittedOnlyWithTheSameKeyAndParty)
         EXPECT_EQ(alice.stream->refused() || bob.stream->refused(), !row.admitted);
         const std::string notices = alice.notices.detailText() + bob.notices.detailText();
         EXPECT_NE(notices.find(row.notice), std::string::npos) << notices;
+        // The end that did not find it learns it when the client closes the stream.
+        alice.notices.postDetail("");
+        bob.notices.postDetail("");
+        alice.stream->onClosedByPeer();
+        bob.stream->onClosedByPeer();
+        const std::string closed = alice.notices.detailText() + bob.notices.detailText();
+        if (row.admitted || !row.bobKey || std::string(row.notice).empty()) {
+            EXPECT_EQ(closed, "") << "an established or plain stream says nothing more";
+        } else {
+            EXPECT_NE(closed.find("パーティ鍵が一致しません"), std::string::npos) << closed;
+        }
         // Whatever alice wrote, neither her party, her node name nor a message header crosses
         // in the clear.
         const std::string sent = writtenBytes(alice);
