@@ -297,6 +297,10 @@ void VX_SKYPESTREAM::onHello(const std::uint8_t* msg, std::size_t length)
     // of the party.
     if (!m_admitted && m_passive)
         m_exchange.sendHello(0, plat::SystemTime{}, false);
+    // What arrived before (an answer to this node's first request, overtaking the peer's hello)
+    // was dropped: the conversation starts again at the next tick, not a period later.
+    if (!m_admitted && m_droppedBeforeAdmission)
+        m_peerNews = true;
     m_admitted = true;
     if (result.peerRenamed)
         m_peerNodeName = m_exchange.peerNodeName();
@@ -318,6 +322,7 @@ void VX_SKYPESTREAM::dispatch(const std::uint8_t* msg, std::size_t length)
         return;
     // Catalogs and files only once the peer's hello has shown it to be of this party.
     if (!m_admitted) {
+        m_droppedBeforeAdmission = true;
         plat::diag("VX_SKYPESTREAM: %s:%d class %u before admission ignored\n",
                    m_peerSkypeId.c_str(), m_number, messageClass);
         return;

@@ -145,6 +145,7 @@ private:
     int m_helloMode = 0;
     plat::SystemTime m_helloDate{};
     bool m_admitted = false;
+    bool m_droppedBeforeAdmission = false;
     bool m_refused = false;
     // This node asked the client to close the stream.
     bool m_disconnecting = false;

@@ -176,6 +176,23 @@ TEST_F(StreamTest, NothingIsAnsweredBeforeAHelloOfThisPartyAndAnotherPartyIsRefu
     EXPECT_EQ(link.commands.size(), before);
 }
 
+// The peer answered this node's first request before its own hello arrived: the answer is
+// dropped, and the conversation starts again as soon as the hello admits the peer.
+TEST_F(StreamTest, AnAnswerOvertakingThePeersHelloIsAskedForAgainAtOnce)
+{
+    ticks(3);
+    ASSERT_EQ(written().size(), 2u);
+    auto batch = message(buildCatalogRequest);
+    MessageHeader(batch.data()).setMessageType(MsgType::CatalogBatch);
+    stream->receive(reply(batch, 0));
+    stream->receive(reply(hello("NodeB", "Party1"), 1));
+    ticks(3);
+    const auto msgs = written();
+    ASSERT_EQ(msgs.size(), 4u);
+    EXPECT_EQ(ConstMessageHeader(msgs[2].data()).messageClass(), MsgClass::Hello);
+    EXPECT_EQ(ConstMessageHeader(msgs[3].data()).messageType(), MsgType::CatalogRequest);
+}
+
 TEST_F(StreamTest, KeepAliveAfter3000IdleTicks)
 {
     stream->setPassive(true);
