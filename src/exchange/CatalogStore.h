@@ -26,6 +26,9 @@ public:
     virtual void mergeDeletion(CatalogRecord received) = 0;
     // Up to 12 records still pending for peer, now marked sent.
     virtual std::vector<CatalogRecord> takePending(const std::string& peer) = 0;
+    // Records taken for peer that it may not have read, queued for it again.
+    virtual void restorePending(const std::string& peer,
+                                const std::vector<CatalogRecord>& records) = 0;
     // Queues for peer every entry (mode 1) or those registered on or after since's date (mode 2).
     virtual void queueSince(const std::string& peer, std::uint32_t syncMode,
                             const plat::SystemTime& since) = 0;

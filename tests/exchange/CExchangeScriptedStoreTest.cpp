@@ -36,6 +36,7 @@ public:
     void mergeRecord(CatalogRecord received) override { merged.push_back(received); }
     void mergeDeletion(CatalogRecord received) override { merged.push_back(received); }
     std::vector<CatalogRecord> takePending(const std::string&) override { return {}; }
+    void restorePending(const std::string&, const std::vector<CatalogRecord>&) override {}
     void queueSince(const std::string&, std::uint32_t, const plat::SystemTime&) override {}
     void renamePendingFile(const std::string&, const std::string&) override {}
     std::optional<CatalogRecord> firstToFetch() const override
@@ -128,7 +129,7 @@ protected:
 // with the next entry instead of asking for the same bytes again.
 TEST_F(CExchangeScriptedStoreTest, ChunkTheStoreCannotWriteMovesOnToTheNextFile)
 {
-    store.toFetch = {incomplete("a.bin", 5000), incomplete("b.bin", 5000)};
+    store.toFetch = {incomplete("a.bin", 50000), incomplete("b.bin", 50000)};
     exchange.requestFirstFile();
     ASSERT_EQ(requests(exchange),
               (std::vector<std::pair<std::string, std::uint32_t>>{{"a.bin", 0}}));
@@ -145,7 +146,7 @@ TEST_F(CExchangeScriptedStoreTest, ChunkTheStoreCannotWriteMovesOnToTheNextFile)
 // connection of the node may fetch it once there is room.
 TEST_F(CExchangeScriptedStoreTest, FullDiskAsksForNothing)
 {
-    store.toFetch = {incomplete("a.bin", 5000)};
+    store.toFetch = {incomplete("a.bin", 50000)};
     store.room = false;
     exchange.requestFirstFile();
     EXPECT_TRUE(requests(exchange).empty());
