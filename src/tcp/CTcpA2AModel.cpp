@@ -106,7 +106,6 @@ bool CTcpA2AModel::refreshTls()
             return false;
         }
         m_tlsKey = key.key;
-        plat::diag("CTcpA2AModel: TLS records with %s\n", m_tls->cipherName());
     }
     m_listen.socket().setTls(m_tls);
     return true;
