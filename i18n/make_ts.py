@@ -177,6 +177,16 @@ EN = {
     "パーティ鍵はパーティ名から作られます。パーティ名を変えるときは合言葉も入力してください。": "The party key is made from the party name. Enter the passphrase too when you change the party name.",
     "パーティ鍵を作れませんでした。パーティ鍵は変更されていません。": "The party key could not be made. It was not changed.",
     "パーティ鍵を保存できませんでした。パーティ鍵は変更されていません。": "The party key could not be stored. It was not changed.",
+    "鍵を作る": "Make a key",
+    "合言葉は%1バイト以内で入力してください。": "Enter a passphrase of at most %1 bytes.",
+    "この合言葉は推測されやすいため設定できません（%1。推定%2ビット、%3ビット以上が必要です）。「鍵を作る」で作った鍵を使ってください。": "This passphrase is too easy to guess and cannot be set (%1; about %2 bits, at least %3 are needed). Use a key made with \"Make a key\" instead.",
+    "作った鍵のコードです。パーティの他のメンバーに伝え、同じコードを合言葉として設定してもらってください。": "This is the code of the key just made. Give it to the party's other members and have them set the same code as their passphrase.",
+    "よく使われる単語や名前でできています": "it is made of common words or names",
+    "キーボードの並びでできています": "it follows the keyboard",
+    "abcdや1234のような連続を含みます": "it holds a sequence such as abcd or 1234",
+    "同じ文字の繰り返しを含みます": "it repeats characters",
+    "日付や年を含みます": "it holds a date or a year",
+    "短すぎます": "it is too short",
 }
 
 def main():

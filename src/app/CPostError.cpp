@@ -1,6 +1,7 @@
 #include "app/CPostError.h"
 
 #include "app/WindowMessages.h"
+#include "platform/TextEscape.h"
 
 CPostError* CPostError::instance()
 {
@@ -15,7 +16,8 @@ void CPostError::post(int kind)
 
 void CPostError::postDetail(const std::string& text)
 {
-    m_detail = text;
+    // Detail texts carry names that peers chose; none may steer what shows them.
+    m_detail = plat::escapeControls(text);
     if (m_window)
         m_window.post(WM_POSTERROR, 1, 1);
 }

@@ -12,4 +12,5 @@ private:
     static bool enterUserFolder();
     static void setupDiagnostics(bool debug);
     static void probePort();
+    static void warnIfFolderOpen();
 };
