@@ -96,8 +96,11 @@ int PartyKeyCommand::run(std::FILE* in, const std::string& workingFolder)
     bool tooLong = false;
     if (!readLine(in, passphrase, &tooLong)) {
         PartyKeyMaker::wipe(passphrase);
-        if (tooLong)
-            return report({PartyKeyMaker::Failure::TooLong}, iniPath);
+        if (tooLong) {
+            PartyKeyMaker::Outcome out;
+            out.failure = PartyKeyMaker::Failure::TooLong;
+            return report(out, iniPath);
+        }
         std::fprintf(stderr, "pavo: no passphrase line on standard input\n");
         return 1;
     }

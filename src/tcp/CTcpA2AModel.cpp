@@ -420,6 +420,10 @@ void CTcpA2AModel::reportClosedDial(const CTcpSockStream& stream)
     if (stream.kind() != "connect()" || stream.state() != CTcpSockStream::kConnected ||
         !stream.closedByPeer() || stream.socket().refusal() != plat::TlsSession::Refusal::None)
         return;
+    // Two nodes that dialled each other at once keep one connection: the other one's end is
+    // no news.
+    if (hasEstablished(stream.nodeName()))
+        return;
     const std::string name = stream.nodeName() + " (" + stream.host() + ")";
     if (!m_handshakeFailures.shouldReport("closed dial " + name))
         return;
