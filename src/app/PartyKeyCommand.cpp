@@ -80,8 +80,7 @@ int report(const PartyKeyMaker::Outcome& out, const std::string& iniPath)
         std::fprintf(stderr, "pavo: the party key could not be made\n");
         break;
     case F::NotStored:
-        std::fprintf(stderr, "pavo: the party key could not be stored: %s\n",
-                     out.detail.c_str());
+        std::fprintf(stderr, "pavo: the party key could not be stored: %s\n", out.detail.c_str());
         break;
     }
     return 1;
@@ -113,8 +112,8 @@ int PartyKeyCommand::run(std::FILE* in, const std::string& workingFolder)
             std::fprintf(stderr, "pavo: party key removed; TCP connections are plain\n");
         return report(out, iniPath);
     }
-    const PartyKeyMaker::Outcome out = PartyKeyMaker::set(
-        passphrase, party, store, {party, ini.getString("SYSTEM", "NAME", "")});
+    const PartyKeyMaker::Outcome out =
+        PartyKeyMaker::set(passphrase, party, store, {party, ini.getString("SYSTEM", "NAME", "")});
     if (out.ok())
         std::fprintf(stderr,
                      "pavo: party key set for party \"%s\"; a running node uses it from its "

@@ -63,9 +63,9 @@ public:
     struct Outcome
     {
         Failure failure = Failure::None;
-        Rating rating;          // with Weak
-        std::string detail;     // with NotStored: why
-        std::string madeCode;   // with a made code: the code to pass on
+        Rating rating;                 // with Weak
+        std::string detail;            // with NotStored: why
+        std::string madeCode;          // with a made code: the code to pass on
         PartyKeyStore::Loaded applied; // on success: what the node uses from now on
         bool ok() const { return failure == Failure::None; }
     };

@@ -156,8 +156,7 @@ TlsSession::TlsSession(std::shared_ptr<const TlsContext> context, Role role, Tls
     if (role == Role::Client) {
         SSL_set_verify(ssl_, SSL_VERIFY_PEER, refuseCertificate);
         SSL_set_connect_state(ssl_);
-    }
-    else
+    } else
         SSL_set_accept_state(ssl_);
 }
 

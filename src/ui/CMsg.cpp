@@ -27,8 +27,8 @@ void CMsg::start()
 
 void CMsg::showMessage(const QString& text)
 {
-    m_message = QString::fromStdString(
-        plat::escapeControls(ui::tr(text.toStdString()).toStdString()));
+    m_message =
+        QString::fromStdString(plat::escapeControls(ui::tr(text.toStdString()).toStdString()));
     m_showing = true;
     m_countdown = kTicks;
     setText(m_message);

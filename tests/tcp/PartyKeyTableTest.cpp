@@ -58,7 +58,8 @@ TEST_P(PartyKeyTable, OnlyTheSameKeyIsAdmitted)
     if (row.end != OtherEnd::CertificateServer) {
         b = std::make_unique<TestNode>("NodeB");
         const bool plain = row.end == OtherEnd::NoKey || row.end == OtherEnd::CertificateRelay;
-        useKey(*b, plain ? std::nullopt : std::optional<std::uint8_t>(row.end == OtherEnd::SameKey ? 7 : 8));
+        useKey(*b, plain ? std::nullopt
+                         : std::optional<std::uint8_t>(row.end == OtherEnd::SameKey ? 7 : 8));
     }
     std::unique_ptr<CertificatePeer> mitm;
     const bool certificate =
@@ -114,15 +115,17 @@ const char* const kPlain = "暗号化していません";
 const char* const kCertificate = "証明書で応答しました";
 const char* const kUnkeyed = "パーティ鍵を使いませんでした";
 
-INSTANTIATE_TEST_SUITE_P(
-    OtherEnds, PartyKeyTable,
-    ::testing::Values(Row{OtherEnd::SameKey, true, nullptr}, Row{OtherEnd::SameKey, false, nullptr},
-                      Row{OtherEnd::OtherKey, true, kCut}, Row{OtherEnd::OtherKey, false, kOtherKey},
-                      Row{OtherEnd::NoKey, true, kPlain}, Row{OtherEnd::NoKey, false, kPlain},
-                      Row{OtherEnd::CertificateServer, true, kCertificate},
-                      Row{OtherEnd::CertificateServer, false, kUnkeyed},
-                      Row{OtherEnd::CertificateRelay, true, kCertificate},
-                      Row{OtherEnd::CertificateRelay, false, kUnkeyed}),
-    rowName);
+INSTANTIATE_TEST_SUITE_P(OtherEnds, PartyKeyTable,
+                         ::testing::Values(Row{OtherEnd::SameKey, true, nullptr},
+                                           Row{OtherEnd::SameKey, false, nullptr},
+                                           Row{OtherEnd::OtherKey, true, kCut},
+                                           Row{OtherEnd::OtherKey, false, kOtherKey},
+                                           Row{OtherEnd::NoKey, true, kPlain},
+                                           Row{OtherEnd::NoKey, false, kPlain},
+                                           Row{OtherEnd::CertificateServer, true, kCertificate},
+                                           Row{OtherEnd::CertificateServer, false, kUnkeyed},
+                                           Row{OtherEnd::CertificateRelay, true, kCertificate},
+                                           Row{OtherEnd::CertificateRelay, false, kUnkeyed}),
+                         rowName);
 
 } // namespace

@@ -268,11 +268,12 @@ TEST_F(SystemPropatyTest, ThePartyKeyIsTypedHiddenAndChangedOnlyOffLine)
     const char* const kTooLong = "合言葉は1024バイト以内で入力してください。";
     const Case cases[] = {
         {"nothing typed, no key", false, false, "party", "", false, "", KeyChange::Keep},
-        {"a new key", false, false, "party", "violet wagon seventy crumbs", false, "", KeyChange::Set},
+        {"a new key", false, false, "party", "violet wagon seventy crumbs", false, "",
+         KeyChange::Set},
         {"a key kept", true, false, "party", "", false, "", KeyChange::Keep},
         {"a key removed", true, false, "party", "", true, "", KeyChange::Remove},
-        {"renamed with the passphrase", true, false, "other", "violet wagon seventy crumbs", false, "",
-         KeyChange::Set},
+        {"renamed with the passphrase", true, false, "other", "violet wagon seventy crumbs", false,
+         "", KeyChange::Set},
         {"renamed without it", true, false, "other", "", false, kRenamed, KeyChange::Keep},
         {"typed while on line", false, true, "party", "violet wagon seventy crumbs", false, kOnline,
          KeyChange::Set},
