@@ -31,7 +31,10 @@ int codeValue(char c)
 PartyKeyMaker::Hint hintOf(ZxcTypeMatch_t type)
 {
     using H = PartyKeyMaker::Hint;
-    switch (static_cast<int>(type) & ~MULTIPLE_MATCH) {
+    // A part said again ("kx7kx7kx7") is weak for being repeated, whatever the part is.
+    if (static_cast<int>(type) & MULTIPLE_MATCH)
+        return H::Repeat;
+    switch (static_cast<int>(type)) {
     case DICTIONARY_MATCH:
     case DICT_LEET_MATCH:
     case USER_MATCH:

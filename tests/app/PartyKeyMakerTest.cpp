@@ -42,6 +42,8 @@ TEST_F(PartyKeyMakerTest, GuessablePassphrasesAreRatedWeakWithTheReason)
         {"password", false, Hint::Word},
         {"our passphrase", false, Hint::Word},
         {"aaaaaaaaaaaaaaaaaaaaaaaa", false, Hint::Repeat},
+        {"kx7kx7kx7kx7kx7kx7", false, Hint::Repeat},
+        {"abcdefghijkl", false, Hint::Sequence},
         {"1990-05-17", false, Hint::Date},
         {"xK3", false, Hint::Short},
         {"MyParty2026", false, Hint::Word}, // the party's own name counts as known

@@ -151,7 +151,7 @@ TEST(Startup, TheWorkingFolderAndWhatTheNodeKeepsArePrivate)
     std::filesystem::create_directories(open);
     ::chmod(open.c_str(), 0755);
     writeIni(open, "[SYSTEM]\nPARTY=private\nNAME=a\n");
-    const auto openOptions = NodeProcess::pavoNode(open, {"-D119"});
+    auto openOptions = NodeProcess::pavoNode(open, {"-D119"});
     for (const auto* options : {&madeOptions, &openOptions}) {
         NodeProcess pavo(*options);
         ASSERT_TRUE(pavo.start());
