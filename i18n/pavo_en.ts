@@ -102,8 +102,21 @@ already exists. Replace it?</translation>
         <translation>TCP (host name or IP address)</translation>
     </message>
     <message>
+<<<<<<< HEAD
         <source>abcdや1234のような連続を含みます</source>
         <translation>it holds a sequence such as abcd or 1234</translation>
+=======
+        <source>「%1」という接続先はありません。</source>
+        <translation>There is no connection named "%1".</translation>
+    </message>
+    <message>
+        <source>「%1」という登録はありません。</source>
+        <translation>There is no registration named "%1".</translation>
+    </message>
+    <message>
+        <source>「%1」は複数のノードが登録しています（%2）。送信元ノードを指定してください。</source>
+        <translation>"%1" is registered by several nodes (%2). Name the node it comes from.</translation>
+>>>>>>> main
     </message>
     <message>
         <source>「%1」（送信元: %2）</source>
@@ -126,6 +139,10 @@ already exists. Replace it?</translation>
 </source>
         <translation>"%s" (%s) → "%s"&#13;
 </translation>
+    </message>
+    <message>
+        <source>このノードは別のクライアント（プロセス %1）が監視中です。</source>
+        <translation>Another client (process %1) is watching this node.</translation>
     </message>
     <message>
         <source>このファイルはまだ食べ頃ではありません。後ほどお願いします</source>
@@ -154,8 +171,13 @@ A forced deletion does not reach the other nodes, but may leave the network inco
         <translation>First set the name of the party to join and the name of this node.</translation>
     </message>
     <message>
+<<<<<<< HEAD
         <source>よく使われる単語や名前でできています</source>
         <translation>it is made of common words or names</translation>
+=======
+        <source>オフラインのため接続できません。</source>
+        <translation>The node is off line; it does not connect.</translation>
+>>>>>>> main
     </message>
     <message>
         <source>オンライン中はパーティ鍵を変更できません。オフラインにしてから設定してください。</source>
@@ -234,6 +256,10 @@ A forced deletion does not reach the other nodes, but may leave the network inco
         <translation>No node is selected.</translation>
     </message>
     <message>
+        <source>ノードは終了処理中です。</source>
+        <translation>The node is shutting down.</translation>
+    </message>
+    <message>
         <source>ノード一覧</source>
         <translation>Nodes</translation>
     </message>
@@ -302,8 +328,8 @@ A forced deletion does not reach the other nodes, but may leave the network inco
         <translation>A node of this party is already running. This name cannot be set.</translation>
     </message>
     <message>
-        <source>パーティ名またはノード名が未設定です。作業フォルダの Pavo.ini の [SYSTEM] に PARTY と NAME を設定してから起動し直してください。</source>
-        <translation>The party name or the node name is not set. Set PARTY and NAME in section [SYSTEM] of Pavo.ini in the working folder, then start again.</translation>
+        <source>パーティ名またはノード名が未設定です。作業フォルダの Pavo.ini の [SYSTEM] に PARTY と NAME を設定してから起動し直すか、コマンド「pavo set party=パーティ名 node=ノード名」で設定してください。</source>
+        <translation>The party name or the node name is not set. Set PARTY and NAME in section [SYSTEM] of Pavo.ini in the working folder and start again, or set them with the command "pavo set party=PARTY node=NODE".</translation>
     </message>
     <message>
         <source>パーティ鍵はパーティ名から作られます。パーティ名を変えるときは合言葉も入力してください。</source>
@@ -374,6 +400,10 @@ Register a copy named "%s" instead?</translation>
     <message>
         <source>ホスト名を入力してください</source>
         <translation>Enter the host name.</translation>
+    </message>
+    <message>
+        <source>ポート番号は1から65535までの数を設定してください。</source>
+        <translation>Set a port number from 1 to 65535.</translation>
     </message>
     <message>
         <source>ポート番号設定を行う</source>
@@ -448,8 +478,13 @@ Register a copy named "%s" instead?</translation>
         <translation>Open the received folder</translation>
     </message>
     <message>
+<<<<<<< HEAD
         <source>合言葉は%1バイト以内で入力してください。</source>
         <translation>Enter a passphrase of at most %1 bytes.</translation>
+=======
+        <source>受信速度 %1、残り約 %2</source>
+        <translation>%1, about %2 left</translation>
+>>>>>>> main
     </message>
     <message>
         <source>合言葉を設定すると、TCP接続はすべて暗号化され、同じ合言葉を設定したノードとだけ接続します。パーティの全ノードで同じ合言葉を設定してください。空欄のままなら、これまでどおり暗号化しません。</source>
@@ -502,6 +537,10 @@ Register a copy named "%s" instead?</translation>
     <message>
         <source>接続ポートを変更します。接続先の設定を確認して同じポート番号を設定してください</source>
         <translation>The connection port will be changed. Check the other node's settings and set the same port number.</translation>
+    </message>
+    <message>
+        <source>接続中のノードがあるため変更できません。オフラインにして接続が切れてから変更してください。</source>
+        <translation>This cannot be changed while a node is connected. Go off line and wait until the connections have closed.</translation>
     </message>
     <message>
         <source>接続先</source>

@@ -6,6 +6,7 @@
 #include "app/VX_EVENTCATALOG.h"
 #include "app/VX_EVENTLOG.h"
 #include "catalog/NodeContext.h"
+#include "control/DownloadRate.h"
 #include "node/CPavoPeriodic.h"
 #include "node/NodeInfoStore.h"
 #include "platform/EventLoop.h"
@@ -18,6 +19,7 @@
 #include <vector>
 
 class CCatalog;
+class ControlService;
 class SendFolderTrigger;
 
 // One node: everything that lives while the program runs, built in one place. Its constructor
@@ -55,6 +57,8 @@ public:
         virtual void notice(const std::string& /*text*/) {}
         // Timer 201: the own node information was published and the party's list read again.
         virtual void nodeListChanged(const std::vector<CNodeInfo>& /*nodes*/) {}
+        // The on-line state or the settings were changed from the command line.
+        virtual void stateChanged() {}
     };
 
     // Why the node stayed off-line when asked to go on-line.
@@ -65,6 +69,9 @@ public:
         NoPartyName,
         NoConnection,
     };
+
+    // The window's message for a refusal; nullptr for None.
+    static const char* refusalText(OnlineRefusal refusal);
 
     // Builds and starts every part over workingFolder: the settings are loaded from its
     // Pavo.ini, the catalog from its CATALOG folder. The node starts off-line.
@@ -114,6 +121,12 @@ public:
     const std::vector<CNodeInfo>& nodeList() const { return m_nodeList; }
     // Timer 201: builds and writes the own node-information file, reads the party's list.
     void publishNodeInfo();
+    // How fast each download goes and how long it still needs.
+    const DownloadRate& downloadRates() const { return m_rates; }
+    // The control socket's path; empty when the node has none (not asked for, or refused).
+    std::string controlPath() const;
+    // Tells the display that the on-line state or the settings changed outside it.
+    void notifyStateChanged();
 
 private:
     // CPavoPeriodic::Host
@@ -131,6 +144,7 @@ private:
 
     void onWindowMessage(const plat::WindowMessage& message);
     void notice(const std::string& text);
+    void startControl();
 
     const NodeOptions m_options;
     Display* m_display = nullptr;
@@ -139,11 +153,16 @@ private:
     std::unique_ptr<CPostError> m_notices;
     std::unique_ptr<VX_EVENTLOG> m_logEvents;
     std::unique_ptr<VX_EVENTCATALOG> m_catalogEvents;
+    // Measured from the catalog's announcements, from the cache's load on.
+    DownloadRate m_rates;
     NodeSettings m_settings;
     // What the catalog, the transports and every connection's exchange share: the settings, the
     // catalog channel, the notice poster, the download claims, the change news and the catalog.
     NodeContext m_context;
     CTransfer m_transfer;
+    // The command line's socket (NodeOptions::control); its events hear the coordinator from
+    // before the catalog loads, so the cached entries are known and not told as news.
+    std::unique_ptr<ControlService> m_control;
     std::unique_ptr<CCatalog> m_catalog;
     std::unique_ptr<CFolderWatch::Catalog> m_watchCatalog;
     std::unique_ptr<CFolderWatch> m_folderWatch;
