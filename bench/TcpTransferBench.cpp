@@ -58,11 +58,7 @@ struct Case
     int delayMs;     // each direction; -1: no proxy at all
     bool designPeer; // the serving node plays one built to the original design
     bool keyed = false;
-<<<<<<< HEAD
-=======
-    plat::TlsContext::Cipher cipher = plat::TlsContext::Cipher::Fastest;
     int files = 1; // the size is split evenly among this many files
->>>>>>> main
 };
 
 // The names of a case's files in the serving node's send folder.
@@ -482,8 +478,7 @@ int main(int argc, char** argv)
         {"proxy d=20 ms (round trip 40 ms)", 64ull << 20, 20, false},
         {"proxy d=20 ms, serving node built to the original design", 64ull << 20, 20, true},
         {"proxy d=50 ms (round trip 100 ms)", 64ull << 20, 50, false},
-        {"1000 files of 64 KiB, loopback", 1000ull << 16, -1, false, false,
-         plat::TlsContext::Cipher::Fastest, 1000},
+        {"1000 files of 64 KiB, loopback", 1000ull << 16, -1, false, false, 1000},
     };
     // An argument picks the cases whose label contains it.
     const std::string only = argc > 1 ? argv[1] : "";

@@ -177,7 +177,6 @@ EN = {
     "パーティ鍵はパーティ名から作られます。パーティ名を変えるときは合言葉も入力してください。": "The party key is made from the party name. Enter the passphrase too when you change the party name.",
     "パーティ鍵を作れませんでした。パーティ鍵は変更されていません。": "The party key could not be made. It was not changed.",
     "パーティ鍵を保存できませんでした。パーティ鍵は変更されていません。": "The party key could not be stored. It was not changed.",
-<<<<<<< HEAD
     "鍵を作る": "Make a key",
     "合言葉は%1バイト以内で入力してください。": "Enter a passphrase of at most %1 bytes.",
     "この合言葉は推測されやすいため設定できません（%1。推定%2ビット、%3ビット以上が必要です）。「鍵を作る」で作った鍵を使ってください。": "This passphrase is too easy to guess and cannot be set (%1; about %2 bits, at least %3 are needed). Use a key made with \"Make a key\" instead.",
@@ -188,7 +187,6 @@ EN = {
     "同じ文字の繰り返しを含みます": "it repeats characters",
     "日付や年を含みます": "it holds a date or a year",
     "短すぎます": "it is too short",
-=======
     "受信速度 %1、残り約 %2": "%1, about %2 left",
     "「%1」という登録はありません。": "There is no registration named \"%1\".",
     "「%1」は複数のノードが登録しています（%2）。送信元ノードを指定してください。": "\"%1\" is registered by several nodes (%2). Name the node it comes from.",
@@ -199,7 +197,6 @@ EN = {
     "ポート番号は1から65535までの数を設定してください。": "Set a port number from 1 to 65535.",
     "このノードは別のクライアント（プロセス %1）が監視中です。": "Another client (process %1) is watching this node.",
 
->>>>>>> main
 }
 
 def main():

@@ -102,10 +102,10 @@ already exists. Replace it?</translation>
         <translation>TCP (host name or IP address)</translation>
     </message>
     <message>
-<<<<<<< HEAD
         <source>abcdや1234のような連続を含みます</source>
         <translation>it holds a sequence such as abcd or 1234</translation>
-=======
+    </message>
+    <message>
         <source>「%1」という接続先はありません。</source>
         <translation>There is no connection named "%1".</translation>
     </message>
@@ -116,7 +116,6 @@ already exists. Replace it?</translation>
     <message>
         <source>「%1」は複数のノードが登録しています（%2）。送信元ノードを指定してください。</source>
         <translation>"%1" is registered by several nodes (%2). Name the node it comes from.</translation>
->>>>>>> main
     </message>
     <message>
         <source>「%1」（送信元: %2）</source>
@@ -171,13 +170,12 @@ A forced deletion does not reach the other nodes, but may leave the network inco
         <translation>First set the name of the party to join and the name of this node.</translation>
     </message>
     <message>
-<<<<<<< HEAD
         <source>よく使われる単語や名前でできています</source>
         <translation>it is made of common words or names</translation>
-=======
+    </message>
+    <message>
         <source>オフラインのため接続できません。</source>
         <translation>The node is off line; it does not connect.</translation>
->>>>>>> main
     </message>
     <message>
         <source>オンライン中はパーティ鍵を変更できません。オフラインにしてから設定してください。</source>
@@ -478,13 +476,12 @@ Register a copy named "%s" instead?</translation>
         <translation>Open the received folder</translation>
     </message>
     <message>
-<<<<<<< HEAD
-        <source>合言葉は%1バイト以内で入力してください。</source>
-        <translation>Enter a passphrase of at most %1 bytes.</translation>
-=======
         <source>受信速度 %1、残り約 %2</source>
         <translation>%1, about %2 left</translation>
->>>>>>> main
+    </message>
+    <message>
+        <source>合言葉は%1バイト以内で入力してください。</source>
+        <translation>Enter a passphrase of at most %1 bytes.</translation>
     </message>
     <message>
         <source>合言葉を設定すると、TCP接続はすべて暗号化され、同じ合言葉を設定したノードとだけ接続します。パーティの全ノードで同じ合言葉を設定してください。空欄のままなら、これまでどおり暗号化しません。</source>

@@ -13,9 +13,6 @@ private:
     static bool enterUserFolder();
     static void setupDiagnostics(bool debug);
     static void probePort();
-<<<<<<< HEAD
     static void warnIfFolderOpen();
-=======
     static int runCommand(int argc, char** argv);
->>>>>>> main
 };
