@@ -1,4 +1,5 @@
 #include "support/PacingProxy.h"
+#include "support/ProxySocket.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -58,39 +59,18 @@ struct State
     std::size_t turn = 0;
 };
 
-void nonBlocking(int fd)
-{
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-    const int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-}
-
-int connectTo(int port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<std::uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 void acceptOne(State& s)
 {
     const int a = ::accept4(s.listenFd, nullptr, nullptr, SOCK_CLOEXEC);
     if (a < 0)
         return;
-    const int b = connectTo(s.targetPort);
+    const int b = connectLoopback(s.targetPort);
     if (b < 0) {
         ::close(a);
         return;
     }
-    nonBlocking(a);
-    nonBlocking(b);
+    makeProxyEnd(a);
+    makeProxyEnd(b);
     auto link = std::make_unique<Link>();
     link->client = a;
     link->target = b;
