@@ -164,32 +164,21 @@ struct Pair
 DelayProxy startDelayProxy(int targetPort, int delayMs)
 {
     DelayProxy proxy;
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-        ::listen(fd, 16) != 0 || ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-        if (fd >= 0)
-            ::close(fd);
+    int port = 0;
+    const int fd = listenLoopback(port);
+    if (fd < 0)
         return proxy;
-    }
     proxy.pid = ::fork();
     if (proxy.pid == 0)
         serve(fd, targetPort, delayMs);
     ::close(fd);
-    proxy.port = proxy.pid > 0 ? ntohs(a.sin_port) : 0;
+    proxy.port = proxy.pid > 0 ? port : 0;
     return proxy;
 }
 
 void stopDelayProxy(DelayProxy& proxy)
 {
-    if (proxy.pid > 0) {
-        ::kill(proxy.pid, SIGTERM);
-        int status = 0;
-        ::waitpid(proxy.pid, &status, 0);
-    }
+    endProxyProcess(proxy.pid);
     proxy = {};
 }
 
