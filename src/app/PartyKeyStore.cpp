@@ -1,5 +1,6 @@
 #include "app/PartyKeyStore.h"
 
+#include "platform/Hex.h"
 #include "platform/IniFile.h"
 
 #include <QByteArray>
@@ -23,36 +24,16 @@ constexpr int kKeychainWaitMs = 10000;
 
 std::string toHex(const PartyKeyStore::Key& key)
 {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (std::uint8_t b : key) {
-        out += digits[b >> 4];
-        out += digits[b & 15];
-    }
-    return out;
+    return plat::toHex(key.data(), key.size());
 }
 
+// A stored key is exactly its bytes in hexadecimal; any other text is no key.
 std::optional<PartyKeyStore::Key> fromHex(const std::string& text)
 {
     PartyKeyStore::Key key{};
-    if (text.size() != key.size() * 2)
+    if (text.size() != key.size() * 2 || !plat::isHexDigits(text) ||
+        plat::hexToBytes(text, key.data(), key.size()) != key.size())
         return std::nullopt;
-    auto nibble = [](char c) -> int {
-        if (c >= '0' && c <= '9')
-            return c - '0';
-        if (c >= 'a' && c <= 'f')
-            return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F')
-            return c - 'A' + 10;
-        return -1;
-    };
-    for (std::size_t i = 0; i < key.size(); ++i) {
-        const int hi = nibble(text[2 * i]);
-        const int lo = nibble(text[2 * i + 1]);
-        if (hi < 0 || lo < 0)
-            return std::nullopt;
-        key[i] = static_cast<std::uint8_t>(hi << 4 | lo);
-    }
     return key;
 }
 

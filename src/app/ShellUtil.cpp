@@ -31,48 +31,12 @@ bool isPunct(char c)
            (u >= 0x7B && u <= 0x7E);
 }
 
-std::uint8_t hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return static_cast<std::uint8_t>(c - '0');
-    if (c >= 'A' && c <= 'F')
-        return static_cast<std::uint8_t>(c - 'A' + 10);
-    if (c >= 'a' && c <= 'f')
-        return static_cast<std::uint8_t>(c - 'a' + 10);
-    return 0;
-}
-
 } // namespace
 
 const std::string& getVersionText()
 {
     static const std::string text = std::string("Ver.:") + PAVO_VERSION;
     return text;
-}
-
-void appendHex(std::string& text, const std::uint8_t* bytes, std::size_t length)
-{
-    static const char digits[] = "0123456789abcdef";
-    for (std::size_t i = 0; i < length; ++i) {
-        text.push_back(digits[bytes[i] >> 4]);
-        text.push_back(digits[bytes[i] & 0x0f]);
-    }
-}
-
-std::size_t hexToBytes(std::string_view text, std::uint8_t* out, std::size_t outCapacity)
-{
-    if (text.size() % 2 != 0) {
-        plat::diag("受信データの文字数が奇数です\n");
-        return 0;
-    }
-    const std::size_t n = text.size() / 2;
-    if (n > outCapacity) {
-        plat::diag("hexToBytes: %zu bytes do not fit in %zu\n", n, outCapacity);
-        return 0;
-    }
-    for (std::size_t i = 0; i < n; ++i)
-        out[i] = static_cast<std::uint8_t>(hexValue(text[2 * i]) << 4 | hexValue(text[2 * i + 1]));
-    return n;
 }
 
 std::optional<std::string_view> nextToken(std::string_view text, std::string& token,

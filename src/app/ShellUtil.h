@@ -15,16 +15,6 @@ class CopyProgress;
 // "Ver.:" followed by the program's version.
 const std::string& getVersionText();
 
-// Decodes hexadecimal text into out: one byte per pair of characters, "0"-"9", "A"-"F" and
-// "a"-"f" as their values, any other character as 0. Returns the number of bytes written; 0 for
-// a text of odd length (with a diagnostic line) or one whose bytes would not fit in outCapacity
-// (nothing is written then).
-std::size_t hexToBytes(std::string_view text, std::uint8_t* out, std::size_t outCapacity);
-
-// Appends the bytes to text as lower-case hexadecimal, two digits per byte (the inverse of
-// hexToBytes).
-void appendHex(std::string& text, const std::uint8_t* bytes, std::size_t length);
-
 // Splits the next token off text. Leading white space is skipped; the token ends at white space
 // or, when delimiters is given, at its first character (an empty text: white space only), or,
 // when delimiters is nullptr, at any ASCII punctuation character. The ending character is

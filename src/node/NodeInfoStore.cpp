@@ -7,6 +7,7 @@
 #include "platform/Diag.h"
 #include "platform/Files.h"
 #include "platform/FindRecord.h"
+#include "platform/Hex.h"
 #include "platform/IniFile.h"
 
 #include <algorithm>
@@ -36,7 +37,7 @@ std::optional<CatalogRecord> noEntry(const std::string&, const std::string&)
 std::string decodeInformation(const std::string& hex)
 {
     std::array<std::uint8_t, kInformationBytes> bytes{};
-    const std::size_t n = hexToBytes(hex, bytes.data(), bytes.size());
+    const std::size_t n = plat::hexToBytes(hex, bytes.data(), bytes.size());
     return plat::fieldToUtf8(bytes.data(), n);
 }
 
@@ -50,7 +51,7 @@ std::optional<std::string> encodeInformation(const std::string& text)
     plat::copyCp932Field(field.data(), field.size(), *cp932);
     const std::string_view cut = plat::fieldView(field.data(), field.size());
     std::string hex;
-    appendHex(hex, reinterpret_cast<const std::uint8_t*>(cut.data()), cut.size());
+    plat::appendHex(hex, reinterpret_cast<const std::uint8_t*>(cut.data()), cut.size());
     return hex;
 }
 

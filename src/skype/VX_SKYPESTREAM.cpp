@@ -1,9 +1,9 @@
 #include "skype/VX_SKYPESTREAM.h"
 
 #include "app/CPostError.h"
-#include "app/ShellUtil.h"
 #include "exchange/NodeContext.h"
 #include "platform/Diag.h"
+#include "platform/Hex.h"
 #include "skype/SkypeLink.h"
 #include "skype/SkypeText.h"
 #include "skype/StreamTls.h"
@@ -128,7 +128,7 @@ void VX_SKYPESTREAM::writeBytes(const std::uint8_t* bytes, std::size_t length)
     m_command.clear();
     m_command.append("ALTER APPLICATION ").append(m_applicationName).append(" WRITE ");
     m_command.append(m_peerSkypeId).append(":").append(std::to_string(m_number)).append(" ");
-    appendHex(m_command, bytes, length);
+    plat::appendHex(m_command, bytes, length);
     m_sendReady = false;
     m_link.sendCommand(m_command);
 }
@@ -234,7 +234,7 @@ void VX_SKYPESTREAM::receive(std::string_view text)
     if (m_refused || !skype::startsWith(text, m_itemPrefix))
         return;
     const std::string_view hex = text.substr(m_itemPrefix.size());
-    const std::size_t decoded = hexToBytes(hex, m_decode.get(), kBufferSize);
+    const std::size_t decoded = plat::hexToBytes(hex, m_decode.get(), kBufferSize);
     if (m_tls) {
         receiveCiphertext(decoded);
         return;

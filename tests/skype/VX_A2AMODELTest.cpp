@@ -11,6 +11,7 @@
 #include "skype/VX_SKYPEMODEL.h"
 #include "skype/VX_SKYPESTREAM.h"
 #include "support/FakeSkypeLink.h"
+#include "support/HexBytes.h"
 #include "support/StandinProcess.h"
 #include "support/TempDir.h"
 #include "support/TestNode.h"
@@ -91,13 +92,8 @@ TEST_F(PeerModelTest, RepliesReachTheSlotTheyName)
     EXPECT_EQ(changes.count, 1);
     std::vector<std::uint8_t> msg(MsgLayout::MaxMessage);
     msg.resize(buildKeepAlive(msg.data()));
-    std::string hex;
-    for (std::uint8_t b : msg) {
-        static const char d[] = "0123456789abcdef";
-        hex += d[b >> 4];
-        hex += d[b & 15];
-    }
-    peers.onApplication("ALTER APPLICATION " + App + " READ bob:1 " + hex);
+    peers.onApplication("ALTER APPLICATION " + App + " READ bob:1 " +
+                        hexOf(msg.data(), msg.size()));
     EXPECT_EQ(peers.application().stream(0)->receiveSequence(), 1u);
 }
 
@@ -166,26 +162,6 @@ TEST_F(PeerModelTest, DetachThenAttachStartsAfresh)
 }
 
 // --- against the stand-in -------------------------------------------------------------------
-
-std::string hexOf(const std::vector<std::uint8_t>& msg)
-{
-    static const char d[] = "0123456789abcdef";
-    std::string out;
-    for (std::uint8_t b : msg) {
-        out += d[b >> 4];
-        out += d[b & 15];
-    }
-    return out;
-}
-
-std::vector<std::uint8_t> bytesOf(std::string_view hex)
-{
-    std::vector<std::uint8_t> out;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-        out.push_back(
-            static_cast<std::uint8_t>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
-    return out;
-}
 
 // The real link, with the commands the node sends and the application texts it receives kept
 // in one log, in the order they happened. Registered before the models, so a notification is
@@ -283,7 +259,7 @@ protected:
     {
         MessageHeader(msg.data()).setSequence(sequence);
         p.command("ALTER APPLICATION " + App + " WRITE alice:" + std::to_string(number) + " " +
-                  hexOf(msg));
+                  hexOf(msg.data(), msg.size()));
     }
     static std::vector<std::uint8_t> keepAlive()
     {

@@ -1,21 +1,15 @@
 #include "HexBytes.h"
 
+#include "platform/Hex.h"
+
 std::string hexOf(const std::uint8_t* data, std::size_t length)
 {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (std::size_t i = 0; i < length; ++i) {
-        out += digits[data[i] >> 4];
-        out += digits[data[i] & 15];
-    }
-    return out;
+    return plat::toHex(data, length);
 }
 
 std::vector<std::uint8_t> bytesOf(std::string_view hex)
 {
-    std::vector<std::uint8_t> out;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-        out.push_back(
-            static_cast<std::uint8_t>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
+    std::vector<std::uint8_t> out(hex.size() / 2);
+    out.resize(plat::hexToBytes(hex.substr(0, 2 * out.size()), out.data(), out.size()));
     return out;
 }

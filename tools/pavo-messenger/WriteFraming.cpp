@@ -1,29 +1,18 @@
 #include "WriteFraming.h"
 
+#include "platform/Hex.h"
+
 #include <cstring>
 
 namespace WriteFraming {
 
 namespace {
 
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
+// Only lower-case hexadecimal comes back from the bytes exactly as it was written.
 bool isLowerHex(std::string_view text)
 {
-    if (text.empty() || text.size() % 2 != 0)
-        return false;
-    for (char c : text) {
-        if (hexValue(c) < 0)
-            return false;
-    }
-    return true;
+    return !text.empty() && text.size() % 2 == 0 &&
+           text.find_first_not_of("0123456789abcdef") == std::string_view::npos;
 }
 
 void putHeader(std::string& out, Form form, std::size_t length)
@@ -43,8 +32,9 @@ std::string encode(std::string_view text)
     if (isLowerHex(text)) {
         out.reserve(sizeof(WriteFrameHeader) + text.size() / 2);
         putHeader(out, Hex, text.size() / 2);
-        for (std::size_t i = 0; i < text.size(); i += 2)
-            out.push_back(char(hexValue(text[i]) << 4 | hexValue(text[i + 1])));
+        const std::size_t at = out.size();
+        out.resize(at + text.size() / 2);
+        plat::hexToBytes(text, reinterpret_cast<std::uint8_t*>(out.data() + at), text.size() / 2);
     } else {
         out.reserve(sizeof(WriteFrameHeader) + text.size());
         putHeader(out, Text, text.size());
@@ -55,7 +45,6 @@ std::string encode(std::string_view text)
 
 bool Decoder::feed(std::span<const std::uint8_t> bytes, std::vector<std::string>& texts)
 {
-    static constexpr char Digits[] = "0123456789abcdef";
     buffer_.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     std::size_t at = 0;
     while (buffer_.size() - at >= sizeof(WriteFrameHeader)) {
@@ -70,13 +59,8 @@ bool Decoder::feed(std::span<const std::uint8_t> bytes, std::vector<std::string>
             break;
         const std::string_view payload(buffer_.data() + at + sizeof h, length);
         if (h.form == Hex) {
-            std::string text(length * 2, '\0');
-            for (std::size_t i = 0; i < length; ++i) {
-                const auto b = static_cast<unsigned char>(payload[i]);
-                text[2 * i] = Digits[b >> 4];
-                text[2 * i + 1] = Digits[b & 15];
-            }
-            texts.push_back(std::move(text));
+            texts.push_back(
+                plat::toHex(reinterpret_cast<const std::uint8_t*>(payload.data()), length));
         } else {
             if (payload.find('\0') != std::string_view::npos)
                 return false;
