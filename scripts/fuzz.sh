@@ -15,60 +15,11 @@ fi
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_COMPILER=clang++ -DPAVO_FUZZ=ON -DPAVO_TESTS=OFF -DPAVO_BENCH=OFF \
   -DPAVO_SANITIZE=ON -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link" >/dev/null
-ninja -C "$build" ReceivePathFuzz SkypeTextFuzz
+ninja -C "$build" ReceivePathFuzz SkypeTextFuzz ReceivePathSeeds
 
 corpus="$build/corpus/ReceivePathFuzz"
 mkdir -p "$corpus"
-python3 - "$corpus" <<'PY'
-import struct, sys, os
-out = sys.argv[1]
-
-def header(cls, typ, body=0, count=0, offset=0, chunk=0, size=0, seq=0):
-    return struct.pack('<HHHHHHIIIII16x', 48, body, 2, 2, cls, typ, count, offset, chunk, size, seq)
-
-def field(text, n):
-    return text.encode()[:n].ljust(n, b'\0')
-
-def hello(node, party, mode=0):
-    body = bytes(8) + struct.pack('<I', 0) + field(node, 32) + struct.pack('<I', mode)
-    body += bytes(16) + field(party, 24) + bytes(16) + bytes(928)
-    return header(2, 8, len(body)) + body
-
-def record(origin, party, name, size):
-    r = bytearray(820)
-    struct.pack_into('<III', r, 0, 820, 0x00100002, 1)
-    r[12:44] = field(origin, 32)
-    struct.pack_into('<I', r, 48, 1)
-    struct.pack_into('<8H', r, 52, 2030, 1, 2, 1, 10, 0, 0, 0)
-    struct.pack_into('<8H', r, 68, 2030, 1, 5, 4, 10, 0, 0, 0)
-    struct.pack_into('<I', r, 92, size)
-    struct.pack_into('<I', r, 96, 0x20)
-    struct.pack_into('<I', r, 96 + 32, size)
-    r[96 + 44:96 + 304] = field(name, 260)
-    r[744:768] = field(party, 24)
-    struct.pack_into('<I', r, 768, 1)
-    struct.pack_into('<I', r, 772, sum(r))
-    return bytes(r)
-
-rec = record('PeerA', 'Party', 'a.txt', 70000)
-seeds = {
-    'handshake': b'\x02\x20' + hello('PeerA', 'Party') + hello('PeerA', 'Party', 1) + header(3, 0),
-    'batch': b'\x03\x00' + header(3, 2, 820, 1) + rec + header(3, 2),
-    'file': b'\x03\x07' + header(4, 4, 820, 1, 0, 0, 70000) + rec
-            + header(4, 6, 820 + 100, 1, 0, 100, 70000) + rec + bytes(100),
-    'party': b'\x03\x01' + hello('PeerA', 'Other'),
-    'stranger': b'\x02\x40' + hello('Nobody', 'Party') + header(3, 0),
-    # The same conversations behind the TLS layer of a keyed node: raw handshake bytes, and
-    # records from a peer with the right key (intact, and with one byte flipped).
-    'tls-hello': b'\x04\x20' + bytes([0x16, 3, 1, 0, 60, 1, 0, 0, 56, 3, 3]) + bytes(52),
-    'tls-plain-peer': b'\x06\x20' + hello('PeerA', 'Party'),
-    'tls-stream': b'\x0e\x20' + hello('PeerA', 'Party') + hello('PeerA', 'Party', 1) + header(3, 0),
-    'tls-altered': b'\x1f\x07' + header(3, 2, 820, 1) + rec + header(3, 2),
-}
-for name, data in seeds.items():
-    with open(os.path.join(out, name), 'wb') as f:
-        f.write(data)
-PY
+"$build/bin/ReceivePathSeeds" "$corpus"
 
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=abort_on_error=1:detect_leaks=1
