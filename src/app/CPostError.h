@@ -5,9 +5,10 @@
 
 #include <string>
 
-// Lets code inside a socket or stream callback ask the main window to show a connection notice
-// later, outside the callback, through a posted WM_POSTERROR message. Notices posted while no
-// window is set are lost. The node's parts post through their node (NodeContext::post).
+// Lets code inside a socket or stream callback hand a connection notice to the node later,
+// outside the callback, through a WM_POSTERROR message posted to the node's hidden window; the
+// node passes it on to whoever shows it (PavoNode::Display). Notices posted while no window is
+// set are lost. The node's parts post through their node (NodeContext::post).
 class CPostError
 {
 public:

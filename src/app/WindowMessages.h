@@ -6,7 +6,7 @@ constexpr unsigned WM_USER = 0x400;
 constexpr unsigned WM_TRAYICON = WM_USER + 100;
 // Posted by a TCP connection to its own window to process what it has received.
 constexpr unsigned WM_TCPRECEIVED = WM_USER + 200;
-// Connection notices for the main window's status line (CPostError).
+// Connection notices, posted to the node's hidden window for the status line (CPostError).
 constexpr unsigned WM_POSTERROR = WM_USER + 301;
 
 static_assert(WM_TCPRECEIVED == 1224);

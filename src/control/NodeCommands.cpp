@@ -124,7 +124,7 @@ QJsonObject NodeCommands::connect(const QJsonObject& request, bool connect) cons
     if (index < 0)
         return reply;
     if (connect) {
-        // Off-line, the window's periodic work would drop the connection again at once.
+        // Off-line, the node's periodic work would drop the connection again at once.
         if (!m_node.online())
             return ControlReply::refused(kOffline);
         if (m_node.transfer().isConnected(index) != 1)

@@ -445,8 +445,8 @@ void CTcpA2AModel::onClose(int id)
     if (!established)
         return;
     bury(std::move(established));
-    // The window's peers-connected state must follow a peer that went away by itself, or the
-    // settings it locks while peers are connected would stay locked.
+    // The node's peers-connected state must follow a peer that went away by itself, or the
+    // settings locked while peers are connected would stay locked.
     notifyConnectionChanged();
 }
 

@@ -20,14 +20,14 @@ class TransferColumn;
 class VX_EVENTCATALOG;
 class VX_EVENTLOG;
 
-// The hub between the transports, the catalog's change events and the main window. Every
+// The hub between the transports, the catalog's change events and the node's listeners. Every
 // configured connection is addressed by its index in the settings; each operation goes to the
 // transport column that the connection's method names ("TCP" or "SKYPE"). A connection with any
 // other method is neither connected nor connectable, and every operation on it does nothing.
 //
 // Events from the catalog channel, the log channel and the peer models are passed on to the
-// listeners (the main window) in registration order. Messages between nodes never pass through
-// here: each connection hands them to its own catalog exchange.
+// listeners (the main window, the control socket's events) in registration order. Messages between
+// nodes never pass through here: each connection hands them to its own catalog exchange.
 class CTransfer : public CA2AModelListener,
                   public VX_EVENTLOGLISTENER,
                   public VX_EVENTCATALOGLISTENER
@@ -37,7 +37,7 @@ public:
     // channels, which outlive it. The node's parts and the options go to the transport columns.
     CTransfer(NodeContext& node, VX_EVENTLOG& log, VX_EVENTCATALOG& catalogEvents,
               const NodeOptions& options = {});
-    // Runs terminate(), which does nothing when the main window has run it already.
+    // Runs terminate(), which does nothing when the node has run it already.
     ~CTransfer() override;
     CTransfer(const CTransfer&) = delete;
     CTransfer& operator=(const CTransfer&) = delete;

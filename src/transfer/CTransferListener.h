@@ -2,9 +2,9 @@
 
 #include "wire/CatalogRecord.h"
 
-// What the transfer coordinator tells the main window. Every operation has an empty default, so
-// a listener overrides only what it shows. All calls come synchronously on the event-loop thread,
-// in the order the listeners were registered.
+// What the transfer coordinator tells its listeners (the main window, the control socket's
+// events). Every operation has an empty default, so a listener overrides only what it shows. All
+// calls come synchronously on the event-loop thread, in the order the listeners were registered.
 class CTransferListener
 {
 public:

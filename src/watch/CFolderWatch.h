@@ -21,7 +21,7 @@ class CPropatyHotLine;
 // and withdraws the registrations of files that have gone. It also tidies the folder: a shortcut
 // to a file of a name the folder already holds, or a second shortcut to one target, is deleted.
 //
-// No thread and no timer of its own: the main window calls scan() from its timer.
+// No thread and no timer of its own: the node's periodic work calls scan() (PavoNode).
 class CFolderWatch
 {
 public:
@@ -66,7 +66,8 @@ public:
     void scan();
 
     // Where a file the user placed but that cannot be registered is said, once while it stays
-    // (the main window's status line): a name CP932 cannot write, or one too long for a record.
+    // (the node's notices, which a window shows on its status line): a name CP932 cannot write, or
+    // one too long for a record.
     void setNotice(std::function<void(const std::string&)> notice) { m_notice = std::move(notice); }
 
     // The folder's content as of the last pass.
