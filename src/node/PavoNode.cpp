@@ -4,8 +4,6 @@
 #include "catalog/CCatalog.h"
 #include "control/ControlService.h"
 #include "platform/Diag.h"
-#include "tcp/CTcpA2AModel.h"
-#include "transfer/CTcpColumn.h"
 #include "watch/CFolderWatch.h"
 #include "watch/SendFolderTrigger.h"
 
@@ -130,15 +128,13 @@ PavoNode::OnlineRefusal PavoNode::setOnline(bool online)
     // A node that is refused, or shut down, stays off-line and must not listen.
     m_online = online && refusal == OnlineRefusal::None && !m_shutDown;
     m_settings.setOnline(m_online);
-    CTcpA2AModel* tcp = m_transfer.tcp().model();
     if (m_online && !m_listening) {
         m_listening = true;
-        if (!m_options.clientOnly && tcp)
-            tcp->goOnline();
+        if (!m_options.clientOnly)
+            m_transfer.setListening(true);
     } else if (!m_online && m_listening) {
         m_listening = false;
-        if (tcp)
-            tcp->goOffline();
+        m_transfer.setListening(false);
     }
     return refusal;
 }
@@ -237,6 +233,12 @@ void PavoNode::scanSendFolder()
 {
     if (m_folderWatch)
         m_folderWatch->scan();
+}
+
+void PavoNode::renamePendingFile(const std::string& oldName, const std::string& newName)
+{
+    if (m_catalog)
+        m_catalog->renamePendingFile(oldName, newName);
 }
 
 void PavoNode::maintainCatalog()

@@ -111,6 +111,9 @@ public:
     CPavoPeriodic& periodic() { return m_periodic; }
     // nullptr after shutdown().
     CCatalog* catalog() { return m_catalog.get(); }
+    // A peer's connection was renamed: records still pending for it stay queued under its new
+    // name.
+    void renamePendingFile(const std::string& oldName, const std::string& newName);
     CFolderWatch* folderWatch() { return m_folderWatch.get(); }
     NodeInfoStore& nodeInfo() { return m_nodeInfo; }
     NodeContext& context() { return m_context; }

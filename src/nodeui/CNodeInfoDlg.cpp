@@ -4,8 +4,6 @@
 #include "nodeui/CNodeDetailDlg.h"
 #include "nodeui/CNodeFileDlg.h"
 #include "nodeui/CNodePropatyDlg.h"
-#include "skype/VX_SKYPEMODEL.h"
-#include "transfer/CSkypeColumn.h"
 #include "transfer/CTransfer.h"
 #include "ui/ListStyle.h"
 
@@ -168,8 +166,7 @@ std::string CNodeInfoDlg::ownSkypeId() const
     // The Skype user model lives exactly as long as the transports the coordinator created.
     if (!m_transfer)
         return {};
-    const VX_SKYPEMODEL* model = m_transfer->skype().userModel();
-    return model ? model->ownSkypeId() : std::string();
+    return m_transfer->ownSkypeId();
 }
 
 void CNodeInfoDlg::editOwnInfo()

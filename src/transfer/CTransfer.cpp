@@ -4,6 +4,9 @@
 #include "app/VX_EVENTCATALOG.h"
 #include "app/VX_EVENTLOG.h"
 #include "exchange/NodeContext.h"
+#include "skype/VX_SKYPECOM.h"
+#include "skype/VX_SKYPEMODEL.h"
+#include "tcp/CTcpA2AModel.h"
 #include "transfer/CSkypeColumn.h"
 #include "transfer/CTcpColumn.h"
 #include "transfer/CTransferListener.h"
@@ -150,4 +153,41 @@ void CTransfer::notifySkypeLinkChanged()
 void CTransfer::notifyModelChanged()
 {
     forEach(m_listeners, [](CTransferListener* l) { l->onModelChanged(); });
+}
+
+void CTransfer::setListening(bool on)
+{
+    CTcpA2AModel* model = m_tcp->model();
+    if (!model)
+        return;
+    if (on)
+        model->goOnline();
+    else
+        model->goOffline();
+}
+
+int CTransfer::messagingLinkState()
+{
+    const VX_SKYPECOM* link = m_skype->link();
+    return link ? link->linkState() : VX_SKYPECOM::LINK_DETACHED;
+}
+
+bool CTransfer::messagingClientLinked()
+{
+    return messagingLinkState() == VX_SKYPECOM::LINK_ATTACHED;
+}
+
+std::string CTransfer::ownSkypeId()
+{
+    const VX_SKYPEMODEL* model = m_skype->userModel();
+    return model ? model->ownSkypeId() : std::string();
+}
+
+std::vector<std::string> CTransfer::skypeContacts()
+{
+    std::vector<std::string> ids;
+    if (const VX_SKYPEMODEL* model = m_skype->userModel())
+        for (const SkypeContact& contact : model->contacts())
+            ids.push_back(contact.name);
+    return ids;
 }

@@ -75,6 +75,18 @@ public:
     void notifySkypeLinkChanged();
     void notifyModelChanged();
 
+    // The TCP peer model listens for peers (a node that is on-line and not client-only), or stops.
+    void setListening(bool on);
+    // The messaging client's link state (VX_SKYPECOM::LINK_*; detached while there is no link),
+    // and whether it is attached.
+    int messagingLinkState();
+    bool messagingClientLinked();
+    // This node's own account and its contacts as the messaging client reports them; empty while
+    // its user model does not exist.
+    std::string ownSkypeId();
+    std::vector<std::string> skypeContacts();
+
+    // The transport columns, for tests that check how the node wired them.
     CTcpColumn& tcp() { return *m_tcp; }
     CSkypeColumn& skype() { return *m_skype; }
 

@@ -7,7 +7,6 @@
 #include "platform/Files.h"
 #include "platform/Prompt.h"
 #include "skype/VX_SKYPECOM.h"
-#include "transfer/CSkypeColumn.h"
 #include "ui/ArrivalNotifier.h"
 #include "ui/CCatalogListCtrl.h"
 #include "ui/CConnectListCtrl.h"
@@ -305,9 +304,7 @@ void CPavoDlg::listRefilled()
 void CPavoDlg::onSkypeLinkChanged()
 {
     // Without a link (not created yet, or already ended) the state reads as detached.
-    const VX_SKYPECOM* link = transfer().skype().link();
-    if (const char* text =
-            VX_SKYPECOM::stateText(link ? link->linkState() : VX_SKYPECOM::LINK_DETACHED))
+    if (const char* text = VX_SKYPECOM::stateText(transfer().messagingLinkState()))
         m_skypeStatus = text;
     refreshControls();
 }

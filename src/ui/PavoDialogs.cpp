@@ -2,11 +2,7 @@
 
 #include "app/CMultiCheck.h"
 #include "app/PartyKeyMaker.h"
-#include "catalog/CCatalog.h"
 #include "platform/Prompt.h"
-#include "skype/VX_SKYPECOM.h"
-#include "skype/VX_SKYPEMODEL.h"
-#include "transfer/CSkypeColumn.h"
 #include "ui/CConnectListCtrl.h"
 #include "ui/CPavoDlg.h"
 #include "ui/CSyncDlg.h"
@@ -32,12 +28,6 @@ const char* const kKeyNotDerived = "パーティ鍵を作れませんでした�
 const char* const kKeyNotStored =
     "パーティ鍵を保存できませんでした。パーティ鍵は変更されていません。";
 
-// The user model exists only while the messaging-client side of the transfer coordinator runs.
-const VX_SKYPEMODEL* skypeModel(CPavoDlg& window)
-{
-    return window.transfer().skype().userModel();
-}
-
 ConnectionCommands commandsOf(CPavoDlg& window)
 {
     return ConnectionCommands(
@@ -46,9 +36,8 @@ ConnectionCommands commandsOf(CPavoDlg& window)
                                         [&window] { return PavoDialogs::skypeContacts(window); }),
         [&window](const std::string& oldName, const std::string& newName) {
             // Records still pending for the peer stay queued for it under its new name.
-            if (CCatalog* catalog = window.node().catalog())
-                catalog->renamePendingFile(ConnectionList::settingText(oldName),
-                                           ConnectionList::settingText(newName));
+            window.node().renamePendingFile(ConnectionList::settingText(oldName),
+                                            ConnectionList::settingText(newName));
         },
         PavoDialogs::messagingClientLinked(window) ? CDialogConnectMethod::kSkype
                                                    : CDialogConnectMethod::kTcp);
@@ -64,23 +53,17 @@ std::string format(const char* pattern, const std::string& value)
 
 std::string PavoDialogs::ownSkypeId(CPavoDlg& window)
 {
-    const VX_SKYPEMODEL* model = skypeModel(window);
-    return model ? model->ownSkypeId() : std::string();
+    return window.transfer().ownSkypeId();
 }
 
 std::vector<std::string> PavoDialogs::skypeContacts(CPavoDlg& window)
 {
-    std::vector<std::string> ids;
-    if (const VX_SKYPEMODEL* model = skypeModel(window))
-        for (const SkypeContact& contact : model->contacts())
-            ids.push_back(contact.name);
-    return ids;
+    return window.transfer().skypeContacts();
 }
 
 bool PavoDialogs::messagingClientLinked(CPavoDlg& window)
 {
-    const VX_SKYPECOM* link = window.transfer().skype().link();
-    return link && link->linkState() == VX_SKYPECOM::LINK_ATTACHED;
+    return window.transfer().messagingClientLinked();
 }
 
 void PavoDialogs::firstStart(CPavoDlg& window)
