@@ -1,7 +1,7 @@
 #include "nodeui/CFileMFCListCtrl.h"
 
-#include "ui/CatalogRowText.h"
-#include "ui/ListStyle.h"
+#include "uikit/CatalogRowText.h"
+#include "uikit/ListStyle.h"
 
 namespace {
 struct ColumnSpec

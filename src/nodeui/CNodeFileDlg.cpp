@@ -5,9 +5,9 @@
 #include "catalog/CCatalog.h"
 #include "nodeui/CFileMFCListCtrl.h"
 #include "platform/Prompt.h"
-#include "ui/CatalogRowText.h"
-#include "ui/QtCopyProgress.h"
-#include "ui/QtFileDialogs.h"
+#include "uikit/CatalogRowText.h"
+#include "uikit/QtCopyProgress.h"
+#include "uikit/QtFileDialogs.h"
 
 #include <QCheckBox>
 #include <QGuiApplication>

@@ -5,7 +5,7 @@
 #include "nodeui/CNodeFileDlg.h"
 #include "nodeui/CNodePropatyDlg.h"
 #include "transfer/CTransfer.h"
-#include "ui/ListStyle.h"
+#include "uikit/ListStyle.h"
 
 #include <QButtonGroup>
 #include <QCloseEvent>

@@ -1,8 +1,8 @@
 #include "ui/CCatalogListCtrl.h"
 
-#include "ui/CatalogRowText.h"
-#include "ui/ListStyle.h"
 #include "ui/Translations.h"
+#include "uikit/CatalogRowText.h"
+#include "uikit/ListStyle.h"
 #include "wire/RecordKey.h"
 
 #include <QContextMenuEvent>

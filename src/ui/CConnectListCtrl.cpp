@@ -1,6 +1,6 @@
 #include "ui/CConnectListCtrl.h"
 
-#include "ui/ListStyle.h"
+#include "uikit/ListStyle.h"
 
 #include <QHeaderView>
 

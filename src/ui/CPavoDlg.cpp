@@ -12,10 +12,10 @@
 #include "ui/CConnectListCtrl.h"
 #include "ui/CMsg.h"
 #include "ui/CatalogOpsUi.h"
-#include "ui/CatalogRowText.h"
 #include "ui/PavoDialogs.h"
 #include "ui/PavoIcons.h"
 #include "ui/Translations.h"
+#include "uikit/CatalogRowText.h"
 
 #include <QButtonGroup>
 #include <QPushButton>

@@ -11,8 +11,8 @@
 #include "platform/FindRecord.h"
 #include "platform/Prompt.h"
 #include "platform/Shortcut.h"
-#include "ui/CatalogRowText.h"
 #include "ui/Translations.h"
+#include "uikit/CatalogRowText.h"
 
 #include <cstdio>
 #include <filesystem>

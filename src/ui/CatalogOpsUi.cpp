@@ -3,9 +3,9 @@
 #include "app/ShellUtil.h"
 #include "ui/CCatalogListCtrl.h"
 #include "ui/CEntryDlg.h"
-#include "ui/CatalogRowText.h"
-#include "ui/QtCopyProgress.h"
-#include "ui/QtFileDialogs.h"
+#include "uikit/CatalogRowText.h"
+#include "uikit/QtCopyProgress.h"
+#include "uikit/QtFileDialogs.h"
 
 #include <QWidget>
 

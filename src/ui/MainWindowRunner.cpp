@@ -3,8 +3,8 @@
 #include "node/PavoNode.h"
 #include "platform/SignalWatcher.h"
 #include "ui/CPavoDlg.h"
-#include "ui/QtFileDialogs.h"
 #include "ui/SessionEvents.h"
+#include "uikit/QtFileDialogs.h"
 
 #include <QApplication>
 #include <QTimer>

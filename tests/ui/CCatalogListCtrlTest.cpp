@@ -1,6 +1,6 @@
 #include "ui/CCatalogListCtrl.h"
 
-#include "ui/CatalogRowText.h"
+#include "uikit/CatalogRowText.h"
 
 #include <QApplication>
 #include <QDropEvent>

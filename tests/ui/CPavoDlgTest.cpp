@@ -10,7 +10,7 @@
 #include "platform/IniFile.h"
 #include "ui/CCatalogListCtrl.h"
 #include "ui/CMsg.h"
-#include "ui/CatalogRowText.h"
+#include "uikit/CatalogRowText.h"
 
 #include <QApplication>
 #include <QKeyEvent>

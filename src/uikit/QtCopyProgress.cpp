@@ -1,4 +1,4 @@
-#include "ui/QtCopyProgress.h"
+#include "uikit/QtCopyProgress.h"
 
 #include "platform/Prompt.h"
 

@@ -1,4 +1,4 @@
-#include "ui/CatalogRowText.h"
+#include "uikit/CatalogRowText.h"
 
 #include "catalog/RecordRoles.h"
 

@@ -1,4 +1,4 @@
-#include "ui/QtFileDialogs.h"
+#include "uikit/QtFileDialogs.h"
 
 #include "app/ShellUtil.h"
 

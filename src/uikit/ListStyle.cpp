@@ -1,4 +1,4 @@
-#include "ui/ListStyle.h"
+#include "uikit/ListStyle.h"
 
 #include <QHeaderView>
 #include <QTableWidget>
