@@ -12,8 +12,10 @@
 #include "ui/CConnectListCtrl.h"
 #include "ui/CMsg.h"
 #include "ui/CatalogOpsUi.h"
-#include "ui/PavoDialogs.h"
+#include "ui/CatalogSyncFlow.h"
+#include "ui/ConnectionCommands.h"
 #include "ui/PavoIcons.h"
+#include "ui/SystemPropertiesFlow.h"
 #include "ui/Translations.h"
 #include "uikit/CatalogRowText.h"
 
@@ -195,7 +197,7 @@ void CPavoDlg::firstStartGuide()
         plat::showMessage(kFirstStartHeadless, plat::Icon::Information);
         return;
     }
-    PavoDialogs::firstStart(*this);
+    SystemPropertiesFlow::firstStart(*this);
 }
 
 void CPavoDlg::notice(const std::string& text)
@@ -252,28 +254,43 @@ void CPavoDlg::setConnectionButtons(bool enabled)
 
 void CPavoDlg::onSystemProperties()
 {
-    PavoDialogs::systemProperties(*this);
+    SystemPropertiesFlow::run(*this);
+}
+
+ConnectionCommands CPavoDlg::connectionCommands()
+{
+    return ConnectionCommands(
+        settings().connections(), rows(), [this] { settings().save(); },
+        ConnectionCommands::modalDialog(this, [this] { return transfer().skypeContacts(); }),
+        [this](const std::string& oldName, const std::string& newName) {
+            // Records still pending for the peer stay queued for it under its new name.
+            m_node.renamePendingFile(ConnectionList::settingText(oldName),
+                                     ConnectionList::settingText(newName));
+        },
+        transfer().messagingClientLinked() ? CDialogConnectMethod::kSkype
+                                           : CDialogConnectMethod::kTcp);
 }
 
 void CPavoDlg::onAddConnection()
 {
-    PavoDialogs::addConnection(*this);
+    connectionCommands().add();
 }
 
 void CPavoDlg::onChangeConnection()
 {
-    PavoDialogs::changeConnection(*this);
+    connectionCommands().change();
 }
 
 void CPavoDlg::onDeleteConnection()
 {
-    PavoDialogs::deleteConnection(*this);
+    connectionCommands().remove();
 }
 
 void CPavoDlg::onCatalogSync()
 {
-    PavoDialogs::catalogSync(*this);
+    CatalogSyncFlow::run(*this);
 }
+
 void CPavoDlg::onNodeInformation()
 {
     if (m_nodeInfo)

@@ -17,6 +17,7 @@
 #include <vector>
 
 class CNodeInfoDlg;
+class ConnectionCommands;
 
 // The node's main window: it shows a node that start-up built (PavoNode), listens to it (as
 // the node's display and its transfer coordinator's listener) and sends the user's commands to
@@ -109,13 +110,17 @@ Q_SIGNALS:
     void ended();
 
 private:
-    // The settings, connection and synchronisation dialogs (PavoDialogs).
+    // The settings dialog (SystemPropertiesFlow), the connection dialogs over the window's list
+    // (ConnectionCommands) and the synchronisation dialog (CatalogSyncFlow).
     void onSystemProperties();
     void onAddConnection();
     void onChangeConnection();
     void onDeleteConnection();
     void onCatalogSync();
     void onNodeInformation();
+    // The connection commands over this window's list, settings and node; a new connection
+    // starts as TCP while no messaging client is linked.
+    ConnectionCommands connectionCommands();
 
     void buildWindow();
     void notifyArrivals(const std::vector<CatalogRecord>& records);

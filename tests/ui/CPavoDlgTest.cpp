@@ -1,22 +1,30 @@
 #include "ui/CPavoDlg.h"
 
+#include "MainWindowFixture.h"
+#include "OnModal.h"
+#include "support/RecordFiles.h"
 #include "support/RecordingPrompt.h"
 #include "support/TempDir.h"
 #include "support/TestNode.h"
 
 #include "app/CPostError.h"
+#include "app/NodeSettings.h"
 #include "catalog/CCatalog.h"
+#include "platform/Files.h"
 #include "platform/FindRecord.h"
 #include "platform/IniFile.h"
 #include "ui/CCatalogListCtrl.h"
+#include "ui/CDialogConnectMethod.h"
 #include "ui/CMsg.h"
 #include "uikit/CatalogRowText.h"
 
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QRadioButton>
 
 #include <gtest/gtest.h>
 
@@ -425,4 +433,68 @@ TEST(CPavoDlg, ALogOffQueryLeavesTheNodeWorkingUntilTheSessionEnds)
 
     w.dlg->endSession();
     EXPECT_EQ(ended, 1);
+}
+
+// The connection buttons run the connection dialogs over the window's list (ConnectionCommands).
+using CPavoDlgConnections = MainWindowFixture;
+
+TEST_F(CPavoDlgConnections, WithoutALinkedMessagingClientANewConnectionStartsAsTcp)
+{
+    ASSERT_FALSE(window->transfer().messagingClientLinked());
+    OnModal<CDialogConnectMethod> user([](CDialogConnectMethod& d) {
+        EXPECT_TRUE(d.controls().tcp->isChecked());
+        EXPECT_TRUE(d.controls().host->isEnabled());
+        d.reject();
+    });
+    window->controls().addConnection->click();
+    EXPECT_TRUE(user.shown);
+}
+
+TEST_F(CPavoDlgConnections, AnAddedConnectionIsSavedAndReadBack)
+{
+    OnModal<CDialogConnectMethod> user([](CDialogConnectMethod& d) {
+        d.controls().tcp->click();
+        d.controls().host->setText(QStringLiteral("example"));
+        d.controls().nodeName->setText(QStringLiteral("NodeB"));
+        d.accept();
+    });
+    window->controls().addConnection->click();
+    ASSERT_TRUE(user.shown);
+    ASSERT_EQ(window->settings().getConnectCount(), 1);
+
+    NodeSettings reread(dir.path());
+    reread.load();
+    ASSERT_EQ(reread.connections().records().size(), 1u);
+    EXPECT_EQ(reread.connections().records()[0], (ConnectionRecord{"NodeB", "TCP", "example", ""}));
+}
+
+// The records still to be sent to a peer lie in CATALOG/<node name>.dat; a connection renamed in
+// the dialog takes them along, unless another connection of the old name still uses that file.
+TEST_F(CPavoDlgConnections, RenamingAConnectionTakesItsPendingFileAlong)
+{
+    const std::vector<std::uint8_t> pending = recordfiles::recordsBytes(
+        {recordfiles::markedRecord("NodeA", "a.txt", 1, [](auto& r) { r.setPendingFlag(1); })});
+    const std::string folder = dir.file("CATALOG");
+    plat::makeFolders(folder);
+    recordfiles::writeFile(folder + "/NodeB.dat", pending);
+    recordfiles::writeFile(folder + "/Twin.dat", pending);
+    for (const char* node : {"NodeB", "Twin", "Twin"})
+        window->settings().connections().append({node, "TCP", "example", {}});
+    const auto renameRow = [&](int row, const char* newName) {
+        window->rows().selectRow(row);
+        OnModal<CDialogConnectMethod> user([newName](CDialogConnectMethod& d) {
+            d.controls().nodeName->setText(QString::fromUtf8(newName));
+            d.accept();
+        });
+        window->controls().changeConnection->click();
+        ASSERT_TRUE(user.shown);
+    };
+
+    renameRow(0, "NodeC");
+    EXPECT_FALSE(plat::fileExists(folder + "/NodeB.dat"));
+    EXPECT_EQ(recordfiles::readFile(folder + "/NodeC.dat"), pending);
+
+    renameRow(1, "Single");
+    EXPECT_EQ(recordfiles::readFile(folder + "/Twin.dat"), pending) << "row 2 still queues there";
+    EXPECT_FALSE(plat::fileExists(folder + "/Single.dat"));
 }

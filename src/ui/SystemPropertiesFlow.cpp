@@ -1,84 +1,40 @@
-#include "ui/PavoDialogs.h"
+#include "ui/SystemPropertiesFlow.h"
 
 #include "app/CMultiCheck.h"
 #include "app/PartyKeyMaker.h"
 #include "platform/Prompt.h"
-#include "ui/CConnectListCtrl.h"
 #include "ui/CPavoDlg.h"
-#include "ui/CSyncDlg.h"
-#include "ui/ConnectionCommands.h"
 #include "ui/MainWindowLayout.h"
-#include "ui/Translations.h"
-
-#include <QPushButton>
 
 #include <QGuiApplication>
+#include <QPushButton>
 
 #include <openssl/crypto.h>
 
 namespace {
-const char* const kNotConnected = "選択したノードは接続していません";
 const char* const kFirstStartIntro =
     "はじめに、参加するパーティの名前とこのノードの名前を設定してください。";
 const char* const kAddConnectionHint =
     "次に、「接続ノード」の「追加」で接続先を1つ以上設定してください。"
     "設定が済んだら「OnLine」を押すと接続を始めます。";
-const char* const kSyncRequested = "「%s」にカタログ同期を要求しました。";
 const char* const kKeyNotDerived = "パーティ鍵を作れませんでした。パーティ鍵は変更されていません。";
 const char* const kKeyNotStored =
     "パーティ鍵を保存できませんでした。パーティ鍵は変更されていません。";
-
-ConnectionCommands commandsOf(CPavoDlg& window)
-{
-    return ConnectionCommands(
-        window.settings().connections(), window.rows(), [&window] { window.settings().save(); },
-        ConnectionCommands::modalDialog(&window,
-                                        [&window] { return PavoDialogs::skypeContacts(window); }),
-        [&window](const std::string& oldName, const std::string& newName) {
-            // Records still pending for the peer stay queued for it under its new name.
-            window.node().renamePendingFile(ConnectionList::settingText(oldName),
-                                            ConnectionList::settingText(newName));
-        },
-        PavoDialogs::messagingClientLinked(window) ? CDialogConnectMethod::kSkype
-                                                   : CDialogConnectMethod::kTcp);
-}
-
-std::string format(const char* pattern, const std::string& value)
-{
-    std::string text = ui::tr(pattern).toStdString();
-    text.replace(text.find("%s"), 2, value);
-    return text;
-}
 } // namespace
 
-std::string PavoDialogs::ownSkypeId(CPavoDlg& window)
+void SystemPropertiesFlow::firstStart(CPavoDlg& window)
 {
-    return window.transfer().ownSkypeId();
-}
-
-std::vector<std::string> PavoDialogs::skypeContacts(CPavoDlg& window)
-{
-    return window.transfer().skypeContacts();
-}
-
-bool PavoDialogs::messagingClientLinked(CPavoDlg& window)
-{
-    return window.transfer().messagingClientLinked();
-}
-
-void PavoDialogs::firstStart(CPavoDlg& window)
-{
-    if (!systemProperties(window, kFirstStartIntro) || window.settings().getConnectCount() > 0)
+    if (!run(window, kFirstStartIntro) || window.settings().getConnectCount() > 0)
         return;
     plat::showMessage(kAddConnectionHint, plat::Icon::Information);
     window.controls().addConnection->setFocus();
 }
 
-bool PavoDialogs::systemProperties(CPavoDlg& window, const std::string& introduction)
+bool SystemPropertiesFlow::run(CPavoDlg& window, const std::string& introduction)
 {
     NodeSettings& settings = window.settings();
     CSystemPropatyDlg::Values values;
-    values.ownSkypeId = ownSkypeId(window);
+    values.ownSkypeId = window.transfer().ownSkypeId();
     values.nodeName = settings.getNodeName();
     values.partyName = settings.getPartyName();
     values.limitDay = settings.getLimitDay();
@@ -93,11 +49,11 @@ bool PavoDialogs::systemProperties(CPavoDlg& window, const std::string& introduc
     dialog.setIntroduction(introduction);
     if (dialog.exec() != QDialog::Accepted)
         return false;
-    applySystemProperties(window, dialog.values());
+    apply(window, dialog.values());
     return true;
 }
 
-void PavoDialogs::applySystemProperties(CPavoDlg& window, const CSystemPropatyDlg::Values& values)
+void SystemPropertiesFlow::apply(CPavoDlg& window, const CSystemPropatyDlg::Values& values)
 {
     NodeSettings& settings = window.settings();
     settings.setNodeName(values.nodeName);
@@ -115,7 +71,7 @@ void PavoDialogs::applySystemProperties(CPavoDlg& window, const CSystemPropatyDl
     applyPartyKey(window, values);
 }
 
-void PavoDialogs::applyPartyKey(CPavoDlg& window, const CSystemPropatyDlg::Values& values)
+void SystemPropertiesFlow::applyPartyKey(CPavoDlg& window, const CSystemPropatyDlg::Values& values)
 {
     using KeyChange = CSystemPropatyDlg::Values::KeyChange;
     if (values.keyChange == KeyChange::Keep)
@@ -145,35 +101,4 @@ void PavoDialogs::applyPartyKey(CPavoDlg& window, const CSystemPropatyDlg::Value
     settings.setPartyKey(out.applied);
     if (out.applied.key)
         OPENSSL_cleanse(out.applied.key->data(), out.applied.key->size());
-}
-
-void PavoDialogs::addConnection(CPavoDlg& window)
-{
-    commandsOf(window).add();
-}
-
-void PavoDialogs::changeConnection(CPavoDlg& window)
-{
-    commandsOf(window).change();
-}
-
-void PavoDialogs::deleteConnection(CPavoDlg& window)
-{
-    commandsOf(window).remove();
-}
-
-void PavoDialogs::catalogSync(CPavoDlg& window)
-{
-    const auto row = window.rows().selectedRow();
-    if (!row)
-        return;
-    if (window.transfer().isConnected(*row) != 1) {
-        plat::showMessage(kNotConnected, plat::Icon::Warning);
-        return;
-    }
-    CSyncDlg dialog(&window);
-    if (dialog.exec() != QDialog::Accepted)
-        return;
-    window.transfer().requestHello(*row, dialog.mode(), dialog.date());
-    window.notice(format(kSyncRequested, window.settings().getConnectNodeName(*row)));
 }
