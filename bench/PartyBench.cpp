@@ -10,12 +10,11 @@
 #include "app/NodeOptions.h"
 #include "app/NodeSettings.h"
 #include "catalog/CCatalog.h"
-#include "exchange/CExchange.h"
+#include "exchange/NodeContext.h"
 #include "node/NodeInfoStore.h"
 #include "node/PavoNode.h"
 #include "platform/EventLoop.h"
 #include "support/BenchNode.h"
-#include "tcp/CTcpSockStream.h"
 #include "wire/CatalogRecord.h"
 
 #include <QCoreApplication>
@@ -90,10 +89,10 @@ int runNode(int index, const std::string& folder, const std::vector<int>& ports,
                 loopbackPeer(nodeName(j), ports[static_cast<std::size_t>(j)]));
         settings.save();
     }
-    CExchange::countFile(kFileName);
     NodeOptions options;
     options.messagingClient = false;
     PavoNode node(folder, options);
+    node.context().switches().countedFile = kFileName;
     report(outFd, "READY\n");
     readLine(inFd);
     node.setOnline(true);
@@ -136,11 +135,11 @@ int runNode(int index, const std::string& folder, const std::vector<int>& ports,
     rusage ru{};
     getrusage(RUSAGE_SELF, &ru);
     std::snprintf(line, sizeof line, "FIG %llu %llu %llu %llu %d %.1f\n",
-                  static_cast<unsigned long long>(CExchange::countedFileBytes()),
-                  static_cast<unsigned long long>(CExchange::requestsAskedAgain()),
-                  static_cast<unsigned long long>(CExchange::answersDropped()),
-                  static_cast<unsigned long long>(CTcpSockStream::frameErrorCloses()), infos,
-                  ru.ru_maxrss / 1024.0);
+                  static_cast<unsigned long long>(node.context().counters().countedFileBytes),
+                  static_cast<unsigned long long>(node.context().counters().requestsAskedAgain),
+                  static_cast<unsigned long long>(node.context().counters().answersDropped),
+                  static_cast<unsigned long long>(node.context().counters().frameErrorCloses),
+                  infos, ru.ru_maxrss / 1024.0);
     report(outFd, line);
     node.shutdown();
     return 0;

@@ -10,7 +10,6 @@
 // loopback and at a 40 ms round trip, with the CPU time the key adds per byte.
 // The key is derived once, before the nodes start, as a node reads its stored key at start.
 #include "catalog/CCatalog.h"
-#include "exchange/CExchange.h"
 #include "exchange/NodeContext.h"
 #include "platform/EventLoop.h"
 #include "platform/KeyDerivation.h"
@@ -149,11 +148,11 @@ int runServer(const std::string& folder, bool designPeer, int files, int portFd,
     char name[] = "server";
     char* argv[] = {name, nullptr};
     QCoreApplication app(argc, argv);
-    CExchange::setFlowBlockSent(!designPeer);
     NodeSettings settings(folder);
     configure(settings, Side{"Server", "Fetcher", kParty});
     usePartyKey(settings, g_key);
     NodeContext node(settings);
+    node.switches().sendsFlowBlock = !designPeer;
     auto catalog = std::make_unique<CCatalog>(node, true);
     for (const std::string& file : fileNames(files))
         catalog->addLocal(ownRecord(settings.getSendFolder() + "/" + file, "Server", kParty));

@@ -7,7 +7,6 @@
 //
 //   UplinkBench [MiB=8] [downloaders=4] [uplink MB/s=2]
 #include "catalog/CCatalog.h"
-#include "exchange/CExchange.h"
 #include "exchange/NodeContext.h"
 #include "platform/EventLoop.h"
 #include "support/BenchNode.h"
@@ -88,10 +87,11 @@ int runDownloader(const std::string& folder, int index, int port, std::uint64_t 
     std::snprintf(
         line, sizeof line, "%-3s %8.3f MB/s  %6.1f s  %7.3f  %8llu  %8llu  %8.0f  %8.0f%s\n",
         downloaderName(index).c_str(), complete ? size / 1e6 / s : 0.0, s,
-        static_cast<double>(CExchange::fileBytesReceived()) / static_cast<double>(size),
-        static_cast<unsigned long long>(CExchange::requestsAskedAgain()),
-        static_cast<unsigned long long>(CExchange::answersDropped()), CExchange::meanAnswerMs(),
-        CExchange::longestAnswerMs(), complete ? "" : "  INCOMPLETE");
+        static_cast<double>(node.counters().fileBytesReceived) / static_cast<double>(size),
+        static_cast<unsigned long long>(node.counters().requestsAskedAgain),
+        static_cast<unsigned long long>(node.counters().answersDropped),
+        node.counters().meanAnswerMs(), node.counters().longestAnswerMs,
+        complete ? "" : "  INCOMPLETE");
     report(reportFd, line);
     model.disconnectPeer("Server", "127.0.0.1");
     plat::runFor(10);

@@ -105,9 +105,10 @@ bool CExchange::hasDeferred() const
            ((!m_fetches.empty() || m_cursor) && m_requests.hasRoom());
 }
 
-CExchange::Clock::time_point CExchange::now()
+CExchange::Clock::time_point CExchange::now() const
 {
-    return s_clock ? s_clock() : Clock::now();
+    const auto& clock = m_node.switches().clock;
+    return clock ? clock() : Clock::now();
 }
 
 void CExchange::service()
@@ -165,7 +166,7 @@ void CExchange::sendHello(std::uint32_t syncMode, const plat::SystemTime& since,
     if (length == 0)
         return;
     // The flow block: reserved bytes to a node built to the original design.
-    if (s_flowBlockSent)
+    if (m_node.switches().sendsFlowBlock)
         writeHelloFlow(m_buffer.get(), static_cast<std::uint16_t>(kMaxWindow),
                        news ? FlowNews : std::uint16_t(0));
     queue(length);
@@ -501,7 +502,7 @@ bool CExchange::ask(Fetch& f, std::uint32_t offset, bool again)
         return false;
     m_requests.sent(f.record, offset, again, now());
     if (again) {
-        ++s_askedAgain;
+        ++m_node.counters().requestsAskedAgain;
         return true;
     }
     f.emptyAsked = true;
@@ -613,10 +614,12 @@ void CExchange::onFileData(const std::uint8_t* data, std::size_t length)
         plat::diag("CExchange: file data whose chunk overruns its message dropped\n");
         return;
     }
-    s_fileBytesReceived += n;
+    NodeContext::Counters& counters = m_node.counters();
+    counters.fileBytesReceived += n;
     const CatalogRecord record = recordAt(data, 0);
-    if (!s_countedFile.empty() && record.fileNameCp932() == s_countedFile)
-        s_countedFileBytes += n;
+    const std::string& counted = m_node.switches().countedFile;
+    if (!counted.empty() && record.fileNameCp932() == counted)
+        counters.countedFileBytes += n;
     const Clock::time_point t = now();
     std::vector<RequestWindow::Request> lost;
     const auto request = m_requests.answered(record, offset, t, lost);
@@ -632,7 +635,7 @@ void CExchange::onFileData(const std::uint8_t* data, std::size_t length)
     Fetch* f = isValidRecord(record) ? fetchOf(record) : nullptr;
     if (!f) {
         // A second or late answer for a file no longer fetched, or one never asked for.
-        ++s_answersDropped;
+        ++m_node.counters().answersDropped;
         fillWindow();
         return;
     }
@@ -643,9 +646,10 @@ void CExchange::onFileData(const std::uint8_t* data, std::size_t length)
 void CExchange::noteAnswerTime(Clock::time_point sent, Clock::time_point t)
 {
     const double ms = std::chrono::duration<double, std::milli>(t - sent).count();
-    s_longestAnswerMs = std::max(s_longestAnswerMs, ms);
-    s_answerMsSum += ms;
-    ++s_answerCount;
+    NodeContext::Counters& counters = m_node.counters();
+    counters.longestAnswerMs = std::max(counters.longestAnswerMs, ms);
+    counters.answerMsSum += ms;
+    ++counters.answerCount;
 }
 
 // An answer for a file this connection fetches: stored when it continues the file where it
@@ -673,11 +677,11 @@ void CExchange::takeChunk(Fetch& f, const std::uint8_t* bytes, std::uint32_t off
     f.stored = entry->bytesReceived();
     if (offset < f.stored) {
         // A second answer, or the late one to a request asked again.
-        ++s_answersDropped;
+        ++m_node.counters().answersDropped;
         return;
     }
     if (offset > f.stored) {
-        ++s_answersDropped;
+        ++m_node.counters().answersDropped;
         // Asked in steps from where the file stands: this piece is asked again once more.
         if (matched && (offset - f.stored) % m_chunkStep == 0)
             addAgain(f, offset);

@@ -97,24 +97,6 @@ public:
     // node outlives the exchange.
     explicit CExchange(NodeContext& node, std::string peerNodeName = {});
 
-    // Process-wide figures for benchmarks: file bytes received in answers (stored or not).
-    static std::uint64_t fileBytesReceived() { return s_fileBytesReceived; }
-    // The same for the files of one name (CP932), when a benchmark has named it beforehand.
-    static void countFile(std::string fileName) { s_countedFile = std::move(fileName); }
-    static std::uint64_t countedFileBytes() { return s_countedFileBytes; }
-    // Process-wide figures for benchmarks: file data requests asked again, and answers dropped
-    // as duplicates, late or not asked for.
-    static std::uint64_t requestsAskedAgain() { return s_askedAgain; }
-    static std::uint64_t answersDropped() { return s_answersDropped; }
-    // Benchmarks and tests play a node built to the original design: hellos then carry no flow
-    // block, so peers keep the safe window toward this node and get no news flag.
-    static void setFlowBlockSent(bool on) { s_flowBlockSent = on; }
-    // Tests drive the connections' clocks; an empty function restores the steady clock.
-    static void setClock(std::function<Clock::time_point()> clock) { s_clock = std::move(clock); }
-    // Process-wide figures for benchmarks: the longest request-to-answer time seen, and the sum
-    // and count of all of them.
-    static double longestAnswerMs() { return s_longestAnswerMs; }
-    static double meanAnswerMs() { return s_answerCount ? s_answerMsSum / s_answerCount : 0; }
     CExchange(const CExchange&) = delete;
     CExchange& operator=(const CExchange&) = delete;
     ~CExchange();
@@ -237,24 +219,14 @@ private:
     void takeChunk(Fetch& fetch, const std::uint8_t* data, std::uint32_t offset, std::uint32_t n,
                    bool matched);
     void keepContinuing(Fetch& fetch);
-    static void noteAnswerTime(Clock::time_point sent, Clock::time_point now);
+    void noteAnswerTime(Clock::time_point sent, Clock::time_point now);
     void rememberBatch(const std::string& peer, const std::vector<catalog::CatalogRecord>& records);
-    static Clock::time_point now();
+    // The node's clock when a test set one (NodeContext::Switches), otherwise the steady clock.
+    Clock::time_point now() const;
     static bool chunkFits(const catalog::CatalogRecord& record, std::uint32_t offset,
                           std::uint32_t n);
     bool mayBindName(const std::string& peerId, const std::string& helloName) const;
     CatalogStore* store() const;
-
-    static inline std::uint64_t s_fileBytesReceived = 0;
-    static inline std::string s_countedFile;
-    static inline std::uint64_t s_countedFileBytes = 0;
-    static inline bool s_flowBlockSent = true;
-    static inline std::uint64_t s_askedAgain = 0;
-    static inline std::uint64_t s_answersDropped = 0;
-    static inline double s_longestAnswerMs = 0;
-    static inline double s_answerMsSum = 0;
-    static inline std::uint64_t s_answerCount = 0;
-    static inline std::function<Clock::time_point()> s_clock;
 
     NodeContext& m_node;
     std::string m_peerNodeName;

@@ -3,6 +3,9 @@
 #include "exchange/ChangeSignal.h"
 #include "exchange/DownloadClaims.h"
 
+#include <chrono>
+#include <cstdint>
+#include <functional>
 #include <string>
 
 class CatalogStore;
@@ -21,10 +24,40 @@ class VX_EVENTCATALOG;
 //   catalog after the transports and takes it down before them, so a connection finds none at
 //   either end and does no catalog work then.
 //
+// - what tests and benchmarks switch and count in this node's connections.
+//
 // The context is built first and goes last: it outlives the catalog and every connection.
 class NodeContext
 {
 public:
+    // What tests and benchmarks change in this node's exchanges. Without the flow block its
+    // hellos play a node built to the original design: peers keep the safe window toward it and
+    // get no news flag. A clock, when set, stands in for the steady clock the exchanges time their
+    // requests with. countedFile (CP932) names the file whose received bytes are counted apart.
+    struct Switches
+    {
+        bool sendsFlowBlock = true;
+        std::function<std::chrono::steady_clock::time_point()> clock;
+        std::string countedFile;
+    };
+    // What this node has counted, for benchmarks: file bytes received in answers (stored or not;
+    // countedFileBytes only those of the counted file), file data requests asked again, answers
+    // dropped as duplicates, late or not asked for, the request-to-answer times, and connections
+    // ended by a frame or sequence error.
+    struct Counters
+    {
+        std::uint64_t fileBytesReceived = 0;
+        std::uint64_t countedFileBytes = 0;
+        std::uint64_t requestsAskedAgain = 0;
+        std::uint64_t answersDropped = 0;
+        double longestAnswerMs = 0;
+        double answerMsSum = 0;
+        std::uint64_t answerCount = 0;
+        std::uint64_t frameErrorCloses = 0;
+
+        double meanAnswerMs() const { return answerCount ? answerMsSum / answerCount : 0; }
+    };
+
     explicit NodeContext(CPropatyHotLine& settings, VX_EVENTCATALOG* catalogEvents = nullptr,
                          CPostError* notices = nullptr)
         : m_settings(settings), m_catalogEvents(catalogEvents), m_notices(notices)
@@ -40,6 +73,8 @@ public:
     DownloadClaims& claims() { return m_claims; }
     ChangeSignal& changes() { return m_changes; }
     const ChangeSignal& changes() const { return m_changes; }
+    Switches& switches() { return m_switches; }
+    Counters& counters() { return m_counters; }
 
     // The node's catalog enters itself for as long as it lives (its constructor and destructor).
     void setStore(CatalogStore* store) { m_store = store; }
@@ -58,4 +93,6 @@ private:
     CatalogStore* m_store = nullptr;
     DownloadClaims m_claims;
     ChangeSignal m_changes;
+    Switches m_switches;
+    Counters m_counters;
 };

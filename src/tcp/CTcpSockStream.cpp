@@ -306,7 +306,7 @@ bool CTcpSockStream::frameReceived()
             plat::diag("CTcpSockStream: id=%d bad frame length=%zu\n", m_id,
                        catalog::messageLength(buffer + offset));
             m_node.post(CPostError::kFrameError);
-            ++s_frameErrorCloses;
+            ++m_node.counters().frameErrorCloses;
             failSocket(0);
             return false;
         }
@@ -469,7 +469,7 @@ bool CTcpSockStream::handleHello(const std::uint8_t* msg, std::size_t length)
 void CTcpSockStream::failProcessing(bool partyMismatch)
 {
     if (!partyMismatch)
-        ++s_frameErrorCloses;
+        ++m_node.counters().frameErrorCloses;
     m_node.post(partyMismatch ? CPostError::kPartyMismatch : CPostError::kFrameError);
     failSocket(0);
 }

@@ -72,8 +72,6 @@ public:
     explicit CTcpSockStream(NodeContext& node);
     ~CTcpSockStream() override;
 
-    // Process-wide figure for benchmarks: connections ended by a frame or sequence error.
-    static std::uint64_t frameErrorCloses() { return s_frameErrorCloses; }
     CTcpSockStream(const CTcpSockStream&) = delete;
     CTcpSockStream& operator=(const CTcpSockStream&) = delete;
 
@@ -176,8 +174,6 @@ private:
     // The receive queue holds all it may: every slot, or a few messages before admission.
     bool receiveQueueFull() const;
     void confirmPeer();
-
-    static inline std::uint64_t s_frameErrorCloses = 0;
 
     NodeContext& m_node;
     tcp::PeerSocket m_socket;

@@ -90,9 +90,8 @@ protected:
         m_catalog = std::make_unique<CCatalog>(node, true);
         // The request window reads request-to-answer times: a clock that stands still keeps
         // the tests that are not about time from depending on the machine's speed.
-        CExchange::setClock([this] { return clockNow; });
+        node.switches().clock = [this] { return clockNow; };
     }
-    ~CExchangeTest() override { CExchange::setClock({}); }
 
     CCatalog& catalog() { return *m_catalog; }
 
@@ -166,6 +165,28 @@ TEST_F(CExchangeTest, HelloCarriesNamesAndSyncRequest)
     EXPECT_EQ(hello.since.day, 1);
     EXPECT_EQ(sent[1].size(), MsgLayout::HeaderSize);
     EXPECT_TRUE(is(sent[1], MsgClass::Catalog, MsgType::CatalogRequest));
+}
+
+// Switches are the node's own: a second node in the process that plays one built to the original
+// design leaves out the flow block, while this node's hellos keep it.
+TEST_F(CExchangeTest, HellosLeaveOutTheFlowBlockOnlyOnTheNodeSwitchedToDoSo)
+{
+    TempDir otherDir;
+    NodeSettings otherSettings(otherDir.path());
+    otherSettings.setPartyName("PARTY");
+    otherSettings.setNodeName("DESIGN");
+    NodeContext designNode{otherSettings};
+    designNode.switches().sendsFlowBlock = false;
+    CExchange design{designNode, "REMOTE"};
+
+    design.sendHello(SyncMode::All, {});
+    exchange.sendHello(SyncMode::All, {});
+    const auto fromDesign = drain(design);
+    const auto fromHere = drain(exchange);
+    ASSERT_EQ(fromDesign.size(), 1u);
+    ASSERT_EQ(fromHere.size(), 1u);
+    EXPECT_FALSE(HelloBody::read(fromDesign[0].data()).hasFlow);
+    EXPECT_TRUE(HelloBody::read(fromHere[0].data()).hasFlow);
 }
 
 // A sync request is honoured only in a hello of this party, and only for the configured peer of
