@@ -585,6 +585,7 @@ void CExchange::answerFileRequest(const std::uint8_t* data, std::size_t chunkSiz
     if (c && isValidRecord(record))
         n = c->readChunk(record, offset, size, out + FileMessageHead);
     n = std::min(n, size);
+    m_sendRate.add(n, now());
     MessageHeader h(out);
     h.setMessageType(MsgType::FileData);
     h.setRecordCount(1);
@@ -614,6 +615,7 @@ void CExchange::onFileData(const std::uint8_t* data, std::size_t length)
         return;
     }
     s_fileBytesReceived += n;
+    m_receiveRate.add(n, now());
     const CatalogRecord record = recordAt(data, 0);
     if (!s_countedFile.empty() && record.fileNameCp932() == s_countedFile)
         s_countedFileBytes += n;

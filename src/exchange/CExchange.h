@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/VX_QUE.h"
+#include "exchange/RateMeter.h"
 #include "exchange/RequestWindow.h"
 #include "platform/LocalTime.h"
 #include "wire/CatalogRecord.h"
@@ -121,6 +122,9 @@ public:
 
     // The node name under which the peer's pending file is kept.
     const std::string& peerNodeName() const { return m_peerNodeName; }
+    // File bytes per second this connection received and sent over the last few seconds.
+    double receiveRate() const { return m_receiveRate.rate(now()); }
+    double sendRate() const { return m_sendRate.rate(now()); }
     void setPeerNodeName(std::string name) { m_peerNodeName = std::move(name); }
 
     // The transport takes the messages from here in order, stamps and sends them.
@@ -279,6 +283,8 @@ private:
     // What the peer's hello offered (0: no flow block seen, the safe window applies).
     int m_peerWindow = 0;
     Clock::time_point m_lastTick{};
+    RateMeter m_receiveRate;
+    RateMeter m_sendRate;
     // The last batches answered (whom to, what), oldest first.
     struct SentBatch
     {
