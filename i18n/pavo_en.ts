@@ -26,6 +26,10 @@ already exists. Replace it?</translation>
         <translation>%d files could not be handled and were skipped.</translation>
     </message>
     <message>
+        <source>(変更されました・未承認)</source>
+        <translation>(changed, not accepted)</translation>
+    </message>
+    <message>
         <source>2G超</source>
         <translation>over 2 GB</translation>
     </message>
@@ -142,6 +146,10 @@ A forced deletion does not reach the other nodes, but may leave the network inco
         <translation>This brings the shared files into step with the neighbouring node. Depending on the amount of data it may take a while.</translation>
     </message>
     <message>
+        <source>なし</source>
+        <translation>none</translation>
+    </message>
+    <message>
         <source>はじめに、参加するパーティの名前とこのノードの名前を設定してください。</source>
         <translation>First set the name of the party to join and the name of this node.</translation>
     </message>
@@ -212,6 +220,14 @@ A forced deletion does not reach the other nodes, but may leave the network inco
     <message>
         <source>データ異常</source>
         <translation>bad data</translation>
+    </message>
+    <message>
+        <source>ノード「%1」の新しい鍵を受け入れました</source>
+        <translation>The new key of node "%1" is accepted</translation>
+    </message>
+    <message>
+        <source>ノード「%1」の鍵が以前と違います。本人に指紋を確かめてから</source>
+        <translation>Node "%1" shows another key than before. Compare its fingerprint with its owner, then</translation>
     </message>
     <message>
         <source>ノードが選択されていません.</source>
@@ -524,6 +540,10 @@ Register a copy named "%s" instead?</translation>
         <translation>Enter a whole number.</translation>
     </message>
     <message>
+        <source>新しい鍵を受け入れる</source>
+        <translation>accept the new key</translation>
+    </message>
+    <message>
         <source>日</source>
         <translation>days</translation>
     </message>
@@ -678,6 +698,10 @@ Choose "No" to minimise the window and keep the node running.</translation>
     <message>
         <source>選択したファイルとネットワークへの登録を削除します。この操作はネットワーク上他ノードのファイルも消去します。</source>
         <translation>This deletes the selected file and its registration in the network; the copies on the other nodes are erased as well.</translation>
+    </message>
+    <message>
+        <source>鍵の指紋</source>
+        <translation>Key fingerprint</translation>
     </message>
     <message>
         <source>鍵を消す</source>

@@ -7,8 +7,12 @@
 #include "catalog/MessageBuilder.h"
 #include "catalog/MessageHeader.h"
 #include "catalog/NodeContext.h"
+#include "catalog/RecordTrust.h"
 #include "platform/Cp932.h"
 #include "platform/Diag.h"
+
+#include <QCoreApplication>
+#include <QString>
 
 #include <algorithm>
 #include <array>
@@ -44,6 +48,9 @@ std::string safeNodeName(const std::string& cp932)
         return {};
     return plat::fromCp932(cp932).value_or(std::string());
 }
+
+const char* const kBadData =
+    "ノード「%1」から「%2」の壊れたデータが届きました。他のノードから取り直します";
 
 bool isConfiguredNode(CPropatyHotLine& settings, const std::string& name)
 {
@@ -159,9 +166,12 @@ void CExchange::sendHello(std::uint32_t syncMode, const plat::SystemTime& since,
     if (length == 0)
         return;
     // The flow block: reserved bytes to a node built to the original design.
-    if (s_flowBlockSent)
-        writeHelloFlow(m_buffer.get(), static_cast<std::uint16_t>(kMaxWindow),
-                       news ? FlowNews : std::uint16_t(0));
+    if (s_flowBlockSent) {
+        std::uint16_t flags = news ? FlowNews : 0;
+        if (m_node.trust())
+            flags |= FlowSeals;
+        writeHelloFlow(m_buffer.get(), static_cast<std::uint16_t>(kMaxWindow), flags);
+    }
     queue(length);
 }
 
@@ -185,6 +195,7 @@ CExchange::HelloResult CExchange::onHello(const std::uint8_t* data, std::size_t 
     if (hello.hasFlow) {
         m_peerWindow = std::min<int>(hello.flowWindow, kMaxWindow);
         result.peerHasNews = (hello.flowFlags & FlowNews) != 0;
+        m_peerSeals = (hello.flowFlags & FlowSeals) != 0;
     }
 
     const std::string helloName = safeNodeName(hello.nodeNameCp932);
@@ -270,7 +281,28 @@ void CExchange::answerCatalogRequest(const std::string& peerNodeName)
     if (records.size() > MaxBatchRecords)
         records.resize(MaxBatchRecords);
     std::memset(m_buffer.get(), 0, HeaderSize + records.size() * CatalogRecord::Size);
-    queue(buildCatalogBatch(m_buffer.get(), records));
+    std::size_t length = buildCatalogBatch(m_buffer.get(), records);
+    if (length > 0 && !records.empty())
+        length = appendSeals(records, length);
+    queue(length);
+}
+
+// Toward a peer that reads them, the seals of the batch's records follow the records.
+std::size_t CExchange::appendSeals(const std::vector<CatalogRecord>& records, std::size_t length)
+{
+    RecordTrust* trust = m_node.trust();
+    if (!trust || !m_peerSeals)
+        return length;
+    std::vector<std::optional<RecordSeal>> seals;
+    for (const CatalogRecord& r : records)
+        seals.push_back(trust->sealOf(r));
+    const std::vector<std::uint8_t> block = writeSealBlock(seals);
+    if (length + block.size() > MaxMessage)
+        return length;
+    std::memcpy(m_buffer.get() + length, block.data(), block.size());
+    MessageHeader(m_buffer.get())
+        .setBodyLength(static_cast<std::uint16_t>(length + block.size() - HeaderSize));
+    return length + block.size();
 }
 
 void CExchange::onCatalogBatch(const std::uint8_t* data, std::size_t length)
@@ -287,6 +319,8 @@ void CExchange::onCatalogBatch(const std::uint8_t* data, std::size_t length)
         return;
     }
     CCatalog* const c = catalog();
+    const std::size_t sealsAt = HeaderSize + count * CatalogRecord::Size;
+    const auto seals = readSealBlock(data + sealsAt, HeaderSize + body - sealsAt, count);
     for (std::size_t i = 0; c && i < count; ++i) {
         CatalogRecord r = recordAt(data, i);
         if (checksumRejects(r)) {
@@ -297,6 +331,8 @@ void CExchange::onCatalogBatch(const std::uint8_t* data, std::size_t length)
             plat::diag("CExchange: invalid record %zu of batch dropped\n", i);
             continue;
         }
+        if (!admitted(r, seals[i]))
+            continue;
         switch (r.kind()) {
         case RecordKind::New:
         case RecordKind::Changed:
@@ -315,6 +351,24 @@ void CExchange::onCatalogBatch(const std::uint8_t* data, std::size_t length)
         ++m_owedCatalogRequests;
 }
 
+// A record its origin did not vouch for, where the origin's key is known, is neither merged nor
+// passed on; an admitted record's seal is kept to travel on with it.
+bool CExchange::admitted(const CatalogRecord& record, const std::optional<RecordSeal>& seal)
+{
+    RecordTrust* trust = m_node.trust();
+    if (!trust)
+        return true;
+    const RecordTrust::Admission admission = trust->admit(record, seal);
+    if (!admission.accepted) {
+        plat::diag("CExchange: %s of %s from %s refused: %s\n", record.fileNameUtf8().c_str(),
+                   record.originNodeUtf8().c_str(), m_peerNodeName.c_str(), admission.why);
+        return false;
+    }
+    if (seal)
+        trust->remember(record, *seal);
+    return true;
+}
+
 void CExchange::requestFirstFile()
 {
     if (m_download.active) {
@@ -326,7 +380,7 @@ void CExchange::requestFirstFile()
     if (!c)
         return;
     auto record = c->firstToFetch();
-    while (record && m_node.claims().claimedByOther(*record, this))
+    while (record && (m_node.claims().claimedByOther(*record, this) || sentBadData(*record)))
         record = c->nextToFetch(*record);
     startDownload(record);
 }
@@ -338,7 +392,7 @@ void CExchange::requestNextFile(const CatalogRecord& record)
     if (!c)
         return;
     auto next = c->nextToFetch(record);
-    while (next && m_node.claims().claimedByOther(*next, this))
+    while (next && (m_node.claims().claimedByOther(*next, this) || sentBadData(*next)))
         next = c->nextToFetch(*next);
     startDownload(next);
 }
@@ -410,6 +464,31 @@ void CExchange::fillWindow()
         const std::uint64_t next = std::uint64_t(m_download.next) + m_chunkStep;
         m_download.next = static_cast<std::uint32_t>(std::min<std::uint64_t>(next, size));
     }
+}
+
+// The last chunk of a file was handed to the catalog, which completes the file only when its
+// content is what the origin vouched for; otherwise it starts the file again from nothing, and
+// this peer is not asked for that file again.
+void CExchange::checkCompleted(CCatalog& catalog, const CatalogRecord& record)
+{
+    const auto entry = catalog.exactEntry(record);
+    if (!entry || entry->completeFlag() == 1 || entry->bytesReceived() != 0)
+        return;
+    if (m_badVersions.size() >= kBadVersions)
+        m_badVersions.erase(m_badVersions.begin());
+    m_badVersions.push_back(record);
+    const QString text = QCoreApplication::translate("Pavo", kBadData)
+                             .arg(QString::fromStdString(m_peerNodeName),
+                                  QString::fromStdString(record.fileNameUtf8()));
+    m_node.postDetail(text.toStdString());
+}
+
+bool CExchange::sentBadData(const CatalogRecord& record) const
+{
+    for (const CatalogRecord& bad : m_badVersions)
+        if (CCatalog::sameVersion(bad, record))
+            return true;
+    return false;
 }
 
 void CExchange::onFileRequest(const std::uint8_t* data, std::size_t length, std::size_t chunkSize)
@@ -523,6 +602,8 @@ void CExchange::onFileData(const std::uint8_t* data, std::size_t length)
         return;
     }
     if (catalog.storeChunk(offset, n, record, data + FileMessageHead) == 0) {
+        if (std::uint64_t(offset) + n == record.fileSize())
+            checkCompleted(catalog, record);
         requestNextFile(record);
         return;
     }

@@ -2,6 +2,7 @@
 
 #include "app/VX_QUE.h"
 #include "catalog/CatalogRecord.h"
+#include "catalog/RecordSeal.h"
 #include "platform/LocalTime.h"
 
 #include <cstddef>
@@ -9,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 class CCatalog;
 class NodeContext;
@@ -177,6 +179,11 @@ private:
     void stopDownload();
     void fillWindow();
     void checkStall();
+    std::size_t appendSeals(const std::vector<catalog::CatalogRecord>& records, std::size_t length);
+    bool admitted(const catalog::CatalogRecord& record,
+                  const std::optional<catalog::RecordSeal>& seal);
+    void checkCompleted(CCatalog& catalog, const catalog::CatalogRecord& record);
+    bool sentBadData(const catalog::CatalogRecord& record) const;
     static bool chunkFits(const catalog::CatalogRecord& record, std::uint32_t offset,
                           std::uint32_t n);
     bool mayBindName(const std::string& peerId, const std::string& helloName) const;
@@ -213,4 +220,9 @@ private:
     std::uint64_t m_answers = 0;
     std::uint64_t m_answersAtLastLook = 0;
     int m_quietConversations = 0;
+    // The peer's hello says it reads seals after a batch's records.
+    bool m_peerSeals = false;
+    // File versions this peer sent damaged data of: asked of other peers only.
+    static constexpr std::size_t kBadVersions = 16;
+    std::vector<catalog::CatalogRecord> m_badVersions;
 };

@@ -6,12 +6,15 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
 class CCatalogCash;
 class CatalogFolders;
 class CPropatyHotLine;
+class ReceivedContent;
+class ServedContent;
 
 // The contents behind the catalog's entries: which incomplete file to fetch next, chunks stored
 // into received files (only the very next piece of the exact version, never past the disk's
@@ -32,6 +35,12 @@ public:
     // Own entries are those of settings' node name; received files lie under its receive folder.
     FileDelivery(CPropatyHotLine& settings, const CCatalogCash& list, CatalogFolders& folders,
                  Catalog catalog);
+    ~FileDelivery();
+
+    // Content checks against the hashes origins vouch for (served outlives this object): a
+    // received file that does not match is discarded instead of completed, and a file that no
+    // longer matches is not served. Without it no content is checked.
+    void setContentCheck(ServedContent* served);
 
     // True when the rest of the record's file fits on the receiving disk above its floor.
     bool roomToFetch(const CatalogRecord& record);
@@ -64,10 +73,13 @@ private:
     bool wantsFetch(const CatalogRecord& record, const std::string& own) const;
     // The entry of that exact version; -1 when none.
     int findExact(const CatalogRecord& record) const;
+    void discard(int index, CatalogRecord entry);
 
     CPropatyHotLine& m_settings;
     const CCatalogCash& m_list;
     CatalogFolders& m_folders;
     Catalog m_catalog;
     DiskFloor m_floor;
+    ServedContent* m_served = nullptr;
+    std::unique_ptr<ReceivedContent> m_received;
 };

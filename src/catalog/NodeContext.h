@@ -8,6 +8,7 @@
 class CCatalog;
 class CPostError;
 class CPropatyHotLine;
+class RecordTrust;
 class VX_EVENTCATALOG;
 
 // What one node's catalog, transports and catalog exchanges work with, handed from the node down
@@ -36,6 +37,10 @@ public:
     VX_EVENTCATALOG* catalogEvents() const { return m_catalogEvents; }
     // The node's catalog while it lives, otherwise nullptr.
     CCatalog* catalog() const { return m_catalog; }
+    // Who may say what about a file (seals, known keys); none: records are taken unchecked and
+    // no seals travel.
+    RecordTrust* trust() const { return m_trust; }
+    void setTrust(RecordTrust* trust) { m_trust = trust; }
     DownloadClaims& claims() { return m_claims; }
     ChangeSignal& changes() { return m_changes; }
     const ChangeSignal& changes() const { return m_changes; }
@@ -55,6 +60,7 @@ private:
     VX_EVENTCATALOG* m_catalogEvents;
     CPostError* m_notices;
     CCatalog* m_catalog = nullptr;
+    RecordTrust* m_trust = nullptr;
     DownloadClaims m_claims;
     ChangeSignal m_changes;
 };
