@@ -376,6 +376,9 @@ void CExchange::requestFirstFile()
         fillWindow();
         return;
     }
+    // A peer that sent damaged data of a file is asked for it again only in a later
+    // conversation, so that meanwhile another peer's connection can take it.
+    m_badVersions.clear();
     CCatalog* c = catalog();
     if (!c)
         return;

@@ -222,7 +222,8 @@ private:
     int m_quietConversations = 0;
     // The peer's hello says it reads seals after a batch's records.
     bool m_peerSeals = false;
-    // File versions this peer sent damaged data of: asked of other peers only.
+    // File versions this peer sent damaged data of in this conversation: not asked of it again
+    // until the next one.
     static constexpr std::size_t kBadVersions = 16;
     std::vector<catalog::CatalogRecord> m_badVersions;
 };
