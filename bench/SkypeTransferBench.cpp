@@ -5,13 +5,17 @@
 // conversation is the real one. Through the client, one chunk of 20480 bytes is in flight per
 // stream and a stream writes on its 100 ms tick, so the transport is paced by design: it is
 // measured at the real pace and with every timer period scaled down (PAVO_TIME_SCALE), which
-// shows what the encoding, the clients and the server themselves cost.
+// shows what the encoding, the clients and the server themselves cost. Each way is measured
+// without a party key and with one (the stream's TLS session end to end through the server).
+//
+//     SkypeTransferBench [text]    only the cases whose label contains text
 #include "app/VX_EVENTCATALOG.h"
 #include "app/VX_EVENTLOG.h"
 #include "catalog/CCatalog.h"
 #include "catalog/CatalogRecord.h"
 #include "catalog/NodeContext.h"
 #include "platform/EventLoop.h"
+#include "platform/KeyDerivation.h"
 #include "support/BenchNode.h"
 #include "tcp/CTcpA2AModel.h"
 #include "transfer/CTcpColumn.h"
@@ -26,6 +30,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -55,6 +60,20 @@ struct NodeRun
     Side side;
 };
 
+// The party key of both nodes in a keyed case; none otherwise. Derived once, before the nodes
+// are forked.
+std::optional<plat::TlsContext::Key> g_key;
+
+void useKey(CPropatyHotLine& settings)
+{
+    PartyKeyStore::Loaded key;
+    if (g_key) {
+        key.state = PartyKeyStore::State::Ready;
+        key.key = g_key;
+    }
+    settings.setPartyKey(key);
+}
+
 void prepareEnvironment(const NodeRun& run)
 {
     ::setenv("XDG_RUNTIME_DIR", run.runtime.c_str(), 1);
@@ -70,6 +89,7 @@ int runServer(const NodeRun& run, int portFd)
     QCoreApplication app(argc, argv);
     NodeSettings settings(run.folder);
     configure(settings, run.side);
+    useKey(settings);
     VX_EVENTLOG log;
     VX_EVENTCATALOG events;
     NodeContext node(settings, &events);
@@ -106,6 +126,7 @@ int runFetcher(const NodeRun& run, int reportFd)
     QCoreApplication app(argc, argv);
     NodeSettings settings(run.folder);
     configure(settings, run.side);
+    useKey(settings);
     VX_EVENTLOG log;
     VX_EVENTCATALOG events;
     NodeContext node(settings, &events);
@@ -265,8 +286,13 @@ bool startMessaging(const std::string& root, const std::string& serverRun,
 
 // One transfer; prints its line. False when it failed.
 bool measure(const std::string& root, const std::string& folder, const std::string& label,
-             const std::string& method, const std::string& scale)
+             const std::string& method, const std::string& scale, bool keyed = false)
 {
+    static const std::optional<plat::TlsContext::Key> key =
+        plat::derivePartyKey("bench passphrase", kParty);
+    g_key.reset();
+    if (keyed)
+        g_key = key;
     const std::string base = root + "/" + folder;
     NodeRun server{base + "/serving",
                    base + "/serving/run",
@@ -323,8 +349,9 @@ bool measure(const std::string& root, const std::string& folder, const std::stri
 
 } // namespace
 
-int main()
+int main(int argc, char** argv)
 {
+    const std::string only = argc > 1 ? argv[1] : "";
     char pattern[] = "/tmp/pavo-bench-XXXXXX";
     if (!::mkdtemp(pattern))
         return 1;
@@ -335,10 +362,26 @@ int main()
     }
     std::printf("One %llu MiB file between two node processes on this machine\n",
                 static_cast<unsigned long long>(kFileSize >> 20));
+    struct Case
+    {
+        const char* folder;
+        const char* label;
+        const char* method;
+        const char* scale;
+        bool keyed;
+    };
+    const Case cases[] = {
+        {"tcp", "TCP loopback", "TCP", "1", false},
+        {"fast", "XMPP, timers x0.01", "SKYPE", "0.01", false},
+        {"fastkey", "XMPP keyed, timers x0.01", "SKYPE", "0.01", true},
+        {"real", "XMPP, real pace", "SKYPE", "1", false},
+        {"realkey", "XMPP keyed, real pace", "SKYPE", "1", true},
+    };
     int failures = 0;
-    failures += !measure(root, "tcp", "TCP loopback", "TCP", "1");
-    failures += !measure(root, "fast", "XMPP, timers x0.01", "SKYPE", "0.01");
-    failures += !measure(root, "real", "XMPP, real pace", "SKYPE", "1");
+    for (const Case& c : cases) {
+        if (std::string(c.label).find(only) != std::string::npos)
+            failures += !measure(root, c.folder, c.label, c.method, c.scale, c.keyed);
+    }
     fs::remove_all(root);
     return failures == 0 ? 0 : 1;
 }

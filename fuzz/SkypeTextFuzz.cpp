@@ -59,6 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     case skype::AppNoticeKind::Sending:
         readList(app.text, false, false);
         break;
+    case skype::AppNoticeKind::SendLimit:
     case skype::AppNoticeKind::Ignored:
         break;
     }

@@ -81,7 +81,7 @@ EN = {
     "パーティ名に使用できない文字が含まれています。": "The party name contains characters that cannot be used.",
     "パーティ名はネットワークの名前で、ネットワーク全体で共通です。パーティ名が異なるノードとは接続できません。全角9文字・半角18文字以内で設定してください。": "The party name is the name of the network, shared by all its nodes; nodes of another party cannot connect. At most 18 single-width or 9 double-width characters.",
     "パーティ名は既に実行中です。この名前は設定できません": "A node of this party is already running. This name cannot be set.",
-    "パーティ名またはノード名が未設定です。作業フォルダの Pavo.ini の [SYSTEM] に PARTY と NAME を設定してから起動し直してください。": "The party name or the node name is not set. Set PARTY and NAME in section [SYSTEM] of Pavo.ini in the working folder, then start again.",
+    "パーティ名またはノード名が未設定です。作業フォルダの Pavo.ini の [SYSTEM] に PARTY と NAME を設定してから起動し直すか、コマンド「pavo set party=パーティ名 node=ノード名」で設定してください。": "The party name or the node name is not set. Set PARTY and NAME in section [SYSTEM] of Pavo.ini in the working folder and start again, or set them with the command \"pavo set party=PARTY node=NODE\".",
     "ファイルがドロップされました。登録方法を選択してください。": "A file was dropped. Choose how to register it.",
     "ファイルが選択されていません": "No file is selected.",
     "ファイルをコピーする": "Copy the file",
@@ -185,6 +185,16 @@ EN = {
     "パーティ鍵はパーティ名から作られます。パーティ名を変えるときは合言葉も入力してください。": "The party key is made from the party name. Enter the passphrase too when you change the party name.",
     "パーティ鍵を作れませんでした。パーティ鍵は変更されていません。": "The party key could not be made. It was not changed.",
     "パーティ鍵を保存できませんでした。パーティ鍵は変更されていません。": "The party key could not be stored. It was not changed.",
+    "受信速度 %1、残り約 %2": "%1, about %2 left",
+    "「%1」という登録はありません。": "There is no registration named \"%1\".",
+    "「%1」は複数のノードが登録しています（%2）。送信元ノードを指定してください。": "\"%1\" is registered by several nodes (%2). Name the node it comes from.",
+    "ノードは終了処理中です。": "The node is shutting down.",
+    "接続中のノードがあるため変更できません。オフラインにして接続が切れてから変更してください。": "This cannot be changed while a node is connected. Go off line and wait until the connections have closed.",
+    "「%1」という接続先はありません。": "There is no connection named \"%1\".",
+    "オフラインのため接続できません。": "The node is off line; it does not connect.",
+    "ポート番号は1から65535までの数を設定してください。": "Set a port number from 1 to 65535.",
+    "このノードは別のクライアント（プロセス %1）が監視中です。": "Another client (process %1) is watching this node.",
+
 }
 
 def main():

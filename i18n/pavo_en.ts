@@ -106,6 +106,18 @@ already exists. Replace it?</translation>
         <translation>TCP (host name or IP address)</translation>
     </message>
     <message>
+        <source>「%1」という接続先はありません。</source>
+        <translation>There is no connection named "%1".</translation>
+    </message>
+    <message>
+        <source>「%1」という登録はありません。</source>
+        <translation>There is no registration named "%1".</translation>
+    </message>
+    <message>
+        <source>「%1」は複数のノードが登録しています（%2）。送信元ノードを指定してください。</source>
+        <translation>"%1" is registered by several nodes (%2). Name the node it comes from.</translation>
+    </message>
+    <message>
         <source>「%1」（送信元: %2）</source>
         <translation>"%1" (from %2)</translation>
     </message>
@@ -126,6 +138,10 @@ already exists. Replace it?</translation>
 </source>
         <translation>"%s" (%s) → "%s"&#13;
 </translation>
+    </message>
+    <message>
+        <source>このノードは別のクライアント（プロセス %1）が監視中です。</source>
+        <translation>Another client (process %1) is watching this node.</translation>
     </message>
     <message>
         <source>このファイルはまだ食べ頃ではありません。後ほどお願いします</source>
@@ -152,6 +168,10 @@ A forced deletion does not reach the other nodes, but may leave the network inco
     <message>
         <source>はじめに、参加するパーティの名前とこのノードの名前を設定してください。</source>
         <translation>First set the name of the party to join and the name of this node.</translation>
+    </message>
+    <message>
+        <source>オフラインのため接続できません。</source>
+        <translation>The node is off line; it does not connect.</translation>
     </message>
     <message>
         <source>オンライン中はパーティ鍵を変更できません。オフラインにしてから設定してください。</source>
@@ -234,6 +254,10 @@ A forced deletion does not reach the other nodes, but may leave the network inco
         <translation>No node is selected.</translation>
     </message>
     <message>
+        <source>ノードは終了処理中です。</source>
+        <translation>The node is shutting down.</translation>
+    </message>
+    <message>
         <source>ノード一覧</source>
         <translation>Nodes</translation>
     </message>
@@ -302,8 +326,8 @@ A forced deletion does not reach the other nodes, but may leave the network inco
         <translation>A node of this party is already running. This name cannot be set.</translation>
     </message>
     <message>
-        <source>パーティ名またはノード名が未設定です。作業フォルダの Pavo.ini の [SYSTEM] に PARTY と NAME を設定してから起動し直してください。</source>
-        <translation>The party name or the node name is not set. Set PARTY and NAME in section [SYSTEM] of Pavo.ini in the working folder, then start again.</translation>
+        <source>パーティ名またはノード名が未設定です。作業フォルダの Pavo.ini の [SYSTEM] に PARTY と NAME を設定してから起動し直すか、コマンド「pavo set party=パーティ名 node=ノード名」で設定してください。</source>
+        <translation>The party name or the node name is not set. Set PARTY and NAME in section [SYSTEM] of Pavo.ini in the working folder and start again, or set them with the command "pavo set party=PARTY node=NODE".</translation>
     </message>
     <message>
         <source>パーティ鍵はパーティ名から作られます。パーティ名を変えるときは合言葉も入力してください。</source>
@@ -376,6 +400,10 @@ Register a copy named "%s" instead?</translation>
         <translation>Enter the host name.</translation>
     </message>
     <message>
+        <source>ポート番号は1から65535までの数を設定してください。</source>
+        <translation>Set a port number from 1 to 65535.</translation>
+    </message>
+    <message>
         <source>ポート番号設定を行う</source>
         <translation>Set a port number</translation>
     </message>
@@ -444,6 +472,10 @@ Register a copy named "%s" instead?</translation>
         <translation>Open the received folder</translation>
     </message>
     <message>
+        <source>受信速度 %1、残り約 %2</source>
+        <translation>%1, about %2 left</translation>
+    </message>
+    <message>
         <source>合言葉を設定すると、TCP接続はすべて暗号化され、同じ合言葉を設定したノードとだけ接続します。パーティの全ノードで同じ合言葉を設定してください。空欄のままなら、これまでどおり暗号化しません。</source>
         <translation>With a passphrase, every TCP connection is encrypted and only nodes with the same passphrase connect. Set the same passphrase on every node of the party. Left empty, nothing is encrypted, as before.</translation>
     </message>
@@ -490,6 +522,10 @@ Register a copy named "%s" instead?</translation>
     <message>
         <source>接続ポートを変更します。接続先の設定を確認して同じポート番号を設定してください</source>
         <translation>The connection port will be changed. Check the other node's settings and set the same port number.</translation>
+    </message>
+    <message>
+        <source>接続中のノードがあるため変更できません。オフラインにして接続が切れてから変更してください。</source>
+        <translation>This cannot be changed while a node is connected. Go off line and wait until the connections have closed.</translation>
     </message>
     <message>
         <source>接続先</source>

@@ -1,6 +1,7 @@
 #include "app/CPostError.h"
 
 #include "app/WindowMessages.h"
+#include "platform/Diag.h"
 
 CPostError* CPostError::instance()
 {
@@ -15,6 +16,8 @@ void CPostError::post(int kind)
 
 void CPostError::postDetail(const std::string& text)
 {
+    // The diagnostic output keeps what the status line showed.
+    plat::diag("notice: %s\n", text.c_str());
     m_detail = text;
     if (m_window)
         m_window.post(WM_POSTERROR, 1, 1);

@@ -62,6 +62,7 @@ CommandLine::Result CommandLine::parse(const std::vector<std::string>& args)
         return result;
     }
     Result result;
+    result.options.control = true;
     for (const std::string& a : args) {
         if (const ModeOption* mode = findMode(a))
             result.options.*(mode->option) = mode->value;

@@ -12,6 +12,8 @@ struct NodeOptions
     bool catalogCacheAtShutdown = false; // "-CATALOGCASH": catalog cache written only at shutdown
     bool messagingClient = true;         // false with "-NOSKYPE": the Skype link does not look
                                          // for its client
+    bool control = false;                // the program's own node: a control socket for the
+                                         // command line (tests and benchmarks build without)
 
     bool operator==(const NodeOptions&) const = default;
 };

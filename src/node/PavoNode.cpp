@@ -2,6 +2,7 @@
 
 #include "app/WindowMessages.h"
 #include "catalog/CCatalog.h"
+#include "control/ControlService.h"
 #include "platform/Diag.h"
 #include "platform/Files.h"
 #include "tcp/CTcpA2AModel.h"
@@ -32,6 +33,7 @@ PavoNode::PavoNode(const std::string& workingFolder, const NodeOptions& options)
       m_publishTimer([this](int) { publishNodeInfo(); }), m_periodic(*this)
 {
     m_notices->setWindow(m_window.handle());
+    m_catalogEvents->addListener(&m_rates);
     m_settings.setOnline(false);
     m_settings.load();
     loadIdentity(workingFolder);
@@ -39,6 +41,10 @@ PavoNode::PavoNode(const std::string& workingFolder, const NodeOptions& options)
     // Transports: the Skype link, user model and peer model with the party's application, then
     // the TCP peer model with its 50 ms poll. Nothing listens before setOnline.
     m_transfer.initialise(m_window.handle());
+    if (options.control) {
+        m_control = std::make_unique<ControlService>(*this, m_rates);
+        m_transfer.addListener(&m_control->events());
+    }
 
     // The catalog: its cache file is loaded and every entry announced on the catalog channel;
     // from then on the connections find it in the context. "-CATALOGCASH" writes the file only
@@ -77,11 +83,52 @@ PavoNode::PavoNode(const std::string& workingFolder, const NodeOptions& options)
 
     // Timers 101, 102 and 107.
     m_periodic.start();
+    startControl();
+}
+
+// Last: a command arriving from now on finds every part built.
+void PavoNode::startControl()
+{
+    if (!m_control)
+        return;
+    std::string why;
+    if (m_control->start(&why)) {
+        plat::diag("control socket: %s\n", m_control->path().c_str());
+        return;
+    }
+    // The service stays (its events have nobody to go to) as the coordinator's listener.
+    std::fprintf(stderr, "pavo: no command line for this node: %s\n", why.c_str());
+}
+
+std::string PavoNode::controlPath() const
+{
+    return m_control && m_control->listening() ? m_control->path() : std::string();
+}
+
+void PavoNode::notifyStateChanged()
+{
+    if (m_display)
+        m_display->stateChanged();
 }
 
 PavoNode::~PavoNode()
 {
     shutdown();
+}
+
+const char* PavoNode::refusalText(OnlineRefusal refusal)
+{
+    switch (refusal) {
+    case OnlineRefusal::NoNodeName:
+        return "ノード名が未設定です。ノード名を設定してください。";
+    case OnlineRefusal::NoPartyName:
+        return "パーティ名が未設定です。パーティ名を設定してください。";
+    case OnlineRefusal::NoConnection:
+        return "接続先の設定がありません。接続先を1つ以上設定してください。";
+    case OnlineRefusal::None:
+        break;
+    }
+    return nullptr;
 }
 
 PavoNode::OnlineRefusal PavoNode::setOnline(bool online)
@@ -144,6 +191,9 @@ void PavoNode::shutdown()
     if (m_shutDown)
         return;
     m_shutDown = true;
+    // Nobody drives a node that is going.
+    if (m_control)
+        m_control->stop();
     // Off-line for the settings only: the listener goes with the transports below.
     m_online = false;
     m_settings.setOnline(false);
@@ -151,6 +201,7 @@ void PavoNode::shutdown()
     m_periodic.stop();
     disconnectAll(false);
     m_transfer.terminate();
+    m_control.reset(); // the coordinator no longer calls its listeners
     m_listening = false;
     m_settings.save();
     m_sendTrigger.reset();

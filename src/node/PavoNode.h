@@ -12,6 +12,7 @@
 #include "catalog/RecordTrust.h"
 #include "catalog/SealStore.h"
 #include "catalog/ServedContent.h"
+#include "control/DownloadRate.h"
 #include "node/CPavoPeriodic.h"
 #include "node/NodeInfoStore.h"
 #include "platform/EventLoop.h"
@@ -24,6 +25,7 @@
 #include <vector>
 
 class CCatalog;
+class ControlService;
 class SendFolderTrigger;
 
 // One node: everything that lives while the program runs, built in one place. Its constructor
@@ -64,6 +66,8 @@ public:
         // Nodes whose published identity key differs from the pinned one (said again at every
         // publishing step until the user accepts the new key with acceptNodeKey).
         virtual void nodeKeysChanged(const std::vector<std::string>& /*nodes*/) {}
+        // The on-line state or the settings were changed from the command line.
+        virtual void stateChanged() {}
     };
 
     // Why the node stayed off-line when asked to go on-line.
@@ -74,6 +78,9 @@ public:
         NoPartyName,
         NoConnection,
     };
+
+    // The window's message for a refusal; nullptr for None.
+    static const char* refusalText(OnlineRefusal refusal);
 
     // Builds and starts every part over workingFolder: the settings are loaded from its
     // Pavo.ini, the catalog from its CATALOG folder. The node starts off-line.
@@ -124,6 +131,12 @@ public:
     // Timer 201: builds and writes the own node-information file, reads the party's list and
     // checks every published identity key against the pinned one.
     void publishNodeInfo();
+    // How fast each download goes and how long it still needs.
+    const DownloadRate& downloadRates() const { return m_rates; }
+    // The control socket's path; empty when the node has none (not asked for, or refused).
+    std::string controlPath() const;
+    // Tells the display that the on-line state or the settings changed outside it.
+    void notifyStateChanged();
 
     // This node's identity key; nullptr when it could not be read or made (the node then signs
     // nothing and says why on standard error).
@@ -154,6 +167,7 @@ private:
     void notice(const std::string& text);
     void loadIdentity(const std::string& workingFolder);
     void checkNodeKeys();
+    void startControl();
 
     const NodeOptions m_options;
     Display* m_display = nullptr;
@@ -162,6 +176,8 @@ private:
     std::unique_ptr<CPostError> m_notices;
     std::unique_ptr<VX_EVENTLOG> m_logEvents;
     std::unique_ptr<VX_EVENTCATALOG> m_catalogEvents;
+    // Measured from the catalog's announcements, from the cache's load on.
+    DownloadRate m_rates;
     NodeSettings m_settings;
     NodeKeyStore::Loaded m_identity;
     std::unique_ptr<NodeKeyPins> m_pins;
@@ -176,6 +192,9 @@ private:
     // catalog channel, the notice poster, the download claims, the change news and the catalog.
     NodeContext m_context;
     CTransfer m_transfer;
+    // The command line's socket (NodeOptions::control); its events hear the coordinator from
+    // before the catalog loads, so the cached entries are known and not told as news.
+    std::unique_ptr<ControlService> m_control;
     std::unique_ptr<CCatalog> m_catalog;
     std::unique_ptr<CFolderWatch::Catalog> m_watchCatalog;
     std::unique_ptr<CFolderWatch> m_folderWatch;

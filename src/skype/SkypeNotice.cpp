@@ -47,11 +47,12 @@ LinkNotice classifyLinkText(std::string_view text)
 
 AppNotice classifyAppNotification(std::string_view text)
 {
-    static constexpr std::array<std::pair<std::string_view, AppNoticeKind>, 4> kWords = {{
+    static constexpr std::array<std::pair<std::string_view, AppNoticeKind>, 5> kWords = {{
         {"CONNECTABLE", AppNoticeKind::Connectable},
         {"STREAMS", AppNoticeKind::Streams},
         {"SENDING", AppNoticeKind::Sending},
         {"RECEIVED", AppNoticeKind::Received},
+        {"SENDLIMIT", AppNoticeKind::SendLimit},
     }};
     for (const auto& [word, kind] : kWords) {
         if (const auto rest = afterKeyword(text, word))

@@ -39,7 +39,8 @@ enum class AppNoticeKind
     Connectable, // blank-separated ids that can be connected now
     Streams,     // the full list of open streams
     Sending,     // the streams whose writes have not left the client yet
-    Received     // streams with data waiting, id:number=count items
+    Received,    // streams with data waiting, id:number=count items
+    SendLimit    // bytes per second: the client's server holds its sending far below the pace
 };
 
 struct AppNotice

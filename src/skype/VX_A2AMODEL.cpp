@@ -1,7 +1,10 @@
 #include "skype/VX_A2AMODEL.h"
 
 #include "app/CA2AModelListener.h"
+#include "app/CPropatyHotLine.h"
 #include "app/ShellUtil.h"
+#include "catalog/NodeContext.h"
+#include "platform/Diag.h"
 #include "skype/SkypeLink.h"
 #include "skype/SkypeText.h"
 #include "skype/VX_SKYPEAPPLICATION.h"
@@ -29,7 +32,7 @@ VX_A2AMODEL* VX_A2AMODEL::instance()
 }
 
 VX_A2AMODEL::VX_A2AMODEL(SkypeLink& link, VX_SKYPEMODEL& userModel, NodeContext& node)
-    : m_link(link), m_timer([this](int) { tick(); })
+    : m_link(link), m_node(node), m_userModel(userModel), m_timer([this](int) { tick(); })
 {
     for (auto& slot : m_slots) {
         slot = std::make_unique<VX_SKYPEAPPLICATION>(link, &userModel, node);
@@ -105,8 +108,32 @@ void VX_A2AMODEL::tick()
             continue;
         }
         slot->setPollCounter(0);
-        if (slot->state() != VX_SKYPEAPPLICATION::APP_NONE)
-            m_link.sendCommand("GET APPLICATION " + slot->name() + " CONNECTABLE");
+        if (slot->state() == VX_SKYPEAPPLICATION::APP_NONE)
+            continue;
+        m_link.sendCommand("GET APPLICATION " + slot->name() + " CONNECTABLE");
+        if (slot == m_slots[0] && !m_probe.empty())
+            m_link.sendCommand("GET APPLICATION " + m_probe + " CONNECTABLE");
+    }
+}
+
+void VX_A2AMODEL::onProbeAnswer(std::string_view text)
+{
+    std::string word;
+    std::optional<std::string_view> rest = nextToken(text, word, nullptr);
+    if (word != "CONNECTABLE" || !rest)
+        return;
+    CPropatyHotLine& settings = m_node.settings();
+    std::string id;
+    while (rest && !rest->empty()) {
+        rest = nextToken(*rest, id, " ");
+        if (id.empty() || settings.isConnectSkypeId(id) == 0 || m_userModel.isConnectable(id))
+            continue;
+        plat::diag("VX_A2AMODEL: %s runs %s, not this node's application\n", id.c_str(),
+                   m_probe.c_str());
+        if (m_mismatches.shouldReport(id))
+            m_node.postDetail("SKYPE接続 " +
+                              settings.findConnectNodeName(CPropatyHotLine::kMethodSkype, id) +
+                              " (" + id + ") のパーティ鍵が一致しません.接続しません.");
     }
 }
 
@@ -163,6 +190,10 @@ void VX_A2AMODEL::onApplication(std::string_view text)
         return;
     std::string name;
     rest = nextToken(*rest, name, " ");
+    if (!alter && rest && !m_probe.empty() && name == m_probe) {
+        onProbeAnswer(*rest);
+        return;
+    }
     VX_SKYPEAPPLICATION* slot = slotNamed(name);
     if (!rest || !slot)
         return;

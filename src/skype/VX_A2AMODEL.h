@@ -4,9 +4,11 @@
 #include "platform/LiveInstance.h"
 #include "skype/VX_SKYPEAPPLICATIONLISTENER.h"
 #include "skype/VX_SKYPECOMUSER.h"
+#include "tcp/HandshakeFailureLog.h"
 
 #include <array>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -45,6 +47,12 @@ public:
 
     // Slot 0's application name (at most 99 bytes kept), index 0.
     void setApplicationName(std::string_view name);
+    // The application a configured contact runs when its node has no party key while this one
+    // has one, or the other way round. It is asked for along with the connectable contacts
+    // (a question the client answers from what it knows, without the server), and a configured
+    // contact found there and not on the own application is reported: its key does not match.
+    // Empty: nothing is asked.
+    void setMismatchProbe(std::string name) { m_probe = std::move(name); }
     // Passive ("-PASV"): the streams of every slot start no exchange of their own.
     void setPassive(bool passive);
     void createApplications();
@@ -62,8 +70,13 @@ public:
 
 private:
     VX_SKYPEAPPLICATION* slotNamed(std::string_view name);
+    void onProbeAnswer(std::string_view text);
 
     SkypeLink& m_link;
+    NodeContext& m_node;
+    VX_SKYPEMODEL& m_userModel;
+    std::string m_probe;
+    tcp::HandshakeFailureLog m_mismatches;
     int m_linkState = 0;
     std::array<std::unique_ptr<VX_SKYPEAPPLICATION>, kSlots> m_slots;
     std::vector<CA2AModelListener*> m_listeners;

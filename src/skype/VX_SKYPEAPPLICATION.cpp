@@ -7,11 +7,14 @@
 #include "skype/SkypeLink.h"
 #include "skype/SkypeNotice.h"
 #include "skype/SkypeText.h"
+#include "skype/StreamTls.h"
 #include "skype/VX_SKYPEAPPLICATIONLISTENER.h"
 #include "skype/VX_SKYPEMODEL.h"
 #include "skype/VX_SKYPESTREAM.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cstdio>
 
 VX_SKYPEAPPLICATION::VX_SKYPEAPPLICATION(SkypeLink& link, VX_SKYPEMODEL* userModel,
                                          NodeContext& node)
@@ -167,6 +170,9 @@ void VX_SKYPEAPPLICATION::onNotification(std::string_view text)
     case AppNoticeKind::Received:
         onReceived(notice.text);
         return;
+    case AppNoticeKind::SendLimit:
+        onSendLimit(notice.text);
+        return;
     }
 }
 
@@ -212,6 +218,7 @@ void VX_SKYPEAPPLICATION::onStreams(std::string_view list)
     bool gone = false;
     for (std::size_t i = 0; i < m_streams.size(); ++i) {
         if (m_streams[i] && !m_streams[i]->seen()) {
+            m_streams[i]->onClosedByPeer();
             retire(i);
             gone = true;
         }
@@ -237,6 +244,16 @@ void VX_SKYPEAPPLICATION::addStream(const std::string& skypeId, int number)
         m_link, m_node, skypeId, number, m_name,
         m_settings.findConnectNodeName(CPropatyHotLine::kMethodSkype, skypeId));
     stream->setPassive(m_passive);
+    if (m_tls) {
+        const std::string own = m_userModel ? m_userModel->ownSkypeId() : std::string();
+        if (own.empty() || own == skypeId) {
+            plat::diag("VX_SKYPEAPPLICATION: stream %s:%d before the own user ID is known\n",
+                       skypeId.c_str(), number);
+            disconnectItem(skypeId, number);
+            return;
+        }
+        stream->setTls(m_tls, StreamTls::startsHandshake(own, skypeId), &m_handshakeFailures);
+    }
     auto free = std::find(m_streams.begin(), m_streams.end(), nullptr);
     if (free != m_streams.end())
         *free = std::move(stream);
@@ -270,6 +287,20 @@ void VX_SKYPEAPPLICATION::onReceived(std::string_view list)
     m_command =
         "ALTER APPLICATION " + m_name + " READ " + first.id + ":" + std::to_string(first.number);
     m_link.sendCommand(m_command);
+}
+
+void VX_SKYPEAPPLICATION::onSendLimit(std::string_view text)
+{
+    unsigned long long rate = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), rate);
+    if (ec != std::errc() || rate > (1ull << 40))
+        return;
+    (void)end;
+    char line[200];
+    std::snprintf(line, sizeof line, "メッセージサーバーがこの接続を約%llu kB/sに制限しています.",
+                  (rate + 512) / 1024);
+    plat::diag("VX_SKYPEAPPLICATION: the server limits the client to %llu bytes/s\n", rate);
+    m_node.postDetail(line);
 }
 
 void VX_SKYPEAPPLICATION::reset()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/LocalTime.h"
+#include "tcp/HandshakeFailureLog.h"
 
 #include <cstddef>
 #include <memory>
@@ -9,6 +10,9 @@
 #include <vector>
 
 class CPropatyHotLine;
+namespace plat {
+class TlsContext;
+}
 class NodeContext;
 class SkypeLink;
 class VX_SKYPEAPPLICATIONLISTENER;
@@ -48,6 +52,10 @@ public:
     const std::string& name() const { return m_name; }
     // Streams connected from now on are passive (VX_SKYPESTREAM::setPassive).
     void setPassive(bool passive) { m_passive = passive; }
+    // Streams connected from now on speak TLS with the party key's context (nullptr: plain).
+    // The end whose user ID sorts first starts each handshake, so the own ID must be known.
+    void setTls(std::shared_ptr<const plat::TlsContext> context) { m_tls = std::move(context); }
+    bool keyed() const { return m_tls != nullptr; }
     int index() const { return m_index; }
     int state() const { return m_state; }
     int pollCounter() const { return m_pollCounter; }
@@ -83,6 +91,8 @@ public:
 private:
     void onStreams(std::string_view list);
     void onReceived(std::string_view list);
+    // The client's word that its server limits its sending: said on the status line.
+    void onSendLimit(std::string_view text);
     void addStream(const std::string& skypeId, int number);
     void disconnectItem(const std::string& skypeId, int number);
     // Moves the stream out of its slot; freed on the next turn of the loop.
@@ -104,6 +114,9 @@ private:
     int m_index = 0;
     std::string m_name;
     bool m_passive = false;
+    std::shared_ptr<const plat::TlsContext> m_tls;
+    // A contact retrying with another key is reported once a minute, not at every stream.
+    tcp::HandshakeFailureLog m_handshakeFailures;
     std::string m_createCommand;
     std::string m_deleteCommand;
     std::string m_connectTarget;

@@ -4,6 +4,7 @@
 #include "app/CPropatyHotLine.h"
 #include "app/CommandLine.h"
 #include "app/PartyKeyCommand.h"
+#include "control/ControlCli.h"
 #include "node/PavoNode.h"
 #include "platform/Diag.h"
 #include "platform/EventLoop.h"
@@ -92,15 +93,27 @@ void CPavoApp::probePort()
     probe.close();
 }
 
+// "pavo status", "pavo ls", ...: a command for the node that runs, in the user's language.
+int CPavoApp::runCommand(int argc, char** argv)
+{
+    QCoreApplication application(argc, argv);
+    ui::installTranslations(application);
+    std::signal(SIGPIPE, SIG_IGN);
+    return ControlCli::run(std::vector<std::string>(argv + 1, argv + argc),
+                           [](const std::string& text) { return ui::tr(text).toStdString(); });
+}
+
 int CPavoApp::run(int argc, char** argv)
 {
+    if (argc > 1 && ControlCli::isCommand(argv[1]))
+        return runCommand(argc, argv);
     // The command line is read before anything else, so that asking for help or the version, or
     // a wrong option, creates no file, takes no lock and needs no display.
     const CommandLine::Result command =
         CommandLine::parse(std::vector<std::string>(argv + 1, argv + argc));
     switch (command.action) {
     case CommandLine::Action::Help:
-        std::fputs(CommandLine::helpText().c_str(), stdout);
+        std::fputs((CommandLine::helpText() + ControlCli::commandsHelp()).c_str(), stdout);
         return 0;
     case CommandLine::Action::Version:
         std::fputs(CommandLine::versionText().c_str(), stdout);

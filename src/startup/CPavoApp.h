@@ -1,7 +1,8 @@
 #pragma once
 
 // The program's single entry point: prepares the process, guards the party name, reads the
-// command line into the node's options and runs the main window with them until it closes.
+// command line into the node's options and runs the main window with them until it closes; or runs
+// one command of the command line ("pavo status") against the node that runs.
 class CPavoApp
 {
 public:
@@ -12,4 +13,5 @@ private:
     static bool enterUserFolder();
     static void setupDiagnostics(bool debug);
     static void probePort();
+    static int runCommand(int argc, char** argv);
 };

@@ -3,6 +3,7 @@
 #include "app/CPropatyHotLine.h"
 #include "catalog/NodeContext.h"
 #include "platform/Diag.h"
+#include "platform/TlsContext.h"
 #include "skype/VX_A2AMODEL.h"
 #include "skype/VX_SKYPEAPPLICATION.h"
 #include "skype/VX_SKYPECOM.h"
@@ -40,7 +41,7 @@ void CSkypeColumn::initialise(plat::WindowHandle mainWindow)
     m_peers = std::make_unique<VX_A2AMODEL>(*m_link, *m_model, m_node);
     m_peers->addListener(&m_transfer);
     m_peers->setPassive(m_options.passive);
-    m_peers->setApplicationName(applicationName(m_settings.getPartyName()));
+    nameApplication(m_settings.getPartyName());
     m_link->openWindow(std::move(mainWindow));
 }
 
@@ -100,8 +101,29 @@ void CSkypeColumn::changePartyName(const std::string& partyName)
     if (!m_peers)
         return;
     m_peers->deleteApplications();
-    m_peers->setApplicationName(applicationName(partyName));
+    nameApplication(partyName);
     m_peers->createApplications();
+}
+
+void CSkypeColumn::nameApplication(const std::string& partyName)
+{
+    const PartyKeyStore::Loaded& key = m_settings.partyKey();
+    std::shared_ptr<plat::TlsContext> tls;
+    std::string error = key.problem;
+    if (key.key)
+        tls = plat::TlsContext::create(*key.key, &error);
+    if (key.state == PartyKeyStore::State::Missing || (key.key && !tls)) {
+        plat::diag("CSkypeColumn: party key unusable (%s); no SKYPE connections\n", error.c_str());
+        m_node.postDetail("パーティ鍵を読み出せません.システム設定で合言葉を入れ直すまでSKYPE接続は"
+                          "しません.");
+        m_peers->setApplicationName("");
+        m_peers->application().setTls(nullptr);
+        m_peers->setMismatchProbe("");
+        return;
+    }
+    m_peers->application().setTls(tls);
+    m_peers->setApplicationName(tls ? std::string(kKeyedApplication) : applicationName(partyName));
+    m_peers->setMismatchProbe(tls ? applicationName(partyName) : std::string(kKeyedApplication));
 }
 
 void CSkypeColumn::onAttachState(int state)

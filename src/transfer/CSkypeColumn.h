@@ -16,7 +16,11 @@ class VX_SKYPEMODEL;
 
 // The "SKYPE" connections of the transfer coordinator, served through the messaging client: it
 // owns the link, the user model and the peer model with the node's application ("PAVO000" +
-// party name).
+// party name). With a party key every stream is TLS with the key, and the application bears one
+// name shared by every keyed node of any party, so that the servers learn neither the party's
+// name nor which contacts share a key, and a contact with another key meets this node and is
+// refused with the reason; a key that was set but cannot be read leaves the application unmade
+// (never plain instead).
 // A connection's address is its Skype ID. It is the coordinator's user of the link and listener
 // of the user model: link and contact changes go on to the coordinator's listeners, and a lost
 // link drops every Skype stream and forgets every contact at once.
@@ -24,6 +28,7 @@ class CSkypeColumn : public TransferColumn, public VX_SKYPECOMUSER, public MODEL
 {
 public:
     static constexpr const char* kApplicationPrefix = "PAVO000";
+    static constexpr const char* kKeyedApplication = "PAVOTLS1";
 
     // The node's settings name the connections; its parts go to the peer model. The options say
     // whether the link looks for the client and whether streams are passive.
@@ -55,6 +60,9 @@ public:
 
 private:
     std::string skypeIdOf(int index) const;
+    // The application's name, its TLS and the name of the other kind (keyed or not), by the
+    // party key.
+    void nameApplication(const std::string& partyName);
 
     CTransfer& m_transfer;
     NodeContext& m_node;

@@ -333,6 +333,9 @@ void CCatalogListCtrl::writeRow(int row, const CatalogRecord& record, const std:
         }
         cell->setText(QString::fromStdString(texts[c]));
     }
+    if (m_progressTip)
+        item(row, ui::CatalogColumn::Status)
+            ->setToolTip(QString::fromStdString(m_progressTip(record)));
     m_rowKeys[static_cast<std::size_t>(row)] = catalog::registrationKey(record);
     item(row, 0)->setData(kRecordRole,
                           QByteArray(reinterpret_cast<const char*>(record.bytes.data()),

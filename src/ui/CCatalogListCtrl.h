@@ -8,6 +8,7 @@ class QMenu;
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -38,6 +39,11 @@ public:
     static constexpr int kMinSteps = 512;
     // Rows a clear left over are removed this many at a time.
     static constexpr int kRowsRemovedAtOnce = 4096;
+    // The status cell's tool-tip of a row as it is written (a download's rate and time left);
+    // none: no tool-tips.
+    using ProgressTip = std::function<std::string(const CatalogRecord&)>;
+    void setProgressTip(ProgressTip tip) { m_progressTip = std::move(tip); }
+
     // Tests: at most this many events per slice (0: no limit).
     void setSliceLimit(std::size_t events) { m_sliceLimit = events; }
 
@@ -105,4 +111,5 @@ private:
     int m_rowCount = 0;
     int m_rowWrites = 0;
     bool m_acceptDrops = false;
+    ProgressTip m_progressTip;
 };

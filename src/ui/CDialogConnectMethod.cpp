@@ -1,8 +1,8 @@
 #include "ui/CDialogConnectMethod.h"
 
 #include "app/CPropatyHotLine.h"
+#include "app/ConnectionRules.h"
 #include "platform/Prompt.h"
-#include "ui/NameRules.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -20,13 +20,6 @@
 namespace {
 const char* const kPortWarning =
     "接続ポートを変更します。接続先の設定を確認して同じポート番号を設定してください";
-const char* const kNoHost = "ホスト名を入力してください";
-const char* const kNoNodeName = "接続先のノード名称を設定してください.";
-const char* const kNoSkypeId = "Skpeコンタクト名を入力（選択）してください";
-const char* const kNodeNameSpace = "ノード名にスペースを含む名前は設定できません。";
-const char* const kNodeNameChars = "ノード名に使用できない文字が含まれています。";
-const char* const kNodeNameLength =
-    "接続先のノード名称は全角15文字・半角31文字以内で設定してください。";
 
 // Port 0 is refused: an address with it dials the default port instead (addressPort), so the
 // row would not do what the dialog showed.
@@ -223,24 +216,12 @@ std::string CDialogConnectMethod::check(QWidget** focus) const
         *focus = m_ui.host;
         return std::to_string(kMaxHostLength) + " 文字以内で入力してください。";
     }
-    if (v.method == kTcp && v.host.empty())
-        return kNoHost;
-    if (v.method == kTcp && v.nodeName.empty())
-        return kNoNodeName;
-    if (v.method == kSkype && v.skypeId.empty())
-        return kNoSkypeId;
-    if (v.method == kTcp) {
-        // The node name names the peer's pending file and must fit a record's name field.
+    const std::string refused =
+        ConnectionRules::check(v.method == kTcp, v.host, v.nodeName, v.skypeId);
+    // The node name's own checks put the focus on it.
+    if (!refused.empty() && v.method == kTcp && !v.host.empty() && !v.nodeName.empty())
         *focus = m_ui.nodeName;
-        if (ui::hasSpace(v.nodeName))
-            return kNodeNameSpace;
-        if (!ui::isUsableNodeName(v.nodeName))
-            return kNodeNameChars;
-        if (ui::limitLength(v.nodeName) > static_cast<std::size_t>(kMaxNodeNameBytes))
-            return kNodeNameLength;
-        *focus = nullptr;
-    }
-    return {};
+    return refused;
 }
 
 void CDialogConnectMethod::accept()

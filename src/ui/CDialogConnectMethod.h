@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/ConnectionRules.h"
+
 #include <QDialog>
 
 #include <functional>
@@ -26,7 +28,7 @@ public:
     static constexpr int kTcp = 1;
     static constexpr int kMaxHostLength = 50;
     // Node names fill 32-byte CP932 fields with their terminating zero.
-    static constexpr int kMaxNodeNameBytes = 31;
+    static constexpr int kMaxNodeNameBytes = ConnectionRules::kMaxNodeNameBytes;
 
     struct Values
     {

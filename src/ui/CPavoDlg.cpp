@@ -4,6 +4,7 @@
 #include "app/ShellUtil.h"
 #include "app/WindowMessages.h"
 #include "catalog/CCatalog.h"
+#include "control/CliFormat.h"
 #include "nodeui/CNodeInfoDlg.h"
 #include "platform/Diag.h"
 #include "platform/Files.h"
@@ -31,9 +32,8 @@
 #include <thread>
 
 namespace {
-const char* const kNoNodeName = "ノード名が未設定です。ノード名を設定してください。";
-const char* const kNoPartyName = "パーティ名が未設定です。パーティ名を設定してください。";
-const char* const kNoConnection = "接続先の設定がありません。接続先を1つ以上設定してください。";
+// The status cell's tool-tip of a download: its rate and the time it still needs.
+const char* const kProgressTip = "受信速度 %1、残り約 %2";
 
 const char* const kArrivedOne = "ファイルを受信しました";
 const char* const kArrivedMany = "%1個のファイルを受信しました";
@@ -42,7 +42,8 @@ const char* const kArrivedBody = "「%1」（送信元: %2）";
 const char* const kFirstStartLine = "パーティ名とノード名を設定してください（「システム設定」）。";
 const char* const kFirstStartHeadless =
     "パーティ名またはノード名が未設定です。作業フォルダの Pavo.ini の [SYSTEM] に PARTY と NAME "
-    "を設定してから起動し直してください。";
+    "を設定してから起動し直すか、コマンド「pavo set party=パーティ名 node=ノード名」で設定してくだ"
+    "さい。";
 } // namespace
 
 CPavoDlg::CPavoDlg(PavoNode& node, bool headless)
@@ -71,6 +72,7 @@ void CPavoDlg::buildWindow()
     m_fileCatalog =
         std::make_unique<CatalogFileOps::NodeCatalog>([this] { return m_node.catalog(); });
     m_fileOps = std::make_unique<CatalogFileOps>(*m_opsUi, *m_fileCatalog, settings());
+    m_ui.catalog->setProgressTip([this](const CatalogRecord& r) { return progressTip(r); });
     connectControls();
     m_notifier = new ArrivalNotifier(this);
     m_onArrival = [this](const std::vector<CatalogRecord>& records) { notifyArrivals(records); };
@@ -189,20 +191,7 @@ void CPavoDlg::applySelection()
 
 void CPavoDlg::applySelectionOf(int selection)
 {
-    const char* failed = nullptr;
-    switch (m_node.setOnline(selection == kOnline)) {
-    case PavoNode::OnlineRefusal::None:
-        break;
-    case PavoNode::OnlineRefusal::NoNodeName:
-        failed = kNoNodeName;
-        break;
-    case PavoNode::OnlineRefusal::NoPartyName:
-        failed = kNoPartyName;
-        break;
-    case PavoNode::OnlineRefusal::NoConnection:
-        failed = kNoConnection;
-        break;
-    }
+    const char* failed = PavoNode::refusalText(m_node.setOnline(selection == kOnline));
     if (failed)
         plat::showMessage(failed, plat::Icon::Warning);
     refreshControls();
@@ -423,6 +412,27 @@ void CPavoDlg::notifyArrivals(const std::vector<CatalogRecord>& records)
                                 : ui::tr(kArrivedMany).arg(qsizetype(records.size()));
     m_notifier->setTrayIcon(tray().icon());
     m_notifier->notify(summary, body, folder);
+}
+
+// A download's rate and time left, as the node measures them (the command line's "ls" shows the
+// same figures); empty while it has no estimate.
+std::string CPavoDlg::progressTip(const CatalogRecord& record) const
+{
+    const auto estimate = m_node.downloadRates().estimate(record);
+    if (!estimate || !estimate->secondsLeft)
+        return {};
+    return ui::tr(kProgressTip)
+        .arg(QString::fromStdString(CliFormat::rate(estimate->bytesPerSecond)),
+             QString::fromStdString(CliFormat::duration(*estimate->secondsLeft)))
+        .toStdString();
+}
+
+// The command line changed the on-line state or the settings: the title, the names, the switch
+// and the tool-tip show them.
+void CPavoDlg::stateChanged()
+{
+    refreshControls();
+    refreshTray();
 }
 
 void CPavoDlg::refreshTray()

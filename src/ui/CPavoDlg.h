@@ -134,6 +134,8 @@ private:
     void refreshLists() override;
     void refreshTray() override;
     void nodeListChanged(const std::vector<CNodeInfo>& nodes) override;
+    void stateChanged() override;
+    std::string progressTip(const CatalogRecord& record) const;
     // (postError and notice are public above.)
 
     PavoNode& m_node;

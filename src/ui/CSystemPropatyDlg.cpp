@@ -4,7 +4,6 @@
 #include "app/CPropatyHotLine.h"
 #include "platform/Prompt.h"
 #include "ui/ElidedLabel.h"
-#include "ui/NameRules.h"
 #include "ui/Translations.h"
 
 #include <QButtonGroup>
@@ -21,36 +20,20 @@
 #include <QVBoxLayout>
 
 namespace {
-const char* const kNoParty = "パーティ名が設定されていません。";
-const char* const kPartySpace = "パーティ名にスペースを含む名前は設定できません。";
-const char* const kPartyChars = "パーティ名に使用できない文字が含まれています。";
-const char* const kNoNode = "ノード名が設定されていません。";
-const char* const kNodeSpace = "ノード名にスペースを含む名前は設定できません。";
-const char* const kNodeChars = "ノード名に使用できない文字が含まれています。";
-const char* const kLimitRange = "有効期限は1日から36500日までの日数を設定してください。";
-const char* const kPartyRunning = "パーティ名は既に実行中です。この名前は設定できません";
 const char* const kNoSkypeId = "SkypeIdが未取得です。Skypeと接続しているか確認してください。";
 const char* const kNotInteger = "整数を入力してください。";
-// A limit of CP932 bytes, counted as the user can count: half-width characters are one byte,
-// full-width ones two.
-const char* const kTooLong = "全角%1文字・半角%2文字以内で入力してください。";
 const char* const kKeyOnline =
     "オンライン中はパーティ鍵を変更できません。オフラインにしてから設定してください。";
-const char* const kKeyNeedsPassphrase =
-    "パーティ鍵はパーティ名から作られます。パーティ名を変えるときは合言葉も入力してください。";
-
-// Listening on port 0 would take a port nobody knows; the range starts at 1.
-constexpr int kMinPort = 1;
-constexpr int kMaxPort = 65535;
 
 QString qs(const std::string& s)
 {
     return QString::fromStdString(s);
 }
 
-std::string tooLong(int limit)
+// A refusal in the interface's language, its values put in after the pattern is translated.
+std::string message(const SystemPropertyRules::Refusal& refusal)
 {
-    return ui::tr(kTooLong).arg(QString::number(limit / 2), QString::number(limit)).toStdString();
+    return SystemPropertyRules::fill(ui::tr(refusal.pattern).toStdString(), refusal.args);
 }
 
 QGroupBox* group(const char* title, const char* explanation, QWidget* parent, QLayout* controls)
@@ -237,7 +220,7 @@ void CSystemPropatyDlg::initialise()
     const bool skypeName = !m_values.ownSkypeId.empty() && m_values.ownSkypeId == m_values.nodeName;
     m_ui.useSkypeId->setChecked(skypeName);
     m_ui.nodeName->setEnabled(!skypeName);
-    m_ui.port->setRange(kMinPort, kMaxPort);
+    m_ui.port->setRange(SystemPropertyRules::kMinPort, SystemPropertyRules::kMaxPort);
     m_ui.port->setValue(m_values.listenPort);
     m_ui.changePort->setChecked(m_values.listenPort != kDefaultTcpPort);
     m_ui.port->setEnabled(m_ui.changePort->isChecked());
@@ -269,17 +252,12 @@ bool CSystemPropatyDlg::readValues(QWidget** focus, std::string* message)
     bool isNumber = false;
     const int days = m_ui.limitDay->text().trimmed().toInt(&isNumber);
     // The limits count CP932 bytes, the width the record fields give these names.
-    if (ui::limitLength(node) > static_cast<std::size_t>(kMaxNodeName)) {
-        *focus = m_ui.nodeName;
-        *message = tooLong(kMaxNodeName);
+    if (const auto refusal = SystemPropertyRules::checkLengths(party, node); refusal.refused()) {
+        *focus = fieldWidget(refusal.field);
+        *message = ::message(refusal);
         return false;
     }
     m_values.nodeName = node;
-    if (ui::limitLength(party) > static_cast<std::size_t>(kMaxPartyName)) {
-        *focus = m_ui.partyName;
-        *message = tooLong(kMaxPartyName);
-        return false;
-    }
     m_values.partyName = party;
     if (!isNumber) {
         *focus = m_ui.limitDay;
@@ -324,24 +302,12 @@ void CSystemPropatyDlg::onChangePortClicked()
 std::string CSystemPropatyDlg::check(QWidget** focus)
 {
     const std::string& party = m_values.partyName;
-    const std::string& node = m_values.nodeName;
-    *focus = m_ui.partyName;
-    if (party.empty())
-        return kNoParty;
-    if (ui::hasSpace(party))
-        return kPartySpace;
-    if (!ui::cp932Length(party)) // records and hellos carry the party name in CP932
-        return kPartyChars;
-    *focus = m_ui.nodeName;
-    if (node.empty())
-        return kNoNode;
-    if (ui::hasSpace(node))
-        return kNodeSpace;
-    if (!ui::isUsableNodeName(node)) // peers name a receive folder after it
-        return kNodeChars;
-    *focus = m_ui.limitDay;
-    if (m_values.limitDay < kMinLimitDay || m_values.limitDay > kMaxLimitDay)
-        return kLimitRange;
+    const auto refusal =
+        SystemPropertyRules::checkValues(party, m_values.nodeName, m_values.limitDay);
+    if (refusal.refused()) {
+        *focus = fieldWidget(refusal.field);
+        return message(refusal);
+    }
     *focus = m_ui.partyKey;
     using KeyChange = Values::KeyChange;
     if (m_values.online && m_values.keyChange != KeyChange::Keep) {
@@ -351,12 +317,29 @@ std::string CSystemPropatyDlg::check(QWidget** focus)
     // The key is made from the passphrase and the party name: a new name needs the passphrase.
     if (m_values.partyKeySet && m_values.keyChange == KeyChange::Keep &&
         m_values.partyName != m_initialParty)
-        return kKeyNeedsPassphrase;
+        return SystemPropertyRules::kKeyNeedsPassphrase;
     // Last: a name that passes is held from here on, even though nothing else is applied yet.
     *focus = nullptr;
     if (m_guard.check(party) == 0)
-        return kPartyRunning;
+        return message(SystemPropertyRules::partyRunning());
     return {};
+}
+
+QWidget* CSystemPropatyDlg::fieldWidget(SystemPropertyRules::Field field) const
+{
+    switch (field) {
+    case SystemPropertyRules::Field::Party:
+        return m_ui.partyName;
+    case SystemPropertyRules::Field::Node:
+        return m_ui.nodeName;
+    case SystemPropertyRules::Field::LimitDay:
+        return m_ui.limitDay;
+    case SystemPropertyRules::Field::Port:
+        return m_ui.port;
+    case SystemPropertyRules::Field::None:
+        break;
+    }
+    return nullptr;
 }
 
 void CSystemPropatyDlg::accept()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/SystemPropertyRules.h"
+
 #include <QDialog>
 
 #include <string>
@@ -23,13 +25,8 @@ class CSystemPropatyDlg : public QDialog
 public:
     static constexpr int kWindowOpen = 0;
     static constexpr int kWindowClosed = 1;
-    static constexpr int kMaxNodeName = 30;
-    static constexpr int kMaxPartyName = 18;
-    // Expiry days outside this range are refused: 0 or less would register files that are
-    // already expired (and a negative count is read back from the settings file as 0), and far
-    // beyond it the expiry date can no longer be written into a record.
-    static constexpr int kMinLimitDay = 1;
-    static constexpr int kMaxLimitDay = 36500;
+    static constexpr int kMaxNodeName = SystemPropertyRules::kMaxNodeName;
+    static constexpr int kMaxPartyName = SystemPropertyRules::kMaxPartyName;
     // The longest passphrase taken, as by "pavo --set-party-key".
     static constexpr std::size_t kMaxPassphrase = 1024;
 
@@ -105,6 +102,7 @@ private:
     void onUseSkypeIdClicked();
     void onChangePortClicked();
     std::string check(QWidget** focus);
+    QWidget* fieldWidget(SystemPropertyRules::Field field) const;
 
     Values m_values;
     CMultiCheck& m_guard;

@@ -1,6 +1,8 @@
 #include "ui/CatalogFileOps.h"
 
 #include "app/CPropatyHotLine.h"
+#include "app/CatalogFileRules.h"
+#include "app/NameRules.h"
 #include "app/ShellUtil.h"
 #include "catalog/CCatalog.h"
 #include "platform/Cp932.h"
@@ -10,7 +12,6 @@
 #include "platform/Prompt.h"
 #include "platform/Shortcut.h"
 #include "ui/CatalogRowText.h"
-#include "ui/NameRules.h"
 #include "ui/Translations.h"
 
 #include <cstdio>
@@ -18,36 +19,13 @@
 
 namespace {
 using plat::baseName;
-const char* const kNoStatus = "ファイル状態の取得に失敗しました。再度実行してみてください。";
-const char* const kBadKind = "取り扱いできない形式のファイルです";
-const char* const kEmpty = "サイズが０のファイルは登録できません";
 const char* const kManyQuestion =
     "複数ファイルがドロップされました.全てショートカット作成の扱いになります。\r\nよろしいですか？";
 const char* const kSkipped =
     "%d個のファイルが取り扱いできないファイルでした。処理をスキップしました";
-const char* const kCancelled = "操作はキャンセルされました";
-const char* const kShortcutFailed = "ショートカットの作成に失敗しました.";
-const char* const kNoSelection = "ファイルが選択されていません";
-const char* const kManagementTakeOut = "管理用ファイルは取り出しできません";
-const char* const kOwnFile = "このファイルは自ノードで登録したファイルです。";
-const char* const kNotReady = "このファイルはまだ食べ頃ではありません。後ほどお願いします";
-const char* const kForceManagement =
-    "管理用ファイルは削除できません.強制削除しますか？\r\n"
-    "強制削除は他ノードへの波及はしませんがネットワークの整合性を損なう恐れがあります.";
-const char* const kDeleteEverywhere = "選択したファイルとネットワークへの登録を削除します。"
-                                      "この操作はネットワーク上他ノードのファイルも消去します。";
-const char* const kForceOther =
-    "このファイルは他ノードで登録したファイルです. 強制削除しますか？\r\n"
-    "強制削除は他ノードへの波及はしませんがネットワークの整合性を損なう恐れがあります.";
-const char* const kShortcutSuffix = "へのショートカット";
-const char* const kUnsendableOne =
-    "ファイル名「%s」には送信できない文字（%s）が含まれています。\r\n"
-    "文字を置き換えた名前「%s」でコピーを登録しますか？";
 const char* const kUnsendableMany = "次のファイルの名前には送信できない文字が含まれています。\r\n%s"
                                     "文字を置き換えた名前でコピーを登録しますか？";
 const char* const kUnsendableLine = "「%s」（%s）→「%s」\r\n";
-const char* const kNameTooLong = "ファイル名が長すぎるため登録できません。";
-const char* const kAlreadyRegistered = "「%s」は既に登録されています。";
 const char* const kTakenOut = "「%s」を取り出しました: %s";
 
 std::string format(const char* pattern, const std::string& first, const std::string& second = {},
@@ -65,19 +43,10 @@ std::string format(const char* pattern, const std::string& first, const std::str
     return text;
 }
 
-// The name a dropped file gets when its own cannot be sent; empty when even that cannot be.
-std::string sendableName(const std::string& path)
-{
-    const std::string name = ui::cp932Substitute(plat::baseName(path));
-    const auto cp932 = plat::toCp932(name);
-    return cp932 && cp932->size() < plat::FindLayout::FileNameSize ? name : std::string();
-}
 const char* const kGone =
     "「%s」の登録はもうカタログにありません。一覧の更新を待って選び直してください。";
 const char* const kFileLine = "\r\n\r\nファイル: %s";
 const char* const kTakeOutFailed = "「%s」を取り出せませんでした。\r\n%s";
-const char* const kNotOnThisNode =
-    "受信したファイルがこのノードにありません（削除された可能性があります）";
 
 std::string folderOf(const std::string& path)
 {
@@ -147,23 +116,7 @@ CatalogFileOps::CatalogFileOps(Ui& ui, Catalog& catalog, CPropatyHotLine& settin
 
 std::string CatalogFileOps::shortcutName(const std::string& fileName)
 {
-    return fileName + kShortcutSuffix + ".lnk";
-}
-
-// Only plain files (attributes 0 or archive) of some size can be registered. A name the records'
-// code page cannot hold could never be registered, so it is refused here as well.
-CatalogFileOps::Check CatalogFileOps::checkDropped(const std::string& path)
-{
-    plat::FindRecord status;
-    const plat::FindResult found = plat::statFindRecord(path, status);
-    if (found != plat::FindResult::Ok && found != plat::FindResult::BadName)
-        return Check::NoStatus;
-    const std::uint32_t attributes = status.attributes();
-    if (attributes != 0 && attributes != plat::FindAttr::Archive)
-        return Check::BadKind;
-    if (status.size() == 0)
-        return Check::Empty;
-    return found == plat::FindResult::BadName ? Check::BadName : Check::Ok;
+    return CatalogFileRules::shortcutName(fileName);
 }
 
 void CatalogFileOps::drop(const std::vector<std::string>& paths)
@@ -176,21 +129,14 @@ void CatalogFileOps::drop(const std::vector<std::string>& paths)
 
 void CatalogFileOps::dropOne(const std::string& path)
 {
-    switch (checkDropped(path)) {
-    case Check::NoStatus:
-        refuse(kNoStatus);
+    const Check check = CatalogFileRules::check(path);
+    if (const char* refusal = CatalogFileRules::refusalText(check)) {
+        refuse(refusal);
         return;
-    case Check::BadKind:
-        refuse(kBadKind);
-        return;
-    case Check::Empty:
-        refuse(kEmpty);
-        return;
-    case Check::BadName:
+    }
+    if (check == Check::BadName) {
         offerRenamedCopies({path});
         return;
-    case Check::Ok:
-        break;
     }
     if (plat::isShortcutName(path)) {
         copyIntoSend(path);
@@ -214,7 +160,7 @@ void CatalogFileOps::dropMany(const std::vector<std::string>& paths)
     int skipped = 0;
     std::vector<std::string> badNames;
     for (const std::string& path : paths) {
-        const Check check = checkDropped(path);
+        const Check check = CatalogFileRules::check(path);
         if (check == Check::BadName) {
             badNames.push_back(path);
             continue;
@@ -243,20 +189,21 @@ void CatalogFileOps::offerRenamedCopies(const std::vector<std::string>& paths)
     std::string lines;
     for (const std::string& path : paths) {
         const std::string name(baseName(path));
-        const std::string renamed = sendableName(path);
-        if (renamed.empty() || ui::unwritableList(name).empty()) {
-            refuse(kNameTooLong);
+        const std::string renamed = CatalogFileRules::sendableName(path);
+        if (renamed.empty() || names::unwritableList(name).empty()) {
+            refuse(CatalogFileRules::kNameTooLong);
             continue;
         }
         copies.emplace_back(path, renamed);
-        lines += format(kUnsendableLine, name, ui::unwritableList(name), renamed);
+        lines += format(kUnsendableLine, name, names::unwritableList(name), renamed);
     }
     if (copies.empty())
         return;
     const std::string question =
-        copies.size() == 1 ? format(kUnsendableOne, std::string(baseName(copies[0].first)),
-                                    ui::unwritableList(baseName(copies[0].first)), copies[0].second)
-                           : format(kUnsendableMany, lines);
+        copies.size() == 1
+            ? format(CatalogFileRules::kUnsendableOne, std::string(baseName(copies[0].first)),
+                     names::unwritableList(baseName(copies[0].first)), copies[0].second)
+            : format(kUnsendableMany, lines);
     m_ui.bringToFront();
     if (!yes(question.c_str()))
         return;
@@ -273,7 +220,7 @@ void CatalogFileOps::copyIntoSend(const std::string& path, const std::string& na
 {
     const std::string destination = plat::joinPath(m_settings.getSendFolder(), name);
     if (!m_ui.copyFile(path, destination).ok)
-        refuse(kCancelled);
+        refuse(CatalogFileRules::kCancelled);
 }
 
 void CatalogFileOps::shortcutIntoSend(const std::string& path)
@@ -284,11 +231,11 @@ void CatalogFileOps::shortcutIntoSend(const std::string& path)
     std::error_code error;
     if (std::filesystem::is_symlink(link, error) &&
         std::filesystem::read_symlink(link, error) == std::filesystem::path(path)) {
-        m_ui.notice(format(kAlreadyRegistered, std::string(baseName(path))));
+        m_ui.notice(format(CatalogFileRules::kAlreadyRegistered, std::string(baseName(path))));
         return;
     }
     if (!createShortcut(folderOf(path), link, path))
-        refuse(kShortcutFailed);
+        refuse(CatalogFileRules::kShortcutFailed);
 }
 
 bool CatalogFileOps::isOwn(const CatalogRecord& record)
@@ -303,7 +250,7 @@ std::optional<CatalogRecord> CatalogFileOps::selectedEntry()
     if (row)
         shown = m_ui.rowEntry(*row);
     if (!shown)
-        refuse(kNoSelection);
+        refuse(CatalogFileRules::kNoSelection);
     return shown;
 }
 
@@ -326,18 +273,18 @@ void CatalogFileOps::takeOut()
     if (!shown)
         return;
     if (ui::isManagementFileName(shown->fileNameUtf8())) {
-        refuse(kManagementTakeOut);
+        refuse(CatalogFileRules::kManagementTakeOut);
         return;
     }
     std::optional<CatalogRecord> entry = stillRegistered(*shown);
     if (!entry)
         return;
     if (isOwn(*entry)) {
-        refuse(kOwnFile);
+        refuse(CatalogFileRules::kOwnFile);
         return;
     }
     if (entry->completeFlag() != 1) {
-        refuse(kNotReady);
+        refuse(CatalogFileRules::kNotReady);
         return;
     }
     const std::optional<std::string> target = m_ui.chooseSavePath(entry->fileNameUtf8());
@@ -353,7 +300,7 @@ void CatalogFileOps::copyOut(const CatalogRecord& entry, const std::string& targ
 {
     const std::string source = m_catalog.contentPath(entry);
     if (source.empty() || !plat::fileExists(source)) {
-        reportTakeOutFailure(entry, kNotOnThisNode);
+        reportTakeOutFailure(entry, CatalogFileRules::kNotOnThisNode);
         return;
     }
     // The copy writes under a temporary name and renames it when complete, so a failure never
@@ -378,7 +325,7 @@ void CatalogFileOps::deleteRegistration()
         return;
     bool forced = false;
     if (ui::isManagementFileName(shown->fileNameUtf8())) {
-        if (!yesFor(kForceManagement, *shown))
+        if (!yesFor(CatalogFileRules::kForceManagement, *shown))
             return;
         forced = true;
     }
@@ -386,7 +333,7 @@ void CatalogFileOps::deleteRegistration()
     if (!entry)
         return;
     if (isOwn(*entry)) {
-        const bool everywhere = yesFor(kDeleteEverywhere, *shown);
+        const bool everywhere = yesFor(CatalogFileRules::kDeleteEverywhere, *shown);
         if (!(entry = stillRegistered(*shown)))
             return;
         entry->setKind(catalog::RecordKind::Deleted);
@@ -395,7 +342,7 @@ void CatalogFileOps::deleteRegistration()
             return;
         }
     } else if (!forced) {
-        if (!yesFor(kForceOther, *shown) || !(entry = stillRegistered(*shown)))
+        if (!yesFor(CatalogFileRules::kForceOther, *shown) || !(entry = stillRegistered(*shown)))
             return;
     }
     entry->setKind(catalog::RecordKind::Deleted);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/CatalogFileRules.h"
 #include "catalog/CatalogRecord.h"
 
 #include <functional>
@@ -87,16 +88,8 @@ public:
     static std::string shortcutName(const std::string& fileName);
 
 private:
-    enum class Check
-    {
-        Ok,
-        NoStatus,
-        BadKind,
-        Empty,
-        BadName, // a plain file whose name the records cannot hold
-    };
+    using Check = CatalogFileRules::Check;
 
-    static Check checkDropped(const std::string& path);
     void dropOne(const std::string& path);
     void dropMany(const std::vector<std::string>& paths);
     void copyIntoSend(const std::string& path);

@@ -1,5 +1,7 @@
 #include "ui/CatalogRowText.h"
 
+#include "catalog/RecordRoles.h"
+
 #include <cstdio>
 
 namespace ui {
@@ -31,8 +33,7 @@ std::string expiryText(const plat::SystemTime& t)
 
 bool isOwnRecord(const CatalogRecord& r, const std::string& ownNode)
 {
-    const auto own = catalog::cp932Field(ownNode, catalog::RecordLayout::NodeNameSize);
-    return own && *own == r.originNodeCp932();
+    return catalog::isOwnRecord(r, ownNode);
 }
 
 std::string statusText(const CatalogRecord& r, const std::string& ownNode)
@@ -92,7 +93,7 @@ std::array<std::string, kCatalogColumns> rowTexts(const CatalogRecord& r,
 
 bool isManagementFileName(const std::string& fileName)
 {
-    return fileName.size() >= 4 && fileName.compare(fileName.size() - 4, 4, ".nod") == 0;
+    return catalog::isManagementFileName(fileName);
 }
 
 } // namespace ui

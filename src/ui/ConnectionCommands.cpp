@@ -1,11 +1,11 @@
 #include "ui/ConnectionCommands.h"
 
 #include "app/ConnectionList.h"
+#include "app/ConnectionRules.h"
 #include "platform/Prompt.h"
 #include "ui/CConnectListCtrl.h"
 
 namespace {
-const char* const kTooMany = "接続先は10件までしか設定できません。";
 const char* const kSelectToDelete = "削除する接続を選択してください。";
 const char* const kDeleteQuestion = "接続を削除しますか？";
 const char* const kSkype = "SKYPE";
@@ -52,7 +52,7 @@ void ConnectionCommands::add()
     // An eleventh connection would be saved but never read back: refuse it before anything is
     // typed.
     if (m_connections.count() >= ConnectionList::kMaxConnections) {
-        plat::showMessage(kTooMany, plat::Icon::Warning);
+        plat::showMessage(ConnectionRules::kTooMany, plat::Icon::Warning);
         return;
     }
     Values fresh;

@@ -5,9 +5,15 @@
 
 #include <gtest/gtest.h>
 
+#include <QByteArray>
+
+#include <cstdio>
 #include <fstream>
 #include <memory>
+#include <regex>
+#include <sstream>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 // Two pavo processes whose only connection goes through the messaging client on a real XMPP
 // server: each node has its own client logged in to its own account, alice for node A and bob
@@ -26,18 +32,47 @@ struct XmppNode : MultiNode
     }
 };
 
+// Runs "pavo --set-party-key" in the node's folder with the passphrase as its one input line;
+// the key goes into Pavo.ini. True when it succeeded.
+bool setPartyKey(const MultiNode& node, const std::string& passphrase)
+{
+    const std::string command = "cd '" + node.dir + "' && PAVO_NO_KEYCHAIN=1 '" +
+                                NodeProcess::pavoBinary() + "' --set-party-key 2>>set-key.err";
+    std::FILE* pipe = ::popen(command.c_str(), "w");
+    if (!pipe)
+        return false;
+    std::fputs((passphrase + "\n").c_str(), pipe);
+    const int status = ::pclose(pipe);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// The bytes of every in-band block the server relayed, decoded, one after the other.
+std::string relayedBlocks(const std::string& relayed)
+{
+    static const std::regex data("<data[^>]*>([A-Za-z0-9+/=]*)</data>");
+    std::string bytes;
+    for (auto it = std::sregex_iterator(relayed.begin(), relayed.end(), data);
+         it != std::sregex_iterator(); ++it)
+        bytes += QByteArray::fromBase64(QByteArray::fromStdString((*it)[1].str())).toStdString();
+    return bytes;
+}
+
 class XmppTransfer : public ::testing::Test
 {
-protected:
+public:
     void SetUp() override
     {
         ASSERT_TRUE(server.addAccount("alice", "alice-secret"));
         ASSERT_TRUE(server.addAccount("bob", "bob-secret"));
+    }
+    // The server and both clients; both nodes of the party.
+    void begin(const std::string& partyA = "sky", const std::string& partyB = "sky")
+    {
         ASSERT_TRUE(server.start());
         aliceClient = client("alice", "bob", a);
         bobClient = client("bob", "alice", b);
-        a.configureWith("sky", {IniPeer::skype("B", "bob@localhost")});
-        b.configureWith("sky", {IniPeer::skype("A", "alice@localhost")});
+        a.configureWith(partyA, {IniPeer::skype("B", "bob@localhost")});
+        b.configureWith(partyB, {IniPeer::skype("A", "alice@localhost")});
     }
     void TearDown() override
     {
@@ -72,6 +107,7 @@ protected:
 TEST_F(XmppTransfer, FileCrossesBetweenTwoAccounts)
 {
     const std::string content = pattern(7 * 20480 + 333, 21);
+    begin();
     writeFile(a.file("SEND/notes.bin"), content);
     a.start("0.05");
     b.start("0.05");
@@ -85,6 +121,7 @@ TEST_F(XmppTransfer, ServerRestartedMidTransferAndTheFileStillArrivesWhole)
 {
     const std::size_t size = 2 * 1024 * 1024;
     const std::string content = pattern(size, 22);
+    begin();
     writeFile(a.file("SEND/big.bin"), content);
     a.start("0.1");
     b.start("0.1");
@@ -103,6 +140,101 @@ TEST_F(XmppTransfer, ServerRestartedMidTransferAndTheFileStillArrivesWhole)
         << "B holds " << sizeOf(atB) << " bytes of " << size << "\n"
         << aliceClient->output() << bobClient->output();
     EXPECT_GT(sizeOf(atB), cut);
+}
+
+// With a party key at A, by what B has: only the same key gets anything, and whatever crosses
+// the server is ciphertext under a name that is no party's.
+TEST(XmppKeyedTransfer, OnlyTheSameKeyGetsTheFileAndTheServerSeesNoPlainByte)
+{
+    struct Row
+    {
+        const char* what;
+        const char* partyB;
+        const char* passphraseB; // empty: no key
+        bool arrives;
+    };
+    const Row rows[] = {
+        {"same key", "KeyParty", "one passphrase", true},
+        {"another key", "KeyParty", "another passphrase", false},
+        {"no key", "KeyParty", "", false},
+        {"another party (same passphrase)", "OtherParty", "one passphrase", false},
+    };
+    const std::string marker = "MARKER-5e1d-in-the-file";
+    const std::string content = pattern(3 * 20480, 8) + marker + pattern(777, 9);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        struct World : XmppTransfer
+        {
+            void TestBody() override {}
+        } w;
+        w.server.recordRelayed();
+        ASSERT_NO_FATAL_FAILURE(w.SetUp());
+        ASSERT_NO_FATAL_FAILURE(w.begin("KeyParty", row.partyB));
+        ASSERT_TRUE(setPartyKey(w.a, "one passphrase")) << readFile(w.a.file("set-key.err"));
+        if (*row.passphraseB) {
+            ASSERT_TRUE(setPartyKey(w.b, row.passphraseB)) << readFile(w.b.file("set-key.err"));
+        }
+        writeFile(w.a.file("SEND/notes.bin"), content);
+        w.a.start("0.05");
+        w.b.start("0.05");
+        const std::string atB = w.b.file("RECV/A/notes.bin");
+        if (row.arrives) {
+            ASSERT_TRUE(waitFor([&] { return readFile(atB) == content; }, 120s))
+                << w.a.process->output() << w.aliceClient->output() << w.bobClient->output();
+        } else {
+            ASSERT_TRUE(waitFor(
+                [&] {
+                    return w.a.process->output().find("パーティ鍵が一致しません") !=
+                           std::string::npos;
+                },
+                90s))
+                << w.a.process->output();
+            EXPECT_EQ(sizeOf(atB), 0u);
+        }
+        w.TearDown();
+        // What alice's client (node A's, with the key) sent through the server.
+        std::string relayed;
+        std::istringstream lines(readFile(w.server.relayedFile()));
+        for (std::string line; std::getline(lines, line);) {
+            if (line.find("from='alice@localhost/") != std::string::npos)
+                relayed += line + "\n";
+        }
+        const std::string blocks = relayedBlocks(relayed);
+        if (row.arrives) {
+            EXPECT_GT(blocks.size(), content.size());
+        }
+        EXPECT_NE(relayed.find("PAVOTLS1"), std::string::npos);
+        for (const std::string& clear : {std::string("KeyParty"), std::string("notes.bin"), marker,
+                                         std::string("\x02\x00\x02\x00", 4)}) {
+            EXPECT_EQ(relayed.find(clear), std::string::npos) << clear;
+            EXPECT_EQ(blocks.find(clear), std::string::npos) << clear;
+        }
+    }
+}
+
+// A server that holds the client far below the pace the node asks for: the client says so,
+// and so does the node's status line.
+TEST_F(XmppTransfer, AServerLimitingTheClientIsToldOnce)
+{
+    server.addModule("limits");
+    server.addConfig("limits = { c2s = { rate = \"8kb/s\"; burst = \"1s\" } }\n");
+    ASSERT_NO_FATAL_FAILURE(begin());
+    writeFile(a.file("SEND/slow.bin"), pattern(600 * 1024, 5));
+    a.start("0.05");
+    b.start("0.05");
+    EXPECT_TRUE(aliceClient->waitForOutput("the server limits this connection to about", 90000))
+        << aliceClient->output();
+    EXPECT_TRUE(waitFor(
+        [&] {
+            return a.process->output().find("メッセージサーバーがこの接続を約") !=
+                   std::string::npos;
+        },
+        30s))
+        << a.process->output();
+    const std::string out = aliceClient->output();
+    EXPECT_EQ(out.find("limits this connection", out.find("limits this connection") + 1),
+              std::string::npos)
+        << "said once";
 }
 
 } // namespace

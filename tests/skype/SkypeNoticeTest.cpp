@@ -95,6 +95,7 @@ TEST(SkypeNoticeTest, ApplicationNotificationsAreRoutedByTheirFirstWord)
         {"RECEIVED bob:1=40", AppNoticeKind::Received, "bob:1=40"},
         {"RECEIVEDX bob:1=40", AppNoticeKind::Ignored, ""},
         {"DATAGRAM bob:1 hi", AppNoticeKind::Ignored, ""},
+        {"SENDLIMIT 10240", AppNoticeKind::SendLimit, "10240"},
         {"", AppNoticeKind::Ignored, ""},
     };
     for (const Row& row : rows) {

@@ -1,6 +1,7 @@
 #include "skype/VX_A2AMODEL.h"
 
 #include "app/CA2AModelListener.h"
+#include "app/CPostError.h"
 #include "app/NodeSettings.h"
 #include "catalog/CCatalog.h"
 #include "catalog/HelloBody.h"
@@ -115,6 +116,37 @@ TEST_F(PeerModelTest, ConnectableQueryEvery300TicksWhileTheApplicationExists)
     EXPECT_TRUE(link.commands.empty());
     peers.tick();
     EXPECT_EQ(link.commands, std::vector<std::string>{"GET APPLICATION " + App + " CONNECTABLE"});
+}
+
+// The application of the other kind (keyed or not) is asked for with the connectable contacts; a
+// configured contact found only there has a party key that does not match, which is said (once
+// a minute), and the client's word on its server's limit is said too.
+TEST_F(PeerModelTest, AConfiguredContactOnTheOtherKindsApplicationIsReported)
+{
+    CPostError notices;
+    node.setNotices(&notices);
+    settings.connections().append({"NodeC", "SKYPE", "carol", {}});
+    peers.setMismatchProbe("PAVOTLS1");
+    peers.createApplications();
+    peers.onApplication("CREATE APPLICATION " + App);
+    link.commands.clear();
+    peers.application().setPollCounter(300);
+    peers.tick();
+    EXPECT_EQ(link.commands, (std::vector<std::string>{"GET APPLICATION " + App + " CONNECTABLE",
+                                                       "GET APPLICATION PAVOTLS1 CONNECTABLE"}));
+
+    users.onUsers("bob, carol, dave");
+    peers.onApplication("APPLICATION " + App + " CONNECTABLE bob");
+    // bob runs both (connectable here: no mismatch), dave is no configured peer.
+    peers.onApplication("APPLICATION PAVOTLS1 CONNECTABLE bob dave");
+    EXPECT_EQ(notices.detailText(), "");
+    peers.onApplication("APPLICATION PAVOTLS1 CONNECTABLE bob carol dave");
+    EXPECT_EQ(notices.detailText(),
+              "SKYPE接続 NodeC (carol) のパーティ鍵が一致しません.接続しません.");
+
+    peers.onApplication("APPLICATION " + App + " SENDLIMIT 10240");
+    EXPECT_EQ(notices.detailText(), "メッセージサーバーがこの接続を約10 kB/sに制限しています.");
+    node.setNotices(nullptr);
 }
 
 TEST_F(PeerModelTest, DetachThenAttachStartsAfresh)

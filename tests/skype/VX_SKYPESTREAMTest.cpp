@@ -1,5 +1,6 @@
 #include "skype/VX_SKYPESTREAM.h"
 
+#include "app/CPostError.h"
 #include "app/NodeSettings.h"
 #include "catalog/CCatalog.h"
 #include "catalog/HelloBody.h"
@@ -7,6 +8,8 @@
 #include "catalog/MessageHeader.h"
 #include "catalog/NodeContext.h"
 #include "platform/Bytes.h"
+#include "platform/TlsContext.h"
+#include "skype/StreamTls.h"
 #include "support/FakeSkypeLink.h"
 #include "support/HexBytes.h"
 #include "support/TempDir.h"
@@ -141,11 +144,36 @@ TEST_F(StreamTest, PassiveStreamNeverStartsButAnswers)
     stream->setPassive(true);
     ticks(450);
     EXPECT_TRUE(link.commands.empty());
-    stream->receive(reply(message(buildCatalogRequest), 0));
-    ticks(1);
+    // The peer's first hello is answered with a hello, which names this node to the peer.
+    stream->receive(reply(hello("NodeB", "Party1"), 0));
+    stream->receive(reply(message(buildCatalogRequest), 1));
+    stream->receive(reply(hello("NodeB", "Party1"), 2));
+    ticks(2);
     const auto msgs = written();
-    ASSERT_EQ(msgs.size(), 1u);
-    EXPECT_EQ(ConstMessageHeader(msgs[0].data()).messageType(), MsgType::CatalogBatch);
+    ASSERT_EQ(msgs.size(), 2u);
+    EXPECT_EQ(ConstMessageHeader(msgs[0].data()).messageClass(), MsgClass::Hello);
+    EXPECT_EQ(ConstMessageHeader(msgs[1].data()).messageType(), MsgType::CatalogBatch);
+}
+
+TEST_F(StreamTest, NothingIsAnsweredBeforeAHelloOfThisPartyAndAnotherPartyIsRefused)
+{
+    stream->receive(reply(message(buildCatalogRequest), 0));
+    ticks(2);
+    for (const auto& m : written())
+        EXPECT_NE(ConstMessageHeader(m.data()).messageType(), MsgType::CatalogBatch)
+            << "a catalog request before any hello is not answered";
+    EXPECT_FALSE(stream->admitted());
+
+    stream->receive(reply(hello("NodeB", "Party2"), 1));
+    EXPECT_TRUE(stream->refused());
+    EXPECT_EQ(link.commands.back(), Disconnect);
+    // Nothing more is taken or written once refused.
+    const std::size_t before = link.commands.size();
+    stream->receive(reply(hello("NodeB", "Party1"), 2));
+    stream->receive(reply(message(buildCatalogRequest), 3));
+    ticks(3);
+    EXPECT_FALSE(stream->admitted());
+    EXPECT_EQ(link.commands.size(), before);
 }
 
 TEST_F(StreamTest, KeepAliveAfter3000IdleTicks)
@@ -230,10 +258,10 @@ TEST_F(StreamTest, HelloBindsThePeerToTheNameItCarries)
     stream->receive(reply(hello("NodeZ", "Party1"), 0));
     EXPECT_EQ(stream->peerNodeName(), "NodeZ");
     EXPECT_EQ(settings.connections().records()[0].nodeName, "NodeZ");
-    // A hello of another party is still counted but binds nothing.
+    // A hello of another party binds nothing (and closes the stream).
     stream->receive(reply(hello("NodeY", "Party2"), 1));
     EXPECT_EQ(stream->peerNodeName(), "NodeZ");
-    EXPECT_EQ(stream->receiveSequence(), 2u);
+    EXPECT_EQ(settings.connections().records()[0].nodeName, "NodeZ");
 }
 
 TEST_F(StreamTest, MessageTooLongForTheClientIsRefusedBeforeItIsNumbered)
@@ -252,6 +280,120 @@ TEST_F(StreamTest, MessageTooLongForTheClientIsRefusedBeforeItIsNumbered)
                                     VX_SKYPESTREAM::kChunkSize);
     EXPECT_TRUE(stream->sendMessage(chunk.data(), chunk.size()));
     EXPECT_EQ(ConstMessageHeader(written().at(0).data()).sequence(), 0u);
+}
+
+// Two nodes' streams joined back to back, as the client joins them: alice (node A) and bob
+// (node B), each with its own settings, party key, link and notices; what one writes the other
+// reads.
+struct KeyedEnd
+{
+    KeyedEnd(const std::string& nodeName, const std::string& party, const std::string& peerNode,
+             const std::string& peerId)
+        : settings(dir.path())
+    {
+        settings.setNodeName(nodeName);
+        settings.setPartyName(party);
+        settings.connections().append({peerNode, "SKYPE", peerId, {}});
+        catalog = std::make_unique<CCatalog>(node, true);
+        stream = std::make_unique<VX_SKYPESTREAM>(link, node, peerId, 7, App, peerNode);
+    }
+    ~KeyedEnd()
+    {
+        stream.reset();
+        catalog.reset();
+    }
+
+    TempDir dir;
+    NodeSettings settings;
+    CPostError notices;
+    NodeContext node{settings, nullptr, &notices};
+    std::unique_ptr<CCatalog> catalog;
+    FakeSkypeLink link;
+    std::unique_ptr<VX_SKYPESTREAM> stream;
+    std::size_t delivered = 0;
+};
+
+std::shared_ptr<plat::TlsContext> contextOf(std::uint8_t fill)
+{
+    plat::TlsContext::Key key;
+    key.fill(fill);
+    return plat::TlsContext::create(key);
+}
+
+// Hands what each end has written to the other and acknowledges it, tick by tick.
+void run(KeyedEnd& a, KeyedEnd& b, const std::string& aId, const std::string& bId, int ticks)
+{
+    const auto deliver = [](KeyedEnd& from, KeyedEnd& to, const std::string& fromId) {
+        for (; from.delivered < from.link.commands.size(); ++from.delivered) {
+            const std::string& c = from.link.commands[from.delivered];
+            const std::string write = "ALTER APPLICATION " + App + " WRITE ";
+            if (c.rfind(write, 0) != 0)
+                continue;
+            const std::size_t blank = c.find(' ', write.size());
+            to.stream->receive(fromId + ":7" + c.substr(blank));
+            from.stream->setSendReady();
+        }
+    };
+    for (int i = 0; i < ticks; ++i) {
+        a.stream->tick();
+        b.stream->tick();
+        deliver(a, b, aId);
+        deliver(b, a, bId);
+    }
+}
+
+// Every byte alice's stream wrote, decoded.
+std::string writtenBytes(const KeyedEnd& end)
+{
+    std::string all;
+    const std::string write = "ALTER APPLICATION " + App + " WRITE ";
+    for (const std::string& c : end.link.startingWith(write)) {
+        const auto bytes = bytesOf(c.substr(c.find(' ', write.size()) + 1));
+        all.append(bytes.begin(), bytes.end());
+    }
+    return all;
+}
+
+TEST(KeyedStreamTest, TheOtherEndIsAdmittedOnlyWithTheSameKeyAndParty)
+{
+    struct Row
+    {
+        const char* what;
+        std::uint8_t bobKey; // 0: none
+        const char* bobParty;
+        bool admitted;
+        const char* notice;
+    };
+    const Row rows[] = {
+        {"same key", 1, "Party1", true, ""},
+        {"same key, another party", 1, "Party2", false, ""},
+        {"another key", 2, "Party1", false, "パーティ鍵が一致しません"},
+        {"no key (plain messages)", 0, "Party1", false, "パーティ鍵が一致しません"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        KeyedEnd alice("NodeA", "Party1", "NodeB", "bob");
+        KeyedEnd bob("NodeB", row.bobParty, "NodeA", "alice");
+        alice.stream->setTls(contextOf(1), StreamTls::startsHandshake("alice", "bob"), nullptr);
+        if (row.bobKey)
+            bob.stream->setTls(contextOf(row.bobKey), StreamTls::startsHandshake("bob", "alice"),
+                               nullptr);
+        run(alice, bob, "alice", "bob", 20);
+
+        EXPECT_EQ(alice.stream->admitted(), row.admitted);
+        EXPECT_EQ(bob.stream->admitted(), row.admitted);
+        // The end that finds the mismatch closes the stream and says why.
+        EXPECT_EQ(alice.stream->refused() || bob.stream->refused(), !row.admitted);
+        const std::string notices = alice.notices.detailText() + bob.notices.detailText();
+        EXPECT_NE(notices.find(row.notice), std::string::npos) << notices;
+        // Whatever alice wrote, neither her party, her node name nor a message header crosses
+        // in the clear.
+        const std::string sent = writtenBytes(alice);
+        EXPECT_FALSE(sent.empty());
+        for (const std::string& clear :
+             {std::string("Party1"), std::string("NodeA"), std::string("\x02\x00\x02\x00", 4)})
+            EXPECT_EQ(sent.find(clear), std::string::npos);
+    }
 }
 
 } // namespace

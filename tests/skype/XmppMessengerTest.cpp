@@ -193,6 +193,42 @@ TEST_F(XmppMessengerTest, HostileBlocksCloseTheirStreamOnlyAndTheClientGoesOn)
     EXPECT_TRUE(alice->running());
 }
 
+TEST_F(XmppMessengerTest, AContactOpensAFewStreamsAtMostAndTheOpenOnesKeepWorking)
+{
+    const std::string aliceJid = startAlice("mallory@localhost");
+    auto p = program();
+    auto mallory = scripted("mallory");
+    mallory->send("<presence to='alice@localhost' type='subscribe'/>");
+    mallory->send("<presence to='alice@localhost' type='subscribed'/>");
+    mallory->send("<presence/>");
+    ASSERT_TRUE(p->waitFor("USER mallory@localhost ONLINESTATUS ONLINE", WaitMs));
+
+    // A burst of opens, as fast as the server passes them on: a few are taken.
+    const int cap = 4;
+    const int burst = 12;
+    for (int i = 0; i < burst; ++i)
+        mallory->send(open(aliceJid, "b" + std::to_string(i)));
+    int taken = 0;
+    int refused = 0;
+    for (int i = 0; i < burst; ++i) {
+        const auto answer = mallory->waitFor({"id=\"open-b" + std::to_string(i) + "\""});
+        ASSERT_TRUE(answer) << i;
+        taken += answer->find("type=\"result\"") != std::string::npos;
+        refused += answer->find("resource-constraint") != std::string::npos;
+    }
+    EXPECT_EQ(taken, cap);
+    EXPECT_EQ(refused, burst - cap);
+    ASSERT_TRUE(waitExactly(*p, "APPLICATION " + App +
+                                    " STREAMS mallory@localhost:1 mallory@localhost:2 "
+                                    "mallory@localhost:3 mallory@localhost:4"));
+    // The streams taken carry data as before.
+    mallory->send(data(aliceJid, "b0", "d-b0", "seq='0'", XmppTestAccount::base64(frame("hi"))));
+    EXPECT_TRUE(mallory->waitFor({"id=\"d-b0\"", "type=\"result\""}));
+    ASSERT_TRUE(p->waitFor("APPLICATION " + App + " RECEIVED mallory@localhost:1=2", WaitMs));
+    EXPECT_TRUE(
+        p->command(Alter + "READ mallory@localhost:1").has(Alter + "READ mallory@localhost:1 hi"));
+}
+
 TEST_F(XmppMessengerTest, StrangerIsNoContactAndCannotOpenAStream)
 {
     const std::string aliceJid = startAlice("mallory@localhost");

@@ -83,8 +83,10 @@ bool ProsodyServer::prepare()
                            << "certificates = \"" << folder_ << "\"\n"
                            << "run_as_root = true\n"
                            << "log = { info = \"" << folder_ << "/prosody.log\" }\n"
+                           << "plugin_paths = { \"" << folder_ << "\" }\n"
                            << "modules_enabled = { \"roster\", \"saslauth\", \"tls\", "
-                              "\"disco\", \"ping\", \"posix\" }\n"
+                              "\"disco\", \"ping\", \"posix\""
+                           << modules_ << " }\n"
                            << "modules_disabled = { \"s2s\" }\n"
                            << "interfaces = { \"127.0.0.1\" }\n"
                            << "c2s_ports = { " << port_ << " }\n"
@@ -99,6 +101,29 @@ bool ProsodyServer::prepare()
                            << extra_ << "\nVirtualHost \"" << Domain << "\"\n";
     prepared_ = true;
     return true;
+}
+
+void ProsodyServer::addModule(const std::string& name)
+{
+    modules_ += ", \"" + name + "\"";
+}
+
+void ProsodyServer::recordRelayed()
+{
+    // Every stanza a client sends to another client's resource, as the server holds it, one per
+    // line, before the server routes it.
+    std::filesystem::create_directories(folder_);
+    std::ofstream(folder_ + "/mod_pavo_record.lua")
+        << "local f = assert(io.open(\"" << relayedFile() << "\", \"a\"))\n"
+        << "local function record(event)\n"
+        << "  f:write(tostring(event.stanza), \"\\n\")\n"
+        << "  f:flush()\n"
+        << "end\n"
+        << "for _, kind in ipairs({ \"iq\", \"message\", \"presence\" }) do\n"
+        << "  module:hook(\"pre-\" .. kind .. \"/full\", record, 1000)\n"
+        << "  module:hook(\"pre-\" .. kind .. \"/bare\", record, 1000)\n"
+        << "end\n";
+    addModule("pavo_record");
 }
 
 bool ProsodyServer::start()

@@ -24,6 +24,12 @@ public:
     bool running() const { return process_.state() != QProcess::NotRunning; }
     // Lines added to the config's global section; only before the first start.
     void addConfig(const std::string& lines) { extra_ += lines; }
+    // A module to load besides the usual ones; only before the first start.
+    void addModule(const std::string& name);
+    // Records every stanza one client sends toward another (or its account) into relayedFile(),
+    // as the server holds it; only before the first start.
+    void recordRelayed();
+    std::string relayedFile() const { return folder_ + "/relayed.xml"; }
     // prosodyctl register, against this server's config.
     bool addAccount(const std::string& user, const std::string& password);
 
@@ -43,6 +49,7 @@ private:
     int port_ = 0;
     int directTlsPort_ = 0;
     std::string extra_;
+    std::string modules_;
     bool prepared_ = false;
     QProcess process_;
 };

@@ -1,55 +1,28 @@
 #include "AccountConfig.h"
 
-#include "LocalConfig.h"
+#include "ConfigReader.h"
+#include "UserConfig.h"
 
 #include <algorithm>
 #include <cctype>
-#include <charconv>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 
 namespace {
 
-std::string_view trim(std::string_view s)
-{
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front())))
-        s.remove_prefix(1);
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back())))
-        s.remove_suffix(1);
-    return s;
-}
-
-std::string lower(std::string_view s)
-{
-    std::string out(s);
-    for (char& c : out)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
+using Line = ConfigReader::Line;
 
 class Parser
 {
 public:
     Parser(const std::string& base, AccountConfig& out) : base_(base), out_(out) {}
 
-    bool line(std::string_view raw, std::string& error)
+    bool line(const Line& l, std::string& error)
     {
-        const std::string_view s = trim(raw);
-        if (s.empty() || s.front() == '#' || s.front() == ';' || s == "[account]")
-            return true;
-        const std::size_t eq = s.find('=');
-        if (eq == std::string_view::npos)
-            return fail(error, "expected key = value");
-        return setting(lower(trim(s.substr(0, eq))), trim(s.substr(eq + 1)), error);
+        if (l.section)
+            return l.value == "account" || fail(error, "the only section is [account]");
+        return setting(l.key, l.value, error);
     }
 
 private:
-    std::string path(std::string_view value) const
-    {
-        return value.front() == '/' ? std::string(value) : base_ + "/" + std::string(value);
-    }
-
     bool setting(const std::string& key, std::string_view value, std::string& error)
     {
         if (value.empty())
@@ -59,29 +32,26 @@ private:
                 return fail(error, "\"" + std::string(value) +
                                        "\" is not a bare JID of at most 31 letters, digits "
                                        "and . _ - +");
-            out_.jid = lower(value);
+            out_.jid = ConfigReader::lower(value);
         } else if (key == "password-file") {
-            out_.passwordFile = path(value);
+            out_.passwordFile = ConfigReader::path(base_, value);
         } else if (key == "password") {
-            if (lower(value) != "secret-service")
+            if (ConfigReader::lower(value) != "secret-service")
                 return fail(error, "password is \"secret-service\"; a password itself goes into "
                                    "a password-file of mode 0600");
             out_.passwordInKeyring = true;
         } else if (key == "server") {
             out_.server = value;
         } else if (key == "port") {
-            int v = 0;
-            const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), v);
-            if (ec != std::errc() || end != value.data() + value.size() || v < 1 || v > 65535)
+            if (!ConfigReader::number(value, 1, 65535, out_.port))
                 return fail(error, "port is a number from 1 to 65535");
-            out_.port = v;
         } else if (key == "tls") {
-            const std::string v = lower(value);
+            const std::string v = ConfigReader::lower(value);
             if (v != "starttls" && v != "direct")
                 return fail(error, "tls is starttls or direct");
             out_.directTls = v == "direct";
         } else if (key == "ca-file") {
-            out_.caFile = path(value);
+            out_.caFile = ConfigReader::path(base_, value);
         } else if (key == "contacts") {
             return contacts(value, error);
         } else if (key == "presence") {
@@ -89,37 +59,23 @@ private:
             if (!normalisePresence(out_.presence))
                 return fail(error, "unknown presence \"" + std::string(value) + "\"");
         } else if (key == "runtime") {
-            out_.runtimeFolder = path(value);
+            out_.runtimeFolder = ConfigReader::path(base_, value);
         } else {
             return fail(error, "unknown key \"" + key + "\"");
         }
         return true;
     }
 
-    // Separated by commas, blanks or both.
     bool contacts(std::string_view value, std::string& error)
     {
-        std::string item;
-        auto flush = [&] {
-            if (item.empty())
-                return true;
+        return ConfigReader::items(value, [&](std::string item) {
             if (!isUsableBareJid(item))
                 return fail(error, "contact \"" + item + "\" is not a usable bare JID");
-            item = lower(item);
+            item = ConfigReader::lower(item);
             if (std::find(out_.contacts.begin(), out_.contacts.end(), item) == out_.contacts.end())
                 out_.contacts.push_back(item);
-            item.clear();
             return true;
-        };
-        for (char c : value) {
-            if (c == ',' || std::isspace(static_cast<unsigned char>(c))) {
-                if (!flush())
-                    return false;
-            } else {
-                item += c;
-            }
-        }
-        return flush();
+        });
     }
 
     static bool fail(std::string& error, const std::string& what)
@@ -161,19 +117,11 @@ bool parseAccountConfig(std::string_view text, const std::string& baseFolder,
                         const std::string& defaultRuntime, AccountConfig& out, std::string& error)
 {
     out = {};
-    error.clear();
     Parser parser(baseFolder, out);
-    int number = 0;
-    while (!text.empty()) {
-        ++number;
-        const std::size_t nl = text.find('\n');
-        const std::string_view line = text.substr(0, nl);
-        text = nl == std::string_view::npos ? std::string_view() : text.substr(nl + 1);
-        if (!parser.line(line, error)) {
-            error = "line " + std::to_string(number) + ": " + error;
-            return false;
-        }
-    }
+    if (!ConfigReader::parse(
+            text, [&](const Line& line, std::string& why) { return parser.line(line, why); },
+            error))
+        return false;
     if (out.jid.empty())
         error = "no jid";
     else if (out.passwordFile.empty() == !out.passwordInKeyring)
@@ -190,16 +138,10 @@ bool parseAccountConfig(std::string_view text, const std::string& baseFolder,
 bool loadAccountConfig(const std::string& path, const std::string& defaultRuntime,
                        AccountConfig& out, std::string& error)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = "cannot read " + path;
+    ConfigReader file;
+    if (!file.load(path, error))
         return false;
-    }
-    std::ostringstream text;
-    text << in.rdbuf();
-    std::error_code ec;
-    const std::string base = std::filesystem::absolute(path, ec).parent_path().string();
-    if (!parseAccountConfig(text.str(), base, defaultRuntime, out, error)) {
+    if (!parseAccountConfig(file.text(), file.base(), defaultRuntime, out, error)) {
         error = path + ": " + error;
         return false;
     }

@@ -30,6 +30,8 @@ struct HubMsg
         Error = 'E',      // user, application, text
         Contacts = 'F',   // user, contacts...: the user's full contact list
         Online = 'O',     // user, "1" or "0": the user's account is logged in to the server
+        Limited = 'L',    // user, application, bytes per second: the server holds the user's
+                          // sending far below the pace the program asks for
     };
 
     Type type = Type::UserUp;

@@ -1,7 +1,7 @@
 #include "LocalNetwork.h"
 
-#include "LocalConfig.h"
 #include "MessengerLog.h"
+#include "UserConfig.h"
 
 #include <algorithm>
 

@@ -23,9 +23,9 @@ std::string publicPresence(const std::string& presence)
 
 } // namespace
 
-Site::Site(const LocalConfig& config)
+Site::Site(const std::vector<UserConfig>& users)
 {
-    for (const auto& cfg : config.users) {
+    for (const auto& cfg : users) {
         auto user = std::make_unique<SiteUser>();
         user->cfg = cfg;
         user->available = cfg.attach != AttachAnswer::Unavailable;
@@ -152,6 +152,12 @@ void Site::fromHub(const HubMsg& msg)
             app->owner->notify("ERROR 9901 " + f[2]);
         else
             std::fprintf(stderr, "pavo-messenger: %s\n", f[2].c_str());
+        break;
+    }
+    case HubMsg::Type::Limited: {
+        SiteApp* app = appOf(f[0], f[1]);
+        if (app && app->owner)
+            app->owner->notify("APPLICATION " + f[1] + " SENDLIMIT " + f[2]);
         break;
     }
     default:

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "HubMessage.h"
-#include "LocalConfig.h"
 #include "SiteApp.h"
+#include "UserConfig.h"
 
 #include <cstdint>
 #include <deque>
@@ -47,7 +47,7 @@ public:
     // Beyond this much unread data a stream is closed instead of growing without bound.
     static constexpr std::size_t MaxUnreadPerStream = 64u << 20;
 
-    explicit Site(const LocalConfig& config);
+    explicit Site(const std::vector<UserConfig>& users);
     ~Site();
     Site(const Site&) = delete;
     Site& operator=(const Site&) = delete;

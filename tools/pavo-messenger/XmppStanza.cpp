@@ -93,4 +93,19 @@ std::string resource(const std::string& jid)
     return slash == std::string::npos ? std::string() : jid.substr(slash + 1);
 }
 
+xmpp_stanza_t* firstElement(xmpp_stanza_t* s)
+{
+    for (xmpp_stanza_t* c = xmpp_stanza_get_children(s); c; c = xmpp_stanza_get_next(c)) {
+        if (xmpp_stanza_is_tag(c))
+            return c;
+    }
+    return nullptr;
+}
+
+std::string nsOf(xmpp_stanza_t* s)
+{
+    const char* ns = s ? xmpp_stanza_get_ns(s) : nullptr;
+    return ns ? std::string(ns) : std::string();
+}
+
 } // namespace xs

@@ -43,6 +43,10 @@ std::string name(xmpp_stanza_t* s);
 // The element's text (its text children joined); "" when none.
 std::string text(xmpp_ctx_t* ctx, xmpp_stanza_t* s);
 xmpp_stanza_t* child(xmpp_stanza_t* s, const char* name, const char* ns);
+// The first child element; nullptr when none.
+xmpp_stanza_t* firstElement(xmpp_stanza_t* s);
+// The element's namespace; "" when none (or no element).
+std::string nsOf(xmpp_stanza_t* s);
 
 std::string bare(const std::string& jid);
 std::string resource(const std::string& jid);

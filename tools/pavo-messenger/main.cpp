@@ -81,7 +81,7 @@ int runLocal(QCoreApplication& app, const Options& options)
     std::string error;
     if (!loadLocalConfig(options.local, plat::NamedLock::runtimeFolder(), config, error))
         return fail(error);
-    Site site(config);
+    Site site(config.users);
     if (!site.listen(error))
         return fail(error);
     LocalNetwork network;
@@ -134,14 +134,12 @@ int runAccount(QCoreApplication& app, const Options& options)
     user.presence = account.presence;
     user.attach = AttachAnswer::Unavailable; // until logged in
     user.contactsFromHub = true;
-    LocalConfig users;
-    users.users.push_back(user);
-    Site site(users);
+    Site site({user});
     if (!site.listen(error))
         return fail(error);
     XmppHub hub(site, account, passwordFetch(account));
     hub.start();
-    announce(users.users);
+    announce({user});
     plat::SignalWatcher stopper({SIGINT, SIGTERM, SIGHUP}, [](int) { QCoreApplication::quit(); });
     return app.exec();
 }

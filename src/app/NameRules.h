@@ -8,7 +8,7 @@
 // What the settings dialogs require of the names they accept, so that a name taken there is never
 // refused or cut later: node and party names travel in fixed CP932 record fields, and node names
 // also name files and folders (pending files, receive folders).
-namespace ui {
+namespace names {
 
 // The length of the name in CP932 bytes, as the record fields count it; none when CP932 cannot
 // write the name.
@@ -31,4 +31,4 @@ std::string unwritableList(std::string_view utf8);
 // CP932 can write it and it is usable as one path component.
 bool isUsableNodeName(std::string_view utf8);
 
-} // namespace ui
+} // namespace names

@@ -1,4 +1,4 @@
-#include "ui/NameRules.h"
+#include "app/NameRules.h"
 
 #include "platform/Cp932.h"
 
@@ -22,9 +22,9 @@ TEST(NameRules, SubstituteKeepsWhatCp932WritesAndReplacesTheRest)
         {"😀.txt", "_.txt", "😀"},
     };
     for (const Case& c : cases) {
-        const std::string substitute = ui::cp932Substitute(c.name);
+        const std::string substitute = names::cp932Substitute(c.name);
         EXPECT_EQ(substitute, c.substitute) << c.name;
         EXPECT_TRUE(plat::toCp932(substitute)) << c.name;
-        EXPECT_EQ(ui::unwritableList(c.name), c.list) << c.name;
+        EXPECT_EQ(names::unwritableList(c.name), c.list) << c.name;
     }
 }

@@ -1,4 +1,4 @@
-#include "ui/NameRules.h"
+#include "app/NameRules.h"
 
 #include "platform/Cp932.h"
 #include "platform/Files.h"
@@ -7,7 +7,7 @@
 
 #include <vector>
 
-namespace ui {
+namespace names {
 
 namespace {
 // The text split into characters (a surrogate pair stays together).
@@ -83,4 +83,4 @@ bool isUsableNodeName(std::string_view utf8)
     return cp932Length(utf8).has_value() && plat::isSafeComponent(utf8);
 }
 
-} // namespace ui
+} // namespace names
