@@ -206,6 +206,10 @@ void PavoNode::shutdown()
     m_settings.save();
     m_sendTrigger.reset();
     m_folderWatch.reset();
+    // Files still being hashed are registered before the catalog goes: the folder watch has
+    // remembered them and would not report them again.
+    if (m_watchCatalog)
+        m_watchCatalog->finishPending();
     m_watchCatalog.reset();
     m_catalog.reset();
     m_context.setTrust(nullptr);

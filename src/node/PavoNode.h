@@ -25,6 +25,7 @@
 #include <vector>
 
 class CCatalog;
+class SealingCatalog;
 class ControlService;
 class SendFolderTrigger;
 
@@ -196,7 +197,7 @@ private:
     // before the catalog loads, so the cached entries are known and not told as news.
     std::unique_ptr<ControlService> m_control;
     std::unique_ptr<CCatalog> m_catalog;
-    std::unique_ptr<CFolderWatch::Catalog> m_watchCatalog;
+    std::unique_ptr<SealingCatalog> m_watchCatalog;
     std::unique_ptr<CFolderWatch> m_folderWatch;
     std::unique_ptr<SendFolderTrigger> m_sendTrigger;
     NodeInfoStore m_nodeInfo;

@@ -19,6 +19,15 @@ SealingCatalog::~SealingCatalog()
         m_hasher.cancel(p.job);
 }
 
+void SealingCatalog::finishPending()
+{
+    while (!m_pending.empty()) {
+        const Pending& p = m_pending.front();
+        m_hasher.cancel(p.job);
+        finished(p.token, ContentHasher::hashFile(p.path));
+    }
+}
+
 void SealingCatalog::addLocal(const CatalogRecord& record)
 {
     start(record, true);

@@ -30,6 +30,8 @@ public:
 
     // Files still being hashed.
     std::size_t pending() const { return m_pending.size(); }
+    // Hashes what is still pending at once and registers it (the node is shutting down).
+    void finishPending();
 
 private:
     struct Pending
