@@ -57,7 +57,30 @@ struct Case
     bool designPeer; // the serving node plays one built to the original design
     bool keyed = false;
     plat::TlsContext::Cipher cipher = plat::TlsContext::Cipher::Fastest;
+    int files = 1; // the size is split evenly among this many files
 };
+
+// The names of a case's files in the serving node's send folder.
+std::vector<std::string> fileNames(int files)
+{
+    if (files <= 1)
+        return {kFileName};
+    std::vector<std::string> names;
+    for (int i = 0; i < files; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "f%04d.bin", i);
+        names.emplace_back(name);
+    }
+    return names;
+}
+
+bool allComplete(CCatalog& catalog, const std::vector<std::string>& names)
+{
+    CatalogRecord entry;
+    return std::all_of(names.begin(), names.end(), [&](const std::string& n) {
+        return catalog.hasEntry("Server", n, &entry) && entry.completeFlag();
+    });
+}
 
 // This process's CPU time so far, user and system.
 double processCpu()
@@ -129,7 +152,7 @@ std::optional<plat::TlsContext::Key> partyKey()
     return key;
 }
 
-int runServer(const std::string& folder, bool designPeer, int portFd, int reportFd)
+int runServer(const std::string& folder, bool designPeer, int files, int portFd, int reportFd)
 {
     int argc = 1;
     char name[] = "server";
@@ -141,7 +164,8 @@ int runServer(const std::string& folder, bool designPeer, int portFd, int report
     useKey(settings);
     NodeContext node(settings);
     auto catalog = std::make_unique<CCatalog>(node, true);
-    catalog->addLocal(ownRecord(settings.getSendFolder() + "/" + kFileName, "Server", kParty));
+    for (const std::string& file : fileNames(files))
+        catalog->addLocal(ownRecord(settings.getSendFolder() + "/" + file, "Server", kParty));
     int port = 0;
     double cpuAtConnection = 0;
     {
@@ -167,7 +191,7 @@ int runServer(const std::string& folder, bool designPeer, int portFd, int report
     return port > 0 ? 0 : 1;
 }
 
-int runFetcher(const std::string& folder, std::uint64_t size, int port, int reportFd)
+int runFetcher(const std::string& folder, std::uint64_t size, int files, int port, int reportFd)
 {
     int argc = 1;
     char name[] = "fetcher";
@@ -186,12 +210,11 @@ int runFetcher(const std::string& folder, std::uint64_t size, int port, int repo
         CTcpA2AModel model(node);
         model.connectPeer("Server", "127.0.0.1", port);
         CatalogRecord entry;
-        plat::runUntil([&] { return catalog->hasEntry("Server", kFileName, nullptr); }, kTimeoutMs);
+        const auto names = fileNames(files);
+        plat::runUntil([&] { return catalog->hasEntry("Server", names[0], nullptr); }, kTimeoutMs);
         const auto announced = std::chrono::steady_clock::now();
         const double cpuBefore = processCpu();
-        complete = plat::runUntil(
-            [&] { return catalog->hasEntry("Server", kFileName, &entry) && entry.completeFlag(); },
-            kTimeoutMs);
+        complete = plat::runUntil([&] { return allComplete(*catalog, names); }, kTimeoutMs);
         transfer = seconds(announced);
         transferCpu = processCpu() - cpuBefore;
         model.disconnectPeer("Server", "127.0.0.1");
@@ -262,7 +285,7 @@ bool haveRsync()
 // The rsync daemon's rate for the file in folder, through a proxy delaying by delayMs (none for
 // -1); 0 when it failed.
 double rsyncRate(const std::string& root, const std::string& folder, std::uint64_t size,
-                 int delayMs)
+                 int delayMs, int files)
 {
     namespace fs = std::filesystem;
     const std::string conf = root + "/rsyncd.conf";
@@ -283,10 +306,10 @@ double rsyncRate(const std::string& root, const std::string& folder, std::uint64
     const std::string dest = root + "/rsync-dest";
     fs::create_directories(dest);
     const auto start = std::chrono::steady_clock::now();
+    const std::string source = "rsync://127.0.0.1:" + std::to_string(target) + "/bench/";
     const pid_t client =
-        spawn({"rsync", "-q", "--whole-file",
-               "rsync://127.0.0.1:" + std::to_string(target) + "/bench/" + kFileName, dest + "/"},
-              true);
+        files <= 1 ? spawn({"rsync", "-q", "--whole-file", source + kFileName, dest + "/"}, true)
+                   : spawn({"rsync", "-q", "-r", "--whole-file", source, dest + "/"}, true);
     int status = 0;
     const bool ok = client > 0 && ::waitpid(client, &status, 0) == client && WIFEXITED(status) &&
                     WEXITSTATUS(status) == 0;
@@ -295,7 +318,9 @@ double rsyncRate(const std::string& root, const std::string& folder, std::uint64
         stopDelayProxy(proxy);
     ::kill(daemon, SIGTERM);
     ::waitpid(daemon, &status, 0);
-    const bool same = ok && sameFiles(folder + "/" + kFileName, dest + "/" + kFileName);
+    bool same = ok;
+    for (const std::string& file : fileNames(files))
+        same = same && sameFiles(folder + "/" + file, dest + "/" + file);
     fs::remove_all(dest);
     return same ? size / 1e6 / s : 0;
 }
@@ -319,7 +344,11 @@ Outcome transfer(const std::string& root, const Case& c)
     for (const std::string& dir : {serving, fetching})
         fs::create_directories(dir + "/SEND");
     Outcome out;
-    if (!writeTestFile(serving + "/SEND/" + kFileName, c.size)) {
+    bool written = true;
+    for (const std::string& file : fileNames(c.files))
+        written =
+            written && writeTestFile(serving + "/SEND/" + file, c.size / std::uint64_t(c.files));
+    if (!written) {
         std::fprintf(stderr, "cannot write the test file under %s\n", root.c_str());
         return out;
     }
@@ -330,13 +359,13 @@ Outcome transfer(const std::string& root, const Case& c)
     plat::TlsContext::setCipher(c.cipher);
     const NodePair nodes = runNodePair(
         [&](int portFd, int reportFd) {
-            return runServer(serving, c.designPeer, portFd, reportFd);
+            return runServer(serving, c.designPeer, c.files, portFd, reportFd);
         },
         [&](int port, int reportFd) {
             if (c.delayMs < 0)
-                return runFetcher(fetching, c.size, port, reportFd);
+                return runFetcher(fetching, c.size, c.files, port, reportFd);
             DelayProxy proxy = startDelayProxy(port, c.delayMs);
-            const int result = runFetcher(fetching, c.size, proxy.port, reportFd);
+            const int result = runFetcher(fetching, c.size, c.files, proxy.port, reportFd);
             stopDelayProxy(proxy);
             return result;
         },
@@ -352,7 +381,10 @@ Outcome transfer(const std::string& root, const Case& c)
         out.rate = std::atof(out.figures.c_str() + at + 5);
         out.figures.erase(at, out.figures.find('\n', at) - at + 1);
     }
-    out.same = sameFiles(serving + "/SEND/" + kFileName, fetching + "/RECV/Server/" + kFileName);
+    out.same = true;
+    for (const std::string& file : fileNames(c.files))
+        out.same =
+            out.same && sameFiles(serving + "/SEND/" + file, fetching + "/RECV/Server/" + file);
     out.ok = failures == 0 && out.same && nodes.port > 0;
     return out;
 }
@@ -364,7 +396,8 @@ bool runCase(const std::string& root, const Case& c, bool rsync)
                 static_cast<unsigned long long>(c.size >> 20), o.figures.c_str(),
                 o.same ? "identical" : "DIFFERS");
     if (rsync && !c.keyed) {
-        const double reference = rsyncRate(root, root + "/serving/SEND", c.size, c.delayMs);
+        const double reference =
+            rsyncRate(root, root + "/serving/SEND", c.size, c.delayMs, c.files);
         if (reference > 0)
             std::printf("  rsync  %8.1f MB/s  (daemon, same path)   pavo/rsync %.2f\n", reference,
                         o.rate / reference);
@@ -435,6 +468,9 @@ int main(int argc, char** argv)
         {"proxy d=5 ms (round trip 10 ms)", 64ull << 20, 5, false},
         {"proxy d=20 ms (round trip 40 ms)", 64ull << 20, 20, false},
         {"proxy d=20 ms, serving node built to the original design", 64ull << 20, 20, true},
+        {"proxy d=50 ms (round trip 100 ms)", 64ull << 20, 50, false},
+        {"1000 files of 64 KiB, loopback", 1000ull << 16, -1, false, false,
+         plat::TlsContext::Cipher::Fastest, 1000},
     };
     // An argument picks the cases whose label contains it.
     const std::string only = argc > 1 ? argv[1] : "";

@@ -12,6 +12,7 @@ packages=(
   libstrophe-dev prosody openssl
   qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools qt6-translations-l10n
   desktop-file-utils appstream clang-format dbus-daemon
+  rsync
 )
 missing=()
 for p in "${packages[@]}"; do

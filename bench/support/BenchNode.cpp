@@ -3,6 +3,7 @@
 #include "platform/FindRecord.h"
 #include "platform/LocalTime.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -107,9 +108,11 @@ bool writeTestFile(const std::string& path, std::uint64_t size)
         return false;
     std::vector<unsigned char> block(1 << 20);
     for (std::uint64_t done = 0; done < size; done += block.size()) {
-        for (std::size_t i = 0; i < block.size(); ++i)
+        const std::size_t n =
+            static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), size - done));
+        for (std::size_t i = 0; i < n; ++i)
             block[i] = static_cast<unsigned char>((done + i) * 31 + (done >> 20));
-        if (std::fwrite(block.data(), 1, block.size(), f) != block.size()) {
+        if (std::fwrite(block.data(), 1, n, f) != n) {
             std::fclose(f);
             return false;
         }

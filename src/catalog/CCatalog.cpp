@@ -342,6 +342,12 @@ std::vector<CatalogRecord> CCatalog::takePending(const std::string& peer)
     return m_pending.take(peer, BatchRecords);
 }
 
+void CCatalog::restorePending(const std::string& peer, const std::vector<CatalogRecord>& records)
+{
+    if (!m_pending.restore(peer, records))
+        plat::diag("CCatalog: records for %s could not be queued again\n", peer.c_str());
+}
+
 void CCatalog::renamePendingFile(const std::string& oldName, const std::string& newName)
 {
     m_pending.rename(oldName, newName);

@@ -89,6 +89,8 @@ public:
     // Up to 12 records still pending for peer, now marked sent; the pending file is deleted when
     // nothing was pending.
     std::vector<CatalogRecord> takePending(const std::string& peer);
+    // Records taken for peer that it may not have read queued again (PendingFiles::restore).
+    void restorePending(const std::string& peer, const std::vector<CatalogRecord>& records);
     // Queues for peer every entry (mode 1) or those registered on or after since's date (mode 2).
     void queueSince(const std::string& peer, std::uint32_t syncMode, const plat::SystemTime& since)
     {

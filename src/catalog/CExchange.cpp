@@ -74,6 +74,11 @@ CExchange::CExchange(NodeContext& node, std::string peerNodeName)
 CExchange::~CExchange()
 {
     m_node.claims().release(this);
+    // The connection has ended: what the last batches carried may never have been read.
+    CCatalog* c = catalog();
+    for (const SentBatch& batch : m_unconfirmed)
+        if (c)
+            c->restorePending(batch.peer, batch.records);
 }
 
 CCatalog* CExchange::catalog() const
@@ -97,18 +102,19 @@ void CExchange::setWindowLimit(int maxWindow, std::uint32_t chunkStep)
 {
     m_windowLimit = std::clamp(maxWindow, 1, kMaxWindow);
     m_chunkStep = chunkStep > 0 ? chunkStep : 1;
-}
-
-int CExchange::window() const
-{
     const int offered = m_peerWindow > 0 ? std::min(m_peerWindow, kMaxWindow) : kSafeWindow;
-    return std::clamp(std::min(m_window, offered), 1, m_windowLimit);
+    m_requests.setCeiling(std::min(offered, m_windowLimit));
 }
 
 bool CExchange::hasDeferred() const
 {
     return m_heldCount > 0 || m_owedCatalogRequests > 0 ||
-           (m_download.active && m_inFlight < window());
+           ((!m_fetches.empty() || m_cursor) && m_requests.hasRoom());
+}
+
+CExchange::Clock::time_point CExchange::now()
+{
+    return s_clock ? s_clock() : Clock::now();
 }
 
 void CExchange::service()
@@ -196,6 +202,7 @@ CExchange::HelloResult CExchange::onHello(const std::uint8_t* data, std::size_t 
         m_peerWindow = std::min<int>(hello.flowWindow, kMaxWindow);
         result.peerHasNews = (hello.flowFlags & FlowNews) != 0;
         m_peerSeals = (hello.flowFlags & FlowSeals) != 0;
+        setWindowLimit(m_windowLimit, m_chunkStep);
     }
 
     const std::string helloName = safeNodeName(hello.nodeNameCp932);
@@ -280,6 +287,7 @@ void CExchange::answerCatalogRequest(const std::string& peerNodeName)
         records = c->takePending(peerNodeName);
     if (records.size() > MaxBatchRecords)
         records.resize(MaxBatchRecords);
+    rememberBatch(peerNodeName, records);
     std::memset(m_buffer.get(), 0, HeaderSize + records.size() * CatalogRecord::Size);
     std::size_t length = buildCatalogBatch(m_buffer.get(), records);
     if (length > 0 && !records.empty())
@@ -303,6 +311,24 @@ std::size_t CExchange::appendSeals(const std::vector<CatalogRecord>& records, st
     MessageHeader(m_buffer.get())
         .setBodyLength(static_cast<std::uint16_t>(length + block.size() - HeaderSize));
     return length + block.size();
+}
+
+// A record its origin did not vouch for, where the origin's key is known, is neither merged nor
+// passed on; an admitted record's seal is kept to travel on with it.
+bool CExchange::admitted(const CatalogRecord& record, const std::optional<RecordSeal>& seal)
+{
+    RecordTrust* trust = m_node.trust();
+    if (!trust)
+        return true;
+    const RecordTrust::Admission admission = trust->admit(record, seal);
+    if (!admission.accepted) {
+        plat::diag("CExchange: %s of %s from %s refused: %s\n", record.fileNameUtf8().c_str(),
+                   record.originNodeUtf8().c_str(), m_peerNodeName.c_str(), admission.why);
+        return false;
+    }
+    if (seal)
+        trust->remember(record, *seal);
+    return true;
 }
 
 void CExchange::onCatalogBatch(const std::uint8_t* data, std::size_t length)
@@ -351,147 +377,247 @@ void CExchange::onCatalogBatch(const std::uint8_t* data, std::size_t length)
         ++m_owedCatalogRequests;
 }
 
-// A record its origin did not vouch for, where the origin's key is known, is neither merged nor
-// passed on; an admitted record's seal is kept to travel on with it.
-bool CExchange::admitted(const CatalogRecord& record, const std::optional<RecordSeal>& seal)
-{
-    RecordTrust* trust = m_node.trust();
-    if (!trust)
-        return true;
-    const RecordTrust::Admission admission = trust->admit(record, seal);
-    if (!admission.accepted) {
-        plat::diag("CExchange: %s of %s from %s refused: %s\n", record.fileNameUtf8().c_str(),
-                   record.originNodeUtf8().c_str(), m_peerNodeName.c_str(), admission.why);
-        return false;
-    }
-    if (seal)
-        trust->remember(record, *seal);
-    return true;
-}
-
 void CExchange::requestFirstFile()
 {
-    if (m_download.active) {
-        checkStall();
-        fillWindow();
-        return;
+    if (m_fetches.empty()) {
+        CCatalog* c = catalog();
+        if (!c)
+            return;
+        // A peer that sent damaged data of a file is asked for it again only in a later
+        // conversation, so that meanwhile another peer's connection can take it.
+        m_badVersions.clear();
+        m_cursor.reset();
+        const auto first = nextFree(c->firstToFetch());
+        if (first)
+            startFetch(*first, false);
     }
-    // A peer that sent damaged data of a file is asked for it again only in a later
-    // conversation, so that meanwhile another peer's connection can take it.
-    m_badVersions.clear();
-    CCatalog* c = catalog();
-    if (!c)
-        return;
-    auto record = c->firstToFetch();
-    while (record && (m_node.claims().claimedByOther(*record, this) || sentBadData(*record)))
-        record = c->nextToFetch(*record);
-    startDownload(record);
+    startSmallFetch();
+    fillWindow();
 }
 
 void CExchange::requestNextFile(const CatalogRecord& record)
 {
-    stopDownload();
-    CCatalog* c = catalog();
-    if (!c)
-        return;
-    auto next = c->nextToFetch(record);
-    while (next && (m_node.claims().claimedByOther(*next, this) || sentBadData(*next)))
-        next = c->nextToFetch(*next);
-    startDownload(next);
-}
-
-void CExchange::startDownload(std::optional<CatalogRecord> record)
-{
-    // Downloads stop while the receiving disk is near full (said once on the status line).
-    CCatalog* c = catalog();
-    if (!record || !c || !c->roomToFetch(*record))
-        return;
-    m_node.claims().claim(*record, this);
-    m_download = Download{};
-    m_download.active = true;
-    m_download.record = *record;
-    m_download.next = record->bytesReceived();
-    m_quietConversations = 0;
-    m_answersAtLastLook = m_answers;
+    endFetch(record);
     fillWindow();
 }
 
-void CExchange::stopDownload()
+// The first entry from `from` on (itself included) that neither this connection nor another
+// connection of this node is fetching.
+std::optional<CatalogRecord> CExchange::nextFree(std::optional<CatalogRecord> from)
 {
-    if (m_download.active)
-        m_node.claims().release(this);
-    m_download.active = false;
-    // The answers still to come belong to requests of the download just left.
-    m_stale = m_inFlight;
+    CCatalog* c = catalog();
+    while (c && from &&
+           (fetching(*from) || m_node.claims().claimedByOther(*from, this) || sentBadData(*from)))
+        from = c->nextToFetch(*from);
+    return from;
 }
 
-// A conversation found the download running. When nothing came back for several conversations
-// while requests were out, they were lost (a peer that dropped them); ask again from the bytes
-// received.
-void CExchange::checkStall()
+bool CExchange::fetching(const CatalogRecord& record) const
 {
-    if (m_inFlight == 0 || m_answers != m_answersAtLastLook) {
-        m_quietConversations = 0;
-        m_answersAtLastLook = m_answers;
-        return;
-    }
-    if (++m_quietConversations < kStallConversations)
-        return;
-    plat::diag("CExchange: no answer from %s for %d conversations, asking again\n",
-               m_peerNodeName.c_str(), m_quietConversations);
-    m_quietConversations = 0;
-    m_inFlight = 0;
-    m_stale = 0;
+    return std::any_of(m_fetches.begin(), m_fetches.end(), [&](const Fetch& f) {
+        return f.record->originNodeCp932() == record.originNodeCp932() &&
+               f.record->fileNameCp932() == record.fileNameCp932();
+    });
+}
+
+CExchange::Fetch* CExchange::fetchOf(const CatalogRecord& record)
+{
+    for (Fetch& f : m_fetches)
+        if (CCatalog::sameVersion(*f.record, record))
+            return &f;
+    return nullptr;
+}
+
+bool CExchange::startFetch(const CatalogRecord& record, bool small)
+{
+    // Downloads stop while the receiving disk is near full (said once on the status line).
     CCatalog* c = catalog();
-    if (const auto entry = c ? c->exactEntry(m_download.record) : std::nullopt)
-        m_download.next = entry->bytesReceived();
-    m_download.emptyAsked = false;
+    if (!c || !c->roomToFetch(record) || static_cast<int>(m_fetches.size()) >= kMaxFetches)
+        return false;
+    m_node.claims().claim(record, this);
+    Fetch f;
+    f.record = std::make_shared<const CatalogRecord>(record);
+    f.next = record.bytesReceived();
+    f.stored = record.bytesReceived();
+    f.small = small;
+    if (small) {
+        m_fetches.insert(m_fetches.begin(), std::move(f));
+    } else {
+        m_cursor = record;
+        m_fetches.push_back(std::move(f));
+    }
+    return true;
+}
+
+// The window has room and every file being fetched has all its chunks asked: the next file in
+// catalog order after the last one started joins.
+bool CExchange::startNextFetch()
+{
+    CCatalog* c = catalog();
+    if (!c || !m_cursor || static_cast<int>(m_fetches.size()) >= kMaxFetches)
+        return false;
+    const auto next = nextFree(c->nextToFetch(*m_cursor));
+    if (!next) {
+        // Nothing follows: the next conversation starts again from the first incomplete entry.
+        if (m_fetches.empty())
+            m_cursor.reset();
+        return false;
+    }
+    return startFetch(*next, false);
+}
+
+// While a large file is fetched, the first small one (a few chunks still to come) that nobody
+// fetches runs beside it, so it is not stuck behind the large one.
+void CExchange::startSmallFetch()
+{
+    CCatalog* c = catalog();
+    const auto isSmall = [this](const CatalogRecord& r) {
+        return r.fileSize() - std::min(r.bytesReceived(), r.fileSize()) <=
+               std::uint64_t(kSmallChunks) * m_chunkStep;
+    };
+    const bool large = std::any_of(m_fetches.begin(), m_fetches.end(),
+                                   [&](const Fetch& f) { return !isSmall(*f.record); });
+    const bool hasSmall =
+        std::any_of(m_fetches.begin(), m_fetches.end(), [](const Fetch& f) { return f.small; });
+    if (!c || !large || hasSmall)
+        return;
+    auto r = nextFree(c->firstToFetch());
+    for (int looked = 0; r && looked < kSmallScan; ++looked) {
+        if (isSmall(*r)) {
+            startFetch(*r, true);
+            return;
+        }
+        r = nextFree(c->nextToFetch(*r));
+    }
+}
+
+void CExchange::endFetch(const CatalogRecord& record)
+{
+    const auto it = std::find_if(m_fetches.begin(), m_fetches.end(), [&](const Fetch& f) {
+        return CCatalog::sameVersion(*f.record, record);
+    });
+    if (it == m_fetches.end())
+        return;
+    m_node.claims().release(*it->record, this);
+    const bool small = it->small;
+    m_fetches.erase(it);
+    // The next small file need not wait for the next conversation.
+    if (small)
+        startSmallFetch();
+}
+
+void CExchange::endAllFetches()
+{
+    m_node.claims().release(this);
+    m_fetches.clear();
+    m_cursor.reset();
 }
 
 void CExchange::fillWindow()
 {
-    if (!m_download.active)
-        return;
-    const std::uint32_t size = m_download.record.fileSize();
-    const int limit = window();
-    while (m_inFlight < limit && hasRoom(kFillReserve)) {
-        if (size == 0 ? m_download.emptyAsked : m_download.next >= size)
+    while (m_requests.hasRoom() && hasRoom(kFillReserve)) {
+        std::uint32_t offset = 0;
+        bool again = false;
+        Fetch* f = nextToAsk(offset, again);
+        if (!f) {
+            if (!startNextFetch())
+                return;
+            continue;
+        }
+        if (!ask(*f, offset, again))
             return;
-        CatalogRecord asked = m_download.record;
-        asked.setBytesReceived(m_download.next);
-        std::memset(m_buffer.get(), 0, FileMessageHead);
-        if (!queue(buildFileDataRequest(m_buffer.get(), asked)))
-            return;
-        ++m_inFlight;
-        m_download.emptyAsked = true;
-        const std::uint64_t next = std::uint64_t(m_download.next) + m_chunkStep;
-        m_download.next = static_cast<std::uint32_t>(std::min<std::uint64_t>(next, size));
     }
 }
 
-// The last chunk of a file was handed to the catalog, which completes the file only when its
-// content is what the origin vouched for; otherwise it starts the file again from nothing, and
-// this peer is not asked for that file again.
-void CExchange::checkCompleted(CCatalog& catalog, const CatalogRecord& record)
+// What to ask next: offsets to ask again first, then new ones; small files before the others,
+// otherwise in the order the files were started.
+CExchange::Fetch* CExchange::nextToAsk(std::uint32_t& offset, bool& again)
 {
-    const auto entry = catalog.exactEntry(record);
-    if (!entry || entry->completeFlag() == 1 || entry->bytesReceived() != 0)
-        return;
-    if (m_badVersions.size() >= kBadVersions)
-        m_badVersions.erase(m_badVersions.begin());
-    m_badVersions.push_back(record);
-    const QString text = QCoreApplication::translate("Pavo", kBadData)
-                             .arg(QString::fromStdString(m_peerNodeName),
-                                  QString::fromStdString(record.fileNameUtf8()));
-    m_node.postDetail(text.toStdString());
+    for (Fetch& f : m_fetches) {
+        std::erase_if(f.again, [&](std::uint32_t o) { return o < f.stored; });
+        if (!f.again.empty()) {
+            offset = f.again.front();
+            f.again.erase(f.again.begin());
+            again = true;
+            return &f;
+        }
+        const std::uint32_t size = f.record->fileSize();
+        if (size == 0 ? !f.emptyAsked : f.next < size) {
+            offset = f.next;
+            again = false;
+            return &f;
+        }
+    }
+    return nullptr;
 }
 
-bool CExchange::sentBadData(const CatalogRecord& record) const
+bool CExchange::ask(Fetch& f, std::uint32_t offset, bool again)
 {
-    for (const CatalogRecord& bad : m_badVersions)
-        if (CCatalog::sameVersion(bad, record))
-            return true;
-    return false;
+    CatalogRecord asked = *f.record;
+    asked.setBytesReceived(offset);
+    std::memset(m_buffer.get(), 0, FileMessageHead);
+    if (!queue(buildFileDataRequest(m_buffer.get(), asked)))
+        return false;
+    m_requests.sent(f.record, offset, again, now());
+    if (again) {
+        ++s_askedAgain;
+        return true;
+    }
+    f.emptyAsked = true;
+    const std::uint64_t next = std::uint64_t(offset) + m_chunkStep;
+    f.next = static_cast<std::uint32_t>(std::min<std::uint64_t>(next, f.record->fileSize()));
+    return true;
+}
+
+void CExchange::addAgain(Fetch& f, std::uint32_t offset)
+{
+    const auto at = std::lower_bound(f.again.begin(), f.again.end(), offset);
+    if (at == f.again.end() || *at != offset)
+        f.again.insert(at, offset);
+}
+
+// Requests that can no longer be answered: those of files still fetched, where the file does
+// not stand yet, are asked again.
+void CExchange::askAgainLater(const std::vector<RequestWindow::Request>& lost)
+{
+    for (const RequestWindow::Request& r : lost) {
+        Fetch* f = fetchOf(*r.record);
+        if (f && (r.offset >= f->stored || f->record->fileSize() == 0)) {
+            if (f->record->fileSize() == 0)
+                f->emptyAsked = false;
+            else
+                addAgain(*f, r.offset);
+        }
+    }
+}
+
+void CExchange::tick(bool idle)
+{
+    const Clock::time_point t = now();
+    // A process that was not run for a while has not read what came meanwhile: no verdict on
+    // this turn.
+    const bool late = m_lastTick != Clock::time_point{} && t - m_lastTick > kTickGap;
+    m_lastTick = t;
+    if (late || !idle || !m_requests.stalled(t))
+        return;
+    plat::diag(
+        "CExchange: no answer from %s for %lld ms with %d requests out, asking again\n",
+        m_peerNodeName.c_str(),
+        static_cast<long long>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(m_requests.stallTime()).count()),
+        m_requests.inFlight());
+    if (const auto oldest = m_requests.giveUp(t))
+        askAgainLater({*oldest});
+    fillWindow();
+}
+
+void CExchange::rememberBatch(const std::string& peer, const std::vector<CatalogRecord>& records)
+{
+    if (records.empty())
+        return;
+    if (static_cast<int>(m_unconfirmed.size()) >= kUnconfirmedBatches)
+        m_unconfirmed.erase(m_unconfirmed.begin());
+    m_unconfirmed.push_back(SentBatch{peer, records});
 }
 
 void CExchange::onFileRequest(const std::uint8_t* data, std::size_t length, std::size_t chunkSize)
@@ -546,41 +672,50 @@ void CExchange::onFileData(const std::uint8_t* data, std::size_t length)
         plat::diag("CExchange: file data whose chunk overruns its message dropped\n");
         return;
     }
-    ++m_answers;
     s_fileBytesReceived += n;
-    if (m_inFlight > 0)
-        --m_inFlight;
-    if (m_stale > 0) {
-        --m_stale;
-        fillWindow();
-        return;
-    }
     const CatalogRecord record = recordAt(data, 0);
-    if (!isValidRecord(record)) {
-        plat::diag("CExchange: file data for an invalid record dropped\n");
-        fillWindow();
-        return;
-    }
-    CCatalog* c = catalog();
-    if (!c) {
+    if (!s_countedFile.empty() && record.fileNameCp932() == s_countedFile)
+        s_countedFileBytes += n;
+    const Clock::time_point t = now();
+    std::vector<RequestWindow::Request> lost;
+    const auto request = m_requests.answered(record, offset, t, lost);
+    const bool matched = request.has_value();
+    if (request && !request->again)
+        noteAnswerTime(request->sent, t);
+    askAgainLater(lost);
+    if (!catalog()) {
         // The node's catalog has gone (or is not there yet): nothing is stored, nothing asked.
-        stopDownload();
+        endAllFetches();
         return;
     }
-    CCatalog& catalog = *c;
-    if (!m_download.active) {
-        // An answer this connection did not ask for: follow it as a download of its own, as a
-        // one-chunk-at-a-time peer would.
-        m_download = Download{};
-        m_download.active = true;
-        m_download.record = record;
-        m_download.next = offset;
-        m_node.claims().claim(record, this);
-    } else if (!CCatalog::sameVersion(record, m_download.record)) {
-        plat::diag("CExchange: file data for another file than the one asked for dropped\n");
+    Fetch* f = isValidRecord(record) ? fetchOf(record) : nullptr;
+    if (!f) {
+        // A second or late answer for a file no longer fetched, or one never asked for.
+        ++s_answersDropped;
         fillWindow();
         return;
     }
+    takeChunk(*f, data + FileMessageHead, offset, n, matched);
+    fillWindow();
+}
+
+void CExchange::noteAnswerTime(Clock::time_point sent, Clock::time_point t)
+{
+    const double ms = std::chrono::duration<double, std::milli>(t - sent).count();
+    s_longestAnswerMs = std::max(s_longestAnswerMs, ms);
+    s_answerMsSum += ms;
+    ++s_answerCount;
+}
+
+// An answer for a file this connection fetches: stored when it continues the file where it
+// stands; dropped when behind it (a second answer) or ahead of it (asked again once the piece
+// before it is in); the end of the file's download when the peer cannot serve it or it is
+// complete.
+void CExchange::takeChunk(Fetch& f, const std::uint8_t* bytes, std::uint32_t offset,
+                          std::uint32_t n, bool matched)
+{
+    CCatalog& catalog = *this->catalog();
+    const CatalogRecord record = *f.record;
     // An empty file is complete once its (empty) first chunk is stored; without this it would
     // stay incomplete everywhere and never be passed on.
     const bool emptyFile = n == 0 && offset == 0 && record.fileSize() == 0;
@@ -589,31 +724,71 @@ void CExchange::onFileData(const std::uint8_t* data, std::size_t length)
         return;
     }
     const auto entry = catalog.exactEntry(record);
-    // Gone, replaced, complete, or delivered past this offset by another connection: leave it.
-    if (!entry || entry->completeFlag() == 1 || offset < entry->bytesReceived()) {
+    // Gone, replaced or complete: this file is done here.
+    if (!entry || entry->completeFlag() == 1) {
         requestNextFile(record);
         return;
     }
-    if (offset > entry->bytesReceived()) {
-        // Not the next piece (an earlier answer came back short): ask again from what is here.
-        plat::diag("CExchange: chunk at %u does not continue %u bytes, window restarts\n", offset,
-                   entry->bytesReceived());
-        m_stale = m_inFlight;
-        m_download.next = entry->bytesReceived();
-        m_download.emptyAsked = false;
-        fillWindow();
+    f.stored = entry->bytesReceived();
+    if (offset < f.stored) {
+        // A second answer, or the late one to a request asked again.
+        ++s_answersDropped;
         return;
     }
-    if (catalog.storeChunk(offset, n, record, data + FileMessageHead) == 0) {
+    if (offset > f.stored) {
+        ++s_answersDropped;
+        // Asked in steps from where the file stands: this piece is asked again once more.
+        if (matched && (offset - f.stored) % m_chunkStep == 0)
+            addAgain(f, offset);
+        keepContinuing(f);
+        return;
+    }
+    if (catalog.storeChunk(offset, n, record, bytes) == 0) {
         if (std::uint64_t(offset) + n == record.fileSize())
             checkCompleted(catalog, record);
         requestNextFile(record);
         return;
     }
-    const std::uint32_t stored = offset + n;
-    if (m_inFlight == 0 || stored > m_download.next)
-        m_download.next = stored;
-    if (m_window < kMaxWindow)
-        ++m_window;
-    fillWindow();
+    f.stored = offset + n;
+    if (n < m_chunkStep && f.stored < record.fileSize()) {
+        // A short chunk inside the file: what was asked after it is misaligned now; ask on
+        // from where the file stands.
+        f.again.clear();
+        f.next = f.stored;
+        return;
+    }
+    f.next = std::max(f.next, f.stored);
+    keepContinuing(f);
+}
+
+// The last chunk of a file was handed to the catalog, which completes the file only when its
+// content is what the origin vouched for; otherwise it starts the file again from nothing, and
+// this peer is not asked for that file again in this conversation.
+void CExchange::checkCompleted(CCatalog& catalog, const CatalogRecord& record)
+{
+    const auto entry = catalog.exactEntry(record);
+    if (!entry || entry->completeFlag() == 1 || entry->bytesReceived() != 0)
+        return;
+    if (m_badVersions.size() >= kBadVersions)
+        m_badVersions.erase(m_badVersions.begin());
+    m_badVersions.push_back(record);
+    const QString text = QCoreApplication::translate("Pavo", kBadData)
+                             .arg(QString::fromStdString(m_peerNodeName),
+                                  QString::fromStdString(record.fileNameUtf8()));
+    m_node.postDetail(text.toStdString());
+}
+
+bool CExchange::sentBadData(const CatalogRecord& record) const
+{
+    for (const CatalogRecord& bad : m_badVersions)
+        if (CCatalog::sameVersion(bad, record))
+            return true;
+    return false;
+}
+
+// The piece the file waits for must be on its way or about to be asked again.
+void CExchange::keepContinuing(Fetch& f)
+{
+    if (f.stored < f.next && !m_requests.outstanding(*f.record, f.stored))
+        addAgain(f, f.stored);
 }

@@ -3,10 +3,12 @@
 #include "app/VX_QUE.h"
 #include "catalog/CatalogRecord.h"
 #include "catalog/RecordSeal.h"
+#include "catalog/RequestWindow.h"
 #include "platform/LocalTime.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -17,8 +19,10 @@ class NodeContext;
 
 // The catalog conversation of one connection: builds hellos, catalog requests and batches, and
 // the file data requests and answers, puts them into the connection's own send queue, and
-// interprets what the peer sends. It keeps no conversation state: where a conversation stands
-// is carried by the messages, the pending files and the catalog.
+// interprets what the peer sends. Where a conversation stands is carried by the messages, the
+// pending files and the catalog; what the exchange keeps is its downloads (below) and the records
+// of its last few batches, which are queued for the peer again when the connection ends (the
+// peer may not have read them).
 //
 // Every received message is given as (data, length), where length is the frame length the
 // transport has already bounded. Nothing in the message is trusted beyond that length: counts,
@@ -31,13 +35,21 @@ class NodeContext;
 // peer's further requests wait in the socket. The node's own requests (the catalog request that
 // follows a batch, the file data requests) are produced only when there is room.
 //
-// File data requests: one download per connection at a time, with a window of requests in flight
-// for consecutive offsets. Toward a peer that has not shown Pavo's flow block in its hello (a
-// node built to the original design, whose send queue holds 20 messages) the window stays at
-// kSafeWindow; toward a Pavo node it grows with every chunk stored up to what the peer's hello
-// offers (at most kMaxWindow). The transport bounds it further (1 over Skype, where one message
-// is in flight anyway). Chunks are stored strictly in order; a chunk that does not continue the
-// file restarts the window from the bytes received.
+// File data requests: a connection fetches files in catalog order, with a window of requests in
+// flight (RequestWindow) that may span several files, so small files do not each wait a round
+// trip; while a large file is being fetched, one small file (a few chunks) may be fetched beside
+// it, its requests going first. Toward a peer that has not shown Pavo's flow block in its hello
+// (a node built to the original design, whose send queue holds 20 messages) the window stays at
+// most kSafeWindow; toward a Pavo node up to what its hello offers (at most kMaxWindow). The
+// transport bounds it further (1 over Skype, where one message is in flight anyway).
+//
+// Each request is asked once. Answers are matched to requests by file version and offset: a
+// second or late answer is dropped as it comes, without touching the rest of the window. A chunk
+// is stored only where the file stands (its bytes received); one that arrives ahead of a missing
+// piece is dropped and asked again. A request is asked again only when it is known lost (a later
+// request of the same connection was answered first) or when the connection has stalled (no
+// answer of any kind for a time measured from its own round trip and answer rate; tick()): then
+// only the oldest request is asked again and a late answer still counts.
 //
 // The node's parts come from its NodeContext: the settings (this node's and its party's names, the
 // configured connections), the catalog while it lives, and which connection fetches which entry.
@@ -62,25 +74,48 @@ public:
     // File data requests in flight toward a peer built to the original design: its 20-slot send
     // queue then holds these answers besides its own conversation (at most 7 more messages).
     static constexpr int kSafeWindow = 8;
-    // Requests in flight toward a Pavo peer, at most (64 × 51200 bytes = 3.2 MiB).
-    static constexpr int kMaxWindow = 64;
+    // Requests in flight toward a Pavo peer, at most (128 × 51200 bytes = 6.4 MiB, what a 100 ms
+    // round trip needs at about 60 MB/s).
+    static constexpr int kMaxWindow = 128;
+    // Files one connection fetches at once: enough for a window of two-chunk files.
+    static constexpr int kMaxFetches = kMaxWindow / 2;
+    // A file of at most this many chunks still to come may be fetched beside a large one.
+    static constexpr int kSmallChunks = 4;
+    // How many entries a look for such a small file passes over at most.
+    static constexpr int kSmallScan = 64;
+    // Records of this many of the last batches answered are queued for the peer again when the
+    // connection ends: the peer may not have read them.
+    static constexpr int kUnconfirmedBatches = 4;
     // Peer requests held while the send queue is full; the window offered to Pavo peers leaves
     // room in it for catalog requests.
     static constexpr int kHeldRequests = kMaxWindow + 16;
     // The node's own requests leave this many send slots free for answers.
     static constexpr int kFillReserve = 4;
-    // A download whose peer answered nothing over this many conversations is taken as stalled
-    // (its requests lost) and starts again from the bytes received.
-    static constexpr int kStallConversations = 3;
+    using Clock = RequestWindow::Clock;
+    // A transport tick this long after the previous one gives no stall verdict.
+    static constexpr auto kTickGap = std::chrono::milliseconds(500);
 
     // node outlives the exchange.
     explicit CExchange(NodeContext& node, std::string peerNodeName = {});
 
     // Process-wide figures for benchmarks: file bytes received in answers (stored or not).
     static std::uint64_t fileBytesReceived() { return s_fileBytesReceived; }
+    // The same for the files of one name (CP932), when a benchmark has named it beforehand.
+    static void countFile(std::string fileName) { s_countedFile = std::move(fileName); }
+    static std::uint64_t countedFileBytes() { return s_countedFileBytes; }
+    // Process-wide figures for benchmarks: file data requests asked again, and answers dropped
+    // as duplicates, late or not asked for.
+    static std::uint64_t requestsAskedAgain() { return s_askedAgain; }
+    static std::uint64_t answersDropped() { return s_answersDropped; }
     // Benchmarks and tests play a node built to the original design: hellos then carry no flow
     // block, so peers keep the safe window toward this node and get no news flag.
     static void setFlowBlockSent(bool on) { s_flowBlockSent = on; }
+    // Tests drive the connections' clocks; an empty function restores the steady clock.
+    static void setClock(std::function<Clock::time_point()> clock) { s_clock = std::move(clock); }
+    // Process-wide figures for benchmarks: the longest request-to-answer time seen, and the sum
+    // and count of all of them.
+    static double longestAnswerMs() { return s_longestAnswerMs; }
+    static double meanAnswerMs() { return s_answerCount ? s_answerMsSum / s_answerCount : 0; }
     CExchange(const CExchange&) = delete;
     CExchange& operator=(const CExchange&) = delete;
     ~CExchange();
@@ -111,10 +146,15 @@ public:
     // Something waits for send room.
     bool hasDeferred() const;
 
-    // The download on this connection, for the transport and tests.
-    int window() const;
-    int inFlight() const { return m_inFlight; }
-    bool downloading() const { return m_download.active; }
+    // The transport's periodic call (it passes idle false while received messages wait to be
+    // handled): a stalled connection asks again what it has out.
+    void tick(bool idle = true);
+
+    // The downloads on this connection, for the transport and tests.
+    int window() const { return m_requests.window(); }
+    int inFlight() const { return m_requests.inFlight(); }
+    bool downloading() const { return !m_fetches.empty(); }
+    const RequestWindow& requests() const { return m_requests; }
 
     // The hello check. isTcp false means a Skype stream, whose configured node name is bound
     // to the name its hello carries; peerId is the peer's Skype ID (the host text over TCP,
@@ -131,10 +171,11 @@ public:
     void onCatalogBatch(const std::uint8_t* data, std::size_t length);
 
     // Starts downloading the first incomplete entry of another node that no other connection of
-    // this node is fetching, if any. A download already running here is left alone.
+    // this node is fetching, if any. Downloads already running here are left alone (a small file
+    // may join them).
     void requestFirstFile();
-    // Ends this connection's download of record and starts on the next incomplete entry after
-    // it that no other connection is fetching, if any.
+    // Ends this connection's download of record and goes on with the next incomplete entry that
+    // no other connection is fetching, if any.
     void requestNextFile(const catalog::CatalogRecord& record);
 
     // Answers a file data request with at most chunkSize bytes (51200 or 10240 over TCP, 20480
@@ -146,14 +187,20 @@ public:
     void onFileData(const std::uint8_t* data, std::size_t length);
 
 private:
-    struct Download
+    // One file this connection fetches.
+    struct Fetch
     {
-        bool active = false;
-        catalog::CatalogRecord record;
-        // Next offset to ask for.
+        std::shared_ptr<const catalog::CatalogRecord> record;
+        // Next offset never asked yet.
         std::uint32_t next = 0;
+        // Bytes received as far as this connection has stored them.
+        std::uint32_t stored = 0;
+        // Offsets to ask again (lost, or dropped for arriving ahead), ascending.
+        std::vector<std::uint32_t> again;
         // For an empty file: its one request has gone.
         bool emptyAsked = false;
+        // Fetched beside a large one, its requests first.
+        bool small = false;
     };
     enum class HeldKind : std::uint8_t
     {
@@ -175,10 +222,25 @@ private:
               const std::string& peer);
     void answerCatalogRequest(const std::string& peerNodeName);
     void answerFileRequest(const std::uint8_t* data, std::size_t chunkSize);
-    void startDownload(std::optional<catalog::CatalogRecord> record);
-    void stopDownload();
+    bool startFetch(const catalog::CatalogRecord& record, bool small);
+    bool startNextFetch();
+    void startSmallFetch();
+    std::optional<catalog::CatalogRecord> nextFree(std::optional<catalog::CatalogRecord> from);
+    bool fetching(const catalog::CatalogRecord& record) const;
+    Fetch* fetchOf(const catalog::CatalogRecord& record);
+    void endFetch(const catalog::CatalogRecord& record);
+    void endAllFetches();
     void fillWindow();
-    void checkStall();
+    Fetch* nextToAsk(std::uint32_t& offset, bool& again);
+    bool ask(Fetch& fetch, std::uint32_t offset, bool again);
+    void askAgainLater(const std::vector<RequestWindow::Request>& lost);
+    static void addAgain(Fetch& fetch, std::uint32_t offset);
+    void takeChunk(Fetch& fetch, const std::uint8_t* data, std::uint32_t offset, std::uint32_t n,
+                   bool matched);
+    void keepContinuing(Fetch& fetch);
+    static void noteAnswerTime(Clock::time_point sent, Clock::time_point now);
+    void rememberBatch(const std::string& peer, const std::vector<catalog::CatalogRecord>& records);
+    static Clock::time_point now();
     std::size_t appendSeals(const std::vector<catalog::CatalogRecord>& records, std::size_t length);
     bool admitted(const catalog::CatalogRecord& record,
                   const std::optional<catalog::RecordSeal>& seal);
@@ -190,7 +252,15 @@ private:
     CCatalog* catalog() const;
 
     static inline std::uint64_t s_fileBytesReceived = 0;
+    static inline std::string s_countedFile;
+    static inline std::uint64_t s_countedFileBytes = 0;
     static inline bool s_flowBlockSent = true;
+    static inline std::uint64_t s_askedAgain = 0;
+    static inline std::uint64_t s_answersDropped = 0;
+    static inline double s_longestAnswerMs = 0;
+    static inline double s_answerMsSum = 0;
+    static inline std::uint64_t s_answerCount = 0;
+    static inline std::function<Clock::time_point()> s_clock;
 
     NodeContext& m_node;
     std::string m_peerNodeName;
@@ -206,20 +276,22 @@ private:
     // Catalog requests owed after batches that found the send queue full.
     int m_owedCatalogRequests = 0;
 
-    Download m_download;
+    std::vector<Fetch> m_fetches;
+    // The last file started in catalog order: the next one is looked for after it.
+    std::optional<catalog::CatalogRecord> m_cursor;
+    RequestWindow m_requests;
     int m_windowLimit = 1;
     std::uint32_t m_chunkStep = 51200;
     // What the peer's hello offered (0: no flow block seen, the safe window applies).
     int m_peerWindow = 0;
-    int m_window = 1;
-    // File data requests sent on this connection and not answered yet; answers come back in
-    // the order of the requests.
-    int m_inFlight = 0;
-    // Answers still to come for requests of an abandoned window; they are not looked at.
-    int m_stale = 0;
-    std::uint64_t m_answers = 0;
-    std::uint64_t m_answersAtLastLook = 0;
-    int m_quietConversations = 0;
+    Clock::time_point m_lastTick{};
+    // The last batches answered (whom to, what), oldest first.
+    struct SentBatch
+    {
+        std::string peer;
+        std::vector<catalog::CatalogRecord> records;
+    };
+    std::vector<SentBatch> m_unconfirmed;
     // The peer's hello says it reads seals after a batch's records.
     bool m_peerSeals = false;
     // File versions this peer sent damaged data of in this conversation: not asked of it again

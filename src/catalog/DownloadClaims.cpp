@@ -24,3 +24,10 @@ void DownloadClaims::release(const void* owner)
 {
     std::erase_if(m_owners, [owner](const auto& entry) { return entry.second == owner; });
 }
+
+void DownloadClaims::release(const CatalogRecord& record, const void* owner)
+{
+    const auto it = m_owners.find(keyOf(record));
+    if (it != m_owners.end() && it->second == owner)
+        m_owners.erase(it);
+}

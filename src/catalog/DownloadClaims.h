@@ -21,6 +21,8 @@ public:
     bool claimedByOther(const CatalogRecord& record, const void* owner) const;
     // Lets go of whatever owner holds.
     void release(const void* owner);
+    // Lets go of record when owner holds it.
+    void release(const CatalogRecord& record, const void* owner);
 
 private:
     static std::string keyOf(const CatalogRecord& record);

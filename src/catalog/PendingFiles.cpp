@@ -58,7 +58,23 @@ struct PendingFiles::Peer
     }
 };
 
-PendingFiles::PendingFiles(std::string catalogFolder) : m_folder(std::move(catalogFolder)) {}
+PendingFiles::PendingFiles(std::string catalogFolder)
+    : m_folder(std::move(catalogFolder)), m_started(Clock::now())
+{
+}
+
+std::size_t PendingFiles::capThreshold(const std::string& peer) const
+{
+    const auto it = m_capAt.find(peer);
+    return it != m_capAt.end() ? it->second : kMaxRecords;
+}
+
+bool PendingFiles::absentLong(const std::string& peer) const
+{
+    const auto it = m_lastTaken.find(peer);
+    const Clock::time_point since = it != m_lastTaken.end() ? it->second : m_started;
+    return now() - since > kAbsence;
+}
 
 PendingFiles::~PendingFiles() = default;
 
@@ -135,7 +151,7 @@ bool PendingFiles::append(const std::string& peer, const CatalogRecord& record)
     }
     p->firstPos.emplace(catalog::recordKey(record), p->count);
     ++p->count;
-    if (p->count > kMaxRecords)
+    if (p->count > capThreshold(peer))
         capFile(peer);
     return true;
 }
@@ -143,7 +159,7 @@ bool PendingFiles::append(const std::string& peer, const CatalogRecord& record)
 void PendingFiles::capFile(const std::string& peer)
 {
     Peer* p = open(peer);
-    if (!p || p->count <= kMaxRecords)
+    if (!p || p->count <= capThreshold(peer))
         return;
     std::vector<CatalogRecord> pending;
     const off_t size = rio::forEachRecord(p->fd, [&](const CatalogRecord& r, std::size_t) {
@@ -153,7 +169,14 @@ void PendingFiles::capFile(const std::string& peer)
     if (size < 0)
         return;
     const std::size_t sent = p->count - pending.size();
-    const std::size_t dropped = pending.size() > kKeepRecords ? pending.size() - kKeepRecords : 0;
+    const bool mayDrop = absentLong(peer);
+    const std::size_t dropped =
+        mayDrop && pending.size() > kKeepRecords ? pending.size() - kKeepRecords : 0;
+    // A file still above the cap is looked at again only after it has grown by a quarter more.
+    m_capAt[peer] = std::max(kMaxRecords, pending.size() - dropped + kMaxRecords / 4);
+    // Nothing to gain: every record is still owed to a peer that is not long gone.
+    if (sent == 0 && dropped == 0)
+        return;
     const std::string path = p->path;
     drop(peer);
     if (!rio::rewrite(path, pending.size() - dropped,
@@ -217,13 +240,14 @@ bool PendingFiles::putAll(const std::string& peer, const std::vector<CatalogReco
         return false;
     }
     p->size = std::max<off_t>(p->size, at + static_cast<off_t>(appended.size()));
-    if (p->count > kMaxRecords)
+    if (p->count > capThreshold(peer))
         capFile(peer);
     return true;
 }
 
 std::vector<CatalogRecord> PendingFiles::take(const std::string& peer, std::size_t max)
 {
+    m_lastTaken[peer] = now();
     std::vector<CatalogRecord> out;
     Peer* p = open(peer);
     if (!p)
@@ -272,6 +296,40 @@ bool PendingFiles::takeFrom(Peer& p, std::size_t& pos, std::size_t max,
             !rio::writeAt(p.fd, block.data(), changedEnd * CatalogRecord::Size, at))
             return false;
         pos += i;
+    }
+    return true;
+}
+
+bool PendingFiles::restore(const std::string& peer, const std::vector<CatalogRecord>& records)
+{
+    for (CatalogRecord r : records) {
+        r.setPendingFlag(1);
+        catalog::stampChecksum(r);
+        Peer* p = open(peer);
+        if (!p)
+            return false;
+        const auto it = p->firstPos.find(catalog::recordKey(r));
+        if (it == p->firstPos.end()) {
+            if (!append(peer, r))
+                return false;
+            continue;
+        }
+        CatalogRecord there;
+        if (!rio::readRecord(p->fd, there, it->second)) {
+            drop(peer);
+            return false;
+        }
+        if (there.pendingFlag() == 1)
+            continue;
+        there.setPendingFlag(1);
+        catalog::stampChecksum(there);
+        if (!(there == r))
+            continue;
+        if (!p->write(r, it->second)) {
+            drop(peer);
+            return false;
+        }
+        p->firstPending = std::min(p->firstPending, it->second);
     }
     return true;
 }

@@ -2,8 +2,10 @@
 
 #include "catalog/CatalogRecord.h"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -23,12 +25,16 @@ class PendingFiles
 {
 public:
     // A peer that never connects must not make its file grow without end: past kMaxRecords
-    // records the file is rewritten with only the records still pending, and of those at most
-    // the kKeepRecords newest (the oldest are dropped, with a diagnostic line). 20,000 records
-    // are 16 MiB per peer, far more than a party registers within a few days' expiry; a sync
-    // request brings back whatever was dropped.
+    // records the file is rewritten with only the records still pending. Only a peer that has
+    // taken nothing for kAbsence (neither since it last did nor, when it has not since this
+    // node started, since then) loses records: of those still pending, all but the kKeepRecords
+    // newest are dropped, with a diagnostic line. A peer that takes, however slowly, loses none.
+    // 20,000 records are 16 MiB per peer, far more than a party registers within a few days'
+    // expiry; a sync request brings back whatever was dropped.
     static constexpr std::size_t kMaxRecords = 20000;
     static constexpr std::size_t kKeepRecords = 15000;
+    static constexpr std::chrono::hours kAbsence{24};
+    using Clock = std::chrono::steady_clock;
 
     explicit PendingFiles(std::string catalogFolder);
     ~PendingFiles();
@@ -49,6 +55,13 @@ public:
     // Takes up to max pending records in file order, marking each sent (flag 0, stamped) in the
     // file. Deletes the file when none was pending.
     std::vector<CatalogRecord> take(const std::string& peer, std::size_t max);
+    // Queues records taken for a batch that the peer may not have read (its connection ended)
+    // again: each is marked pending once more where the file still holds that very record as
+    // sent, or appended when the file no longer names it; where something else is queued or was
+    // sent since, it is left alone. False when a write failed.
+    bool restore(const std::string& peer, const std::vector<CatalogRecord>& records);
+    // Tests stand in for the clock that tells how long a peer has been away.
+    void setClock(std::function<Clock::time_point()> clock) { m_clock = std::move(clock); }
     // Moves the pending file of oldName to newName. When newName already has one, the records
     // still pending in the old file are added to it and the old file is removed.
     bool rename(const std::string& oldName, const std::string& newName);
@@ -64,6 +77,16 @@ private:
     // Applies the cap of kMaxRecords to the peer's file.
     void capFile(const std::string& peer);
 
+    bool absentLong(const std::string& peer) const;
+    std::size_t capThreshold(const std::string& peer) const;
+    Clock::time_point now() const { return m_clock ? m_clock() : Clock::now(); }
+
     std::string m_folder;
     std::map<std::string, std::unique_ptr<Peer>> m_peers;
+    std::function<Clock::time_point()> m_clock;
+    Clock::time_point m_started;
+    // When each peer last took records, since this node started.
+    std::map<std::string, Clock::time_point> m_lastTaken;
+    // Record counts past which a file is looked at again (kMaxRecords unless said here).
+    std::map<std::string, std::size_t> m_capAt;
 };

@@ -48,6 +48,10 @@ void DownloadRate::observe(const CatalogRecord& record)
     track.lastSeen = now;
     if (!track.samples.empty() && bytes == track.samples.back().bytes)
         return;
+    // The entry is announced before its first chunk is asked for; measuring from then would
+    // count the wait for the first conversation as download time.
+    if (track.samples.size() == 1 && track.samples.front().bytes == 0)
+        track.samples.clear();
     track.samples.push_back({now, bytes});
     while (track.samples.size() > 2 && track.samples[1].at <= now - kWindowSeconds)
         track.samples.pop_front();

@@ -79,7 +79,8 @@ void VX_SKYPESTREAM::reportKeyMismatch()
 
 void VX_SKYPESTREAM::onClosedByPeer()
 {
-    if (!m_tls || m_tls->established() || m_refused)
+    // A stream this node closed itself says nothing.
+    if (!m_tls || m_tls->established() || m_refused || m_disconnecting)
         return;
     m_refused = true;
     plat::diag("VX_SKYPESTREAM: %s:%d closed by the peer during the TLS handshake\n",
@@ -170,6 +171,7 @@ void VX_SKYPESTREAM::tick()
             return;
         }
     }
+    m_exchange.tick();
     if (m_exchange.hasDeferred())
         m_exchange.service();
     if (m_exchange.sendQueue().deqEntry(m_message.get())) {
@@ -210,6 +212,7 @@ void VX_SKYPESTREAM::startExchange(bool news)
 
 void VX_SKYPESTREAM::disconnect()
 {
+    m_disconnecting = true;
     m_command.clear();
     m_command.append("ALTER APPLICATION ").append(m_applicationName).append(" DISCONNECT ");
     m_command.append(m_peerSkypeId).append(":").append(std::to_string(m_number));
@@ -295,6 +298,10 @@ void VX_SKYPESTREAM::onHello(const std::uint8_t* msg, std::size_t length)
     // of the party.
     if (!m_admitted && m_passive)
         m_exchange.sendHello(0, plat::SystemTime{}, false);
+    // What arrived before (an answer to this node's first request, overtaking the peer's hello)
+    // was dropped: the conversation starts again at the next tick, not a period later.
+    if (!m_admitted && m_droppedBeforeAdmission)
+        m_peerNews = true;
     m_admitted = true;
     if (result.peerRenamed)
         m_peerNodeName = m_exchange.peerNodeName();
@@ -316,6 +323,7 @@ void VX_SKYPESTREAM::dispatch(const std::uint8_t* msg, std::size_t length)
         return;
     // Catalogs and files only once the peer's hello has shown it to be of this party.
     if (!m_admitted) {
+        m_droppedBeforeAdmission = true;
         plat::diag("VX_SKYPESTREAM: %s:%d class %u before admission ignored\n",
                    m_peerSkypeId.c_str(), m_number, messageClass);
         return;

@@ -145,7 +145,10 @@ private:
     int m_helloMode = 0;
     plat::SystemTime m_helloDate{};
     bool m_admitted = false;
+    bool m_droppedBeforeAdmission = false;
     bool m_refused = false;
+    // This node asked the client to close the stream.
+    bool m_disconnecting = false;
 
     std::unique_ptr<StreamTls> m_tls;
     std::unique_ptr<std::uint8_t[]> m_cipher;

@@ -170,6 +170,8 @@ void CTcpSockStream::poll()
     }
     if (!pumpSend())
         return;
+    if (m_state == kEstablished)
+        m_exchange.tick(m_receiveQueue.count() == 0 && !m_readPaused && !m_inputBlocked);
     // News (this node queued something for its peers, or the peer said it has something for
     // this node) starts a conversation now; otherwise one every kHelloTicks + 1 polls.
     const bool news = m_state == kEstablished && m_node.changes().generation() != m_seenChange;
@@ -308,9 +310,14 @@ void CTcpSockStream::onTcpWinMessage(std::uintptr_t, std::intptr_t)
 
 void CTcpSockStream::processReceived()
 {
-    for (;;) {
+    for (int handled = 0;; ++handled) {
         if (m_dead)
             return;
+        // The node's other connections get their turn: the rest waits for a later one.
+        if (handled == kTurnMessages && m_receiveQueue.count() > 0) {
+            m_window.postReceived();
+            break;
+        }
         // The exchange holds as many of the peer's requests as it will: the rest waits here
         // until answers have left (pumpSend resumes).
         if (!m_exchange.canTakeMessage()) {

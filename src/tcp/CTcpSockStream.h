@@ -48,6 +48,9 @@ public:
     static constexpr std::uint32_t kHelloTicks = 400;
     // No conversation is started while this many messages wait to be sent.
     static constexpr int kBusyQueue = 6;
+    // Received messages handled in one turn of the event loop before the node's other
+    // connections get theirs: a node answering several peers serves them in turn.
+    static constexpr int kTurnMessages = 8;
     static constexpr std::size_t kChunkSize = 51200;
     static constexpr std::size_t kOldChunkSize = 10240;
 

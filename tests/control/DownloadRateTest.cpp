@@ -74,7 +74,7 @@ TEST(DownloadRate, TellsNothingItCannotKnow)
 TEST(DownloadRate, ForgetsDownloadsThatEnded)
 {
     Fixture f;
-    f.rates.observe(download("c.bin", 100000, 0));
+    f.rates.observe(download("c.bin", 100000, 10000));
     f.now += 1;
     f.rates.observe(download("c.bin", 100000, 50000));
     ASSERT_TRUE(f.rates.estimate(download("c.bin", 100000, 50000)));

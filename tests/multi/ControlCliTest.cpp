@@ -44,6 +44,8 @@ protected:
     {
         NodeProcess::Options options = NodeProcess::pavoNode(node.dir, std::move(args), kScale);
         options.workDir = root.file("cli-" + std::to_string(++runs));
+        // The node's messages in the interface's own language, whatever the machine's.
+        options.env["LANGUAGE"] = "ja";
         return options;
     }
 

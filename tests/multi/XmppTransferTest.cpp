@@ -223,7 +223,9 @@ TEST_F(XmppTransfer, AServerLimitingTheClientIsToldOnce)
     a.start("0.05");
     b.start("0.05");
     EXPECT_TRUE(aliceClient->waitForOutput("the server limits this connection to about", 90000))
-        << aliceClient->output();
+        << "B holds " << sizeOf(b.file("RECV/A/slow.bin")) << " bytes\n"
+        << aliceClient->output() << bobClient->output() << a.process->output()
+        << b.process->output();
     EXPECT_TRUE(waitFor(
         [&] {
             return a.process->output().find("メッセージサーバーがこの接続を約") !=

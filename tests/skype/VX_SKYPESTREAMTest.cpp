@@ -176,6 +176,23 @@ TEST_F(StreamTest, NothingIsAnsweredBeforeAHelloOfThisPartyAndAnotherPartyIsRefu
     EXPECT_EQ(link.commands.size(), before);
 }
 
+// The peer answered this node's first request before its own hello arrived: the answer is
+// dropped, and the conversation starts again as soon as the hello admits the peer.
+TEST_F(StreamTest, AnAnswerOvertakingThePeersHelloIsAskedForAgainAtOnce)
+{
+    ticks(3);
+    ASSERT_EQ(written().size(), 2u);
+    auto batch = message(buildCatalogRequest);
+    MessageHeader(batch.data()).setMessageType(MsgType::CatalogBatch);
+    stream->receive(reply(batch, 0));
+    stream->receive(reply(hello("NodeB", "Party1"), 1));
+    ticks(3);
+    const auto msgs = written();
+    ASSERT_EQ(msgs.size(), 4u);
+    EXPECT_EQ(ConstMessageHeader(msgs[2].data()).messageClass(), MsgClass::Hello);
+    EXPECT_EQ(ConstMessageHeader(msgs[3].data()).messageType(), MsgType::CatalogRequest);
+}
+
 TEST_F(StreamTest, KeepAliveAfter3000IdleTicks)
 {
     stream->setPassive(true);
@@ -386,6 +403,17 @@ TEST(KeyedStreamTest, TheOtherEndIsAdmittedOnlyWithTheSameKeyAndParty)
         EXPECT_EQ(alice.stream->refused() || bob.stream->refused(), !row.admitted);
         const std::string notices = alice.notices.detailText() + bob.notices.detailText();
         EXPECT_NE(notices.find(row.notice), std::string::npos) << notices;
+        // The end that did not find it learns it when the client closes the stream.
+        alice.notices.postDetail("");
+        bob.notices.postDetail("");
+        alice.stream->onClosedByPeer();
+        bob.stream->onClosedByPeer();
+        const std::string closed = alice.notices.detailText() + bob.notices.detailText();
+        if (row.admitted || !row.bobKey || std::string(row.notice).empty()) {
+            EXPECT_EQ(closed, "") << "an established or plain stream says nothing more";
+        } else {
+            EXPECT_NE(closed.find("パーティ鍵が一致しません"), std::string::npos) << closed;
+        }
         // Whatever alice wrote, neither her party, her node name nor a message header crosses
         // in the clear.
         const std::string sent = writtenBytes(alice);

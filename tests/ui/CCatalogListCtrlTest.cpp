@@ -124,6 +124,21 @@ TEST(CCatalogListCtrl, RowColoursTellOwnReceivedIncompleteAndManagementFilesApar
               Qt::AlignRight);
 }
 
+// The status cell's tool-tip follows the row as it is written again: the window shows a
+// download's rate and time left there.
+TEST(CCatalogListCtrl, StatusTipFollowsEachRowWrite)
+{
+    CCatalogListCtrl list;
+    list.setProgressTip([](const CatalogRecord& r) {
+        return r.completeFlag() == 1 ? std::string() : std::to_string(r.bytesReceived());
+    });
+    list.applyEvents({add(record("a.bin", "peer", 100)), add(record("b.bin", "peer", 1000, 1))},
+                     "self");
+    list.applyEvents({update(0, record("a.bin", "peer", 400))}, "self");
+    EXPECT_EQ(list.item(0, ui::CatalogColumn::Status)->toolTip(), QStringLiteral("400"));
+    EXPECT_TRUE(list.item(1, ui::CatalogColumn::Status)->toolTip().isEmpty());
+}
+
 // Whatever the drag source proposes, a drop on the list is carried out as a copy or a link,
 // never a move (which a file manager would honour by removing the original).
 TEST(CCatalogListCtrl, DropsAreTakenAsCopyOrLinkOnly)

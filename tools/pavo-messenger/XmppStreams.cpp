@@ -117,6 +117,8 @@ void XmppStreams::write(int number, const std::string& data)
         return;
     }
     it->second.write(data);
+    // A node's writes are hexadecimal text and cross at half their size.
+    writesInFlight_[number].push_back({data.size() / 2 + 5, Clock::now()});
     flush(it->second);
 }
 
@@ -125,7 +127,6 @@ void XmppStreams::flush(IbbStream& s)
     while (s.blockReady()) {
         std::uint16_t seq = 0;
         const std::string block = s.takeBlock(seq);
-        sentBytes_ += block.size();
         char* b64 = xmpp_base64_encode(
             conn_.ctx(), reinterpret_cast<const unsigned char*>(block.data()), block.size());
         Stanza iq = xs::iq(conn_.ctx(), "set", conn_.nextId("d"), s.peer());
@@ -162,6 +163,7 @@ void XmppStreams::closeStream(int number, bool tellPeer, const std::string& why)
     const bool wasOpen = s.isOpen();
     const std::string peer = xs::bare(s.peer());
     streams_.erase(it);
+    writesInFlight_.erase(number);
     if (wasOpen)
         sendStreams(app);
     else
@@ -315,6 +317,7 @@ void XmppStreams::onStreamAnswer(const XmppPending& p, bool ok, xmpp_stanza_t* i
         sendStreams(s.app());
     } else {
         const int done = s.acknowledged(p.seq);
+        writesLeft(s.number(), done);
         for (int i = 0; i < done; ++i)
             hub_.toSite(
                 HubMsg{HubMsg::Type::Sent, {hub_.own(), s.app(), std::to_string(s.number())}});
@@ -334,32 +337,36 @@ void XmppStreams::sendStreams(const std::string& app)
     hub_.toSite(std::move(msg));
 }
 
+void XmppStreams::writesLeft(int number, int count)
+{
+    auto& inFlight = writesInFlight_[number];
+    const auto now = Clock::now();
+    for (int i = 0; i < count && !inFlight.empty(); ++i) {
+        const std::chrono::duration<double> took = now - inFlight.front().start;
+        writesDone_.push_back({number, now, inFlight.front().bytes, took.count()});
+        inFlight.pop_front();
+    }
+}
+
 void XmppStreams::sampleRate()
 {
-    bool busy = false;
-    std::string app;
-    for (const auto& [n, s] : streams_) {
-        if (s.isOpen() && !s.idle()) {
-            busy = true;
-            app = s.app();
-        }
-    }
-    rateSamples_.push_back({busy, sentBytes_});
-    sentBytes_ = 0;
-    if (rateSamples_.size() > RateSamples)
-        rateSamples_.pop_front();
-    if (limitReported_ || rateSamples_.size() < RateSamples || !busy)
-        return;
-    std::size_t busySamples = 0;
+    const auto now = Clock::now();
+    while (!writesDone_.empty() && now - writesDone_.front().at > RateWindow)
+        writesDone_.pop_front();
     std::uint64_t bytes = 0;
-    for (const RateSample& r : rateSamples_) {
-        busySamples += r.busy ? 1 : 0;
-        bytes += r.bytes;
+    double seconds = 0;
+    for (const WriteDone& w : writesDone_) {
+        bytes += w.bytes;
+        seconds += w.seconds;
     }
-    const std::uint64_t rate = bytes / RateSamples;
-    if (busySamples * 10 < RateSamples * 9 || rate >= FarBelow)
+    if (limitReported_ || bytes < MinBytes || seconds <= 0)
+        return;
+    const auto rate = static_cast<std::uint64_t>(static_cast<double>(bytes) / seconds);
+    if (rate >= FarBelow)
         return;
     limitReported_ = true;
+    const auto slow = streams_.find(writesDone_.back().number);
+    const std::string app = slow != streams_.end() ? slow->second.app() : std::string();
     const std::uint64_t kb = (rate + 512) / 1024;
     std::fprintf(stderr,
                  "pavo-messenger: the server limits this connection to about %llu kB/s (the node "

@@ -6,6 +6,7 @@
 
 #include <QObject>
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -30,11 +31,14 @@ public:
     // Streams one contact may have open with this client at once: a node keeps one per
     // contact, two while both ends connect at the same time; a few more are room to spare.
     static constexpr std::size_t MaxStreamsPerContact = 4;
-    // The sending rate is sampled once a second over this many seconds. When the streams had
-    // writes waiting in nearly every sample (the node asks for more than leaves) and less than
-    // FarBelow bytes a second left, the server holds the connection far below the node's pace
-    // (one 20480-byte chunk per 100 ms and stream), and the user is told once.
-    static constexpr std::size_t RateSamples = 10;
+    // The sending rate: every write of a program is timed from the moment it is handed over until
+    // its last block is acknowledged, so the rate is what the server lets through while the node
+    // has something to send. When the writes that left within the last RateWindow carried at
+    // least MinBytes at less than FarBelow bytes a second, the server holds the connection far
+    // below the node's pace (one 20480-byte chunk per 100 ms and stream: a quarter of it), and
+    // the user is told once.
+    static constexpr std::chrono::seconds RateWindow{10};
+    static constexpr std::uint64_t MinBytes = 65536;
     static constexpr std::uint64_t FarBelow = 51200;
 
     XmppStreams(XmppHub& hub, XmppConnection& conn, XmppContacts& contacts);
@@ -51,7 +55,11 @@ public:
     // Every stream of peer (a full JID, or a bare one for all its resources), without telling it.
     void closeStreamsOf(const std::string& peer, const std::string& why);
     // The server connection is gone: every stream with it.
-    void clear() { streams_.clear(); }
+    void clear()
+    {
+        streams_.clear();
+        writesInFlight_.clear();
+    }
 
     // Requests and answers of the peers.
     void onOpen(xmpp_stanza_t* iq, xmpp_stanza_t* open, const std::string& from);
@@ -70,6 +78,7 @@ private:
     const char* refusal(xmpp_stanza_t* open, const std::string& from, const std::string& app,
                         unsigned long& blockSize);
     void sampleRate();
+    void writesLeft(int number, int count);
 
     XmppHub& hub_;
     XmppConnection& conn_;
@@ -77,13 +86,23 @@ private:
     std::map<int, IbbStream> streams_;
     int nextNumber_ = 1;
 
-    struct RateSample
+    using Clock = std::chrono::steady_clock;
+    struct WriteTiming
     {
-        bool busy;
         std::uint64_t bytes;
+        Clock::time_point start;
     };
-    std::deque<RateSample> rateSamples_;
-    std::uint64_t sentBytes_ = 0;
+    struct WriteDone
+    {
+        int number;
+        Clock::time_point at;
+        std::uint64_t bytes;
+        double seconds;
+    };
+    // Writes handed over and not yet acknowledged, per stream, oldest first.
+    std::map<int, std::deque<WriteTiming>> writesInFlight_;
+    // Writes that left within the last RateWindow.
+    std::deque<WriteDone> writesDone_;
     bool limitReported_ = false;
     QObject context_;
 };
