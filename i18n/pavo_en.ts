@@ -114,6 +114,10 @@ already exists. Replace it?</translation>
         <translation>There is no registration named "%1".</translation>
     </message>
     <message>
+        <source>「%1」はディスク上で変わっています。他のノードへは送りません</source>
+        <translation>"%1" has changed on disk; it is not passed on to other nodes</translation>
+    </message>
+    <message>
         <source>「%1」は複数のノードが登録しています（%2）。送信元ノードを指定してください。</source>
         <translation>"%1" is registered by several nodes (%2). Name the node it comes from.</translation>
     </message>
@@ -240,6 +244,10 @@ A forced deletion does not reach the other nodes, but may leave the network inco
     <message>
         <source>データ異常</source>
         <translation>bad data</translation>
+    </message>
+    <message>
+        <source>ノード「%1」から「%2」の壊れたデータが届きました。他のノードから取り直します</source>
+        <translation>Node "%1" sent damaged data of "%2"; it is fetched again from another node</translation>
     </message>
     <message>
         <source>ノード「%1」の新しい鍵を受け入れました</source>
