@@ -56,9 +56,9 @@ void SealingCatalog::start(const CatalogRecord& record, bool isNew)
     p.record = record;
     p.isNew = isNew;
     p.token = ++m_lastToken;
-    p.job =
-        m_hasher.start(m_catalog.contentPath(record),
-                       [this, token = p.token](const auto& digest) { finished(token, digest); });
+    p.path = m_catalog.contentPath(record);
+    p.job = m_hasher.start(
+        p.path, [this, token = p.token](const auto& digest) { finished(token, digest); });
     m_pending.push_back(std::move(p));
 }
 
