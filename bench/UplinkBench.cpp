@@ -115,8 +115,8 @@ int main(int argc, char** argv)
     if (!writeTestFile(root + "/n0/SEND/" + kFileName, size))
         return 1;
 
-    int portPipe[2], reportPipe[2];
-    if (::pipe(portPipe) != 0 || ::pipe(reportPipe) != 0)
+    int portPipe[2];
+    if (::pipe(portPipe) != 0)
         return 1;
     std::fflush(stdout);
     const pid_t server = ::fork();
@@ -126,6 +126,10 @@ int main(int argc, char** argv)
     }
     const int serverPort = std::atoi(readLine(portPipe[0]).c_str());
     PacingProxy proxy = startPacingProxy(serverPort, rate, 64u << 10);
+    // Made after the server and the proxy, which must not hold its write end open.
+    int reportPipe[2];
+    if (::pipe(reportPipe) != 0)
+        return 1;
     std::vector<pid_t> pids;
     for (int i = 0; i < downloaders; ++i) {
         std::fflush(stdout);

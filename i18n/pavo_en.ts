@@ -106,6 +106,10 @@ already exists. Replace it?</translation>
         <translation>TCP (host name or IP address)</translation>
     </message>
     <message>
+        <source>abcdや1234のような連続を含みます</source>
+        <translation>it holds a sequence such as abcd or 1234</translation>
+    </message>
+    <message>
         <source>「%1」という接続先はありません。</source>
         <translation>There is no connection named "%1".</translation>
     </message>
@@ -162,6 +166,10 @@ A forced deletion does not reach the other nodes, but may leave the network inco
         <translation>This file was registered by this node.</translation>
     </message>
     <message>
+        <source>この合言葉は推測されやすいため設定できません（%1。推定%2ビット、%3ビット以上が必要です）。「鍵を作る」で作った鍵を使ってください。</source>
+        <translation>This passphrase is too easy to guess and cannot be set (%1; about %2 bits, at least %3 are needed). Use a key made with "Make a key" instead.</translation>
+    </message>
+    <message>
         <source>この操作を行うと隣接ノードとファイル共有状態が同期します。データ量により同期が完了するまでしばらく時間がかかります。</source>
         <translation>This brings the shared files into step with the neighbouring node. Depending on the amount of data it may take a while.</translation>
     </message>
@@ -172,6 +180,10 @@ A forced deletion does not reach the other nodes, but may leave the network inco
     <message>
         <source>はじめに、参加するパーティの名前とこのノードの名前を設定してください。</source>
         <translation>First set the name of the party to join and the name of this node.</translation>
+    </message>
+    <message>
+        <source>よく使われる単語や名前でできています</source>
+        <translation>it is made of common words or names</translation>
     </message>
     <message>
         <source>オフラインのため接続できません。</source>
@@ -200,6 +212,10 @@ A forced deletion does not reach the other nodes, but may leave the network inco
     <message>
         <source>キャンセル</source>
         <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>キーボードの並びでできています</source>
+        <translation>it follows the keyboard</translation>
     </message>
     <message>
         <source>コピーしています...</source>
@@ -440,6 +456,10 @@ Register a copy named "%s" instead?</translation>
         <translation>Away</translation>
     </message>
     <message>
+        <source>作った鍵のコードです。パーティの他のメンバーに伝え、同じコードを合言葉として設定してもらってください。</source>
+        <translation>This is the code of the key just made. Give it to the party's other members and have them set the same code as their passphrase.</translation>
+    </message>
+    <message>
         <source>使用できない文字が含まれています。</source>
         <translation>It contains characters that cannot be used.</translation>
     </message>
@@ -484,8 +504,16 @@ Register a copy named "%s" instead?</translation>
         <translation>%1, about %2 left</translation>
     </message>
     <message>
+        <source>合言葉は%1バイト以内で入力してください。</source>
+        <translation>Enter a passphrase of at most %1 bytes.</translation>
+    </message>
+    <message>
         <source>合言葉を設定すると、TCP接続はすべて暗号化され、同じ合言葉を設定したノードとだけ接続します。パーティの全ノードで同じ合言葉を設定してください。空欄のままなら、これまでどおり暗号化しません。</source>
         <translation>With a passphrase, every TCP connection is encrypted and only nodes with the same passphrase connect. Set the same passphrase on every node of the party. Left empty, nothing is encrypted, as before.</translation>
+    </message>
+    <message>
+        <source>同じ文字の繰り返しを含みます</source>
+        <translation>it repeats characters</translation>
     </message>
     <message>
         <source>同期操作</source>
@@ -596,6 +624,10 @@ Register a copy named "%s" instead?</translation>
         <translation>Choose a date that is not in the future.</translation>
     </message>
     <message>
+        <source>日付や年を含みます</source>
+        <translation>it holds a date or a year</translation>
+    </message>
+    <message>
         <source>有効期限</source>
         <translation>Expires</translation>
     </message>
@@ -656,6 +688,10 @@ Register a copy named "%s" instead?</translation>
     <message>
         <source>着信ファイル一覧</source>
         <translation>Received files</translation>
+    </message>
+    <message>
+        <source>短すぎます</source>
+        <translation>it is too short</translation>
     </message>
     <message>
         <source>管理用ファイルは削除できません</source>
@@ -746,6 +782,10 @@ Choose "No" to minimise the window and keep the node running.</translation>
     <message>
         <source>鍵の指紋</source>
         <translation>Key fingerprint</translation>
+    </message>
+    <message>
+        <source>鍵を作る</source>
+        <translation>Make a key</translation>
     </message>
     <message>
         <source>鍵を消す</source>

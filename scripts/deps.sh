@@ -8,7 +8,7 @@ packages=(
   libgtest-dev googletest
   clang libclang-rt-dev
   fonts-noto-cjk xvfb xauth
-  libssl-dev libipsec-mb-dev qtkeychain-qt6-dev
+  libssl-dev qtkeychain-qt6-dev libzxcvbn-dev
   libstrophe-dev prosody openssl
   qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools qt6-translations-l10n
   desktop-file-utils appstream clang-format dbus-daemon

@@ -2,6 +2,7 @@
 
 #include "app/WindowMessages.h"
 #include "platform/Diag.h"
+#include "platform/TextEscape.h"
 
 CPostError* CPostError::instance()
 {
@@ -16,9 +17,10 @@ void CPostError::post(int kind)
 
 void CPostError::postDetail(const std::string& text)
 {
-    // The diagnostic output keeps what the status line showed.
-    plat::diag("notice: %s\n", text.c_str());
-    m_detail = text;
+    // Detail texts carry names that peers chose; none may steer what shows them (the status
+    // line or the diagnostic output, which keeps what the status line showed).
+    m_detail = plat::escapeControls(text);
+    plat::diag("notice: %s\n", m_detail.c_str());
     if (m_window)
         m_window.post(WM_POSTERROR, 1, 1);
 }

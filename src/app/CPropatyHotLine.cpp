@@ -38,9 +38,10 @@ CPropatyHotLine::CPropatyHotLine(std::string workingFolder)
       m_sendFolder(plat::joinPath(m_workingFolder, "SEND"))
 {
     // Failures are not reported here: the stores that use the folders fail visibly later.
-    plat::makeFolders(m_sendFolder);
-    plat::makeFolders(m_recvFolder);
-    plat::makeFolders(plat::joinPath(m_workingFolder, "CATALOG"));
+    // What the node keeps (received files, the catalog) is its user's alone.
+    plat::makePrivateFolders(m_sendFolder);
+    plat::makePrivateFolders(m_recvFolder);
+    plat::makePrivateFolders(plat::joinPath(m_workingFolder, "CATALOG"));
     g_instance = this;
 }
 

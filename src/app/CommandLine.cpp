@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <utility>
 
 namespace {
 struct ModeOption
@@ -28,6 +29,7 @@ const char* const kHelp = "--help";
 const char* const kVersion = "--version";
 const char* const kUserFolder = "--user-folder";
 const char* const kSetPartyKey = "--set-party-key";
+const char* const kNewPartyKey = "--new-party-key";
 
 const ModeOption* findMode(const std::string& argument)
 {
@@ -48,16 +50,19 @@ CommandLine::Result CommandLine::parse(const std::vector<std::string>& args)
         if (a == kVersion)
             return {Action::Version, {}};
     for (const std::string& a : args)
-        if (!findMode(a) && a != kUserFolder && a != kSetPartyKey)
+        if (!findMode(a) && a != kUserFolder && a != kSetPartyKey && a != kNewPartyKey)
             return {Action::Error, "unknown option '" + a + "'"};
     // Setting the key starts no node, so only the choice of the working folder goes with it.
-    if (std::find(args.begin(), args.end(), kSetPartyKey) != args.end()) {
-        Result result{Action::SetPartyKey, {}};
+    for (const auto& [option, action] : {std::pair{kSetPartyKey, Action::SetPartyKey},
+                                         std::pair{kNewPartyKey, Action::NewPartyKey}}) {
+        if (std::find(args.begin(), args.end(), option) == args.end())
+            continue;
+        Result result{action, {}};
         for (const std::string& a : args) {
             if (a == kUserFolder)
                 result.userFolder = true;
-            else if (a != kSetPartyKey)
-                return {Action::Error, "'" + a + "' does not go with " + kSetPartyKey};
+            else if (a != option)
+                return {Action::Error, "'" + a + "' does not go with " + option};
         }
         return result;
     }
@@ -74,7 +79,8 @@ CommandLine::Result CommandLine::parse(const std::vector<std::string>& args)
 
 std::string CommandLine::usageLine()
 {
-    std::string line = "usage: pavo [--help] [--version] [--user-folder] [--set-party-key]";
+    std::string line = "usage: pavo [--help] [--version] [--user-folder] [--set-party-key] "
+                       "[--new-party-key]";
     for (const ModeOption& o : kModeOptions)
         line += std::string(" [") + o.text + "]";
     return line;
@@ -94,7 +100,12 @@ std::string CommandLine::helpText()
         "  --set-party-key\n"
         "                read the party passphrase from one line of standard input,\n"
         "                store the party key for the party of Pavo.ini (an empty\n"
-        "                line removes it) and end without starting the node\n";
+        "                line removes it) and end without starting the node; a\n"
+        "                passphrase that is easy to guess is refused\n"
+        "  --new-party-key\n"
+        "                make a random party key for the party of Pavo.ini, store it,\n"
+        "                print its code (for the other members' --set-party-key)\n"
+        "                and end without starting the node\n";
     for (const ModeOption& o : kModeOptions) {
         std::string name = std::string("  ") + o.text;
         name.resize(std::max<std::size_t>(name.size() + 1, 16), ' ');

@@ -19,6 +19,8 @@ public:
         Error,   // print error and usageLine() on standard error and end
         // read a passphrase line from standard input, store the party key and end
         SetPartyKey,
+        // make a random party key, store it, print its code and end
+        NewPartyKey,
     };
 
     struct Result

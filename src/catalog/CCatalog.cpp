@@ -76,7 +76,7 @@ CCatalog::CCatalog(NodeContext& node, bool writeThrough, Clock clock)
     const auto notice = [&node](const std::string& text) { node.postDetail(text); };
     m_limit.setNotice(notice);
     m_delivery.setNotice(notice);
-    plat::makeFolders(m_catalogFolder);
+    plat::makePrivateFolders(m_catalogFolder);
     m_cash.setupList(plat::joinPath(m_catalogFolder, "catalog.dat"), writeThrough);
     checkAtLoad();
     // Entered only now: the node's connections reach a catalog that has loaded its list.

@@ -186,7 +186,7 @@ bool CCatalogCash::writeReplacement(const std::function<bool()>& goOn)
     if (!m_rewrite) {
         m_rewrite = std::make_unique<plat::AtomicFile>(m_path);
         m_rewritten = m_flushed = 0;
-        if (!m_rewrite->open(0644)) {
+        if (!m_rewrite->open(0600)) {
             plat::diag("Error:CCatalogCash::rewriteStep()-open %d\n", m_rewrite->error());
             fileFailed();
             return true;

@@ -80,14 +80,14 @@ std::string CatalogFolders::receivedPath(const CatalogRecord& record) const
 
 int CatalogFolders::openOriginFolder(const CatalogRecord& record, bool make) const
 {
-    if (make && !plat::makeFolders(m_recvFolder))
+    if (make && !plat::makePrivateFolders(m_recvFolder))
         return -1;
     // The receive folder itself is the user's; only what lies in it is refused as a link.
     const int recv = ::open(m_recvFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (recv < 0)
         return -1;
     const std::string origin = utf8Of(record.originNodeCp932());
-    if (make && ::mkdirat(recv, origin.c_str(), 0755) != 0 && errno != EEXIST) {
+    if (make && ::mkdirat(recv, origin.c_str(), 0700) != 0 && errno != EEXIST) {
         ::close(recv);
         return -1;
     }
@@ -109,7 +109,8 @@ int CatalogFolders::openReceived(const CatalogRecord& record, int flags, bool ma
         return -1;
     const std::string name = utf8Of(record.fileNameCp932());
     // O_NONBLOCK: a pipe planted under the name must not hang the node on open.
-    const int fd = ::openat(dir, name.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+    // Received files are this node's user's alone.
+    const int fd = ::openat(dir, name.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
     const int error = errno;
     ::close(dir);
     if (fd < 0) {
@@ -123,6 +124,9 @@ int CatalogFolders::openReceived(const CatalogRecord& record, int flags, bool ma
         ::close(fd);
         return -1;
     }
+    // A file received by an earlier version may still be open to others.
+    if ((flags & O_ACCMODE) != O_RDONLY && (st.st_mode & 077) != 0)
+        ::fchmod(fd, st.st_mode & 0700);
     return fd;
 }
 

@@ -88,7 +88,7 @@ bool rewrite(const std::string& path, std::size_t count,
              const std::function<const CatalogRecord&(std::size_t)>& record)
 {
     plat::AtomicFile file(path);
-    bool ok = file.open(0644);
+    bool ok = file.open(0600);
     std::vector<std::uint8_t> block(BlockSize);
     for (std::size_t i = 0; ok && i < count; i += RecordsPerBlock) {
         const std::size_t n = std::min(RecordsPerBlock, count - i);
@@ -107,9 +107,13 @@ bool rewrite(const std::string& path, std::size_t count,
 
 int openRw(const std::string& path)
 {
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0 && errno == ELOOP)
         plat::diag("recordio: %s is a link, not opened\n", path.c_str());
+    // A file written by an earlier version may still be open to others.
+    struct stat st = {};
+    if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 077) != 0)
+        ::fchmod(fd, st.st_mode & 0700);
     return fd;
 }
 

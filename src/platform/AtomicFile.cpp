@@ -42,6 +42,9 @@ const AtomicFile::Ops& AtomicFile::systemOps()
         [](int fd, const void* data, std::size_t size) { return ::write(fd, data, size); },
         [](int fd) { return ::fsync(fd); },
         [](int dir, const char* from, const char* to) { return ::renameat(dir, from, dir, to); },
+        [](int dir, const char* name, int flags, mode_t mode) {
+            return ::openat(dir, name, flags, mode);
+        },
     };
     return ops;
 }
@@ -92,8 +95,12 @@ template <typename Create> bool AtomicFile::createTemp(Create create)
 
 bool AtomicFile::open(std::optional<mode_t> mode)
 {
+    // Owner only from the start, before the final mode is set: whoever opened the temporary
+    // while it was wider could read what is written later (a settings file holding a key).
     const bool created = createTemp([this](const std::string& name) {
-        m_fd = ::openat(m_dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        constexpr int kFlags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC;
+        m_fd = m_ops.create ? m_ops.create(m_dir, name.c_str(), kFlags, 0600)
+                            : systemOps().create(m_dir, name.c_str(), kFlags, 0600);
         return m_fd >= 0;
     });
     return created && applyMode(mode);
@@ -102,12 +109,17 @@ bool AtomicFile::open(std::optional<mode_t> mode)
 bool AtomicFile::applyMode(std::optional<mode_t> mode)
 {
     if (!mode) {
-        // Only a regular file passes its mode on: a link's own mode is always 0777.
+        // Only a regular file passes its mode on: a link's own mode is always 0777. A new file
+        // gets what open(2) would have given it.
         struct stat old = {};
-        if (::fstatat(m_dir, m_name.c_str(), &old, AT_SYMLINK_NOFOLLOW) != 0 ||
-            !S_ISREG(old.st_mode))
-            return true;
-        mode = old.st_mode & 07777;
+        if (::fstatat(m_dir, m_name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(old.st_mode)) {
+            mode = old.st_mode & 07777;
+        } else {
+            const mode_t mask = ::umask(077);
+            ::umask(mask);
+            mode = 0666 & ~mask;
+        }
     }
     return ::fchmod(m_fd, *mode) == 0 || fail(errno);
 }

@@ -24,6 +24,8 @@ public:
         std::function<ssize_t(int fd, const void* data, std::size_t size)> write;
         std::function<int(int fd)> fsync;
         std::function<int(int dir, const char* from, const char* to)> rename;
+        // Creates the temporary (openat); unset: the system's.
+        std::function<int(int dir, const char* name, int flags, mode_t mode)> create = {};
     };
     static const Ops& systemOps();
 

@@ -17,6 +17,19 @@ bool makeFolders(const std::string& path)
     return std::filesystem::is_directory(path, ec);
 }
 
+bool makePrivateFolders(const std::string& path)
+{
+    // Each missing part is made with mkdir's own mode, so none is ever open to others, not
+    // even for a moment.
+    for (std::size_t at = path.find('/', 1); at != std::string::npos; at = path.find('/', at + 1))
+        if (::mkdir(path.substr(0, at).c_str(), 0700) != 0 && errno != EEXIST)
+            break;
+    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
+        return false;
+    struct stat st = {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 bool readWholeFile(const std::string& path, std::vector<std::uint8_t>& out, std::uint64_t maxSize)
 {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);

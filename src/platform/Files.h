@@ -10,6 +10,9 @@ namespace plat {
 
 // Creates the folder with all missing parents. True when it exists afterwards.
 bool makeFolders(const std::string& path);
+// As makeFolders, but every folder it creates is the owner's only (0700); folders that exist
+// keep their mode.
+bool makePrivateFolders(const std::string& path);
 
 // Reads a whole file; false when it cannot be opened or read, or is larger than maxSize.
 bool readWholeFile(const std::string& path, std::vector<std::uint8_t>& out,

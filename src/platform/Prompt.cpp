@@ -1,5 +1,7 @@
 #include "platform/Prompt.h"
 
+#include "platform/TextEscape.h"
+
 #include <cstdio>
 #include <string_view>
 
@@ -43,9 +45,12 @@ void writeLines(const std::string& text, Icon icon)
     std::string_view rest = text;
     do {
         const auto nl = rest.find('\n');
-        const std::string_view line = rest.substr(0, nl);
-        std::fprintf(stderr, "pavo: %s: %.*s\n", kindOf(icon), static_cast<int>(line.size()),
-                     line.data());
+        std::string_view line = rest.substr(0, nl);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        // A name a peer chose may be part of the text: it must not steer the terminal.
+        const std::string safe = escapeControls(line);
+        std::fprintf(stderr, "pavo: %s: %s\n", kindOf(icon), safe.c_str());
         rest = nl == std::string_view::npos ? std::string_view() : rest.substr(nl + 1);
     } while (!rest.empty());
     std::fflush(stderr);

@@ -1,11 +1,8 @@
 #include "platform/TlsContext.h"
 
-#include "platform/GcmProvider.h"
-
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 
-#include <atomic>
 #include <cstring>
 
 namespace plat {
@@ -18,8 +15,6 @@ constexpr unsigned char kIdentity[] = {'p', 'a', 'v', 'o'};
 
 // TLS_AES_128_GCM_SHA256: its hash (SHA-256) fits the 32-byte key.
 constexpr unsigned char kCipherId[] = {0x13, 0x01};
-
-std::atomic<TlsContext::Cipher> g_cipher{TlsContext::Cipher::Fastest};
 
 const TlsContext* owner(SSL* ssl)
 {
@@ -71,23 +66,7 @@ std::string takeTlsError()
     return text;
 }
 
-void TlsContext::setCipher(Cipher cipher)
-{
-    g_cipher = cipher;
-}
-
-const char* TlsContext::cipherName() const
-{
-    return fast_ ? "AES-128-GCM by Intel's multi-buffer crypto library (AVX-512)"
-                 : "AES-128-GCM by OpenSSL";
-}
-
 std::shared_ptr<TlsContext> TlsContext::create(const Key& key, std::string* error)
-{
-    return create(key, g_cipher.load(), error);
-}
-
-std::shared_ptr<TlsContext> TlsContext::create(const Key& key, Cipher choice, std::string* error)
 {
     ERR_clear_error();
     std::shared_ptr<TlsContext> self(new TlsContext);
@@ -96,12 +75,7 @@ std::shared_ptr<TlsContext> TlsContext::create(const Key& key, Cipher choice, st
             *error = std::string(step) + ": " + takeTlsError();
         return nullptr;
     };
-    // The faster cipher lives in a library context of its own; where the processor has no use
-    // for it, or it could not be set up, OpenSSL's default context serves as before.
-    OSSL_LIB_CTX* library = choice == Cipher::Fastest ? GcmProvider::library() : nullptr;
-    self->fast_ = library != nullptr;
-    self->ctx_ = library ? SSL_CTX_new_ex(library, GcmProvider::preference(), TLS_method())
-                         : SSL_CTX_new(TLS_method());
+    self->ctx_ = SSL_CTX_new(TLS_method());
     if (!self->ctx_)
         return fail("SSL_CTX_new");
     SSL_CTX* c = self->ctx_;

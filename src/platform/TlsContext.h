@@ -20,24 +20,8 @@ public:
     static constexpr std::size_t kKeySize = 32;
     using Key = std::array<std::uint8_t, kKeySize>;
 
-    // Who encrypts the records: the fastest AES-128-GCM this processor has (Intel's multi-buffer
-    // library where it has AVX-512, OpenSSL's own elsewhere), or always OpenSSL's own. Both
-    // are the same cipher on the wire.
-    enum class Cipher
-    {
-        Fastest,
-        OpenSsl,
-    };
-
-    // nullptr when OpenSSL refuses the set-up; *error then says why. Without a cipher named,
-    // the process's choice (setCipher) holds.
+    // nullptr when OpenSSL refuses the set-up; *error then says why.
     static std::shared_ptr<TlsContext> create(const Key& key, std::string* error = nullptr);
-    static std::shared_ptr<TlsContext> create(const Key& key, Cipher cipher, std::string* error);
-    // The process's choice for contexts made without one; Fastest unless set.
-    static void setCipher(Cipher cipher);
-
-    // Which implementation this context's records use, for diagnostics and benchmarks.
-    const char* cipherName() const;
 
     ~TlsContext();
     TlsContext(const TlsContext&) = delete;
@@ -52,7 +36,6 @@ private:
 
     SSL_CTX* ctx_ = nullptr;
     SSL_SESSION* session_ = nullptr;
-    bool fast_ = false;
 };
 
 // The text of OpenSSL's oldest queued error (empty when none), which is taken off the queue

@@ -17,6 +17,52 @@ bool wouldBlock(int error)
     return error == EAGAIN || error == EWOULDBLOCK || error == EINTR;
 }
 
+// A client that offers the party key must never settle for a certificate: a server that
+// ignores the key (anyone who receives the dial) would otherwise be trusted with everything.
+int refuseCertificate(int, X509_STORE_CTX*)
+{
+    return 0;
+}
+
+// What OpenSSL's error says about the peer.
+TlsSession::Refusal classify(unsigned long code)
+{
+    using R = TlsSession::Refusal;
+    if (ERR_GET_LIB(code) != ERR_LIB_SSL)
+        return R::Other;
+    switch (ERR_GET_REASON(code)) {
+    case SSL_R_CERTIFICATE_VERIFY_FAILED:
+        return R::Certificate;
+    case SSL_R_BINDER_DOES_NOT_VERIFY:
+    case SSL_R_TLSV1_ALERT_DECRYPT_ERROR:
+    case SSL_R_DECRYPTION_FAILED_OR_BAD_RECORD_MAC:
+        return R::OtherKey;
+    case SSL_R_NO_SHARED_CIPHER:
+    case SSL_R_NO_SUITABLE_SIGNATURE_ALGORITHM:
+    case SSL_R_MISSING_PSK_KEX_MODES_EXTENSION:
+    case SSL_R_SSLV3_ALERT_HANDSHAKE_FAILURE:
+    case SSL_R_TLSV13_ALERT_MISSING_EXTENSION:
+    case SSL_R_NO_CERTIFICATE_SET:
+        return R::NoKey;
+    case SSL_R_WRONG_VERSION_NUMBER:
+    case SSL_R_PACKET_LENGTH_TOO_LONG:
+    case SSL_R_UNEXPECTED_MESSAGE:
+    case SSL_R_HTTP_REQUEST:
+    case SSL_R_HTTPS_PROXY_REQUEST:
+    case SSL_R_UNSUPPORTED_PROTOCOL:
+    case SSL_R_LENGTH_MISMATCH:
+    case SSL_R_BAD_PACKET_LENGTH:
+    case SSL_R_UNEXPECTED_RECORD:
+    case SSL_R_BAD_RECORD_TYPE:
+    case SSL_R_LENGTH_TOO_SHORT:
+    case SSL_R_BAD_EXTENSION:
+    case SSL_R_BAD_PACKET:
+        return R::NotTls;
+    default:
+        return R::Other;
+    }
+}
+
 } // namespace
 
 // The session's own BIO, both ways: reads come from the bytes received (put in, or read from the
@@ -107,9 +153,10 @@ TlsSession::TlsSession(std::shared_ptr<const TlsContext> context, Role role, Tls
     // a record normally costs one receive from the socket rather than one for its header and
     // one for its body.
     SSL_set_read_ahead(ssl_, 1);
-    if (role == Role::Client)
+    if (role == Role::Client) {
+        SSL_set_verify(ssl_, SSL_VERIFY_PEER, refuseCertificate);
         SSL_set_connect_state(ssl_);
-    else
+    } else
         SSL_set_accept_state(ssl_);
 }
 
@@ -186,12 +233,32 @@ TlsSession::Result TlsSession::fail()
 {
     if (!failed_) {
         failed_ = true;
+        const unsigned long code = ERR_peek_error();
         failure_ = takeTlsError();
         if (failure_.empty())
             failure_ = "TLS failure";
+        if (!established_)
+            refusal_ = classify(code);
     }
     ERR_clear_error();
     return Result::Failed;
+}
+
+TlsSession::Result TlsSession::refuse(Refusal refusal, std::string failure)
+{
+    if (!failed_) {
+        failed_ = true;
+        refusal_ = refusal;
+        failure_ = std::move(failure);
+    }
+    ERR_clear_error();
+    return Result::Failed;
+}
+
+void TlsSession::noteClosedInHandshake()
+{
+    if (!established_ && refusal_ == Refusal::None)
+        refusal_ = Refusal::Closed;
 }
 
 TlsSession::Result TlsSession::handshake()
@@ -203,6 +270,10 @@ TlsSession::Result TlsSession::handshake()
     ERR_clear_error();
     const int rc = SSL_do_handshake(ssl_);
     if (rc == 1) {
+        // In TLS 1.3 an external key counts as a resumed session; nothing else authenticates
+        // the peer here (the refused certificate is the other way, and no side has one).
+        if (SSL_session_reused(ssl_) != 1)
+            return refuse(Refusal::NoKey, "the handshake completed without the party key");
         established_ = true;
         return Result::Ok;
     }

@@ -37,6 +37,18 @@ public:
         Failed,   // the handshake or a record failed; failure() says why
     };
 
+    // Why a handshake failed, as far as this end can tell.
+    enum class Refusal
+    {
+        None,
+        OtherKey,    // the peer offered a key, and it is another one
+        NoKey,       // the peer offered no party key, or completed without using it
+        Certificate, // the peer answered with a certificate instead of the party key
+        NotTls,      // what arrived is not TLS (a node without a key, or another protocol)
+        Closed,      // the peer closed during the handshake (it may have refused our key)
+        Other,       // anything else; failure() has OpenSSL's words
+    };
+
     // The most ciphertext one receive from the link asks for.
     static constexpr std::size_t kLinkRead = 262144;
 
@@ -54,7 +66,9 @@ public:
     // read yet.
     bool hasIncoming() const;
 
-    // Advances the handshake with what has arrived. Ok once it is complete.
+    // Advances the handshake with what has arrived. Ok once it is complete, which is only ever
+    // a handshake authenticated by the party key: a client refuses any certificate, and either
+    // side fails a handshake that completed without the key.
     Result handshake();
     bool established() const { return established_; }
 
@@ -82,11 +96,15 @@ public:
     std::uint64_t linkReads() const { return linkReads_; }
 
     const std::string& failure() const { return failure_; }
+    Refusal refusal() const { return refusal_; }
+    // Notes that the peer closed (or the link failed) before the handshake was complete.
+    void noteClosedInHandshake();
 
 private:
     struct Bio;
 
     Result fail();
+    Result refuse(Refusal refusal, std::string failure);
     // The BIO's read and write: from the bytes put in or the link, to the link or the bytes held.
     bool bioRead(char* buffer, std::size_t length, std::size_t* count);
     void bioWrite(const char* data, std::size_t length);
@@ -109,6 +127,7 @@ private:
     bool established_ = false;
     bool failed_ = false;
     std::string failure_;
+    Refusal refusal_ = Refusal::None;
 };
 
 } // namespace plat

@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -74,13 +75,28 @@ void CPavoApp::setupDiagnostics(bool debug)
 bool CPavoApp::enterUserFolder()
 {
     const std::string folder = CommandLine::userFolderPath();
-    if (folder.empty() || !plat::makeFolders(folder) || ::chdir(folder.c_str()) != 0) {
+    if (folder.empty() || !plat::makePrivateFolders(folder) || ::chdir(folder.c_str()) != 0) {
         std::fprintf(stderr, "pavo: cannot use the working folder '%s': %s\n", folder.c_str(),
                      folder.empty() ? "neither XDG_DATA_HOME nor HOME is set"
                                     : std::strerror(errno));
         return false;
     }
     return true;
+}
+
+// The working folder holds what the party shares and the settings: other local users should
+// not read it. A folder the node made is private already; one that was there is left as its
+// owner set it, with one line saying so.
+void CPavoApp::warnIfFolderOpen()
+{
+    struct stat st = {};
+    if (::stat(".", &st) != 0 || (st.st_mode & 077) == 0)
+        return;
+    const std::string folder = plat::currentFolder();
+    std::fprintf(stderr,
+                 "pavo: the working folder %s is open to other users (mode %03o); "
+                 "'chmod 700 %s' keeps the party's files private\n",
+                 folder.c_str(), static_cast<unsigned>(st.st_mode & 0777), folder.c_str());
 }
 
 // A short listen on the probe port, closed at once; the outcome is not examined.
@@ -124,6 +140,7 @@ int CPavoApp::run(int argc, char** argv)
         return CommandLine::kUsageStatus;
     case CommandLine::Action::Run:
     case CommandLine::Action::SetPartyKey:
+    case CommandLine::Action::NewPartyKey:
         break;
     }
     if (command.userFolder && !enterUserFolder())
@@ -132,6 +149,10 @@ int CPavoApp::run(int argc, char** argv)
     if (command.action == CommandLine::Action::SetPartyKey) {
         QCoreApplication application(argc, argv);
         return PartyKeyCommand::run(stdin, std::filesystem::current_path().string());
+    }
+    if (command.action == CommandLine::Action::NewPartyKey) {
+        QCoreApplication application(argc, argv);
+        return PartyKeyCommand::runNew(stdout, std::filesystem::current_path().string());
     }
     const bool headless = chooseHeadless();
     QApplication application(argc, argv);
@@ -156,6 +177,7 @@ int CPavoApp::run(int argc, char** argv)
         return 1;
     }
     const NodeOptions& options = command.options;
+    warnIfFolderOpen();
     setupDiagnostics(options.debug);
     for (const std::string& line : CommandLine::modeLines(options))
         plat::diag("%s", line.c_str());

@@ -13,5 +13,6 @@ private:
     static bool enterUserFolder();
     static void setupDiagnostics(bool debug);
     static void probePort();
+    static void warnIfFolderOpen();
     static int runCommand(int argc, char** argv);
 };

@@ -4,6 +4,7 @@
 #include "app/CPropatyHotLine.h"
 #include "catalog/NodeContext.h"
 #include "platform/Diag.h"
+#include "tcp/AddressGroup.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -106,7 +107,6 @@ bool CTcpA2AModel::refreshTls()
             return false;
         }
         m_tlsKey = key.key;
-        plat::diag("CTcpA2AModel: TLS records with %s\n", m_tls->cipherName());
     }
     m_listen.socket().setTls(m_tls);
     return true;
@@ -338,6 +338,45 @@ int CTcpA2AModel::unadmittedAccepted() const
     }));
 }
 
+int CTcpA2AModel::waitingFrom(const std::string& group) const
+{
+    return static_cast<int>(std::count_if(m_pending.begin(), m_pending.end(), [&](const Stream& s) {
+        return s->kind() == "Accept" && !s->dead() &&
+               tcp::addressGroup(s->peerAddressText()) == group;
+    }));
+}
+
+void CTcpA2AModel::dropOldestWaiting(const std::string& group, const char* why)
+{
+    // The pending list is in the order the connections came.
+    for (auto it = m_pending.begin(); it != m_pending.end(); ++it) {
+        CTcpSockStream& s = **it;
+        if (s.kind() != "Accept" || s.dead())
+            continue;
+        const std::string from = tcp::addressGroup(s.peerAddressText());
+        if (!group.empty() && from != group)
+            continue;
+        plat::diag("CTcpA2AModel: id=%d closed unadmitted: %s. IP=%s, port=%d\n", s.id(), why,
+                   s.peerAddressText().c_str(), s.peerPort());
+        // Said on the status line at most once a period, however many connections come.
+        if (m_handshakeFailures.shouldReport("waiting room"))
+            m_node.postDetail(std::string("挨拶待ちのTCP接続が多すぎるため,") + from +
+                              " からの古い接続を閉じました(" + why + ").");
+        Stream doomed = std::move(*it);
+        m_pending.erase(it);
+        bury(std::move(doomed));
+        return;
+    }
+}
+
+void CTcpA2AModel::makeWaitingRoom(const std::string& group)
+{
+    if (waitingFrom(group) >= kMaxWaitingPerAddress)
+        dropOldestWaiting(group, "同じアドレスからの接続待ちが上限です");
+    else if (unadmittedAccepted() >= kMaxUnadmitted)
+        dropOldestWaiting({}, "接続待ちの総数が上限です");
+}
+
 void CTcpA2AModel::onAccept(int)
 {
     auto stream = std::make_unique<CTcpSockStream>(m_node);
@@ -354,14 +393,7 @@ void CTcpA2AModel::onAccept(int)
         }
         return;
     }
-    if (unadmittedAccepted() >= kMaxUnadmitted) {
-        plat::diag("CTcpA2AModel: %d connections already wait for their hello, refused. "
-                   "IP=%s, port=%d\n",
-                   kMaxUnadmitted, stream->peerAddressText().c_str(), stream->peerPort());
-        // No notification of this stream has run yet, so it can go at once.
-        stream->close();
-        return;
-    }
+    makeWaitingRoom(tcp::addressGroup(stream->peerAddressText()));
     stream->socket().setNoDelay(true);
     plat::diag("●●ACCEPT PeerAddress=%s, port=%d\n", stream->peerAddressText().c_str(),
                stream->peerPort());
@@ -381,10 +413,34 @@ void CTcpA2AModel::onConnect(int id)
             s->setState(CTcpSockStream::kConnected);
 }
 
+void CTcpA2AModel::reportClosedDial(const CTcpSockStream& stream)
+{
+    // Only a dial that reached the peer and was then closed unadmitted: a refused dial is the
+    // usual sign of a peer off line, and a failed key handshake has said why already.
+    if (stream.kind() != "connect()" || stream.state() != CTcpSockStream::kConnected ||
+        !stream.closedByPeer() || stream.socket().refusal() != plat::TlsSession::Refusal::None)
+        return;
+    // Two nodes that dialled each other at once keep one connection: the other one's end is
+    // no news.
+    if (hasEstablished(stream.nodeName()))
+        return;
+    const std::string name = stream.nodeName() + " (" + stream.host() + ")";
+    if (!m_handshakeFailures.shouldReport("closed dial " + name))
+        return;
+    plat::diag("CTcpA2AModel: id=%d %s closed by the peer before it admitted this node\n",
+               stream.id(), name.c_str());
+    m_node.postDetail("TCP接続 " + name +
+                      " は相手に受け入れられる前に切断されました(相手がこのノードを接続先に"
+                      "設定していないか,相手の接続待ちが混雑しています).");
+}
+
 void CTcpA2AModel::onClose(int id)
 {
     plat::diag("CLOSE イベントを検出 id=%d\n", id);
-    bury(take(m_pending, id));
+    if (Stream pending = take(m_pending, id)) {
+        reportClosedDial(*pending);
+        bury(std::move(pending));
+    }
     Stream established = take(m_established, id);
     if (!established)
         return;

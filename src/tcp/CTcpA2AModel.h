@@ -29,10 +29,16 @@ class CTcpA2AModel : public CTcpSockStreamParent
 public:
     static constexpr int kPollMs = 50;
     static constexpr int kBacklog = 5;
-    // At most this many accepted connections wait for their hello at once; further ones are
-    // closed as soon as they are accepted. A party has a handful of members, each of which
-    // dials once every ten seconds at most, so 16 leaves ample room for honest ones.
+    // At most this many accepted connections wait for their hello at once, and at most
+    // kMaxWaitingPerAddress of them from one address (an IPv6 /64). A new connection that finds
+    // no room closes the oldest waiting one (from its own address when that is full), so
+    // squatters holding idle sockets only ever hold the newest few places, and a member's
+    // connection, whose hello follows within a poll, is not kept out. A party has a handful of
+    // members, each of which dials once every ten seconds at most: 16 places, and 4 per address
+    // (a few members behind one home router, a TLS handshake and a redial), leave ample room for
+    // honest ones.
     static constexpr int kMaxUnadmitted = 16;
+    static constexpr int kMaxWaitingPerAddress = 4;
     // Out of descriptors, accepting pauses this long (scaled) instead of failing in a loop.
     static constexpr int kAcceptPauseMs = 1000;
 
@@ -100,6 +106,14 @@ private:
     void bury(Stream stream);
     void notifyConnectionChanged();
     int unadmittedAccepted() const;
+    // Accepted connections waiting for their hello from this address group.
+    int waitingFrom(const std::string& group) const;
+    // Closes the oldest accepted connection waiting for its hello (from group, when not empty).
+    void dropOldestWaiting(const std::string& group, const char* why);
+    // Makes room for a new accepted connection from group.
+    void makeWaitingRoom(const std::string& group);
+    // A dialled connection the peer closed before admitting it: says so on the status line.
+    void reportClosedDial(const CTcpSockStream& stream);
     void closeExpiredHandshakes();
     void refuseUnconfigured(Stream stream, const std::string& nodeName);
     // Makes the TLS set-up follow the settings' party key. False when TCP must stay off: a key

@@ -43,6 +43,30 @@ std::string helloNodeName(const std::uint8_t* msg)
     return plat::fieldToUtf8(msg + L::NodeName, L::NodeNameSize);
 }
 
+// For the status line: which connection failed its key handshake and what this end saw.
+std::string keyRefusalNotice(const std::string& name, plat::TlsSession::Refusal refusal,
+                             const std::string& detail)
+{
+    using R = plat::TlsSession::Refusal;
+    const std::string head = "TCP接続 " + name;
+    switch (refusal) {
+    case R::OtherKey:
+        return head + " のパーティ鍵が一致しません.切断します.";
+    case R::NoKey:
+        return head + " の相手はパーティ鍵を使いませんでした.切断します.";
+    case R::Certificate:
+        return head + " の相手はパーティ鍵ではなく証明書で応答しました.切断します.";
+    case R::NotTls:
+        return head + " の相手は暗号化していません(パーティ鍵が未設定です).切断します.";
+    case R::Closed:
+        return head + " は鍵の確認中に相手が切断しました(鍵が違う,鍵がない,または相手が混雑).";
+    case R::None:
+    case R::Other:
+        break;
+    }
+    return head + " の暗号化を確立できません(" + detail + ").切断します.";
+}
+
 std::string establishedNotice(const std::string& nodeName)
 {
     char text[256];
@@ -233,6 +257,7 @@ void CTcpSockStream::readSocket()
     if (n < 0 && wouldBlock(readError))
         return;
     // 0: the peer closed; the read's error code is then the last one, normally 0.
+    m_closedByPeer = n == 0 || readError == ECONNRESET;
     failSocket(n == 0 ? 0 : readError);
 }
 
@@ -570,6 +595,7 @@ void CTcpSockStream::onClose(int error)
 {
     if (m_dead)
         return;
+    m_closedByPeer = true;
     if (error != 0) {
         failSocket(error);
         return;
@@ -593,7 +619,7 @@ void CTcpSockStream::onHandshakeFailed(const std::string& reason)
                                                        : address + ":" + std::to_string(peerPort());
         plat::diag("CTcpSockStream: id=%d %s: TLS handshake failed: %s\n", m_id, name.c_str(),
                    reason.c_str());
-        m_node.postDetail("TCP接続 " + name + " のパーティ鍵が一致しません.切断します.");
+        m_node.postDetail(keyRefusalNotice(name, m_socket.refusal(), reason));
     }
     failSocket(0);
 }

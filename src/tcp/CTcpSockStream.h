@@ -108,6 +108,9 @@ public:
     // catalog or a file, which a node does only on an established connection).
     bool peerConfirmed() const { return m_peerConfirmed; }
 
+    // The peer ended the connection (rather than this node, for an error of its own).
+    bool closedByPeer() const { return m_closedByPeer; }
+
     // Shuts the socket down and closes it; the connection is dead from then on.
     void close();
     bool dead() const { return m_dead; }
@@ -226,5 +229,6 @@ private:
     bool m_watchingWrite = false;
     bool m_discardSends = false;
     bool m_dead = false;
+    bool m_closedByPeer = false;
     CTcpWin m_window;
 };

@@ -83,14 +83,14 @@ void PeerSocket::driveHandshake()
     }
     int error = 0;
     if (!flushOut(&error)) {
-        handshakeFailed("write failed during the handshake");
+        handshakeCut("write failed during the handshake");
         return;
     }
     if (r != plat::TlsSession::Result::Ok) {
         if (session_->linkEnded())
-            handshakeFailed("closed by the peer during the handshake");
+            handshakeCut("closed by the peer during the handshake");
         else if (session_->linkError() != 0)
-            handshakeFailed("read failed during the handshake");
+            handshakeCut("read failed during the handshake");
         // Otherwise the socket would block, and the read armed its notification again.
         return;
     }
@@ -112,6 +112,13 @@ void PeerSocket::handshakeFailed(std::string reason)
     // The listener reports it, no more than once a minute for one address.
     if (listener_)
         listener_->onHandshakeFailed(reason);
+}
+
+void PeerSocket::handshakeCut(std::string reason)
+{
+    if (session_)
+        session_->noteClosedInHandshake();
+    handshakeFailed(std::move(reason));
 }
 
 void PeerSocket::noteLinkState()
@@ -301,7 +308,7 @@ void PeerSocket::onSend(int error)
         int e = 0;
         if (!flushOut(&e)) {
             if (!secured()) {
-                handshakeFailed("write failed during the handshake");
+                handshakeCut("write failed during the handshake");
                 return;
             }
             error = e;
@@ -318,7 +325,7 @@ void PeerSocket::onClose(int error)
 {
     if (session_ && !secured()) {
         if (!handshakeFailed_)
-            handshakeFailed("closed by the peer during the handshake");
+            handshakeCut("closed by the peer during the handshake");
         return;
     }
     // Records still held are read first; the end then shows as a read of 0.

@@ -45,6 +45,11 @@ public:
     bool usesTls() const { return context_ != nullptr; }
     // TLS is up: the handshake is complete.
     bool secured() const { return session_ && session_->established(); }
+    // Why the handshake failed (None while it has not).
+    plat::TlsSession::Refusal refusal() const
+    {
+        return session_ ? session_->refusal() : plat::TlsSession::Refusal::None;
+    }
 
     bool createListening(int port, int* error) { return socket_.createListening(port, error); }
     bool setReuseAddress(int* error) { return socket_.setReuseAddress(error); }
@@ -88,6 +93,8 @@ private:
     // Runs the handshake as far as the bytes that arrived allow.
     void driveHandshake();
     void handshakeFailed(std::string reason);
+    // The peer closed, or the socket failed, before the handshake was complete.
+    void handshakeCut(std::string reason);
     // Takes over what the session's last read of the socket said: the end or an error.
     void noteLinkState();
     // Writes the session's ciphertext to the socket as far as it takes it; false on an error.

@@ -1,6 +1,7 @@
 #include "ui/CMsg.h"
 
 #include "app/CPostError.h"
+#include "platform/TextEscape.h"
 #include "ui/Translations.h"
 
 namespace {
@@ -15,6 +16,8 @@ CMsg::CMsg(QWidget* parent) : QLabel(parent), m_timer([this](int) { tick(); })
     p.setColor(QPalette::Window, Qt::white);
     setPalette(p);
     setTextInteractionFlags(Qt::NoTextInteraction);
+    // Notices carry names that peers chose: never read as markup (the key-change line escapes
+    // the node's name itself).
     setTextFormat(Qt::PlainText);
     connect(this, &QLabel::linkActivated, this, [this](const QString&) { acceptShownKey(); });
 }
@@ -53,7 +56,8 @@ void CMsg::showMessage(const QString& text)
     m_keyNode.clear();
     setTextFormat(Qt::PlainText);
     setTextInteractionFlags(Qt::NoTextInteraction);
-    m_message = ui::tr(text.toStdString());
+    m_message =
+        QString::fromStdString(plat::escapeControls(ui::tr(text.toStdString()).toStdString()));
     m_showing = true;
     m_countdown = kTicks;
     setText(m_message);

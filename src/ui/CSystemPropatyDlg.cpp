@@ -2,11 +2,13 @@
 
 #include "app/CMultiCheck.h"
 #include "app/CPropatyHotLine.h"
+#include "app/PartyKeyMaker.h"
 #include "platform/Prompt.h"
 #include "ui/ElidedLabel.h"
 #include "ui/Translations.h"
 
 #include <QButtonGroup>
+#include <QByteArray>
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QGridLayout>
@@ -19,11 +21,40 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 const char* const kNoSkypeId = "SkypeIdが未取得です。Skypeと接続しているか確認してください。";
 const char* const kNotInteger = "整数を入力してください。";
 const char* const kKeyOnline =
     "オンライン中はパーティ鍵を変更できません。オフラインにしてから設定してください。";
+const char* const kKeyTooLong = "合言葉は%1バイト以内で入力してください。";
+// Anyone who records one connection can try passphrases offline: a guessable one is refused.
+const char* const kKeyWeak = "この合言葉は推測されやすいため設定できません（%1。推定%2ビット、"
+                             "%3ビット以上が必要です）。「鍵を作る」で作った鍵を使ってください。";
+const char* const kKeyMade = "作った鍵のコードです。パーティの他のメンバーに伝え、同じコードを"
+                             "合言葉として設定してもらってください。";
+
+const char* hintText(PartyKeyMaker::Hint hint)
+{
+    using H = PartyKeyMaker::Hint;
+    switch (hint) {
+    case H::Word:
+        return "よく使われる単語や名前でできています";
+    case H::Pattern:
+        return "キーボードの並びでできています";
+    case H::Sequence:
+        return "abcdや1234のような連続を含みます";
+    case H::Repeat:
+        return "同じ文字の繰り返しを含みます";
+    case H::Date:
+        return "日付や年を含みます";
+    case H::Short:
+    case H::None:
+        break;
+    }
+    return "短すぎます";
+}
 
 QString qs(const std::string& s)
 {
@@ -118,23 +149,35 @@ QWidget* CSystemPropatyDlg::partyGroup()
 
     m_ui.partyKey = new QLineEdit(this);
     m_ui.partyKey->setEchoMode(QLineEdit::Password);
-    m_ui.partyKey->setMaxLength(static_cast<int>(kMaxPassphrase));
+    // A character is at least one byte: the byte limit itself is checked on OK.
+    m_ui.partyKey->setMaxLength(static_cast<int>(PartyKeyMaker::kMaxPassphrase));
     m_ui.showPartyKey = new QCheckBox(QStringLiteral("表示"), this);
     m_ui.removePartyKey = new QCheckBox(QStringLiteral("鍵を消す"), this);
+    m_ui.makePartyKey = new QPushButton(QStringLiteral("鍵を作る"), this);
+    m_ui.madeKey = new QLabel(this);
+    m_ui.madeKey->setWordWrap(true);
+    m_ui.madeKey->setVisible(false);
     auto* keyRow = new QHBoxLayout;
     keyRow->addWidget(m_ui.partyKey);
+    keyRow->addWidget(m_ui.makePartyKey);
     keyRow->addWidget(m_ui.showPartyKey);
     keyRow->addWidget(m_ui.removePartyKey);
+    auto* keyRows = new QVBoxLayout;
+    keyRows->addLayout(keyRow);
+    keyRows->addWidget(m_ui.madeKey);
     auto* keyBox = group("パーティ鍵（合言葉）",
                          "合言葉を設定すると、TCP接続はすべて暗号化され、同じ合言葉を設定したノード"
                          "とだけ接続します。パーティの全ノードで同じ合言葉を設定してください。"
                          "空欄のままなら、これまでどおり暗号化しません。",
-                         this, keyRow);
+                         this, keyRows);
     connect(m_ui.showPartyKey, &QCheckBox::toggled, this, [this](bool on) {
         m_ui.partyKey->setEchoMode(on ? QLineEdit::Normal : QLineEdit::Password);
     });
-    connect(m_ui.removePartyKey, &QCheckBox::toggled, this,
-            [this](bool on) { m_ui.partyKey->setEnabled(!on && !m_values.online); });
+    connect(m_ui.removePartyKey, &QCheckBox::toggled, this, [this](bool on) {
+        m_ui.partyKey->setEnabled(!on && !m_values.online);
+        m_ui.makePartyKey->setEnabled(!on && !m_values.online);
+    });
+    connect(m_ui.makePartyKey, &QPushButton::clicked, this, [this](bool) { onMakeKeyClicked(); });
 
     auto* both = new QWidget(this);
     auto* column = new QVBoxLayout(both);
@@ -227,6 +270,7 @@ void CSystemPropatyDlg::initialise()
     // The key is only changed off line, like the settings of a connected node.
     m_ui.partyKey->setEnabled(!m_values.online);
     m_ui.removePartyKey->setEnabled(!m_values.online);
+    m_ui.makePartyKey->setEnabled(!m_values.online);
     m_ui.removePartyKey->setVisible(m_values.partyKeySet);
     if (m_values.online)
         m_ui.partyKey->setPlaceholderText(QStringLiteral("オンライン中は変更できません"));
@@ -266,7 +310,14 @@ bool CSystemPropatyDlg::readValues(QWidget** focus, std::string* message)
     }
     m_values.limitDay = days;
     m_values.window = m_ui.windowClosed->isChecked() ? kWindowClosed : kWindowOpen;
-    m_values.passphrase = m_ui.partyKey->text().toStdString();
+    {
+        // The passphrase's room is taken once, and the bytes it came through are wiped.
+        QByteArray utf8 = m_ui.partyKey->text().toUtf8();
+        PartyKeyMaker::wipe(m_values.passphrase);
+        m_values.passphrase.reserve(static_cast<std::size_t>(utf8.size()));
+        m_values.passphrase.assign(utf8.constData(), static_cast<std::size_t>(utf8.size()));
+        std::fill(utf8.begin(), utf8.end(), '\0');
+    }
     using KeyChange = Values::KeyChange;
     if (m_ui.removePartyKey->isChecked() && m_values.partyKeySet)
         m_values.keyChange = KeyChange::Remove;
@@ -275,6 +326,39 @@ bool CSystemPropatyDlg::readValues(QWidget** focus, std::string* message)
     else
         m_values.keyChange = KeyChange::Keep;
     return true;
+}
+
+CSystemPropatyDlg::~CSystemPropatyDlg()
+{
+    PartyKeyMaker::wipe(m_values.passphrase);
+}
+
+void CSystemPropatyDlg::onMakeKeyClicked()
+{
+    const std::string code = PartyKeyMaker::newCode();
+    if (code.empty())
+        return;
+    m_ui.removePartyKey->setChecked(false);
+    m_ui.partyKey->setText(qs(code));
+    m_ui.showPartyKey->setChecked(true);
+    m_ui.madeKey->setText(ui::tr(kKeyMade));
+    m_ui.madeKey->setVisible(true);
+}
+
+std::string CSystemPropatyDlg::passphraseProblem() const
+{
+    if (m_values.passphrase.size() > PartyKeyMaker::kMaxPassphrase)
+        return ui::tr(kKeyTooLong)
+            .arg(QString::number(static_cast<qulonglong>(PartyKeyMaker::kMaxPassphrase)))
+            .toStdString();
+    const PartyKeyMaker::Rating rating =
+        PartyKeyMaker::rate(m_values.passphrase, {m_values.partyName, m_values.nodeName});
+    if (rating.strong())
+        return {};
+    return ui::tr(kKeyWeak)
+        .arg(ui::tr(hintText(rating.hint)), QString::number(static_cast<int>(rating.bits)),
+             QString::number(static_cast<int>(PartyKeyMaker::kMinBits)))
+        .toStdString();
 }
 
 void CSystemPropatyDlg::onUseSkypeIdClicked()
@@ -318,6 +402,10 @@ std::string CSystemPropatyDlg::check(QWidget** focus)
     if (m_values.partyKeySet && m_values.keyChange == KeyChange::Keep &&
         m_values.partyName != m_initialParty)
         return SystemPropertyRules::kKeyNeedsPassphrase;
+    if (m_values.keyChange == KeyChange::Set) {
+        if (std::string problem = passphraseProblem(); !problem.empty())
+            return problem;
+    }
     // Last: a name that passes is held from here on, even though nothing else is applied yet.
     *focus = nullptr;
     if (m_guard.check(party) == 0)

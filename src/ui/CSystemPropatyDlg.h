@@ -27,8 +27,6 @@ public:
     static constexpr int kWindowClosed = 1;
     static constexpr int kMaxNodeName = SystemPropertyRules::kMaxNodeName;
     static constexpr int kMaxPartyName = SystemPropertyRules::kMaxPartyName;
-    // The longest passphrase taken, as by "pavo --set-party-key".
-    static constexpr std::size_t kMaxPassphrase = 1024;
 
     struct Values
     {
@@ -54,6 +52,8 @@ public:
     };
 
     CSystemPropatyDlg(const Values& initial, CMultiCheck& guard, QWidget* parent = nullptr);
+    // The passphrase read from the field is wiped with the dialog.
+    ~CSystemPropatyDlg() override;
 
     // A line above the settings saying why the dialog opened (the first start).
     void setIntroduction(const std::string& text);
@@ -68,6 +68,8 @@ public:
         QLineEdit* partyKey = nullptr;
         QCheckBox* showPartyKey = nullptr;
         QCheckBox* removePartyKey = nullptr;
+        QPushButton* makePartyKey = nullptr; // "鍵を作る": a random key as a code to pass on
+        QLabel* madeKey = nullptr;           // what to do with the made code
         QCheckBox* useSkypeId = nullptr;
         QLineEdit* nodeName = nullptr;
         QLineEdit* limitDay = nullptr;
@@ -88,6 +90,9 @@ public Q_SLOTS:
 
 private:
     void build();
+    void onMakeKeyClicked();
+    // Why the typed passphrase cannot be set (empty: it can).
+    std::string passphraseProblem() const;
     QWidget* partyGroup();
     QWidget* nodeGroup();
     QWidget* limitGroup();

@@ -1,9 +1,8 @@
 #include "ui/PavoDialogs.h"
 
 #include "app/CMultiCheck.h"
-#include "app/PartyKeyStore.h"
+#include "app/PartyKeyMaker.h"
 #include "catalog/CCatalog.h"
-#include "platform/KeyDerivation.h"
 #include "platform/Prompt.h"
 #include "skype/VX_SKYPECOM.h"
 #include "skype/VX_SKYPEMODEL.h"
@@ -18,6 +17,8 @@
 #include <QPushButton>
 
 #include <QGuiApplication>
+
+#include <openssl/crypto.h>
 
 namespace {
 const char* const kNotConnected = "選択したノードは接続していません";
@@ -138,25 +139,29 @@ void PavoDialogs::applyPartyKey(CPavoDlg& window, const CSystemPropatyDlg::Value
         return;
     NodeSettings& settings = window.settings();
     const PartyKeyStore store(settings.iniFileName(), settings.getCurrentFolder());
-    std::string error;
-    PartyKeyStore::Loaded applied;
+    PartyKeyMaker::Outcome out;
     if (values.keyChange == KeyChange::Set) {
+        // The maker wipes this copy; the dialog wipes its own.
+        std::string passphrase = values.passphrase;
         // The derivation is slow on purpose: a few tenths of a second.
         QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-        const auto key = plat::derivePartyKey(values.passphrase, values.partyName);
+        out = PartyKeyMaker::set(passphrase, values.partyName, store,
+                                 {values.partyName, values.nodeName});
         QGuiApplication::restoreOverrideCursor();
-        if (!key) {
-            plat::showMessage(kKeyNotDerived, plat::Icon::Error);
-            return;
-        }
-        applied.state = PartyKeyStore::State::Ready;
-        applied.key = key;
+    } else {
+        out = PartyKeyMaker::remove(values.partyName, store);
     }
-    if (!store.store(applied.key, values.partyName, &error)) {
-        plat::showMessage(std::string(kKeyNotStored) + "\n" + error, plat::Icon::Error);
+    if (out.failure == PartyKeyMaker::Failure::NotStored) {
+        plat::showMessage(std::string(kKeyNotStored) + "\n" + out.detail, plat::Icon::Error);
         return;
     }
-    settings.setPartyKey(applied);
+    if (!out.ok()) {
+        plat::showMessage(kKeyNotDerived, plat::Icon::Error);
+        return;
+    }
+    settings.setPartyKey(out.applied);
+    if (out.applied.key)
+        OPENSSL_cleanse(out.applied.key->data(), out.applied.key->size());
 }
 
 void PavoDialogs::addConnection(CPavoDlg& window)

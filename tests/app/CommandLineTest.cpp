@@ -48,6 +48,10 @@ TEST(CommandLine, ActionsAndOptionsForEachLine)
         {{"--user-folder", "--set-party-key"}, A::SetPartyKey, none},
         {{"--set-party-key", "-D119"}, A::Error, none},
         {{"--set-party-key", "--help"}, A::Help, none},
+        {{"--new-party-key"}, A::NewPartyKey, none},
+        {{"--new-party-key", "--user-folder"}, A::NewPartyKey, none},
+        {{"--new-party-key", "--set-party-key"}, A::Error, none},
+        {{"-CLIENT", "--new-party-key"}, A::Error, none},
     };
     for (const Case& c : cases) {
         const CommandLine::Result r = CommandLine::parse(c.args);

@@ -888,6 +888,26 @@ TEST_F(CatalogTest, ChunksAssembleTheFileCompleteItAndForwardIt)
     EXPECT_EQ(catalog->readChunk(r, size, 51200, out.data()), 0u);
 }
 
+TEST_F(CatalogTest, WhatTheNodeKeepsIsReadableByItsUserAlone)
+{
+    open();
+    CatalogRecord sent = makeRecord("origin", "private.txt", 3);
+    sent.setHopCount(1);
+    sent.setHopCp932(0, "peerB");
+    catalog->mergeRecord(sent);
+    catalog->storeChunk(0, 3, *catalog->firstToFetch(), pattern(3).data());
+    ASSERT_EQ(catalog->getRecord(0).completeFlag(), 1u);
+    catalog.reset();
+    const auto modeOf = [](const std::string& p) {
+        struct stat st = {};
+        return ::stat(p.c_str(), &st) == 0 ? st.st_mode & 0777 : 01000u;
+    };
+    for (const char* folder : {"RECV", "RECV/origin", "CATALOG"})
+        EXPECT_EQ(modeOf(path(folder)), 0700u) << folder;
+    for (const char* file : {"RECV/origin/private.txt", "CATALOG/catalog.dat", "CATALOG/peerA.dat"})
+        EXPECT_EQ(modeOf(path(file)), 0600u) << file;
+}
+
 TEST_F(CatalogTest, NewerVersionRestartsTheDownloadAndRefusesOldChunks)
 {
     const auto data = pattern(1000);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <sys/stat.h>
@@ -95,9 +96,9 @@ TEST_F(PartyKey, WithoutTheSameKeyNodesNeverAdmitEachOther)
         const char* keyB;
     };
     const Case cases[] = {
-        {"different keys", "first passphrase", "second passphrase"},
-        {"key against none", "first passphrase", nullptr},
-        {"none against key", nullptr, "first passphrase"},
+        {"different keys", "violet wagon seventy crumbs", "amber kettle ninety hinges"},
+        {"key against none", "violet wagon seventy crumbs", nullptr},
+        {"none against key", nullptr, "violet wagon seventy crumbs"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -146,14 +147,34 @@ TEST_F(PartyKey, WithoutTheSameKeyNodesNeverAdmitEachOther)
     }
 }
 
+// Runs "pavo --new-party-key" in the node's folder; the code it printed, empty on failure.
+std::string newPartyKey(const MultiNode& node)
+{
+    const std::string command = "cd '" + node.dir + "' && PAVO_NO_KEYCHAIN=1 '" +
+                                NodeProcess::pavoBinary() + "' --new-party-key 2>>set-key.err";
+    std::FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe)
+        return {};
+    char line[256] = {};
+    const bool read = std::fgets(line, sizeof line, pipe) != nullptr;
+    const int status = ::pclose(pipe);
+    if (!read || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return {};
+    std::string code = line;
+    if (!code.empty() && code.back() == '\n')
+        code.pop_back();
+    return code;
+}
+
 TEST_F(PartyKey, SettingTheKeyStartsNoNodeAndAnEmptyLineRemovesIt)
 {
+    const std::string one = "violet wagon seventy crumbs";
     a.configure(kParty, {&b});
-    ASSERT_EQ(setPartyKey(a, "one"), 0);
+    ASSERT_EQ(setPartyKey(a, one), 0);
     const std::string once = readFile(a.file("Pavo.ini"));
-    ASSERT_EQ(setPartyKey(a, "one"), 0);
+    ASSERT_EQ(setPartyKey(a, one), 0);
     EXPECT_EQ(readFile(a.file("Pavo.ini")), once) << "the same passphrase gives the same key";
-    ASSERT_EQ(setPartyKey(a, "two"), 0);
+    ASSERT_EQ(setPartyKey(a, "amber kettle ninety hinges"), 0);
     EXPECT_NE(readFile(a.file("Pavo.ini")), once) << "a wrong passphrase is another key";
     EXPECT_FALSE(fs::exists(a.file("SEND"))) << "no node was started";
 
@@ -164,6 +185,36 @@ TEST_F(PartyKey, SettingTheKeyStartsNoNodeAndAnEmptyLineRemovesIt)
     // A node without a party name has nothing to derive the key from.
     MultiNode lone{"L", root.file("L"), freePort()};
     lone.configure("", {});
-    EXPECT_EQ(setPartyKey(lone, "one"), 1);
+    EXPECT_EQ(setPartyKey(lone, one), 1);
     EXPECT_NE(readFile(lone.file("set-key.err")).find("no party name"), std::string::npos);
+}
+
+TEST_F(PartyKey, AGuessablePassphraseIsRefusedAndAMadeKeyIsPassedOnAsACode)
+{
+    a.configure(kParty, {&b});
+    b.configure(kParty, {&a});
+    // Anyone who records a connection can try passphrases offline: a weak one is refused with
+    // the reason and the way out, and nothing is stored.
+    EXPECT_EQ(setPartyKey(a, "our passphrase"), 1);
+    const std::string refusal = readFile(a.file("set-key.err"));
+    EXPECT_NE(refusal.find("too easy to guess"), std::string::npos) << refusal;
+    EXPECT_NE(refusal.find("--new-party-key"), std::string::npos) << refusal;
+    EXPECT_EQ(readFile(a.file("Pavo.ini")).find("PARTYKEY"), std::string::npos);
+
+    // A made key: its code, typed by a friend in another spelling, gives the same key.
+    const std::string code = newPartyKey(a);
+    ASSERT_EQ(code.size(), 34u) << readFile(a.file("set-key.err"));
+    std::string typed;
+    for (char c : code)
+        if (c != '-')
+            typed += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    ASSERT_EQ(setPartyKey(b, typed), 0) << readFile(b.file("set-key.err"));
+    const auto keyOf = [](const MultiNode& n) {
+        const std::string ini = readFile(n.file("Pavo.ini"));
+        const auto at = ini.find("\nKEY=");
+        return at == std::string::npos ? std::string() : ini.substr(at, 68);
+    };
+    EXPECT_FALSE(keyOf(a).empty());
+    EXPECT_EQ(keyOf(a), keyOf(b));
+    EXPECT_NE(newPartyKey(a), code) << "every made key is new";
 }

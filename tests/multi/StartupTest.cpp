@@ -7,6 +7,8 @@
 #include <csignal>
 #include <filesystem>
 
+#include <sys/stat.h>
+
 using namespace std::chrono_literals;
 
 namespace {
@@ -117,4 +119,50 @@ TEST(Startup, SecondInstanceOfAPartyIsRefusedAndTheFirstKeepsRunning)
     first.signal(SIGTERM);
     EXPECT_EQ(third.waitExit(20s), 0);
     EXPECT_EQ(first.waitExit(20s), 0);
+}
+
+namespace {
+unsigned modeOf(const std::string& path)
+{
+    struct stat st = {};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 0777 : 01000;
+}
+
+std::size_t countOf(const std::string& text, const std::string& part)
+{
+    std::size_t n = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++n;
+    return n;
+}
+} // namespace
+
+// A working folder the node makes is its user's only; one that was there and is open to others
+// is left as its owner set it and named once on standard error. The folders the node keeps in
+// it are private either way.
+TEST(Startup, TheWorkingFolderAndWhatTheNodeKeepsArePrivate)
+{
+    const char* const kOpenLine = "is open to other users";
+    TempDir root;
+    const std::string data = root.file("home/data");
+    auto madeOptions = NodeProcess::pavoNode(root.file("started-here"), {"-D119", "--user-folder"});
+    madeOptions.env["XDG_DATA_HOME"] = data;
+    const std::string open = root.file("open");
+    std::filesystem::create_directories(open);
+    ::chmod(open.c_str(), 0755);
+    writeIni(open, "[SYSTEM]\nPARTY=private\nNAME=a\n");
+    auto openOptions = NodeProcess::pavoNode(open, {"-D119"});
+    for (const auto* options : {&madeOptions, &openOptions}) {
+        NodeProcess pavo(*options);
+        ASSERT_TRUE(pavo.start());
+        ASSERT_TRUE(pavo.waitForOutput("DEBUG_MODE ON", 20s)) << pavo.errors();
+        pavo.signal(SIGTERM);
+        EXPECT_EQ(pavo.waitExit(20s), 0) << pavo.errors();
+        const bool made = options == &madeOptions;
+        const std::string folder = made ? data + "/pavo" : open;
+        EXPECT_EQ(modeOf(folder), made ? 0700u : 0755u);
+        EXPECT_EQ(countOf(pavo.errors(), kOpenLine), made ? 0u : 1u) << pavo.errors();
+        for (const char* sub : {"RECV", "CATALOG", "SEND"})
+            EXPECT_EQ(modeOf(folder + "/" + sub), 0700u) << sub;
+    }
 }

@@ -154,10 +154,10 @@ TEST(XmppKeyedTransfer, OnlyTheSameKeyGetsTheFileAndTheServerSeesNoPlainByte)
         bool arrives;
     };
     const Row rows[] = {
-        {"same key", "KeyParty", "one passphrase", true},
-        {"another key", "KeyParty", "another passphrase", false},
+        {"same key", "KeyParty", "violet wagon seventy crumbs", true},
+        {"another key", "KeyParty", "amber kettle ninety hinges", false},
         {"no key", "KeyParty", "", false},
-        {"another party (same passphrase)", "OtherParty", "one passphrase", false},
+        {"another party (same passphrase)", "OtherParty", "violet wagon seventy crumbs", false},
     };
     const std::string marker = "MARKER-5e1d-in-the-file";
     const std::string content = pattern(3 * 20480, 8) + marker + pattern(777, 9);
@@ -170,7 +170,8 @@ TEST(XmppKeyedTransfer, OnlyTheSameKeyGetsTheFileAndTheServerSeesNoPlainByte)
         w.server.recordRelayed();
         ASSERT_NO_FATAL_FAILURE(w.SetUp());
         ASSERT_NO_FATAL_FAILURE(w.begin("KeyParty", row.partyB));
-        ASSERT_TRUE(setPartyKey(w.a, "one passphrase")) << readFile(w.a.file("set-key.err"));
+        ASSERT_TRUE(setPartyKey(w.a, "violet wagon seventy crumbs"))
+            << readFile(w.a.file("set-key.err"));
         if (*row.passphraseB) {
             ASSERT_TRUE(setPartyKey(w.b, row.passphraseB)) << readFile(w.b.file("set-key.err"));
         }

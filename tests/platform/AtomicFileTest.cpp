@@ -7,6 +7,7 @@
 
 #include <csignal>
 #include <dirent.h>
+#include <fcntl.h>
 #include <fstream>
 #include <sstream>
 #include <sys/resource.h>
@@ -91,6 +92,29 @@ TEST(AtomicFile, ALinkAtThePathIsReplacedNotFollowed)
     EXPECT_TRUE(S_ISLNK(modeOf(path)));
     EXPECT_EQ(readText(path), "keep me");
     EXPECT_EQ(entries(dir.path()), (std::vector<std::string>{"catalog.dat", "outside"}));
+}
+
+TEST(AtomicFile, TheTemporaryIsNeverOpenToOthersNotEvenAtItsCreation)
+{
+    // Whoever opens the temporary while it is wider keeps reading it after the mode narrows:
+    // a settings file that holds a key must be owner-only from its first moment.
+    TempDir dir;
+    const std::string path = dir.file("Pavo.ini");
+    AtomicFile::Ops ops = AtomicFile::systemOps();
+    std::vector<mode_t> created;
+    ops.create = [&](int d, const char* name, int flags, mode_t mode) {
+        created.push_back(mode);
+        return ::openat(d, name, flags, mode);
+    };
+    writeText(path, "[PARTYKEY]\nKEY=00\n");
+    ::chmod(path.c_str(), 0600);
+    ASSERT_TRUE(save(path, "[PARTYKEY]\nKEY=11\n", ops));
+    AtomicFile explicitMode(dir.file("other"), ops);
+    ASSERT_TRUE(explicitMode.open(0600) && explicitMode.commit());
+    ASSERT_EQ(created.size(), 2u);
+    for (mode_t m : created)
+        EXPECT_EQ(m & 077, 0u) << std::oct << m;
+    EXPECT_EQ(modeOf(path) & 07777, 0600u);
 }
 
 TEST(AtomicFile, AFailureLeavesTheOldFileAndNoTemporary)

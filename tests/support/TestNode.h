@@ -49,6 +49,8 @@ public:
     // WM_POSTERROR parameters, in posting order.
     std::vector<std::pair<int, int>> notices;
     bool waitNotice(int kind, int timeoutMs = 3000);
+    // The last detail text posted for the status line.
+    const std::string& detailText() const { return m_poster.detailText(); }
 
     void onConnectionChanged() override { ++changes; }
 

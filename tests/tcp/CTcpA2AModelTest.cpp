@@ -316,8 +316,9 @@ TEST_F(CTcpA2AModelTest, AKeyedNodeAdmitsNoPlainPeerInEitherDirection)
     EXPECT_EQ(node.model().establishedCount(), 0);
     ASSERT_TRUE(plat::runUntil([&] { return detailNotices(node) == 1; }, 3000));
     EXPECT_NE(CPostError::instance()->detailText().find("127.0.0.1"), std::string::npos);
-    EXPECT_NE(CPostError::instance()->detailText().find("パーティ鍵が一致しません"),
-              std::string::npos);
+    // Named for what it is: a peer without a key, not one with another key.
+    EXPECT_NE(CPostError::instance()->detailText().find("暗号化していません"), std::string::npos)
+        << CPostError::instance()->detailText();
 
     // The same address again at once: closed as well, but not reported again.
     auto again = dialAndGreet("NodeB");
@@ -352,4 +353,16 @@ TEST_F(CTcpA2AModelTest, AKeyThatWasSetButCannotBeFoundKeepsTcpOff)
     EXPECT_EQ(detailNotices(node), 1) << "said once on the status line";
     EXPECT_NE(CPostError::instance()->detailText().find("パーティ鍵を読み出せません"),
               std::string::npos);
+}
+
+TEST_F(CTcpA2AModelTest, APeerNameWithControlCharactersIsShownEscaped)
+{
+    // The name a peer chose reaches the status line; it must not steer what shows it.
+    auto peer = dialAndGreet("Evil\x1b]0;x\x07\nName");
+    EXPECT_TRUE(peer->waitClosed());
+    ASSERT_TRUE(plat::runUntil([&] { return !node.detailText().empty(); }, 3000));
+    EXPECT_NE(node.detailText().find("Evil\\x1b]0;x\\x07\\x0aName"), std::string::npos)
+        << node.detailText();
+    for (char c : node.detailText())
+        EXPECT_GE(static_cast<unsigned char>(c), 0x20u);
 }

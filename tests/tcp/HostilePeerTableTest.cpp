@@ -1,4 +1,5 @@
 #include "support/ScriptedPeer.h"
+#include "support/SquatterPool.h"
 #include "support/TestNode.h"
 
 #include "app/CPostError.h"
@@ -136,6 +137,8 @@ public:
 
     TestNode node;
     CatalogRecord own;
+    // Held while the honest peer downloads, when a row starts them.
+    std::unique_ptr<SquatterPool> squatters;
 };
 
 // Polls of the node's 50 ms timer, in real milliseconds under the tests' time scale, with room
@@ -202,24 +205,42 @@ const Row kRows[] = {
      }},
     {"ManyConnectionsThatNeverSayHello",
      [](HostileTable& t) {
-         // At most kMaxUnadmitted wait at once; the rest are closed on accept, and every one
-         // of them is closed once its handshake time is up.
+         // At most kMaxWaitingPerAddress from one address wait at once (each new one closes the
+         // oldest), and every one of them is closed once its handshake time is up.
          std::vector<std::unique_ptr<ScriptedPeer>> idle;
          for (int i = 0; i < 40; ++i) {
              idle.push_back(std::make_unique<ScriptedPeer>("Idle", "Party1"));
              idle.back()->dial(t.node.port(), 1000);
          }
          plat::runFor(100);
-         EXPECT_LE(t.node.model().pendingCount(), CTcpA2AModel::kMaxUnadmitted);
+         EXPECT_LE(t.node.model().pendingCount(), CTcpA2AModel::kMaxWaitingPerAddress);
          const auto closedCount = [&] {
              return std::count_if(idle.begin(), idle.end(),
                                   [](const auto& p) { return p->closed(); });
          };
          EXPECT_TRUE(plat::runUntil(
-             [&] { return closedCount() >= 40 - CTcpA2AModel::kMaxUnadmitted; }, 3000));
+             [&] { return closedCount() >= 40 - CTcpA2AModel::kMaxWaitingPerAddress; }, 3000));
          EXPECT_TRUE(plat::runUntil([&] { return closedCount() == 40; },
                                     pollsMs(CTcpSockStream::kHandshakeTicks)));
          EXPECT_EQ(t.node.model().pendingCount(), 0);
+     }},
+    {"IdleConnectionsHeldFromManyOtherAddresses",
+     [](HostileTable& t) {
+         // 200 sockets from 50 other addresses, none ever saying a word, each dialled again as
+         // soon as the node closes it. The waiting room never holds more than its places, and
+         // since every newcomer closes the oldest waiting connection, the honest peer (from yet
+         // another address) gets in and downloads while they keep pressing.
+         t.squatters = std::make_unique<SquatterPool>(t.node.port(), 200, 4);
+         // Until the room has been full (the node then says why it closes connections).
+         ASSERT_TRUE(plat::runUntil(
+             [&] {
+                 EXPECT_LE(t.node.model().pendingCount(), CTcpA2AModel::kMaxUnadmitted);
+                 return t.node.detailText().find("挨拶待ちのTCP接続が多すぎる") !=
+                        std::string::npos;
+             },
+             20000))
+             << t.node.detailText();
+         EXPECT_GT(t.squatters->open(), CTcpA2AModel::kMaxUnadmitted);
      }},
     {"HalfAHelloAndThenNothing",
      [](HostileTable& t) {

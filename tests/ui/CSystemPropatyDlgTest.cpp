@@ -258,17 +258,28 @@ TEST_F(SystemPropatyTest, ThePartyKeyIsTypedHiddenAndChangedOnlyOffLine)
         "オンライン中はパーティ鍵を変更できません。オフラインにしてから設定してください。";
     const char* const kRenamed =
         "パーティ鍵はパーティ名から作られます。パーティ名を変えるときは合言葉も入力してください。";
+    // The start of the message: the estimate follows.
+    const char* const kWeak =
+        "この合言葉は推測されやすいため設定できません（よく使われる単語や名前でできています。";
+    // 400 three-byte characters: within the field's length, beyond the byte limit.
+    std::string kLong;
+    for (int i = 0; i < 400; ++i)
+        kLong += "鍵";
+    const char* const kTooLong = "合言葉は1024バイト以内で入力してください。";
     const Case cases[] = {
         {"nothing typed, no key", false, false, "party", "", false, "", KeyChange::Keep},
-        {"a new key", false, false, "party", "open sesame", false, "", KeyChange::Set},
+        {"a new key", false, false, "party", "violet wagon seventy crumbs", false, "",
+         KeyChange::Set},
         {"a key kept", true, false, "party", "", false, "", KeyChange::Keep},
         {"a key removed", true, false, "party", "", true, "", KeyChange::Remove},
-        {"renamed with the passphrase", true, false, "other", "open sesame", false, "",
-         KeyChange::Set},
+        {"renamed with the passphrase", true, false, "other", "violet wagon seventy crumbs", false,
+         "", KeyChange::Set},
         {"renamed without it", true, false, "other", "", false, kRenamed, KeyChange::Keep},
-        {"typed while on line", false, true, "party", "open sesame", false, kOnline,
+        {"typed while on line", false, true, "party", "violet wagon seventy crumbs", false, kOnline,
          KeyChange::Set},
         {"kept while on line", true, true, "party", "", false, "", KeyChange::Keep},
+        {"guessable", false, false, "party", "our passphrase", false, kWeak, KeyChange::Set},
+        {"too long", false, false, "party", kLong.c_str(), false, kTooLong, KeyChange::Set},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -286,7 +297,8 @@ TEST_F(SystemPropatyTest, ThePartyKeyIsTypedHiddenAndChangedOnlyOffLine)
         ui.removePartyKey->setChecked(c.remove);
         d.accept();
         if (*c.message) {
-            EXPECT_EQ(prompt.messages, std::vector<std::string>{c.message});
+            ASSERT_EQ(prompt.messages.size(), 1u);
+            EXPECT_EQ(prompt.messages[0].rfind(c.message, 0), 0u) << prompt.messages[0];
             EXPECT_NE(d.result(), QDialog::Accepted);
             EXPECT_EQ(d.focusWidget(), c.online ? nullptr : ui.partyKey);
             continue;
@@ -305,4 +317,16 @@ TEST_F(SystemPropatyTest, ThePartyKeyIsTypedHiddenAndChangedOnlyOffLine)
     EXPECT_EQ(d.controls().partyKey->echoMode(), QLineEdit::Normal);
     d.controls().showPartyKey->setChecked(false);
     EXPECT_EQ(d.controls().partyKey->echoMode(), QLineEdit::Password);
+
+    // "鍵を作る" puts a new code in the field, shown so it can be passed on, and it is taken.
+    prompt.clear();
+    d.controls().makePartyKey->click();
+    const std::string code = d.controls().partyKey->text().toStdString();
+    EXPECT_EQ(code.size(), 34u);
+    EXPECT_EQ(d.controls().partyKey->echoMode(), QLineEdit::Normal);
+    EXPECT_TRUE(d.controls().madeKey->isVisibleTo(&d));
+    d.accept();
+    EXPECT_TRUE(prompt.all.empty());
+    EXPECT_EQ(d.values().keyChange, KeyChange::Set);
+    EXPECT_EQ(d.values().passphrase, code);
 }
