@@ -5,8 +5,8 @@
 #include "app/VX_EVENTCATALOG.h"
 #include "app/VX_EVENTCATALOGLISTENER.h"
 #include "catalog/CCatalog.h"
-#include "catalog/NodeContext.h"
 #include "catalog/RecordIo.h"
+#include "exchange/NodeContext.h"
 #include "platform/Files.h"
 #include "support/BenchNode.h"
 

@@ -1,9 +1,9 @@
 // The main window's catalog list under a large catalog: the longest turn of the loop while the
 // list is first filled, and while a purge's re-announcement (clear, then every remaining entry)
 // is applied to it, both in the window's slices. Offscreen, as a node without a display runs.
-#include "catalog/CatalogRecord.h"
 #include "ui/CCatalogListCtrl.h"
 #include "ui/CatalogListEvent.h"
+#include "wire/CatalogRecord.h"
 
 #include <QApplication>
 

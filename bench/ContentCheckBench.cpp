@@ -7,10 +7,10 @@
 // serves it, the downloading side hashes every chunk and the whole file before it completes it.
 #include "catalog/CCatalog.h"
 #include "catalog/ContentHasher.h"
-#include "catalog/NodeContext.h"
 #include "catalog/RecordTrust.h"
 #include "catalog/SealStore.h"
 #include "catalog/ServedContent.h"
+#include "exchange/NodeContext.h"
 #include "platform/EventLoop.h"
 #include "support/BenchNode.h"
 #include "tcp/CTcpA2AModel.h"

@@ -6,13 +6,13 @@
 // to complete at B and at C for a small file and a 64 MiB one.
 #include "app/NodeSettings.h"
 #include "catalog/CCatalog.h"
-#include "catalog/CatalogRecord.h"
-#include "catalog/NodeContext.h"
+#include "exchange/NodeContext.h"
 #include "platform/EventLoop.h"
 #include "support/BenchNode.h"
 #include "tcp/CTcpA2AModel.h"
 #include "watch/CFolderWatch.h"
 #include "watch/SendFolderTrigger.h"
+#include "wire/CatalogRecord.h"
 
 #include <QCoreApplication>
 

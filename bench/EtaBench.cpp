@@ -11,12 +11,12 @@
 
 #include "app/VX_EVENTCATALOG.h"
 #include "catalog/CCatalog.h"
-#include "catalog/CatalogRecord.h"
-#include "catalog/NodeContext.h"
+#include "exchange/NodeContext.h"
 #include "platform/EventLoop.h"
 #include "support/BenchNode.h"
 #include "support/DelayProxy.h"
 #include "tcp/CTcpA2AModel.h"
+#include "wire/CatalogRecord.h"
 
 #include <QCoreApplication>
 

@@ -5,12 +5,12 @@
 // of about 30 s passes in 1.5 s.
 #include "app/CPostError.h"
 #include "catalog/CCatalog.h"
-#include "catalog/HelloBody.h"
-#include "catalog/MessageBuilder.h"
-#include "catalog/NodeContext.h"
+#include "exchange/NodeContext.h"
 #include "platform/EventLoop.h"
 #include "support/BenchNode.h"
 #include "tcp/CTcpA2AModel.h"
+#include "wire/HelloBody.h"
+#include "wire/MessageBuilder.h"
 
 #include <QCoreApplication>
 

@@ -10,13 +10,13 @@
 #include "app/NodeOptions.h"
 #include "app/NodeSettings.h"
 #include "catalog/CCatalog.h"
-#include "catalog/CExchange.h"
-#include "catalog/CatalogRecord.h"
+#include "exchange/CExchange.h"
 #include "node/NodeInfoStore.h"
 #include "node/PavoNode.h"
 #include "platform/EventLoop.h"
 #include "support/BenchNode.h"
 #include "tcp/CTcpSockStream.h"
+#include "wire/CatalogRecord.h"
 
 #include <QCoreApplication>
 

@@ -12,14 +12,14 @@
 #include "app/VX_EVENTCATALOG.h"
 #include "app/VX_EVENTLOG.h"
 #include "catalog/CCatalog.h"
-#include "catalog/CatalogRecord.h"
-#include "catalog/NodeContext.h"
+#include "exchange/NodeContext.h"
 #include "platform/EventLoop.h"
 #include "platform/KeyDerivation.h"
 #include "support/BenchNode.h"
 #include "tcp/CTcpA2AModel.h"
 #include "transfer/CTcpColumn.h"
 #include "transfer/CTransfer.h"
+#include "wire/CatalogRecord.h"
 
 #include <QCoreApplication>
 
@@ -64,16 +64,6 @@ struct NodeRun
 // are forked.
 std::optional<plat::TlsContext::Key> g_key;
 
-void useKey(CPropatyHotLine& settings)
-{
-    PartyKeyStore::Loaded key;
-    if (g_key) {
-        key.state = PartyKeyStore::State::Ready;
-        key.key = g_key;
-    }
-    settings.setPartyKey(key);
-}
-
 void prepareEnvironment(const NodeRun& run)
 {
     ::setenv("XDG_RUNTIME_DIR", run.runtime.c_str(), 1);
@@ -89,7 +79,7 @@ int runServer(const NodeRun& run, int portFd)
     QCoreApplication app(argc, argv);
     NodeSettings settings(run.folder);
     configure(settings, run.side);
-    useKey(settings);
+    usePartyKey(settings, g_key);
     VX_EVENTLOG log;
     VX_EVENTCATALOG events;
     NodeContext node(settings, &events);
@@ -126,7 +116,7 @@ int runFetcher(const NodeRun& run, int reportFd)
     QCoreApplication app(argc, argv);
     NodeSettings settings(run.folder);
     configure(settings, run.side);
-    useKey(settings);
+    usePartyKey(settings, g_key);
     VX_EVENTLOG log;
     VX_EVENTCATALOG events;
     NodeContext node(settings, &events);

@@ -10,15 +10,15 @@
 // loopback and at a 40 ms round trip, with the CPU time the key adds per byte.
 // The key is derived once, before the nodes start, as a node reads its stored key at start.
 #include "catalog/CCatalog.h"
-#include "catalog/CExchange.h"
-#include "catalog/CatalogRecord.h"
-#include "catalog/NodeContext.h"
+#include "exchange/CExchange.h"
+#include "exchange/NodeContext.h"
 #include "platform/EventLoop.h"
 #include "platform/KeyDerivation.h"
 #include "platform/TlsSession.h"
 #include "support/BenchNode.h"
 #include "support/DelayProxy.h"
 #include "tcp/CTcpA2AModel.h"
+#include "wire/CatalogRecord.h"
 
 #include <QCoreApplication>
 
@@ -94,16 +94,6 @@ double processCpu()
 // The party key of both nodes in a keyed case; none otherwise.
 std::optional<plat::TlsContext::Key> g_key;
 
-void useKey(CPropatyHotLine& settings)
-{
-    PartyKeyStore::Loaded key;
-    if (g_key) {
-        key.state = PartyKeyStore::State::Ready;
-        key.key = g_key;
-    }
-    settings.setPartyKey(key);
-}
-
 // Both sides' time for one handshake, carried in memory; -1 when one failed.
 double handshakeSeconds(const std::shared_ptr<const plat::TlsContext>& tls)
 {
@@ -162,7 +152,7 @@ int runServer(const std::string& folder, bool designPeer, int files, int portFd,
     CExchange::setFlowBlockSent(!designPeer);
     NodeSettings settings(folder);
     configure(settings, Side{"Server", "Fetcher", kParty});
-    useKey(settings);
+    usePartyKey(settings, g_key);
     NodeContext node(settings);
     auto catalog = std::make_unique<CCatalog>(node, true);
     for (const std::string& file : fileNames(files))
@@ -200,7 +190,7 @@ int runFetcher(const std::string& folder, std::uint64_t size, int files, int por
     QCoreApplication app(argc, argv);
     NodeSettings settings(folder);
     configure(settings, Side{"Fetcher", "Server", kParty, "TCP", "", port});
-    useKey(settings);
+    usePartyKey(settings, g_key);
     NodeContext node(settings);
     auto catalog = std::make_unique<CCatalog>(node, true);
     bool complete = false;

@@ -7,13 +7,13 @@
 //
 //   UplinkBench [MiB=8] [downloaders=4] [uplink MB/s=2]
 #include "catalog/CCatalog.h"
-#include "catalog/CExchange.h"
-#include "catalog/CatalogRecord.h"
-#include "catalog/NodeContext.h"
+#include "exchange/CExchange.h"
+#include "exchange/NodeContext.h"
 #include "platform/EventLoop.h"
 #include "support/BenchNode.h"
 #include "support/PacingProxy.h"
 #include "tcp/CTcpA2AModel.h"
+#include "wire/CatalogRecord.h"
 
 #include <QCoreApplication>
 

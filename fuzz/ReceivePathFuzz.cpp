@@ -15,13 +15,13 @@
 // must end the connection and hand on nothing of the altered record.
 #include "app/NodeSettings.h"
 #include "catalog/CCatalog.h"
-#include "catalog/MessageHeader.h"
-#include "catalog/NodeContext.h"
+#include "exchange/NodeContext.h"
 #include "platform/Bytes.h"
 #include "platform/TlsSession.h"
 #include "tcp/CTcpSockStream.h"
 #include "tcp/CTcpSockStreamParent.h"
 #include "tcp/TcpFrame.h"
+#include "wire/MessageHeader.h"
 
 #include <QCoreApplication>
 

@@ -1,5 +1,6 @@
 #include "BenchNode.h"
 
+#include "app/PartyKeyStore.h"
 #include "platform/FindRecord.h"
 #include "platform/LocalTime.h"
 
@@ -15,6 +16,16 @@
 #include <unistd.h>
 
 namespace bench {
+
+void usePartyKey(CPropatyHotLine& settings, const std::optional<plat::TlsContext::Key>& key)
+{
+    PartyKeyStore::Loaded loaded;
+    if (key) {
+        loaded.state = PartyKeyStore::State::Ready;
+        loaded.key = key;
+    }
+    settings.setPartyKey(loaded);
+}
 
 ConnectionRecord loopbackPeer(const std::string& name, int port)
 {

@@ -1,11 +1,13 @@
 #pragma once
 
 #include "app/NodeSettings.h"
-#include "catalog/CatalogRecord.h"
+#include "platform/TlsContext.h"
+#include "wire/CatalogRecord.h"
 
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include <sys/resource.h>
@@ -25,6 +27,9 @@ struct Side
     std::string peerSkypeId{};
     int peerPort = 0;
 };
+
+// Gives a node the party key (ready to use), or none when key is empty.
+void usePartyKey(CPropatyHotLine& settings, const std::optional<plat::TlsContext::Key>& key);
 
 // A peer on loopback: "127.0.0.1", with "/port" when port is not 0.
 ConnectionRecord loopbackPeer(const std::string& name, int port = 0);

@@ -1,4 +1,5 @@
 #include "support/DelayProxy.h"
+#include "support/ProxySocket.h"
 
 #include <chrono>
 #include <csignal>
@@ -53,27 +54,6 @@ struct Pair
     bool dead = false;
 };
 
-void nonBlocking(int fd)
-{
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-    const int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-}
-
-int connectTo(int port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<std::uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 [[noreturn]] void serve(int listenFd, int targetPort, int delayMs)
 {
     std::signal(SIGTERM, [](int) { g_stop = 1; });
@@ -112,12 +92,12 @@ int connectTo(int port)
         if (fds[0].revents & POLLIN) {
             const int a = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
             if (a >= 0) {
-                const int b = connectTo(targetPort);
+                const int b = connectLoopback(targetPort);
                 if (b < 0) {
                     ::close(a);
                 } else {
-                    nonBlocking(a);
-                    nonBlocking(b);
+                    makeProxyEnd(a);
+                    makeProxyEnd(b);
                     auto p = std::make_unique<Pair>();
                     p->dir[0].from = a;
                     p->dir[0].to = b;
@@ -184,32 +164,21 @@ int connectTo(int port)
 DelayProxy startDelayProxy(int targetPort, int delayMs)
 {
     DelayProxy proxy;
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-        ::listen(fd, 16) != 0 || ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-        if (fd >= 0)
-            ::close(fd);
+    int port = 0;
+    const int fd = listenLoopback(port);
+    if (fd < 0)
         return proxy;
-    }
     proxy.pid = ::fork();
     if (proxy.pid == 0)
         serve(fd, targetPort, delayMs);
     ::close(fd);
-    proxy.port = proxy.pid > 0 ? ntohs(a.sin_port) : 0;
+    proxy.port = proxy.pid > 0 ? port : 0;
     return proxy;
 }
 
 void stopDelayProxy(DelayProxy& proxy)
 {
-    if (proxy.pid > 0) {
-        ::kill(proxy.pid, SIGTERM);
-        int status = 0;
-        ::waitpid(proxy.pid, &status, 0);
-    }
+    endProxyProcess(proxy.pid);
     proxy = {};
 }
 

@@ -1,4 +1,5 @@
 #include "support/PacingProxy.h"
+#include "support/ProxySocket.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -58,39 +59,18 @@ struct State
     std::size_t turn = 0;
 };
 
-void nonBlocking(int fd)
-{
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-    const int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-}
-
-int connectTo(int port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<std::uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 void acceptOne(State& s)
 {
     const int a = ::accept4(s.listenFd, nullptr, nullptr, SOCK_CLOEXEC);
     if (a < 0)
         return;
-    const int b = connectTo(s.targetPort);
+    const int b = connectLoopback(s.targetPort);
     if (b < 0) {
         ::close(a);
         return;
     }
-    nonBlocking(a);
-    nonBlocking(b);
+    makeProxyEnd(a);
+    makeProxyEnd(b);
     auto link = std::make_unique<Link>();
     link->client = a;
     link->target = b;
@@ -211,17 +191,10 @@ void removeDead(State& s)
 PacingProxy startPacingProxy(int targetPort, double bytesPerSecond, std::size_t queueBytes)
 {
     PacingProxy proxy;
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-        ::listen(fd, 16) != 0 || ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-        if (fd >= 0)
-            ::close(fd);
+    int port = 0;
+    const int fd = listenLoopback(port);
+    if (fd < 0)
         return proxy;
-    }
     std::fflush(nullptr);
     proxy.pid = ::fork();
     if (proxy.pid == 0) {
@@ -233,17 +206,13 @@ PacingProxy startPacingProxy(int targetPort, double bytesPerSecond, std::size_t 
         serve(std::move(s));
     }
     ::close(fd);
-    proxy.port = proxy.pid > 0 ? ntohs(a.sin_port) : 0;
+    proxy.port = proxy.pid > 0 ? port : 0;
     return proxy;
 }
 
 void stopPacingProxy(PacingProxy& proxy)
 {
-    if (proxy.pid > 0) {
-        ::kill(proxy.pid, SIGTERM);
-        int status = 0;
-        ::waitpid(proxy.pid, &status, 0);
-    }
+    endProxyProcess(proxy.pid);
     proxy = {};
 }
 

@@ -2,12 +2,12 @@
 
 #include "app/CPropatyHotLine.h"
 #include "app/VX_EVENTCATALOG.h"
-#include "catalog/CatalogDates.h"
-#include "catalog/NodeContext.h"
+#include "exchange/NodeContext.h"
 #include "platform/Cp932.h"
 #include "platform/Diag.h"
 #include "platform/EventLoop.h"
 #include "platform/Files.h"
+#include "wire/CatalogDates.h"
 
 #include <chrono>
 #include <memory>
@@ -68,10 +68,7 @@ CCatalog::CCatalog(NodeContext& node, bool writeThrough, Clock clock)
       m_catalogFolder(plat::joinPath(m_settings.getCurrentFolder(), "CATALOG")),
       m_folders(m_catalogFolder, m_settings.getRecvFolder(), m_settings.getSendFolder()),
       m_pending(m_catalogFolder), m_router(m_settings, m_cash, m_pending, node.changes()),
-      m_delivery(m_settings, m_cash, m_folders,
-                 {[this](int index, const CatalogRecord& r) { replaceEntry(index, r, true); },
-                  [this](const CatalogRecord& entry) { m_router.forwardToPeers(entry); }}),
-      m_self(std::make_shared<CCatalog*>(this))
+      m_delivery(m_settings, m_cash, m_folders), m_self(std::make_shared<CCatalog*>(this))
 {
     const auto notice = [&node](const std::string& text) { node.postDetail(text); };
     m_limit.setNotice(notice);
@@ -80,13 +77,29 @@ CCatalog::CCatalog(NodeContext& node, bool writeThrough, Clock clock)
     m_cash.setupList(plat::joinPath(m_catalogFolder, "catalog.dat"), writeThrough);
     checkAtLoad();
     // Entered only now: the node's connections reach a catalog that has loaded its list.
-    m_node.setCatalog(this);
+    m_node.setStore(this);
+}
+
+int CCatalog::storeChunk(std::uint32_t offset, std::uint32_t length, const CatalogRecord& record,
+                         const std::uint8_t* bytes)
+{
+    const auto stored = m_delivery.storeChunk(offset, length, record, bytes);
+    if (!stored)
+        return 0;
+    replaceEntry(stored->index, stored->entry, true);
+    if (stored->discarded)
+        return 0;
+    if (!stored->complete)
+        return 1;
+    // replaceEntry stamps the entry; what goes to the peers is the entry as the list holds it.
+    m_router.forwardToPeers(m_cash.at(stored->index));
+    return 0;
 }
 
 CCatalog::~CCatalog()
 {
-    if (m_node.catalog() == this)
-        m_node.setCatalog(nullptr);
+    if (m_node.store() == this)
+        m_node.setStore(nullptr);
     // Files of entries already purged are not left behind on disk at shutdown; the cache file is
     // written whole below, whatever a purge's rewrite had done of it.
     for (; m_doomedNext < m_doomed.size(); ++m_doomedNext) {

@@ -2,12 +2,13 @@
 
 #include "catalog/CCatalogCash.h"
 #include "catalog/CatalogFolders.h"
-#include "catalog/CatalogRecord.h"
 #include "catalog/DiskFloor.h"
 #include "catalog/EntryLimit.h"
 #include "catalog/FileDelivery.h"
 #include "catalog/HopRouter.h"
 #include "catalog/PendingFiles.h"
+#include "exchange/CatalogStore.h"
+#include "wire/CatalogRecord.h"
 
 #include "platform/LiveInstance.h"
 #include "platform/LocalTime.h"
@@ -29,6 +30,9 @@ class ServedContent;
 // file per configured peer of records still to be sent there, plus the files themselves (received
 // ones under the receive folder, own ones in the send folder). Which peer gets which record is
 // the HopRouter's business, the files' contents the FileDelivery's; the catalog keeps the list.
+// It is the store a catalog conversation works on (CatalogStore): a received chunk goes from the
+// conversation into storeChunk, which has the delivery write it and then updates the entry and,
+// for a file now complete, passes it on to the peers.
 //
 // Names passed in and out as std::string are UTF-8 (node names as the settings hold them); names
 // inside records are CP932. A name that CP932 cannot hold matches nothing.
@@ -40,7 +44,7 @@ class ServedContent;
 //
 // No lock: every caller runs on the one event-loop thread, where the re-entrant catalog lock
 // could never be contended. Listeners of VX_EVENTCATALOG may call back into the catalog.
-class CCatalog
+class CCatalog : public CatalogStore
 {
 public:
     // Local date-time source; tests hand in a fixed one.
@@ -57,7 +61,7 @@ public:
     // writeThrough false is the "-CATALOGCASH" mode: the file is written only by the destructor.
     CCatalog(NodeContext& node, bool writeThrough, Clock clock = {});
     // Leaves the node, then rewrites the cache file from the list.
-    ~CCatalog();
+    ~CCatalog() override;
     CCatalog(const CCatalog&) = delete;
     CCatalog& operator=(const CCatalog&) = delete;
 
@@ -84,19 +88,21 @@ public:
     std::vector<CatalogRecord> completeEntriesOf(const std::string& node) const;
 
     // Catalog exchange: records received from a peer (kind 1 or 3; kind 2).
-    void mergeRecord(CatalogRecord received);
-    void mergeDeletion(CatalogRecord received);
+    void mergeRecord(CatalogRecord received) override;
+    void mergeDeletion(CatalogRecord received) override;
     // Up to 12 records still pending for peer, now marked sent; the pending file is deleted when
     // nothing was pending.
-    std::vector<CatalogRecord> takePending(const std::string& peer);
+    std::vector<CatalogRecord> takePending(const std::string& peer) override;
     // Records taken for peer that it may not have read queued again (PendingFiles::restore).
-    void restorePending(const std::string& peer, const std::vector<CatalogRecord>& records);
+    void restorePending(const std::string& peer,
+                        const std::vector<CatalogRecord>& records) override;
     // Queues for peer every entry (mode 1) or those registered on or after since's date (mode 2).
-    void queueSince(const std::string& peer, std::uint32_t syncMode, const plat::SystemTime& since)
+    void queueSince(const std::string& peer, std::uint32_t syncMode,
+                    const plat::SystemTime& since) override
     {
         m_router.queueSince(peer, syncMode, since);
     }
-    void renamePendingFile(const std::string& oldName, const std::string& newName);
+    void renamePendingFile(const std::string& oldName, const std::string& newName) override;
     // Queues record for every configured peer, unless it is this node's own record.
     void forwardToPeers(const CatalogRecord& record) { m_router.forwardToPeers(record); }
     // Queues record for one peer, subject to the hop rules: never back to its origin, never to a
@@ -109,7 +115,10 @@ public:
     // File delivery.
     // True when the rest of the record's file fits on the receiving disk above its floor
     // (DiskFloor); downloads stop otherwise.
-    bool roomToFetch(const CatalogRecord& record) { return m_delivery.roomToFetch(record); }
+    bool roomToFetch(const CatalogRecord& record) override
+    {
+        return m_delivery.roomToFetch(record);
+    }
     // Tests hand in their own free-space figures.
     void setSpaceProbe(DiskFloor::Probe probe) { m_delivery.setSpaceProbe(std::move(probe)); }
     // Seals a network-wide deletion this node makes, naming the registration it withdraws.
@@ -118,46 +127,38 @@ public:
     void setDeletionSealer(DeletionSealer sealer) { m_sealDeletion = std::move(sealer); }
     // Received and served files are checked against their origins' content hashes.
     void setContentCheck(ServedContent* served) { m_delivery.setContentCheck(served); }
-    std::optional<CatalogRecord> firstToFetch() const { return m_delivery.firstToFetch(); }
-    std::optional<CatalogRecord> nextToFetch(const CatalogRecord& record) const
+    std::optional<CatalogRecord> firstToFetch() const override { return m_delivery.firstToFetch(); }
+    std::optional<CatalogRecord> nextToFetch(const CatalogRecord& record) const override
     {
         return m_delivery.nextToFetch(record);
     }
     // The entry of record's exact version (origin node, whole file description and
     // registration time equal), or none.
-    std::optional<CatalogRecord> exactEntry(const CatalogRecord& record) const
+    std::optional<CatalogRecord> exactEntry(const CatalogRecord& record) const override
     {
         return m_delivery.exactEntry(record);
-    }
-    // Two records name the same version of a file in the sense of exactEntry.
-    static bool sameVersion(const CatalogRecord& a, const CatalogRecord& b)
-    {
-        return FileDelivery::sameVersion(a, b);
     }
     // Stores length bytes of the record's file at offset. 1 when more is wanted, 0 when the file
     // is done or cannot continue. A zero-length file completes with a chunk of length 0 at
     // offset 0.
     int storeChunk(std::uint32_t offset, std::uint32_t length, const CatalogRecord& record,
-                   const std::uint8_t* bytes)
-    {
-        return m_delivery.storeChunk(offset, length, record, bytes);
-    }
+                   const std::uint8_t* bytes) override;
     // Reads up to size bytes of the record's file from offset into out; 0 when this node does not
     // hold that exact version completely, or the file cannot be read.
     std::size_t readChunk(const CatalogRecord& record, std::uint32_t offset, std::size_t size,
-                          std::uint8_t* out)
+                          std::uint8_t* out) override
     {
         return m_delivery.readChunk(record, offset, size, out);
     }
 
-    // Marks expired and invalid entries deleted (main window, hourly).
+    // Marks expired and invalid entries deleted (the node's periodic work, hourly).
     void maintainHourly();
-    // Drops deleted entries (main window, every 5 seconds), a slice of at most kPurgeSliceMs per
-    // turn of the event loop, so that a purge of many entries never holds the loop for long:
-    // listReset, then the list is compacted and the kept entries announced again (entryAdded
-    // each, then listRefilled), then the cache file is replaced, then the files of the dropped
-    // entries are deleted. The catalog stays usable meanwhile: changes go into the list and the
-    // file as always, and a purge called before the last slice only lets the slices go on.
+    // Drops deleted entries (the node's periodic work, every 5 seconds), a slice of at most
+    // kPurgeSliceMs per turn of the event loop, so that a purge of many entries never holds the
+    // loop for long: listReset, then the list is compacted and the kept entries announced again
+    // (entryAdded each, then listRefilled), then the cache file is replaced, then the files of the
+    // dropped entries are deleted. The catalog stays usable meanwhile: changes go into the list and
+    // the file as always, and a purge called before the last slice only lets the slices go on.
     void purge();
     static constexpr int kPurgeSliceMs = 20;
     // A purge is still going on (entries to announce, the file to replace or files to delete).

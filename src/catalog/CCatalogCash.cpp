@@ -1,9 +1,9 @@
 #include "catalog/CCatalogCash.h"
 
 #include "catalog/RecordIo.h"
-#include "catalog/RecordKey.h"
 #include "platform/AtomicFile.h"
 #include "platform/Diag.h"
+#include "wire/RecordKey.h"
 
 #include <algorithm>
 #include <cerrno>

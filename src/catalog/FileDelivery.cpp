@@ -12,9 +12,8 @@
 using catalog::RecordLayout::NodeNameSize;
 
 FileDelivery::FileDelivery(CPropatyHotLine& settings, const CCatalogCash& list,
-                           CatalogFolders& folders, Catalog catalog)
-    : m_settings(settings), m_list(list), m_folders(folders), m_catalog(std::move(catalog)),
-      m_floor(settings.getRecvFolder())
+                           CatalogFolders& folders)
+    : m_settings(settings), m_list(list), m_folders(folders), m_floor(settings.getRecvFolder())
 {
 }
 
@@ -78,20 +77,10 @@ std::optional<CatalogRecord> FileDelivery::nextToFetch(const CatalogRecord& reco
     return std::nullopt;
 }
 
-bool FileDelivery::sameVersion(const CatalogRecord& a, const CatalogRecord& b)
-{
-    using namespace catalog::RecordLayout;
-    const auto same = [&](std::size_t from, std::size_t to) {
-        return std::equal(a.bytes.begin() + from, a.bytes.begin() + to, b.bytes.begin() + from);
-    };
-    return a.originNodeCp932() == b.originNodeCp932() && same(FileDescription, HopCount) &&
-           same(RegistrationTime, Expiry);
-}
-
 int FileDelivery::findExact(const CatalogRecord& record) const
 {
     for (int index : m_list.indicesOf(record.originNodeCp932(), record.fileNameCp932()))
-        if (sameVersion(m_list.at(index), record))
+        if (catalog::sameVersion(m_list.at(index), record))
             return index;
     return -1;
 }
@@ -104,45 +93,44 @@ std::optional<CatalogRecord> FileDelivery::exactEntry(const CatalogRecord& recor
     return m_list.at(index);
 }
 
-int FileDelivery::storeChunk(std::uint32_t offset, std::uint32_t length,
-                             const CatalogRecord& record, const std::uint8_t* bytes)
+std::optional<FileDelivery::Stored> FileDelivery::storeChunk(std::uint32_t offset,
+                                                             std::uint32_t length,
+                                                             const CatalogRecord& record,
+                                                             const std::uint8_t* bytes)
 {
     const int index = findExact(record);
     if (index < 0)
-        return 0;
+        return std::nullopt;
     CatalogRecord entry = m_list.at(index);
     const std::uint32_t size = entry.fileSize();
     // Only the very next piece is taken: an earlier offset was delivered by another connection
     // already, and a later one would leave a hole that bytes received would count as present.
     if (entry.completeFlag() == 1 || isOwn(entry) || offset != entry.bytesReceived() ||
         offset > size)
-        return 0;
+        return std::nullopt;
     if (length == 0 && size != 0)
-        return 0;
+        return std::nullopt;
     // The free space is looked at when a file starts and then once per MiB written: another
     // writer may fill the disk meanwhile, but seeing that needs no statfs per chunk.
     const bool look = offset == 0 || (offset >> 20) != ((std::uint64_t(offset) + length) >> 20);
     if (look && !m_floor.roomFor(size - offset))
-        return 0;
+        return std::nullopt;
     // A peer that sends more than the file holds does not grow the file past its size.
     const std::uint32_t n = std::min(length, size - offset);
     if (!m_folders.writeReceived(entry, offset, bytes, n))
-        return 0;
+        return std::nullopt;
 
     if (m_received &&
         m_received->stored(entry, offset, bytes, n, m_folders.contentPath(entry, false)) ==
             ReceivedContent::Verdict::Differs) {
-        discard(index, entry);
-        return 0;
+        discard(entry);
+        return Stored{index, entry, false, true};
     }
     entry.setBytesReceived(offset + n);
     const bool done = offset + n >= size;
     if (done)
         entry.setCompleteFlag(1);
-    m_catalog.replace(index, entry);
-    if (done)
-        m_catalog.completed(m_list.at(index));
-    return done ? 0 : 1;
+    return Stored{index, entry, done};
 }
 
 std::size_t FileDelivery::readChunk(const CatalogRecord& record, std::uint32_t offset,
@@ -158,12 +146,11 @@ std::size_t FileDelivery::readChunk(const CatalogRecord& record, std::uint32_t o
 }
 
 // A received file that is not what its origin registered: gone, and fetched again from nothing.
-void FileDelivery::discard(int index, CatalogRecord entry)
+void FileDelivery::discard(CatalogRecord& entry)
 {
     plat::removeFile(m_folders.contentPath(entry, false));
     entry.setBytesReceived(0);
     entry.setCompleteFlag(0);
-    m_catalog.replace(index, entry);
 }
 
 std::string FileDelivery::contentPath(const CatalogRecord& record)

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "catalog/CatalogRecord.h"
 #include "catalog/DiskFloor.h"
+#include "wire/CatalogRecord.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -18,23 +18,24 @@ class ServedContent;
 
 // The contents behind the catalog's entries: which incomplete file to fetch next, chunks stored
 // into received files (only the very next piece of the exact version, never past the disk's
-// floor) and chunks served from complete ones. The entries themselves stay the catalog's: a
-// stored chunk is handed back to it to replace the entry, and a file that became complete to
-// pass on to the peers.
+// floor) and chunks served from complete ones. The entries themselves stay the catalog's: storing
+// a chunk answers with the entry as it stands now, which the catalog puts into its list.
 class FileDelivery
 {
 public:
-    struct Catalog
+    // A chunk written into its received file: the entry it belongs to (index in the list) with
+    // its bytes received, and its complete flag when the file is whole now.
+    struct Stored
     {
-        // Replaces entry index with record (stamped, written through and announced).
-        std::function<void(int index, const CatalogRecord& record)> replace;
-        // The entry's file is complete on this node now.
-        std::function<void(const CatalogRecord& entry)> completed;
+        int index = -1;
+        CatalogRecord entry;
+        bool complete = false;
+        // The file did not match its origin's content hash: it is gone, to be fetched again.
+        bool discarded = false;
     };
 
     // Own entries are those of settings' node name; received files lie under its receive folder.
-    FileDelivery(CPropatyHotLine& settings, const CCatalogCash& list, CatalogFolders& folders,
-                 Catalog catalog);
+    FileDelivery(CPropatyHotLine& settings, const CCatalogCash& list, CatalogFolders& folders);
     ~FileDelivery();
 
     // Content checks against the hashes origins vouch for (served outlives this object): a
@@ -56,11 +57,10 @@ public:
     std::optional<CatalogRecord> nextToFetch(const CatalogRecord& record) const;
     // The entry of record's exact version, or none.
     std::optional<CatalogRecord> exactEntry(const CatalogRecord& record) const;
-    // Origin node, whole file description and registration time equal.
-    static bool sameVersion(const CatalogRecord& a, const CatalogRecord& b);
-    // 1 when more is wanted, 0 when the file is done or cannot continue.
-    int storeChunk(std::uint32_t offset, std::uint32_t length, const CatalogRecord& record,
-                   const std::uint8_t* bytes);
+    // Writes the chunk when it is the very next piece of record's exact entry and fits above the
+    // disk's floor; none when it was not written.
+    std::optional<Stored> storeChunk(std::uint32_t offset, std::uint32_t length,
+                                     const CatalogRecord& record, const std::uint8_t* bytes);
     // The number of bytes read; 0 when this node does not hold that exact version completely.
     std::size_t readChunk(const CatalogRecord& record, std::uint32_t offset, std::size_t size,
                           std::uint8_t* out);
@@ -73,12 +73,12 @@ private:
     bool wantsFetch(const CatalogRecord& record, const std::string& own) const;
     // The entry of that exact version; -1 when none.
     int findExact(const CatalogRecord& record) const;
-    void discard(int index, CatalogRecord entry);
+    // Removes a received file that does not match and resets its entry to fetch it again.
+    void discard(CatalogRecord& entry);
 
     CPropatyHotLine& m_settings;
     const CCatalogCash& m_list;
     CatalogFolders& m_folders;
-    Catalog m_catalog;
     DiskFloor m_floor;
     ServedContent* m_served = nullptr;
     std::unique_ptr<ReceivedContent> m_received;

@@ -2,11 +2,11 @@
 
 #include "app/CPropatyHotLine.h"
 #include "catalog/CCatalogCash.h"
-#include "catalog/CatalogDates.h"
-#include "catalog/ChangeSignal.h"
-#include "catalog/HelloBody.h"
 #include "catalog/PendingFiles.h"
+#include "exchange/ChangeSignal.h"
 #include "platform/Diag.h"
+#include "wire/CatalogDates.h"
+#include "wire/HelloBody.h"
 
 using catalog::RecordLayout::MaxHops;
 using catalog::RecordLayout::NodeNameSize;

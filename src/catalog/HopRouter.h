@@ -1,7 +1,7 @@
 #pragma once
 
-#include "catalog/CatalogRecord.h"
 #include "catalog/SyncRequestGate.h"
+#include "wire/CatalogRecord.h"
 
 #include "platform/LocalTime.h"
 

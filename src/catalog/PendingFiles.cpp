@@ -1,9 +1,9 @@
 #include "catalog/PendingFiles.h"
 
 #include "catalog/RecordIo.h"
-#include "catalog/RecordKey.h"
 #include "platform/Diag.h"
 #include "platform/Files.h"
+#include "wire/RecordKey.h"
 
 #include <algorithm>
 #include <fcntl.h>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "catalog/CatalogRecord.h"
 #include "platform/Sha256.h"
+#include "wire/CatalogRecord.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,8 +1,8 @@
 #include "catalog/RecordTrust.h"
 
 #include "app/NodeKeyPins.h"
-#include "catalog/CatalogDates.h"
 #include "platform/Cp932.h"
+#include "wire/CatalogDates.h"
 
 using namespace catalog;
 

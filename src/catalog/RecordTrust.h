@@ -1,10 +1,11 @@
 #pragma once
 
-#include "catalog/CatalogRecord.h"
-#include "catalog/RecordSeal.h"
 #include "catalog/SealStore.h"
+#include "exchange/RecordAdmission.h"
 #include "platform/LocalTime.h"
 #include "platform/NodeKey.h"
+#include "wire/CatalogRecord.h"
+#include "wire/RecordSeal.h"
 
 #include <functional>
 #include <optional>
@@ -19,18 +20,13 @@ class NodeKeyPins;
 // withdraws. For an origin with no known key a record is taken as a node built to the original
 // design would take it. A registration dated more than a day ahead of this node's clock is
 // refused from every origin: it would shadow every honest later version.
-class RecordTrust
+class RecordTrust : public RecordAdmission
 {
 public:
     using Clock = std::function<plat::SystemTime()>;
     using Hash = catalog::RecordSeal::Hash;
 
-    struct Admission
-    {
-        bool accepted = false;
-        // Why a record was refused (for the diagnostic line).
-        const char* why = "";
-    };
+    using Admission = RecordAdmission::Verdict;
 
     // How far ahead of this node's clock a registration time may lie.
     static constexpr int kMaxAheadSeconds = 86400;
@@ -54,7 +50,7 @@ public:
     void setEntryLookup(EntryLookup lookup) { m_lookup = std::move(lookup); }
     // Whether a received record may be merged, against the entry the lookup finds.
     Admission admit(const CatalogRecord& received,
-                    const std::optional<catalog::RecordSeal>& seal) const
+                    const std::optional<catalog::RecordSeal>& seal) const override
     {
         return admit(received, seal, m_lookup ? m_lookup(received) : std::nullopt);
     }
@@ -64,9 +60,9 @@ public:
                     const std::optional<CatalogRecord>& stored) const;
     // Keeps the seal of an admitted record, so that it travels on with the record and its
     // content can be checked.
-    void remember(const CatalogRecord& record, const catalog::RecordSeal& seal);
+    void remember(const CatalogRecord& record, const catalog::RecordSeal& seal) override;
 
-    std::optional<catalog::RecordSeal> sealOf(const CatalogRecord& record) const
+    std::optional<catalog::RecordSeal> sealOf(const CatalogRecord& record) const override
     {
         return m_seals.find(record);
     }

@@ -1,9 +1,9 @@
 #include "catalog/SealStore.h"
 
-#include "catalog/CatalogDates.h"
 #include "platform/Bytes.h"
 #include "platform/Diag.h"
 #include "platform/Files.h"
+#include "wire/CatalogDates.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "catalog/CatalogRecord.h"
-#include "catalog/RecordSeal.h"
+#include "wire/CatalogRecord.h"
+#include "wire/RecordSeal.h"
 
 #include <cstddef>
 #include <optional>

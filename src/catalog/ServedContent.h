@@ -1,7 +1,7 @@
 #pragma once
 
-#include "catalog/CatalogRecord.h"
 #include "catalog/ContentHasher.h"
+#include "wire/CatalogRecord.h"
 
 #include <cstdint>
 #include <functional>

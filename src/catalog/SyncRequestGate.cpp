@@ -1,7 +1,7 @@
 #include "catalog/SyncRequestGate.h"
 
-#include "catalog/HelloBody.h"
 #include "platform/EventLoop.h"
+#include "wire/HelloBody.h"
 
 SyncRequestGate::SyncRequestGate(Clock clock)
     : m_clock(clock ? std::move(clock) : Clock(&std::chrono::steady_clock::now))

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "catalog/CatalogRecord.h"
+#include "wire/CatalogRecord.h"
 
 #include <QJsonObject>
 

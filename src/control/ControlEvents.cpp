@@ -1,25 +1,15 @@
 #include "control/ControlEvents.h"
 
 #include "app/NodeSettings.h"
-#include "catalog/CatalogRecord.h"
 #include "catalog/RecordRoles.h"
 #include "control/ControlReply.h"
 #include "transfer/CTransfer.h"
+#include "wire/CatalogRecord.h"
+#include "wire/RecordKey.h"
 
 ControlEvents::ControlEvents(CTransfer& transfer, NodeSettings& settings, EntryView view, Sink sink)
     : m_transfer(transfer), m_settings(settings), m_view(std::move(view)), m_sink(std::move(sink))
 {
-}
-
-std::string ControlEvents::keyOf(const CatalogRecord& record)
-{
-    std::string key(record.originNodeCp932());
-    key += '\0';
-    key += record.fileNameCp932();
-    key += '\0';
-    const auto* time = record.bytes.data() + catalog::RecordLayout::RegistrationTime;
-    key.append(reinterpret_cast<const char*>(time), plat::kSystemTimeSize);
-    return key;
 }
 
 void ControlEvents::emitEntry(const char* kind, const CatalogRecord& record)
@@ -45,7 +35,7 @@ void ControlEvents::update(const CatalogRecord& record, bool added)
     const std::string file = record.fileNameUtf8();
     if (catalog::isManagementFileName(file))
         return;
-    const std::string key = keyOf(record);
+    const std::string key = catalog::registrationKey(record);
     if (m_refilling)
         m_refilled.insert(key);
     const bool complete = record.completeFlag() == 1;

@@ -49,7 +49,6 @@ private:
         bool deleted = false;
     };
 
-    static std::string keyOf(const CatalogRecord& record);
     void update(const CatalogRecord& record, bool added);
     void emitEntry(const char* kind, const CatalogRecord& record);
     void emitGone(const Brief& brief);

@@ -1,5 +1,7 @@
 #include "control/DownloadRate.h"
 
+#include "wire/RecordKey.h"
+
 #include <chrono>
 
 namespace {
@@ -12,21 +14,9 @@ double steadySeconds()
 
 DownloadRate::DownloadRate(Clock clock) : m_clock(clock ? std::move(clock) : steadySeconds) {}
 
-std::string DownloadRate::keyOf(const CatalogRecord& record)
-{
-    // Origin node, file name and registration time name one registration.
-    std::string key(record.originNodeCp932());
-    key += '\0';
-    key += record.fileNameCp932();
-    key += '\0';
-    const auto* time = record.bytes.data() + catalog::RecordLayout::RegistrationTime;
-    key.append(reinterpret_cast<const char*>(time), plat::kSystemTimeSize);
-    return key;
-}
-
 void DownloadRate::observe(const CatalogRecord& record)
 {
-    const std::string key = keyOf(record);
+    const std::string key = catalog::registrationKey(record);
     if (record.completeFlag() == 1 || record.kind() == catalog::RecordKind::Deleted ||
         record.fileSize() == 0) {
         m_tracks.erase(key);
@@ -82,7 +72,7 @@ std::optional<DownloadRate::Estimate> DownloadRate::estimateOf(const Track& trac
 
 std::optional<DownloadRate::Estimate> DownloadRate::estimate(const CatalogRecord& record) const
 {
-    const auto it = m_tracks.find(keyOf(record));
+    const auto it = m_tracks.find(catalog::registrationKey(record));
     if (it == m_tracks.end() || record.completeFlag() == 1)
         return std::nullopt;
     return estimateOf(it->second);

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/VX_EVENTCATALOGLISTENER.h"
-#include "catalog/CatalogRecord.h"
+#include "wire/CatalogRecord.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -60,8 +60,6 @@ private:
         std::uint32_t size = 0;
         double lastSeen = 0;
     };
-
-    static std::string keyOf(const CatalogRecord& record);
     std::optional<Estimate> estimateOf(const Track& track) const;
     void forgetOldest();
 

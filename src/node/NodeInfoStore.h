@@ -1,9 +1,9 @@
 #pragma once
 
-#include "catalog/CatalogRecord.h"
 #include "node/CNodeInfo.h"
 #include "node/NodeInfoFile.h"
 #include "platform/LocalTime.h"
+#include "wire/CatalogRecord.h"
 
 #include <functional>
 #include <optional>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "catalog/CatalogRecord.h"
 #include "platform/EventLoop.h"
+#include "wire/CatalogRecord.h"
 
 #include <QWidget>
 

@@ -1,6 +1,6 @@
 #include "skype/StreamTls.h"
 
-#include "catalog/MessageHeader.h"
+#include "wire/MessageHeader.h"
 
 #include <algorithm>
 #include <cctype>

@@ -3,7 +3,7 @@
 #include "app/CA2AModelListener.h"
 #include "app/CPropatyHotLine.h"
 #include "app/ShellUtil.h"
-#include "catalog/NodeContext.h"
+#include "exchange/NodeContext.h"
 #include "platform/Diag.h"
 #include "skype/SkypeLink.h"
 #include "skype/SkypeText.h"

@@ -1,7 +1,7 @@
 #include "skype/VX_SKYPEAPPLICATION.h"
 
 #include "app/CPropatyHotLine.h"
-#include "catalog/NodeContext.h"
+#include "exchange/NodeContext.h"
 #include "platform/Diag.h"
 #include "platform/EventLoop.h"
 #include "skype/SkypeLink.h"
@@ -185,6 +185,12 @@ void VX_SKYPEAPPLICATION::onStreams(std::string_view list)
     }
     const unsigned generation = ++m_generation;
     if (pieces.empty()) {
+        // The last stream closed by the peer is said as any other: a keyed one closed during its
+        // handshake was refused for its key.
+        for (const auto& s : m_streams) {
+            if (s)
+                s->onClosedByPeer();
+        }
         retireAll();
         m_state = APP_CREATED;
         notifyListeners();

@@ -2,13 +2,13 @@
 
 #include "app/CPostError.h"
 #include "app/ShellUtil.h"
-#include "catalog/MessageHeader.h"
-#include "catalog/NodeContext.h"
+#include "exchange/NodeContext.h"
 #include "platform/Diag.h"
 #include "skype/SkypeLink.h"
 #include "skype/SkypeText.h"
 #include "skype/StreamTls.h"
 #include "tcp/HandshakeFailureLog.h"
+#include "wire/MessageHeader.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "catalog/CExchange.h"
+#include "exchange/CExchange.h"
 #include "platform/LocalTime.h"
 
 #include <cstddef>

@@ -2,7 +2,7 @@
 
 #include "app/CA2AModelListener.h"
 #include "app/CPropatyHotLine.h"
-#include "catalog/NodeContext.h"
+#include "exchange/NodeContext.h"
 #include "platform/Diag.h"
 #include "tcp/AddressGroup.h"
 

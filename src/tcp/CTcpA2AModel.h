@@ -28,7 +28,10 @@ class CTcpA2AModel : public CTcpSockStreamParent
 {
 public:
     static constexpr int kPollMs = 50;
-    static constexpr int kBacklog = 5;
+    // Connections the kernel completes before they are accepted. A backlog of a handful lets a
+    // burst of idle dials crowd out a member's SYN, which is then dropped and retried a second or
+    // more later; the waiting room below decides who stays, so the kernel is let keep them all.
+    static constexpr int kBacklog = 128;
     // At most this many accepted connections wait for their hello at once, and at most
     // kMaxWaitingPerAddress of them from one address (an IPv6 /64). A new connection that finds
     // no room closes the oldest waiting one (from its own address when that is full), so

@@ -1,15 +1,15 @@
 #include "tcp/CTcpSockStream.h"
 
 #include "app/CPostError.h"
-#include "catalog/HelloBody.h"
-#include "catalog/MessageHeader.h"
-#include "catalog/NodeContext.h"
+#include "exchange/NodeContext.h"
 #include "platform/Bytes.h"
 #include "platform/Cp932.h"
 #include "platform/Diag.h"
 #include "tcp/CTcpSockStreamParent.h"
 #include "tcp/HandshakeFailureLog.h"
 #include "tcp/TcpFrame.h"
+#include "wire/HelloBody.h"
+#include "wire/MessageHeader.h"
 
 #include <cerrno>
 #include <cstdio>

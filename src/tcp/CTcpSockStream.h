@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/VX_QUE.h"
-#include "catalog/CExchange.h"
+#include "exchange/CExchange.h"
 #include "platform/LocalTime.h"
 #include "tcp/CTcpWin.h"
 #include "tcp/CTcpWinListener.h"

@@ -1,6 +1,6 @@
 #include "tcp/TcpFrame.h"
 
-#include "catalog/MessageHeader.h"
+#include "wire/MessageHeader.h"
 
 namespace tcp {
 

@@ -1,7 +1,7 @@
 #include "transfer/CSkypeColumn.h"
 
 #include "app/CPropatyHotLine.h"
-#include "catalog/NodeContext.h"
+#include "exchange/NodeContext.h"
 #include "platform/Diag.h"
 #include "platform/TlsContext.h"
 #include "skype/VX_A2AMODEL.h"

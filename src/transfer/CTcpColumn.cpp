@@ -1,7 +1,7 @@
 #include "transfer/CTcpColumn.h"
 
 #include "app/CPropatyHotLine.h"
-#include "catalog/NodeContext.h"
+#include "exchange/NodeContext.h"
 #include "platform/Diag.h"
 #include "tcp/CTcpA2AModel.h"
 

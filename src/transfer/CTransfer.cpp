@@ -3,7 +3,7 @@
 #include "app/CPropatyHotLine.h"
 #include "app/VX_EVENTCATALOG.h"
 #include "app/VX_EVENTLOG.h"
-#include "catalog/NodeContext.h"
+#include "exchange/NodeContext.h"
 #include "transfer/CSkypeColumn.h"
 #include "transfer/CTcpColumn.h"
 #include "transfer/CTransferListener.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "catalog/CatalogRecord.h"
+#include "wire/CatalogRecord.h"
 
 // What the transfer coordinator tells the main window. Every operation has an empty default, so
 // a listener overrides only what it shows. All calls come synchronously on the event-loop thread,

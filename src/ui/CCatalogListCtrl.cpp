@@ -1,9 +1,9 @@
 #include "ui/CCatalogListCtrl.h"
 
-#include "catalog/RecordKey.h"
 #include "ui/CatalogRowText.h"
 #include "ui/ListStyle.h"
 #include "ui/Translations.h"
+#include "wire/RecordKey.h"
 
 #include <QContextMenuEvent>
 #include <QDragEnterEvent>

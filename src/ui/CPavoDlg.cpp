@@ -1,16 +1,12 @@
 #include "ui/CPavoDlg.h"
 
 #include "app/CPostError.h"
-#include "app/ShellUtil.h"
-#include "app/WindowMessages.h"
 #include "catalog/CCatalog.h"
 #include "control/CliFormat.h"
 #include "nodeui/CNodeInfoDlg.h"
-#include "platform/Diag.h"
 #include "platform/Files.h"
 #include "platform/Prompt.h"
 #include "skype/VX_SKYPECOM.h"
-#include "tcp/CTcpA2AModel.h"
 #include "transfer/CSkypeColumn.h"
 #include "ui/ArrivalNotifier.h"
 #include "ui/CCatalogListCtrl.h"
@@ -21,8 +17,6 @@
 #include "ui/PavoDialogs.h"
 #include "ui/PavoIcons.h"
 #include "ui/Translations.h"
-#include "watch/CFolderWatch.h"
-#include "watch/SendFolderTrigger.h"
 
 #include <QButtonGroup>
 #include <QPushButton>

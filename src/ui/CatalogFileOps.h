@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/CatalogFileRules.h"
-#include "catalog/CatalogRecord.h"
+#include "wire/CatalogRecord.h"
 
 #include <functional>
 #include <optional>

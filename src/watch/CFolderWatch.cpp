@@ -9,6 +9,7 @@
 #include "platform/Files.h"
 #include "platform/OpenCheck.h"
 #include "platform/Shortcut.h"
+#include "watch/Registration.h"
 
 #include <QCoreApplication>
 #include <QString>
@@ -314,7 +315,7 @@ void CFolderWatch::checkKnown(FolderScanEntry& entry, const DirListRecord& known
 void CFolderWatch::report(Build kind, const DirListRecord& record, std::vector<CatalogRecord>& to)
 {
     if (!m_context)
-        m_context = catalog::RegistrationContext::from(m_settings, m_clock);
+        m_context = catalog::registrationFrom(m_settings, m_clock);
     std::optional<CatalogRecord> built;
     switch (kind) {
     case Build::New:

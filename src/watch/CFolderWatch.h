@@ -1,9 +1,9 @@
 #pragma once
 
-#include "catalog/CatalogRecord.h"
-#include "catalog/RecordBuilder.h"
 #include "platform/FindRecord.h"
 #include "watch/DirListRecord.h"
+#include "wire/CatalogRecord.h"
+#include "wire/RecordBuilder.h"
 
 #include <cstddef>
 #include <functional>

@@ -1,6 +1,6 @@
 #include "app/VX_EVENTCATALOG.h"
 #include "app/VX_EVENTCATALOGLISTENER.h"
-#include "catalog/CatalogRecord.h"
+#include "wire/CatalogRecord.h"
 
 #include <gtest/gtest.h>
 

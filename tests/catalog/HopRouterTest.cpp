@@ -2,8 +2,8 @@
 
 #include "app/NodeSettings.h"
 #include "catalog/CCatalogCash.h"
-#include "catalog/ChangeSignal.h"
 #include "catalog/PendingFiles.h"
+#include "exchange/ChangeSignal.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "control/DownloadRate.h"
 
-#include "catalog/CatalogRecord.h"
+#include "wire/CatalogRecord.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,6 @@
 
 #include "app/NodeOptions.h"
 #include "catalog/CCatalog.h"
-#include "catalog/CatalogRecord.h"
 #include "platform/EventLoop.h"
 #include "platform/LocalTime.h"
 #include "ui/CConnectListCtrl.h"
@@ -12,6 +11,7 @@
 #include "ui/CPavoDlg.h"
 #include "ui/CSyncDlg.h"
 #include "ui/MainWindowLayout.h"
+#include "wire/CatalogRecord.h"
 
 #include <QApplication>
 #include <QCalendarWidget>

@@ -3,13 +3,13 @@
 #include "support/ScriptedPeer.h"
 #include "support/TempDir.h"
 
-#include "catalog/CatalogRecord.h"
-#include "catalog/MessageHeader.h"
-#include "catalog/RecordSeal.h"
 #include "catalog/SealStore.h"
 #include "platform/Bytes.h"
 #include "platform/EventLoop.h"
 #include "platform/NodeKey.h"
+#include "wire/CatalogRecord.h"
+#include "wire/MessageHeader.h"
+#include "wire/RecordSeal.h"
 
 #include <gtest/gtest.h>
 

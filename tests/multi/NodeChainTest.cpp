@@ -1,8 +1,8 @@
 #include "support/MultiNode.h"
 #include "support/TempDir.h"
 
-#include "catalog/CatalogRecord.h"
-#include "catalog/RecordBuilder.h"
+#include "wire/CatalogRecord.h"
+#include "wire/RecordBuilder.h"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 #include "support/MultiNode.h"
 #include "support/TempDir.h"
 
-#include "catalog/CatalogRecord.h"
 #include "node/NodeInfoStore.h"
+#include "wire/CatalogRecord.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 #include "app/NodeSettings.h"
 #include "app/ShellUtil.h"
 #include "catalog/CCatalog.h"
-#include "catalog/NodeContext.h"
+#include "exchange/NodeContext.h"
 #include "platform/Files.h"
 #include "platform/IniFile.h"
 #include "support/ScriptedPeer.h"

@@ -2,7 +2,7 @@
 
 #include "app/NodeSettings.h"
 #include "catalog/CCatalog.h"
-#include "catalog/NodeContext.h"
+#include "exchange/NodeContext.h"
 #include "nodeui/CFileMFCListCtrl.h"
 #include "platform/Files.h"
 #include "support/RecordingPrompt.h"

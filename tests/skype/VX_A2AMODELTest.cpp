@@ -4,10 +4,7 @@
 #include "app/CPostError.h"
 #include "app/NodeSettings.h"
 #include "catalog/CCatalog.h"
-#include "catalog/HelloBody.h"
-#include "catalog/MessageBuilder.h"
-#include "catalog/MessageHeader.h"
-#include "catalog/NodeContext.h"
+#include "exchange/NodeContext.h"
 #include "platform/EventLoop.h"
 #include "skype/VX_SKYPEAPPLICATION.h"
 #include "skype/VX_SKYPECOM.h"
@@ -17,6 +14,9 @@
 #include "support/StandinProcess.h"
 #include "support/TempDir.h"
 #include "support/TestNode.h"
+#include "wire/HelloBody.h"
+#include "wire/MessageBuilder.h"
+#include "wire/MessageHeader.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,11 @@
 #include "skype/VX_SKYPEAPPLICATION.h"
 
+#include "app/CPostError.h"
 #include "app/NodeSettings.h"
 #include "catalog/CCatalog.h"
-#include "catalog/NodeContext.h"
+#include "exchange/NodeContext.h"
 #include "platform/EventLoop.h"
+#include "platform/TlsContext.h"
 #include "skype/VX_SKYPEAPPLICATIONLISTENER.h"
 #include "skype/VX_SKYPEMODEL.h"
 #include "skype/VX_SKYPESTREAM.h"
@@ -276,6 +278,44 @@ TEST_F(ApplicationTest, APassiveApplicationsStreamsStartNoExchange)
         }
         EXPECT_EQ(link.commands.empty(), passive) << passive;
         app.onNotification("STREAMS   ");
+    }
+}
+
+// A keyed stream the peer closes during its handshake was refused for its key, and the notice
+// says so whether other streams stay listed or the list is left empty.
+TEST(KeyedApplication, AStreamClosedDuringItsHandshakeSaysTheKeysDiffer)
+{
+    const std::pair<const char*, const char*> lists[] = {
+        {"STREAMS bob:1 carol:2", "STREAMS carol:2"},
+        {"STREAMS bob:1", "STREAMS "},
+    };
+    for (const auto& [before, after] : lists) {
+        SCOPED_TRACE(after);
+        TempDir dir;
+        NodeSettings settings(dir.path());
+        settings.setNodeName("NodeA");
+        settings.setPartyName("Party1");
+        settings.connections().append({"NodeB", "SKYPE", "bob", {}});
+        settings.connections().append({"NodeC", "SKYPE", "carol", {}});
+        CPostError notices;
+        NodeContext node{settings, nullptr, &notices};
+        FakeSkypeLink link;
+        VX_SKYPEMODEL users{link};
+        users.onCurrentUserHandle("alice");
+        plat::TlsContext::Key key;
+        key.fill(3);
+        {
+            VX_SKYPEAPPLICATION app(link, &users, node);
+            app.setName(App, 0);
+            app.setTls(plat::TlsContext::create(key));
+            app.onNotification(before);
+            ASSERT_NE(app.streamCount(), 0u);
+            app.onNotification(after);
+            EXPECT_NE(notices.detailText().find("NodeB (bob) のパーティ鍵が一致しません"),
+                      std::string::npos)
+                << notices.detailText();
+        }
+        plat::runFor(1);
     }
 }
 

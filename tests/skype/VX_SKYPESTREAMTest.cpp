@@ -3,16 +3,16 @@
 #include "app/CPostError.h"
 #include "app/NodeSettings.h"
 #include "catalog/CCatalog.h"
-#include "catalog/HelloBody.h"
-#include "catalog/MessageBuilder.h"
-#include "catalog/MessageHeader.h"
-#include "catalog/NodeContext.h"
+#include "exchange/NodeContext.h"
 #include "platform/Bytes.h"
 #include "platform/TlsContext.h"
 #include "skype/StreamTls.h"
 #include "support/FakeSkypeLink.h"
 #include "support/HexBytes.h"
 #include "support/TempDir.h"
+#include "wire/HelloBody.h"
+#include "wire/MessageBuilder.h"
+#include "wire/MessageHeader.h"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 
 #include "NodeProcess.h"
 
-#include "catalog/CatalogRecord.h"
-#include "catalog/RecordBuilder.h"
+#include "wire/CatalogRecord.h"
+#include "wire/RecordBuilder.h"
 
 #include <chrono>
 #include <cstdint>

@@ -1,9 +1,9 @@
 #include "ScriptedPeer.h"
 
-#include "catalog/MessageBuilder.h"
 #include "platform/Bytes.h"
 #include "platform/Cp932.h"
 #include "platform/EventLoop.h"
+#include "wire/MessageBuilder.h"
 
 #include <cerrno>
 #include <ctime>

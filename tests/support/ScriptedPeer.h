@@ -1,9 +1,9 @@
 #pragma once
 
-#include "catalog/CatalogRecord.h"
-#include "catalog/MessageHeader.h"
 #include "platform/LocalTime.h"
 #include "platform/TcpSocket.h"
+#include "wire/CatalogRecord.h"
+#include "wire/MessageHeader.h"
 
 #include <cstdint>
 #include <optional>

@@ -3,7 +3,7 @@
 #include "TempDir.h"
 #include "app/CPostError.h"
 #include "app/NodeSettings.h"
-#include "catalog/NodeContext.h"
+#include "exchange/NodeContext.h"
 
 #include "app/CA2AModelListener.h"
 #include "platform/EventLoop.h"

@@ -2,10 +2,10 @@
 #include "support/TestNode.h"
 
 #include "app/CPostError.h"
-#include "catalog/HelloBody.h"
-#include "catalog/MessageHeader.h"
 #include "tcp/CTcpA2AModel.h"
 #include "tcp/CTcpSockStream.h"
+#include "wire/HelloBody.h"
+#include "wire/MessageHeader.h"
 
 #include <algorithm>
 

@@ -2,14 +2,14 @@
 #include "support/TestNode.h"
 
 #include "catalog/CCatalog.h"
-#include "catalog/CExchange.h"
-#include "catalog/HelloBody.h"
-#include "catalog/MessageBuilder.h"
-#include "catalog/MessageHeader.h"
+#include "exchange/CExchange.h"
 #include "platform/Bytes.h"
 #include "platform/EventLoop.h"
 #include "tcp/CTcpA2AModel.h"
 #include "tcp/CTcpSockStream.h"
+#include "wire/HelloBody.h"
+#include "wire/MessageBuilder.h"
+#include "wire/MessageHeader.h"
 
 #include <gtest/gtest.h>
 

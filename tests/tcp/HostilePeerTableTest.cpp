@@ -4,11 +4,11 @@
 
 #include "app/CPostError.h"
 #include "catalog/CCatalog.h"
-#include "catalog/MessageHeader.h"
 #include "platform/Bytes.h"
 #include "platform/EventLoop.h"
 #include "tcp/CTcpA2AModel.h"
 #include "tcp/CTcpSockStream.h"
+#include "wire/MessageHeader.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "app/NodeSettings.h"
 #include "app/VX_EVENTCATALOG.h"
 #include "app/VX_EVENTLOG.h"
-#include "catalog/NodeContext.h"
+#include "exchange/NodeContext.h"
 #include "support/HexBytes.h"
 #include "support/StandinProcess.h"
 #include "support/TempDir.h"
@@ -9,8 +9,6 @@
 
 #include "app/NodeOptions.h"
 #include "catalog/CCatalog.h"
-#include "catalog/HelloBody.h"
-#include "catalog/MessageHeader.h"
 #include "platform/EventLoop.h"
 #include "skype/VX_A2AMODEL.h"
 #include "skype/VX_SKYPEAPPLICATION.h"
@@ -18,6 +16,8 @@
 #include "skype/VX_SKYPEMODEL.h"
 #include "transfer/CTransfer.h"
 #include "transfer/CTransferListener.h"
+#include "wire/HelloBody.h"
+#include "wire/MessageHeader.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 #include "app/NodeSettings.h"
-#include "catalog/NodeContext.h"
+#include "exchange/NodeContext.h"
 #include "support/ScriptedPeer.h"
 #include "support/TempDir.h"
 #include "support/TestNode.h"
@@ -8,11 +8,11 @@
 #include "app/VX_EVENTCATALOG.h"
 #include "app/VX_EVENTLOG.h"
 #include "catalog/CCatalog.h"
-#include "catalog/MessageHeader.h"
 #include "tcp/CTcpA2AModel.h"
 #include "transfer/CTcpColumn.h"
 #include "transfer/CTransfer.h"
 #include "transfer/CTransferListener.h"
+#include "wire/MessageHeader.h"
 
 #include <gtest/gtest.h>
 

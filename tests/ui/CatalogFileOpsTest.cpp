@@ -5,7 +5,7 @@
 #include "support/TempDir.h"
 
 #include "app/ShellUtil.h"
-#include "catalog/RecordKey.h"
+#include "wire/RecordKey.h"
 
 #include <gtest/gtest.h>
 

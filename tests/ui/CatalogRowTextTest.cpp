@@ -1,6 +1,6 @@
 #include "ui/CatalogRowText.h"
 
-#include "catalog/CatalogRecord.h"
+#include "wire/CatalogRecord.h"
 
 #include <gtest/gtest.h>
 

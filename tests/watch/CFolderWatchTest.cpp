@@ -3,7 +3,7 @@
 #include "app/NodeSettings.h"
 #include "app/VX_EVENTCATALOG.h"
 #include "catalog/CCatalog.h"
-#include "catalog/NodeContext.h"
+#include "exchange/NodeContext.h"
 #include "platform/AtomicFile.h"
 #include "platform/Files.h"
 #include "support/HoldingChild.h"

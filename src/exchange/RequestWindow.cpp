@@ -1,6 +1,4 @@
-#include "catalog/RequestWindow.h"
-
-#include "catalog/FileDelivery.h"
+#include "exchange/RequestWindow.h"
 
 #include <algorithm>
 
@@ -8,7 +6,7 @@ namespace {
 
 bool matches(const RequestWindow::Request& r, const CatalogRecord& record, std::uint32_t offset)
 {
-    return r.offset == offset && FileDelivery::sameVersion(*r.record, record);
+    return r.offset == offset && catalog::sameVersion(*r.record, record);
 }
 
 } // namespace

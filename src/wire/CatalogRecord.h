@@ -155,4 +155,8 @@ bool isSafeRecordName(std::string_view cp932);
 // file and never names a pending file.
 bool isValidRecord(const CatalogRecord& r);
 
+// Two records name the same version of a file: origin node, whole file description and
+// registration time equal.
+bool sameVersion(const CatalogRecord& a, const CatalogRecord& b);
+
 } // namespace catalog

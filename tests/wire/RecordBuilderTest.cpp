@@ -1,4 +1,5 @@
-#include "catalog/RecordBuilder.h"
+#include "wire/RecordBuilder.h"
+#include "watch/Registration.h"
 
 #include "app/NodeSettings.h"
 #include "support/TempDir.h"
@@ -49,7 +50,7 @@ TEST(RecordBuilderTest, BuildsEveryFieldOfTheThreeKinds)
     settings.setPartyName("party");
     settings.setLimitDay(3);
     const plat::SystemTime at{2024, 5, 5, 3, 9, 41, 7, 250};
-    const auto ctx = catalog::RegistrationContext::from(settings, [&] {
+    const auto ctx = catalog::registrationFrom(settings, [&] {
         return catalog::WallClock{unixOf(at), 250};
     });
     const plat::FindRecord description = describe("report.pdf", 123456);

@@ -1,4 +1,4 @@
-#include "catalog/CatalogRecord.h"
+#include "wire/CatalogRecord.h"
 
 #include "platform/Bytes.h"
 

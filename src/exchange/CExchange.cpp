@@ -1,15 +1,15 @@
-#include "catalog/CExchange.h"
+#include "exchange/CExchange.h"
 
 #include "app/CPropatyHotLine.h"
-#include "catalog/CCatalog.h"
-#include "catalog/DownloadClaims.h"
-#include "catalog/HelloBody.h"
-#include "catalog/MessageBuilder.h"
-#include "catalog/MessageHeader.h"
-#include "catalog/NodeContext.h"
-#include "catalog/RecordTrust.h"
+#include "exchange/CatalogStore.h"
+#include "exchange/DownloadClaims.h"
+#include "exchange/NodeContext.h"
+#include "exchange/RecordAdmission.h"
 #include "platform/Cp932.h"
 #include "platform/Diag.h"
+#include "wire/HelloBody.h"
+#include "wire/MessageBuilder.h"
+#include "wire/MessageHeader.h"
 
 #include <QCoreApplication>
 #include <QString>
@@ -75,15 +75,15 @@ CExchange::~CExchange()
 {
     m_node.claims().release(this);
     // The connection has ended: what the last batches carried may never have been read.
-    CCatalog* c = catalog();
+    CatalogStore* c = store();
     for (const SentBatch& batch : m_unconfirmed)
         if (c)
             c->restorePending(batch.peer, batch.records);
 }
 
-CCatalog* CExchange::catalog() const
+CatalogStore* CExchange::store() const
 {
-    return m_node.catalog();
+    return m_node.store();
 }
 
 bool CExchange::queue(std::size_t length)
@@ -218,7 +218,7 @@ CExchange::HelloResult CExchange::onHello(const std::uint8_t* data, std::size_t 
             if (configured != helloName) {
                 settings.renameConnectNode(CPropatyHotLine::kMethodSkype, peerId, configured,
                                            helloName);
-                if (CCatalog* c = catalog())
+                if (CatalogStore* c = store())
                     c->renamePendingFile(configured, helloName);
                 result.peerRenamed = true;
             }
@@ -228,7 +228,7 @@ CExchange::HelloResult CExchange::onHello(const std::uint8_t* data, std::size_t 
     // connection: a peer naming anyone else would otherwise create pending files at will or
     // fill another peer's.
     const bool forThisPeer = m_peerNodeName.empty() || m_peerNodeName == helloName;
-    CCatalog* c = catalog();
+    CatalogStore* c = store();
     if (c && hello.syncMode != SyncMode::None && forThisPeer &&
         isConfiguredNode(settings, helloName))
         c->queueSince(helloName, hello.syncMode, hello.since);
@@ -283,7 +283,7 @@ void CExchange::onCatalogRequest(const std::uint8_t* data, std::size_t length,
 void CExchange::answerCatalogRequest(const std::string& peerNodeName)
 {
     std::vector<CatalogRecord> records;
-    if (CCatalog* c = catalog())
+    if (CatalogStore* c = store())
         records = c->takePending(peerNodeName);
     if (records.size() > MaxBatchRecords)
         records.resize(MaxBatchRecords);
@@ -298,7 +298,7 @@ void CExchange::answerCatalogRequest(const std::string& peerNodeName)
 // Toward a peer that reads them, the seals of the batch's records follow the records.
 std::size_t CExchange::appendSeals(const std::vector<CatalogRecord>& records, std::size_t length)
 {
-    RecordTrust* trust = m_node.trust();
+    RecordAdmission* trust = m_node.trust();
     if (!trust || !m_peerSeals)
         return length;
     std::vector<std::optional<RecordSeal>> seals;
@@ -317,10 +317,10 @@ std::size_t CExchange::appendSeals(const std::vector<CatalogRecord>& records, st
 // passed on; an admitted record's seal is kept to travel on with it.
 bool CExchange::admitted(const CatalogRecord& record, const std::optional<RecordSeal>& seal)
 {
-    RecordTrust* trust = m_node.trust();
+    RecordAdmission* trust = m_node.trust();
     if (!trust)
         return true;
-    const RecordTrust::Admission admission = trust->admit(record, seal);
+    const RecordAdmission::Verdict admission = trust->admit(record, seal);
     if (!admission.accepted) {
         plat::diag("CExchange: %s of %s from %s refused: %s\n", record.fileNameUtf8().c_str(),
                    record.originNodeUtf8().c_str(), m_peerNodeName.c_str(), admission.why);
@@ -344,7 +344,7 @@ void CExchange::onCatalogBatch(const std::uint8_t* data, std::size_t length)
         requestFirstFile();
         return;
     }
-    CCatalog* const c = catalog();
+    CatalogStore* const c = store();
     const std::size_t sealsAt = HeaderSize + count * CatalogRecord::Size;
     const auto seals = readSealBlock(data + sealsAt, HeaderSize + body - sealsAt, count);
     for (std::size_t i = 0; c && i < count; ++i) {
@@ -380,7 +380,7 @@ void CExchange::onCatalogBatch(const std::uint8_t* data, std::size_t length)
 void CExchange::requestFirstFile()
 {
     if (m_fetches.empty()) {
-        CCatalog* c = catalog();
+        CatalogStore* c = store();
         if (!c)
             return;
         // A peer that sent damaged data of a file is asked for it again only in a later
@@ -405,7 +405,7 @@ void CExchange::requestNextFile(const CatalogRecord& record)
 // connection of this node is fetching.
 std::optional<CatalogRecord> CExchange::nextFree(std::optional<CatalogRecord> from)
 {
-    CCatalog* c = catalog();
+    CatalogStore* c = store();
     while (c && from &&
            (fetching(*from) || m_node.claims().claimedByOther(*from, this) || sentBadData(*from)))
         from = c->nextToFetch(*from);
@@ -423,7 +423,7 @@ bool CExchange::fetching(const CatalogRecord& record) const
 CExchange::Fetch* CExchange::fetchOf(const CatalogRecord& record)
 {
     for (Fetch& f : m_fetches)
-        if (CCatalog::sameVersion(*f.record, record))
+        if (sameVersion(*f.record, record))
             return &f;
     return nullptr;
 }
@@ -431,7 +431,7 @@ CExchange::Fetch* CExchange::fetchOf(const CatalogRecord& record)
 bool CExchange::startFetch(const CatalogRecord& record, bool small)
 {
     // Downloads stop while the receiving disk is near full (said once on the status line).
-    CCatalog* c = catalog();
+    CatalogStore* c = store();
     if (!c || !c->roomToFetch(record) || static_cast<int>(m_fetches.size()) >= kMaxFetches)
         return false;
     m_node.claims().claim(record, this);
@@ -453,7 +453,7 @@ bool CExchange::startFetch(const CatalogRecord& record, bool small)
 // catalog order after the last one started joins.
 bool CExchange::startNextFetch()
 {
-    CCatalog* c = catalog();
+    CatalogStore* c = store();
     if (!c || !m_cursor || static_cast<int>(m_fetches.size()) >= kMaxFetches)
         return false;
     const auto next = nextFree(c->nextToFetch(*m_cursor));
@@ -470,7 +470,7 @@ bool CExchange::startNextFetch()
 // fetches runs beside it, so it is not stuck behind the large one.
 void CExchange::startSmallFetch()
 {
-    CCatalog* c = catalog();
+    CatalogStore* c = store();
     const auto isSmall = [this](const CatalogRecord& r) {
         return r.fileSize() - std::min(r.bytesReceived(), r.fileSize()) <=
                std::uint64_t(kSmallChunks) * m_chunkStep;
@@ -493,9 +493,8 @@ void CExchange::startSmallFetch()
 
 void CExchange::endFetch(const CatalogRecord& record)
 {
-    const auto it = std::find_if(m_fetches.begin(), m_fetches.end(), [&](const Fetch& f) {
-        return CCatalog::sameVersion(*f.record, record);
-    });
+    const auto it = std::find_if(m_fetches.begin(), m_fetches.end(),
+                                 [&](const Fetch& f) { return sameVersion(*f.record, record); });
     if (it == m_fetches.end())
         return;
     m_node.claims().release(*it->record, this);
@@ -640,7 +639,7 @@ void CExchange::answerFileRequest(const std::uint8_t* data, std::size_t chunkSiz
     const std::uint32_t offset = ConstMessageHeader(out).fileOffset();
     const std::size_t size = std::min(chunkSize, MaxChunkRoom);
     std::size_t n = 0;
-    CCatalog* c = catalog();
+    CatalogStore* c = store();
     if (c && isValidRecord(record))
         n = c->readChunk(record, offset, size, out + FileMessageHead);
     n = std::min(n, size);
@@ -683,7 +682,7 @@ void CExchange::onFileData(const std::uint8_t* data, std::size_t length)
     if (request && !request->again)
         noteAnswerTime(request->sent, t);
     askAgainLater(lost);
-    if (!catalog()) {
+    if (!store()) {
         // The node's catalog has gone (or is not there yet): nothing is stored, nothing asked.
         endAllFetches();
         return;
@@ -714,7 +713,7 @@ void CExchange::noteAnswerTime(Clock::time_point sent, Clock::time_point t)
 void CExchange::takeChunk(Fetch& f, const std::uint8_t* bytes, std::uint32_t offset,
                           std::uint32_t n, bool matched)
 {
-    CCatalog& catalog = *this->catalog();
+    CatalogStore& catalog = *store();
     const CatalogRecord record = *f.record;
     // An empty file is complete once its (empty) first chunk is stored; without this it would
     // stay incomplete everywhere and never be passed on.
@@ -764,9 +763,9 @@ void CExchange::takeChunk(Fetch& f, const std::uint8_t* bytes, std::uint32_t off
 // The last chunk of a file was handed to the catalog, which completes the file only when its
 // content is what the origin vouched for; otherwise it starts the file again from nothing, and
 // this peer is not asked for that file again in this conversation.
-void CExchange::checkCompleted(CCatalog& catalog, const CatalogRecord& record)
+void CExchange::checkCompleted(CatalogStore& store, const CatalogRecord& record)
 {
-    const auto entry = catalog.exactEntry(record);
+    const auto entry = store.exactEntry(record);
     if (!entry || entry->completeFlag() == 1 || entry->bytesReceived() != 0)
         return;
     if (m_badVersions.size() >= kBadVersions)
@@ -781,7 +780,7 @@ void CExchange::checkCompleted(CCatalog& catalog, const CatalogRecord& record)
 bool CExchange::sentBadData(const CatalogRecord& record) const
 {
     for (const CatalogRecord& bad : m_badVersions)
-        if (CCatalog::sameVersion(bad, record))
+        if (catalog::sameVersion(bad, record))
             return true;
     return false;
 }

@@ -1,4 +1,4 @@
-#include "catalog/NodeContext.h"
+#include "exchange/NodeContext.h"
 
 #include "app/CPostError.h"
 

@@ -1,4 +1,4 @@
-#include "catalog/HelloBody.h"
+#include "wire/HelloBody.h"
 
 #include "platform/Bytes.h"
 #include "platform/Cp932.h"

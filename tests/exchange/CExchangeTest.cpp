@@ -1,14 +1,14 @@
-#include "catalog/CExchange.h"
+#include "exchange/CExchange.h"
 
 #include "app/NodeSettings.h"
 #include "catalog/CCatalog.h"
-#include "catalog/HelloBody.h"
-#include "catalog/MessageBuilder.h"
-#include "catalog/NodeContext.h"
+#include "exchange/NodeContext.h"
 #include "platform/Bytes.h"
 #include "platform/Files.h"
 #include "support/ScriptedPeer.h"
 #include "support/TempDir.h"
+#include "wire/HelloBody.h"
+#include "wire/MessageBuilder.h"
 
 #include <gtest/gtest.h>
 
@@ -543,7 +543,7 @@ TEST_F(CExchangeWithoutCatalogTest, ConnectionsTalkingWhileTheNodeHasNoCatalogSt
     ASSERT_TRUE(exchange.downloading());
 
     m_catalog.reset();
-    ASSERT_EQ(node.catalog(), nullptr);
+    ASSERT_EQ(node.store(), nullptr);
     const Bytes chunk = answer(*request, content, 1000);
     exchange.onFileData(chunk.data(), chunk.size());
     EXPECT_FALSE(exchange.downloading());

@@ -1,4 +1,4 @@
-#include "catalog/RecordSeal.h"
+#include "wire/RecordSeal.h"
 
 #include "platform/Bytes.h"
 

@@ -1,6 +1,5 @@
-#include "catalog/RecordBuilder.h"
+#include "wire/RecordBuilder.h"
 
-#include "app/CPropatyHotLine.h"
 #include "platform/Diag.h"
 #include "platform/LocalTime.h"
 
@@ -76,24 +75,6 @@ std::optional<CatalogRecord> build(std::uint32_t kind, const plat::FindRecord& d
 }
 
 } // namespace
-
-WallClock wallClockNow()
-{
-    timespec ts{};
-    ::clock_gettime(CLOCK_REALTIME, &ts);
-    return {ts.tv_sec, static_cast<int>(ts.tv_nsec / 1'000'000)};
-}
-
-RegistrationContext RegistrationContext::from(CPropatyHotLine& settings,
-                                              const WallClockSource& clock)
-{
-    RegistrationContext c;
-    c.nodeName = settings.getNodeName();
-    c.partyName = settings.getPartyName();
-    c.limitDay = settings.getLimitDay();
-    c.now = clock ? clock() : wallClockNow();
-    return c;
-}
 
 std::optional<CatalogRecord> makeNewRecord(const plat::FindRecord& description,
                                            const RegistrationContext& context)

@@ -1,8 +1,8 @@
-#include "catalog/MessageHeader.h"
+#include "wire/MessageHeader.h"
 
-#include "catalog/CatalogRecord.h"
-#include "catalog/HelloBody.h"
 #include "platform/Bytes.h"
+#include "wire/CatalogRecord.h"
+#include "wire/HelloBody.h"
 
 #include <cstring>
 

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "app/VX_QUE.h"
-#include "catalog/CatalogRecord.h"
-#include "catalog/RecordSeal.h"
-#include "catalog/RequestWindow.h"
+#include "exchange/RequestWindow.h"
 #include "platform/LocalTime.h"
+#include "wire/CatalogRecord.h"
+#include "wire/RecordSeal.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-class CCatalog;
+class CatalogStore;
 class NodeContext;
 
 // The catalog conversation of one connection: builds hellos, catalog requests and batches, and
@@ -244,12 +244,12 @@ private:
     std::size_t appendSeals(const std::vector<catalog::CatalogRecord>& records, std::size_t length);
     bool admitted(const catalog::CatalogRecord& record,
                   const std::optional<catalog::RecordSeal>& seal);
-    void checkCompleted(CCatalog& catalog, const catalog::CatalogRecord& record);
+    void checkCompleted(CatalogStore& store, const catalog::CatalogRecord& record);
     bool sentBadData(const catalog::CatalogRecord& record) const;
     static bool chunkFits(const catalog::CatalogRecord& record, std::uint32_t offset,
                           std::uint32_t n);
     bool mayBindName(const std::string& peerId, const std::string& helloName) const;
-    CCatalog* catalog() const;
+    CatalogStore* store() const;
 
     static inline std::uint64_t s_fileBytesReceived = 0;
     static inline std::string s_countedFile;

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "catalog/CatalogRecord.h"
 #include "platform/LocalTime.h"
 #include "platform/NodeKey.h"
+#include "wire/CatalogRecord.h"
 
 #include <array>
 #include <cstddef>

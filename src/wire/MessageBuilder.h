@@ -1,8 +1,8 @@
 #pragma once
 
-#include "catalog/CatalogRecord.h"
-#include "catalog/HelloBody.h"
-#include "catalog/MessageHeader.h"
+#include "wire/CatalogRecord.h"
+#include "wire/HelloBody.h"
+#include "wire/MessageHeader.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,14 +1,12 @@
 #pragma once
 
-#include "catalog/CatalogRecord.h"
 #include "platform/FindRecord.h"
+#include "wire/CatalogRecord.h"
 
 #include <ctime>
 #include <functional>
 #include <optional>
 #include <string>
-
-class CPropatyHotLine;
 
 // Builds the records that register this node's own files: new, changed and gone files of the
 // send folder, described by their find record (a shortcut's by its target's).
@@ -21,7 +19,6 @@ struct WallClock
     std::time_t seconds = 0;
     int milliseconds = 0;
 };
-WallClock wallClockNow();
 using WallClockSource = std::function<WallClock()>;
 
 // Who registers, and when. Names are UTF-8, as the settings hold them.
@@ -31,10 +28,6 @@ struct RegistrationContext
     std::string partyName;
     int limitDay = 3;
     WallClock now;
-
-    // The settings' node name, party name and expiry days, and now from clock (the real clock
-    // when empty).
-    static RegistrationContext from(CPropatyHotLine& settings, const WallClockSource& clock = {});
 };
 
 // A record of kind 1 (new), 3 (changed) or 2 (deleted) for the described file, with link flag 0

@@ -1,4 +1,4 @@
-#include "catalog/CatalogRecord.h"
+#include "wire/CatalogRecord.h"
 
 #include "platform/Bytes.h"
 #include "platform/Cp932.h"
@@ -241,6 +241,16 @@ bool isValidRecord(const CatalogRecord& r)
         if (!isSafeRecordName(r.hopCp932(static_cast<std::size_t>(i))))
             return false;
     return true;
+}
+
+bool sameVersion(const CatalogRecord& a, const CatalogRecord& b)
+{
+    using namespace RecordLayout;
+    const auto same = [&](std::size_t from, std::size_t to) {
+        return std::equal(a.bytes.begin() + from, a.bytes.begin() + to, b.bytes.begin() + from);
+    };
+    return a.originNodeCp932() == b.originNodeCp932() && same(FileDescription, HopCount) &&
+           same(RegistrationTime, Expiry);
 }
 
 } // namespace catalog

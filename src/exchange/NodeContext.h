@@ -1,14 +1,14 @@
 #pragma once
 
-#include "catalog/ChangeSignal.h"
-#include "catalog/DownloadClaims.h"
+#include "exchange/ChangeSignal.h"
+#include "exchange/DownloadClaims.h"
 
 #include <string>
 
-class CCatalog;
+class CatalogStore;
 class CPostError;
 class CPropatyHotLine;
-class RecordTrust;
+class RecordAdmission;
 class VX_EVENTCATALOG;
 
 // What one node's catalog, transports and catalog exchanges work with, handed from the node down
@@ -18,8 +18,9 @@ class VX_EVENTCATALOG;
 // - the channel the catalog announces on and the poster of the status line's notices (none: a
 //   catalog or transport built alone announces and posts to nobody);
 // - which connection is fetching which entry, and the catalog-change news;
-// - the catalog itself while it lives. The node builds the catalog after the transports and takes
-//   it down before them, so a connection finds none at either end and does no catalog work then.
+// - the catalog store while it lives (CatalogStore: the node's catalog). The node builds the
+//   catalog after the transports and takes it down before them, so a connection finds none at
+//   either end and does no catalog work then.
 //
 // The context is built first and goes last: it outlives the catalog and every connection.
 class NodeContext
@@ -35,18 +36,18 @@ public:
 
     CPropatyHotLine& settings() const { return m_settings; }
     VX_EVENTCATALOG* catalogEvents() const { return m_catalogEvents; }
-    // The node's catalog while it lives, otherwise nullptr.
-    CCatalog* catalog() const { return m_catalog; }
+    // The node's catalog store while it lives, otherwise nullptr.
+    CatalogStore* store() const { return m_store; }
     // Who may say what about a file (seals, known keys); none: records are taken unchecked and
     // no seals travel.
-    RecordTrust* trust() const { return m_trust; }
-    void setTrust(RecordTrust* trust) { m_trust = trust; }
+    RecordAdmission* trust() const { return m_trust; }
+    void setTrust(RecordAdmission* trust) { m_trust = trust; }
     DownloadClaims& claims() { return m_claims; }
     ChangeSignal& changes() { return m_changes; }
     const ChangeSignal& changes() const { return m_changes; }
 
-    // A catalog enters itself for as long as it lives (CCatalog's constructor and destructor).
-    void setCatalog(CCatalog* catalog) { m_catalog = catalog; }
+    // The node's catalog enters itself for as long as it lives (its constructor and destructor).
+    void setStore(CatalogStore* store) { m_store = store; }
     // The node drops its channel and poster when it shuts down, after its transports and catalog.
     void setCatalogEvents(VX_EVENTCATALOG* events) { m_catalogEvents = events; }
     void setNotices(CPostError* notices) { m_notices = notices; }
@@ -59,8 +60,8 @@ private:
     CPropatyHotLine& m_settings;
     VX_EVENTCATALOG* m_catalogEvents;
     CPostError* m_notices;
-    CCatalog* m_catalog = nullptr;
-    RecordTrust* m_trust = nullptr;
+    CatalogStore* m_store = nullptr;
+    RecordAdmission* m_trust = nullptr;
     DownloadClaims m_claims;
     ChangeSignal m_changes;
 };

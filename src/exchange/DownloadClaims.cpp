@@ -1,4 +1,4 @@
-#include "catalog/DownloadClaims.h"
+#include "exchange/DownloadClaims.h"
 
 std::string DownloadClaims::keyOf(const CatalogRecord& record)
 {

@@ -1,4 +1,4 @@
-#include "catalog/MessageBuilder.h"
+#include "wire/MessageBuilder.h"
 
 #include "platform/Bytes.h"
 
