@@ -5,6 +5,7 @@
 #include "exchange/RequestWindow.h"
 #include "platform/LocalTime.h"
 #include "wire/CatalogRecord.h"
+#include "wire/RecordSeal.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -244,6 +245,11 @@ private:
     static void noteAnswerTime(Clock::time_point sent, Clock::time_point now);
     void rememberBatch(const std::string& peer, const std::vector<catalog::CatalogRecord>& records);
     static Clock::time_point now();
+    std::size_t appendSeals(const std::vector<catalog::CatalogRecord>& records, std::size_t length);
+    bool admitted(const catalog::CatalogRecord& record,
+                  const std::optional<catalog::RecordSeal>& seal);
+    void checkCompleted(CatalogStore& store, const catalog::CatalogRecord& record);
+    bool sentBadData(const catalog::CatalogRecord& record) const;
     static bool chunkFits(const catalog::CatalogRecord& record, std::uint32_t offset,
                           std::uint32_t n);
     bool mayBindName(const std::string& peerId, const std::string& helloName) const;
@@ -292,4 +298,10 @@ private:
         std::vector<catalog::CatalogRecord> records;
     };
     std::vector<SentBatch> m_unconfirmed;
+    // The peer's hello says it reads seals after a batch's records.
+    bool m_peerSeals = false;
+    // File versions this peer sent damaged data of in this conversation: not asked of it again
+    // until the next one.
+    static constexpr std::size_t kBadVersions = 16;
+    std::vector<catalog::CatalogRecord> m_badVersions;
 };
