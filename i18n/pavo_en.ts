@@ -26,6 +26,10 @@ already exists. Replace it?</translation>
         <translation>%d files could not be handled and were skipped.</translation>
     </message>
     <message>
+        <source>(変更されました・未承認)</source>
+        <translation>(changed, not accepted)</translation>
+    </message>
+    <message>
         <source>2G超</source>
         <translation>over 2 GB</translation>
     </message>
@@ -114,6 +118,10 @@ already exists. Replace it?</translation>
         <translation>There is no registration named "%1".</translation>
     </message>
     <message>
+        <source>「%1」はディスク上で変わっています。他のノードへは送りません</source>
+        <translation>"%1" has changed on disk; it is not passed on to other nodes</translation>
+    </message>
+    <message>
         <source>「%1」は複数のノードが登録しています（%2）。送信元ノードを指定してください。</source>
         <translation>"%1" is registered by several nodes (%2). Name the node it comes from.</translation>
     </message>
@@ -164,6 +172,10 @@ A forced deletion does not reach the other nodes, but may leave the network inco
     <message>
         <source>この操作を行うと隣接ノードとファイル共有状態が同期します。データ量により同期が完了するまでしばらく時間がかかります。</source>
         <translation>This brings the shared files into step with the neighbouring node. Depending on the amount of data it may take a while.</translation>
+    </message>
+    <message>
+        <source>なし</source>
+        <translation>none</translation>
     </message>
     <message>
         <source>はじめに、参加するパーティの名前とこのノードの名前を設定してください。</source>
@@ -248,6 +260,18 @@ A forced deletion does not reach the other nodes, but may leave the network inco
     <message>
         <source>データ異常</source>
         <translation>bad data</translation>
+    </message>
+    <message>
+        <source>ノード「%1」から「%2」の壊れたデータが届きました。他のノードから取り直します</source>
+        <translation>Node "%1" sent damaged data of "%2"; it is fetched again from another node</translation>
+    </message>
+    <message>
+        <source>ノード「%1」の新しい鍵を受け入れました</source>
+        <translation>The new key of node "%1" is accepted</translation>
+    </message>
+    <message>
+        <source>ノード「%1」の鍵が以前と違います。本人に指紋を確かめてから</source>
+        <translation>Node "%1" shows another key than before. Compare its fingerprint with its owner, then</translation>
     </message>
     <message>
         <source>ノードが選択されていません.</source>
@@ -588,6 +612,10 @@ Register a copy named "%s" instead?</translation>
         <translation>Enter a whole number.</translation>
     </message>
     <message>
+        <source>新しい鍵を受け入れる</source>
+        <translation>accept the new key</translation>
+    </message>
+    <message>
         <source>日</source>
         <translation>days</translation>
     </message>
@@ -750,6 +778,10 @@ Choose "No" to minimise the window and keep the node running.</translation>
     <message>
         <source>選択したファイルとネットワークへの登録を削除します。この操作はネットワーク上他ノードのファイルも消去します。</source>
         <translation>This deletes the selected file and its registration in the network; the copies on the other nodes are erased as well.</translation>
+    </message>
+    <message>
+        <source>鍵の指紋</source>
+        <translation>Key fingerprint</translation>
     </message>
     <message>
         <source>鍵を作る</source>

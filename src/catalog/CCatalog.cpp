@@ -87,6 +87,8 @@ int CCatalog::storeChunk(std::uint32_t offset, std::uint32_t length, const Catal
     if (!stored)
         return 0;
     replaceEntry(stored->index, stored->entry, true);
+    if (stored->discarded)
+        return 0;
     if (!stored->complete)
         return 1;
     // replaceEntry stamps the entry; what goes to the peers is the entry as the list holds it.
@@ -248,10 +250,13 @@ void CCatalog::deleteEverywhere(CatalogRecord record)
     const int index = deletionTarget(record);
     if (index < 0)
         return;
+    const CatalogRecord registration = m_cash.at(index);
     markDeleted(index, true);
     if (!catalog::isValidRecord(record))
         return;
     catalog::stampChecksum(record);
+    if (m_sealDeletion)
+        m_sealDeletion(record, registration);
     for (const std::string& peer : peers())
         m_pending.append(peer, record);
     m_node.changes().raise();
@@ -337,7 +342,10 @@ void CCatalog::mergeDeletion(CatalogRecord received)
     if (!acceptReceived(received, "mergeDeletion"))
         return;
     const int index = m_cash.findRec(received.originNodeCp932(), received.fileNameCp932());
-    if (index >= 0)
+    // A deletion made before the entry's registration withdrew an older one: the file was
+    // registered again since, and stays.
+    if (index >= 0 &&
+        catalog::compareTime(received.registrationTime(), m_cash.at(index).registrationTime()) >= 0)
         markDeleted(index, false);
     forwardToPeers(received);
 }

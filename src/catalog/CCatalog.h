@@ -24,6 +24,7 @@
 
 class CPropatyHotLine;
 class NodeContext;
+class ServedContent;
 
 // The node's catalog: one record per registered file, kept by the catalog cache, plus a pending
 // file per configured peer of records still to be sent there, plus the files themselves (received
@@ -120,6 +121,12 @@ public:
     }
     // Tests hand in their own free-space figures.
     void setSpaceProbe(DiskFloor::Probe probe) { m_delivery.setSpaceProbe(std::move(probe)); }
+    // Seals a network-wide deletion this node makes, naming the registration it withdraws.
+    using DeletionSealer =
+        std::function<void(const CatalogRecord& deletion, const CatalogRecord& registration)>;
+    void setDeletionSealer(DeletionSealer sealer) { m_sealDeletion = std::move(sealer); }
+    // Received and served files are checked against their origins' content hashes.
+    void setContentCheck(ServedContent* served) { m_delivery.setContentCheck(served); }
     std::optional<CatalogRecord> firstToFetch() const override { return m_delivery.firstToFetch(); }
     std::optional<CatalogRecord> nextToFetch(const CatalogRecord& record) const override
     {
@@ -194,6 +201,7 @@ private:
     CCatalogCash m_cash;
     PendingFiles m_pending;
     EntryLimit m_limit;
+    DeletionSealer m_sealDeletion;
     HopRouter m_router;
     FileDelivery m_delivery;
 

@@ -3,6 +3,9 @@
 #include "app/CPropatyHotLine.h"
 #include "catalog/CCatalogCash.h"
 #include "catalog/CatalogFolders.h"
+#include "catalog/ReceivedContent.h"
+#include "catalog/ServedContent.h"
+#include "platform/Files.h"
 
 #include <algorithm>
 
@@ -12,6 +15,20 @@ FileDelivery::FileDelivery(CPropatyHotLine& settings, const CCatalogCash& list,
                            CatalogFolders& folders)
     : m_settings(settings), m_list(list), m_folders(folders), m_floor(settings.getRecvFolder())
 {
+}
+
+FileDelivery::~FileDelivery() = default;
+
+void FileDelivery::setContentCheck(ServedContent* served)
+{
+    m_served = served;
+    m_received.reset();
+    if (served)
+        m_received = std::make_unique<ReceivedContent>(
+            *served, [this](const CatalogRecord& entry, std::uint32_t offset, std::size_t size,
+                            std::uint8_t* out) {
+                return m_folders.readContent(entry, false, offset, size, out);
+            });
 }
 
 std::string FileDelivery::ownNameCp932() const
@@ -103,6 +120,12 @@ std::optional<FileDelivery::Stored> FileDelivery::storeChunk(std::uint32_t offse
     if (!m_folders.writeReceived(entry, offset, bytes, n))
         return std::nullopt;
 
+    if (m_received &&
+        m_received->stored(entry, offset, bytes, n, m_folders.contentPath(entry, false)) ==
+            ReceivedContent::Verdict::Differs) {
+        discard(entry);
+        return Stored{index, entry, false, true};
+    }
     entry.setBytesReceived(offset + n);
     const bool done = offset + n >= size;
     if (done)
@@ -117,7 +140,17 @@ std::size_t FileDelivery::readChunk(const CatalogRecord& record, std::uint32_t o
     if (index < 0 || m_list.at(index).completeFlag() != 1)
         return 0;
     const CatalogRecord entry = m_list.at(index);
+    if (m_served && !m_served->servable(entry, m_folders.contentPath(entry, isOwn(entry))))
+        return 0;
     return m_folders.readContent(entry, isOwn(entry), offset, size, out);
+}
+
+// A received file that is not what its origin registered: gone, and fetched again from nothing.
+void FileDelivery::discard(CatalogRecord& entry)
+{
+    plat::removeFile(m_folders.contentPath(entry, false));
+    entry.setBytesReceived(0);
+    entry.setCompleteFlag(0);
 }
 
 std::string FileDelivery::contentPath(const CatalogRecord& record)

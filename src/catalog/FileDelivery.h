@@ -6,12 +6,15 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
 class CCatalogCash;
 class CatalogFolders;
 class CPropatyHotLine;
+class ReceivedContent;
+class ServedContent;
 
 // The contents behind the catalog's entries: which incomplete file to fetch next, chunks stored
 // into received files (only the very next piece of the exact version, never past the disk's
@@ -27,10 +30,18 @@ public:
         int index = -1;
         CatalogRecord entry;
         bool complete = false;
+        // The file did not match its origin's content hash: it is gone, to be fetched again.
+        bool discarded = false;
     };
 
     // Own entries are those of settings' node name; received files lie under its receive folder.
     FileDelivery(CPropatyHotLine& settings, const CCatalogCash& list, CatalogFolders& folders);
+    ~FileDelivery();
+
+    // Content checks against the hashes origins vouch for (served outlives this object): a
+    // received file that does not match is discarded instead of completed, and a file that no
+    // longer matches is not served. Without it no content is checked.
+    void setContentCheck(ServedContent* served);
 
     // True when the rest of the record's file fits on the receiving disk above its floor.
     bool roomToFetch(const CatalogRecord& record);
@@ -62,9 +73,13 @@ private:
     bool wantsFetch(const CatalogRecord& record, const std::string& own) const;
     // The entry of that exact version; -1 when none.
     int findExact(const CatalogRecord& record) const;
+    // Removes a received file that does not match and resets its entry to fetch it again.
+    void discard(CatalogRecord& entry);
 
     CPropatyHotLine& m_settings;
     const CCatalogCash& m_list;
     CatalogFolders& m_folders;
     DiskFloor m_floor;
+    ServedContent* m_served = nullptr;
+    std::unique_ptr<ReceivedContent> m_received;
 };

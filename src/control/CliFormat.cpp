@@ -108,12 +108,13 @@ std::string statusText(const QJsonObject& s)
     if (connections.isEmpty())
         return out + "connections: none\n";
     std::vector<std::vector<std::string>> rows{
-        {"NAME", "METHOD", "ADDRESS", "STATE", "PATH", "RATE", "COMMENT"}};
+        {"NAME", "METHOD", "ADDRESS", "STATE", "PATH", "RATE", "UPLOAD", "COMMENT"}};
     for (const QJsonValue& v : connections) {
         const QJsonObject c = v.toObject();
         rows.push_back({str(c, "name"), str(c, "method"), str(c, "address"), str(c, "state"),
                         c.value(key("path")).isString() ? str(c, "path") : "-",
-                        rate(c.value(key("rate"))), str(c, "comment")});
+                        rate(c.value(key("rate"))), rate(c.value(key("upload_rate"))),
+                        str(c, "comment")});
     }
     return out + "\n" + table(rows);
 }

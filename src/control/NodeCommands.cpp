@@ -82,11 +82,14 @@ QJsonObject NodeCommands::status() const
         c[key("method")] = qs(r.connectMethod);
         c[key("address")] = qs(r.address);
         c[key("comment")] = qs(r.comment);
-        c[key("state")] =
-            m_node.transfer().isConnected(i) == 1 ? key("connected") : key("not connected");
-        // The way a connection reaches its peer and its own rate are not known to the node yet.
+        const bool connected = m_node.transfer().isConnected(i) == 1;
+        c[key("state")] = connected ? key("connected") : key("not connected");
+        // The way a connection reaches its peer is its method until other paths exist.
         c[key("path")] = QJsonValue();
-        c[key("rate")] = QJsonValue();
+        // File bytes per second received from the peer and sent to it just now.
+        const TransferColumn::Rates rates = m_node.transfer().rates(i);
+        c[key("rate")] = connected ? QJsonValue(rates.received) : QJsonValue();
+        c[key("upload_rate")] = connected ? QJsonValue(rates.sent) : QJsonValue();
         connections.append(c);
     }
     o[key("connections")] = connections;

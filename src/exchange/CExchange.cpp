@@ -4,11 +4,15 @@
 #include "exchange/CatalogStore.h"
 #include "exchange/DownloadClaims.h"
 #include "exchange/NodeContext.h"
+#include "exchange/RecordAdmission.h"
 #include "platform/Cp932.h"
 #include "platform/Diag.h"
 #include "wire/HelloBody.h"
 #include "wire/MessageBuilder.h"
 #include "wire/MessageHeader.h"
+
+#include <QCoreApplication>
+#include <QString>
 
 #include <algorithm>
 #include <array>
@@ -44,6 +48,9 @@ std::string safeNodeName(const std::string& cp932)
         return {};
     return plat::fromCp932(cp932).value_or(std::string());
 }
+
+const char* const kBadData =
+    "ノード「%1」から「%2」の壊れたデータが届きました。他のノードから取り直します";
 
 bool isConfiguredNode(CPropatyHotLine& settings, const std::string& name)
 {
@@ -166,9 +173,12 @@ void CExchange::sendHello(std::uint32_t syncMode, const plat::SystemTime& since,
     if (length == 0)
         return;
     // The flow block: reserved bytes to a node built to the original design.
-    if (m_node.switches().sendsFlowBlock)
-        writeHelloFlow(m_buffer.get(), static_cast<std::uint16_t>(kMaxWindow),
-                       news ? FlowNews : std::uint16_t(0));
+    if (m_node.switches().sendsFlowBlock) {
+        std::uint16_t flags = news ? FlowNews : 0;
+        if (m_node.trust())
+            flags |= FlowSeals;
+        writeHelloFlow(m_buffer.get(), static_cast<std::uint16_t>(kMaxWindow), flags);
+    }
     queue(length);
 }
 
@@ -192,6 +202,7 @@ CExchange::HelloResult CExchange::onHello(const std::uint8_t* data, std::size_t 
     if (hello.hasFlow) {
         m_peerWindow = std::min<int>(hello.flowWindow, kMaxWindow);
         result.peerHasNews = (hello.flowFlags & FlowNews) != 0;
+        m_peerSeals = (hello.flowFlags & FlowSeals) != 0;
         setWindowLimit(m_windowLimit, m_chunkStep);
     }
 
@@ -279,7 +290,46 @@ void CExchange::answerCatalogRequest(const std::string& peerNodeName)
         records.resize(MaxBatchRecords);
     rememberBatch(peerNodeName, records);
     std::memset(m_buffer.get(), 0, HeaderSize + records.size() * CatalogRecord::Size);
-    queue(buildCatalogBatch(m_buffer.get(), records));
+    std::size_t length = buildCatalogBatch(m_buffer.get(), records);
+    if (length > 0 && !records.empty())
+        length = appendSeals(records, length);
+    queue(length);
+}
+
+// Toward a peer that reads them, the seals of the batch's records follow the records.
+std::size_t CExchange::appendSeals(const std::vector<CatalogRecord>& records, std::size_t length)
+{
+    RecordAdmission* trust = m_node.trust();
+    if (!trust || !m_peerSeals)
+        return length;
+    std::vector<std::optional<RecordSeal>> seals;
+    for (const CatalogRecord& r : records)
+        seals.push_back(trust->sealOf(r));
+    const std::vector<std::uint8_t> block = writeSealBlock(seals);
+    if (length + block.size() > MaxMessage)
+        return length;
+    std::memcpy(m_buffer.get() + length, block.data(), block.size());
+    MessageHeader(m_buffer.get())
+        .setBodyLength(static_cast<std::uint16_t>(length + block.size() - HeaderSize));
+    return length + block.size();
+}
+
+// A record its origin did not vouch for, where the origin's key is known, is neither merged nor
+// passed on; an admitted record's seal is kept to travel on with it.
+bool CExchange::admitted(const CatalogRecord& record, const std::optional<RecordSeal>& seal)
+{
+    RecordAdmission* trust = m_node.trust();
+    if (!trust)
+        return true;
+    const RecordAdmission::Verdict admission = trust->admit(record, seal);
+    if (!admission.accepted) {
+        plat::diag("CExchange: %s of %s from %s refused: %s\n", record.fileNameUtf8().c_str(),
+                   record.originNodeUtf8().c_str(), m_peerNodeName.c_str(), admission.why);
+        return false;
+    }
+    if (seal)
+        trust->remember(record, *seal);
+    return true;
 }
 
 void CExchange::onCatalogBatch(const std::uint8_t* data, std::size_t length)
@@ -296,6 +346,8 @@ void CExchange::onCatalogBatch(const std::uint8_t* data, std::size_t length)
         return;
     }
     CatalogStore* const c = store();
+    const std::size_t sealsAt = HeaderSize + count * CatalogRecord::Size;
+    const auto seals = readSealBlock(data + sealsAt, HeaderSize + body - sealsAt, count);
     for (std::size_t i = 0; c && i < count; ++i) {
         CatalogRecord r = recordAt(data, i);
         if (checksumRejects(r)) {
@@ -306,6 +358,8 @@ void CExchange::onCatalogBatch(const std::uint8_t* data, std::size_t length)
             plat::diag("CExchange: invalid record %zu of batch dropped\n", i);
             continue;
         }
+        if (!admitted(r, seals[i]))
+            continue;
         switch (r.kind()) {
         case RecordKind::New:
         case RecordKind::Changed:
@@ -330,6 +384,9 @@ void CExchange::requestFirstFile()
         CatalogStore* c = store();
         if (!c)
             return;
+        // A peer that sent damaged data of a file is asked for it again only in a later
+        // conversation, so that meanwhile another peer's connection can take it.
+        m_badVersions.clear();
         m_cursor.reset();
         const auto first = nextFree(c->firstToFetch());
         if (first)
@@ -350,7 +407,8 @@ void CExchange::requestNextFile(const CatalogRecord& record)
 std::optional<CatalogRecord> CExchange::nextFree(std::optional<CatalogRecord> from)
 {
     CatalogStore* c = store();
-    while (c && from && (fetching(*from) || m_node.claims().claimedByOther(*from, this)))
+    while (c && from &&
+           (fetching(*from) || m_node.claims().claimedByOther(*from, this) || sentBadData(*from)))
         from = c->nextToFetch(*from);
     return from;
 }
@@ -586,6 +644,7 @@ void CExchange::answerFileRequest(const std::uint8_t* data, std::size_t chunkSiz
     if (c && isValidRecord(record))
         n = c->readChunk(record, offset, size, out + FileMessageHead);
     n = std::min(n, size);
+    m_sendRate.add(n, now());
     MessageHeader h(out);
     h.setMessageType(MsgType::FileData);
     h.setRecordCount(1);
@@ -616,6 +675,7 @@ void CExchange::onFileData(const std::uint8_t* data, std::size_t length)
     }
     NodeContext::Counters& counters = m_node.counters();
     counters.fileBytesReceived += n;
+    m_receiveRate.add(n, now());
     const CatalogRecord record = recordAt(data, 0);
     const std::string& counted = m_node.switches().countedFile;
     if (!counted.empty() && record.fileNameCp932() == counted)
@@ -689,6 +749,8 @@ void CExchange::takeChunk(Fetch& f, const std::uint8_t* bytes, std::uint32_t off
         return;
     }
     if (catalog.storeChunk(offset, n, record, bytes) == 0) {
+        if (std::uint64_t(offset) + n == record.fileSize())
+            checkCompleted(catalog, record);
         requestNextFile(record);
         return;
     }
@@ -702,6 +764,31 @@ void CExchange::takeChunk(Fetch& f, const std::uint8_t* bytes, std::uint32_t off
     }
     f.next = std::max(f.next, f.stored);
     keepContinuing(f);
+}
+
+// The last chunk of a file was handed to the catalog, which completes the file only when its
+// content is what the origin vouched for; otherwise it starts the file again from nothing, and
+// this peer is not asked for that file again in this conversation.
+void CExchange::checkCompleted(CatalogStore& store, const CatalogRecord& record)
+{
+    const auto entry = store.exactEntry(record);
+    if (!entry || entry->completeFlag() == 1 || entry->bytesReceived() != 0)
+        return;
+    if (m_badVersions.size() >= kBadVersions)
+        m_badVersions.erase(m_badVersions.begin());
+    m_badVersions.push_back(record);
+    const QString text = QCoreApplication::translate("Pavo", kBadData)
+                             .arg(QString::fromStdString(m_peerNodeName),
+                                  QString::fromStdString(record.fileNameUtf8()));
+    m_node.postDetail(text.toStdString());
+}
+
+bool CExchange::sentBadData(const CatalogRecord& record) const
+{
+    for (const CatalogRecord& bad : m_badVersions)
+        if (catalog::sameVersion(bad, record))
+            return true;
+    return false;
 }
 
 // The piece the file waits for must be on its way or about to be asked again.

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "app/VX_QUE.h"
+#include "exchange/RateMeter.h"
 #include "exchange/RequestWindow.h"
 #include "platform/LocalTime.h"
 #include "wire/CatalogRecord.h"
+#include "wire/RecordSeal.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -103,6 +105,9 @@ public:
 
     // The node name under which the peer's pending file is kept.
     const std::string& peerNodeName() const { return m_peerNodeName; }
+    // File bytes per second this connection received and sent over the last few seconds.
+    double receiveRate() const { return m_receiveRate.rate(now()); }
+    double sendRate() const { return m_sendRate.rate(now()); }
     void setPeerNodeName(std::string name) { m_peerNodeName = std::move(name); }
 
     // The transport takes the messages from here in order, stamps and sends them.
@@ -223,6 +228,11 @@ private:
     void rememberBatch(const std::string& peer, const std::vector<catalog::CatalogRecord>& records);
     // The node's clock when a test set one (NodeContext::Switches), otherwise the steady clock.
     Clock::time_point now() const;
+    std::size_t appendSeals(const std::vector<catalog::CatalogRecord>& records, std::size_t length);
+    bool admitted(const catalog::CatalogRecord& record,
+                  const std::optional<catalog::RecordSeal>& seal);
+    void checkCompleted(CatalogStore& store, const catalog::CatalogRecord& record);
+    bool sentBadData(const catalog::CatalogRecord& record) const;
     static bool chunkFits(const catalog::CatalogRecord& record, std::uint32_t offset,
                           std::uint32_t n);
     bool mayBindName(const std::string& peerId, const std::string& helloName) const;
@@ -251,6 +261,8 @@ private:
     // What the peer's hello offered (0: no flow block seen, the safe window applies).
     int m_peerWindow = 0;
     Clock::time_point m_lastTick{};
+    RateMeter m_receiveRate;
+    RateMeter m_sendRate;
     // The last batches answered (whom to, what), oldest first.
     struct SentBatch
     {
@@ -258,4 +270,10 @@ private:
         std::vector<catalog::CatalogRecord> records;
     };
     std::vector<SentBatch> m_unconfirmed;
+    // The peer's hello says it reads seals after a batch's records.
+    bool m_peerSeals = false;
+    // File versions this peer sent damaged data of in this conversation: not asked of it again
+    // until the next one.
+    static constexpr std::size_t kBadVersions = 16;
+    std::vector<catalog::CatalogRecord> m_badVersions;
 };

@@ -11,6 +11,7 @@
 class CatalogStore;
 class CPostError;
 class CPropatyHotLine;
+class RecordAdmission;
 class VX_EVENTCATALOG;
 
 // What one node's catalog, transports and catalog exchanges work with, handed from the node down
@@ -70,6 +71,10 @@ public:
     VX_EVENTCATALOG* catalogEvents() const { return m_catalogEvents; }
     // The node's catalog store while it lives, otherwise nullptr.
     CatalogStore* store() const { return m_store; }
+    // Who may say what about a file (seals, known keys); none: records are taken unchecked and
+    // no seals travel.
+    RecordAdmission* trust() const { return m_trust; }
+    void setTrust(RecordAdmission* trust) { m_trust = trust; }
     DownloadClaims& claims() { return m_claims; }
     ChangeSignal& changes() { return m_changes; }
     const ChangeSignal& changes() const { return m_changes; }
@@ -91,6 +96,7 @@ private:
     VX_EVENTCATALOG* m_catalogEvents;
     CPostError* m_notices;
     CatalogStore* m_store = nullptr;
+    RecordAdmission* m_trust = nullptr;
     DownloadClaims m_claims;
     ChangeSignal m_changes;
     Switches m_switches;

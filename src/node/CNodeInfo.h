@@ -1,6 +1,9 @@
 #pragma once
 
 #include "platform/LocalTime.h"
+#include "platform/NodeKey.h"
+
+#include <optional>
 
 #include <cstddef>
 #include <string>
@@ -33,6 +36,16 @@ public:
     // At most kMaxRoute names, in forwarding order.
     std::vector<std::string> route;
     std::string information;
+    // The node's identity key as its file publishes it (none from a node that publishes none).
+    std::optional<plat::NodeKey::PublicKey> publicKey;
+    // How this node trusts that key: KEY_NONE without one, KEY_PINNED when it is the pinned key
+    // (or the own), KEY_CHANGED when another key is pinned for the name and this one waits for
+    // the user.
+    int keyState = KEY_NONE;
+
+    static constexpr int KEY_NONE = 0;
+    static constexpr int KEY_PINNED = 1;
+    static constexpr int KEY_CHANGED = 2;
 
     bool operator==(const CNodeInfo&) const = default;
 };

@@ -4,6 +4,7 @@
 #include "platform/Cp932.h"
 #include "platform/Diag.h"
 
+#include <algorithm>
 #include <string_view>
 
 namespace nodeinfo {
@@ -59,6 +60,10 @@ FileImage encode(const CNodeInfo& info)
     plat::putU32(image.data() + NeighbourCount, count);
     putText(image, Version, VersionSize, info.version, "version");
     putText(image, Information, InformationSize, info.information, "information");
+    if (info.publicKey) {
+        plat::putU32(image.data() + KeyMark, KeyMagic);
+        std::copy(info.publicKey->begin(), info.publicKey->end(), image.begin() + PublicKey);
+    }
     return image;
 }
 
@@ -82,6 +87,11 @@ std::optional<CNodeInfo> decode(std::span<const std::uint8_t> bytes)
     }
     info.version = getText(bytes, Version, VersionSize);
     info.information = getText(bytes, Information, InformationSize);
+    if (plat::getU32(bytes.data() + KeyMark) == KeyMagic) {
+        plat::NodeKey::PublicKey key{};
+        std::copy(bytes.begin() + PublicKey, bytes.begin() + KeyEnd, key.begin());
+        info.publicKey = key;
+    }
     return info;
 }
 

@@ -36,8 +36,15 @@ constexpr std::size_t InformationSize = 1024;
 constexpr std::size_t Reserved = 1956;
 constexpr std::size_t ReservedSize = 7168;
 constexpr std::size_t Size = 9124;
+// Inside Reserved, which a reader built to the original design never looks at: the node's
+// identity key, marked by KeyMagic.
+constexpr std::size_t KeyMark = 1956;
+constexpr std::size_t PublicKey = 1960;
+constexpr std::size_t KeyEnd = PublicKey + plat::NodeKey::kPublicSize;
 
 constexpr std::uint32_t KindValue = 1;
+// "PVID", little-endian.
+constexpr std::uint32_t KeyMagic = 0x44495650;
 
 static_assert(TimeStamp + plat::kSystemTimeSize == NodeName);
 static_assert(NodeName + NameSize == Presence);
@@ -50,6 +57,7 @@ static_assert(Neighbours + MaxNeighbours * NameSize == Version);
 static_assert(Version + VersionSize == Information);
 static_assert(Information + InformationSize == Reserved);
 static_assert(Reserved + ReservedSize == Size);
+static_assert(KeyMark == Reserved && PublicKey == KeyMark + 4 && KeyEnd <= Size);
 static_assert(MaxNeighbours == CNodeInfo::kMaxNeighbours);
 } // namespace FileLayout
 
@@ -66,7 +74,8 @@ FileImage encode(const CNodeInfo& info);
 // double-byte character cut by the field's end is dropped and any other invalid byte shows as
 // U+FFFD. The neighbour count is bounded to 16; the first that many non-empty slots are taken,
 // so a writer that left a slot empty for a repeated name does not hide the names after it. A
-// presence outside 0..2 reads as PRESENCE_UNKNOWN. The route is left empty.
+// presence outside 0..2 reads as PRESENCE_UNKNOWN. The route is left empty. The identity key is
+// taken only behind its mark.
 std::optional<CNodeInfo> decode(std::span<const std::uint8_t> bytes);
 
 } // namespace nodeinfo

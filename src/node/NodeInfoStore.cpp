@@ -179,6 +179,9 @@ std::vector<CNodeInfo> NodeInfoStore::loadNodeList() const
         auto info = readFile(plat::joinPath(plat::joinPath(recv, entry.name), kFileName));
         if (!info)
             continue;
+        // A key counts only for the node whose folder holds the file.
+        if (info->nodeName != entry.name)
+            info->publicKey.reset();
         if (const auto catalogEntry = m_lookup(entry.name, kFileName))
             info->route = routeOf(*catalogEntry);
         list.push_back(std::move(*info));

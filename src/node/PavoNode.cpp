@@ -4,7 +4,9 @@
 #include "catalog/CCatalog.h"
 #include "control/ControlService.h"
 #include "platform/Diag.h"
+#include "platform/Files.h"
 #include "watch/CFolderWatch.h"
+#include "watch/SealingCatalog.h"
 #include "watch/SendFolderTrigger.h"
 
 #include <cstdio>
@@ -32,6 +34,7 @@ PavoNode::PavoNode(const std::string& workingFolder, const NodeOptions& options)
     m_catalogEvents->addListener(&m_rates);
     m_settings.setOnline(false);
     m_settings.load();
+    loadIdentity(workingFolder);
 
     // Transports: the Skype link, user model and peer model with the party's application, then
     // the TCP peer model with its 50 ms poll. Nothing listens before setOnline.
@@ -45,10 +48,21 @@ PavoNode::PavoNode(const std::string& workingFolder, const NodeOptions& options)
     // from then on the connections find it in the context. "-CATALOGCASH" writes the file only
     // when the catalog is destroyed.
     m_catalog = std::make_unique<CCatalog>(m_context, !options.catalogCacheAtShutdown);
+    m_catalog->setContentCheck(m_served.get());
+    m_trust->setEntryLookup([this](const CatalogRecord& r) {
+        CatalogRecord entry;
+        if (m_catalog && m_catalog->hasEntry(r.originNodeUtf8(), r.fileNameUtf8(), &entry))
+            return std::optional<CatalogRecord>(entry);
+        return std::optional<CatalogRecord>();
+    });
+    m_catalog->setDeletionSealer(
+        [this](const CatalogRecord& deletion, const CatalogRecord& registration) {
+            m_trust->sealDeletion(deletion, registration);
+        });
 
     // The folder watch over SEND: its remembered list, a pass at every 11th heartbeat and half a
     // second after the folder changes.
-    m_watchCatalog = std::make_unique<CFolderWatch::NodeCatalog>(*m_catalog);
+    m_watchCatalog = std::make_unique<SealingCatalog>(*m_catalog, *m_trust, m_hasher, *m_served);
     m_folderWatch = std::make_unique<CFolderWatch>(*m_watchCatalog, m_settings);
     m_folderWatch->setNotice([this](const std::string& text) { notice(text); });
     m_folderWatch->setFolder(m_settings.getSendFolder());
@@ -62,6 +76,7 @@ PavoNode::PavoNode(const std::string& workingFolder, const NodeOptions& options)
     // registers it like any file) and the party's list read; again every 30 s.
     m_nodeInfo.loadOwnInfo();
     m_nodeList = m_nodeInfo.refresh();
+    checkNodeKeys();
     m_publishTimer.set(kPublishTimer, kPublishPeriodMs);
 
     // Timers 101, 102 and 107.
@@ -187,8 +202,13 @@ void PavoNode::shutdown()
     m_settings.save();
     m_sendTrigger.reset();
     m_folderWatch.reset();
+    // Files still being hashed are registered before the catalog goes: the folder watch has
+    // remembered them and would not report them again.
+    if (m_watchCatalog)
+        m_watchCatalog->finishPending();
     m_watchCatalog.reset();
     m_catalog.reset();
+    m_context.setTrust(nullptr);
     m_context.setCatalogEvents(nullptr);
     m_context.setNotices(nullptr);
     m_catalogEvents.reset();
@@ -201,8 +221,59 @@ void PavoNode::publishNodeInfo()
     if (m_shutDown)
         return;
     m_nodeList = m_nodeInfo.refresh();
+    checkNodeKeys();
     if (m_display)
         m_display->nodeListChanged(m_nodeList);
+}
+
+void PavoNode::loadIdentity(const std::string& workingFolder)
+{
+    m_identity = NodeKeyStore(m_settings.iniFileName(), workingFolder).loadOrCreate();
+    if (!m_identity.key)
+        std::fprintf(stderr, "pavo: %s; this node signs nothing it registers\n",
+                     m_identity.problem.c_str());
+    else
+        m_nodeInfo.own().publicKey = m_identity.key->publicKey();
+    m_nodeInfo.own().keyState = m_identity.key ? CNodeInfo::KEY_PINNED : CNodeInfo::KEY_NONE;
+    const std::string catalogFolder = plat::joinPath(workingFolder, "CATALOG");
+    m_pins = std::make_unique<NodeKeyPins>(plat::joinPath(catalogFolder, NodeKeyPins::kFileName));
+    m_seals = std::make_unique<SealStore>(plat::joinPath(catalogFolder, SealStore::kFileName));
+    m_trust = std::make_unique<RecordTrust>(
+        *m_seals, [this] { return m_settings.getNodeName(); }, identity(), m_pins.get());
+    m_context.setTrust(m_trust.get());
+    m_served = std::make_unique<ServedContent>(*m_trust, m_hasher);
+    m_served->setNotice([this](const std::string& text) { notice(text); });
+}
+
+// Every other node's published key is pinned when it is the first seen for that name, and a
+// different one is refused and said until the user accepts it.
+void PavoNode::checkNodeKeys()
+{
+    for (std::size_t i = 1; i < m_nodeList.size(); ++i) {
+        CNodeInfo& info = m_nodeList[i];
+        if (!info.publicKey)
+            continue;
+        const NodeKeyPins::Verdict verdict = m_pins->check(info.nodeName, *info.publicKey);
+        info.keyState = verdict == NodeKeyPins::Verdict::Changed    ? CNodeInfo::KEY_CHANGED
+                        : verdict == NodeKeyPins::Verdict::Unusable ? CNodeInfo::KEY_NONE
+                                                                    : CNodeInfo::KEY_PINNED;
+    }
+    const std::vector<std::string> changed = m_pins->changed();
+    for (const std::string& name : changed)
+        plat::diag("PavoNode: node %s publishes another identity key than the pinned one\n",
+                   name.c_str());
+    if (!changed.empty() && m_display)
+        m_display->nodeKeysChanged(changed);
+}
+
+bool PavoNode::acceptNodeKey(const std::string& node)
+{
+    if (!m_pins->accept(node))
+        return false;
+    for (CNodeInfo& info : m_nodeList)
+        if (info.nodeName == node && info.keyState == CNodeInfo::KEY_CHANGED)
+            info.keyState = CNodeInfo::KEY_PINNED;
+    return true;
 }
 
 void PavoNode::onWindowMessage(const plat::WindowMessage& message)

@@ -1,10 +1,16 @@
 #pragma once
 
 #include "app/CPostError.h"
+#include "app/NodeKeyPins.h"
+#include "app/NodeKeyStore.h"
 #include "app/NodeOptions.h"
 #include "app/NodeSettings.h"
 #include "app/VX_EVENTCATALOG.h"
 #include "app/VX_EVENTLOG.h"
+#include "catalog/ContentHasher.h"
+#include "catalog/RecordTrust.h"
+#include "catalog/SealStore.h"
+#include "catalog/ServedContent.h"
 #include "control/DownloadRate.h"
 #include "exchange/NodeContext.h"
 #include "node/CPavoPeriodic.h"
@@ -19,6 +25,7 @@
 #include <vector>
 
 class CCatalog;
+class SealingCatalog;
 class ControlService;
 class SendFolderTrigger;
 
@@ -57,6 +64,9 @@ public:
         virtual void notice(const std::string& /*text*/) {}
         // Timer 201: the own node information was published and the party's list read again.
         virtual void nodeListChanged(const std::vector<CNodeInfo>& /*nodes*/) {}
+        // Nodes whose published identity key differs from the pinned one (said again at every
+        // publishing step until the user accepts the new key with acceptNodeKey).
+        virtual void nodeKeysChanged(const std::vector<std::string>& /*nodes*/) {}
         // The on-line state or the settings were changed from the command line.
         virtual void stateChanged() {}
     };
@@ -122,7 +132,8 @@ public:
     const CPostError* notices() const { return m_notices.get(); }
     // The party's nodes as the last publishing step read them, the own node first.
     const std::vector<CNodeInfo>& nodeList() const { return m_nodeList; }
-    // Timer 201: builds and writes the own node-information file, reads the party's list.
+    // Timer 201: builds and writes the own node-information file, reads the party's list and
+    // checks every published identity key against the pinned one.
     void publishNodeInfo();
     // How fast each download goes and how long it still needs.
     const DownloadRate& downloadRates() const { return m_rates; }
@@ -130,6 +141,17 @@ public:
     std::string controlPath() const;
     // Tells the display that the on-line state or the settings changed outside it.
     void notifyStateChanged();
+
+    // This node's identity key; nullptr when it could not be read or made (the node then signs
+    // nothing and says why on standard error).
+    const plat::NodeKey* identity() const { return m_identity.key ? &*m_identity.key : nullptr; }
+    // The identity keys this node trusts, one per node name.
+    NodeKeyPins& keyPins() { return *m_pins; }
+    RecordTrust& trust() { return *m_trust; }
+    ContentHasher& hasher() { return m_hasher; }
+    // The user accepts the changed key of node: it replaces the pinned one. False when none
+    // waits.
+    bool acceptNodeKey(const std::string& node);
 
 private:
     // CPavoPeriodic::Host
@@ -147,6 +169,8 @@ private:
 
     void onWindowMessage(const plat::WindowMessage& message);
     void notice(const std::string& text);
+    void loadIdentity(const std::string& workingFolder);
+    void checkNodeKeys();
     void startControl();
 
     const NodeOptions m_options;
@@ -159,6 +183,15 @@ private:
     // Measured from the catalog's announcements, from the cache's load on.
     DownloadRate m_rates;
     NodeSettings m_settings;
+    NodeKeyStore::Loaded m_identity;
+    std::unique_ptr<NodeKeyPins> m_pins;
+    // The seals of the records this node knows, and who may say what about a file.
+    std::unique_ptr<SealStore> m_seals;
+    std::unique_ptr<RecordTrust> m_trust;
+    // Hashes the files of the send folder before they are registered, and files to be served
+    // whose content is not known to match.
+    ContentHasher m_hasher;
+    std::unique_ptr<ServedContent> m_served;
     // What the catalog, the transports and every connection's exchange share: the settings, the
     // catalog channel, the notice poster, the download claims, the change news and the catalog.
     NodeContext m_context;
@@ -167,7 +200,7 @@ private:
     // before the catalog loads, so the cached entries are known and not told as news.
     std::unique_ptr<ControlService> m_control;
     std::unique_ptr<CCatalog> m_catalog;
-    std::unique_ptr<CFolderWatch::Catalog> m_watchCatalog;
+    std::unique_ptr<SealingCatalog> m_watchCatalog;
     std::unique_ptr<CFolderWatch> m_folderWatch;
     std::unique_ptr<SendFolderTrigger> m_sendTrigger;
     NodeInfoStore m_nodeInfo;

@@ -1,6 +1,7 @@
 #include "nodeui/CNodeDetailDlg.h"
 
 #include "platform/Prompt.h"
+#include "ui/Translations.h"
 
 #include <QDesktopServices>
 #include <QGridLayout>
@@ -44,7 +45,10 @@ void CNodeDetailDlg::buildControls()
     m_skypeId->setObjectName(QStringLiteral("1069"));
     m_mail = new QLabel(contact);
     m_mail->setObjectName(QStringLiteral("1070"));
-    for (QLabel* label : {m_skypeId, m_mail})
+    m_key = new QLabel(contact);
+    m_key->setObjectName(QStringLiteral("key"));
+    m_key->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    for (QLabel* label : {m_skypeId, m_mail, m_key})
         label->setTextFormat(Qt::PlainText); // a peer's text is never taken as markup
     m_mailTo = new QPushButton(QStringLiteral("Mail-To"), contact);
     m_mailTo->setObjectName(QStringLiteral("1064"));
@@ -53,6 +57,8 @@ void CNodeDetailDlg::buildControls()
     grid->addWidget(m_skypeId, 0, 1);
     grid->addWidget(m_mailTo, 1, 0);
     grid->addWidget(m_mail, 1, 1);
+    grid->addWidget(new QLabel(QStringLiteral("鍵の指紋"), contact), 2, 0);
+    grid->addWidget(m_key, 2, 1);
     grid->setColumnStretch(1, 1);
 
     m_neighbours = new QListWidget(this);
@@ -89,6 +95,12 @@ void CNodeDetailDlg::refresh()
 {
     m_skypeId->setText(qs(m_info.skypeId));
     m_mail->setText(qs(m_info.mailAddress));
+    QString key = ui::tr("なし");
+    if (m_info.publicKey)
+        key = qs(plat::NodeKey::fingerprint(*m_info.publicKey));
+    if (m_info.keyState == CNodeInfo::KEY_CHANGED)
+        key += QStringLiteral(" ") + ui::tr("(変更されました・未承認)");
+    m_key->setText(key);
     fillList(*m_neighbours, m_info.neighbours);
     fillList(*m_route, m_info.route);
     m_information->setPlainText(qs(m_info.information));

@@ -13,7 +13,8 @@ class QPlainTextEdit;
 class QPushButton;
 
 // The node-information window's pane of one node's contact data: Skype ID, mail address (with
-// a button that opens the mail program), neighbours, route and free text. It shows nothing
+// a button that opens the mail program), the short fingerprint of its identity key (so that
+// friends can compare it), neighbours, route and free text. It shows nothing
 // until the window hands it a node.
 class CNodeDetailDlg : public QWidget
 {
@@ -40,6 +41,7 @@ public:
 
     QLabel& skypeIdLabel() { return *m_skypeId; }
     QLabel& mailLabel() { return *m_mail; }
+    QLabel& keyLabel() { return *m_key; }
     QListWidget& neighbourList() { return *m_neighbours; }
     QListWidget& routeList() { return *m_route; }
     QPlainTextEdit& informationEdit() { return *m_information; }
@@ -50,6 +52,7 @@ private:
 
     QLabel* m_skypeId = nullptr;
     QLabel* m_mail = nullptr;
+    QLabel* m_key = nullptr;
     QPushButton* m_mailTo = nullptr;
     QListWidget* m_neighbours = nullptr;
     QListWidget* m_route = nullptr;

@@ -117,6 +117,15 @@ void VX_SKYPEAPPLICATION::requestHello(std::string_view skypeId, int mode,
     }
 }
 
+std::vector<const CExchange*> VX_SKYPEAPPLICATION::exchangesOf(std::string_view skypeId) const
+{
+    std::vector<const CExchange*> out;
+    for (const auto& s : m_streams)
+        if (s && s->peerSkypeId() == skypeId)
+            out.push_back(&s->exchange());
+    return out;
+}
+
 void VX_SKYPEAPPLICATION::onCreateEcho()
 {
     m_state = APP_CREATED;

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+class CExchange;
+
 class CPropatyHotLine;
 namespace plat {
 class TlsContext;
@@ -72,6 +74,8 @@ public:
     int hasStream(std::string_view skypeId) const;
     void disconnectPeer(std::string_view skypeId);
     void requestHello(std::string_view skypeId, int mode, const plat::SystemTime& date);
+    // The conversations of the streams with this peer.
+    std::vector<const CExchange*> exchangesOf(std::string_view skypeId) const;
 
     // From the peer model.
     void onCreateEcho();

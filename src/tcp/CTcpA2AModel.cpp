@@ -250,6 +250,15 @@ void CTcpA2AModel::requestHello(const std::string& nodeName, const std::string&,
     }
 }
 
+std::vector<const CExchange*> CTcpA2AModel::exchangesOf(const std::string& nodeName) const
+{
+    std::vector<const CExchange*> out;
+    for (const Stream& s : m_established)
+        if (s && s->nodeName() == nodeName && s->state() == CTcpSockStream::kEstablished)
+            out.push_back(&s->exchange());
+    return out;
+}
+
 void CTcpA2AModel::closeExpiredHandshakes()
 {
     for (std::size_t i = m_pending.size(); i-- > 0;) {

@@ -76,6 +76,8 @@ public:
     // hello.
     void requestHello(const std::string& nodeName, const std::string& host, int mode,
                       const plat::SystemTime& date);
+    // The conversations of the admitted connections with this node name.
+    std::vector<const CExchange*> exchangesOf(const std::string& nodeName) const;
 
     // Every 50 ms.
     void poll();

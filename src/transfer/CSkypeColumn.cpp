@@ -69,6 +69,11 @@ int CSkypeColumn::isConnected(int index)
     return m_peers ? m_peers->application().hasStream(skypeIdOf(index)) : 0;
 }
 
+TransferColumn::Rates CSkypeColumn::rates(int index)
+{
+    return m_peers ? sumOf(m_peers->application().exchangesOf(skypeIdOf(index))) : Rates{};
+}
+
 int CSkypeColumn::canConnect(int index)
 {
     return m_model ? m_model->isConnectable(skypeIdOf(index)) : 0;

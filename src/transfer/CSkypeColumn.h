@@ -46,6 +46,7 @@ public:
     void connectPeer(int index) override;
     void disconnectPeer(int index) override;
     void requestHello(int index, int mode, const plat::SystemTime& date) override;
+    Rates rates(int index) override;
     void changePartyName(const std::string& partyName) override;
 
     // VX_SKYPECOMUSER

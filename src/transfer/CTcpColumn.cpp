@@ -37,6 +37,13 @@ int CTcpColumn::isConnected(int index)
                                 m_settings.getHostName(index));
 }
 
+TransferColumn::Rates CTcpColumn::rates(int index)
+{
+    if (!m_model)
+        return {};
+    return sumOf(m_model->exchangesOf(m_settings.getConnectNodeName(index)));
+}
+
 int CTcpColumn::canConnect(int)
 {
     return 1;

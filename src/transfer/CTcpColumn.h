@@ -29,6 +29,7 @@ public:
     void connectPeer(int index) override;
     void disconnectPeer(int index) override;
     void requestHello(int index, int mode, const plat::SystemTime& date) override;
+    Rates rates(int index) override;
 
     // The peer model between initialise and terminate, otherwise nullptr.
     CTcpA2AModel* model() { return m_model.get(); }

@@ -98,6 +98,12 @@ void CTransfer::requestHello(int index, int mode, const plat::SystemTime& date)
         c->requestHello(index, mode, date);
 }
 
+TransferColumn::Rates CTransfer::rates(int index)
+{
+    TransferColumn* c = columnFor(index);
+    return c ? c->rates(index) : TransferColumn::Rates{};
+}
+
 void CTransfer::terminate()
 {
     if (m_terminated)

@@ -6,6 +6,7 @@
 #include "app/VX_EVENTLOGLISTENER.h"
 #include "platform/EventLoop.h"
 #include "platform/LocalTime.h"
+#include "transfer/TransferColumn.h"
 
 #include <memory>
 #include <string>
@@ -56,6 +57,8 @@ public:
     void disconnectPeer(int index);
     // Mode 1 asks for every record, mode 2 for those registered on or after date.
     void requestHello(int index, int mode, const plat::SystemTime& date);
+    // File bytes per second moving to and from connection index's peer just now.
+    TransferColumn::Rates rates(int index);
 
     // Empties the listener list, destroys the TCP peer model and the Skype objects. A second call
     // does nothing.

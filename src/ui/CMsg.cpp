@@ -16,8 +16,34 @@ CMsg::CMsg(QWidget* parent) : QLabel(parent), m_timer([this](int) { tick(); })
     p.setColor(QPalette::Window, Qt::white);
     setPalette(p);
     setTextInteractionFlags(Qt::NoTextInteraction);
-    // Notices carry names that peers chose: never read as markup.
+    // Notices carry names that peers chose: never read as markup (the key-change line escapes
+    // the node's name itself).
     setTextFormat(Qt::PlainText);
+    connect(this, &QLabel::linkActivated, this, [this](const QString&) { acceptShownKey(); });
+}
+
+void CMsg::showKeyChange(const QString& node)
+{
+    m_keyNode = node;
+    m_message = ui::tr("ノード「%1」の鍵が以前と違います。本人に指紋を確かめてから")
+                    .arg(node.toHtmlEscaped()) +
+                QStringLiteral(" <a href=\"accept\">") + ui::tr("新しい鍵を受け入れる") +
+                QStringLiteral("</a>");
+    m_showing = true;
+    m_countdown = kTicks;
+    setTextFormat(Qt::RichText);
+    setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+    setText(m_message);
+    update();
+}
+
+void CMsg::acceptShownKey()
+{
+    if (m_keyNode.isEmpty())
+        return;
+    const QString node = m_keyNode;
+    m_keyNode.clear();
+    emit keyAccepted(node);
 }
 
 void CMsg::start()
@@ -27,6 +53,9 @@ void CMsg::start()
 
 void CMsg::showMessage(const QString& text)
 {
+    m_keyNode.clear();
+    setTextFormat(Qt::PlainText);
+    setTextInteractionFlags(Qt::NoTextInteraction);
     m_message =
         QString::fromStdString(plat::escapeControls(ui::tr(text.toStdString()).toStdString()));
     m_showing = true;

@@ -34,12 +34,24 @@ public:
                                              const CPostError* poster);
     // One tick of the countdown.
     void tick();
+    // Says that node publishes another identity key than the one pinned for it, with a link
+    // that accepts the new key (keyAccepted). Said again by every publishing step until then.
+    void showKeyChange(const QString& node);
+    // The node whose key change the line shows; empty when it shows none.
+    const QString& keyChangeNode() const { return m_keyNode; }
+    // The link was followed.
+    void acceptShownKey();
 
+signals:
+    void keyAccepted(const QString& node);
+
+public:
     bool showing() const { return m_showing; }
     int countdown() const { return m_countdown; }
 
 private:
     QString m_message;
+    QString m_keyNode;
     bool m_showing = false;
     int m_countdown = 0;
     std::deque<QString> m_queue;

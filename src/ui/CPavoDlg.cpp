@@ -107,6 +107,10 @@ void CPavoDlg::initialise()
     m_initialised = true;
     m_node.setDisplay(this);
     m_ui.status->start();
+    connect(m_ui.status, &CMsg::keyAccepted, this, [this](const QString& node) {
+        if (m_node.acceptNodeKey(node.toStdString()))
+            m_ui.status->showMessage(ui::tr("ノード「%1」の新しい鍵を受け入れました").arg(node));
+    });
     m_anyConnected = false;
     m_node.transfer().addListener(this);
     showWholeCatalog();
@@ -203,6 +207,12 @@ void CPavoDlg::firstStartGuide()
 void CPavoDlg::notice(const std::string& text)
 {
     m_ui.status->showMessage(QString::fromStdString(text));
+}
+
+void CPavoDlg::nodeKeysChanged(const std::vector<std::string>& nodes)
+{
+    // One at a time: the next is said at the next publishing step.
+    m_ui.status->showKeyChange(QString::fromStdString(nodes.front()));
 }
 
 void CPavoDlg::postError(std::uintptr_t code, std::intptr_t selector)

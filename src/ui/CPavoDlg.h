@@ -61,6 +61,7 @@ public:
     void firstStartGuide();
     // A line in the status line.
     void notice(const std::string& text) override;
+    void nodeKeysChanged(const std::vector<std::string>& nodes) override;
 
     // Received files that became complete in one refresh of the lists; by default a desktop
     // notification whose action opens the received folder.

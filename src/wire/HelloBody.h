@@ -48,6 +48,9 @@ static_assert(MessageSize - BodySize == 48);
 constexpr std::uint32_t FlowMagic = 0x4C465650;
 // The sender has catalog news for the receiver: a Pavo receiver starts its conversation at once.
 constexpr std::uint16_t FlowNews = 0x0001;
+// The sender reads the seals that follow a catalog batch's records, and sends them when the
+// receiver says the same (catalog::SealBlockLayout).
+constexpr std::uint16_t FlowSeals = 0x0002;
 
 namespace SyncMode {
 constexpr std::uint32_t None = 0;

@@ -435,6 +435,24 @@ TEST_F(CatalogTest, MergeDeletionMarksQuietlyAndAlwaysForwards)
     EXPECT_EQ(toB[0].fileNameCp932(), "known.txt");
 }
 
+TEST_F(CatalogTest, ADeletionOlderThanTheRegistrationLeavesItButStillTravels)
+{
+    open();
+    CatalogRecord registered = makeRecord("other", "again.txt");
+    registered.setRegistrationTime({2024, 5, 3, 15, 12, 0, 0, 500});
+    catalog->mergeRecord(registered);
+    CatalogRecord older = makeRecord("other", "again.txt", 100, Deleted);
+    older.setRegistrationTime({2024, 5, 3, 15, 12, 0, 0, 499});
+    catalog->mergeDeletion(older);
+    EXPECT_EQ(catalog->getRecord(0).kind(), New) << "the file was registered again since";
+    EXPECT_EQ(pendingOf("peerA").size(), 1u);
+
+    CatalogRecord same = older;
+    same.setRegistrationTime(registered.registrationTime());
+    catalog->mergeDeletion(same);
+    EXPECT_EQ(catalog->getRecord(0).kind(), Deleted);
+}
+
 TEST_F(CatalogTest, DeleteEverywhereQueuesTheDeletionDeleteHereDoesNot)
 {
     open();

@@ -147,6 +147,13 @@ TEST_F(ControlCli, TwoNodesSetUpFromNothingShareAFileAndItsWithdrawal)
     EXPECT_EQ(readFile(b.file("RECV/A/report.bin")), content);
     EXPECT_TRUE(watch.waitForOutput("\"event\":\"arrived\"", 30s)) << watch.output();
     EXPECT_EQ(stateAt(a, "report.bin"), "own");
+    // A connected connection tells its current rates both ways (an unconnected one has none).
+    for (const MultiNode* node : {&a, &b}) {
+        const QJsonObject c =
+            json(*node, {"status"}).value(QStringLiteral("connections")).toArray()[0].toObject();
+        EXPECT_TRUE(c.value(QStringLiteral("rate")).isDouble()) << node->name;
+        EXPECT_TRUE(c.value(QStringLiteral("upload_rate")).isDouble()) << node->name;
+    }
 
     // Taking out at B; the own file cannot be taken out at A.
     fs::create_directories(root.file("taken"));

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -215,3 +216,27 @@ TEST(NodeInfoFile, PresenceAndTimeStampTexts)
 }
 
 } // namespace
+
+TEST(NodeInfoFile, IdentityKeyTravelsBehindItsMarkInTheReservedArea)
+{
+    CNodeInfo info = sampleInfo();
+    plat::NodeKey::PublicKey key{};
+    for (std::size_t i = 0; i < key.size(); ++i)
+        key[i] = std::uint8_t(0xA0 + i);
+    info.publicKey = key;
+    const FileImage image = nodeinfo::encode(info);
+    // Everything a reader built to the layout looks at is unchanged by the key.
+    const std::vector<std::uint8_t> fixture = sampleFixture();
+    EXPECT_TRUE(std::equal(fixture.begin(), fixture.begin() + 1956, image.begin()));
+    EXPECT_EQ(plat::getU32(&image[1956]), 0x44495650u);
+    EXPECT_TRUE(std::equal(key.begin(), key.end(), image.begin() + 1960));
+
+    const auto back = nodeinfo::decode(image);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->publicKey, key);
+
+    // Without the mark the same bytes are no key.
+    FileImage unmarked = image;
+    plat::putU32(&unmarked[1956], 0);
+    EXPECT_FALSE(nodeinfo::decode(unmarked)->publicKey);
+}

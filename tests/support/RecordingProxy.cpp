@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <vector>
 
 namespace {
@@ -73,6 +74,35 @@ std::string RecordingProxy::captured() const
     return m_captured;
 }
 
+bool RecordingProxy::relay(int from, int to, const char* data, std::size_t length)
+{
+    if (!m_filter)
+        return writeAll(to, data, length);
+    std::string& pending = m_partial[from];
+    pending.append(data, length);
+    const auto u16 = [&](std::size_t at) {
+        return std::size_t(std::uint8_t(pending[at])) | std::size_t(std::uint8_t(pending[at + 1]))
+                                                            << 8;
+    };
+    while (pending.size() >= 48) {
+        const std::size_t frame = u16(0) + u16(2);
+        if (frame < 48) {
+            // Not a frame stream: pass the rest as it is.
+            const bool ok = writeAll(to, pending.data(), pending.size());
+            pending.clear();
+            return ok;
+        }
+        if (pending.size() < frame)
+            break;
+        std::string whole = pending.substr(0, frame);
+        pending.erase(0, frame);
+        m_filter(whole);
+        if (!writeAll(to, whole.data(), whole.size()))
+            return false;
+    }
+    return true;
+}
+
 void RecordingProxy::run()
 {
     // Pairs of descriptors: fds[2i] is the accepted side, fds[2i + 1] the dialled one.
@@ -110,7 +140,7 @@ void RecordingProxy::run()
                     std::lock_guard lock(m_mutex);
                     m_captured.append(buffer, static_cast<std::size_t>(n));
                 }
-                if (writeAll(other, buffer, static_cast<std::size_t>(n)))
+                if (relay(fds[i], other, buffer, static_cast<std::size_t>(n)))
                     continue;
             }
             dead.push_back(i & ~std::size_t{1});
