@@ -1,16 +1,19 @@
 // One file from a serving node to a downloading node over loopback TCP, directly and through a
-// proxy that delays each direction by d (bandwidth unlimited). Each node is a separate process
-// with its own working folder, catalog and TCP peer model, exactly as two Pavo instances would
-// run; the conversation is the real one (handshake, catalog batch, then the window of file data
-// requests). Where rsync is installed, an rsync daemon serves the same file through the same
-// proxy in the same run, as the reference. Prints MB/s, the ratio to rsync, and each side's CPU
-// time and peak memory. Then the cost of a party key (TLS 1.3 on the connection): the derivation
-// (once per passphrase set), the handshake (once per connection, measured in memory so only the
-// work of both sides counts), and the rate with a key against without one, in rounds, on
+// proxy that delays each direction by d (bandwidth unlimited). Each node is a whole node
+// (PavoNode, as the program builds it) in a process of its own with its own working folder,
+// exactly as two Pavo instances would run: the serving node's folder watch registers the file in
+// its send folder, and the conversation is the real one (handshake, catalog batch, then the window
+// of file data requests). Where rsync is installed, an rsync daemon serves the same file through
+// the same proxy in the same run, as the reference. Prints MB/s, the ratio to rsync, and each
+// side's CPU time and peak memory. Then the cost of a party key (TLS 1.3 on the connection): the
+// derivation (once per passphrase set), the handshake (once per connection, measured in memory so
+// only the work of both sides counts), and the rate with a key against without one, in rounds, on
 // loopback and at a 40 ms round trip, with the CPU time the key adds per byte.
 // The key is derived once, before the nodes start, as a node reads its stored key at start.
+//
+//   TcpTransferBench [part of a case's label, e.g. "direct", "d=20", "files", "party key"]
 #include "catalog/CCatalog.h"
-#include "exchange/NodeContext.h"
+#include "node/PavoNode.h"
 #include "platform/EventLoop.h"
 #include "platform/KeyDerivation.h"
 #include "platform/TlsSession.h"
@@ -18,8 +21,6 @@
 #include "support/DelayProxy.h"
 #include "tcp/CTcpA2AModel.h"
 #include "wire/CatalogRecord.h"
-
-#include <QCoreApplication>
 
 #include <algorithm>
 #include <chrono>
@@ -142,27 +143,34 @@ std::optional<plat::TlsContext::Key> partyKey()
     return key;
 }
 
+// The serving node only listens (as with "-SERVER"): the downloading node dials it. It goes
+// on-line once its folder watch has registered the files of its send folder.
 int runServer(const std::string& folder, bool designPeer, int files, int portFd, int reportFd)
 {
-    int argc = 1;
-    char name[] = "server";
-    char* argv[] = {name, nullptr};
-    QCoreApplication app(argc, argv);
-    NodeSettings settings(folder);
-    configure(settings, Side{"Server", "Fetcher", kParty});
-    usePartyKey(settings, g_key);
-    NodeContext node(settings);
-    node.switches().sendsFlowBlock = !designPeer;
-    auto catalog = std::make_unique<CCatalog>(node, true);
-    for (const std::string& file : fileNames(files))
-        catalog->addLocal(ownRecord(settings.getSendFolder() + "/" + file, "Server", kParty));
-    int port = 0;
-    double cpuAtConnection = 0;
-    {
-        CTcpA2AModel model(node);
-        model.goOnline();
-        port = model.listenPort();
+    return withApplication("server", [&] {
+        NodeOptions options = nodeOptions();
+        options.serverOnly = true;
+        auto node = startNode(
+            folder,
+            [](NodeSettings& s) {
+                configure(s, Side{"Server", "Fetcher", kParty});
+            },
+            options);
+        usePartyKey(node->settings(), g_key);
+        node->context().switches().sendsFlowBlock = !designPeer;
+        const auto names = fileNames(files);
+        plat::runUntil(
+            [&] {
+                return std::all_of(names.begin(), names.end(), [&](const std::string& n) {
+                    return node->catalog()->hasEntry("Server", n, nullptr);
+                });
+            },
+            kTimeoutMs);
+        node->setOnline(true);
+        CTcpA2AModel& model = tcpModel(*node);
+        const int port = model.listenPort();
         report(portFd, std::to_string(port) + "\n");
+        double cpuAtConnection = 0;
         bool seen = false;
         plat::runUntil(
             [&] {
@@ -172,54 +180,56 @@ int runServer(const std::string& folder, bool designPeer, int files, int portFd,
                 return seen && model.establishedCount() == 0;
             },
             kTimeoutMs);
-    }
-    const double connected = processCpu() - cpuAtConnection;
-    catalog.reset();
-    char line[120];
-    std::snprintf(line, sizeof line, "serving      cpu %7.2f s while connected\n", connected);
-    report(reportFd, line + usage("serving"));
-    return port > 0 ? 0 : 1;
+        const double connected = processCpu() - cpuAtConnection;
+        node->shutdown();
+        char line[120];
+        std::snprintf(line, sizeof line, "serving      cpu %7.2f s while connected\n", connected);
+        report(reportFd, line + usage("serving"));
+        return port > 0 ? 0 : 1;
+    });
 }
 
+// The downloading node never listens (as with "-CLIENT"); it dials the serving node as soon as it
+// goes on-line, as its first heartbeat would.
 int runFetcher(const std::string& folder, std::uint64_t size, int files, int port, int reportFd)
 {
-    int argc = 1;
-    char name[] = "fetcher";
-    char* argv[] = {name, nullptr};
-    QCoreApplication app(argc, argv);
-    NodeSettings settings(folder);
-    configure(settings, Side{"Fetcher", "Server", kParty, "TCP", "", port});
-    usePartyKey(settings, g_key);
-    NodeContext node(settings);
-    auto catalog = std::make_unique<CCatalog>(node, true);
-    bool complete = false;
-    double transfer = 0;
-    double transferCpu = 0;
-    const auto start = std::chrono::steady_clock::now();
-    {
-        CTcpA2AModel model(node);
-        model.connectPeer("Server", "127.0.0.1", port);
-        CatalogRecord entry;
+    return withApplication("fetcher", [&] {
+        NodeOptions options = nodeOptions();
+        options.clientOnly = true;
+        auto node = startNode(
+            folder,
+            [&](NodeSettings& s) {
+                configure(s, Side{"Fetcher", "Server", kParty, "TCP", "", port});
+            },
+            options);
+        usePartyKey(node->settings(), g_key);
+        const auto start = std::chrono::steady_clock::now();
+        node->setOnline(true);
+        node->transfer().connectPeer(0);
         const auto names = fileNames(files);
-        plat::runUntil([&] { return catalog->hasEntry("Server", names[0], nullptr); }, kTimeoutMs);
+        plat::runUntil([&] { return node->catalog()->hasEntry("Server", names[0], nullptr); },
+                       kTimeoutMs);
         const auto announced = std::chrono::steady_clock::now();
         const double cpuBefore = processCpu();
-        complete = plat::runUntil([&] { return allComplete(*catalog, names); }, kTimeoutMs);
-        transfer = seconds(announced);
-        transferCpu = processCpu() - cpuBefore;
-        model.disconnectPeer("Server", "127.0.0.1");
+        const bool complete =
+            plat::runUntil([&] { return allComplete(*node->catalog(), names); }, kTimeoutMs);
+        const double transfer = seconds(announced);
+        const double transferCpu = processCpu() - cpuBefore;
+        node->setOnline(false);
+        node->disconnectAll(false);
         plat::runFor(10);
-    }
-    const double total = seconds(start);
-    catalog.reset();
-    char line[320];
-    std::snprintf(line, sizeof line,
-                  "RATE %f\n  pavo   %8.1f MB/s  (%.0f MiB in %.3f s from the announcement; %.3f s "
-                  "from dialling)%s\n  downloading  cpu %7.2f s during the transfer\n",
-                  complete ? size / 1e6 / transfer : 0.0, size / 1e6 / transfer, size / 1048576.0,
-                  transfer, total, complete ? "" : "  INCOMPLETE", transferCpu);
-    report(reportFd, line + ("  " + usage("downloading")));
-    return complete ? 0 : 1;
+        const double total = seconds(start);
+        node->shutdown();
+        char line[320];
+        std::snprintf(line, sizeof line,
+                      "RATE %f\n  pavo   %8.1f MB/s  (%.0f MiB in %.3f s from the announcement; "
+                      "%.3f s from dialling)%s\n  downloading  cpu %7.2f s during the transfer\n",
+                      complete ? size / 1e6 / transfer : 0.0, size / 1e6 / transfer,
+                      size / 1048576.0, transfer, total, complete ? "" : "  INCOMPLETE",
+                      transferCpu);
+        report(reportFd, line + ("  " + usage("downloading")));
+        return complete ? 0 : 1;
+    });
 }
 
 int freePort()

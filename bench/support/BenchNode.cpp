@@ -1,8 +1,14 @@
 #include "BenchNode.h"
 
 #include "app/PartyKeyStore.h"
+#include "catalog/CCatalog.h"
+#include "node/PavoNode.h"
 #include "platform/FindRecord.h"
 #include "platform/LocalTime.h"
+#include "tcp/CTcpA2AModel.h"
+#include "transfer/CTcpColumn.h"
+
+#include <QCoreApplication>
 
 #include <algorithm>
 #include <cstdio>
@@ -49,6 +55,46 @@ void configure(NodeSettings& settings, const Side& side)
         settings.connections().append({side.peer, "SKYPE", side.peerSkypeId, {}});
     else
         settings.connections().append(loopbackPeer(side.peer, side.peerPort));
+}
+
+NodeOptions nodeOptions()
+{
+    NodeOptions options;
+    options.messagingClient = false;
+    return options;
+}
+
+std::unique_ptr<PavoNode> startNode(const std::string& folder,
+                                    const std::function<void(NodeSettings&)>& write,
+                                    const NodeOptions& options)
+{
+    {
+        NodeSettings settings(folder);
+        write(settings);
+        settings.save();
+    }
+    return std::make_unique<PavoNode>(folder, options);
+}
+
+CTcpA2AModel& tcpModel(PavoNode& node)
+{
+    return *node.transfer().tcp().model();
+}
+
+bool completeAt(PavoNode& node, const std::string& origin, const std::string& file)
+{
+    CatalogRecord entry;
+    return node.catalog() && node.catalog()->hasEntry(origin, file, &entry) &&
+           entry.completeFlag() == 1;
+}
+
+int withApplication(const char* name, const std::function<int()>& body)
+{
+    int argc = 1;
+    std::string arg0 = name;
+    char* argv[] = {arg0.data(), nullptr};
+    QCoreApplication app(argc, argv);
+    return body();
 }
 
 double seconds(std::chrono::steady_clock::time_point from)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/NodeOptions.h"
 #include "app/NodeSettings.h"
 #include "platform/TlsContext.h"
 #include "wire/CatalogRecord.h"
@@ -7,14 +8,19 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include <sys/resource.h>
 #include <sys/types.h>
 
-// What the benchmarks that run nodes share: the settings of a node and its peers, the test file,
-// the two node processes and the figures they report through pipes.
+class CTcpA2AModel;
+class PavoNode;
+
+// What the benchmarks that run nodes share: the settings of a node and its peers, the whole node
+// built over them, the test file, the two node processes and the figures they report through
+// pipes.
 namespace bench {
 
 // The one connection of a benchmark node.
@@ -37,6 +43,21 @@ ConnectionRecord loopbackPeer(const std::string& name, int port = 0);
 void configure(NodeSettings& settings, const std::string& node, const std::string& party);
 // Those of side, with its one connection: a TCP peer on loopback or a Skype contact.
 void configure(NodeSettings& settings, const Side& side);
+
+// The options of a benchmark node: the program's, without looking for a Skype client.
+NodeOptions nodeOptions();
+// Writes folder's Pavo.ini with what write sets on a fresh node's settings, then builds the whole
+// node over folder as the program does (folder watch, catalog, transports, periodic work); it
+// starts off-line.
+std::unique_ptr<PavoNode> startNode(const std::string& folder,
+                                    const std::function<void(NodeSettings&)>& write,
+                                    const NodeOptions& options = nodeOptions());
+// The node's TCP peer model; the node builds it at its start and keeps it until shutdown().
+CTcpA2AModel& tcpModel(PavoNode& node);
+// Whether node's catalog holds origin's file complete.
+bool completeAt(PavoNode& node, const std::string& origin, const std::string& file);
+// Runs body with the application object a node's event loop needs (one per process).
+int withApplication(const char* name, const std::function<int()>& body);
 
 double seconds(std::chrono::steady_clock::time_point from);
 double cpuOf(const rusage& ru);
