@@ -4,21 +4,20 @@
 //
 // Cases: a steady rate with chunks arriving at even intervals; the same rate with each interval
 // varying by up to ±50 % (the peer's and the disk's hiccups); a rate that halves at 40 %, which no
-// estimate can foresee and shows how fast it follows. Then the real thing: two node processes,
-// the fetching one's catalog channel feeding its DownloadRate as in a node, through a proxy that
-// delays each direction by 20 ms.
+// estimate can foresee and shows how fast it follows. Then the real thing: two whole nodes
+// (PavoNode, as the program builds them) in processes of their own, the fetching node's own
+// DownloadRate asked, through a proxy that delays each direction by 20 ms.
+//
+//   EtaBench
 #include "control/DownloadRate.h"
 
-#include "app/VX_EVENTCATALOG.h"
 #include "catalog/CCatalog.h"
-#include "exchange/NodeContext.h"
+#include "node/PavoNode.h"
 #include "platform/EventLoop.h"
 #include "support/BenchNode.h"
 #include "support/DelayProxy.h"
 #include "tcp/CTcpA2AModel.h"
 #include "wire/CatalogRecord.h"
-
-#include <QCoreApplication>
 
 #include <cmath>
 #include <cstdio>
@@ -104,88 +103,93 @@ constexpr const char* kParty = "Eta";
 constexpr std::uint64_t kRealSize = 256ull << 20;
 constexpr int kTimeoutMs = 10 * 60 * 1000;
 
+// The serving node only listens (as with "-SERVER") and goes on-line once its folder watch has
+// registered the file.
 int serve(const std::string& folder, int portFd, int)
 {
-    int argc = 1;
-    char name[] = "server";
-    char* argv[] = {name, nullptr};
-    QCoreApplication app(argc, argv);
-    NodeSettings settings(folder);
-    bench::configure(settings, bench::Side{"Server", "Fetcher", kParty});
-    NodeContext node(settings);
-    const std::string path = settings.getSendFolder() + "/" + kFileName;
-    if (!bench::writeTestFile(path, kRealSize))
+    std::filesystem::create_directories(folder + "/SEND");
+    if (!bench::writeTestFile(folder + "/SEND/" + kFileName, kRealSize))
         return 1;
-    auto catalog = std::make_unique<CCatalog>(node, true);
-    catalog->addLocal(bench::ownRecord(path, "Server", kParty));
-    CTcpA2AModel model(node);
-    model.goOnline();
-    bench::report(portFd, std::to_string(model.listenPort()) + "\n");
-    bool seen = false;
-    plat::runUntil(
-        [&] {
-            seen = seen || model.establishedCount() > 0;
-            return seen && model.establishedCount() == 0;
-        },
-        kTimeoutMs);
-    return 0;
+    return bench::withApplication("server", [&] {
+        NodeOptions options = bench::nodeOptions();
+        options.serverOnly = true;
+        auto node = bench::startNode(
+            folder,
+            [](NodeSettings& s) {
+                bench::configure(s, bench::Side{"Server", "Fetcher", kParty});
+            },
+            options);
+        plat::runUntil([&] { return node->catalog()->hasEntry("Server", kFileName, nullptr); },
+                       kTimeoutMs);
+        node->setOnline(true);
+        CTcpA2AModel& model = bench::tcpModel(*node);
+        bench::report(portFd, std::to_string(model.listenPort()) + "\n");
+        bool seen = false;
+        plat::runUntil(
+            [&] {
+                seen = seen || model.establishedCount() > 0;
+                return seen && model.establishedCount() == 0;
+            },
+            kTimeoutMs);
+        node->shutdown();
+        return 0;
+    });
 }
 
-// The estimate at each tenth of the file, set against the time the rest took.
+// The estimate of the node's own DownloadRate at each tenth of the file, set against the time the
+// rest took. The node never listens (as with "-CLIENT") and dials at once.
 int fetch(const std::string& folder, int port, int reportFd)
 {
-    int argc = 1;
-    char name[] = "fetcher";
-    char* argv[] = {name, nullptr};
-    QCoreApplication app(argc, argv);
-    NodeSettings settings(folder);
-    bench::configure(settings, bench::Side{"Fetcher", "Server", kParty, "TCP", "", port});
-    VX_EVENTCATALOG events;
-    DownloadRate rates;
-    events.addListener(&rates);
-    NodeContext node(settings, &events);
-    auto catalog = std::make_unique<CCatalog>(node, true);
-    std::vector<std::pair<std::chrono::steady_clock::time_point, double>> estimates;
-    const auto start = std::chrono::steady_clock::now();
-    bool complete = false;
-    {
-        CTcpA2AModel model(node);
-        model.connectPeer("Server", "127.0.0.1", port);
-        complete = plat::runUntil(
+    return bench::withApplication("fetcher", [&] {
+        NodeOptions options = bench::nodeOptions();
+        options.clientOnly = true;
+        auto node = bench::startNode(
+            folder,
+            [&](NodeSettings& s) {
+                bench::configure(s, bench::Side{"Fetcher", "Server", kParty, "TCP", "", port});
+            },
+            options);
+        std::vector<std::pair<std::chrono::steady_clock::time_point, double>> estimates;
+        const auto start = std::chrono::steady_clock::now();
+        node->setOnline(true);
+        node->transfer().connectPeer(0);
+        const bool complete = plat::runUntil(
             [&] {
                 CatalogRecord entry;
-                if (!catalog->hasEntry("Server", kFileName, &entry))
+                if (!node->catalog()->hasEntry("Server", kFileName, &entry))
                     return false;
                 const std::size_t tenth = estimates.size() + 1;
                 if (tenth < 10 && entry.bytesReceived() >= kRealSize / 10 * tenth) {
-                    const auto e = rates.estimate(entry);
+                    const auto e = node->downloadRates().estimate(entry);
                     estimates.emplace_back(std::chrono::steady_clock::now(),
                                            e && e->secondsLeft ? *e->secondsLeft : NAN);
                 }
                 return entry.completeFlag() == 1;
             },
             kTimeoutMs);
-        model.disconnectPeer("Server", "127.0.0.1");
+        const auto end = std::chrono::steady_clock::now();
+        node->setOnline(false);
+        node->disconnectAll(false);
         plat::runFor(10);
-    }
-    const auto end = std::chrono::steady_clock::now();
-    std::string line = "two nodes, proxy d=20 ms    ";
-    double worst = 0;
-    for (std::size_t i = 0; i < estimates.size(); ++i) {
-        const double truth = std::chrono::duration<double>(end - estimates[i].first).count();
-        const double error = (estimates[i].second - truth) / truth;
-        char cell[32];
-        std::snprintf(cell, sizeof cell, " %3zu%%:%+6.1f%%", (i + 1) * 10, error * 100);
-        line += cell;
-        if (std::isfinite(error))
-            worst = std::max(worst, std::fabs(error));
-    }
-    char tail[96];
-    std::snprintf(tail, sizeof tail, "   worst %.1f %% (%.1f s)%s\n", worst * 100,
-                  std::chrono::duration<double>(end - start).count(),
-                  complete ? "" : "  INCOMPLETE");
-    bench::report(reportFd, line + tail);
-    return complete ? 0 : 1;
+        node->shutdown();
+        std::string line = "two nodes, proxy d=20 ms    ";
+        double worst = 0;
+        for (std::size_t i = 0; i < estimates.size(); ++i) {
+            const double truth = std::chrono::duration<double>(end - estimates[i].first).count();
+            const double error = (estimates[i].second - truth) / truth;
+            char cell[32];
+            std::snprintf(cell, sizeof cell, " %3zu%%:%+6.1f%%", (i + 1) * 10, error * 100);
+            line += cell;
+            if (std::isfinite(error))
+                worst = std::max(worst, std::fabs(error));
+        }
+        char tail[96];
+        std::snprintf(tail, sizeof tail, "   worst %.1f %% (%.1f s)%s\n", worst * 100,
+                      std::chrono::duration<double>(end - start).count(),
+                      complete ? "" : "  INCOMPLETE");
+        bench::report(reportFd, line + tail);
+        return complete ? 0 : 1;
+    });
 }
 
 bool runReal()

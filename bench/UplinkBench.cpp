@@ -1,20 +1,18 @@
 // One serving node behind a slow uplink (a pacing proxy: one first-in first-out queue of 64 KiB
 // emptied at 2 MB/s by default) and four downloading nodes fetching the same file from it at
-// once, with real timers. Each node is a process of its own with its own folder, catalog and TCP
-// peer model. Prints, per downloader, its rate, the file bytes it received against the file size,
-// the requests it asked again, the answers it dropped, and the time from request to answer (mean
-// and longest) as it saw it: the whole wait at the server and on the uplink.
+// once, with real timers. Each node is a whole node (PavoNode, as the program builds it) in a
+// process of its own with its own folder; the server's folder watch registers the file. Prints, per
+// downloader, its rate, the file bytes it received against the file size, the requests it asked
+// again, the answers it dropped, and the time from request to answer (mean and longest) as it saw
+// it: the whole wait at the server and on the uplink.
 //
 //   UplinkBench [MiB=8] [downloaders=4] [uplink MB/s=2]
 #include "catalog/CCatalog.h"
-#include "exchange/NodeContext.h"
+#include "node/PavoNode.h"
 #include "platform/EventLoop.h"
 #include "support/BenchNode.h"
 #include "support/PacingProxy.h"
 #include "tcp/CTcpA2AModel.h"
-#include "wire/CatalogRecord.h"
-
-#include <QCoreApplication>
 
 #include <algorithm>
 #include <chrono>
@@ -43,59 +41,70 @@ std::string downloaderName(int i)
     return "D" + std::to_string(i + 1);
 }
 
+// The server only listens (as with "-SERVER") and goes on-line once its folder watch has
+// registered the file.
 int runServer(const std::string& folder, int downloaders, int portFd)
 {
     std::signal(SIGTERM, [](int) { g_stop = 1; });
-    int argc = 1;
-    char name[] = "server";
-    char* argv[] = {name, nullptr};
-    QCoreApplication app(argc, argv);
-    NodeSettings settings(folder);
-    configure(settings, "Server", kParty);
-    for (int i = 0; i < downloaders; ++i)
-        settings.connections().append(loopbackPeer(downloaderName(i)));
-    NodeContext node(settings);
-    CCatalog catalog(node, true);
-    catalog.addLocal(ownRecord(settings.getSendFolder() + "/" + kFileName, "Server", kParty));
-    CTcpA2AModel model(node);
-    model.goOnline();
-    report(portFd, std::to_string(model.listenPort()) + "\n");
-    plat::runUntil([] { return g_stop != 0; }, kTimeoutMs);
-    return 0;
+    return withApplication("server", [&] {
+        NodeOptions options = nodeOptions();
+        options.serverOnly = true;
+        auto node = startNode(
+            folder,
+            [&](NodeSettings& s) {
+                configure(s, "Server", kParty);
+                for (int i = 0; i < downloaders; ++i)
+                    s.connections().append(loopbackPeer(downloaderName(i)));
+            },
+            options);
+        plat::runUntil([&] { return node->catalog()->hasEntry("Server", kFileName, nullptr); },
+                       kTimeoutMs);
+        node->setOnline(true);
+        report(portFd, std::to_string(tcpModel(*node).listenPort()) + "\n");
+        plat::runUntil([] { return g_stop != 0; }, kTimeoutMs);
+        node->shutdown();
+        return 0;
+    });
 }
 
+// A downloader never listens (as with "-CLIENT") and dials the server as soon as it goes on-line.
 int runDownloader(const std::string& folder, int index, int port, std::uint64_t size, int reportFd)
 {
-    int argc = 1;
-    char name[] = "downloader";
-    char* argv[] = {name, nullptr};
-    QCoreApplication app(argc, argv);
-    NodeSettings settings(folder);
-    configure(settings, Side{downloaderName(index), "Server", kParty, "TCP", "", port});
-    NodeContext node(settings);
-    CCatalog catalog(node, true);
-    CTcpA2AModel model(node);
-    model.connectPeer("Server", "127.0.0.1", port);
-    plat::runUntil([&] { return catalog.hasEntry("Server", kFileName, nullptr); }, kTimeoutMs);
-    const auto announced = std::chrono::steady_clock::now();
-    CatalogRecord entry;
-    const bool complete = plat::runUntil(
-        [&] { return catalog.hasEntry("Server", kFileName, &entry) && entry.completeFlag(); },
-        kTimeoutMs);
-    const double s = seconds(announced);
-    char line[300];
-    std::snprintf(
-        line, sizeof line, "%-3s %8.3f MB/s  %6.1f s  %7.3f  %8llu  %8llu  %8.0f  %8.0f%s\n",
-        downloaderName(index).c_str(), complete ? size / 1e6 / s : 0.0, s,
-        static_cast<double>(node.counters().fileBytesReceived) / static_cast<double>(size),
-        static_cast<unsigned long long>(node.counters().requestsAskedAgain),
-        static_cast<unsigned long long>(node.counters().answersDropped),
-        node.counters().meanAnswerMs(), node.counters().longestAnswerMs,
-        complete ? "" : "  INCOMPLETE");
-    report(reportFd, line);
-    model.disconnectPeer("Server", "127.0.0.1");
-    plat::runFor(10);
-    return complete ? 0 : 1;
+    return withApplication("downloader", [&] {
+        NodeOptions options = nodeOptions();
+        options.clientOnly = true;
+        auto node = startNode(
+            folder,
+            [&](NodeSettings& s) {
+                configure(s, Side{downloaderName(index), "Server", kParty, "TCP", "", port});
+            },
+            options);
+        // The node's own information file travels too; only the benchmark's file is counted.
+        node->context().switches().countedFile = kFileName;
+        node->setOnline(true);
+        node->transfer().connectPeer(0);
+        plat::runUntil([&] { return node->catalog()->hasEntry("Server", kFileName, nullptr); },
+                       kTimeoutMs);
+        const auto announced = std::chrono::steady_clock::now();
+        const bool complete =
+            plat::runUntil([&] { return completeAt(*node, "Server", kFileName); }, kTimeoutMs);
+        const double s = seconds(announced);
+        const auto& counters = node->context().counters();
+        char line[300];
+        std::snprintf(
+            line, sizeof line, "%-3s %8.3f MB/s  %6.1f s  %7.3f  %8llu  %8llu  %8.0f  %8.0f%s\n",
+            downloaderName(index).c_str(), complete ? size / 1e6 / s : 0.0, s,
+            static_cast<double>(counters.countedFileBytes) / static_cast<double>(size),
+            static_cast<unsigned long long>(counters.requestsAskedAgain),
+            static_cast<unsigned long long>(counters.answersDropped), counters.meanAnswerMs(),
+            counters.longestAnswerMs, complete ? "" : "  INCOMPLETE");
+        report(reportFd, line);
+        node->setOnline(false);
+        node->disconnectAll(false);
+        plat::runFor(10);
+        node->shutdown();
+        return complete ? 0 : 1;
+    });
 }
 
 } // namespace
