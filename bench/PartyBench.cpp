@@ -31,9 +31,7 @@
 #include <string>
 #include <vector>
 
-#include <netinet/in.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -167,26 +165,6 @@ std::vector<std::set<int>> mesh(int n, unsigned seed)
             link(a, b);
     }
     return links;
-}
-
-// Ports free now: bound to 0, read back, released.
-std::vector<int> freePorts(int n)
-{
-    std::vector<int> fds, ports;
-    for (int i = 0; i < n; ++i) {
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-        ports.push_back(ntohs(a.sin_port));
-        fds.push_back(fd);
-    }
-    for (int fd : fds)
-        ::close(fd);
-    return ports;
 }
 
 struct RunResult

@@ -18,6 +18,8 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -39,6 +41,25 @@ ConnectionRecord loopbackPeer(const std::string& name, int port)
     if (port != 0)
         address += "/" + std::to_string(port);
     return ConnectionRecord{name, "TCP", address, {}};
+}
+
+std::vector<int> freePorts(int n)
+{
+    std::vector<int> fds, ports;
+    for (int i = 0; i < n; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+        ports.push_back(ntohs(a.sin_port));
+        fds.push_back(fd);
+    }
+    for (int fd : fds)
+        ::close(fd);
+    return ports;
 }
 
 void configure(NodeSettings& settings, const std::string& node, const std::string& party)

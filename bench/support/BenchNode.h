@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <sys/resource.h>
 #include <sys/types.h>
@@ -39,6 +40,9 @@ void usePartyKey(CPropatyHotLine& settings, const std::optional<plat::TlsContext
 
 // A peer on loopback: "127.0.0.1", with "/port" when port is not 0.
 ConnectionRecord loopbackPeer(const std::string& name, int port = 0);
+// n loopback ports free now (bound to 0, read back, released), for nodes that must know each
+// other's port before they start.
+std::vector<int> freePorts(int n);
 // The node and party names; the node listens on any free port (0).
 void configure(NodeSettings& settings, const std::string& node, const std::string& party);
 // Those of side, with its one connection: a TCP peer on loopback or a Skype contact.
