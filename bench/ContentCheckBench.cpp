@@ -2,15 +2,15 @@
 // file is registered: a file hashed in slices on the event loop, as the folder watch has it
 // hashed, with the rate and the longest time one slice held the loop (the file is 1 GiB, or the
 // GiB given as the first argument; 4 shows a 4 GiB registration). Then one file of 256 MiB from
-// a serving node to a downloading node over loopback TCP, each a process of its own, with the
-// content check off and on in alternating rounds: the serving side checks its file before it
-// serves it, the downloading side hashes every chunk and the whole file before it completes it.
+// a serving node to a downloading node over loopback TCP, each a whole node (PavoNode, as the
+// program builds it) in a process of its own, with the content check off and on in alternating
+// rounds: the serving node's folder watch hashes the file when it registers it, the downloading
+// node hashes every chunk and the whole file before it completes it.
+//
+//   ContentCheckBench [GiB hashed=1]
 #include "catalog/CCatalog.h"
 #include "catalog/ContentHasher.h"
-#include "catalog/RecordTrust.h"
-#include "catalog/SealStore.h"
-#include "catalog/ServedContent.h"
-#include "exchange/NodeContext.h"
+#include "node/PavoNode.h"
 #include "platform/EventLoop.h"
 #include "support/BenchNode.h"
 #include "tcp/CTcpA2AModel.h"
@@ -35,22 +35,13 @@ constexpr const char* kParty = "Bench";
 constexpr int kTimeoutMs = 10 * 60 * 1000;
 constexpr std::uint64_t kTransferSize = 256ull << 20;
 
-// What a node needs to check content: its seals, its trust, a hasher and the serving check.
-struct Checking
+// A node checks content as the program builds it; an unchecked round takes the check out of both
+// nodes: no content check on the catalog's deliveries and no record trust on the connections.
+void uncheck(PavoNode& node)
 {
-    SealStore seals;
-    RecordTrust trust;
-    ContentHasher hasher;
-    ServedContent served;
-
-    Checking(const std::string& catalogFolder, const std::string& node)
-        : seals(catalogFolder + "/" + SealStore::kFileName),
-          trust(
-              seals, [node] { return node; }, nullptr, nullptr),
-          served(trust, hasher)
-    {
-    }
-};
+    node.catalog()->setContentCheck(nullptr);
+    node.context().setTrust(nullptr);
+}
 
 bool hashingRate(const std::string& root, std::uint64_t gib)
 {
@@ -75,70 +66,67 @@ bool hashingRate(const std::string& root, std::uint64_t gib)
     return done;
 }
 
+// The serving node only listens (as with "-SERVER") and goes on-line once its folder watch has
+// hashed and registered the file.
 int serve(const std::string& folder, bool check, int portFd)
 {
-    int argc = 1;
-    char name[] = "server";
-    char* argv[] = {name, nullptr};
-    QCoreApplication app(argc, argv);
-    NodeSettings settings(folder);
-    configure(settings, Side{"Server", "Fetcher", kParty});
-    NodeContext node(settings);
-    auto catalog = std::make_unique<CCatalog>(node, true);
-    std::unique_ptr<Checking> checking;
-    const std::string path = settings.getSendFolder() + "/" + kFileName;
-    const CatalogRecord record = ownRecord(path, "Server", kParty);
-    if (check) {
-        checking = std::make_unique<Checking>(catalog->catalogFolder(), "Server");
-        const auto hash = ContentHasher::hashFile(path);
-        checking->trust.sealRegistration(record, *hash);
-        checking->served.markMatching(record, path, *hash);
-        node.setTrust(&checking->trust);
-        catalog->setContentCheck(&checking->served);
-    }
-    catalog->addLocal(record);
-    CTcpA2AModel model(node);
-    model.goOnline();
-    report(portFd, std::to_string(model.listenPort()) + "\n");
-    bool seen = false;
-    plat::runUntil(
-        [&] {
-            seen = seen || model.establishedCount() > 0;
-            return seen && model.establishedCount() == 0;
-        },
-        kTimeoutMs);
-    return 0;
+    return withApplication("server", [&] {
+        NodeOptions options = nodeOptions();
+        options.serverOnly = true;
+        auto node = startNode(
+            folder,
+            [](NodeSettings& s) {
+                configure(s, Side{"Server", "Fetcher", kParty});
+            },
+            options);
+        plat::runUntil([&] { return node->catalog()->hasEntry("Server", kFileName, nullptr); },
+                       kTimeoutMs);
+        if (!check)
+            uncheck(*node);
+        node->setOnline(true);
+        CTcpA2AModel& model = tcpModel(*node);
+        report(portFd, std::to_string(model.listenPort()) + "\n");
+        bool seen = false;
+        plat::runUntil(
+            [&] {
+                seen = seen || model.establishedCount() > 0;
+                return seen && model.establishedCount() == 0;
+            },
+            kTimeoutMs);
+        node->shutdown();
+        return 0;
+    });
 }
 
+// The downloading node never listens (as with "-CLIENT") and dials at once.
 int fetch(const std::string& folder, bool check, int port, int reportFd)
 {
-    int argc = 1;
-    char name[] = "fetcher";
-    char* argv[] = {name, nullptr};
-    QCoreApplication app(argc, argv);
-    NodeSettings settings(folder);
-    configure(settings, Side{"Fetcher", "Server", kParty, "TCP", "", port});
-    NodeContext node(settings);
-    auto catalog = std::make_unique<CCatalog>(node, true);
-    std::unique_ptr<Checking> checking;
-    if (check) {
-        checking = std::make_unique<Checking>(catalog->catalogFolder(), "Fetcher");
-        node.setTrust(&checking->trust);
-        catalog->setContentCheck(&checking->served);
-    }
-    CTcpA2AModel model(node);
-    model.connectPeer("Server", "127.0.0.1", port);
-    plat::runUntil([&] { return catalog->hasEntry("Server", kFileName, nullptr); }, kTimeoutMs);
-    const auto announced = std::chrono::steady_clock::now();
-    CatalogRecord entry;
-    const bool complete = plat::runUntil(
-        [&] { return catalog->hasEntry("Server", kFileName, &entry) && entry.completeFlag(); },
-        kTimeoutMs);
-    const double took = seconds(announced);
-    model.disconnectPeer("Server", "127.0.0.1");
-    plat::runFor(10);
-    report(reportFd, std::to_string(complete ? kTransferSize / 1e6 / took : 0.0) + "\n");
-    return complete ? 0 : 1;
+    return withApplication("fetcher", [&] {
+        NodeOptions options = nodeOptions();
+        options.clientOnly = true;
+        auto node = startNode(
+            folder,
+            [&](NodeSettings& s) {
+                configure(s, Side{"Fetcher", "Server", kParty, "TCP", "", port});
+            },
+            options);
+        if (!check)
+            uncheck(*node);
+        node->setOnline(true);
+        node->transfer().connectPeer(0);
+        plat::runUntil([&] { return node->catalog()->hasEntry("Server", kFileName, nullptr); },
+                       kTimeoutMs);
+        const auto announced = std::chrono::steady_clock::now();
+        const bool complete =
+            plat::runUntil([&] { return completeAt(*node, "Server", kFileName); }, kTimeoutMs);
+        const double took = seconds(announced);
+        node->setOnline(false);
+        node->disconnectAll(false);
+        plat::runFor(10);
+        node->shutdown();
+        report(reportFd, std::to_string(complete ? kTransferSize / 1e6 / took : 0.0) + "\n");
+        return complete ? 0 : 1;
+    });
 }
 
 double transferRate(const std::string& root, bool check, int round)
