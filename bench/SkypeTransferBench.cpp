@@ -1,27 +1,24 @@
 // One 16 MiB file from a serving node to a downloading node, over loopback TCP and through the
 // messaging client: each node's own pavo-messenger logged in to its own account on a Prosody
-// XMPP server on loopback. Each node is a separate process with its own working folder,
-// runtime folder, catalog and transfer coordinator, as two Pavo instances would run; the
-// conversation is the real one. Through the client, one chunk of 20480 bytes is in flight per
-// stream and a stream writes on its 100 ms tick, so the transport is paced by design: it is
-// measured at the real pace and with every timer period scaled down (PAVO_TIME_SCALE), which
-// shows what the encoding, the clients and the server themselves cost. Each way is measured
-// without a party key and with one (the stream's TLS session end to end through the server).
+// XMPP server on loopback. Each node is a whole node (PavoNode, as the program builds it) in a
+// process of its own with its own working folder and runtime folder, as two Pavo instances would
+// run; the serving node's folder watch registers the file, and the conversation is the real one.
+// Through the client, one chunk of 20480 bytes is in flight per stream and a stream writes on its
+// 100 ms tick, so the transport is paced by design: it is measured at the real pace and with every
+// timer period scaled down (PAVO_TIME_SCALE), which shows what the encoding, the clients and the
+// server cost with the node's own periodic work at the same pace (at x0.01 the node-information
+// file, published every 30 s, is published again and fetched beside the file every 0.3 s). Each way
+// is measured without a party key and with one (the stream's TLS session end to end through the
+// server).
 //
 //     SkypeTransferBench [text]    only the cases whose label contains text
-#include "app/VX_EVENTCATALOG.h"
-#include "app/VX_EVENTLOG.h"
 #include "catalog/CCatalog.h"
-#include "exchange/NodeContext.h"
+#include "node/PavoNode.h"
 #include "platform/EventLoop.h"
 #include "platform/KeyDerivation.h"
 #include "support/BenchNode.h"
 #include "tcp/CTcpA2AModel.h"
-#include "transfer/CTcpColumn.h"
 #include "transfer/CTransfer.h"
-#include "wire/CatalogRecord.h"
-
-#include <QCoreApplication>
 
 #include <chrono>
 #include <csignal>
@@ -70,88 +67,78 @@ void prepareEnvironment(const NodeRun& run)
     ::setenv("PAVO_TIME_SCALE", run.scale.c_str(), 1);
 }
 
+// The options of a node of run: it looks for its messaging client only when it uses one.
+NodeOptions optionsOf(const NodeRun& run)
+{
+    NodeOptions options = nodeOptions();
+    options.messagingClient = run.side.method == "SKYPE";
+    return options;
+}
+
+// The serving node never dials over TCP (as with "-SERVER") and goes on-line once its folder
+// watch has registered the file.
 int runServer(const NodeRun& run, int portFd)
 {
     prepareEnvironment(run);
-    int argc = 1;
-    char name[] = "server";
-    char* argv[] = {name, nullptr};
-    QCoreApplication app(argc, argv);
-    NodeSettings settings(run.folder);
-    configure(settings, run.side);
-    usePartyKey(settings, g_key);
-    VX_EVENTLOG log;
-    VX_EVENTCATALOG events;
-    NodeContext node(settings, &events);
-    auto catalog = std::make_unique<CCatalog>(node, true);
-    catalog->addLocal(ownRecord(settings.getSendFolder() + "/" + kFileName, "Server", kParty));
-    {
-        CTransfer transfer(node, log, events);
-        transfer.initialise({});
-        CTcpA2AModel* tcp = transfer.tcp().model();
-        if (run.side.method == "TCP")
-            tcp->goOnline();
-        report(portFd, std::to_string(run.side.method == "TCP" ? tcp->listenPort() : 1) + "\n");
+    return withApplication("server", [&] {
+        NodeOptions options = optionsOf(run);
+        options.serverOnly = true;
+        auto node = startNode(
+            run.folder, [&](NodeSettings& s) { configure(s, run.side); }, options);
+        usePartyKey(node->settings(), g_key);
+        plat::runUntil([&] { return node->catalog()->hasEntry("Server", kFileName, nullptr); },
+                       kTimeoutMs);
+        node->setOnline(true);
+        const int port = run.side.method == "TCP" ? tcpModel(*node).listenPort() : 1;
+        report(portFd, std::to_string(port) + "\n");
         ::close(portFd);
         bool seen = false;
         plat::runUntil(
             [&] {
-                const bool connected = transfer.isConnected(0) == 1;
+                const bool connected = node->transfer().isConnected(0) == 1;
                 seen = seen || connected;
                 return seen && !connected;
             },
             kTimeoutMs);
-        transfer.terminate();
-    }
-    catalog.reset();
-    return 0;
+        node->shutdown();
+        return 0;
+    });
 }
 
+// The downloading node never listens (as with "-CLIENT"); it dials as soon as its transport can,
+// as its heartbeat would, and the heartbeat dials again should that fail.
 int runFetcher(const NodeRun& run, int reportFd)
 {
     prepareEnvironment(run);
-    int argc = 1;
-    char name[] = "fetcher";
-    char* argv[] = {name, nullptr};
-    QCoreApplication app(argc, argv);
-    NodeSettings settings(run.folder);
-    configure(settings, run.side);
-    usePartyKey(settings, g_key);
-    VX_EVENTLOG log;
-    VX_EVENTCATALOG events;
-    NodeContext node(settings, &events);
-    auto catalog = std::make_unique<CCatalog>(node, true);
-    bool complete = false;
-    double transfer = 0;
-    const auto start = std::chrono::steady_clock::now();
-    {
-        CTransfer coordinator(node, log, events);
-        coordinator.initialise({});
-        // What the main window's on-line tick does, checked more often.
-        plat::TimerSet dial([&](int) {
-            if (coordinator.isConnected(0) == 0 && coordinator.canConnect(0) == 1)
-                coordinator.connectPeer(0);
-        });
-        dial.set(1, 100);
-        plat::runUntil([&] { return catalog->hasEntry("Server", kFileName, nullptr); }, kTimeoutMs);
+    return withApplication("fetcher", [&] {
+        NodeOptions options = optionsOf(run);
+        options.clientOnly = true;
+        auto node = startNode(
+            run.folder, [&](NodeSettings& s) { configure(s, run.side); }, options);
+        usePartyKey(node->settings(), g_key);
+        const auto start = std::chrono::steady_clock::now();
+        node->setOnline(true);
+        CTransfer& coordinator = node->transfer();
+        plat::runUntil([&] { return coordinator.canConnect(0) == 1; }, kTimeoutMs);
+        if (coordinator.isConnected(0) == 0)
+            coordinator.connectPeer(0);
+        plat::runUntil([&] { return node->catalog()->hasEntry("Server", kFileName, nullptr); },
+                       kTimeoutMs);
         const auto announced = std::chrono::steady_clock::now();
-        CatalogRecord entry;
-        complete = plat::runUntil(
-            [&] { return catalog->hasEntry("Server", kFileName, &entry) && entry.completeFlag(); },
-            kTimeoutMs);
-        transfer = seconds(announced);
-        dial.kill(1);
-        coordinator.disconnectPeer(0);
+        const bool complete =
+            plat::runUntil([&] { return completeAt(*node, "Server", kFileName); }, kTimeoutMs);
+        const double transfer = seconds(announced);
+        node->setOnline(false);
+        node->disconnectAll(false);
         plat::runFor(200);
-        coordinator.terminate();
-    }
-    catalog.reset();
-    char line[200];
-    std::snprintf(line, sizeof line, "%7.2f MB/s  (%.0f MiB in %.2f s; %.2f s from start)%s",
-                  kFileSize / 1e6 / transfer, kFileSize / 1048576.0, transfer, seconds(start),
-                  complete ? "" : "  INCOMPLETE");
-    report(reportFd, line);
-    return complete ? 0 : 1;
+        node->shutdown();
+        char line[200];
+        std::snprintf(line, sizeof line, "%7.2f MB/s  (%.0f MiB in %.2f s; %.2f s from start)%s",
+                      kFileSize / 1e6 / transfer, kFileSize / 1048576.0, transfer, seconds(start),
+                      complete ? "" : "  INCOMPLETE");
+        report(reportFd, line);
+        return complete ? 0 : 1;
+    });
 }
 
 // A child process whose standard output (and error, when merge) is read until it has printed
