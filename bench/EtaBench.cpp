@@ -22,7 +22,6 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <memory>
 #include <random>
 #include <string>
 #include <vector>

@@ -3,8 +3,6 @@
 #include "app/PartyKeyStore.h"
 #include "catalog/CCatalog.h"
 #include "node/PavoNode.h"
-#include "platform/FindRecord.h"
-#include "platform/LocalTime.h"
 #include "tcp/CTcpA2AModel.h"
 #include "transfer/CTcpColumn.h"
 
@@ -14,7 +12,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <vector>
 
 #include <fcntl.h>
@@ -216,28 +213,6 @@ bool sameFiles(const std::string& a, const std::string& b)
     if (fb)
         std::fclose(fb);
     return same;
-}
-
-CatalogRecord ownRecord(const std::string& path, const std::string& origin,
-                        const std::string& party)
-{
-    CatalogRecord r;
-    plat::FindRecord f;
-    plat::statFindRecord(path, f);
-    r.setRecordLength(CatalogRecord::Size);
-    r.setRecordTag(catalog::RecordLayout::TagValue);
-    r.setPendingFlag(1);
-    r.setOriginNodeCp932(origin);
-    r.setPartyNameCp932(party);
-    r.setKind(catalog::RecordKind::New);
-    r.setRegistrationTime(plat::localNow());
-    if (auto expiry = plat::localFromUnix(std::time(nullptr) + 3 * 86400))
-        r.setExpiry(*expiry);
-    r.setFileDescription(f);
-    r.setCompleteFlag(1);
-    r.setBytesReceived(r.fileSize());
-    catalog::stampChecksum(r);
-    return r;
 }
 
 namespace {

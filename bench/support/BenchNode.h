@@ -3,7 +3,6 @@
 #include "app/NodeOptions.h"
 #include "app/NodeSettings.h"
 #include "platform/TlsContext.h"
-#include "wire/CatalogRecord.h"
 
 #include <chrono>
 #include <cstdint>
@@ -80,10 +79,6 @@ void silence(bool errorsToo);
 // size bytes of a content that differs in every MiB, so a misplaced chunk shows.
 bool writeTestFile(const std::string& path, std::uint64_t size);
 bool sameFiles(const std::string& a, const std::string& b);
-// The complete catalog entry that origin registers for the file at path, expiring in 3 days.
-CatalogRecord ownRecord(const std::string& path, const std::string& origin,
-                        const std::string& party);
-
 // The pids of the two node processes and what they reported.
 struct NodePair
 {
