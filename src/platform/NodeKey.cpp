@@ -1,10 +1,10 @@
 #include "platform/NodeKey.h"
 
+#include "platform/Hex.h"
+
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 #include <openssl/sha.h>
-
-#include <cstdio>
 
 namespace plat {
 
@@ -82,12 +82,10 @@ std::string NodeKey::fingerprint(const PublicKey& publicKey)
     std::uint8_t digest[SHA256_DIGEST_LENGTH];
     SHA256(publicKey.data(), publicKey.size(), digest);
     std::string out;
-    char two[3];
-    for (int i = 0; i < 8; ++i) {
-        if (i > 0 && i % 2 == 0)
+    for (int i = 0; i < 8; i += 2) {
+        if (i > 0)
             out += '-';
-        std::snprintf(two, sizeof two, "%02x", digest[i]);
-        out += two;
+        appendHex(out, digest + i, 2);
     }
     return out;
 }

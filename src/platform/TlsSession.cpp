@@ -153,6 +153,9 @@ TlsSession::TlsSession(std::shared_ptr<const TlsContext> context, Role role, Tls
     // a record normally costs one receive from the socket rather than one for its header and
     // one for its body.
     SSL_set_read_ahead(ssl_, 1);
+    // With read-ahead, a record buffer as large as one receive from the link lets the session
+    // read the socket straight into it instead of through a buffer of its own.
+    SSL_set_default_read_buffer_len(ssl_, kLinkRead);
     if (role == Role::Client) {
         SSL_set_verify(ssl_, SSL_VERIFY_PEER, refuseCertificate);
         SSL_set_connect_state(ssl_);
@@ -187,28 +190,41 @@ bool TlsSession::hasIncoming() const
     return incomingBegin_ < incomingEnd_ || (ssl_ && SSL_has_pending(ssl_) == 1);
 }
 
+long TlsSession::receiveFromLink(std::uint8_t* into, std::size_t length)
+{
+    ++linkReads_;
+    int error = 0;
+    const long n = link_->receiveCiphertext(into, length, &error);
+    if (n <= 0) {
+        linkDry_ = true;
+        if (n == 0)
+            linkEnded_ = true;
+        else if (!wouldBlock(error))
+            linkError_ = error;
+        return 0;
+    }
+    // A short read has taken all there was: the next one would only say so again.
+    linkDry_ = static_cast<std::size_t>(n) < length;
+    return n;
+}
+
 bool TlsSession::bioRead(char* buffer, std::size_t length, std::size_t* count)
 {
     if (incomingBegin_ == incomingEnd_) {
         incomingBegin_ = incomingEnd_ = 0;
         if (!link_ || linkDry_ || linkEnded_ || linkError_ != 0)
             return false;
+        // OpenSSL's record buffer takes a whole receive: read into it directly.
+        if (length >= kDirectRead) {
+            const long n = receiveFromLink(reinterpret_cast<std::uint8_t*>(buffer), length);
+            *count = static_cast<std::size_t>(n);
+            return n > 0;
+        }
         if (incoming_.size() < kLinkRead)
             incoming_.resize(kLinkRead);
-        ++linkReads_;
-        int error = 0;
-        const long n = link_->receiveCiphertext(incoming_.data(), incoming_.size(), &error);
-        if (n <= 0) {
-            linkDry_ = true;
-            if (n == 0)
-                linkEnded_ = true;
-            else if (!wouldBlock(error))
-                linkError_ = error;
+        incomingEnd_ = static_cast<std::size_t>(receiveFromLink(incoming_.data(), kLinkRead));
+        if (incomingEnd_ == 0)
             return false;
-        }
-        incomingEnd_ = static_cast<std::size_t>(n);
-        // A short read has taken all there was: the next one would only say so again.
-        linkDry_ = incomingEnd_ < incoming_.size();
     }
     const std::size_t n = std::min(length, incomingEnd_ - incomingBegin_);
     std::memcpy(buffer, incoming_.data() + incomingBegin_, n);

@@ -51,6 +51,8 @@ public:
 
     // The most ciphertext one receive from the link asks for.
     static constexpr std::size_t kLinkRead = 262144;
+    // A read of the BIO at least this large goes to the link directly.
+    static constexpr std::size_t kDirectRead = 65536;
 
     TlsSession(std::shared_ptr<const TlsContext> context, Role role, TlsLink* link = nullptr);
     ~TlsSession();
@@ -107,6 +109,8 @@ private:
     Result refuse(Refusal refusal, std::string failure);
     // The BIO's read and write: from the bytes put in or the link, to the link or the bytes held.
     bool bioRead(char* buffer, std::size_t length, std::size_t* count);
+    // One receive from the link into into; 0 when nothing came (dry, ended or failed, as noted).
+    long receiveFromLink(std::uint8_t* into, std::size_t length);
     void bioWrite(const char* data, std::size_t length);
 
     std::shared_ptr<const TlsContext> context_;
