@@ -218,7 +218,7 @@ TEST(XmppKeyedTransfer, OnlyTheSameKeyGetsTheFileAndTheServerSeesNoPlainByte)
 TEST_F(XmppTransfer, AServerLimitingTheClientIsToldOnce)
 {
     server.addModule("limits");
-    server.addConfig("limits = { c2s = { rate = \"8kb/s\"; burst = \"1s\" } }\n");
+    server.addConfig("limits = { c2s = { rate = \"16kb/s\"; burst = \"1s\" } }\n");
     ASSERT_NO_FATAL_FAILURE(begin());
     writeFile(a.file("SEND/slow.bin"), pattern(600 * 1024, 5));
     a.start("0.05");
