@@ -1,12 +1,12 @@
 #include "app/NodeKeyStore.h"
 
+#include "app/KeychainJob.h"
 #include "app/PartyKeyStore.h"
+#include "platform/Hex.h"
 #include "platform/IniFile.h"
 
 #include <QByteArray>
-#include <QEventLoop>
 #include <QString>
-#include <QTimer>
 #include <qt6keychain/keychain.h>
 
 #include <cstdio>
@@ -18,60 +18,20 @@ namespace {
 
 constexpr const char* kSection = "NODEKEY";
 constexpr const char* kService = "Pavo";
-constexpr int kKeychainWaitMs = 10000;
 
 std::string toHex(const plat::NodeKey::Seed& seed)
 {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (std::uint8_t b : seed) {
-        out += digits[b >> 4];
-        out += digits[b & 15];
-    }
-    return out;
+    return plat::toHex(seed.data(), seed.size());
 }
 
-int nibble(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
+// A stored seed is exactly its bytes in hexadecimal; any other text is no key.
 std::optional<plat::NodeKey::Seed> fromHex(const std::string& text)
 {
     plat::NodeKey::Seed seed{};
-    if (text.size() != seed.size() * 2)
+    if (text.size() != seed.size() * 2 || !plat::isHexDigits(text) ||
+        plat::hexToBytes(text, seed.data(), seed.size()) != seed.size())
         return std::nullopt;
-    for (std::size_t i = 0; i < seed.size(); ++i) {
-        const int hi = nibble(text[2 * i]);
-        const int lo = nibble(text[2 * i + 1]);
-        if (hi < 0 || lo < 0)
-            return std::nullopt;
-        seed[i] = static_cast<std::uint8_t>(hi << 4 | lo);
-    }
     return seed;
-}
-
-// Runs a keychain job to its end, or gives up after kKeychainWaitMs. True when it succeeded.
-bool runJob(QKeychain::Job& job)
-{
-    QEventLoop loop;
-    bool done = false;
-    QObject::connect(&job, &QKeychain::Job::finished, &loop, [&] {
-        done = true;
-        loop.quit();
-    });
-    QTimer::singleShot(kKeychainWaitMs, &loop, &QEventLoop::quit);
-    job.setAutoDelete(false);
-    job.start();
-    if (!done)
-        loop.exec();
-    return done && job.error() == QKeychain::NoError;
 }
 
 void noteFileFallbackOnce()
@@ -103,7 +63,7 @@ std::optional<plat::NodeKey> NodeKeyStore::readKeychain() const
         return std::nullopt;
     QKeychain::ReadPasswordJob job(QString::fromUtf8(kService));
     job.setKey(QString::fromStdString(keychainEntry()));
-    if (!runJob(job) || std::size_t(job.binaryData().size()) != plat::NodeKey::kSeedSize)
+    if (!runKeychainJob(job) || std::size_t(job.binaryData().size()) != plat::NodeKey::kSeedSize)
         return std::nullopt;
     plat::NodeKey::Seed seed{};
     std::copy(job.binaryData().begin(), job.binaryData().end(), seed.begin());
@@ -172,7 +132,7 @@ bool NodeKeyStore::store(const plat::NodeKey& key, std::string* error) const
         job.setKey(QString::fromStdString(keychainEntry()));
         job.setBinaryData(QByteArray(reinterpret_cast<const char*>(key.seed().data()),
                                      static_cast<int>(key.seed().size())));
-        if (runJob(job)) {
+        if (runKeychainJob(job)) {
             plat::IniFile ini(m_iniPath);
             if (ini.writeString(kSection, "STORE", "keychain"))
                 return true;

@@ -1,12 +1,11 @@
 #include "app/PartyKeyStore.h"
 
+#include "app/KeychainJob.h"
 #include "platform/Hex.h"
 #include "platform/IniFile.h"
 
 #include <QByteArray>
-#include <QEventLoop>
 #include <QString>
-#include <QTimer>
 #include <qt6keychain/keychain.h>
 
 #include <cstdio>
@@ -20,7 +19,6 @@ namespace {
 constexpr const char* kSection = "PARTYKEY";
 constexpr const char* kService = "Pavo";
 // A secret service that does not answer within this time counts as absent.
-constexpr int kKeychainWaitMs = 10000;
 
 std::string toHex(const PartyKeyStore::Key& key)
 {
@@ -35,23 +33,6 @@ std::optional<PartyKeyStore::Key> fromHex(const std::string& text)
         plat::hexToBytes(text, key.data(), key.size()) != key.size())
         return std::nullopt;
     return key;
-}
-
-// Runs a keychain job to its end, or gives up after kKeychainWaitMs. True when it succeeded.
-bool runJob(QKeychain::Job& job)
-{
-    QEventLoop loop;
-    bool done = false;
-    QObject::connect(&job, &QKeychain::Job::finished, &loop, [&] {
-        done = true;
-        loop.quit();
-    });
-    QTimer::singleShot(kKeychainWaitMs, &loop, &QEventLoop::quit);
-    job.setAutoDelete(false);
-    job.start();
-    if (!done)
-        loop.exec();
-    return done && job.error() == QKeychain::NoError;
 }
 
 void noteFileFallbackOnce()
@@ -108,7 +89,8 @@ PartyKeyStore::Loaded PartyKeyStore::load(const std::string& partyName) const
         if (keychainUsable()) {
             QKeychain::ReadPasswordJob job(QString::fromUtf8(kService));
             job.setKey(QString::fromStdString(keychainEntry()));
-            if (runJob(job) && static_cast<std::size_t>(job.binaryData().size()) == Key{}.size()) {
+            if (runKeychainJob(job) &&
+                static_cast<std::size_t>(job.binaryData().size()) == Key{}.size()) {
                 Key key{};
                 std::copy(job.binaryData().begin(), job.binaryData().end(), key.begin());
                 out.key = key;
@@ -158,7 +140,7 @@ bool PartyKeyStore::store(const std::optional<Key>& key, const std::string& part
         if (hadKeychain && keychainUsable()) {
             QKeychain::DeletePasswordJob job(QString::fromUtf8(kService));
             job.setKey(QString::fromStdString(keychainEntry()));
-            runJob(job);
+            runKeychainJob(job);
         }
         const bool ok = ini.writeString(kSection, "STORE", "") &&
                         ini.writeString(kSection, "KEY", "") &&
@@ -172,7 +154,7 @@ bool PartyKeyStore::store(const std::optional<Key>& key, const std::string& part
         job.setKey(QString::fromStdString(keychainEntry()));
         job.setBinaryData(
             QByteArray(reinterpret_cast<const char*>(key->data()), static_cast<int>(key->size())));
-        if (runJob(job)) {
+        if (runKeychainJob(job)) {
             const bool ok = ini.writeString(kSection, "PARTY", partyName) &&
                             ini.writeString(kSection, "KEY", "") &&
                             ini.writeString(kSection, "STORE", "keychain");
