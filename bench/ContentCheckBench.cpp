@@ -83,15 +83,7 @@ int serve(const std::string& folder, bool check, int portFd)
         if (!check)
             uncheck(*node);
         node->setOnline(true);
-        CTcpA2AModel& model = tcpModel(*node);
-        report(portFd, std::to_string(model.listenPort()) + "\n");
-        bool seen = false;
-        plat::runUntil(
-            [&] {
-                seen = seen || model.establishedCount() > 0;
-                return seen && model.establishedCount() == 0;
-            },
-            kTimeoutMs);
+        serveOnePeer(*node, portFd, kTimeoutMs);
         node->shutdown();
         return 0;
     });
@@ -113,12 +105,7 @@ int fetch(const std::string& folder, bool check, int port, int reportFd)
             uncheck(*node);
         node->setOnline(true);
         node->transfer().connectPeer(0);
-        plat::runUntil([&] { return node->catalog()->hasEntry("Server", kFileName, nullptr); },
-                       kTimeoutMs);
-        const auto announced = std::chrono::steady_clock::now();
-        const bool complete =
-            plat::runUntil([&] { return completeAt(*node, "Server", kFileName); }, kTimeoutMs);
-        const double took = seconds(announced);
+        const auto [complete, took] = awaitDownload(*node, "Server", kFileName, kTimeoutMs);
         node->setOnline(false);
         node->disconnectAll(false);
         plat::runFor(10);

@@ -121,15 +121,7 @@ int serve(const std::string& folder, int portFd, int)
         plat::runUntil([&] { return node->catalog()->hasEntry("Server", kFileName, nullptr); },
                        kTimeoutMs);
         node->setOnline(true);
-        CTcpA2AModel& model = bench::tcpModel(*node);
-        bench::report(portFd, std::to_string(model.listenPort()) + "\n");
-        bool seen = false;
-        plat::runUntil(
-            [&] {
-                seen = seen || model.establishedCount() > 0;
-                return seen && model.establishedCount() == 0;
-            },
-            kTimeoutMs);
+        bench::serveOnePeer(*node, portFd, kTimeoutMs);
         node->shutdown();
         return 0;
     });

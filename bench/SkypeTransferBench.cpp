@@ -122,12 +122,7 @@ int runFetcher(const NodeRun& run, int reportFd)
         plat::runUntil([&] { return coordinator.canConnect(0) == 1; }, kTimeoutMs);
         if (coordinator.isConnected(0) == 0)
             coordinator.connectPeer(0);
-        plat::runUntil([&] { return node->catalog()->hasEntry("Server", kFileName, nullptr); },
-                       kTimeoutMs);
-        const auto announced = std::chrono::steady_clock::now();
-        const bool complete =
-            plat::runUntil([&] { return completeAt(*node, "Server", kFileName); }, kTimeoutMs);
-        const double transfer = seconds(announced);
+        const auto [complete, transfer] = awaitDownload(*node, "Server", kFileName, kTimeoutMs);
         node->setOnline(false);
         node->disconnectAll(false);
         plat::runFor(200);

@@ -83,12 +83,7 @@ int runDownloader(const std::string& folder, int index, int port, std::uint64_t 
         node->context().switches().countedFile = kFileName;
         node->setOnline(true);
         node->transfer().connectPeer(0);
-        plat::runUntil([&] { return node->catalog()->hasEntry("Server", kFileName, nullptr); },
-                       kTimeoutMs);
-        const auto announced = std::chrono::steady_clock::now();
-        const bool complete =
-            plat::runUntil([&] { return completeAt(*node, "Server", kFileName); }, kTimeoutMs);
-        const double s = seconds(announced);
+        const auto [complete, s] = bench::awaitDownload(*node, "Server", kFileName, kTimeoutMs);
         const auto& counters = node->context().counters();
         char line[300];
         std::snprintf(

@@ -106,6 +106,30 @@ bool completeAt(PavoNode& node, const std::string& origin, const std::string& fi
            entry.completeFlag() == 1;
 }
 
+void serveOnePeer(PavoNode& node, int portFd, int timeoutMs)
+{
+    CTcpA2AModel& model = tcpModel(node);
+    report(portFd, std::to_string(model.listenPort()) + "\n");
+    bool seen = false;
+    plat::runUntil(
+        [&] {
+            seen = seen || model.establishedCount() > 0;
+            return seen && model.establishedCount() == 0;
+        },
+        timeoutMs);
+}
+
+Download awaitDownload(PavoNode& node, const std::string& origin, const std::string& file,
+                       int timeoutMs)
+{
+    plat::runUntil([&] { return node.catalog()->hasEntry(origin, file, nullptr); }, timeoutMs);
+    const auto announced = std::chrono::steady_clock::now();
+    Download d;
+    d.complete = plat::runUntil([&] { return completeAt(node, origin, file); }, timeoutMs);
+    d.seconds = seconds(announced);
+    return d;
+}
+
 int withApplication(const char* name, const std::function<int()>& body)
 {
     int argc = 1;

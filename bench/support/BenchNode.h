@@ -59,6 +59,18 @@ std::unique_ptr<PavoNode> startNode(const std::string& folder,
 CTcpA2AModel& tcpModel(PavoNode& node);
 // Whether node's catalog holds origin's file complete.
 bool completeAt(PavoNode& node, const std::string& origin, const std::string& file);
+// Reports node's listening port on portFd, then serves until a peer has connected and every
+// connection has ended again (or timeoutMs has passed).
+void serveOnePeer(PavoNode& node, int portFd, int timeoutMs);
+// Waits until origin's file is announced at node, then until it is complete there: whether it
+// completed, and the seconds from the announcement.
+struct Download
+{
+    bool complete = false;
+    double seconds = 0;
+};
+Download awaitDownload(PavoNode& node, const std::string& origin, const std::string& file,
+                       int timeoutMs);
 // Runs body with the application object a node's event loop needs (one per process).
 int withApplication(const char* name, const std::function<int()>& body);
 
